@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the project twice (normal, and with the address and undefined-behaviour
+# sanitizers) and runs every test on both builds.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+jobs="$(nproc 2>/dev/null || echo 4)"
+
+run_build() {
+  local dir="$1"; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  ninja -C "$dir"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs")
+}
+
+echo "== normal build"
+run_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== sanitizer build (address, undefined)"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELLWYN_SANITIZE=ON
+echo "== all tests passed on both builds"

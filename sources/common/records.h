@@ -1,0 +1,180 @@
+// Catalog records: tables, columns, variable-length columns, keys and indexes, object
+// texts and user data types, with their scan-file form.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/collections.h"
+#include "platform/cstring.h"
+#include "platform/files.h"
+#include "platform/types.h"
+
+class CArchive;
+
+class CDataType {
+ public:
+  BYTE m_bSystemTypeId = 0;
+  WORD m_wLength = 0;
+  BYTE m_bPrecision = 0;
+  BYTE m_bScale = 0;
+  DWORD m_dwValue1 = 0;  // the four values copied from the data type row, in row order
+  DWORD m_dwValue2 = 0;
+  DWORD m_dwValue3 = 0;
+  DWORD m_dwValue4 = 0;  // not carried by the scan file
+  CString m_strName;
+
+  void Save(CArchive& ar) const;
+  void Load(CArchive& ar);
+};
+
+class CColumn {
+ public:
+  CString m_strName;
+  CString m_strType;
+  CString m_strUserType;
+  CString m_strDefault;
+  CString m_strComputed;
+  WORD m_wColOrder = 0;
+  WORD m_wSpare = 0;
+  DWORD m_dwRowsetColumn = 0;
+  DWORD m_dwIdentitySeed = 0;
+  DWORD m_dwIdentityIncrement = 0;
+  short m_nOffset = 0;
+  int m_nColumnId = 0;
+  WORD m_wLength = 0;
+  BYTE m_bPrecision = 0;
+  BYTE m_bScale = 0;
+  BYTE m_bBitPosition = 0;
+  int m_bDropped = 0;
+  int m_bFirstFixed = 0;
+  int m_nValue19 = 0;
+  int m_nValue20 = 0;
+  bool m_bNullable = false;
+  bool m_bCatalogOffset = false;
+  bool m_bIdentity = false;
+  // Full identity values (bigint identities keep 64 bits and the sign in memory).
+  INT64 m_nIdentitySeed64 = 0;
+  INT64 m_nIdentityIncrement64 = 0;
+  CColumn* m_pNext = nullptr;
+
+  void Save(CArchive& ar) const;
+  void Load(CArchive& ar);
+};
+
+class CVarColumn {
+ public:
+  CString m_strName;
+  CString m_strDefault;
+  CString m_strType;
+  WORD m_wColOrder = 0;
+  WORD m_wLength = 0;
+  DWORD m_dwRowsetColumn = 0;
+  int m_bDeleted = 0;
+  int m_nValue8 = 0;
+  short m_nVarIndex = 0;
+  CVarColumn* m_pNext = nullptr;
+
+  void Save(CArchive& ar) const;
+  void Load(CArchive& ar);
+};
+
+class CIndexInfo {
+ public:
+  DWORD m_dwId = 0;
+  // The nine flag bytes, in declared order.
+  BYTE m_bConstraint = 0;
+  BYTE m_bPrimaryKey = 0;
+  BYTE m_bClustered = 0;
+  BYTE m_bNonClustered = 0;
+  BYTE m_bUnique = 0;
+  BYTE m_bFlag6 = 0;
+  BYTE m_bFlag7 = 0;
+  BYTE m_bFlag8 = 0;
+  BYTE m_bFlag9 = 0;
+  int m_nValue = 0;
+  CString m_strName;
+  CString m_strText;
+  std::vector<int> m_vecColumns;
+  // Per key column: true when the column is sorted descending (same order as m_vecColumns).
+  std::vector<bool> m_vecDescending;
+
+  void Save(CArchive& ar) const;
+  void Load(CArchive& ar);
+};
+
+class CViewStoredProc {
+ public:
+  CString m_strName;
+  WORD m_wValue1 = 0;
+  WORD m_wValue2 = 0;
+  CString m_strText;
+
+  void Save(CArchive& ar) const;
+  void Load(CArchive& ar);
+};
+
+class CTable {
+ public:
+  CTable() = default;
+  ~CTable();
+  CTable(const CTable&) = delete;
+  CTable& operator=(const CTable&) = delete;
+
+  CString m_strName;               // 1
+  CString m_strText2;              // 2
+  CString m_strText3;              // 3
+  CString m_strText4;              // 4
+  CString m_strOwner;              // 5 owner (schema) name
+  DWORD m_dwValue6 = 0;            // 6
+  DWORD m_dwObjectId = 0;          // 7
+  int m_nCatalogColumns = 0;       // 8 catalog column count (dropped columns not counted)
+  int m_nVarColumns = 0;           // 9 variable-column counter
+  int m_nAllColumns = 0;           // 10 column count including dropped columns
+  int m_nBitColumns = 0;           // 11
+  int m_nExtraColumn = 0;          // 12 extra-column flag (clustered, not unique index)
+  int m_nMaxColumnId = 0;          // 13 highest column id
+  int m_nValue14 = 0;              // 14
+  CString m_strText15;             // 15
+  int m_nValue16 = 0;              // 16 (not archived)
+  std::string m_strRowText;        // 17 (not archived)
+  WORD m_wVarColumnCap = 0;        // 18 variable-column count limit
+  bool m_bHasIdentity = false;     // 19
+  bool m_bHasNtext = false;        // 20 ntext flag of the table script
+  bool m_bHasBlob = false;         // 21 Blob flag of the table script
+
+  CColumn* m_pColumnHead = nullptr;  // 22
+  CColumn* m_pColumnTail = nullptr;
+  CColumn* m_pColumn2Head = nullptr;  // 23 (not archived)
+  CColumn* m_pColumn2Tail = nullptr;
+  CVarColumn* m_pVarHead = nullptr;  // 24
+  CVarColumn* m_pVarTail = nullptr;
+
+  CMapStringToString m_mapComputed;                 // 25 column id text -> computed/default text
+  CStringKeyMap<CIndexInfo*> m_mapTableIndexes;     // 26 index id text -> index record (owned)
+  CMapStringToString m_mapVarTypes;                 // 27 variable index text -> type name
+  std::vector<int> m_vecExtentPages;                // 28
+  std::vector<DWORD> m_vecDataPages;                // 29 data pages, walked by the record threads
+  std::vector<DWORD> m_vecValue30;                  // 30 (not archived)
+  DWORD m_dwRowsetValue = 0;                        // 31 16-bit value of the rowset row
+  DWORD m_dwFirstIamPage = 0;                       // 32
+  WORD m_wFirstIamFile = 0;                         // 33
+  CString m_strText34;                              // 34
+  CString m_strBlobFolder;                          // 35 folder of the large-value files
+  int m_nRowsExported = 0;                          // 36 (not archived)
+
+  // Not carried by the scan file.
+  INT64 m_nAllocUnitId = 0;                 // allocation-unit records
+  std::vector<DWORD> m_vecFreedPages;       // pages the allocation map marks free (deleted data)
+  std::vector<CColumn*> m_vecColumnById;    // column index by column id, empty entries null
+  FILE_HANDLE m_hBlobFile = kInvalidFile;   // Blob file being written
+
+  // Appends a column (or variable column) at the tail of its list; the table owns it.
+  void AppendColumn(CColumn* column);
+  void AppendVarColumn(CVarColumn* column);
+  // Replaces (and frees) an index record under a key.
+  void SetIndex(const CString& key, CIndexInfo* index);
+
+  void Save(CArchive& ar) const;
+  void Load(CArchive& ar);
+};

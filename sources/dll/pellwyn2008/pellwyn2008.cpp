@@ -1,0 +1,80 @@
+#include "pellwyn2008.h"
+
+#include "common/executionlog.h"
+#include "common/page.h"
+
+CSQLServer2008::CSQLServer2008() {
+  m_nSelectedDataSet = 0;
+  m_nDataSetCount = 0;
+  m_strFilePath = "";
+  m_strDatabaseName = "";
+  m_nObjectSerial = 0;
+  m_pStatus = new CEngineStatus();
+  {
+    CExecutionLog banner;
+  }
+  CExecutionLog::GetModuleFolder();
+  CExecutionLog::WriteLog(0, 0, "2008 Format", false);
+  m_nWindowRows = 0;
+  m_bPageForward = 0;
+  m_bPaging = 0;
+  m_bLastWindow = 0;
+  m_bExportRows = 0;
+  m_bExportMode = 0;
+  m_bExportToServer = 0;
+  m_bLobFlag = 0;
+  m_bRecoverDeleted = 0;
+  m_bBusy = 1;
+  m_nUnicodeNameSerial = 1;
+  m_posShownPage.reset();
+  m_strExtension.Empty();
+  m_nShownSlotPos = 0;
+  m_nShownSlotIndex = 0;
+  ResetEvent(m_pStatus->m_hSysTabEvent);
+  ResetEvent(m_pStatus->m_hTableExtractedEvent);
+  ResetEvent(m_pStatus->m_hExportReady);
+}
+
+// The program never deletes an engine; tests and tools do, so release what it owns.
+CSQLServer2008::~CSQLServer2008() {
+  FreeRecoveredObjects();
+  for (auto& e : m_mapDataTypes) delete e.second;
+  m_mapDataTypes.RemoveAll();
+  // The status block stays alive for the process: a detached thread of this engine may
+  // still look at it. It is kept reachable so it is not taken for a leak.
+  static std::mutex retiredMutex;
+  static auto* retired = new std::vector<CEngineStatus*>();
+  std::lock_guard<std::mutex> lock(retiredMutex);
+  retired->push_back(m_pStatus);
+}
+
+CTable* CSQLServer2008::NewTable() {
+  std::lock_guard<std::mutex> lock(m_csTablePool);
+  m_tablePool.push_back(std::make_unique<CTable>());
+  return m_tablePool.back().get();
+}
+
+void CSQLServer2008::FreeRecoveredObjects() {
+  // Table records (tables, allocation units, page groups) all live in the pool, so the
+  // maps are only emptied here and each record is freed exactly once below.
+  m_mapTables.RemoveAll();
+  for (auto* map : {&m_mapViews, &m_mapStoredProcs, &m_mapRules, &m_mapTriggers, &m_mapFunctions}) {
+    for (auto& e : *map) delete e.second;
+    map->RemoveAll();
+  }
+  m_mapAllocUnits.RemoveAll();
+  m_mapRowsets.RemoveAll();
+  for (auto& e : m_mapIndexes) delete e.second;
+  m_mapIndexes.RemoveAll();
+  m_mapPageGroups.RemoveAll();
+  m_mapRowsetObjects.RemoveAll();
+  m_mapTextPages.RemoveAll();
+  std::lock_guard<std::mutex> lock(m_csTablePool);
+  m_tablePool.clear();
+}
+
+void CSQLServer2008::RestoreTornBits(BYTE* body, DWORD tornBits) { ::RestoreTornBits(body, tornBits); }
+
+void CSQLServer2008::GenerateForeignKeyConstraint() {
+  // Foreign keys are scripted by the 2000-format engine only.
+}

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "common/page.h"
+#include "support/fixtures.h"
+
+namespace {
+struct Page {
+  std::vector<BYTE> b = std::vector<BYTE>(kPageSize, 0);
+  void Slot(int i, WORD v) {
+    b[kPageSize - 2 * (i + 1)] = BYTE(v);
+    b[kPageSize - 2 * (i + 1) + 1] = BYTE(v >> 8);
+  }
+  void Count(WORD n) {
+    b[22] = BYTE(n);
+    b[23] = BYTE(n >> 8);
+  }
+};
+}  // namespace
+
+TEST(SlotRules, FirstSlotRepairAndBounds) {
+  struct Case {
+    int slot;
+    WORD entry;
+    WORD want;
+  } cases[] = {
+      {0, 0x0060, 96}, {0, 0x0160, 96},  {0, 0x2060, 96},    {0, 0xFF60, 96},  {0, 0x0000, 0},
+      {0, 0x005F, 0},  {0, 0x2000, 8192}, {1, 0x0060, 96},   {1, 0x0160, 352}, {1, 0x2060, 0},
+      {1, 0x2000, 8192}, {1, 0x2001, 0},  {1, 0x0000, 0},
+  };
+  for (const auto& c : cases) {
+    Page p;
+    p.Count(2);
+    p.Slot(c.slot, c.entry);
+    EXPECT_EQ(SlotEntry(p.b.data(), c.slot), c.want) << "slot " << c.slot << " entry " << c.entry;
+  }
+}
+
+TEST(SlotRules, HugeSlotCountStaysInsideThePage) {
+  Page p;
+  p.Count(65535);
+  for (int i = 0; i < kMaxSlots; ++i) p.Slot(i, WORD(96 + i));
+  int visited = 0;
+  ForEachSlot(p.b.data(), [&](int, WORD entry) {
+    EXPECT_GE(entry, 96);
+    ++visited;
+    return true;
+  });
+  EXPECT_EQ(visited, kMaxSlots);
+}
+
+TEST(ByteView, ReadsOutsideTheWindowFail) {
+  std::vector<BYTE> data(kPageBodySize, 0xAB);
+  ByteView body(data.data(), data.size());
+  EXPECT_EQ(body.U16(kPageBodySize - 2), 0xABAB);
+  EXPECT_TRUE(body.ok());
+  // A record at offset 8096 (slot entry 8192) has no bytes: its first read fails.
+  EXPECT_EQ(body.U16(8096), 0);
+  EXPECT_FALSE(body.ok());
+  ByteView v(data.data(), 10);
+  EXPECT_FALSE(v.Has(8, 3));
+  EXPECT_FALSE(v.Has(SIZE_MAX, 2));
+  EXPECT_EQ(v.Sub(5, 10).size(), 0u);
+}
+
+TEST(TornBits, RestoreSetsLowBitsOfSectorEnds) {
+  Page p;
+  for (auto& x : p.b) x = 0xF0;
+  RestoreTornBits(p.b.data() + kPageHeaderSize, 0xFFFFFFFFu);
+  EXPECT_EQ(p.b[511], 0xF0);
+  for (int s = 1; s < 16; ++s) EXPECT_EQ(p.b[512 * s + 511], 0xF3) << s;
+  Page q;
+  for (auto& x : q.b) x = 0xFF;
+  RestoreTornBits(q.b.data() + kPageHeaderSize, 0x4);
+  EXPECT_EQ(q.b[1023], 0xFD);  // bit 2 -> lowest bit, bit 3 clear
+  RestoreTornBits(q.b.data() + kPageHeaderSize, 0x8);
+  EXPECT_EQ(q.b[1023], 0xFE);
+  // Only a non-zero word with flag 0x100 counts as torn bits present.
+  Page r;
+  r.b[5] = 0x01;  // flag 0x100
+  EXPECT_FALSE(PageHasTornBits(r.b.data()));
+  r.b[60] = 1;
+  EXPECT_TRUE(PageHasTornBits(r.b.data()));
+  r.b[5] = 0;
+  EXPECT_FALSE(PageHasTornBits(r.b.data()));
+}
+
+TEST(BytesToString, TextAndHex) {
+  const BYTE ab[] = {0x41, 0x00, 0x42};
+  const BYTE hex[] = {0x0a, 0x1b};
+  EXPECT_EQ(BytesToString(ab, 3, false).str(), "AB");
+  EXPECT_EQ(BytesToString(ab, 3, true).str(), "410042");
+  EXPECT_EQ(BytesToString(hex, 2, true).str(), "0a1b");
+  EXPECT_EQ(BytesToString(ab, 0, true).str(), "");
+  EXPECT_EQ(BytesToString(ab, 0, false).str(), "");
+}
+
+TEST(RealPages, DatabaseFileHeaderBootAndDataPages) {
+  for (const char* name : {"mdf2008_pubs_itsligo.mdf", "mdf2008r2_northwnd_upg2000.mdf", "mdf2005_pubs_upg2000.mdf"}) {
+    std::string path = testsupport::FixturePath(name);
+    if (path.empty()) GTEST_SKIP() << "fixtures not available";
+    auto p0 = testsupport::ReadPageAt(path, 0);
+    ASSERT_EQ(p0.size(), 8192u);
+    EXPECT_EQ(PageTypeOf(p0.data()), kPageFileHeader) << name;
+    EXPECT_EQ(PageIdOf(p0.data()), 0u);
+    auto p9 = testsupport::ReadPageAt(path, 9 * 8192);
+    EXPECT_EQ(PageTypeOf(p9.data()), kPageBoot) << name;
+    EXPECT_EQ(PageIdOf(p9.data()), 9u);
+    // Every accepted slot of every data page points inside the page, past the header.
+    int dataPages = 0;
+    for (std::uint64_t n = 0;; ++n) {
+      auto p = testsupport::ReadPageAt(path, n * 8192);
+      if (p.empty()) break;
+      if (PageTypeOf(p.data()) != kPageData) continue;
+      ++dataPages;
+      EXPECT_EQ(PageIdOf(p.data()), n);
+      int slots = 0;
+      ForEachSlot(p.data(), [&](int, WORD entry) {
+        EXPECT_GE(entry, kPageHeaderSize);
+        EXPECT_LT(entry, kPageSize);
+        ++slots;
+        return true;
+      });
+      EXPECT_LE(slots, PageSlotCount(p.data()));
+    }
+    EXPECT_GT(dataPages, 10) << name;
+  }
+}

@@ -1,0 +1,77 @@
+#include "support/fixtures.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/executionlog.h"
+#include "platform/module.h"
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+std::string FixturesDir() {
+  const char* env = std::getenv("PELLWYN_FIXTURES");
+  std::string dir = env && *env ? env : PELLWYN_FIXTURES_DIR;
+  std::error_code ec;
+  if (fs::is_directory(dir, ec)) return fs::canonical(dir, ec).string();
+  return std::string();
+}
+
+std::string FixturePath(const std::string& name) {
+  std::string dir = FixturesDir();
+  if (dir.empty()) return std::string();
+  std::string p = dir + "/" + name;
+  std::error_code ec;
+  return fs::is_regular_file(p, ec) ? p : std::string();
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "pellwyn-test-XXXXXX").string();
+  char* made = mkdtemp(tmpl.data());
+  m_path = made ? made : tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(m_path, ec);
+}
+
+ModuleFolderScope::ModuleFolderScope() {
+  SetModuleFolderOverride(m_dir.path());
+  fs::create_directories(m_dir.path() + "/Log Files");
+  CExecutionLog::GetModuleFolder();
+}
+
+ModuleFolderScope::~ModuleFolderScope() {
+  SetModuleFolderOverride("");
+  CExecutionLog::GetModuleFolder();
+}
+
+std::string ModuleFolderScope::ReadExecLog() const { return ReadFile(m_dir.path() + "/Log Files/ExecLog.log"); }
+std::string ModuleFolderScope::ReadErrorLog() const { return ReadFile(m_dir.path() + "/Log Files/ErrorLog.log"); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::vector<std::uint8_t> ReadPageAt(const std::string& path, std::uint64_t offset) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(std::streamoff(offset));
+  std::vector<std::uint8_t> page(8192);
+  in.read(reinterpret_cast<char*>(page.data()), 8192);
+  if (in.gcount() != 8192) page.clear();
+  return page;
+}
+
+}  // namespace testsupport

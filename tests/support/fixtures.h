@@ -1,0 +1,54 @@
+// Test helpers: the real SQL Server files in the shared fixtures folder, temporary
+// folders, and reading pages.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Folder of the real fixture files ("" when absent).
+std::string FixturesDir();
+// Full path of a fixture, or "" when it is not there.
+std::string FixturePath(const std::string& name);
+
+// A fresh temporary folder, removed with everything in it at destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return m_path; }
+  std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// Points the module folder (logs, settings) at a temporary folder for the test's life.
+class ModuleFolderScope {
+ public:
+  ModuleFolderScope();
+  ~ModuleFolderScope();
+  const std::string& path() const { return m_dir.path(); }
+  std::string ReadExecLog() const;
+  std::string ReadErrorLog() const;
+
+ private:
+  TempDir m_dir;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+// Reads one 8192-byte page at a byte position; empty when short.
+std::vector<std::uint8_t> ReadPageAt(const std::string& path, std::uint64_t offset);
+
+}  // namespace testsupport
+
+#define REQUIRE_FIXTURE(var, name)                                          \
+  std::string var = ::testsupport::FixturePath(name);                       \
+  if (var.empty()) GTEST_SKIP() << "fixture " << (name) << " not available"
