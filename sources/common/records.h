@@ -24,6 +24,8 @@ class CDataType {
   DWORD m_dwValue4 = 0;  // not carried by the scan file
   CString m_strName;
 
+  // Archived size with every text empty: the least a record takes in a scan file.
+  static constexpr size_t kMinArchiveBytes = 18;
   void Save(CArchive& ar) const;
   void Load(CArchive& ar);
 };
@@ -58,6 +60,8 @@ class CColumn {
   INT64 m_nIdentityIncrement64 = 0;
   CColumn* m_pNext = nullptr;
 
+  // Archived size with every text empty: the least a record takes in a scan file.
+  static constexpr size_t kMinArchiveBytes = 60;
   void Save(CArchive& ar) const;
   void Load(CArchive& ar);
 };
@@ -75,6 +79,8 @@ class CVarColumn {
   short m_nVarIndex = 0;
   CVarColumn* m_pNext = nullptr;
 
+  // Archived size with every text empty: the least a record takes in a scan file.
+  static constexpr size_t kMinArchiveBytes = 21;
   void Save(CArchive& ar) const;
   void Load(CArchive& ar);
 };
@@ -99,6 +105,8 @@ class CIndexInfo {
   // Per key column: true when the column is sorted descending (same order as m_vecColumns).
   std::vector<bool> m_vecDescending;
 
+  // Archived size with every text empty: the least a record takes in a scan file.
+  static constexpr size_t kMinArchiveBytes = 50;
   void Save(CArchive& ar) const;
   void Load(CArchive& ar);
 };
@@ -110,6 +118,8 @@ class CViewStoredProc {
   WORD m_wValue2 = 0;
   CString m_strText;
 
+  // Archived size with every text empty: the least a record takes in a scan file.
+  static constexpr size_t kMinArchiveBytes = 6;
   void Save(CArchive& ar) const;
   void Load(CArchive& ar);
 };
@@ -175,6 +185,8 @@ class CTable {
   // Replaces (and frees) an index record under a key.
   void SetIndex(const CString& key, CIndexInfo* index);
 
+  // Archived size with every text empty: the least a record takes in a scan file.
+  static constexpr size_t kMinArchiveBytes = 94;
   void Save(CArchive& ar) const;
   void Load(CArchive& ar);
 };

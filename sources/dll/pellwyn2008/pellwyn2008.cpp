@@ -1,5 +1,6 @@
 #include "pellwyn2008.h"
 
+#include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 
@@ -40,6 +41,9 @@ CSQLServer2008::~CSQLServer2008() {
   FreeRecoveredObjects();
   for (auto& e : m_mapDataTypes) delete e.second;
   m_mapDataTypes.RemoveAll();
+  m_pCurrentSet = nullptr;
+  delete m_pBackupReader;
+  m_pBackupReader = nullptr;
   // The status block stays alive for the process: a detached thread of this engine may
   // still look at it. It is kept reachable so it is not taken for a leak.
   static std::mutex retiredMutex;

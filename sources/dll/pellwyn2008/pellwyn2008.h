@@ -1,11 +1,17 @@
 // The 2005/2008-format engine.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "common/sqlserver.h"
+
+// Off-row values (lob.h).
+struct OffRowPointer;
+class LobSink;
+struct LobReadReport;
 
 #if defined(__GNUC__)
 #define PELLWYN_EXPORT __attribute__((visibility("default")))
@@ -54,6 +60,120 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // FreeRecoveredObjects, whichever maps point at it.
   CTable* NewTable();
 
+  // ---- scan thread, page location and census
+  // Text after the last '.' of the source path; empty when the path has two characters or
+  // fewer or holds no '.'.
+  CString GetFileExtension() const;
+  bool IsBackupExtension() const;
+  void LocateBackupDataSet();
+  // Byte position of page n of the source (stream index inside a backup set, page number of
+  // a plain file) into *position; 0 when the chosen set does not hold the page.
+  void GetPageOffset(int page, INT64* position);
+  void ReadAllPages();
+  // Reads page n of the source (as the census numbers pages) into an 8192-byte buffer.
+  // False, with the buffer zeroed, when the page is not in the source or cannot be read whole.
+  bool ReadSourcePage(DWORD page, BYTE* buffer);
+  // Reads the page whose own page id is pageId (the pages off-row links and other in-page
+  // references name): inside a backup the census's page-id index, else pageId itself.
+  bool ReadPageById(DWORD pageId, BYTE* buffer);
+  // Stream index of the page with this page id inside a backup set; false when the census saw
+  // no such page.
+  bool StreamIndexOfPageId(DWORD pageId, DWORD& index) const;
+  // Waits for an event in short slices so a stopped scan never hangs; false when the scan
+  // was stopped or the wait failed.
+  bool WaitUnlessStopped(const EVENT_HANDLE& event);
+  bool ScanStopped() const { return m_pStatus && m_pStatus->m_bStopScan.load(); }
+  // Census pages are handed to the progress partner one at a time by default; a partner that
+  // counts pages through m_nCensusPagesRead may ask for a hand-over every N pages.
+  void SetCensusHandOverEvery(int pages) { m_nCensusHandOverEvery = pages > 0 ? pages : 1; }
+  std::atomic<long long> m_nCensusPagesRead{0};
+
+  // ---- catalog stages (allocation units, rowsets, objects, owners, types, texts)
+  // A row decoder of a system table: the page body (page + 96, 8096 bytes) and the record's
+  // offset within it. Decoders read only through bounded views of the body.
+  using RowDecoder = void (CSQLServer2008::*)(BYTE* body, WORD recordOffset);
+  // The system-table page walk: every data page of system object `objectId` (its group in
+  // m_mapTables, in list order), torn bits restored, each accepted slot given to `decoder`;
+  // pages with more than slotLimit slots are skipped when slotLimit > 0.
+  void WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit = 0);
+  void ReadAllocationInfo();
+  void ReadRowsets();
+  void GatherDataTypes();
+  void ReadOwnerNames();
+  void ReadObjectInfo();
+  void ReadObjectValues();
+  // Gives one row of a catalog page (whole page, slot entry) to the row decoder of the system
+  // object named by its id text ("41", "5", "7", "60", "34"); other ids are ignored.
+  void DecodeCatalogRow(const CString& objectId, BYTE* page, WORD slotEntry);
+  // Row decoders of those stages (RowDecoder shape).
+  void DecodeAllocUnitRow(BYTE* body, WORD recordOffset);
+  void DecodeRowsetRow(BYTE* body, WORD recordOffset);
+  void DecodeDataTypeRow(BYTE* body, WORD recordOffset);
+  void DecodeOwnerRow(BYTE* body, WORD recordOffset);
+  // Schema rows (class 50) of system object 64: their names win over the principals'.
+  void DecodeSchemaRow(BYTE* body, WORD recordOffset);
+  void DecodeObjectRow(BYTE* body, WORD recordOffset);
+  void DecodeObjectValueRow(BYTE* body, WORD recordOffset);
+  // The rowset stage's second half: hands every table object the census pages of its units.
+  void LinkUnitPagesToTables();
+
+  // ---- catalog stages (indexes, columns, schema completion)
+  void ReadIndexInfo();
+  void ReadColumnInfo();
+  void ReadRsCols();
+  void FilterObjects();
+  void ReadIsCols();
+  void OrganizeSchemaInfo();
+  // Row decoders of system objects 54 (indexes), 41 (columns), 3 (rowset columns) and 55
+  // (index key columns); same arguments as RowDecoder.
+  void DecodeIndexRow(BYTE* body, WORD recordOffset);
+  void DecodeColumnRow(BYTE* body, WORD recordOffset);
+  void DecodeRsColRow(BYTE* body, WORD recordOffset);
+  void DecodeIsColRow(BYTE* body, WORD recordOffset);
+  // SQL type name of a system type id ("int", "nvarchar", ...); empty for an unknown id.
+  static CString GetTypeName(BYTE systemTypeId);
+  // The column status byte rebuilt from a column row's status bits (added, not or-ed, so it
+  // wraps); identity is read from the status bits themselves, not from this byte.
+  static BYTE BuildColumnStatus(BYTE systemTypeId, DWORD status);
+  // Gives the column whose column order is rowsetColumnId (a live one before a dropped one)
+  // its physical column id, which is also its null-bitmap position; returns that column.
+  CColumn* SetPhysicalColumnId(CTable* table, DWORD physicalColumnId, DWORD rowsetColumnId);
+  // The column's place in a stored row: a negative offset is minus its variable index, a
+  // positive one its offset in the fixed part; bit columns also get their bit.
+  void ApplyColumnPosition(CTable* table, CColumn* column, short offset, WORD bitPosition);
+
+  // ---- off-row large values
+  // Pages are named by page id, as links name them. The value (or subtree) at page/slot as
+  // text, lower-case hex (hex) or, in Blob mode, appended raw to table->m_hBlobFile with an
+  // empty result. `root` admits a large root whose identifier equals `stamp`; `textCheck`
+  // gives "?????" for bytes that are not UTF-16 text of single-byte characters. Damage ends
+  // the read with what was gathered before it, never with an error.
+  CString ReadLobValue(DWORD page, WORD slot, DWORD stamp, bool hex, bool root, bool textCheck, bool blob,
+                       CTable* table);
+  // The children of the internal node at page/slot, read as ReadLobValue reads.
+  CString ReadLobFragment(DWORD page, WORD slot, DWORD stamp, bool hex, bool textCheck, bool blob, CTable* table);
+  // Every byte of the value a row's off-row pointer names, in value order. True when it was
+  // read whole; `report` (optional) says how far the walk got and why it stopped.
+  bool ReadOffRowValue(const OffRowPointer& pointer, LobSink& sink, LobReadReport* report = nullptr);
+
+  // ---- row decoding, preview and export walks
+
+  // ---- schema scripts
+
+  // ---- scan file
+  // Asks where to save a scan file (the desktop shows its save dialog); false = cancelled.
+  // Unset, SaveScanInfo saves nothing.
+  std::function<bool(CString& path)> m_fnAskSavePath;
+  // Writes the scan file to path: a temporary file beside it, renamed over the target only
+  // when complete. False (logged, with the reason in *error) when it could not be written;
+  // an existing file is then left as it was.
+  bool SaveScanFile(const char* path, CString* error = nullptr);
+  // Result of the last SaveScanInfo: 1 saved, 0 failed, -1 cancelled or not asked.
+  int m_nLastSaveResult = -1;
+  // False when rows cannot be read: the source is a backup but no set is located (a scan
+  // loaded from a scan file).
+  bool HasPageSource() const;
+
   // Members the 2008 engine adds, in declaration order.
   INT64 m_nDataSetStart = 0;
   INT64 m_nDataSetLength = 0;
@@ -77,6 +197,18 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CString m_strExtension;
 
  private:
+  void RunScan();
+  bool OpenSource();
+  // Logs a stage text; false when the scan was stopped before the stage.
+  bool Stage(const char* text);
+  bool HandShake(const char* waitingText);
+
+  int m_nCensusHandOverEvery = 1;
+  // Page id -> stream index of every page of the chosen backup set, sorted by page id.
+  std::vector<std::pair<DWORD, DWORD>> m_vecPageIdIndex;
+  mutable std::mutex m_csSource;
+  CSourceFile m_source;
+  CString m_strSourceOpened;
   std::mutex m_csTablePool;
   std::vector<std::unique_ptr<CTable>> m_tablePool;
 };

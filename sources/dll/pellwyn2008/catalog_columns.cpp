@@ -1,0 +1,383 @@
+// Column catalog (system object 41), physical column positions (system object 3) and the
+// last touches to the schema: filtering the table map and indexing columns by column id.
+#include <algorithm>
+
+#include "common/page.h"
+#include "pellwyn2008.h"
+
+namespace {
+
+constexpr size_t kMaxNameBytes = 500;
+// Column status bits of a column row.
+constexpr DWORD kColumnNotNull = 0x01;
+constexpr DWORD kColumnIdentity = 0x04;
+// Status bit of a rowset-column row whose column was dropped from the table.
+constexpr DWORD kRsColDropped = 0x02;
+// The fixed part of a stored row ends before the largest record size.
+constexpr int kMaxRecordSize = 8060;
+// Column orders are 16-bit; a table never holds more columns than a short can index.
+constexpr int kMaxColumnsPerTable = 0x7FFF;
+
+size_t BitmapBytes(WORD n) { return n < 8 ? 1 : (n + 7) / 8; }
+
+ByteView RecordView(BYTE* body, WORD offset) {
+  if (!body || offset >= kPageBodySize) return ByteView();
+  return ByteView(body + offset, size_t(kPageBodySize - offset));
+}
+
+// Types that get a variable-column record and a variable index from the column catalog.
+bool IsCatalogVarType(const CString& type) {
+  for (const char* t : {"varchar", "nvarchar", "ntext", "text", "image", "varbinary", "xml"})
+    if (type == t) return true;
+  return false;
+}
+
+// Types the record decoders read from the variable part.
+bool IsStoredVarType(const CString& type) { return IsCatalogVarType(type) || type == "sql_variant"; }
+
+// The identity value block holds, each in the column's own width: the last value handed
+// out, the seed and the increment. Decimal identities hold 20-byte numerics whose
+// magnitude starts 4 bytes in. False when the block is too short or the type cannot hold
+// an identity.
+bool ReadIdentityValues(ByteView block, const CString& type, INT64& seed, INT64& increment) {
+  if (type == "tinyint") {
+    seed = block.U8(1);
+    increment = block.U8(2);
+  } else if (type == "smallint") {
+    seed = block.I16(2);
+    increment = block.I16(4);
+  } else if (type == "int") {
+    seed = block.I32(4);
+    increment = block.I32(8);
+  } else if (type == "bigint") {
+    seed = block.I64(8);
+    increment = block.I64(16);
+  } else if (type == "decimal" || type == "numeric") {
+    seed = INT64(block.U64(24) & 0x7FFFFFFFFFFFFFFFull);
+    increment = INT64(block.U64(44) & 0x7FFFFFFFFFFFFFFFull);
+    block.U8(59);
+  } else {
+    return false;
+  }
+  return block.ok();
+}
+
+// First column of the list with this column order; a live column wins over a dropped one.
+CColumn* FindColumnByOrder(CTable* table, DWORD order) {
+  CColumn* dropped = nullptr;
+  for (CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+    if (c->m_wColOrder != order) continue;
+    if (!c->m_bDropped) return c;
+    if (!dropped) dropped = c;
+  }
+  return dropped;
+}
+
+CVarColumn* FindVarColumnByOrder(CTable* table, DWORD order) {
+  for (CVarColumn* v = table->m_pVarHead; v; v = v->m_pNext)
+    if (v->m_wColOrder == order) return v;
+  return nullptr;
+}
+
+// The diagram table the management tools add to a database is not part of its schema.
+bool IsToolsSupportTable(const CTable* table) { return table->m_strName.CompareNoCase("sysdiagrams") == 0; }
+
+}  // namespace
+
+CString CSQLServer2008::GetTypeName(BYTE systemTypeId) {
+  switch (systemTypeId) {
+    case 34: return "image";
+    case 35: return "text";
+    case 36: return "uniqueidentifier";
+    case 40: return "date";
+    case 41: return "time";
+    case 42: return "datetime2";
+    case 43: return "datetimeoffset";
+    case 48: return "tinyint";
+    case 52: return "smallint";
+    case 56: return "int";
+    case 58: return "smalldatetime";
+    case 59: return "real";
+    case 60: return "money";
+    case 61: return "datetime";
+    case 62: return "float";
+    case 98: return "sql_variant";
+    case 99: return "ntext";
+    case 104: return "bit";
+    case 106: return "decimal";
+    case 108: return "numeric";
+    case 122: return "smallmoney";
+    case 127: return "bigint";
+    case 165: return "varbinary";
+    case 167: return "varchar";
+    case 173: return "binary";
+    case 175: return "char";
+    case 189: return "timestamp";
+    case 231: return "nvarchar";
+    case 239: return "nchar";
+    // CLR types (hierarchyid, geometry, geography and user CLR types) are stored as
+    // serialised bytes: carried as variable binary, they keep their data.
+    case 240: return "varbinary";
+    case 241: return "xml";
+    default: return CString();
+  }
+}
+
+BYTE CSQLServer2008::BuildColumnStatus(BYTE systemTypeId, DWORD status) {
+  const bool large = systemTypeId == 34 || systemTypeId == 35;
+  int sum = 0;
+  if (!(status & 0x01)) sum += 0x08;
+  if ((status & 0x02) || (large && (status & 0x20000))) sum += 0x10;
+  if (large ? (status & 0x40000) != 0
+            : ((systemTypeId == 173 || systemTypeId == 175 || systemTypeId == 189) && !(status & 0x01)))
+    sum += 0x20;
+  if (status & 0x200) sum += 0x40;
+  if (status & 0x10) sum += 0x40;
+  if (status & 0x04) sum += 0x80;
+  return BYTE(sum);
+}
+
+void CSQLServer2008::ReadColumnInfo() { WalkSystemTable("41", &CSQLServer2008::DecodeColumnRow, 500); }
+
+void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
+  ByteView rec = RecordView(body, recordOffset);
+  const BYTE statusA = rec.U8(0);
+  if (!rec.ok()) return;
+  // Ghost rows (record types 6 and 7) are columns that were dropped: kept as such. Other
+  // record kinds (forwarding stubs, index records) are no column rows at all.
+  const int recordType = (statusA >> 1) & 7;
+  const bool deleted = recordType == 6 || recordType == 7;
+  if ((recordType != 0 && !deleted) || !(statusA & 0x10) || !(statusA & 0x20)) return;
+
+  const WORD fixedEnd = rec.U16(2);
+  const int objectId = rec.I32(4);
+  const DWORD columnId = rec.U32(10);
+  const BYTE systemType = rec.U8(14);
+  const int userType = rec.I32(15);
+  const WORD length = rec.U16(19);
+  const BYTE precision = rec.U8(21);
+  const BYTE scale = rec.U8(22);
+  const DWORD status = rec.U32(27);
+  const int defaultId = rec.I32(37);
+  if (!rec.ok() || fixedEnd > kPageSize) return;
+
+  WORD n = rec.U16(fixedEnd);
+  if (n > 50) n &= 0xFF;
+  const size_t bitmap = BitmapBytes(n);
+  const size_t v = rec.U16(fixedEnd + 2 + bitmap) & 0xFF;
+  const WORD nameEnd = rec.U16(fixedEnd + 4 + bitmap);
+  if (!rec.ok()) return;
+  const size_t nameStart = fixedEnd + 4 + bitmap + 2 * v;
+  if (nameEnd < nameStart || nameEnd - nameStart > kMaxNameBytes) return;
+  ByteView raw = rec.Sub(nameStart, nameEnd - nameStart);
+  if (!rec.ok()) return;
+
+  // Column names keep the low byte of each UTF-16 unit.
+  CString name;
+  for (size_t i = 0; i + 1 < raw.size() && raw.data()[i]; i += 2) name += char(raw.data()[i]);
+  name.Trim();
+  const bool nonLatin = (raw.size() >= 2 && raw.data()[1]) || (raw.size() >= 4 && raw.data()[3]);
+
+  const CString typeName = GetTypeName(systemType);
+  const bool identity = (status & kColumnIdentity) != 0;
+  INT64 seed = 0, increment = 0;
+  if (identity) {
+    // The identity values are the second variable column.
+    bool read = false;
+    if (v >= 2) {
+      const WORD valuesEnd = rec.U16(fixedEnd + 6 + bitmap) & 0x7FFF;
+      if (rec.ok() && valuesEnd >= nameEnd) {
+        ByteView block = rec.Sub(nameEnd, valuesEnd - nameEnd);
+        read = rec.ok() && ReadIdentityValues(block, typeName, seed, increment);
+      }
+      rec.clear_error();
+    }
+    // SQL Server's own default, rather than an IDENTITY(0,0) no server would accept.
+    if (!read || increment == 0) {
+      seed = 1;
+      increment = 1;
+    }
+  }
+
+  CTable* table = nullptr;
+  if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) return;
+  const WORD order = WORD(columnId & 0xFFFF);
+  // A backup can hold a page twice: the second copy of a column row changes nothing.
+  if (m_nDataSetCount > 0) {
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext)
+      if (c->m_wColOrder == order) return;
+  }
+  if (table->m_nAllColumns >= kMaxColumnsPerTable) return;
+
+  if (identity) table->m_bHasIdentity = true;
+  auto* column = new CColumn;
+  if (nonLatin) {
+    column->m_strName.Format("UnicodeCol#_%d", m_nUnicodeNameSerial);
+    ++m_nUnicodeNameSerial;
+  } else {
+    column->m_strName = name;
+  }
+  if (typeName == "bit") ++table->m_nBitColumns;
+  column->m_wColOrder = order;
+  column->m_dwRowsetColumn = order;
+  column->m_strType = typeName;
+  if (table->m_nMaxColumnId < int(order)) table->m_nMaxColumnId = order;
+  CDataType* userDataType = nullptr;
+  if (m_mapDataTypes.Lookup(FormatString("%ld", userType).view(), userDataType) && userDataType)
+    column->m_strUserType = userDataType->m_strName;
+  else
+    column->m_strUserType = typeName;
+  column->m_bIdentity = identity;
+  column->m_nIdentitySeed64 = seed;
+  column->m_nIdentityIncrement64 = increment;
+  // Two's complement in the 32-bit fields keeps the sign for the scan file.
+  column->m_dwIdentitySeed = DWORD(UINT64(seed));
+  column->m_dwIdentityIncrement = DWORD(UINT64(increment));
+  column->m_wLength = length;
+  column->m_bPrecision = precision;
+  column->m_bScale = scale;
+  column->m_bNullable = !(status & kColumnNotNull);
+  const bool variable = IsCatalogVarType(typeName);
+  if (variable) {
+    ++table->m_nVarColumns;
+    column->m_nOffset = short(-table->m_nVarColumns);
+  }
+  if (const CString* computed = table->m_mapComputed.Find(FormatString("%ld", int(columnId)).view()))
+    column->m_strComputed = *computed;
+  if (defaultId != 0) {
+    CIndexInfo* defaultObject = nullptr;
+    if (m_mapIndexes.Lookup(FormatString("%ld", defaultId).view(), defaultObject) && defaultObject)
+      column->m_strDefault = defaultObject->m_strText;
+  }
+
+  // Column list in ascending column id; an equal id goes after the existing ones.
+  CColumn* previous = nullptr;
+  CColumn* next = table->m_pColumnHead;
+  while (next && next->m_wColOrder <= order) {
+    previous = next;
+    next = next->m_pNext;
+  }
+  column->m_pNext = next;
+  if (previous) previous->m_pNext = column;
+  else table->m_pColumnHead = column;
+  if (!next) table->m_pColumnTail = column;
+
+  column->m_bDropped = deleted ? 1 : 0;
+  if (variable) {
+    if (!deleted) ++table->m_wVarColumnCap;
+    int entries = 0;
+    for (const CVarColumn* vc = table->m_pVarHead; vc; vc = vc->m_pNext) ++entries;
+    auto* varColumn = new CVarColumn;
+    varColumn->m_strName = name;
+    varColumn->m_strDefault = column->m_strDefault;
+    varColumn->m_strType = typeName;
+    varColumn->m_wColOrder = order;
+    varColumn->m_wLength = length;
+    varColumn->m_dwRowsetColumn = order;
+    varColumn->m_nVarIndex = short(-(1 + entries));
+    table->AppendVarColumn(varColumn);
+  }
+  if (!deleted) ++table->m_nCatalogColumns;
+  ++table->m_nAllColumns;
+}
+
+void CSQLServer2008::ReadRsCols() { WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, 500); }
+
+void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
+  ByteView rec = RecordView(body, recordOffset);
+  const BYTE statusA = rec.U8(0);
+  rec.U8(1);
+  if (!rec.ok() || ((statusA >> 1) & 7) != 0 || !(statusA & 0x10)) return;
+
+  const INT64 rowsetId = rec.I64(4);
+  const DWORD rowsetColumn = rec.U32(12);
+  const DWORD physicalColumn = rec.U32(16);
+  const DWORD status = rec.U32(40);
+  const short offset = rec.I16(44);
+  const WORD bitPosition = rec.U16(52);
+  if (!rec.ok()) return;
+  // A dropped column keeps its place in old rows but belongs to no catalog column; rowset
+  // column 0 is the uniquifier of a clustered index that is not unique.
+  if (status & kRsColDropped) return;
+  if (rowsetColumn == 0 || rowsetColumn > 0xFFFF) return;
+  if (physicalColumn == 0 || physicalColumn > 0xFFFF) return;
+
+  const std::vector<CTable*>* units = m_mapAllocUnits.Find(FormatString("%I64d", rowsetId).view());
+  if (!units) return;
+  for (CTable* unit : *units) {
+    CTable* table = nullptr;
+    if (!unit || !m_mapTables.Lookup(FormatString("%ld", int(unit->m_dwObjectId)).view(), table) || !table)
+      return;
+    if (CColumn* column = SetPhysicalColumnId(table, physicalColumn, rowsetColumn))
+      ApplyColumnPosition(table, column, offset, bitPosition);
+  }
+}
+
+CColumn* CSQLServer2008::SetPhysicalColumnId(CTable* table, DWORD physicalColumnId, DWORD rowsetColumnId) {
+  if (!table) return nullptr;
+  CColumn* column = FindColumnByOrder(table, rowsetColumnId);
+  if (!column) return nullptr;
+  column->m_dwRowsetColumn = physicalColumnId;
+  if (IsCatalogVarType(column->m_strType)) {
+    if (CVarColumn* varColumn = FindVarColumnByOrder(table, rowsetColumnId))
+      varColumn->m_dwRowsetColumn = physicalColumnId;
+  }
+  return column;
+}
+
+void CSQLServer2008::ApplyColumnPosition(CTable* table, CColumn* column, short offset, WORD bitPosition) {
+  if (!table || !column) return;
+  if (offset < 0) {
+    // A negative position is a variable-column index, whatever the type name says.
+    column->m_bCatalogOffset = true;
+    column->m_nOffset = offset;
+    if (CVarColumn* varColumn = FindVarColumnByOrder(table, column->m_wColOrder)) varColumn->m_nVarIndex = offset;
+    if (!column->m_strType.IsEmpty()) table->m_mapVarTypes.SetAt(FormatString("%hd", offset).view(), column->m_strType);
+    return;
+  }
+  // A fixed position lies inside the fixed part of a record, after its 4-byte header; a
+  // variable-length type cannot have one.
+  const int width = column->m_wLength ? column->m_wLength : 1;
+  if (IsStoredVarType(column->m_strType) || offset < 4 || offset + width > kMaxRecordSize) return;
+  column->m_bCatalogOffset = true;
+  column->m_nOffset = offset;
+  if (column->m_strType == "bit") column->m_bBitPosition = BYTE(bitPosition & 0xFF);
+}
+
+void CSQLServer2008::FilterObjects() {
+  int serial = 1;
+  for (auto it = m_mapTables.begin(); it != m_mapTables.end();) {
+    CTable* table = it->second;
+    bool remove = false;
+    if (!table) {
+      remove = true;
+    } else if (table->m_dwObjectId == 55) {
+      // The index-column catalog is read after this stage; the scan drops it afterwards.
+    } else if (table->m_dwObjectId < 200) {
+      remove = true;
+    } else if (table->m_strName.IsEmpty() && table->m_pColumnHead) {
+      table->m_strName.Format("RecoveredTab#_%d", serial++);
+      table->m_strOwner = m_strLastOwnerName.IsEmpty() ? CString("dbo") : m_strLastOwnerName;
+    } else if (table->m_strName.IsEmpty() || !table->m_pColumnHead || IsToolsSupportTable(table)) {
+      remove = true;
+    }
+    // The records stay in the engine's pool; only the map forgets them.
+    it = remove ? m_mapTables.erase(it) : std::next(it);
+  }
+}
+
+void CSQLServer2008::OrganizeSchemaInfo() {
+  for (auto& entry : m_mapTables) {
+    CTable* table = entry.second;
+    if (!table) continue;
+    // Column orders keep their values, so wide tables and tables with gaps left by dropped
+    // columns are indexed by their real column ids.
+    size_t size = size_t(std::clamp(table->m_nCatalogColumns, 0, 0xFFFF)) + 1;
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) size = std::max(size, size_t(c->m_wColOrder) + 1);
+    table->m_vecColumnById.assign(size, nullptr);
+    for (CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+      CColumn*& slot = table->m_vecColumnById[c->m_wColOrder];
+      if (!slot || (slot->m_bDropped && !c->m_bDropped)) slot = c;
+    }
+  }
+}

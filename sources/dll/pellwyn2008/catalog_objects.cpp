@@ -1,0 +1,414 @@
+// Catalog stages I: the system-table page walk; allocation units (object 7) and rowsets
+// (object 5), which give every table its data pages; scalar types (50), principals (27),
+// schemas (64) and objects (34), which name tables, views, procedures, rules, triggers,
+// functions and primary keys.
+//
+// Row layouts (offsets from the record start, little-endian; F = fixed-part end at 2):
+//   7  allocation unit  0 status, 4 unit id (8), 12 type (1), 13 owning rowset id (8),
+//                       39 first IAM page (4), 43 its file (2)
+//   5  rowset           0 status, 4 rowset id (8), 13 object id (4), 17 index id (4)
+//   50 scalar type      4 type id, 12 system type, 13 max length (2), 15 precision, 16 scale,
+//                       17 collation (4), 21 status (4), 41 default object (4), 45 rule (4)
+//   27 principal        4 id (low 16 bits kept)
+//   64 class object     4 class (1; 50 = schema), 5 id (4)
+//   34 object           4 id, 8 schema id, 17 type (2 characters, space padded)
+// and each ends in the variable part: F column count N, F+2 null bitmap (1 byte below 8
+// columns, else ceil(N/8)), then the variable-column count V, V end offsets and the name,
+// the first variable column, in UTF-16.
+#include <array>
+#include <exception>
+#include <string>
+
+#include "common/executionlog.h"
+#include "common/page.h"
+#include "pellwyn2008.h"
+
+namespace {
+
+constexpr WORD kRowVersioned = 0x0040;  // set on rows that carry row-versioning data
+constexpr int kCatalogSlotLimit = 500;
+constexpr size_t kMaxNameBytes = 500;
+constexpr DWORD kFirstUserObjectId = 200;
+constexpr DWORD kLastBuiltInTypeId = 256;
+constexpr BYTE kSchemaClass = 50;
+
+// The record at `offset` of a page body, bounded by the page.
+ByteView RecordAt(const BYTE* body, WORD offset) {
+  if (!body || offset >= kPageBodySize) return ByteView();
+  return ByteView(body + offset, size_t(kPageBodySize - offset));
+}
+
+// Record type, bits 1-3 of the first status byte: 0 a row, 6 a ghost (deleted) row.
+int RecordType(WORD status) { return (status >> 1) & 7; }
+
+// Rows a catalog reader takes: live rows, and ghost rows only when deleted records are asked
+// for. Versioning bits do not matter.
+bool AcceptRow(WORD status, bool recoverDeleted, bool* ghost) {
+  const int type = RecordType(status);
+  *ghost = type == 6;
+  return type == 0 || (*ghost && recoverDeleted);
+}
+
+// Map keys are decimal texts of ids.
+template <class T>
+std::string KeyText(const char* format, T value) {
+  return FormatString(format, value).str();
+}
+
+size_t BitmapBytes(WORD columns) { return columns < 8 ? 1 : (size_t(columns) + 7) / 8; }
+
+// UTF-16 name narrowed by dropping every 0x00 and 0x01 byte (principals, types).
+CString ByteFilterName(ByteView name) {
+  CString out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const BYTE b = name.U8(i);
+    if (b != 0x00 && b != 0x01) out += char(b);
+  }
+  return out;
+}
+
+// UTF-16 name narrowed to the low byte of each unit, trailing blanks removed (objects).
+CString LowByteName(ByteView name) {
+  CString out;
+  for (size_t i = 0; i + 1 < name.size(); i += 2) {
+    const BYTE b = name.U8(i);
+    if (b) out += char(b);
+  }
+  out.TrimRight(' ');
+  return out;
+}
+
+// The first or second UTF-16 unit lies above U+00FF.
+bool NeedsSubstituteName(ByteView name) {
+  return (name.size() > 1 && name.U8(1) != 0) || (name.size() > 3 && name.U8(3) != 0);
+}
+
+// End offsets carry the complex-column flag in their top bit.
+size_t EndOffset(WORD stored) { return stored & 0x7FFF; }
+
+// The name as the first variable column, when it starts at `start`, ends at the stored end
+// offset and is at most kMaxNameBytes long; an end before the start counts as too long.
+bool NameBytes(ByteView& row, size_t start, WORD storedEnd, ByteView* name) {
+  const size_t end = EndOffset(storedEnd);
+  if (end < start || end - start > kMaxNameBytes) return false;
+  *name = row.Sub(start, end - start);
+  return row.ok();
+}
+
+enum class ObjectKind { kNone, kTable, kView, kProcedure, kRule, kTrigger, kFunction, kPrimaryKey };
+
+ObjectKind KindOfType(const CString& type) {
+  static const struct {
+    const char* code;
+    ObjectKind kind;
+  } kTypes[] = {
+      {"U", ObjectKind::kTable},     {"V", ObjectKind::kView},     {"P", ObjectKind::kProcedure},
+      {"R", ObjectKind::kRule},      {"TR", ObjectKind::kTrigger}, {"T", ObjectKind::kTrigger},
+      {"PK", ObjectKind::kPrimaryKey}, {"FN", ObjectKind::kFunction}, {"IF", ObjectKind::kFunction},
+      {"TF", ObjectKind::kFunction}, {"F", ObjectKind::kFunction},
+  };
+  for (const auto& t : kTypes)
+    if (type == t.code) return t.kind;
+  return ObjectKind::kNone;
+}
+
+// Stores an object-text record, freeing the one it replaces (the map owns its records).
+template <class Map, class Record>
+void StoreOwned(Map& map, const std::string& key, Record* record) {
+  Record* old = nullptr;
+  if (map.Lookup(key, old) && old != record) delete old;
+  map.SetAt(key, record);
+}
+
+}  // namespace
+
+// ---- the system-table page walk
+
+void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit) {
+  CTable* group = nullptr;
+  if (!objectId || !decoder || !m_mapTables.Lookup(objectId, group) || !group) return;
+  CExecutionLog::WriteLog(0, 0, FormatString("Found : %d", int(group->m_vecDataPages.size())), false);
+  // A copy: decoders add records to the maps while the walk goes on.
+  const std::vector<DWORD> pages = group->m_vecDataPages;
+  std::array<BYTE, kPageSize> buffer{};
+  BYTE* page = buffer.data();
+  for (DWORD n : pages) {
+    if (ScanStopped()) return;
+    if (!ReadSourcePage(n, page)) continue;
+    if (PageTypeOf(page) != kPageData) continue;
+    if (slotLimit > 0 && PageSlotCount(page) > slotLimit) continue;
+    RestoreTornBitsIfPresent(page);
+    ForEachSlot(page, [&](int, WORD entry) {
+      // One row's failure ends that row only.
+      try {
+        (this->*decoder)(page + kPageHeaderSize, WORD(entry - kPageHeaderSize));
+      } catch (const std::exception&) {
+      }
+      return true;
+    });
+  }
+}
+
+void CSQLServer2008::DecodeCatalogRow(const CString& objectId, BYTE* page, WORD slotEntry) {
+  if (!page || slotEntry < kPageHeaderSize || slotEntry > kPageSize) return;
+  BYTE* body = page + kPageHeaderSize;
+  const WORD offset = WORD(slotEntry - kPageHeaderSize);
+  if (objectId == "41") DecodeColumnRow(body, offset);
+  else if (objectId == "5") DecodeRowsetRow(body, offset);
+  else if (objectId == "7") DecodeAllocUnitRow(body, offset);
+  else if (objectId == "60") DecodeObjectValueRow(body, offset);
+  else if (objectId == "34") DecodeObjectRow(body, offset);
+}
+
+// ---- allocation units and rowsets
+
+void CSQLServer2008::ReadAllocationInfo() { WalkSystemTable("7", &CSQLServer2008::DecodeAllocUnitRow); }
+
+void CSQLServer2008::DecodeAllocUnitRow(BYTE* body, WORD recordOffset) {
+  ByteView row = RecordAt(body, recordOffset);
+  const WORD status = row.U16(0);
+  // A live row with a null bitmap and no variable part; ghosts fail this test.
+  if (!row.ok() || (status & ~kRowVersioned) != 0x0010) return;
+  const INT64 unitId = row.I64(4);
+  const BYTE type = row.U8(12);
+  const INT64 owner = row.I64(13);
+  const DWORD firstIam = row.U32(39);
+  const WORD firstIamFile = row.U16(43);
+  if (!row.ok()) return;
+  if (type == 2) return;  // large-object units hold text pages only
+  CTable* unit = NewTable();
+  unit->m_nAllocUnitId = unitId;
+  unit->m_dwFirstIamPage = firstIam;
+  unit->m_wFirstIamFile = firstIamFile;
+  const std::string unitKey = KeyText("%I64d", unitId);
+  m_mapAllocUnits[KeyText("%I64d", owner)].push_back(unit);
+  if (!m_mapRowsets.Contains(unitKey)) m_mapRowsets.SetAt(unitKey, unit);
+}
+
+void CSQLServer2008::ReadRowsets() {
+  WalkSystemTable("5", &CSQLServer2008::DecodeRowsetRow);
+  LinkUnitPagesToTables();
+}
+
+void CSQLServer2008::DecodeRowsetRow(BYTE* body, WORD recordOffset) {
+  ByteView row = RecordAt(body, recordOffset);
+  const WORD status = row.U16(0);
+  if (!row.ok() || (status & 0xFF & ~kRowVersioned) != 0x10) return;
+  const INT64 rowsetId = row.I64(4);
+  const DWORD objectId = row.U32(13);
+  DWORD indexId = row.U32(17);
+  if (!row.ok()) return;
+  if (indexId > 0xFFFF && (indexId & 0xFFFF) == 1) indexId = 1;
+  const std::string rowsetKey = KeyText("%I64d", rowsetId);
+  if (!m_mapRowsetObjects.Contains(rowsetKey)) m_mapRowsetObjects.SetAt(rowsetKey, FormatString("%lu", objectId));
+  std::vector<CTable*>* units = m_mapAllocUnits.Find(rowsetKey);
+  if (!units) return;
+  if (indexId > 1) {
+    // Units of other indexes hold no table rows; they stay unclaimed (object id 0).
+    m_mapAllocUnits.RemoveKey(rowsetKey);
+    return;
+  }
+  for (CTable* unit : *units)
+    if (unit) unit->m_dwObjectId = objectId;
+}
+
+void CSQLServer2008::LinkUnitPagesToTables() {
+  for (auto& entry : m_mapRowsets) {
+    CTable* unit = entry.second;
+    if (!unit || unit->m_dwObjectId == 0) continue;
+    CTable* group = nullptr;
+    if (!m_mapPageGroups.Lookup(entry.first, group) || !group) continue;
+    unit->m_vecDataPages = group->m_vecDataPages;
+    unit->m_vecFreedPages = group->m_vecFreedPages;
+    const std::string tableKey = KeyText("%lu", unit->m_dwObjectId);
+    CTable* table = nullptr;
+    if (!m_mapTables.Lookup(tableKey, table) || !table) {
+      m_mapTables.SetAt(tableKey, unit);
+      continue;
+    }
+    if (table == unit) continue;
+    // Several units of one table: their pages follow one another in one list.
+    table->m_vecDataPages.insert(table->m_vecDataPages.end(), group->m_vecDataPages.begin(),
+                                 group->m_vecDataPages.end());
+    table->m_vecFreedPages.insert(table->m_vecFreedPages.end(), group->m_vecFreedPages.begin(),
+                                  group->m_vecFreedPages.end());
+  }
+}
+
+// ---- user data types, owners and schemas
+
+void CSQLServer2008::GatherDataTypes() {
+  WalkSystemTable("50", &CSQLServer2008::DecodeDataTypeRow, kCatalogSlotLimit);
+}
+
+void CSQLServer2008::DecodeDataTypeRow(BYTE* body, WORD recordOffset) {
+  ByteView row = RecordAt(body, recordOffset);
+  bool ghost = false;
+  if (!AcceptRow(row.U16(0), m_bRecoverDeleted, &ghost)) return;
+  const WORD fixedEnd = row.U16(2);
+  if (!row.ok() || fixedEnd > kPageSize) return;
+  const int typeId = row.I32(4);
+  const BYTE systemTypeId = row.U8(12);
+  const WORD maxLength = row.U16(13);
+  const BYTE precision = row.U8(15);
+  const BYTE scale = row.U8(16);
+  const DWORD collation = row.U32(17);
+  const DWORD typeStatus = row.U32(21);
+  const DWORD defaultId = row.U32(41);
+  const DWORD ruleId = row.U32(45);
+  if (!row.ok()) return;
+  // Built-in types (ids up to 256: system types, sysname, the CLR types) are not user types.
+  if (int(systemTypeId) == typeId || typeId <= int(kLastBuiltInTypeId)) return;
+  const WORD columns = row.U16(fixedEnd);
+  if (!row.ok() || columns > 40) return;
+  const size_t bitmap = BitmapBytes(columns);
+  const WORD nameEnd = row.U16(fixedEnd + 4 + bitmap);
+  ByteView name;
+  if (!row.ok() || !NameBytes(row, fixedEnd + 6 + bitmap, nameEnd, &name)) return;
+  const std::string key = KeyText("%ld", typeId);
+  if (ghost && m_mapDataTypes.Contains(key)) return;
+  auto* type = new CDataType;
+  type->m_bSystemTypeId = systemTypeId;
+  type->m_wLength = maxLength;
+  type->m_bPrecision = precision;
+  type->m_bScale = scale;
+  type->m_dwValue1 = collation;
+  type->m_dwValue2 = typeStatus;
+  type->m_dwValue3 = defaultId;
+  type->m_dwValue4 = ruleId;
+  type->m_strName = ByteFilterName(name);
+  StoreOwned(m_mapDataTypes, key, type);
+}
+
+void CSQLServer2008::ReadOwnerNames() {
+  WalkSystemTable("27", &CSQLServer2008::DecodeOwnerRow, kCatalogSlotLimit);
+  // Tables belong to schemas; a schema's name replaces a principal's of the same id, and
+  // principals remain the answer where no schema row was found.
+  WalkSystemTable("64", &CSQLServer2008::DecodeSchemaRow, kCatalogSlotLimit);
+}
+
+void CSQLServer2008::DecodeOwnerRow(BYTE* body, WORD recordOffset) {
+  ByteView row = RecordAt(body, recordOffset);
+  bool ghost = false;
+  if (!AcceptRow(row.U16(0), m_bRecoverDeleted, &ghost)) return;
+  WORD fixedEnd = row.U16(2);
+  if (fixedEnd > 255) fixedEnd &= 0xFF;
+  if (!row.ok() || fixedEnd > 30) return;
+  const WORD ownerId = row.U16(4);
+  const WORD columns = row.U16(fixedEnd);
+  if (!row.ok() || columns == 0) return;
+  const size_t bitmap = BitmapBytes(columns);
+  const WORD varColumns = row.U16(fixedEnd + 2 + bitmap);
+  const WORD nameEnd = row.U16(fixedEnd + 4 + bitmap);
+  if (!row.ok()) return;
+  const size_t start = fixedEnd + 4 + bitmap + 2 * size_t(varColumns);
+  ByteView name;
+  if (start > kPageSize || !NameBytes(row, start, nameEnd, &name)) return;
+  const std::string key = KeyText("%u", ownerId);
+  if (ghost && m_mapOwnerNames.Contains(key)) return;
+  m_mapOwnerNames.SetAt(key, ByteFilterName(name));
+}
+
+void CSQLServer2008::DecodeSchemaRow(BYTE* body, WORD recordOffset) {
+  ByteView row = RecordAt(body, recordOffset);
+  bool ghost = false;
+  if (!AcceptRow(row.U16(0), m_bRecoverDeleted, &ghost)) return;
+  const WORD fixedEnd = row.U16(2);
+  const BYTE objectClass = row.U8(4);
+  const DWORD schemaId = row.U32(5);
+  if (!row.ok() || objectClass != kSchemaClass || fixedEnd < 9) return;
+  const WORD columns = row.U16(fixedEnd);
+  if (!row.ok() || columns == 0) return;
+  const size_t bitmap = BitmapBytes(columns);
+  const WORD varColumns = row.U16(fixedEnd + 2 + bitmap);
+  const WORD nameEnd = row.U16(fixedEnd + 4 + bitmap);
+  if (!row.ok() || varColumns == 0) return;
+  ByteView name;
+  if (!NameBytes(row, fixedEnd + 4 + bitmap + 2 * size_t(varColumns), nameEnd, &name)) return;
+  const CString text = ByteFilterName(name);
+  if (text.IsEmpty()) return;
+  const std::string key = KeyText("%lu", schemaId);
+  if (ghost && m_mapOwnerNames.Contains(key)) return;
+  m_mapOwnerNames.SetAt(key, text);
+}
+
+// ---- objects
+
+void CSQLServer2008::ReadObjectInfo() {
+  WalkSystemTable("34", &CSQLServer2008::DecodeObjectRow, kCatalogSlotLimit);
+}
+
+void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
+  ByteView row = RecordAt(body, recordOffset);
+  bool ghost = false;
+  // Dropped objects stay dropped unless deleted records are asked for.
+  if (!AcceptRow(row.U16(0), m_bRecoverDeleted, &ghost)) return;
+  const WORD fixedEnd = row.U16(2);
+  const int objectId = row.I32(4);
+  const DWORD schemaId = row.U32(8);
+  BYTE typeBytes[2] = {row.U8(17), row.U8(18)};
+  if (!row.ok()) return;
+  CString typeText = BytesToString(typeBytes, 2, false);
+  typeText.TrimRight(' ');
+  const ObjectKind kind = KindOfType(typeText);
+  if (kind == ObjectKind::kNone) return;
+
+  WORD columns = row.U16(fixedEnd);
+  if (columns > 40) columns &= 0xFF;
+  const size_t bitmap = BitmapBytes(columns);
+  const WORD nameEnd = row.U16(fixedEnd + 4 + bitmap);
+  ByteView nameBytes;
+  if (!row.ok() || !NameBytes(row, fixedEnd + 6 + bitmap, nameEnd, &nameBytes)) return;
+  const CString name = LowByteName(nameBytes);
+  const std::string key = KeyText("%ld", objectId);
+
+  CStringKeyMap<CViewStoredProc*>* objects = nullptr;
+  switch (kind) {
+    case ObjectKind::kPrimaryKey: {
+      if (ghost && m_mapIndexes.Contains(key)) return;
+      auto* index = new CIndexInfo;
+      index->m_nValue = objectId;
+      StoreOwned(m_mapIndexes, key, index);
+      return;
+    }
+    case ObjectKind::kTrigger: objects = &m_mapTriggers; break;
+    case ObjectKind::kRule: objects = &m_mapRules; break;
+    case ObjectKind::kView: objects = &m_mapViews; break;
+    case ObjectKind::kProcedure: objects = &m_mapStoredProcs; break;
+    case ObjectKind::kFunction: objects = &m_mapFunctions; break;
+    case ObjectKind::kTable:
+    case ObjectKind::kNone: break;
+  }
+  if (objects) {
+    if (ghost && objects->Contains(key)) return;
+    auto* object = new CViewStoredProc;
+    object->m_strName = name;
+    StoreOwned(*objects, key, object);
+    return;
+  }
+
+  // A user table: usually the record the rowset stage linked to its pages, else a new one.
+  const bool systemObject = DWORD(objectId) < kFirstUserObjectId;
+  CTable* table = nullptr;
+  if (!m_mapTables.Lookup(key, table) || !table) {
+    if (systemObject) return;
+    ++m_nObjectSerial;
+    table = NewTable();
+    if (NeedsSubstituteName(nameBytes)) {
+      table->m_strName = FormatString("UnicodeTab#_%d", m_nUnicodeNameSerial);
+      ++m_nUnicodeNameSerial;
+    } else {
+      table->m_strName = name;
+    }
+  } else {
+    if (systemObject) return;
+    if (ghost && !table->m_strName.IsEmpty()) return;
+    table->m_strName = name;
+  }
+  table->m_dwObjectId = DWORD(objectId);
+  CString owner;
+  m_mapOwnerNames.Lookup(KeyText("%lu", schemaId), owner);
+  table->m_strOwner = owner;
+  m_strLastOwnerName = owner;
+  m_mapTables.SetAt(key, table);
+}

@@ -1,0 +1,145 @@
+// The scan file: the catalog of a finished scan, written so it can be reopened without the
+// backup.
+#include <cstdio>
+#include <memory>
+
+#include "common/executionlog.h"
+#include "pellwyn2008.h"
+#include "platform/archive.h"
+
+namespace {
+
+template <class Record>
+void SaveSection(CArchive& ar, const CStringKeyMap<Record*>& map) {
+  for (const auto& e : map) {
+    if (!e.second) continue;
+    ar << CString(e.first);
+    e.second->Save(ar);
+  }
+}
+
+template <class Record>
+int CountEntries(const CStringKeyMap<Record*>& map) {
+  int n = 0;
+  for (const auto& e : map) n += e.second ? 1 : 0;
+  return n;
+}
+
+// Reads `count` entries of one section into the map. A damaged entry raises; what was read
+// before it stays in the map.
+template <class Record, class Make>
+void LoadSection(CArchive& ar, int count, CStringKeyMap<Record*>& map, Make make) {
+  for (int i = 0; i < count; ++i) {
+    CString key;
+    ar >> key;
+    std::unique_ptr<Record> record(make());
+    record->Load(ar);
+    Record* old = nullptr;
+    if (map.Lookup(key.view(), old)) delete old;  // a repeated key replaces the earlier entry
+    map.SetAt(key.view(), record.release());
+  }
+}
+
+}  // namespace
+
+bool CSQLServer2008::HasPageSource() const { return !(IsBackupExtension() && !m_pCurrentSet); }
+
+bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
+  if (!path || !*path) {
+    if (error) *error = "no file name";
+    return false;
+  }
+  const CString target(path);
+  const CString temp = target + ".tmp";
+  // Each section's count is the number of entries it really writes, so the file always
+  // loads back; the count members follow.
+  m_nDataTypeCount = CountEntries(m_mapDataTypes);
+  m_nIndexCount = CountEntries(m_mapIndexes);
+  m_nTableCount = CountEntries(m_mapTables);
+  m_nViewCount = CountEntries(m_mapViews);
+  m_nProcCount = CountEntries(m_mapStoredProcs);
+  m_nRuleCount = CountEntries(m_mapRules);
+  m_nTriggerCount = CountEntries(m_mapTriggers);
+  m_nFunctionCount = CountEntries(m_mapFunctions);
+  CArchive ar;
+  if (!ar.Open(temp, CArchive::store)) {
+    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be created: %s", temp), false);
+    if (error) *error = "the file could not be created";
+    return false;
+  }
+  try {
+    ar << CString("tarnwell") << CString("2008") << m_strDatabaseName << m_strFilePath;
+    for (int count : {m_nDataTypeCount, m_nIndexCount, m_nTableCount, m_nViewCount, m_nProcCount, m_nRuleCount,
+                      m_nTriggerCount, m_nFunctionCount})
+      ar << count;
+    SaveSection(ar, m_mapDataTypes);
+    SaveSection(ar, m_mapIndexes);
+    SaveSection(ar, m_mapTables);
+    SaveSection(ar, m_mapViews);
+    SaveSection(ar, m_mapStoredProcs);
+    SaveSection(ar, m_mapRules);
+    SaveSection(ar, m_mapTriggers);
+    SaveSection(ar, m_mapFunctions);
+    ar.Close();
+  } catch (const CArchiveException& e) {
+    ar.Abort();
+    std::remove(temp);
+    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be written: %s", e.what()), false);
+    if (error) *error = e.what();
+    return false;
+  }
+  if (std::rename(temp, target) != 0) {
+    std::remove(temp);
+    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be renamed to %s", target), false);
+    if (error) *error = "the file could not be replaced";
+    return false;
+  }
+  return true;
+}
+
+void CSQLServer2008::SaveScanInfo() {
+  m_nLastSaveResult = -1;
+  CString path;
+  if (!m_fnAskSavePath || !m_fnAskSavePath(path) || path.IsEmpty()) return;
+  if (path.Find('.', path.ReverseFind('/') + 1) < 0) path += ".str";  // the dialog's default extension
+  m_nLastSaveResult = SaveScanFile(path) ? 1 : 0;
+}
+
+void CSQLServer2008::LoadScanInfo(CArchive& ar) {
+  ar >> m_strDatabaseName >> m_strFilePath;
+  m_pStatus->m_strDatabaseName = m_strDatabaseName;
+  // A loaded scan has no located backup set: pages of a backup source cannot be read.
+  m_strExtension = GetFileExtension();
+  m_nDataSetCount = 0;
+  m_pCurrentSet = nullptr;
+  // A section entry is at least its key's one-byte prefix and the record's smallest form.
+  m_nDataTypeCount = ar.ReadCount(1 + CDataType::kMinArchiveBytes);
+  m_nIndexCount = ar.ReadCount(1 + CIndexInfo::kMinArchiveBytes);
+  m_nTableCount = ar.ReadCount(1 + CTable::kMinArchiveBytes);
+  m_nViewCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
+  m_nProcCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
+  m_nRuleCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
+  m_nTriggerCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
+  m_nFunctionCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
+  // Data types survive FreeRecoveredObjects; a type loaded under a known key replaces it.
+  LoadSection(ar, m_nDataTypeCount, m_mapDataTypes, [] { return new CDataType; });
+  LoadSection(ar, m_nIndexCount, m_mapIndexes, [] { return new CIndexInfo; });
+  // Table records belong to the engine's pool, so a half-read one is never leaked.
+  for (int i = 0; i < m_nTableCount; ++i) {
+    CString key;
+    ar >> key;
+    CTable* table = NewTable();
+    table->Load(ar);
+    m_mapTables.SetAt(key.view(), table);
+  }
+  auto makeObject = [] { return new CViewStoredProc; };
+  LoadSection(ar, m_nViewCount, m_mapViews, makeObject);
+  LoadSection(ar, m_nProcCount, m_mapStoredProcs, makeObject);
+  LoadSection(ar, m_nRuleCount, m_mapRules, makeObject);
+  LoadSection(ar, m_nTriggerCount, m_mapTriggers, makeObject);
+  LoadSection(ar, m_nFunctionCount, m_mapFunctions, makeObject);
+  OrganizeSchemaInfo();
+  if (IsBackupExtension())
+    CExecutionLog::WriteLog(0, 0, "Scan loaded from a scan file of a backup: rows are not read without the backup set",
+                            false);
+}

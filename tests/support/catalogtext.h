@@ -1,0 +1,18 @@
+// Stable, diff-friendly text of what an engine holds: backup sets, census groups and the
+// recovered catalog. Shared by engine-driver and the integration tests.
+#pragma once
+
+#include <ostream>
+
+class CSQLServer2008;
+
+namespace testsupport {
+
+void PrintSets(const CSQLServer2008& engine, std::ostream& out);
+// Database name, the census page total and the text pages it found.
+void PrintCensus(const CSQLServer2008& engine, std::ostream& out);
+// The catalog as the desktop's tree shows it: tables with columns, keys and indexes, then
+// views, procedures, rules, triggers, functions and user data types.
+void PrintCatalog(const CSQLServer2008& engine, std::ostream& out);
+
+}  // namespace testsupport
