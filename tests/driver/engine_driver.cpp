@@ -1,15 +1,21 @@
 // engine-driver: plays the desktop program's side of the engine without a GUI and prints
 // what the engine recovers as stable text. A test and inspection tool, not installed.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/archive.h"
+#include "platform/files.h"
 #include "support/catalogtext.h"
+#include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 
 namespace {
@@ -21,6 +27,12 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
   save FILE SCANFILE [--set N]
                          scan FILE and save the scan to SCANFILE
   load SCANFILE          open a scan file as the program's Open Scan does and print its catalog
+  export FILE DIR [--set N] [--rows]
+                         scan FILE and write its schema scripts (and rows with --rows) into DIR
+  rows FILE TABLE [--set N] [--window K] [--back M]
+                         scan FILE, then preview TABLE ("name" or "owner.name") as the program
+                         does: select it, press next page until window K (1 by default) is
+                         shown, then press previous page M times (0 by default)
   help                   this text
 
 Output of "sets": a line "sets: COUNT", then per set
@@ -33,7 +45,13 @@ followed by its "column ..." and "index ..." lines, then views, procedures, rule
 functions with their definition text (lines prefixed "| "), then user data types.
 "save" prints "saved: PATH" or "save failed: REASON". "load" prints "loaded: PATH" and the
 catalog text exactly as "scan" prints it, or the program's message for a file that is not a
-scan file. Tables and objects are ordered by object id. Exit status 0 on success, 1 on failure, 2 on
+scan file. "export" prints, per table in object-id order, "table [owner].[name] rows=N
+script=Tables/NAME.sql", then "objects without text: N", then "file RELATIVE-PATH bytes=N" for
+every file in DIR (sorted), and "script write failures: N" when writes failed (exit status 1).
+"rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
+a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
+"rows: COUNT last-window: 0|1".
+Tables and objects are ordered by object id. Exit status 0 on success, 1 on failure, 2 on
 bad usage. The engine's log goes to "Log Files" beside the driver.
 )";
 
@@ -41,6 +59,9 @@ struct Args {
   std::string command;
   std::vector<std::string> positional;
   int set = 1;
+  bool rows = false;
+  int window = 1;
+  int back = 0;
 };
 
 bool Parse(int argc, char** argv, Args& a) {
@@ -50,6 +71,14 @@ bool Parse(int argc, char** argv, Args& a) {
     std::string arg = argv[i];
     if (arg == "--set" && i + 1 < argc) {
       a.set = std::atoi(argv[++i]);
+    } else if (arg == "--rows") {
+      a.rows = true;
+    } else if (arg == "--window" && i + 1 < argc) {
+      a.window = std::atoi(argv[++i]);
+      if (a.window < 1) return false;
+    } else if (arg == "--back" && i + 1 < argc) {
+      a.back = std::atoi(argv[++i]);
+      if (a.back < 0) return false;
     } else if (arg.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -136,6 +165,153 @@ int Load(const Args& a) {
   return 0;
 }
 
+// Orders a map's entries by the object id their key holds, as the catalog text does.
+template <class V>
+std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
+  std::vector<std::pair<long long, V>> entries;
+  for (const auto& e : map)
+    if (e.second) entries.emplace_back(std::atoll(e.first.c_str()), e.second);
+  std::stable_sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::vector<V> out;
+  for (auto& e : entries) out.push_back(e.second);
+  return out;
+}
+
+// The table script's file name, as the program's export worker builds it.
+std::string ScriptFileName(const CString& tableName) {
+  std::string name = tableName.str();
+  for (char& c : name)
+    if (c != '\0' && std::strchr("*/\\:?<>", c)) c = '_';
+  return name;
+}
+
+// Plays the program's export worker for a script target: the same files, opened in the same
+// order, and the engine's operations called in the program's order.
+int Export(const Args& a) {
+  if (a.positional.size() != 2) return 2;
+  namespace fs = std::filesystem;
+  const std::string dir = a.positional[1];
+  std::error_code ec;
+  fs::create_directories(fs::path(dir) / "Tables", ec);
+  if (ec) {
+    std::cout << "export failed: Directory could not be created\n";
+    return 1;
+  }
+  CSQLServer2008 engine;
+  testsupport::RecoveryOptions options;
+  options.selectedSet = a.set;
+  testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
+  if (!r.finished) {
+    std::cout << "export failed: the scan did not finish\n";
+    return 1;
+  }
+  auto path = [&](const std::string& name) { return (fs::path(dir) / name).string(); };
+
+  engine.m_bExportToServer = 0;
+  engine.m_strOutputFolder = dir.c_str();
+  engine.m_hUserTypesSqlFile = CreateFileForWrite(path("UserDefinedDatatypes.sql").c_str());
+  engine.GenerateUserDataTypeQueries();  // closes its file itself
+
+  engine.m_bExportRows = a.rows ? 1 : 0;
+  // Default.sql gathers the default objects of every table, so it is started once and each
+  // table's defaults are appended.
+  FILE_HANDLE defaults = CreateFileForWrite(path("Default.sql").c_str());
+  CloseFileHandle(defaults);
+  std::set<std::string> usedNames;
+  for (CTable* table : ByObjectId(engine.m_mapTables)) {
+    std::string base = ScriptFileName(table->m_strName);
+    // Two schemas may hold tables of one name: the second script must not replace the first.
+    if (!usedNames.insert(base).second) {
+      base += "_" + std::to_string(table->m_dwObjectId);
+      usedNames.insert(base);
+    }
+    const std::string script = "Tables/" + base + ".sql";
+    engine.m_hTableSqlFile = CreateFileForWrite(path(script).c_str());
+    engine.m_hConstraintSqlFile = CreateFileForWrite(path("Tables/" + base + "_Constraint.sql").c_str());
+    engine.m_hDefaultSqlFile = OpenFileForAppend(path("Default.sql").c_str());
+    table->m_nRowsExported = 0;
+    engine.GenerateTableQueries(table, nullptr);
+    CloseFileHandle(engine.m_hTableSqlFile);
+    CloseFileHandle(engine.m_hConstraintSqlFile);
+    CloseFileHandle(engine.m_hDefaultSqlFile);
+    std::cout << "table [" << table->m_strOwner.str() << "].[" << table->m_strName.str()
+              << "] rows=" << table->m_nRowsExported << " script=" << script << "\n";
+  }
+  engine.m_bExportMode = 0;
+
+  struct Kind {
+    const char* file;
+    FILE_HANDLE CSQLServer::*handle;
+    CStringKeyMap<CViewStoredProc*>* objects;
+    void (CSQLServer2008::*generate)(CViewStoredProc*);
+  } kinds[] = {
+      {"Views.sql", &CSQLServer::m_hViewsSqlFile, &engine.m_mapViews, &CSQLServer2008::GenerateViewQueries},
+      {"Stored_Procedure.sql", &CSQLServer::m_hProcSqlFile, &engine.m_mapStoredProcs,
+       &CSQLServer2008::GenerateStoredProcQueries},
+      {"Functions.sql", &CSQLServer::m_hFunctionsSqlFile, &engine.m_mapFunctions,
+       &CSQLServer2008::GenerateFunctionQueries},
+      {"Rules.sql", &CSQLServer::m_hRulesSqlFile, &engine.m_mapRules, &CSQLServer2008::GenerateRulesQueries},
+      {"Triggers.sql", &CSQLServer::m_hTriggersSqlFile, &engine.m_mapTriggers, &CSQLServer2008::GenerateTriggerQueries},
+  };
+  for (const Kind& k : kinds) {
+    engine.*k.handle = CreateFileForWrite(path(k.file).c_str());
+    for (CViewStoredProc* object : ByObjectId(*k.objects)) (engine.*k.generate)(object);
+    CloseFileHandle(engine.*k.handle);
+  }
+  std::cout << "objects without text: " << engine.ObjectsWithoutText() << "\n";
+
+  std::vector<std::pair<std::string, std::uintmax_t>> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir, ec))
+    if (entry.is_regular_file()) files.emplace_back(fs::relative(entry.path(), dir).generic_string(), entry.file_size());
+  std::sort(files.begin(), files.end());
+  for (const auto& [name, bytes] : files) std::cout << "file " << name << " bytes=" << bytes << "\n";
+  if (engine.FailedScriptWrites() > 0) {
+    std::cout << "script write failures: " << engine.FailedScriptWrites() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+// One row per line: the line breaks inside values are escaped.
+std::string RowLine(const std::string& row) {
+  std::string line;
+  line.reserve(row.size());
+  for (char c : row) {
+    if (c == '\\') line += "\\\\";
+    else if (c == '\r') line += "\\r";
+    else if (c == '\n') line += "\\n";
+    else line += c;
+  }
+  return line;
+}
+
+int Rows(const Args& a) {
+  if (a.positional.size() != 2) return 2;
+  CSQLServer2008 engine;
+  testsupport::RecoveryOptions options;
+  options.selectedSet = a.set;
+  testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
+  if (!r.finished) {
+    std::cout << "rows failed: the scan did not finish\n";
+    return 1;
+  }
+  CTable* table = testsupport::FindTable(engine, a.positional[1]);
+  if (!table) {
+    std::cout << "rows failed: no table " << a.positional[1] << "\n";
+    return 1;
+  }
+  testsupport::PreviewWindow w = testsupport::SelectTable(engine, table);
+  for (int k = 1; k < a.window && w.finished; ++k) w = testsupport::NextWindow(engine);
+  for (int k = 0; k < a.back && w.finished; ++k) w = testsupport::PreviousWindow(engine);
+  if (!w.finished) {
+    std::cout << "rows failed: the record thread did not finish\n";
+    return 1;
+  }
+  for (const std::string& row : w.rows) std::cout << RowLine(row) << "\n";
+  std::cout << "rows: " << w.rows.size() << " last-window: " << (w.lastWindow ? 1 : 0) << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +325,8 @@ int main(int argc, char** argv) {
   else if (a.command == "scan") rc = Scan(a);
   else if (a.command == "save") rc = Save(a);
   else if (a.command == "load") rc = Load(a);
+  else if (a.command == "export") rc = Export(a);
+  else if (a.command == "rows") rc = Rows(a);
   if (rc == 2) std::cerr << kUsage;
   return rc;
 }

@@ -36,6 +36,8 @@ RecoveryResult RunRecovery(CSQLServer2008& engine, const std::string& path, cons
   ResetEvent(status->m_hProgressRdyEvent);
   engine.ScanDataSets();
   engine.m_nSelectedDataSet = options.selectedSet;
+  const bool coalesced = options.censusHandOverEvery > 1;
+  engine.SetCensusHandOverEvery(options.censusHandOverEvery);
   engine.ScanMdfFile();
 
   std::atomic<bool> pageDone{false};
@@ -45,7 +47,8 @@ RecoveryResult RunRecovery(CSQLServer2008& engine, const std::string& path, cons
       if (!WaitUntil(status->m_hPageRead, deadline, status)) break;
       ResetEvent(status->m_hPageRead);
       if (status->m_bStopScan) break;
-      ++count;
+      if (coalesced) count = engine.m_nCensusPagesRead.load(std::memory_order_acquire);
+      else ++count;
       const int total = status->m_nTotalPages;
       int percent = total > 0 ? int(count * 50 / total) : 50;
       if (percent > 50 || status->m_bAllPagesRead) percent = 50;

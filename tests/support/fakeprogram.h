@@ -23,6 +23,10 @@ struct RecoveryOptions {
   // or at this system-table round (1-3); -1 = never.
   long long stopAfterPages = -1;
   int stopAtSysRound = -1;
+  // 1: the program's strict lock-step, one "PageRead" per page, each counted as one page.
+  // N > 1: the census hands over every N pages (and at its end), and the page thread counts
+  // the pages the engine's m_nCensusPagesRead says were read.
+  int censusHandOverEvery = 1;
 };
 
 // Stores the path, lists the sets (ScanDataSets), chooses a set and runs the scan with the

@@ -79,8 +79,36 @@ CVarColumn* FindVarColumnByOrder(CTable* table, DWORD order) {
   return nullptr;
 }
 
-// The diagram table the management tools add to a database is not part of its schema.
-bool IsToolsSupportTable(const CTable* table) { return table->m_strName.CompareNoCase("sysdiagrams") == 0; }
+// Variable-column records in column-id order; an equal id goes after the existing ones.
+void InsertVarColumnInOrder(CTable* table, CVarColumn* varColumn) {
+  CVarColumn* previous = nullptr;
+  CVarColumn* next = table->m_pVarHead;
+  while (next && next->m_wColOrder <= varColumn->m_wColOrder) {
+    previous = next;
+    next = next->m_pNext;
+  }
+  varColumn->m_pNext = next;
+  if (previous) previous->m_pNext = varColumn;
+  else table->m_pVarHead = varColumn;
+  if (!next) table->m_pVarTail = varColumn;
+}
+
+// Stored rows hold their variable columns in column-id order, whatever order the catalog
+// rows came in (a backup's pages need not be in page order): the k-th variable-length
+// column of the list has variable index -k, in its column and in its variable-column record.
+void NumberVarColumns(CTable* table) {
+  short index = 0;
+  CVarColumn* varColumn = table->m_pVarHead;
+  for (CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+    if (!IsCatalogVarType(c->m_strType)) continue;
+    --index;
+    if (!c->m_bCatalogOffset) c->m_nOffset = index;
+    if (varColumn) {
+      varColumn->m_nVarIndex = index;
+      varColumn = varColumn->m_pNext;
+    }
+  }
+}
 
 }  // namespace
 
@@ -238,10 +266,7 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   column->m_bScale = scale;
   column->m_bNullable = !(status & kColumnNotNull);
   const bool variable = IsCatalogVarType(typeName);
-  if (variable) {
-    ++table->m_nVarColumns;
-    column->m_nOffset = short(-table->m_nVarColumns);
-  }
+  if (variable) ++table->m_nVarColumns;
   if (const CString* computed = table->m_mapComputed.Find(FormatString("%ld", int(columnId)).view()))
     column->m_strComputed = *computed;
   if (defaultId != 0) {
@@ -265,8 +290,6 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   column->m_bDropped = deleted ? 1 : 0;
   if (variable) {
     if (!deleted) ++table->m_wVarColumnCap;
-    int entries = 0;
-    for (const CVarColumn* vc = table->m_pVarHead; vc; vc = vc->m_pNext) ++entries;
     auto* varColumn = new CVarColumn;
     varColumn->m_strName = name;
     varColumn->m_strDefault = column->m_strDefault;
@@ -274,8 +297,8 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
     varColumn->m_wColOrder = order;
     varColumn->m_wLength = length;
     varColumn->m_dwRowsetColumn = order;
-    varColumn->m_nVarIndex = short(-(1 + entries));
-    table->AppendVarColumn(varColumn);
+    InsertVarColumnInOrder(table, varColumn);
+    NumberVarColumns(table);
   }
   if (!deleted) ++table->m_nCatalogColumns;
   ++table->m_nAllColumns;
@@ -358,7 +381,7 @@ void CSQLServer2008::FilterObjects() {
     } else if (table->m_strName.IsEmpty() && table->m_pColumnHead) {
       table->m_strName.Format("RecoveredTab#_%d", serial++);
       table->m_strOwner = m_strLastOwnerName.IsEmpty() ? CString("dbo") : m_strLastOwnerName;
-    } else if (table->m_strName.IsEmpty() || !table->m_pColumnHead || IsToolsSupportTable(table)) {
+    } else if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
       remove = true;
     }
     // The records stay in the engine's pool; only the map forgets them.

@@ -112,7 +112,7 @@ ObjectKind KindOfType(const CString& type) {
   return ObjectKind::kNone;
 }
 
-// Stores an object-text record, freeing the one it replaces (the map owns its records).
+// Stores a record its map owns, freeing the one it replaces.
 template <class Map, class Record>
 void StoreOwned(Map& map, const std::string& key, Record* record) {
   Record* old = nullptr;

@@ -12,6 +12,12 @@
 struct OffRowPointer;
 class LobSink;
 struct LobReadReport;
+// Stored records (record.h).
+struct ColumnPlan;
+struct RecordCell;
+class RecordPlan;
+struct DecodedRecord;
+struct PreviewWalks;
 
 #if defined(__GNUC__)
 #define PELLWYN_EXPORT __attribute__((visibility("default")))
@@ -74,7 +80,8 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // False, with the buffer zeroed, when the page is not in the source or cannot be read whole.
   bool ReadSourcePage(DWORD page, BYTE* buffer);
   // Reads the page whose own page id is pageId (the pages off-row links and other in-page
-  // references name): inside a backup the census's page-id index, else pageId itself.
+  // references name): inside a backup the text-page map, then the census's page-id index
+  // (false when the set holds no such page); in a plain file the page numbered pageId.
   bool ReadPageById(DWORD pageId, BYTE* buffer);
   // Stream index of the page with this page id inside a backup set; false when the census saw
   // no such page.
@@ -157,8 +164,52 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   bool ReadOffRowValue(const OffRowPointer& pointer, LobSink& sink, LobReadReport* report = nullptr);
 
   // ---- row decoding, preview and export walks
+  static constexpr int kPreviewWindowRows = 500;
+  // Preview texts: one column value with its markers ("NULL", "Empty", "<binary data>"...),
+  // and a whole row, every value followed by "$#$".
+  CString PreviewCellText(const ColumnPlan& column, const RecordCell& cell);
+  CString PreviewRowText(const RecordPlan& plan, const DecodedRecord& record);
+  // One preview window of m_pStatus->m_pPreviewTable, run by the record thread. Tickets
+  // order the preview walks of an engine: they run one at a time, and a walk whose ticket is
+  // no longer the latest leaves without output and without touching the window state.
+  // `walks` is the engine's m_pPreviewWalks, held by the caller: a walk that was replaced
+  // touches nothing else, even when it starts after the engine is gone.
+  static DWORD RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<PreviewWalks> walks, UINT64 ticket);
+  UINT64 TakePreviewTicket();
+  static std::shared_ptr<PreviewWalks> NewPreviewWalks();
+  std::shared_ptr<PreviewWalks> m_pPreviewWalks = NewPreviewWalks();
 
   // ---- schema scripts
+  // Statement separator of every script file.
+  static constexpr const char* kScriptGo = "\r\ngo\r\n";
+  // Seconds a schema statement may run on a server: keys and indexes are built after the
+  // rows are in, which takes far longer than a connection's default time-out.
+  static constexpr DWORD kSchemaQueryTimeout = 1800;
+  // Keys, constraints and indexes of one table, the clustered one first: to the constraints
+  // file, or executed on `database` in a server export.
+  void GenerateConstraintQueries(CTable* table, CDatabase* database);
+  // Starts the bookkeeping of one export (default objects created, failure counts). The
+  // export's first call, GenerateUserDataTypeQueries, runs it.
+  void BeginSchemaExport();
+  // Runs one statement on a connection. A refused statement is logged with its first 200
+  // characters and the server's message, counted for `table` (may be null), and false is
+  // returned; the caller goes on. Safe from several pool threads at once.
+  bool ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table);
+  // Writes a text whole to a script file; a failed or short write is logged and counted.
+  bool WriteScript(FILE_HANDLE file, const CString& text);
+  // Statements the server refused in the last server export of this table.
+  int FailedStatementCount(const CTable* table) const;
+  // Script writes that failed since the export began.
+  int FailedScriptWrites() const { return m_nFailedScriptWrites.load(); }
+  // Objects left out since the export began because they have no definition text.
+  int ObjectsWithoutText() const { return m_nObjectsWithoutText.load(); }
+
+  mutable std::mutex m_csSchemaCounts;     // guards m_mapFailedStatements
+  CStringKeyMap<int> m_mapFailedStatements;  // object id text -> refused statements
+  std::mutex m_csDefaultObjects;           // guards m_mapDefaultsCreated and their creation
+  CStringKeyMap<int> m_mapDefaultsCreated;   // default-object texts created in this export
+  std::atomic<int> m_nFailedScriptWrites{0};
+  std::atomic<int> m_nObjectsWithoutText{0};
 
   // ---- scan file
   // Asks where to save a scan file (the desktop shows its save dialog); false = cancelled.

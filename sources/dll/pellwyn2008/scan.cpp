@@ -124,10 +124,13 @@ bool CSQLServer2008::ReadPageById(DWORD pageId, BYTE* buffer) {
   if (m_nDataSetCount > 0) {
     DWORD index = 0;
     CString text;
-    if (m_mapTextPages.Lookup(FormatString("%ld", pageId).view(), text) && !text.IsEmpty())
+    if (m_mapTextPages.Lookup(FormatString("%ld", pageId).view(), text) && !text.IsEmpty()) {
       index = DWORD(std::strtoul(text, nullptr, 10));
-    else if (!StreamIndexOfPageId(pageId, index))
-      index = pageId;
+    } else if (!StreamIndexOfPageId(pageId, index)) {
+      // The set does not hold this page: a page id is never a stream position.
+      std::memset(buffer, 0, kPageSize);
+      return false;
+    }
     return ReadSourcePage(index, buffer);
   }
   return ReadSourcePage(pageId, buffer);

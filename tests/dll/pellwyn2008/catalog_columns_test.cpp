@@ -88,17 +88,19 @@ TEST_F(ColumnsTest, ListInColumnIdOrderWithDroppedAndVariableColumns) {
   EXPECT_TRUE(cols[2]->m_bDropped);
   EXPECT_FALSE(cols[1]->m_bDropped);
 
-  // Variable columns in arrival order, with indexes counted the same way.
+  // Variable columns in column order, numbered as stored rows hold them, although their
+  // rows came in another order.
   auto vars = VarColumns(table);
   ASSERT_EQ(vars.size(), 3u);
-  EXPECT_EQ(vars[0]->m_strName, "Gone");
+  EXPECT_EQ(vars[0]->m_strName, "Name");
   EXPECT_EQ(vars[0]->m_nVarIndex, -1);
-  EXPECT_EQ(vars[1]->m_strName, "Name");
+  EXPECT_EQ(vars[1]->m_strName, "Gone");
   EXPECT_EQ(vars[1]->m_nVarIndex, -2);
   EXPECT_EQ(vars[2]->m_strType, "xml");
   EXPECT_EQ(vars[2]->m_nVarIndex, -3);
-  EXPECT_EQ(cols[2]->m_nOffset, -1);
-  EXPECT_EQ(cols[1]->m_nOffset, -2);
+  EXPECT_EQ(table->m_pVarTail, vars.back());
+  EXPECT_EQ(cols[1]->m_nOffset, -1);
+  EXPECT_EQ(cols[2]->m_nOffset, -2);
   EXPECT_EQ(cols[5]->m_nOffset, -3);
   EXPECT_EQ(cols[0]->m_nOffset, 0);
 

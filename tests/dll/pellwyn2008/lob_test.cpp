@@ -54,7 +54,7 @@ std::string ReadPointer(MemoryPages& pages, const Bytes& column, LobReadReport* 
 
 }  // namespace
 
-TEST(OffRowPointer, FormsAreToldApartByLengthAndFormByte) {
+TEST(LobPointer, FormsAreToldApartByLengthAndFormByte) {
   // The 48-byte root of a 17,924-byte value in a real backup: three entries.
   const Bytes real = {0x04, 0x00, 0x00, 0xff, 0x10, 0x00, 0x00, 0x00, 0x67, 0x0a, 0x00, 0x00, 0x68, 0x1f, 0x00, 0x00,
                       0xc1, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0xd0, 0x3e, 0x00, 0x00, 0xc2, 0x01, 0x00, 0x00,
@@ -400,6 +400,8 @@ TEST(EngineLobReaders, FixtureValuesComeBackAtTheirFullLength) {
       {"bak2008_northwind_512blk.bak", 1, true, 17924},
       {"bak2008r2_northwind_victor.bak", 0, true, 0},
       {"bak2005_northwnd_mina.bak", 0, true, 0},
+      {"mdf2008_northwnd_itsligo.mdf", 0, true, 0},
+      {"mdf2008_pubs_itsligo.mdf", 0, true, 0},  // an image whose root names an internal node
   };
   for (const auto& c : cases) {
     const std::string path = testsupport::FixturePath(c.file);

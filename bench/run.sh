@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds a Release tree, grows a real Northwind backup to about 1 GiB in a temporary folder,
+# and runs the engine benchmarks on it; prints one table of figures, each set against a
+# baseline measured in the same run.
+#
+# Usage: bench/run.sh [FIXTURE.bak]
+# Environment: BUILD_DIR (default build-bench), BENCH_BYTES (size of the large backup,
+# default 1 GiB), BENCH_REPEAT (runs per figure, best kept; default 3), BENCH_HAND_OVER
+# (census pages per hand-over, default 1024), TMPDIR (where the large backup is made; the
+# export is written there too).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+build="${BUILD_DIR:-build-bench}"
+fixture="${1:-$root/../shared/fixtures/bak2008r2_northwind_victor.bak}"
+if [ ! -f "$fixture" ]; then
+  echo "bench/run.sh: fixture $fixture not found" >&2
+  exit 2
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+ninja -C "$build" make-large-backup engine-bench >/dev/null
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/pellwyn-bench.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+"$build/bench/make-large-backup" "$fixture" "$work/large.bak" --bytes "${BENCH_BYTES:-1073741824}"
+set +e
+"$build/bench/engine-bench" "$fixture" "$work/large.bak" "$work" \
+  --repeat "${BENCH_REPEAT:-3}" --hand-over "${BENCH_HAND_OVER:-1024}"
+rc=$?
+set -e
+exit $rc

@@ -1,0 +1,394 @@
+// Record preview: one stored row into the "$#$"-joined texts the program's list shows, and
+// the record thread that walks a table's pages one window of 500 rows at a time.
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <iomanip>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/executionlog.h"
+#include "common/page.h"
+#include "formatters.h"
+#include "lob.h"
+#include "pellwyn2008.h"
+#include "platform/guid.h"
+#include "platform/threads.h"
+#include "record.h"
+
+struct PreviewWalks {
+  std::mutex walk;                // held by the walk that runs
+  std::mutex state;               // a new ticket, or a walk publishing its window
+  std::atomic<UINT64> latest{0};  // ticket of the walk whose window the program waits for
+};
+
+namespace {
+
+const char* const kSeparator = "$#$";
+const char* const kNull = "NULL";
+const char* const kEmpty = "Empty";
+const char* const kCorrupt = "Corrupt";
+const char* const kFormula = "FORMULA";
+const char* const kDeleted = "Deleted";
+const char* const kNotAscii = "?????";
+const char* const kBinary = "<binary data>";
+
+// What GetTableRecord needs from the walk that calls it: the walk's plan (built once for the
+// table) and the count of rows this walk appended.
+struct PreviewContext {
+  const RecordPlan* plan = nullptr;
+  int rows = 0;
+};
+thread_local PreviewContext* t_preview = nullptr;
+
+class ScopedPreviewContext {
+ public:
+  explicit ScopedPreviewContext(PreviewContext* context) : m_previous(t_preview) { t_preview = context; }
+  ~ScopedPreviewContext() { t_preview = m_previous; }
+  ScopedPreviewContext(const ScopedPreviewContext&) = delete;
+  ScopedPreviewContext& operator=(const ScopedPreviewContext&) = delete;
+
+ private:
+  PreviewContext* m_previous;
+};
+
+UINT64 ReadLE(ByteView v, size_t width) {
+  UINT64 x = 0;
+  for (size_t i = std::min<size_t>(width, 8); i-- > 0;) x = x << 8 | v.data()[i];
+  return x;
+}
+
+CString Hex(ByteView v) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  s.reserve(v.size() * 2);
+  for (size_t i = 0; i < v.size(); ++i) {
+    s += kDigits[v.data()[i] >> 4];
+    s += kDigits[v.data()[i] & 15];
+  }
+  return CString(std::move(s));
+}
+
+// 8-bit text: the bytes without their zeros.
+CString NarrowText(ByteView v) {
+  std::string s;
+  s.reserve(v.size());
+  for (size_t i = 0; i < v.size(); ++i)
+    if (v.data()[i]) s += char(v.data()[i]);
+  return CString(std::move(s));
+}
+
+// UTF-16 text shown in 8 bits: each unit of one byte as that byte, any wider unit as '?'.
+CString UnitsText(ByteView v) {
+  std::string s;
+  s.reserve(v.size() / 2 + 1);
+  for (size_t i = 0; i < v.size(); i += 2) {
+    const unsigned unit = v.data()[i] | (i + 1 < v.size() ? v.data()[i + 1] : 0) << 8;
+    if (unit == 0) continue;
+    s += unit <= 0xFF ? char(unit) : '?';
+  }
+  return CString(std::move(s));
+}
+
+// Text that is not UTF-16 of single-byte characters in its first three units is not shown.
+bool LooksUnicodeAscii(ByteView v) {
+  for (size_t i : {size_t(1), size_t(3), size_t(5)})
+    if (i < v.size() && v.data()[i] != 0) return false;
+  return true;
+}
+
+CString OrEmpty(CString text) { return text.IsEmpty() ? CString(kEmpty) : text; }
+
+// "hh:mm:ss.f " of a time value: units of 10^-scale s; the hours are not folded into a day.
+CString TimeText(ByteView v, int scale) {
+  if (scale < 0 || scale > 7) return kCorrupt;
+  UINT64 unit = 1;
+  for (int i = 0; i < scale; ++i) unit *= 10;
+  const UINT64 value = ReadLE(v, v.size());
+  std::string fraction = "0";
+  if (scale > 0) {
+    fraction = std::to_string(value % unit);
+    fraction.insert(0, size_t(scale) - std::min(fraction.size(), size_t(scale)), '0');
+  }
+  const UINT64 seconds = value / unit;
+  return FormatString("%02d:%02d:%02d.%s ", int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60),
+                      fraction.c_str());
+}
+
+CString FloatText(ByteView v, int precision) {
+  const double value = std::bit_cast<double>(ReadLE(v, 8));
+  std::ostringstream out;
+  out << std::scientific << std::setprecision(precision) << value;
+  return CString(out.str());
+}
+
+}  // namespace
+
+CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& cell) {
+  const CColumn* column = p.column;
+  switch (cell.state) {
+    case CellState::kNull: return kNull;
+    case CellState::kEmpty: return kEmpty;
+    case CellState::kMissing:
+      // A column added after the row was written shows what the table gives it.
+      return column && !column->m_strDefault.IsEmpty() ? column->m_strDefault : CString(kEmpty);
+    case CellState::kCorrupt: return kCorrupt;
+    case CellState::kComputed: return kFormula;
+    case CellState::kDropped: return kDeleted;
+    case CellState::kValue: break;
+  }
+  const ByteView v = cell.bytes();
+  if (p.role == ColumnRole::kVariable) {
+    const SqlType t = p.storedType;
+    if (t == SqlType::kVarBinary || t == SqlType::kImage) return kBinary;
+    if (cell.offRow && !cell.assembled) return kBinary;
+    switch (t) {
+      case SqlType::kVarChar:
+      case SqlType::kText: return OrEmpty(NarrowText(v));
+      case SqlType::kUnknown: return v.size() ? "0x" + Hex(v) : CString(kEmpty);
+      default: return LooksUnicodeAscii(v) ? OrEmpty(UnitsText(v)) : CString(kNotAscii);
+    }
+  }
+  if (!column) return kCorrupt;
+  CString out;
+  bool ok = true;
+  switch (p.type) {
+    case SqlType::kReal: return RealToString(DWORD(ReadLE(v, 4)));
+    case SqlType::kFloat: return FloatText(v, column->m_bPrecision);
+    case SqlType::kBigInt: return FormatString("%I64d", INT64(ReadLE(v, 8)));
+    case SqlType::kInt: return FormatString("%d", int(DWORD(ReadLE(v, v.size()))));
+    case SqlType::kSmallInt: return FormatString("%d", int(short(WORD(ReadLE(v, 2)))));
+    case SqlType::kTinyInt: return FormatString("%d", int(v.data()[0]));
+    case SqlType::kBit:
+      if (p.bitPosition > 7) return kCorrupt;
+      return (v.data()[0] >> p.bitPosition & 1) ? "1" : "0";
+    case SqlType::kChar: {
+      const BYTE* end = std::find(v.data(), v.data() + v.size(), BYTE(0));
+      return OrEmpty(CString(reinterpret_cast<const char*>(v.data()), int(end - v.data())));
+    }
+    case SqlType::kNChar:
+      if (v.size() > 1 && v.data()[1] != 0) return kNotAscii;
+      return OrEmpty(UnitsText(v));
+    case SqlType::kDate: return OrEmpty(FormatDateFromDays(double(ReadLE(v, 3))));
+    case SqlType::kTime: return TimeText(v, column->m_bScale);
+    case SqlType::kDateTime: ok = FormatDateTime(v.data(), v.size(), out); break;
+    case SqlType::kSmallDateTime: ok = FormatSmallDateTime(v.data(), v.size(), out); break;
+    case SqlType::kDateTime2: ok = FormatDateTime2(v.data(), v.size(), column->m_bScale, out); break;
+    case SqlType::kDateTimeOffset: ok = FormatDateTimeOffset(v.data(), v.size(), column->m_bScale, out); break;
+    case SqlType::kTimestamp: return kBinary;
+    case SqlType::kDecimal:
+    case SqlType::kNumeric: ok = FormatDecimal(v.data(), v.size(), column->m_bPrecision, column->m_bScale, out); break;
+    case SqlType::kMoney: ok = FormatMoney(v.data(), v.size(), column->m_bPrecision, out); break;
+    case SqlType::kSmallMoney: ok = FormatSmallMoney(v.data(), v.size(), column->m_bPrecision, out); break;
+    case SqlType::kBinary: return "0x" + Hex(v);
+    case SqlType::kUniqueIdentifier: return GuidToString(v.data());
+    default:
+      // A type this decoder does not know: its bytes, as they are.
+      return v.size() ? "0x" + Hex(v) : CString(kEmpty);
+  }
+  return ok ? OrEmpty(out) : CString(kCorrupt);
+}
+
+CString CSQLServer2008::PreviewRowText(const RecordPlan& plan, const DecodedRecord& record) {
+  CString row;
+  const int count = plan.ValueCount();
+  for (int i = 0; i < count; ++i) {
+    CString text = size_t(i) < record.cells.size() && size_t(i) < plan.columns().size()
+                       ? PreviewCellText(plan.columns()[size_t(i)], record.cells[size_t(i)])
+                       : CString(kEmpty);
+    row += text.IsEmpty() ? CString(kEmpty) : text;
+    row += kSeparator;
+  }
+  return row;
+}
+
+void CSQLServer2008::GetTableRecord(BYTE* body, WORD recordOffset, CTable* table) {
+  CExecutionLog::WriteLog(0, 0, "In GetTableRecord", false);
+  if (!body || !table || recordOffset >= kPageBodySize) return;
+  // Inside a preview walk the row is for the preview whatever the engine's mode says now (an
+  // export may have started meanwhile); the INSERT texts of an export come from the export
+  // decoder, not from the preview texts.
+  if (!t_preview && m_bExportMode == 1) return;
+  std::optional<RecordPlan> own;
+  const RecordPlan* plan = t_preview && t_preview->plan && &t_preview->plan->table() == table ? t_preview->plan
+                                                                                              : &own.emplace(*table);
+  const OffRowReader reader = [this](const OffRowPointer& pointer, LobSink& sink, LobReadReport* report) {
+    return ReadOffRowValue(pointer, sink, report);
+  };
+  RecordDecodeOptions options;
+  options.includeGhosts = m_bRecoverDeleted != 0;
+  options.offRow = &reader;
+  DecodedRecord record;
+  ByteView bytes(body + recordOffset, size_t(kPageBodySize - recordOffset));
+  if (DecodeRecord(*plan, bytes, options, record) != RecordVerdict::kDecoded) return;
+  // A row of NULLs is still a row.
+  CString text = PreviewRowText(*plan, record);
+  if (text.IsEmpty()) return;
+  {
+    std::lock_guard<std::mutex> lock(m_pStatus->m_csPreviewRows);
+    m_pStatus->m_vecPreviewRows.push_back(std::move(text));
+  }
+  ++m_nWindowRows;
+  if (t_preview) ++t_preview->rows;
+  ++m_pStatus->m_nRecordsProcessed;
+}
+
+std::shared_ptr<PreviewWalks> CSQLServer2008::NewPreviewWalks() { return std::make_shared<PreviewWalks>(); }
+
+UINT64 CSQLServer2008::TakePreviewTicket() {
+  std::lock_guard<std::mutex> lock(m_pPreviewWalks->state);
+  return ++m_pPreviewWalks->latest;
+}
+
+void CSQLServer2008::StartRecoverTableRecordThread() {
+  // The ticket is taken here, on the caller's thread, so a walk still running for an earlier
+  // request knows at once that its window is no longer wanted; from now on only the new walk
+  // may say the window is done.
+  std::shared_ptr<PreviewWalks> walks = m_pPreviewWalks;
+  UINT64 ticket = 0;
+  {
+    std::lock_guard<std::mutex> lock(walks->state);
+    ticket = ++walks->latest;
+    m_pStatus->m_bRecordThreadDone = 0;
+  }
+  if (!StartDetachedThread([this, walks, ticket] { RunPreviewWalk(this, walks, ticket); })) {
+    CExecutionLog::WriteLog(0, 0, "The record preview thread could not be started", false);
+    m_bLastWindow = 1;
+    m_pStatus->m_bRecordThreadDone = 1;
+  }
+}
+
+DWORD CSQLServer2008::RecoverTableRecordThread(void* arg) {
+  auto* engine = static_cast<CSQLServer2008*>(arg);
+  if (!engine) return 0;
+  if (engine->m_bExportMode == 1) {
+    // The script walk writes INSERT texts, which the export decoder makes; the preview has
+    // nothing to add to it.
+    engine->m_pStatus->m_bRecordThreadDone = 1;
+    return 0;
+  }
+  return RunPreviewWalk(engine, engine->m_pPreviewWalks, engine->TakePreviewTicket());
+}
+
+DWORD CSQLServer2008::RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<PreviewWalks> walks, UINT64 ticket) {
+  if (!walks) return 0;
+  std::lock_guard<std::mutex> running(walks->walk);
+  // A newer request came while this one waited: its walk shows the window.
+  if (walks->latest.load() != ticket || !engine) return 0;
+  auto superseded = [&] { return walks->latest.load() != ticket; };
+
+  CSQLServer2008& e = *engine;
+  CEngineStatus* status = e.m_pStatus;
+  e.m_nWindowRows = 0;
+  CTable* table = status->m_pPreviewTable;
+  if (!table || !e.HasPageSource()) {
+    if (!table) {
+      CExecutionLog::WriteLog(0, 0, "Record preview: no table chosen", false);
+    } else {
+      CExecutionLog::WriteLog(0, 0,
+                              FormatString("Record preview of [%s].[%s]: no rows, the scan was loaded without its backup",
+                                           table->m_strOwner, table->m_strName),
+                              false);
+    }
+    std::lock_guard<std::mutex> publishing(walks->state);
+    if (superseded()) return 0;
+    e.m_bLastWindow = 1;
+    status->m_bRecordThreadDone = 1;
+    return 0;
+  }
+
+  // Pages the allocation map marks free hold deleted data: shown only when deleted rows are.
+  std::vector<DWORD> pages = table->m_vecDataPages;
+  if (e.m_bRecoverDeleted)
+    pages.insert(pages.end(), table->m_vecFreedPages.begin(), table->m_vecFreedPages.end());
+
+  // Where the window starts: the first window of a table, the next one, or the previous one
+  // from the stack of window starts. The window state changes only when the walk ends.
+  const bool paging = e.m_bPaging != 0;
+  const bool forward = e.m_bPageForward != 0;
+  const WindowStart first{PagePosition(0), 2, 0};
+  WindowStart start = first;
+  bool backward = false;
+  if (e.m_stkWindowStarts.empty() && !paging) {
+    start = first;
+  } else if (forward) {
+    if (e.m_posNextPage) start = WindowStart{e.m_posNextPage, e.m_nNextSlotPos, e.m_nNextSlotIndex};
+  } else {
+    backward = true;
+    if (!e.m_stkWindowStarts.empty()) start = e.m_stkWindowStarts.back();
+  }
+  if (!start.posPage) start = first;
+  start.nSlotIndex = std::max(start.nSlotIndex, 0);
+
+  RecordPlan plan(*table);
+  PreviewContext context;
+  context.plan = &plan;
+  ScopedPreviewContext scope(&context);
+  std::vector<BYTE> page(kPageSize);
+  size_t position = *start.posPage;
+  int slot = start.nSlotIndex;
+  size_t endPage = position;
+  int endSlot = slot;
+  bool reachedEnd = position >= pages.size();
+  bool abandoned = false;
+  for (; position < pages.size(); ++position, slot = 0) {
+    if (superseded()) {
+      abandoned = true;
+      break;
+    }
+    int next = slot;
+    int count = 0;
+    if (e.ReadSourcePage(pages[position], page.data()) && PageTypeOf(page.data()) == kPageData) {
+      RestoreTornBitsIfPresent(page.data());
+      count = SlotCountCapped(page.data());
+      while (next < count) {
+        const WORD entry = SlotEntry(page.data(), next);
+        ++next;
+        if (entry == 0) continue;
+        if (superseded()) {
+          abandoned = true;
+          break;
+        }
+        e.GetTableRecord(page.data() + kPageHeaderSize, WORD(entry - kPageHeaderSize), table);
+        if (context.rows >= kPreviewWindowRows) break;
+      }
+      if (abandoned) break;
+    }
+    const bool lastPage = position + 1 == pages.size();
+    if (context.rows >= kPreviewWindowRows || lastPage) {
+      endPage = position;
+      endSlot = next;
+      // The last window is the one that read the last page to its end: rows left on that
+      // page still need a window of their own.
+      reachedEnd = lastPage && next >= count;
+      break;
+    }
+  }
+
+  std::lock_guard<std::mutex> publishing(walks->state);
+  if (abandoned || superseded()) {
+    // Leave nothing behind for the walk that replaces this one.
+    std::lock_guard<std::mutex> lock(status->m_csPreviewRows);
+    for (int i = 0; i < context.rows && !status->m_vecPreviewRows.empty(); ++i) status->m_vecPreviewRows.pop_back();
+    return 0;
+  }
+
+  if (backward) {
+    if (!e.m_stkWindowStarts.empty()) e.m_stkWindowStarts.pop_back();
+  } else if (paging && e.m_posShownPage) {
+    e.m_stkWindowStarts.push_back(WindowStart{e.m_posShownPage, e.m_nShownSlotPos, e.m_nShownSlotIndex});
+  }
+  e.m_posShownPage = start.posPage;
+  e.m_nShownSlotPos = 2 * (start.nSlotIndex + 1);
+  e.m_nShownSlotIndex = start.nSlotIndex;
+  e.m_posNextPage = PagePosition(endPage);
+  e.m_nNextSlotPos = 2 * (endSlot + 1);
+  e.m_nNextSlotIndex = endSlot;
+  e.m_bLastWindow = reachedEnd ? 1 : 0;
+  // Last: the program reads the rows and the window state once it sees the flag.
+  status->m_bRecordThreadDone = 1;
+  return 1;
+}

@@ -1,0 +1,572 @@
+// Schema scripts: the statements that recreate the recovered schema (schemas, tables with
+// their defaults and identity, keys and indexes, user data types, views, procedures, rules,
+// triggers and functions), written to the script files the program opened or executed on a
+// server connection.
+//
+// Every name goes through SqlQuoteName and every literal built here through SqlQuoteString
+// (sqltext.h): names come from pages and may hold "]" or "'". A statement the server refuses
+// is logged and counted, and the export goes on with the next one.
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "common/executionlog.h"
+#include "pellwyn2008.h"
+#include "platform/database.h"
+#include "platform/module.h"
+#include "sqltext.h"
+
+namespace {
+
+constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
+constexpr int kLoggedStatementChars = 200;
+// A full disk fails every later write too; the first ones say enough.
+constexpr int kLoggedWriteFailures = 10;
+constexpr WORD kLargestSizedLength = 8000;
+constexpr BYTE kLargestTimeScale = 7;
+constexpr long kLastBuiltInTypeId = 256;
+
+void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
+
+// One log line: line breaks and tabs become blanks.
+CString OneLine(const CString& text) {
+  CString out(text);
+  for (char& c : out.str())
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  return out;
+}
+
+bool StopRequested(const CSQLServer2008& engine) {
+  return engine.m_pStatus && engine.m_pStatus->m_bStopRecords.load() == 1;
+}
+
+CString TableKey(const CTable* table) { return FormatString("%lu", table->m_dwObjectId); }
+
+bool IsOneOf(const CString& s, std::initializer_list<const char*> names) {
+  for (const char* n : names)
+    if (s == n) return true;
+  return false;
+}
+
+// The size part of a type: "(n)", "(max)", "(p,s)" or a time type's scale; empty for every
+// other name, user data types included (they carry their own size).
+CString TypeSuffix(const CString& type, const CColumn& column) {
+  const bool national = IsOneOf(type, {"nvarchar", "nchar"});
+  if (national || IsOneOf(type, {"varchar", "char", "varbinary", "binary"})) {
+    if (column.m_wLength > kLargestSizedLength) return "(max)";
+    return FormatString("(%d)", national ? column.m_wLength / 2 : column.m_wLength);
+  }
+  if (IsOneOf(type, {"decimal", "numeric"})) return FormatString("(%d,%d)", column.m_bPrecision, column.m_bScale);
+  if (IsOneOf(type, {"time", "datetime2", "datetimeoffset"}) && column.m_bScale <= kLargestTimeScale)
+    return FormatString("(%d)", column.m_bScale);
+  return CString();
+}
+
+// The column's full type as a statement names it: [nvarchar](40), [decimal](10,2), [Phone].
+CString FullType(const CColumn& column) {
+  const CString& type = column.m_strUserType.IsEmpty() ? column.m_strType : column.m_strUserType;
+  return SqlQuoteName(type) + TypeSuffix(type, column);
+}
+
+bool IsLargeTextColumn(const CColumn& c) { return c.m_strUserType == "ntext" || c.m_strType == "ntext"; }
+bool IsBlobColumn(const CColumn& c) {
+  return IsOneOf(c.m_strUserType, {"varbinary", "image"}) || IsOneOf(c.m_strType, {"varbinary", "image"});
+}
+
+// Identity values as stored in memory; a record loaded from an older form has only the
+// 32-bit fields, which hold the values in two's complement.
+void IdentityValues(const CColumn& c, INT64& seed, INT64& increment) {
+  seed = c.m_nIdentitySeed64;
+  increment = c.m_nIdentityIncrement64;
+  if (seed == 0 && increment == 0) {
+    seed = INT64(LONG(c.m_dwIdentitySeed));
+    increment = INT64(LONG(c.m_dwIdentityIncrement));
+  }
+}
+
+bool IsIdentifierChar(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
+}
+
+// Where the words "create default" begin in a default text (any case, any blanks between
+// them), or npos: such a text is the statement of a default object, not an expression.
+size_t FindCreateDefault(const std::string& text, size_t* nameStart = nullptr) {
+  std::string lower(text);
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (size_t at = lower.find("create"); at != std::string::npos; at = lower.find("create", at + 1)) {
+    if (at > 0 && IsIdentifierChar(lower[at - 1])) continue;
+    size_t p = at + 6;
+    const size_t blanks = p;
+    while (p < lower.size() && std::isspace(static_cast<unsigned char>(lower[p]))) ++p;
+    if (p == blanks || lower.compare(p, 7, "default") != 0) continue;
+    p += 7;
+    if (p < lower.size() && IsIdentifierChar(lower[p])) continue;
+    if (nameStart) {
+      while (p < lower.size() && std::isspace(static_cast<unsigned char>(lower[p]))) ++p;
+      *nameStart = p;
+    }
+    return at;
+  }
+  return std::string::npos;
+}
+
+bool IsDefaultObjectText(const CString& text) { return FindCreateDefault(text.str()) != std::string::npos; }
+
+// The default object's name as its statement writes it ("D", "[dbo].[D]", "dbo.D"); empty
+// when the text names none.
+CString DefaultObjectName(const CString& text) {
+  const std::string& s = text.str();
+  size_t p = 0;
+  if (FindCreateDefault(s, &p) == std::string::npos) return CString();
+  const size_t start = p;
+  for (;;) {
+    if (p >= s.size()) break;
+    if (s[p] == '[' || s[p] == '"') {
+      const char close = s[p] == '[' ? ']' : '"';
+      ++p;
+      for (;;) {
+        if (p >= s.size()) return CString();  // the name never ends
+        if (s[p] == close) {
+          if (p + 1 < s.size() && s[p + 1] == close) {
+            p += 2;
+            continue;
+          }
+          ++p;
+          break;
+        }
+        ++p;
+      }
+    } else {
+      const size_t part = p;
+      while (p < s.size() && IsIdentifierChar(s[p])) ++p;
+      if (p == part) break;
+    }
+    if (p < s.size() && s[p] == '.') {
+      ++p;
+      continue;
+    }
+    break;
+  }
+  return CString(s.substr(start, p - start));
+}
+
+struct DefaultBinding {
+  CString defaultName;
+  CString column;
+};
+
+CString BindDefaultStatement(const CTable& table, const DefaultBinding& binding) {
+  const CString target = SqlQualifiedName(table.m_strOwner, table.m_strName) + "." + SqlQuoteName(binding.column);
+  return "EXEC sp_bindefault " + SqlQuoteNString(binding.defaultName) + ", " + SqlQuoteNString(target);
+}
+
+CString SchemaStatement(const CString& owner) {
+  return "IF SCHEMA_ID(" + SqlQuoteNString(owner) + ") IS NULL EXEC(" + SqlQuoteNString("CREATE SCHEMA " + SqlQuoteName(owner)) +
+         ")";
+}
+
+CString AddTempColumnStatement(const CTable& table) {
+  return "ALTER TABLE " + SqlQualifiedName(table.m_strOwner, table.m_strName) + " ADD " + SqlQuoteName(kTempColumn) +
+         " uniqueidentifier null \r\n";
+}
+
+CString DropTempColumnStatement(const CTable& table) {
+  return "Alter Table " + SqlQualifiedName(table.m_strOwner, table.m_strName) + " Drop Column " + SqlQuoteName(kTempColumn);
+}
+
+// A path component made from a name: no separators, no characters a file system refuses.
+CString SafePathComponent(const CString& name) {
+  CString out(name);
+  for (char& c : out.str()) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) c = '_';
+  }
+  return out;
+}
+
+// How the CREATE TABLE walk treats the columns: the plain table script has no identity and
+// keeps no large-value flags.
+enum class TableScriptKind { kFull, kPlain };
+
+// The default object of a column: created once per export, on the job's own connection in a
+// server export (under a lock, so a second job waits until it exists), or written once to
+// the defaults file.
+void CreateDefaultObject(CSQLServer2008& engine, const CString& text, CDatabase* database, const CTable* table) {
+  std::lock_guard<std::mutex> lock(engine.m_csDefaultObjects);
+  if (engine.m_mapDefaultsCreated.Contains(text.view())) return;
+  engine.m_mapDefaultsCreated.SetAt(text.view(), 1);
+  if (engine.m_bExportToServer)
+    engine.ExecuteLogged(database, text, "Create Default", table);
+  else
+    engine.WriteScript(engine.m_hDefaultSqlFile, text + CSQLServer2008::kScriptGo);
+}
+
+// The CREATE TABLE text of a table. False when the record-stop flag ended the walk: nothing
+// more of the table is produced then.
+bool BuildCreateTable(CSQLServer2008& engine, CTable& table, TableScriptKind kind, CDatabase* database,
+                      CString& text, std::vector<DefaultBinding>& bindings) {
+  text = "CREATE TABLE " + SqlQualifiedName(table.m_strOwner, table.m_strName) + " (";
+  bool separator = false;
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
+    if (c->m_bDropped) continue;
+    if (separator) text += ",";
+    separator = true;
+    if (!c->m_strComputed.IsEmpty()) {
+      text += SqlQuoteName(c->m_strName) + " as " + c->m_strComputed;
+    } else {
+      text += SqlQuoteName(c->m_strName) + " " + FullType(*c);
+      if (kind == TableScriptKind::kFull && IsLargeTextColumn(*c)) table.m_bHasNtext = true;
+      if (!c->m_strDefault.IsEmpty()) {
+        if (IsDefaultObjectText(c->m_strDefault)) {
+          CreateDefaultObject(engine, c->m_strDefault, database, &table);
+          const CString name = DefaultObjectName(c->m_strDefault);
+          if (name.IsEmpty())
+            Log("Default object without a name: not bound to " + SqlQualifiedName(table.m_strOwner, table.m_strName) +
+                "." + SqlQuoteName(c->m_strName));
+          else
+            bindings.push_back({name, c->m_strName});
+        } else {
+          text += " default " + c->m_strDefault;
+        }
+      }
+      if (!c->m_bNullable) text += " NOT NULL";
+      if (kind == TableScriptKind::kFull && c->m_bIdentity) {
+        INT64 seed = 0, increment = 0;
+        IdentityValues(*c, seed, increment);
+        text.AppendFormat(" IDENTITY(%I64d,%I64d) ", seed, increment);
+      }
+      if (StopRequested(engine)) return false;
+    }
+    if (kind == TableScriptKind::kFull && IsBlobColumn(*c)) table.m_bHasBlob = true;
+  }
+  text += ")\r\n";
+  return true;
+}
+
+void BindDefaults(CSQLServer2008& engine, const CTable& table, const std::vector<DefaultBinding>& bindings,
+                  CDatabase* database, FILE_HANDLE file) {
+  for (const DefaultBinding& b : bindings) {
+    const CString statement = BindDefaultStatement(table, b);
+    if (engine.m_bExportToServer)
+      engine.ExecuteLogged(database, statement, "Bind Default", &table);
+    else
+      engine.WriteScript(file, statement + CSQLServer2008::kScriptGo);
+  }
+}
+
+// The key column of an index entry, by column id; null for an entry that names no live column.
+const CColumn* KeyColumn(const CTable& table, int columnId) {
+  if (columnId <= 0) return nullptr;
+  if (!table.m_vecColumnById.empty()) {
+    if (size_t(columnId) >= table.m_vecColumnById.size()) return nullptr;
+    const CColumn* c = table.m_vecColumnById[size_t(columnId)];
+    return c && !c->m_bDropped ? c : nullptr;
+  }
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext)
+    if (c->m_wColOrder == columnId && !c->m_bDropped) return c;
+  return nullptr;
+}
+
+void EmitObject(CSQLServer2008& engine, CViewStoredProc* object, FILE_HANDLE file, const char* kind) {
+  if (!object) return;
+  CString trimmed(object->m_strText);
+  trimmed.Trim();
+  if (trimmed.IsEmpty()) {
+    // Foreign keys are catalogued among the functions without a text; nothing can be run.
+    const int skipped = ++engine.m_nObjectsWithoutText;
+    Log(FormatString("%s %s has no definition text: not exported (%d without text in this export)", kind,
+                     SqlQuoteName(object->m_strName), skipped));
+    return;
+  }
+  const CString statement = object->m_strText + "\r\n";
+  if (engine.m_bExportToServer)
+    engine.ExecuteLogged(engine.m_pDatabase, statement, kind, nullptr);
+  else
+    engine.WriteScript(file, statement + CSQLServer2008::kScriptGo);
+}
+
+}  // namespace
+
+// ---- bookkeeping
+
+void CSQLServer2008::BeginSchemaExport() {
+  {
+    std::lock_guard<std::mutex> lock(m_csDefaultObjects);
+    m_mapDefaultsCreated.RemoveAll();
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_csSchemaCounts);
+    m_mapFailedStatements.RemoveAll();
+  }
+  m_nFailedScriptWrites = 0;
+  m_nObjectsWithoutText = 0;
+}
+
+int CSQLServer2008::FailedStatementCount(const CTable* table) const {
+  if (!table) return 0;
+  std::lock_guard<std::mutex> lock(m_csSchemaCounts);
+  const int* n = m_mapFailedStatements.Find(TableKey(table).view());
+  return n ? *n : 0;
+}
+
+bool CSQLServer2008::ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table) {
+  CString message;
+  try {
+    if (!database) throw CDBException(-1, "no connection", "08003");
+    database->ExecuteSQL(sql.c_str());
+    return true;
+  } catch (const CDBException& e) {
+    message = e.m_strError;
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  if (table) {
+    std::lock_guard<std::mutex> lock(m_csSchemaCounts);
+    ++m_mapFailedStatements[TableKey(table).view()];
+  }
+  CString excerpt = OneLine(sql.Left(kLoggedStatementChars));
+  excerpt.Trim();
+  Log(FormatString("%s failed: %s | %s", what, excerpt, OneLine(message)));
+  return false;
+}
+
+bool CSQLServer2008::WriteScript(FILE_HANDLE file, const CString& text) {
+  if (WriteFileText(file, text)) return true;
+  const int failures = ++m_nFailedScriptWrites;
+  if (failures <= kLoggedWriteFailures)
+    Log(FormatString("Script write failed (%d bytes): %s", text.GetLength(), OneLine(text.Left(kLoggedStatementChars))));
+  return false;
+}
+
+// ---- tables
+
+void CSQLServer2008::GenerateTableQueries(CTable* table, CDatabase* database) {
+  if (!table) return;
+  if (table->m_strOwner.IsEmpty()) table->m_strOwner = "dbo";
+  const bool server = m_bExportToServer;
+  const CString name = SqlQualifiedName(table->m_strOwner, table->m_strName);
+  {
+    std::lock_guard<std::mutex> lock(m_csSchemaCounts);
+    m_mapFailedStatements.SetAt(TableKey(table).view(), 0);
+  }
+  if (server && database) database->SetQueryTimeout(kSchemaQueryTimeout);
+
+  // The schema, created only where it does not exist yet.
+  if (server) {
+    ExecuteLogged(database, SchemaStatement(table->m_strOwner), "Create Schema", table);
+  } else {
+    WriteScript(m_hTableSqlFile, kScriptGo);
+    WriteScript(m_hTableSqlFile, SchemaStatement(table->m_strOwner) + kScriptGo);
+  }
+
+  CString create;
+  std::vector<DefaultBinding> bindings;
+  if (!BuildCreateTable(*this, *table, TableScriptKind::kFull, database, create, bindings)) return;
+
+  // The temporary column lets the row export find the row it has just inserted when it fills
+  // large values afterwards; without rows it would only be a stray column in the table.
+  const bool rows = m_bExportRows;
+  const bool tempColumn = rows && (table->m_bHasNtext || table->m_bHasBlob);
+  if (server) {
+    if (tempColumn) create += AddTempColumnStatement(*table);
+    ExecuteLogged(database, create, "Create Table", table);
+  } else {
+    CString text = create + kScriptGo;
+    if (tempColumn) text += AddTempColumnStatement(*table) + "go\r\n";
+    WriteScript(m_hTableSqlFile, text);
+  }
+
+  if (rows) {
+    m_pStatus->m_bRecordThreadDone = 0;
+    m_bExportMode = 1;
+    m_pStatus->m_pExportTable = table;
+    if (table->m_bHasBlob) {
+      // One folder per table object: two schemas may hold tables of the same name.
+      const CString folderName = "Blob_" + SafePathComponent(table->m_strName) + FormatString("_%lu", table->m_dwObjectId);
+      if (server) {
+        table->m_strBlobFolder = CString(GetModuleFolderPath()) + folderName;
+        CreateDirectoryPath(table->m_strBlobFolder);
+      } else {
+        table->m_strBlobFolder = m_strOutputFolder + "/" + folderName;
+        if (!CreateDirectoryPath(table->m_strBlobFolder)) Log("Directory could not be created");
+      }
+    }
+    RecoverTableRecordThread(this, table, database);
+    // The row export deletes its files after a server has read them, and a script export
+    // keeps them for the scripts; a folder left empty is not kept.
+    if (table->m_bHasBlob && !table->m_strBlobFolder.IsEmpty()) {
+      std::error_code ec;
+      if (std::filesystem::remove(table->m_strBlobFolder.str(), ec) && !ec) Log("Directory removed");
+    }
+    if (table->m_bHasNtext || table->m_bHasBlob) {
+      table->m_bHasNtext = false;
+      table->m_bHasBlob = false;
+      if (server)
+        ExecuteLogged(database, DropTempColumnStatement(*table), "Drop Temporary Column", table);
+      else
+        WriteScript(m_hTableSqlFile, DropTempColumnStatement(*table));
+    }
+  }
+
+  // Bound after the rows, so the rows keep the values they were stored with.
+  BindDefaults(*this, *table, bindings, database, m_hConstraintSqlFile);
+  GenerateConstraintQueries(table, database);
+
+  if (server) {
+    const int failed = FailedStatementCount(table);
+    if (failed > 0) Log(FormatString("Table %s: %d statements failed on the server", name, failed));
+  }
+}
+
+void CSQLServer2008::GenerateTableQueries(CTable* table) {
+  if (!table) return;
+  const bool server = m_bExportToServer;
+  CString create;
+  std::vector<DefaultBinding> bindings;
+  if (!BuildCreateTable(*this, *table, TableScriptKind::kPlain, m_pDatabase, create, bindings)) return;
+  if (server)
+    ExecuteLogged(m_pDatabase, create, "Create Table", table);
+  else
+    WriteScript(m_hTableSqlFile, create);
+
+  if (m_bExportRows) {
+    m_pStatus->m_bRecordThreadDone = 0;
+    m_bExportMode = 1;
+    m_pStatus->m_pExportTable = table;
+    // The walk runs on this thread and has ended when it returns: there is nothing to wait for.
+    RecoverTableRecordThread(this);
+  }
+  BindDefaults(*this, *table, bindings, m_pDatabase, m_hTableSqlFile);
+}
+
+// ---- keys, constraints and indexes
+
+void CSQLServer2008::GenerateConstraintQueries(CTable* table, CDatabase* database) {
+  if (!table) return;
+  const bool server = m_bExportToServer;
+  const CString tableName = SqlQualifiedName(table->m_strOwner, table->m_strName);
+
+  // The clustered index first: created after another index it would rebuild that one, and a
+  // clustered primary key created after it would fail.
+  std::vector<std::pair<long, const CIndexInfo*>> indexes;
+  for (const auto& entry : table->m_mapTableIndexes)
+    if (entry.second) indexes.emplace_back(std::strtol(entry.first.c_str(), nullptr, 10), entry.second);
+  std::stable_sort(indexes.begin(), indexes.end(), [](const auto& a, const auto& b) {
+    if ((a.second->m_bClustered != 0) != (b.second->m_bClustered != 0)) return a.second->m_bClustered != 0;
+    return a.first < b.first;
+  });
+
+  auto emit = [&](const CString& statement) {
+    if (server)
+      ExecuteLogged(database, statement, "Constraint", table);
+    else
+      WriteScript(m_hConstraintSqlFile, statement + kScriptGo);
+  };
+
+  for (const auto& [id, index] : indexes) {
+    const bool primaryKey = index->m_bPrimaryKey != 0;
+    // A heap, a disabled or a hypothetical index: nothing to create.
+    if (!primaryKey && !index->m_bClustered && !index->m_bNonClustered) continue;
+
+    std::vector<std::pair<const CColumn*, bool>> keys;
+    for (size_t p = 1; p < index->m_vecColumns.size(); ++p) {
+      const CColumn* c = KeyColumn(*table, index->m_vecColumns[p]);
+      if (!c) continue;
+      const bool descending = p < index->m_vecDescending.size() && index->m_vecDescending[p];
+      keys.emplace_back(c, descending);
+    }
+    if (keys.empty()) continue;
+
+    const char* kind = index->m_bClustered ? "CLUSTERED" : "NONCLUSTERED";
+    CString columns;
+    if (primaryKey) {
+      for (const auto& [c, descending] : keys) {
+        // A key column is made NOT NULL with its full type; one declared NOT NULL already
+        // needs nothing, and a computed column cannot be altered.
+        if (c->m_bNullable && c->m_strComputed.IsEmpty())
+          emit("ALTER TABLE " + tableName + " ALTER COLUMN " + SqlQuoteName(c->m_strName) + " " + FullType(*c) +
+               " NOT NULL");
+        if (!columns.IsEmpty()) columns += ",";
+        columns += SqlQuoteName(c->m_strName);
+        if (descending) columns += " DESC";
+      }
+      CString statement = "ALTER TABLE " + tableName + " ADD ";
+      if (!index->m_strName.IsEmpty()) statement += "CONSTRAINT " + SqlQuoteName(index->m_strName) + " ";
+      statement += CString("PRIMARY KEY ") + kind + " (" + columns + ") ";
+      emit(statement);
+    } else {
+      if (index->m_strName.IsEmpty()) {
+        Log("Index without a name on " + tableName + ": not created");
+        continue;
+      }
+      for (const auto& [c, descending] : keys) {
+        if (!columns.IsEmpty()) columns += ",";
+        columns += SqlQuoteName(c->m_strName) + (descending ? " DESC " : " ASC ");
+      }
+      emit(CString("CREATE ") + (index->m_bUnique ? "UNIQUE " : "") + kind + " INDEX " + SqlQuoteName(index->m_strName) +
+           " ON " + tableName + "(" + columns + ") ");
+    }
+  }
+}
+
+// ---- user data types and objects
+
+void CSQLServer2008::GenerateUserDataTypeQueries() {
+  BeginSchemaExport();
+  const bool server = m_bExportToServer;
+  for (const auto& entry : m_mapDataTypes) {
+    const CDataType* type = entry.second;
+    if (!type) continue;
+    char* end = nullptr;
+    const long typeId = std::strtol(entry.first.c_str(), &end, 10);
+    // System types, sysname and the built-in CLR types are not user types.
+    if (end && *end == '\0' && !entry.first.empty() && typeId <= kLastBuiltInTypeId) continue;
+
+    const CString base = GetTypeName(type->m_bSystemTypeId);
+    if (base.IsEmpty()) {
+      Log(FormatString("User data type %s has no known base type (%d): not exported", SqlQuoteName(type->m_strName),
+                       int(type->m_bSystemTypeId)));
+      continue;
+    }
+    CString statement = "sp_addtype " + SqlQuoteName(type->m_strName) + ",";
+    const bool national = base == "nvarchar" || base == "nchar";
+    if (national || IsOneOf(base, {"varchar", "char", "varbinary", "binary"})) {
+      if (type->m_wLength > kLargestSizedLength)
+        statement = "CREATE TYPE " + SqlQuoteName(type->m_strName) + " FROM " + base + "(max)";
+      else
+        statement += FormatString(" '%s(%d)' ", base, national ? type->m_wLength / 2 : type->m_wLength);
+    } else if (IsOneOf(base, {"decimal", "numeric"})) {
+      statement += FormatString(" '%s(%d,%d)'", base, type->m_bPrecision, type->m_bScale);
+    } else {
+      statement += " " + base;
+    }
+    if (server)
+      ExecuteLogged(m_pDatabase, statement, "User Data Type", nullptr);
+    else
+      WriteScript(m_hUserTypesSqlFile, statement + kScriptGo);
+  }
+  // The program opens this file but leaves closing it to the engine.
+  if (!server) CloseFileHandle(m_hUserTypesSqlFile);
+}
+
+void CSQLServer2008::GenerateViewQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hViewsSqlFile, "View"); }
+
+void CSQLServer2008::GenerateStoredProcQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hProcSqlFile, "Stored Procedure");
+}
+
+void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hRulesSqlFile, "Rule"); }
+
+void CSQLServer2008::GenerateTriggerQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hTriggersSqlFile, "Trigger");
+}
+
+void CSQLServer2008::GenerateFunctionQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hFunctionsSqlFile, "Function");
+}

@@ -1,0 +1,1012 @@
+// Schema scripts: CREATE TABLE with sizes, defaults and identity, keys and indexes, user data
+// types and object texts, in script files and on a connection; quoting of hostile names; the
+// script folder of every fixture, checked with a T-SQL lexer and against the public Northwind
+// schema.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "dll/pellwyn2008/sqltext.h"
+#include "platform/database.h"
+#include "platform/files.h"
+#include "support/fakedatabase.h"
+#include "support/fixtures.h"
+#include "support/tsqllexer.h"
+
+namespace fs = std::filesystem;
+using testsupport::FakeDatabase;
+using testsupport::LexSqlBatch;
+using testsupport::ModuleFolderScope;
+using testsupport::ReadFile;
+using testsupport::SplitSqlBatches;
+using testsupport::SqlToken;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string kGo = "\r\ngo\r\n";
+
+struct ColumnSpec {
+  std::string name;
+  const char* type;
+  WORD length = 4;
+  bool nullable = true;
+  BYTE precision = 0;
+  BYTE scale = 0;
+  const char* userType = nullptr;
+};
+
+// An engine with a crafted catalog and the script files the export worker would open.
+class ScriptTest : public ::testing::Test {
+ protected:
+  ModuleFolderScope m_module;  // before the engine, so its log goes to the test's folder
+  TempDir m_dir;
+  CSQLServer2008 m_engine;
+
+  CTable* Table(const std::string& owner, const std::string& name, DWORD id = 1001) {
+    CTable* t = m_engine.NewTable();
+    t->m_strOwner = owner.c_str();
+    t->m_strName = name.c_str();
+    t->m_dwObjectId = id;
+    m_engine.m_mapTables.SetAt(FormatString("%lu", id).view(), t);
+    return t;
+  }
+  CColumn* Column(CTable* t, const ColumnSpec& s) {
+    auto* c = new CColumn;
+    c->m_strName = s.name.c_str();
+    c->m_strType = s.type;
+    c->m_strUserType = s.userType ? s.userType : s.type;
+    c->m_wLength = s.length;
+    c->m_bNullable = s.nullable;
+    c->m_bPrecision = s.precision;
+    c->m_bScale = s.scale;
+    c->m_wColOrder = WORD(++t->m_nAllColumns);
+    ++t->m_nCatalogColumns;
+    t->AppendColumn(c);
+    return c;
+  }
+  CIndexInfo* Index(CTable* t, const char* key, const std::string& name, std::vector<int> columns) {
+    auto* i = new CIndexInfo;
+    i->m_strName = name.c_str();
+    i->m_vecColumns = std::move(columns);
+    i->m_vecDescending.assign(i->m_vecColumns.size(), false);
+    t->SetIndex(key, i);
+    return i;
+  }
+  // The column index by column id, as the scan leaves it.
+  void Organize() { m_engine.OrganizeSchemaInfo(); }
+
+  std::string Path(const std::string& name) const { return m_dir.file(name); }
+  void OpenTableFiles() {
+    m_engine.m_hTableSqlFile = CreateFileForWrite(Path("T.sql").c_str());
+    m_engine.m_hConstraintSqlFile = CreateFileForWrite(Path("T_Constraint.sql").c_str());
+    m_engine.m_hDefaultSqlFile = OpenFileForAppend(Path("Default.sql").c_str());
+  }
+  void CloseTableFiles() {
+    CloseFileHandle(m_engine.m_hTableSqlFile);
+    CloseFileHandle(m_engine.m_hConstraintSqlFile);
+    CloseFileHandle(m_engine.m_hDefaultSqlFile);
+  }
+  // One table exported to scripts as the export worker does it.
+  void ScriptTable(CTable* t) {
+    OpenTableFiles();
+    m_engine.GenerateTableQueries(t, nullptr);
+    CloseTableFiles();
+  }
+  std::string File(const std::string& name) const { return ReadFile(Path(name)); }
+  std::string Log() const { return m_module.ReadExecLog(); }
+};
+
+std::string SchemaLine(const std::string& owner) {
+  return "IF SCHEMA_ID(N'" + owner + "') IS NULL EXEC(N'CREATE SCHEMA [" + owner + "]')";
+}
+
+// The statements of a script file, one per batch, empty batches left out.
+std::vector<std::string> Statements(const std::string& script) {
+  std::vector<std::string> out;
+  for (std::string b : SplitSqlBatches(script)) {
+    while (!b.empty() && std::isspace(static_cast<unsigned char>(b.back()))) b.pop_back();
+    size_t start = 0;
+    while (start < b.size() && std::isspace(static_cast<unsigned char>(b[start]))) ++start;
+    if (start < b.size()) out.push_back(b.substr(start));
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// CREATE TABLE
+
+TEST_F(ScriptTest, ColumnDefinitionsCarryTheirFullType) {
+  struct Case {
+    ColumnSpec column;
+    const char* definition;
+  } cases[] = {
+      {{"c", "nvarchar", 8000}, "[c] [nvarchar](4000)"},
+      {{"c", "nvarchar", 0xFFFF}, "[c] [nvarchar](max)"},
+      {{"c", "varchar", 8000}, "[c] [varchar](8000)"},
+      {{"c", "varbinary", 8001}, "[c] [varbinary](max)"},
+      {{"c", "binary", 16, false}, "[c] [binary](16) NOT NULL"},
+      {{"c", "nchar", 10}, "[c] [nchar](5)"},
+      {{"c", "decimal", 9, true, 18, 2}, "[c] [decimal](18,2)"},
+      {{"c", "numeric", 5, false, 5, 0}, "[c] [numeric](5,0) NOT NULL"},
+      {{"c", "datetime2", 7, true, 23, 3}, "[c] [datetime2](3)"},
+      {{"c", "time", 5, true, 16, 7}, "[c] [time](7)"},
+      {{"c", "int", 4}, "[c] [int]"},
+      {{"c", "datetime", 8, false}, "[c] [datetime] NOT NULL"},
+      // A user data type carries its own size.
+      {{"c", "varchar", 20, true, 0, 0, "Phone"}, "[c] [Phone]"},
+  };
+  DWORD id = 2000;
+  for (const Case& k : cases) {
+    CTable* t = Table("dbo", "T", ++id);
+    Column(t, k.column);
+    ScriptTable(t);
+    EXPECT_EQ(Statements(File("T.sql")).at(1), std::string("CREATE TABLE [dbo].[T] (") + k.definition + ")")
+        << k.definition;
+  }
+}
+
+TEST_F(ScriptTest, IdentityDefaultsAndComputedColumns) {
+  CTable* t = Table("dbo", "T");
+  CColumn* total = Column(t, {"total", "int"});
+  total->m_strComputed = "([a]*(2))";
+  CColumn* id = Column(t, {"id", "smallint", 2, false});
+  id->m_bIdentity = true;
+  id->m_nIdentitySeed64 = 100;
+  id->m_nIdentityIncrement64 = -1;  // stored as 0xFFFF: must stay negative
+  CColumn* big = Column(t, {"big", "bigint", 8, false});
+  big->m_bIdentity = true;
+  big->m_nIdentitySeed64 = 5000000000LL;
+  big->m_nIdentityIncrement64 = 1;
+  CColumn* flag = Column(t, {"flag", "bit", 1, false});
+  flag->m_strDefault = "((0))";
+  CColumn* gone = Column(t, {"gone", "int"});
+  gone->m_bDropped = 1;
+  ScriptTable(t);
+  EXPECT_EQ(Statements(File("T.sql")).at(1),
+            "CREATE TABLE [dbo].[T] ([total] as ([a]*(2)),[id] [smallint] NOT NULL IDENTITY(100,-1) ,"
+            "[big] [bigint] NOT NULL IDENTITY(5000000000,1) ,[flag] [bit] default ((0)) NOT NULL)");
+}
+
+TEST_F(ScriptTest, TableScriptLayoutWithAndWithoutRows) {
+  for (bool rows : {true, false}) {
+    CTable* t = Table("", "Cat", rows ? 7 : 8);
+    CColumn* id = Column(t, {"id", "int", 4, false});
+    id->m_bIdentity = true;
+    id->m_nIdentitySeed64 = 1;
+    id->m_nIdentityIncrement64 = 1;
+    Column(t, {"notes", "ntext", 16});
+    m_engine.m_bExportRows = rows;
+    ScriptTable(t);
+    const std::string create =
+        "CREATE TABLE [dbo].[Cat] ([id] [int] NOT NULL IDENTITY(1,1) ,[notes] [ntext])\r\n";
+    std::string expected = kGo + SchemaLine("dbo") + kGo + create + kGo;
+    if (rows) {
+      // The temporary column exists only while the rows are written.
+      expected += "ALTER TABLE [dbo].[Cat] ADD [_TARNWELL_TEMPCOL] uniqueidentifier null \r\ngo\r\n"
+                  "Alter Table [dbo].[Cat] Drop Column [_TARNWELL_TEMPCOL]";
+    }
+    EXPECT_EQ(File("T.sql"), expected) << "rows " << rows;
+    // An empty owner becomes dbo in the record too.
+    EXPECT_EQ(t->m_strOwner, "dbo");
+    // Without rows the flags stay for the scan file; after rows they are cleared.
+    EXPECT_EQ(t->m_bHasNtext, !rows);
+  }
+}
+
+TEST_F(ScriptTest, EdgeTables) {
+  // Every column dropped.
+  CTable* t = Table("dbo", "T");
+  Column(t, {"a", "int"})->m_bDropped = 1;
+  ScriptTable(t);
+  EXPECT_EQ(File("T.sql"), kGo + SchemaLine("dbo") + kGo + "CREATE TABLE [dbo].[T] ()\r\n" + kGo);
+
+  // No table: nothing at all.
+  OpenTableFiles();
+  m_engine.GenerateTableQueries(nullptr, nullptr);
+  CloseTableFiles();
+  EXPECT_EQ(File("T.sql"), "");
+
+  // A stop before the walk: the schema, then nothing once the first column is reached,
+  // except that column's default object.
+  CTable* s = Table("dbo", "S", 1002);
+  Column(s, {"x", "int"})->m_strDefault = "create default [D] as 0";
+  Column(s, {"y", "int"});
+  Index(s, "1", "PK_S", {0, 1})->m_bPrimaryKey = 1;
+  m_engine.m_pStatus->m_bStopRecords = 1;
+  ScriptTable(s);
+  m_engine.m_pStatus->m_bStopRecords = 0;
+  EXPECT_EQ(File("T.sql"), kGo + SchemaLine("dbo") + kGo);
+  EXPECT_EQ(File("T_Constraint.sql"), "");
+  EXPECT_EQ(File("Default.sql"), "create default [D] as 0" + kGo);
+}
+
+TEST_F(ScriptTest, DefaultObjectsAreCreatedOnceAndBoundAfterTheRows) {
+  m_engine.BeginSchemaExport();
+  const CString dflt = "\r\nCREATE DEFAULT [dbo].[Zero] AS 0\r\n";
+  CTable* t = Table("dbo", "T");
+  Column(t, {"a", "int"})->m_strDefault = dflt;
+  Column(t, {"b", "int"})->m_strDefault = dflt;
+  Column(t, {"c", "int"})->m_strDefault = "create default One as 1";
+  Column(t, {"d", "int"})->m_strDefault = "(7)";
+  m_engine.m_bExportRows = 1;
+  ScriptTable(t);
+  // The column definitions hold the expression only.
+  EXPECT_EQ(Statements(File("T.sql")).at(1),
+            "CREATE TABLE [dbo].[T] ([a] [int],[b] [int],[c] [int],[d] [int] default (7))");
+  EXPECT_EQ(File("Default.sql"), dflt.str() + kGo + "create default One as 1" + kGo);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[Zero]', N'[dbo].[T].[a]'",
+                                      "EXEC sp_bindefault N'[dbo].[Zero]', N'[dbo].[T].[b]'",
+                                      "EXEC sp_bindefault N'One', N'[dbo].[T].[c]'"}));
+
+  // A second table of the same export binds the default without creating it again.
+  CTable* u = Table("dbo", "U", 1002);
+  Column(u, {"a", "int"})->m_strDefault = dflt;
+  ScriptTable(u);
+  EXPECT_EQ(File("Default.sql"), dflt.str() + kGo + "create default One as 1" + kGo);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[Zero]', N'[dbo].[U].[a]'"});
+}
+
+// ---------------------------------------------------------------------------------------
+// Keys, constraints and indexes
+
+TEST_F(ScriptTest, KeyAndIndexStatements) {
+  struct Case {
+    const char* what;
+    std::vector<int> keys;
+    bool primaryKey, clustered, nonClustered, unique;
+    std::vector<std::string> expected;
+  } cases[] = {
+      // Nullable key columns are made NOT NULL with their full type; NOT NULL ones need nothing.
+      {"pk over nullable columns", {0, 2, 3}, true, true, false, true,
+       {"ALTER TABLE [dbo].[T] ALTER COLUMN [name] [nvarchar](50) NOT NULL",
+        "ALTER TABLE [dbo].[T] ALTER COLUMN [amount] [decimal](10,2) NOT NULL",
+        "ALTER TABLE [dbo].[T] ADD CONSTRAINT [k] PRIMARY KEY CLUSTERED ([name],[amount])"}},
+      {"nonclustered pk", {0, 1}, true, false, true, true,
+       {"ALTER TABLE [dbo].[T] ADD CONSTRAINT [k] PRIMARY KEY NONCLUSTERED ([id])"}},
+      {"unique clustered", {0, 1, 4}, false, true, false, true,
+       {"CREATE UNIQUE CLUSTERED INDEX [k] ON [dbo].[T]([id] ASC ,[code] ASC )"}},
+      {"clustered, not unique", {0, 4}, false, true, false, false,
+       {"CREATE CLUSTERED INDEX [k] ON [dbo].[T]([code] ASC )"}},
+      {"zeros between keys", {0, 1, 0, 4, 0}, false, false, true, false,
+       {"CREATE NONCLUSTERED INDEX [k] ON [dbo].[T]([id] ASC ,[code] ASC )"}},
+      {"first entries empty", {0, 0, 4, 0}, false, false, true, false,
+       {"CREATE NONCLUSTERED INDEX [k] ON [dbo].[T]([code] ASC )"}},
+      {"unknown and dropped column ids", {0, 9, 5, 1}, false, false, true, false,
+       {"CREATE NONCLUSTERED INDEX [k] ON [dbo].[T]([id] ASC )"}},
+      {"no key columns", {}, false, false, true, false, {}},
+      {"only a dropped key column", {0, 5}, true, true, false, true, {}},
+      {"disabled or hypothetical", {0, 1}, false, false, false, false, {}},
+  };
+  DWORD id = 3000;
+  for (const Case& k : cases) {
+    CTable* t = Table("dbo", "T", ++id);
+    Column(t, {"id", "int", 4, false});
+    Column(t, {"name", "nvarchar", 100});
+    Column(t, {"amount", "decimal", 9, true, 10, 2});
+    Column(t, {"code", "char", 3, false});
+    Column(t, {"old", "int"})->m_bDropped = 1;
+    CIndexInfo* i = Index(t, "1", "k", k.keys);
+    i->m_bPrimaryKey = k.primaryKey;
+    i->m_bConstraint = k.primaryKey;
+    i->m_bClustered = k.clustered;
+    i->m_bNonClustered = k.nonClustered;
+    i->m_bUnique = k.unique;
+    Organize();
+    ScriptTable(t);
+    EXPECT_EQ(Statements(File("T_Constraint.sql")), k.expected) << k.what;
+  }
+}
+
+TEST_F(ScriptTest, ClusteredIndexComesFirstAndDescendingKeysStay) {
+  CTable* t = Table("dbo", "T");
+  Column(t, {"a", "int", 4, false});
+  Column(t, {"b", "int", 4, false});
+  CIndexInfo* pk = Index(t, "2", "PK_T", {0, 1});
+  pk->m_bPrimaryKey = pk->m_bConstraint = pk->m_bUnique = pk->m_bNonClustered = 1;
+  CIndexInfo* later = Index(t, "10", "IX_late", {0, 2});
+  later->m_bNonClustered = 1;
+  CIndexInfo* clustered = Index(t, "1", "IX_b", {0, 2, 1});
+  clustered->m_bClustered = 1;
+  clustered->m_vecDescending[1] = true;
+  Organize();
+  ScriptTable(t);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{"CREATE CLUSTERED INDEX [IX_b] ON [dbo].[T]([b] DESC ,[a] ASC )",
+                                      "ALTER TABLE [dbo].[T] ADD CONSTRAINT [PK_T] PRIMARY KEY NONCLUSTERED ([a])",
+                                      "CREATE NONCLUSTERED INDEX [IX_late] ON [dbo].[T]([b] ASC )"}));
+}
+
+// ---------------------------------------------------------------------------------------
+// Server export through a connection
+
+TEST_F(ScriptTest, ServerStatementsRunOnTheJobsConnectionAndFailuresAreLogged) {
+  FakeDatabase programConnection;
+  FakeDatabase job;
+  m_engine.m_pDatabase = &programConnection;
+  m_engine.m_bExportToServer = 1;
+  m_engine.BeginSchemaExport();
+  CTable* t = Table("sales", "T");
+  // A long column list, so the logged excerpt can be told from the whole statement.
+  for (int i = 0; i < 20; ++i) Column(t, {FormatString("column_%02d", i).str(), "int", 4, i != 0});
+  Column(t, {"d", "int"})->m_strDefault = "create default D as 0";
+  CIndexInfo* pk = Index(t, "1", "PK_T", {0, 1});
+  pk->m_bPrimaryKey = pk->m_bClustered = pk->m_bUnique = 1;
+  Index(t, "2", "IX_T", {0, 2})->m_bNonClustered = 1;
+  Organize();
+  job.FailWhenContains("CREATE TABLE");
+  job.ThrowOtherOnStatement(2);  // the default object: not a database error
+  job.SetFailMessage("State:42000,Native:102,Message:Incorrect syntax");
+
+  m_engine.GenerateTableQueries(t, &job);
+
+  // Nothing ran on the program's own connection.
+  EXPECT_TRUE(programConnection.Statements().empty());
+  const std::vector<std::string> sent = job.Statements();
+  ASSERT_EQ(sent.size(), 6u);
+  EXPECT_EQ(sent[0], SchemaLine("sales"));
+  // The default object exists before the table that uses it.
+  EXPECT_EQ(sent[1], "create default D as 0");
+  EXPECT_EQ(sent[2].rfind("CREATE TABLE [sales].[T] ([column_00] [int] NOT NULL,", 0), 0u);
+  EXPECT_EQ(sent[3], "EXEC sp_bindefault N'D', N'[sales].[T].[d]'");
+  EXPECT_EQ(sent[4], "ALTER TABLE [sales].[T] ADD CONSTRAINT [PK_T] PRIMARY KEY CLUSTERED ([column_00]) ");
+  EXPECT_EQ(sent[5], "CREATE NONCLUSTERED INDEX [IX_T] ON [sales].[T]([column_01] ASC ) ");
+  // Index builds after the rows get a long time-out.
+  for (DWORD timeout : job.Timeouts()) EXPECT_EQ(timeout, CSQLServer2008::kSchemaQueryTimeout);
+
+  EXPECT_EQ(m_engine.FailedStatementCount(t), 2);
+  const std::string log = Log();
+  const std::string excerpt = sent[2].substr(0, 200);
+  EXPECT_NE(log.find("Create Table failed: " + excerpt + " | State:42000,Native:102,Message:Incorrect syntax"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find(sent[2].substr(0, 201)), std::string::npos) << "more than 200 characters logged";
+  EXPECT_NE(log.find("Create Default failed: create default D as 0 | fake: not a database error"), std::string::npos);
+  EXPECT_NE(log.find("Table [sales].[T]: 2 statements failed on the server"), std::string::npos);
+}
+
+TEST_F(ScriptTest, ConcurrentJobsKeepToTheirOwnConnections) {
+  constexpr int kJobs = 5;
+  m_engine.m_bExportToServer = 1;
+  const CString dflt = "create default Shared as 1";
+  std::vector<CTable*> tables;
+  for (int i = 0; i < kJobs; ++i) {
+    CTable* t = Table("dbo", FormatString("T%d", i).str(), DWORD(4000 + i));
+    Column(t, {"id", "int", 4, false});
+    Column(t, {"v", "int"})->m_strDefault = dflt;
+    CIndexInfo* pk = Index(t, "1", FormatString("PK_T%d", i).str(), {0, 1});
+    pk->m_bPrimaryKey = pk->m_bClustered = pk->m_bUnique = 1;
+    tables.push_back(t);
+  }
+  Organize();
+
+  // The serial run is the reference for each table's statement stream.
+  std::vector<std::vector<std::string>> serial(kJobs);
+  for (int i = 0; i < kJobs; ++i) {
+    m_engine.BeginSchemaExport();  // each its own export, so each creates the default
+    FakeDatabase db;
+    m_engine.GenerateTableQueries(tables[i], &db);
+    serial[i] = db.Statements();
+  }
+
+  m_engine.BeginSchemaExport();
+  std::vector<FakeDatabase> connections(kJobs);
+  std::vector<std::thread> pool;
+  for (int i = 0; i < kJobs; ++i)
+    pool.emplace_back([&, i] { m_engine.GenerateTableQueries(tables[i], &connections[i]); });
+  for (std::thread& th : pool) th.join();
+
+  int created = 0;
+  for (int i = 0; i < kJobs; ++i) {
+    std::vector<std::string> got = connections[i].Statements();
+    const bool createdHere = std::count(got.begin(), got.end(), dflt.str()) == 1;
+    created += createdHere;
+    std::vector<std::string> expected = serial[i];
+    if (!createdHere) expected.erase(std::find(expected.begin(), expected.end(), dflt.str()));
+    EXPECT_EQ(got, expected) << "job " << i;
+  }
+  EXPECT_EQ(created, 1) << "the default object is created once per export";
+}
+
+// ---------------------------------------------------------------------------------------
+// User data types and objects
+
+TEST_F(ScriptTest, UserDataTypeStatements) {
+  struct Case {
+    const char* key;
+    const char* name;
+    BYTE systemType;
+    WORD length;
+    BYTE precision, scale;
+  } types[] = {
+      {"257", "Phone", 167, 20, 0, 0},   {"258", "Amount", 106, 9, 10, 2},  {"259", "Flag", 104, 1, 0, 0},
+      {"260", "Notes", 231, 0xFFFF, 0, 0}, {"261", "Code", 239, 100, 0, 0},  {"262", "Bytes", 165, 8000, 0, 0},
+      {"263", "Huge", 165, 8001, 0, 0},  {"264", "After", 56, 4, 10, 0},    {"265", "Nameless", 200, 4, 0, 0},
+      {"128", "hierarchyid", 240, 892, 0, 0},
+  };
+  for (const Case& c : types) {
+    auto* t = new CDataType;
+    t->m_strName = c.name;
+    t->m_bSystemTypeId = c.systemType;
+    t->m_wLength = c.length;
+    t->m_bPrecision = c.precision;
+    t->m_bScale = c.scale;
+    m_engine.m_mapDataTypes.SetAt(c.key, t);
+  }
+  m_engine.m_hUserTypesSqlFile = CreateFileForWrite(Path("UserDefinedDatatypes.sql").c_str());
+  m_engine.GenerateUserDataTypeQueries();
+  // The engine closes the file itself.
+  EXPECT_EQ(m_engine.m_hUserTypesSqlFile, kInvalidFile);
+  EXPECT_EQ(File("UserDefinedDatatypes.sql"),
+            "sp_addtype [Phone], 'varchar(20)' " + kGo + "sp_addtype [Amount], 'decimal(10,2)'" + kGo +
+                "sp_addtype [Flag], bit" + kGo + "CREATE TYPE [Notes] FROM nvarchar(max)" + kGo +
+                "sp_addtype [Code], 'nchar(50)' " + kGo + "sp_addtype [Bytes], 'varbinary(8000)' " + kGo +
+                "CREATE TYPE [Huge] FROM varbinary(max)" + kGo + "sp_addtype [After], int" + kGo);
+  EXPECT_NE(Log().find("User data type [Nameless] has no known base type (200): not exported"), std::string::npos);
+
+  // No types: nothing written, and the file is still closed.
+  for (auto& e : m_engine.m_mapDataTypes) delete e.second;
+  m_engine.m_mapDataTypes.RemoveAll();
+  m_engine.m_hUserTypesSqlFile = CreateFileForWrite(Path("Empty.sql").c_str());
+  m_engine.GenerateUserDataTypeQueries();
+  EXPECT_EQ(m_engine.m_hUserTypesSqlFile, kInvalidFile);
+  EXPECT_EQ(File("Empty.sql"), "");
+}
+
+TEST_F(ScriptTest, ObjectTextsInScriptsAndOnTheServer) {
+  CViewStoredProc view, empty, proc;
+  view.m_strName = "V";
+  view.m_strText = "create view V as select 1 as one";
+  empty.m_strName = "FK_Orders_Customers";
+  empty.m_strText = " \r\n";
+  proc.m_strName = "P";
+  proc.m_strText = "create procedure P as select 2";
+
+  m_engine.BeginSchemaExport();
+  m_engine.m_hViewsSqlFile = CreateFileForWrite(Path("Views.sql").c_str());
+  m_engine.GenerateViewQueries(&view);
+  m_engine.GenerateViewQueries(&empty);
+  m_engine.GenerateViewQueries(nullptr);
+  CloseFileHandle(m_engine.m_hViewsSqlFile);
+  EXPECT_EQ(File("Views.sql"), "create view V as select 1 as one\r\n" + kGo);
+  EXPECT_EQ(m_engine.ObjectsWithoutText(), 1);
+  EXPECT_NE(Log().find("View [FK_Orders_Customers] has no definition text: not exported (1 without text"),
+            std::string::npos);
+
+  // Server: the text with its line end on the engine's connection; a refused one is logged.
+  FakeDatabase db;
+  db.FailOnStatement(1);
+  m_engine.m_pDatabase = &db;
+  m_engine.m_bExportToServer = 1;
+  m_engine.GenerateFunctionQueries(&view);
+  m_engine.GenerateStoredProcQueries(&proc);
+  m_engine.GenerateTriggerQueries(&empty);
+  EXPECT_EQ(db.Statements(), (std::vector<std::string>{"create view V as select 1 as one\r\n",
+                                                        "create procedure P as select 2\r\n"}));
+  EXPECT_NE(Log().find("Function failed: create view V as select 1 as one | State:42000"), std::string::npos);
+}
+
+TEST_F(ScriptTest, PlainTableScript) {
+  CTable* t = Table("", "T");
+  CColumn* id = Column(t, {"id", "int", 4, false});
+  id->m_bIdentity = true;
+  id->m_nIdentitySeed64 = id->m_nIdentityIncrement64 = 1;
+  Column(t, {"pic", "image", 16});
+  m_engine.m_bExportRows = 1;
+  OpenTableFiles();
+  m_engine.GenerateTableQueries(t);
+  CloseTableFiles();
+  // No owner default, no identity, no separator before the rows, no flags, no keys.
+  EXPECT_EQ(File("T.sql"), "CREATE TABLE [].[T] ([id] [int] NOT NULL,[pic] [image])\r\n");
+  EXPECT_EQ(t->m_strOwner, "");
+  EXPECT_FALSE(t->m_bHasBlob);
+  EXPECT_EQ(m_engine.m_pStatus->m_pExportTable.load(), t);
+  EXPECT_EQ(m_engine.m_bExportMode.load(), 1);
+}
+
+// ---------------------------------------------------------------------------------------
+// Quoting
+
+TEST(SqlText, QuotingDoublesTheClosingCharacter) {
+  EXPECT_EQ(SqlQuoteName("a]b"), "[a]]b]");
+  EXPECT_EQ(SqlQuoteName("]]"), "[]]]]]");
+  EXPECT_EQ(SqlQuoteName("it's [x"), "[it's [x]");
+  EXPECT_EQ(SqlQualifiedName("o]", "t"), "[o]]].[t]");
+  EXPECT_EQ(SqlQuoteString("O'Brien"), "'O''Brien'");
+  EXPECT_EQ(SqlQuoteNString("]'"), "N']'''");
+}
+
+// Names from damaged pages: every statement must keep each name one identifier and each
+// literal one literal, whatever the names hold.
+TEST_F(ScriptTest, HostileNamesNeverEndAStatementEarly) {
+  const std::string owner = "s]'; DROP TABLE x --";
+  const std::string table = "t]]'x";
+  const std::string column = "c]) ; --'";
+  const std::string index = "i]'";
+  const std::string dflt = "d]'";
+  m_engine.BeginSchemaExport();
+  CTable* t = Table(owner, table);
+  Column(t, {column, "int", 4, true});
+  Column(t, {"pic", "varbinary", 0xFFFF});
+  Column(t, {"v", "int"})->m_strDefault = CString("create default ") + SqlQuoteName(dflt.c_str()) + " as 0";
+  CIndexInfo* pk = Index(t, "1", index.c_str(), {0, 1});
+  pk->m_bPrimaryKey = pk->m_bClustered = pk->m_bUnique = 1;
+  Index(t, "2", index + "2", {0, 1, 3})->m_bNonClustered = 1;
+  Organize();
+  m_engine.m_bExportRows = 1;
+  m_engine.m_strOutputFolder = m_dir.path().c_str();
+  ScriptTable(t);
+
+  auto lexAll = [](const std::string& script) {
+    std::vector<std::vector<SqlToken>> out;
+    for (const std::string& batch : SplitSqlBatches(script)) {
+      testsupport::SqlLexResult r = LexSqlBatch(batch);
+      EXPECT_TRUE(r.ok()) << r.error << "\n" << batch;
+      if (!r.tokens.empty()) out.push_back(r.tokens);
+    }
+    return out;
+  };
+  auto names = [](const std::vector<SqlToken>& tokens) {
+    std::vector<std::string> out;
+    for (const SqlToken& tk : tokens)
+      if (tk.kind == SqlToken::kName) out.push_back(tk.text);
+    return out;
+  };
+  auto strings = [](const std::vector<SqlToken>& tokens) {
+    std::vector<std::string> out;
+    for (const SqlToken& tk : tokens)
+      if (tk.kind == SqlToken::kString) out.push_back(tk.text);
+    return out;
+  };
+
+  const auto tableBatches = lexAll(File("T.sql"));
+  ASSERT_EQ(tableBatches.size(), 4u);
+  // The schema statement: its name literal, and the nested statement as one literal.
+  EXPECT_EQ(strings(tableBatches[0]), (std::vector<std::string>{owner, "CREATE SCHEMA " + SqlQuoteName(owner.c_str()).str()}));
+  EXPECT_EQ(names(tableBatches[1]),
+            (std::vector<std::string>{owner, table, column, "int", "pic", "varbinary", "v", "int"}));
+  EXPECT_EQ(names(tableBatches[2]), (std::vector<std::string>{owner, table, "_TARNWELL_TEMPCOL"}));
+  EXPECT_EQ(names(tableBatches[3]), (std::vector<std::string>{owner, table, "_TARNWELL_TEMPCOL"}));
+
+  const auto keyBatches = lexAll(File("T_Constraint.sql"));
+  ASSERT_EQ(keyBatches.size(), 4u);
+  // The binding names the default and the column through two literals that hold quoted names.
+  EXPECT_EQ(strings(keyBatches[0]),
+            (std::vector<std::string>{SqlQuoteName(dflt.c_str()).str(),
+                                      SqlQualifiedName(owner.c_str(), table.c_str()).str() + ".[v]"}));
+  // The nullable key column is made NOT NULL first.
+  EXPECT_EQ(names(keyBatches[1]), (std::vector<std::string>{owner, table, column, "int"}));
+  EXPECT_EQ(names(keyBatches[2]), (std::vector<std::string>{owner, table, index, column}));
+  EXPECT_EQ(names(keyBatches[3]), (std::vector<std::string>{index + "2", owner, table, column, "v"}));
+
+  const auto defaultBatches = lexAll(File("Default.sql"));
+  ASSERT_EQ(defaultBatches.size(), 1u);
+  EXPECT_EQ(names(defaultBatches[0]), std::vector<std::string>{dflt});
+
+  // The Blob folder is made from the name without path separators.
+  EXPECT_EQ(t->m_strBlobFolder.str(), m_dir.path() + "/Blob_" + "t]]'x" + "_1001");
+}
+
+// ---------------------------------------------------------------------------------------
+// Server export against a real ODBC driver (SQLite, which refuses the T-SQL-only statements)
+
+std::string SqliteDriverPath() {
+  for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
+                        "/usr/lib/odbc/libsqlite3odbc.so", "/usr/lib64/libsqlite3odbc.so"}) {
+    if (fs::exists(p)) return p;
+  }
+  return std::string();
+}
+
+TEST_F(ScriptTest, ServerExportThroughARealOdbcDriver) {
+  const std::string driver = SqliteDriverPath();
+  if (driver.empty()) GTEST_SKIP() << "libsqliteodbc is not installed";
+  CDatabase db;
+  ASSERT_TRUE(db.OpenEx(("DRIVER=" + driver + ";Database=" + Path("main.db") + ";SyncPragma=OFF").c_str()));
+  // The table's schema, as SQLite understands one.
+  db.ExecuteSQL(("ATTACH DATABASE '" + Path("dbo.db") + "' AS dbo").c_str());
+
+  m_engine.m_bExportToServer = 1;
+  m_engine.BeginSchemaExport();
+  CTable* t = Table("dbo", "T");
+  Column(t, {"id", "int", 4, false});
+  Column(t, {"name", "varchar", 20});
+  CIndexInfo* pk = Index(t, "1", "PK_T", {0, 1});
+  pk->m_bPrimaryKey = pk->m_bClustered = pk->m_bUnique = 1;
+  Index(t, "2", "IX_T", {0, 2})->m_bNonClustered = 1;
+  Organize();
+
+  m_engine.GenerateTableQueries(t, &db);
+
+  // The table reached the server after the refused schema statement.
+  EXPECT_NO_THROW(db.ExecuteSQL("INSERT INTO dbo.T (id, name) VALUES (1, 'x')"));
+  EXPECT_THROW(db.ExecuteSQL("INSERT INTO dbo.T (id, missing) VALUES (1, 'x')"), CDBException);
+  EXPECT_EQ(db.GetQueryTimeout(), CSQLServer2008::kSchemaQueryTimeout);
+  // The schema guard, the key and the index are T-SQL that SQLite refuses: logged, counted.
+  EXPECT_EQ(m_engine.FailedStatementCount(t), 3);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Create Schema failed: " + SchemaLine("dbo") + " | State:HY000"), std::string::npos) << log;
+  EXPECT_NE(log.find("Constraint failed: ALTER TABLE [dbo].[T] ADD CONSTRAINT [PK_T]"), std::string::npos);
+  EXPECT_NE(log.find("Constraint failed: CREATE NONCLUSTERED INDEX [IX_T]"), std::string::npos);
+  EXPECT_EQ(log.find("Create Table failed"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------
+// Fixtures: the script folder of a whole export
+
+struct ExportRun {
+  int status = -1;
+  std::string output;
+};
+
+ExportRun RunExport(const std::string& file, const std::string& dir, int set = 1) {
+  const std::string out = dir + ".out";
+  const std::string cmd = std::string("'") + PELLWYN_ENGINE_DRIVER + "' export '" + file + "' '" + dir +
+                          "' --rows --set " + std::to_string(set) + " > '" + out + "' 2>&1";
+  ExportRun r;
+  r.status = std::system(cmd.c_str());
+  r.output = ReadFile(out);
+  return r;
+}
+
+const char* const kScriptFixtures[] = {
+    "bak2005_northwind_gabrujo.bak",   "bak2005_northwnd_mina.bak",         "bak2005_stdb2sql_2sets.bak",
+    "bak2008_library_small.bak",       "bak2008_northwind_512blk.bak",      "bak2008_northwind_thuyluv.bak",
+    "bak2008r2_entrepot_fr.bak",       "bak2008r2_northwind_victor.bak",    "mdf2005_pubs_upg2000.mdf",
+    "mdf2005pre_database_sp_v590.mdf", "mdf2005pre_prosseappsch07_v607.mdf", "mdf2008_northwnd_itsligo.mdf",
+    "mdf2008_pubs_itsligo.mdf",        "mdf2008_qlsinhvien.mdf",            "mdf2008r2_northwnd_upg2000.mdf",
+};
+
+int CountLines(const std::string& text, const std::string& prefix) {
+  int n = 0;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) n += line.rfind(prefix, 0) == 0;
+  return n;
+}
+
+TEST(ScriptFixtures, EveryExportLexesCleanly) {
+  if (testsupport::FixturesDir().empty()) GTEST_SKIP() << "fixtures not available";
+  ModuleFolderScope module;
+  TempDir dir;
+  int exported = 0;
+  for (const char* name : kScriptFixtures) {
+    const std::string file = testsupport::FixturePath(name);
+    if (file.empty()) continue;
+    for (int set = 1; set <= (std::string(name).find("2sets") != std::string::npos ? 2 : 1); ++set) {
+      const std::string out = dir.file(std::string(name) + "_" + std::to_string(set));
+      ExportRun run = RunExport(file, out, set);
+      ASSERT_EQ(run.status, 0) << name << "\n" << run.output;
+      ++exported;
+      // The program's files, all of them, whatever the database holds.
+      for (const char* f : {"UserDefinedDatatypes.sql", "Default.sql", "Views.sql", "Stored_Procedure.sql",
+                            "Functions.sql", "Rules.sql", "Triggers.sql"})
+        EXPECT_TRUE(fs::is_regular_file(out + "/" + f)) << name << " " << f;
+
+      int creates = 0;
+      for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        if (entry.path().extension() != ".sql") continue;
+        const bool tableScript = entry.path().parent_path().filename() == "Tables";
+        const std::string script = ReadFile(entry.path().string());
+        for (const std::string& batch : SplitSqlBatches(script)) {
+          testsupport::SqlLexResult r = LexSqlBatch(batch);
+          EXPECT_TRUE(r.ok()) << name << " " << entry.path().filename() << ": " << r.error << "\n" << batch;
+          for (size_t i = 0; tableScript && i + 1 < r.tokens.size(); ++i)
+            creates += r.tokens[i].Is("CREATE") && r.tokens[i + 1].Is("TABLE");
+        }
+      }
+      // One CREATE TABLE per exported table (a database may hold none).
+      EXPECT_EQ(creates, CountLines(run.output, "table [")) << name;
+    }
+  }
+  if (exported == 0) GTEST_SKIP() << "no 2005-2008 R2 fixture available";
+}
+
+// ---- the public Northwind schema, read from its install script and from ours
+
+struct ColumnDef {
+  std::string name, type, size, identity, defaultValue;
+  bool nullable = true;
+  bool operator==(const ColumnDef&) const = default;
+};
+struct KeyDef {
+  std::string name;
+  bool clustered = false;
+  std::vector<std::string> columns;
+  bool operator==(const KeyDef&) const = default;
+};
+struct IndexDef {
+  bool unique = false, clustered = false;
+  std::vector<std::string> columns;
+  bool operator==(const IndexDef&) const = default;
+};
+struct TableDef {
+  std::vector<ColumnDef> columns;
+  std::optional<KeyDef> primaryKey;
+  std::map<std::string, IndexDef> indexes;
+};
+using SchemaDefs = std::map<std::string, TableDef>;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::ostream& operator<<(std::ostream& o, const ColumnDef& c) {
+  return o << c.name << " " << c.type << "(" << c.size << ") null=" << c.nullable << " identity=" << c.identity
+           << " default=" << c.defaultValue;
+}
+std::ostream& operator<<(std::ostream& o, const KeyDef& k) {
+  o << k.name << (k.clustered ? " clustered" : " nonclustered");
+  for (const auto& c : k.columns) o << " " << c;
+  return o;
+}
+std::ostream& operator<<(std::ostream& o, const IndexDef& i) {
+  o << (i.unique ? "unique " : "") << (i.clustered ? "clustered" : "nonclustered");
+  for (const auto& c : i.columns) o << " " << c;
+  return o;
+}
+
+// Reads CREATE TABLE, ALTER TABLE ... PRIMARY KEY and CREATE INDEX statements, in the
+// install script's spelling and in ours.
+class SchemaReader {
+ public:
+  explicit SchemaReader(const std::vector<SqlToken>& t) : m_t(t) {}
+
+  void Read(SchemaDefs& out) {
+    for (m_i = 0; m_i < m_t.size(); ++m_i) {
+      if (At(0).Is("create") && At(1).Is("table")) {
+        m_i += 2;
+        CreateTable(out);
+      } else if (At(0).Is("alter") && At(1).Is("table")) {
+        m_i += 2;
+        AlterTable(out);
+      } else if (At(0).Is("create")) {
+        size_t j = 1;
+        IndexDef index;
+        index.unique = At(j).Is("unique");
+        j += index.unique;
+        index.clustered = At(j).Is("clustered");
+        j += index.clustered || At(j).Is("nonclustered");
+        if (!At(j).Is("index")) continue;
+        m_i += j + 1;
+        const std::string name = Next().text;
+        if (!Next().Is("on")) continue;
+        const std::string table = QualifiedName();
+        index.columns = ColumnList();
+        out[table].indexes[name] = index;
+      }
+    }
+  }
+
+ private:
+  const SqlToken& At(size_t k) const {
+    static const SqlToken none;
+    return m_i + k < m_t.size() ? m_t[m_i + k] : none;
+  }
+  const SqlToken& Next() { return m_i < m_t.size() ? m_t[m_i++] : At(0); }
+  std::string QualifiedName() {
+    std::string name = Next().text;
+    while (At(0).IsSymbol('.')) {
+      ++m_i;
+      name = Next().text;
+    }
+    return name;
+  }
+  // "( a [ASC|DESC], b ... )"
+  std::vector<std::string> ColumnList() {
+    std::vector<std::string> columns;
+    if (!Next().IsSymbol('(')) return columns;
+    while (m_i < m_t.size() && !At(0).IsSymbol(')')) {
+      const SqlToken& tk = Next();
+      if (tk.IsIdentifier() && !tk.Is("asc") && !tk.Is("desc")) columns.push_back(tk.text);
+      else if (tk.Is("desc")) columns.back() += " desc";
+    }
+    return columns;
+  }
+  bool PrimaryKey(KeyDef& key) {
+    if (!Next().Is("primary") || !Next().Is("key")) return false;
+    key.clustered = At(0).Is("clustered");
+    m_i += key.clustered || At(0).Is("nonclustered");
+    key.columns = ColumnList();
+    return true;
+  }
+  void AlterTable(SchemaDefs& out) {
+    const std::string table = QualifiedName();
+    if (!Next().Is("add")) return;
+    KeyDef key;
+    if (At(0).Is("constraint")) {
+      ++m_i;
+      key.name = Next().text;
+    }
+    if (PrimaryKey(key)) out[table].primaryKey = key;
+  }
+  void CreateTable(SchemaDefs& out) {
+    const std::string table = QualifiedName();
+    TableDef& def = out[table];
+    if (!Next().IsSymbol('(')) return;
+    // The elements between the top-level commas.
+    std::vector<std::vector<SqlToken>> elements(1);
+    for (int depth = 0; m_i < m_t.size(); ++m_i) {
+      const SqlToken& tk = m_t[m_i];
+      if (tk.IsSymbol('(')) ++depth;
+      if (tk.IsSymbol(')') && depth-- == 0) break;
+      if (depth == 0 && tk.IsSymbol(',')) elements.emplace_back();
+      else elements.back().push_back(tk);
+    }
+    for (const auto& e : elements) {
+      if (e.empty()) continue;
+      if (e[0].Is("constraint")) {
+        SchemaReader r(e);
+        r.m_i = 2;
+        KeyDef key;
+        key.name = e.size() > 1 ? e[1].text : "";
+        if (r.PrimaryKey(key)) def.primaryKey = key;
+        continue;
+      }
+      def.columns.push_back(ColumnOf(e));
+    }
+  }
+  static std::string Joined(const std::vector<SqlToken>& e, size_t from, size_t to) {
+    std::string s;
+    for (size_t k = from; k < to && k < e.size(); ++k) s += e[k].kind == SqlToken::kString ? "'" + e[k].text + "'" : e[k].text;
+    return s;
+  }
+  static ColumnDef ColumnOf(const std::vector<SqlToken>& e) {
+    ColumnDef c;
+    c.name = e[0].text;
+    if (e.size() < 2) return c;
+    if (e[1].Is("as")) {
+      c.type = "computed";
+      return c;
+    }
+    c.type = Lower(e[1].text);
+    size_t k = 2;
+    if (k < e.size() && e[k].IsSymbol('(')) {
+      const size_t start = ++k;
+      while (k < e.size() && !e[k].IsSymbol(')')) ++k;
+      c.size = Lower(Joined(e, start, k));
+      ++k;
+    }
+    for (; k < e.size(); ++k) {
+      if (e[k].Is("not") && k + 1 < e.size() && e[k + 1].Is("null")) {
+        c.nullable = false;
+        ++k;
+      } else if (e[k].Is("identity") && k + 1 < e.size() && e[k + 1].IsSymbol('(')) {
+        const size_t start = k + 2;
+        k = start;
+        while (k < e.size() && !e[k].IsSymbol(')')) ++k;
+        c.identity = Joined(e, start, k);
+      } else if (e[k].Is("default")) {
+        const size_t start = ++k;
+        int depth = 0;
+        while (k < e.size() && (depth > 0 || !(e[k].Is("not") || e[k].Is("null") || e[k].Is("identity")))) {
+          depth += e[k].IsSymbol('(') - e[k].IsSymbol(')');
+          ++k;
+        }
+        std::string value = Joined(e, start, k);
+        // Servers of different versions store (0) or ((0)).
+        while (value.size() >= 2 && value.front() == '(' && value.back() == ')') value = value.substr(1, value.size() - 2);
+        c.defaultValue = value;
+        --k;
+      }
+    }
+    return c;
+  }
+
+  const std::vector<SqlToken>& m_t;
+  size_t m_i = 0;
+};
+
+void ReadSchema(const std::string& script, SchemaDefs& out) {
+  for (const std::string& batch : SplitSqlBatches(script)) {
+    testsupport::SqlLexResult r = LexSqlBatch(batch);
+    EXPECT_TRUE(r.ok()) << r.error;
+    SchemaReader(r.tokens).Read(out);
+  }
+}
+
+// The install script is UTF-16LE; its text is plain ASCII.
+std::string Utf16ToNarrow(const std::string& bytes) {
+  std::string out;
+  size_t i = bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE ? 2 : 0;
+  for (; i + 1 < bytes.size(); i += 2) out += bytes[i + 1] ? '?' : bytes[i];
+  return out;
+}
+
+// A definition with its white space collapsed.
+std::string Collapsed(const std::string& text) {
+  std::string out;
+  bool blank = false;
+  for (char c : text) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      blank = !out.empty();
+      continue;
+    }
+    if (blank) out += ' ';
+    blank = false;
+    out += c;
+  }
+  return out;
+}
+
+// Batches of a script that create a view or a procedure, collapsed, without the line
+// comments before the CREATE (a tool may have stored one there).
+std::set<std::string> ModuleTexts(const std::string& script, const char* kind) {
+  std::set<std::string> out;
+  for (std::string batch : SplitSqlBatches(script)) {
+    for (;;) {
+      const size_t start = batch.find_first_not_of(" \t\r\n");
+      if (start == std::string::npos || batch.compare(start, 2, "--") != 0) break;
+      const size_t end = batch.find('\n', start);
+      batch = end == std::string::npos ? std::string() : batch.substr(end + 1);
+    }
+    const std::string text = Collapsed(batch);
+    if (Lower(text).rfind(std::string("create ") + kind, 0) == 0) out.insert(text);
+  }
+  return out;
+}
+
+TEST(ScriptFixtures, NorthwindScriptsEqualThePublicSchema) {
+  REQUIRE_FIXTURE(oracle, "oracle/instnwnd.sql");
+  const std::string install = Utf16ToNarrow(ReadFile(oracle));
+  SchemaDefs expected;
+  ReadSchema(install, expected);
+  ASSERT_EQ(expected.size(), 13u);
+  ASSERT_EQ(expected["Orders"].indexes.size(), 8u);
+  ASSERT_EQ(expected["Orders"].columns.at(0).identity, "1,1");
+  ASSERT_EQ(expected["Orders"].columns.at(7).defaultValue, "0");
+  ASSERT_FALSE(expected["Region"].primaryKey->clustered);
+  const std::set<std::string> views = ModuleTexts(install, "view");
+  const std::set<std::string> procedures = ModuleTexts(install, "proc");
+  ASSERT_EQ(views.size(), 16u);
+  ASSERT_EQ(procedures.size(), 7u);
+
+  ModuleFolderScope module;
+  TempDir dir;
+  int compared = 0;
+  for (const char* name : {"bak2005_northwind_gabrujo.bak", "bak2005_northwnd_mina.bak", "bak2008_northwind_thuyluv.bak",
+                           "bak2008r2_northwind_victor.bak", "mdf2008_northwnd_itsligo.mdf",
+                           "mdf2008r2_northwnd_upg2000.mdf"}) {
+    const std::string file = testsupport::FixturePath(name);
+    if (file.empty()) continue;
+    const std::string out = dir.file(name);
+    ExportRun run = RunExport(file, out);
+    ASSERT_EQ(run.status, 0) << name << "\n" << run.output;
+    ++compared;
+    SchemaDefs ours;
+    for (const auto& entry : fs::directory_iterator(out + "/Tables")) ReadSchema(ReadFile(entry.path().string()), ours);
+    for (const auto& [table, want] : expected) {
+      ASSERT_TRUE(ours.count(table)) << name << ": " << table;
+      TableDef got = ours[table];
+      EXPECT_EQ(got.columns, want.columns) << name << ": " << table;
+      ASSERT_TRUE(got.primaryKey.has_value()) << name << ": " << table;
+      EXPECT_EQ(*got.primaryKey, *want.primaryKey) << name << ": " << table;
+      // This database's owner made ProductName unique: its index row has status 0x0B.
+      if (std::string(name) == "bak2005_northwind_gabrujo.bak" && table == "Products") {
+        EXPECT_TRUE(got.indexes["ProductName"].unique);
+        got.indexes["ProductName"].unique = false;
+      }
+      EXPECT_EQ(got.indexes, want.indexes) << name << ": " << table;
+    }
+    EXPECT_EQ(ModuleTexts(ReadFile(out + "/Views.sql"), "view"), views) << name;
+    // Some databases hold procedures of their own besides the public ones.
+    const std::set<std::string> ourProcedures = ModuleTexts(ReadFile(out + "/Stored_Procedure.sql"), "proc");
+    for (const std::string& p : procedures) EXPECT_TRUE(ourProcedures.count(p)) << name << ": " << p;
+  }
+  if (compared == 0) GTEST_SKIP() << "no Northwind fixture available";
+}
+
+}  // namespace
