@@ -1,5 +1,6 @@
-// make-large-backup: grows a real full backup into a large one whose biggest user table has
-// as many pages as it takes to reach the size asked for.
+// make-large-backup: grows a real full backup into a large one whose biggest user table (the
+// one with the most records, or the one named) has as many pages as it takes to reach the
+// size asked for.
 //
 // The output keeps the backup's tape blocks before the data stream, with the stream's
 // declared length rewritten, and every page of the original stream at its place (file
@@ -112,14 +113,20 @@ int main(int argc, char** argv) {
   if (streamOffset < kStreamHeaderToData || streamOffset + streamLength > source.size() ||
       std::memcmp(src + streamOffset - kStreamHeaderToData, "MQDA", 4) != 0)
     return Fail("no data stream header before the pages");
+  // The table with the most records (slots of its data pages), unless one is named.
   CTable* biggest = nullptr;
+  UINT64 biggestRecords = 0;
   for (const auto& e : engine.m_mapTables) {
     CTable* t = e.second;
     if (!t || t->m_strName.IsEmpty() || t->m_vecDataPages.empty()) continue;
+    UINT64 records = 0;
+    for (DWORD n : t->m_vecDataPages)
+      if (UINT64(n) < streamLength / kPageSize) records += PageSlotCount(src + streamOffset + UINT64(n) * kPageSize);
     if (!tableName.empty()) {
       if (t->m_strName.str() == tableName) biggest = t;
-    } else if (!biggest || t->m_vecDataPages.size() > biggest->m_vecDataPages.size()) {
+    } else if (!biggest || records > biggestRecords) {
       biggest = t;
+      biggestRecords = records;
     }
   }
   if (!biggest) return Fail(tableName.empty() ? "no user table with data pages" : "no table " + tableName);

@@ -45,6 +45,11 @@ std::uint64_t CSourceFile::Size() const {
   return std::uint64_t(st.st_size);
 }
 
+void CSourceFile::AdviseSequential(std::uint64_t offset, std::uint64_t length) const {
+  if (m_fd < 0 || offset > std::uint64_t(INT64_MAX) || length > std::uint64_t(INT64_MAX)) return;
+  (void)::posix_fadvise(m_fd, off_t(offset), off_t(length), POSIX_FADV_SEQUENTIAL);
+}
+
 FILE_HANDLE CreateFileForWrite(const char* path) {
   if (!path) return kInvalidFile;
   return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -26,6 +26,8 @@ class CSourceFile {
   // Reads exactly count bytes or fails.
   bool ReadExact(std::uint64_t offset, void* buffer, size_t count) const { return ReadAt(offset, buffer, count) == count; }
   std::uint64_t Size() const;
+  // Tells the system the range will be read front to back, so it reads ahead further. A hint.
+  void AdviseSequential(std::uint64_t offset, std::uint64_t length) const;
 
  private:
   int m_fd = -1;

@@ -178,6 +178,13 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   UINT64 TakePreviewTicket();
   static std::shared_ptr<PreviewWalks> NewPreviewWalks();
   std::shared_ptr<PreviewWalks> m_pPreviewWalks = NewPreviewWalks();
+  // The export walk of the one-argument record thread (export mode): the rows of
+  // m_pStatus->m_pExportTable as the plain table script wants them.
+  static DWORD RunScriptWalk(CSQLServer2008* engine);
+  // First path "folder/BlobN" (N from 1) that names no file yet; empty when none is left.
+  CString GetFreeBlobFileName(CString folder);
+  // True when the page with this page id is a text page (type 3 or 4) holding that slot.
+  bool IsValidTextPageSlot(DWORD page, DWORD slot);
 
   // ---- schema scripts
   // Statement separator of every script file.
@@ -255,8 +262,16 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   bool HandShake(const char* waitingText);
 
   int m_nCensusHandOverEvery = 1;
-  // Page id -> stream index of every page of the chosen backup set, sorted by page id.
-  std::vector<std::pair<DWORD, DWORD>> m_vecPageIdIndex;
+  // Consecutive page ids at consecutive stream places: a backup skips whole extents, so a
+  // set's pages fall into few such runs.
+  struct PageIdRun {
+    DWORD pageId;
+    DWORD index;
+    DWORD count;
+  };
+  // Page id -> stream index of every page of the chosen backup set: runs sorted by page id,
+  // no two covering one id (where pages share an id, the first in the stream holds it).
+  std::vector<PageIdRun> m_vecPageIdRuns;
   mutable std::mutex m_csSource;
   CSourceFile m_source;
   CString m_strSourceOpened;

@@ -2,7 +2,4 @@
 // program's calls are harmless. Each is replaced by its own source file as it is built.
 #include "pellwyn2008.h"
 
-WORD CSQLServer2008::ExportTableRecord(BYTE*, WORD, CTable*, CDatabase*, CString*, bool*) { return 0; }
-DWORD CSQLServer2008::RecoverTableRecordThread(void*, CTable*, CDatabase*) { return 0; }
-
 // Catalog stages.

@@ -57,7 +57,7 @@ class ScopedPreviewContext {
 
 UINT64 ReadLE(ByteView v, size_t width) {
   UINT64 x = 0;
-  for (size_t i = std::min<size_t>(width, 8); i-- > 0;) x = x << 8 | v.data()[i];
+  for (size_t i = std::min({width, v.size(), size_t(8)}); i-- > 0;) x = x << 8 | v.data()[i];
   return x;
 }
 
@@ -152,7 +152,7 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
       default: return LooksUnicodeAscii(v) ? OrEmpty(UnitsText(v)) : CString(kNotAscii);
     }
   }
-  if (!column) return kCorrupt;
+  if (!column || v.size() == 0) return column ? CString(kEmpty) : CString(kCorrupt);
   CString out;
   bool ok = true;
   switch (p.type) {
@@ -184,7 +184,7 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
     case SqlType::kMoney: ok = FormatMoney(v.data(), v.size(), column->m_bPrecision, out); break;
     case SqlType::kSmallMoney: ok = FormatSmallMoney(v.data(), v.size(), column->m_bPrecision, out); break;
     case SqlType::kBinary: return "0x" + Hex(v);
-    case SqlType::kUniqueIdentifier: return GuidToString(v.data());
+    case SqlType::kUniqueIdentifier: return v.size() == 16 ? GuidToString(v.data()) : CString(kCorrupt);
     default:
       // A type this decoder does not know: its bytes, as they are.
       return v.size() ? "0x" + Hex(v) : CString(kEmpty);
@@ -264,12 +264,8 @@ void CSQLServer2008::StartRecoverTableRecordThread() {
 DWORD CSQLServer2008::RecoverTableRecordThread(void* arg) {
   auto* engine = static_cast<CSQLServer2008*>(arg);
   if (!engine) return 0;
-  if (engine->m_bExportMode == 1) {
-    // The script walk writes INSERT texts, which the export decoder makes; the preview has
-    // nothing to add to it.
-    engine->m_pStatus->m_bRecordThreadDone = 1;
-    return 0;
-  }
+  // In export mode this is the plain table script's row walk (export.cpp).
+  if (engine->m_bExportMode == 1) return RunScriptWalk(engine);
   return RunPreviewWalk(engine, engine->m_pPreviewWalks, engine->TakePreviewTicket());
 }
 

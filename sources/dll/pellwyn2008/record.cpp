@@ -86,18 +86,6 @@ struct VarEntry {
   bool complex = false;
 };
 
-class StringSink : public LobSink {
- public:
-  explicit StringSink(std::string& out) : m_out(out) {}
-  bool Append(const BYTE* data, size_t size) override {
-    if (size) m_out.append(reinterpret_cast<const char*>(data), size);
-    return true;
-  }
-
- private:
-  std::string& m_out;
-};
-
 }  // namespace
 
 SqlType SqlTypeFromName(const CString& name) {
@@ -338,9 +326,10 @@ RecordVerdict DecodeRecord(const RecordPlan& plan, ByteView record, const Record
     cell.inRow = bytes;
     cell.state = CellState::kValue;
     if (p.assembleOffRow && options.offRow && *options.offRow) {
-      StringSink sink(cell.lob);
+      LobBytesSink sink;
       LobReadReport report;
       cell.complete = (*options.offRow)(cell.pointer, sink, &report);
+      cell.lob = std::move(sink.bytes);
       cell.assembled = true;
       if (cell.lob.empty()) cell.state = cell.complete ? CellState::kEmpty : CellState::kCorrupt;
     }

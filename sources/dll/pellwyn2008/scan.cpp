@@ -1,9 +1,12 @@
 // The scan thread: locate the chosen set, read the database name, run the page census in
 // step with the progress partner, then the catalog stages in their fixed order.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "common/backupreader.h"
 #include "common/executionlog.h"
@@ -12,12 +15,97 @@
 #include "platform/threads.h"
 
 namespace {
-constexpr int kPfsInterval = 8088;  // pages covered by one page free space page
-constexpr int kPfsFirstByte = 100;  // offset of the first page's byte in a PFS page
+constexpr DWORD kPfsInterval = 8088;  // pages covered by one page free space page
+constexpr int kPfsFirstByte = 100;    // offset of the first page's byte in a PFS page
 constexpr BYTE kPfsAllocated = 0x40;
 constexpr unsigned kWaitSliceMs = 100;
+constexpr size_t kCensusChunkPages = 128;  // the census reads 1 MiB at a time
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
+
+// The PFS page that covers a page: page 1 for the first interval, then every 8088th page.
+DWORD PfsBaseOf(DWORD pageId) { return pageId < kPfsInterval ? 1 : pageId / kPfsInterval * kPfsInterval; }
+
+// The allocated bits of one PFS page, and where in the stream that interval's first PFS
+// page lay.
+struct PfsInterval {
+  std::array<std::uint64_t, (kPfsInterval + 63) / 64> allocated{};
+  DWORD firstIndex = 0;
+};
+
+// What the PFS pages seen so far say about allocation; the last PFS page of an interval wins.
+class PfsMap {
+ public:
+  void Store(const BYTE* page, DWORD pageId, DWORD index) {
+    std::array<BYTE, kPageSize> copy;
+    std::memcpy(copy.data(), page, kPageSize);
+    RestoreTornBitsIfPresent(copy.data());
+    auto [it, inserted] = m_map.try_emplace(PfsBaseOf(pageId));
+    if (inserted) it->second.firstIndex = index;
+    it->second.allocated.fill(0);
+    for (DWORD slot = 0; slot < kPfsInterval; ++slot)
+      if (copy[kPfsFirstByte + slot] & kPfsAllocated) it->second.allocated[slot / 64] |= std::uint64_t(1) << (slot % 64);
+  }
+  const PfsInterval* Find(DWORD base) {
+    if (m_last && m_lastBase == base) return m_last;
+    auto it = m_map.find(base);
+    if (it == m_map.end()) return nullptr;
+    m_lastBase = base;
+    m_last = &it->second;
+    return m_last;
+  }
+  // Without a PFS page for its interval (known = false) a page counts as allocated.
+  bool Allocated(DWORD pageId, bool& known) {
+    const DWORD base = PfsBaseOf(pageId);
+    const PfsInterval* interval = Find(base);
+    known = interval != nullptr;
+    if (!interval) return true;
+    const DWORD slot = pageId < kPfsInterval ? pageId : pageId - base;
+    return (interval->allocated[slot / 64] >> (slot % 64)) & 1;
+  }
+
+ private:
+  std::map<DWORD, PfsInterval> m_map;
+  DWORD m_lastBase = 0;
+  const PfsInterval* m_last = nullptr;
+};
+
+// Runs in stream order to runs sorted by page id with no id in two of them: where pages
+// share an id, the one earlier in the stream keeps it.
+template <class Run>
+std::vector<Run> IndexByPageId(const std::vector<Run>& inStreamOrder) {
+  std::vector<Run> sorted(inStreamOrder);
+  std::sort(sorted.begin(), sorted.end(), [](const Run& a, const Run& b) {
+    return a.pageId != b.pageId ? a.pageId < b.pageId : a.index < b.index;
+  });
+  bool overlap = false;
+  for (size_t i = 1; i < sorted.size() && !overlap; ++i)
+    overlap = UINT64(sorted[i - 1].pageId) + sorted[i - 1].count > sorted[i].pageId;
+  if (!overlap) return sorted;
+  // Shared ids (zeroed pages all say 0, stale pages repeat ids): each run in stream order
+  // takes the ids no earlier run holds.
+  std::map<DWORD, Run> placed;
+  for (const Run& r : inStreamOrder) {
+    const UINT64 end = UINT64(r.pageId) + r.count;
+    UINT64 at = r.pageId;
+    auto it = placed.upper_bound(r.pageId);
+    if (it != placed.begin()) {
+      auto before = std::prev(it);
+      at = std::max(at, UINT64(before->first) + before->second.count);
+    }
+    while (at < end) {
+      it = placed.lower_bound(DWORD(at));
+      const UINT64 stop = it == placed.end() ? end : std::min<UINT64>(end, it->first);
+      if (stop > at) placed.emplace(DWORD(at), Run{DWORD(at), DWORD(r.index + (at - r.pageId)), DWORD(stop - at)});
+      if (it == placed.end()) break;
+      at = std::max(at, UINT64(it->first) + it->second.count);
+    }
+  }
+  std::vector<Run> out;
+  out.reserve(placed.size());
+  for (const auto& e : placed) out.push_back(e.second);
+  return out;
+}
 }  // namespace
 
 CString CSQLServer2008::GetFileExtension() const {
@@ -114,9 +202,12 @@ bool CSQLServer2008::ReadSourcePage(DWORD page, BYTE* buffer) {
 }
 
 bool CSQLServer2008::StreamIndexOfPageId(DWORD pageId, DWORD& index) const {
-  auto it = std::lower_bound(m_vecPageIdIndex.begin(), m_vecPageIdIndex.end(), std::make_pair(pageId, DWORD(0)));
-  if (it == m_vecPageIdIndex.end() || it->first != pageId) return false;
-  index = it->second;
+  auto it = std::upper_bound(m_vecPageIdRuns.begin(), m_vecPageIdRuns.end(), pageId,
+                             [](DWORD id, const PageIdRun& r) { return id < r.pageId; });
+  if (it == m_vecPageIdRuns.begin()) return false;
+  --it;
+  if (pageId - it->pageId >= it->count) return false;
+  index = it->index + (pageId - it->pageId);
   return true;
 }
 
@@ -153,7 +244,7 @@ void CSQLServer2008::ReadAllPages() {
   ResetEvent(status->m_hPageReadComplete);
   status->m_bAllPagesRead = 0;
   m_nCensusPagesRead = 0;
-  m_vecPageIdIndex.clear();
+  m_vecPageIdRuns.clear();
 
   CSourceFile file;
   const bool opened = file.Open(m_strFilePath);
@@ -174,124 +265,163 @@ void CSQLServer2008::ReadAllPages() {
   status->m_nTotalPages = int(totalPages);
   int limit = int(totalPages);
   if (backup) limit = m_pCurrentSet ? std::min(limit, std::max(m_pCurrentSet->m_nPages, 0)) : 0;
+  // Page n of the census lies at base + n x 8192: the set's stream inside a backup (every
+  // page below the limit is inside it), else the file itself.
+  UINT64 base = 0;
+  if (backup && limit > 0) {
+    INT64 p = 0;
+    GetPageOffset(0, &p);
+    if (p > 0) base = UINT64(p);
+    else limit = 0;
+  }
 
-  // Allocation state from the page free space pages: PFS base page id -> its bytes.
-  std::map<DWORD, std::vector<BYTE>> pfs;
-  struct Deferred {
-    CTable* group;
-    DWORD index;
-    DWORD pageId;
-  };
-  std::vector<Deferred> deferred;  // data pages seen before the PFS page that covers them
-  auto pfsBaseOf = [](DWORD pageId) -> DWORD { return pageId < kPfsInterval ? 1 : pageId / kPfsInterval * kPfsInterval; };
-  auto allocated = [&](DWORD pageId, bool& known) -> bool {
-    auto it = pfs.find(pfsBaseOf(pageId));
-    if (it == pfs.end()) {
-      known = false;
-      return true;
-    }
-    known = true;
-    DWORD slot = pageId < kPfsInterval ? pageId : pageId - it->first;
-    return (it->second[slot] & kPfsAllocated) != 0;
-  };
-  auto file_page = [](CTable* group, DWORD index, bool live) {
-    (live ? group->m_vecDataPages : group->m_vecFreedPages).push_back(index);
-  };
+  PfsMap pfs;
+  // PFS intervals that had data pages filed before their PFS page was seen: those pages
+  // were filed as live and are checked again at the end.
+  std::set<DWORD> provisional;
+  DWORD lastProvisional = 0;
+  // Every page read, as runs of consecutive ids at consecutive places, in stream order.
+  std::vector<PageIdRun> runs;
 
-  // Page groups looked up by integer key; the text keys are formatted once per group.
+  // Page groups looked up by integer key, the last one remembered (neighbouring pages mostly
+  // share an owner); the text keys are formatted once per group.
   std::map<DWORD, CTable*> catalogGroups;
-  std::map<INT64, CTable*> unitGroups;
-  std::vector<BYTE> page(kPageSize);
+  std::map<DWORD, CTable*> unitGroups;
+  CTable* lastGroup = nullptr;
+  DWORD lastObject = 0;
+  bool lastCatalog = false;
+  auto groupOf = [&](DWORD objectId, bool catalog) -> CTable* {
+    if (lastGroup && lastObject == objectId && lastCatalog == catalog) return lastGroup;
+    CTable*& slot = (catalog ? catalogGroups : unitGroups)[objectId];
+    if (!slot) {
+      if (catalog) {
+        CString key = FormatString("%ld", objectId);
+        if (!m_mapTables.Lookup(key.view(), slot) || !slot) {
+          slot = NewTable();
+          slot->m_dwObjectId = objectId;
+          m_mapTables.SetAt(key.view(), slot);
+        }
+      } else {
+        const INT64 unitId = INT64(UINT64(objectId) * 65536u + (UINT64(1) << 56));
+        CString key = FormatString("%I64d", unitId);
+        if (!m_mapPageGroups.Lookup(key.view(), slot) || !slot) {
+          slot = NewTable();
+          m_mapPageGroups.SetAt(key.view(), slot);
+        }
+      }
+    }
+    lastGroup = slot;
+    lastObject = objectId;
+    lastCatalog = catalog;
+    return slot;
+  };
+
+  auto census = [&](const BYTE* page, DWORD index) {
+    const BYTE type = PageTypeOf(page);
+    const DWORD pageId = PageIdOf(page);
+    if (!runs.empty() && runs.back().index + runs.back().count == index &&
+        UINT64(runs.back().pageId) + runs.back().count == pageId)
+      ++runs.back().count;
+    else
+      runs.push_back({pageId, index, 1});
+    if (type == kPagePfs) {
+      pfs.Store(page, pageId, index);
+    } else if (type == kPageData) {
+      const WORD indexId = PageIndexId(page);
+      CTable* group = groupOf(PageObjectId(page), indexId == 0 || indexId == 1);
+      bool known = false;
+      const bool live = pfs.Allocated(pageId, known);
+      (live ? group->m_vecDataPages : group->m_vecFreedPages).push_back(index);
+      if (!known) {
+        const DWORD interval = PfsBaseOf(pageId);
+        if (interval != lastProvisional) provisional.insert(interval);
+        lastProvisional = interval;
+      }
+    }
+    if (backup && m_pCurrentSet && int(index) >= m_pCurrentSet->m_nFirstPage &&
+        int(index) <= m_pCurrentSet->m_nLastPage &&
+        (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
+      m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
+    }
+  };
+
+  // Read in 1 MiB pieces; the partner is still handed every page (or every N pages) in turn.
+  std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
+  std::vector<BYTE> single(kPageSize);
+  if (opened && limit > 0) file.AdviseSequential(base, UINT64(limit) * kPageSize);
   const int handOver = m_nCensusHandOverEvery;
   bool stopped = false;
-  for (int n = 1; n <= limit; ++n) {
-    const DWORD index = DWORD(n - 1);
-    bool read = false;
-    if (opened) {
-      UINT64 position = 0;
-      if (backup) {
-        INT64 p = 0;
-        GetPageOffset(int(index), &p);
-        position = UINT64(std::max<INT64>(p, 0));
-        read = p > 0 && file.ReadExact(position, page.data(), kPageSize);
-      } else {
-        read = file.ReadExact(UINT64(index) * kPageSize, page.data(), kPageSize);
+  for (int first = 0; first < limit && !stopped; first += int(kCensusChunkPages)) {
+    const int count = std::min(int(kCensusChunkPages), limit - first);
+    const size_t got =
+        opened ? file.ReadAt(base + UINT64(first) * kPageSize, chunk.data(), size_t(count) * kPageSize) : 0;
+    for (int k = 0; k < count; ++k) {
+      const int n = first + k + 1;
+      const DWORD index = DWORD(n - 1);
+      const BYTE* page = chunk.data() + size_t(k) * kPageSize;
+      bool read = size_t(k + 1) * kPageSize <= got;
+      // A piece that came back short: the rest of it page by page, so a bad spot costs only
+      // the pages it holds.
+      if (!read && opened) {
+        read = file.ReadExact(base + UINT64(index) * kPageSize, single.data(), kPageSize);
+        page = single.data();
       }
-    }
-    if (read) {
-      const BYTE type = PageTypeOf(page.data());
-      const DWORD pageId = PageIdOf(page.data());
-      if (backup) m_vecPageIdIndex.emplace_back(pageId, index);
-      if (type == kPagePfs) {
-        std::vector<BYTE> copy(page.begin(), page.end());
-        RestoreTornBitsIfPresent(copy.data());
-        std::vector<BYTE> bits(copy.begin() + kPfsFirstByte, copy.begin() + kPfsFirstByte + kPfsInterval);
-        pfs[pageId < kPfsInterval ? 1 : pageId / kPfsInterval * kPfsInterval] = std::move(bits);
-      } else if (type == kPageData) {
-        const DWORD objectId = PageObjectId(page.data());
-        const WORD indexId = PageIndexId(page.data());
-        CTable* group = nullptr;
-        if (indexId == 0 || indexId == 1) {
-          CTable*& slot = catalogGroups[objectId];
-          if (!slot) {
-            CString key = FormatString("%ld", objectId);
-            if (!m_mapTables.Lookup(key.view(), slot) || !slot) {
-              slot = NewTable();
-              slot->m_dwObjectId = objectId;
-              m_mapTables.SetAt(key.view(), slot);
-            }
-          }
-          group = slot;
-        } else {
-          const INT64 unitId = INT64(UINT64(objectId) * 65536u + (UINT64(1) << 56));
-          CTable*& slot = unitGroups[unitId];
-          if (!slot) {
-            CString key = FormatString("%I64d", unitId);
-            if (!m_mapPageGroups.Lookup(key.view(), slot) || !slot) {
-              slot = NewTable();
-              m_mapPageGroups.SetAt(key.view(), slot);
-            }
-          }
-          group = slot;
+      if (read) census(page, index);
+      // A page that could not be read is not counted as anything, but the partner still
+      // counts it, so the two sides stay in step.
+      m_nCensusPagesRead.store(n, std::memory_order_release);
+      if (handOver <= 1 || n % handOver == 0 || n == limit) {
+        SetEvent(status->m_hPageRead);
+        if (!WaitUnlessStopped(status->m_hRecordEvent)) {
+          stopped = true;
+          break;
         }
-        bool known = false;
-        bool live = allocated(pageId, known);
-        if (known) file_page(group, index, live);
-        else deferred.push_back({group, index, pageId});
-      }
-      if (backup && m_pCurrentSet && int(index) >= m_pCurrentSet->m_nFirstPage &&
-          int(index) <= m_pCurrentSet->m_nLastPage &&
-          (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
-        m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
+        ResetEvent(status->m_hRecordEvent);
       }
     }
-    // A page that could not be read is not counted as anything, but the partner still
-    // counts it, so the two sides stay in step.
-    m_nCensusPagesRead.fetch_add(1, std::memory_order_release);
-    if (handOver <= 1 || n % handOver == 0 || n == limit) {
-      SetEvent(status->m_hPageRead);
-      if (!WaitUnlessStopped(status->m_hRecordEvent)) {
-        stopped = true;
-        break;
-      }
-      ResetEvent(status->m_hRecordEvent);
-    }
   }
-  // Pages whose PFS page came later, or never: without a PFS page a page counts as allocated.
-  for (const Deferred& d : deferred) {
-    bool known = false;
-    file_page(d.group, d.index, allocated(d.pageId, known));
-  }
-  // Deferred pages join late: keep each group's lists in stream order.
-  if (!deferred.empty()) {
-    auto order = [](CTable* g) {
-      std::sort(g->m_vecDataPages.begin(), g->m_vecDataPages.end());
-      std::sort(g->m_vecFreedPages.begin(), g->m_vecFreedPages.end());
+
+  // Pages filed before the PFS page of their interval came: what that PFS page says now
+  // decides. Pages whose PFS page never came stay live.
+  std::vector<DWORD> late;
+  for (DWORD interval : provisional)
+    if (pfs.Find(interval)) late.push_back(interval);
+  if (!late.empty()) {
+    std::sort(late.begin(), late.end());
+    auto idAt = [&](DWORD index, DWORD& pageId) {
+      auto it = std::upper_bound(runs.begin(), runs.end(), index,
+                                 [](DWORD i, const PageIdRun& r) { return i < r.index; });
+      if (it == runs.begin()) return false;
+      --it;
+      if (index - it->index >= it->count) return false;
+      pageId = it->pageId + (index - it->index);
+      return true;
     };
-    for (auto& g : catalogGroups) order(g.second);
-    for (auto& g : unitGroups) order(g.second);
+    auto recheck = [&](CTable* g) {
+      std::vector<DWORD> freed;
+      auto keep = std::remove_if(g->m_vecDataPages.begin(), g->m_vecDataPages.end(), [&](DWORD index) {
+        DWORD pageId = 0;
+        if (!idAt(index, pageId)) return false;
+        const DWORD interval = PfsBaseOf(pageId);
+        if (!std::binary_search(late.begin(), late.end(), interval)) return false;
+        const PfsInterval* bits = pfs.Find(interval);
+        if (index >= bits->firstIndex) return false;  // filed when the PFS page was known
+        bool known = false;
+        if (pfs.Allocated(pageId, known)) return false;
+        freed.push_back(index);
+        return true;
+      });
+      g->m_vecDataPages.erase(keep, g->m_vecDataPages.end());
+      if (freed.empty()) return;
+      const size_t middle = g->m_vecFreedPages.size();
+      g->m_vecFreedPages.insert(g->m_vecFreedPages.end(), freed.begin(), freed.end());
+      std::inplace_merge(g->m_vecFreedPages.begin(), g->m_vecFreedPages.begin() + ptrdiff_t(middle),
+                         g->m_vecFreedPages.end());
+    };
+    for (auto& g : catalogGroups) recheck(g.second);
+    for (auto& g : unitGroups) recheck(g.second);
   }
-  std::sort(m_vecPageIdIndex.begin(), m_vecPageIdIndex.end());
+  if (backup) m_vecPageIdRuns = IndexByPageId(runs);
   // Before the final "PageRead", so a partner that wakes on it sees the census has ended.
   status->m_bAllPagesRead = 1;
   if (stopped) {

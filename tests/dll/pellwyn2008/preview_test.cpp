@@ -50,7 +50,7 @@ std::string FixedText(CSQLServer2008& engine, const char* type, WORD length, con
   CTable table;
   TableBuilder b(table);
   b.Fixed("c", type, length, true, precision, scale);
-  RecordSpec s;
+  RecordParts s;
   s.statusA = 0x10;
   s.Set(4, value);
   s.fixed.resize(4 + length);
@@ -146,7 +146,7 @@ TEST(PreviewText, BitColumnsShareAByte) {
   b.Bit("b0", 0);
   b.Bit("b3", 3);
   b.Bit("b7", 7);
-  RecordSpec s;
+  RecordParts s;
   s.statusA = 0x10;
   s.Set(4, Bytes{0x08});
   s.columnCount = 3;
@@ -172,7 +172,7 @@ TEST(PreviewText, VariableLengthValuesAndMarkers) {
   CColumn* added = b.Variable("added", "varchar", 20, false);
   added->m_strDefault = "('n/a')";
   b.Variable("addedNoDefault", "varchar", 20, false);
-  RecordSpec s;
+  RecordParts s;
   s.columnCount = 11;
   s.nullBits = {7};
   s.vars = {{Utf16("AB")},
@@ -206,7 +206,7 @@ TEST(PreviewText, ComputedDroppedAndRunningPositions) {
   for (CColumn* c : {dropped, a}) c->m_bCatalogOffset = false;
   dropped->m_bDropped = 1;
   name->m_bDropped = 1;
-  RecordSpec s;
+  RecordParts s;
   s.Set(4, LE(99, 4));
   s.Set(8, LE(5, 4));
   s.columnCount = 4;
@@ -223,7 +223,7 @@ TEST(PreviewText, NullAndEmptyApartAndRowsOfNulls) {
   qty->m_strDefault = "((0))";
   b.Variable("a", "nvarchar", 20);
   b.Variable("b", "nvarchar", 20);
-  RecordSpec s;
+  RecordParts s;
   s.columnCount = 3;
   s.nullBits = {1, 2, 3};
   s.vars = {{}, {}};
@@ -248,7 +248,7 @@ TEST(GetTableRecord, RecordTypesAndTheLog) {
   CTable table;
   TableBuilder b(table);
   b.Fixed("id", "int", 4, false);
-  RecordSpec s;
+  RecordParts s;
   s.statusA = 0x10;
   s.Set(4, LE(1, 4));
   s.columnCount = 1;
@@ -288,7 +288,7 @@ struct SyntheticTable {
   }
   // A row; a bare one has no variable part (its name is NULL) and takes 11 bytes.
   static Bytes Row(int id, BYTE statusA = 0x30, bool bare = false) {
-    RecordSpec s;
+    RecordParts s;
     s.statusA = bare ? 0x10 : statusA;
     s.Set(4, LE(DWORD(id), 4));
     s.columnCount = 2;

@@ -113,7 +113,7 @@ class TableBuilder {
 
 // A stored record: the fixed part (4-byte header included; its status bytes and F are filled
 // in), N, the null bitmap and the variable part.
-struct RecordSpec {
+struct RecordParts {
   BYTE statusA = 0x30;
   Bytes fixed = Bytes(4, 0);
   int columnCount = 0;        // N
@@ -132,7 +132,7 @@ struct RecordSpec {
   }
 };
 
-inline Bytes BuildRecord(const RecordSpec& s) {
+inline Bytes BuildRecord(const RecordParts& s) {
   Bytes r = s.fixed;
   if (r.size() < 4) r.resize(4, 0);
   r[0] = s.statusA;

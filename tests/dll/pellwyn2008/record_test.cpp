@@ -28,8 +28,8 @@ struct SmallTable {
     name = b.Variable("name", "nvarchar", 40, false);
     note = b.Variable("note", "nvarchar", 40, true);
   }
-  RecordSpec Spec() const {
-    RecordSpec s;
+  RecordParts Parts() const {
+    RecordParts s;
     s.Set(4, LE(7, 4));
     s.Set(8, LE(42, 4));
     s.columnCount = 4;
@@ -79,7 +79,7 @@ TEST(RecordDecoder, RecordTypeDecidesWhatIsARow) {
       {0x70, RecordVerdict::kDecoded, RecordVerdict::kDecoded},            // row-versioning tag
   };
   for (const Case& c : cases) {
-    RecordSpec s = t.Spec();
+    RecordParts s = t.Parts();
     s.statusA = c.statusA;
     Bytes r = BuildRecord(s);
     DecodedRecord out;
@@ -100,7 +100,7 @@ TEST(RecordDecoder, VariablePartIsPresentExactlyWhenBit0x20IsSet) {
   DecodedRecord out;
 
   // Versioned (0x40) with a variable part: read like any other.
-  RecordSpec versioned = t.Spec();
+  RecordParts versioned = t.Parts();
   versioned.statusA = 0x70;
   ASSERT_EQ(Decode(plan, Keep(BuildRecord(versioned)), out), RecordVerdict::kDecoded);
   EXPECT_EQ(CellBytes(out.cells[2]), std::string("a\0b\0", 4));
@@ -108,7 +108,7 @@ TEST(RecordDecoder, VariablePartIsPresentExactlyWhenBit0x20IsSet) {
 
   // Versioned without a variable part: the bytes after the bitmap are not a variable count.
   for (BYTE status : {BYTE(0x10), BYTE(0x50)}) {
-    RecordSpec none = t.Spec();
+    RecordParts none = t.Parts();
     none.statusA = status;
     ASSERT_EQ(Decode(plan, Keep(BuildRecord(none)), out), RecordVerdict::kDecoded);
     EXPECT_FALSE(out.hasVarPart);
@@ -118,7 +118,7 @@ TEST(RecordDecoder, VariablePartIsPresentExactlyWhenBit0x20IsSet) {
   }
 
   // A variable part with no entries: the columns are not in the record.
-  RecordSpec empty = t.Spec();
+  RecordParts empty = t.Parts();
   empty.vars.clear();
   ASSERT_EQ(Decode(plan, Keep(BuildRecord(empty)), out), RecordVerdict::kDecoded);
   EXPECT_TRUE(out.hasVarPart);
@@ -149,7 +149,7 @@ TEST(RecordDecoder, ColumnCountCheck) {
     table.m_nAllColumns = c.allColumns;
     table.m_nExtraColumn = c.extra ? 1 : 0;
     RecordPlan plan(table);
-    RecordSpec s;
+    RecordParts s;
     s.statusA = 0x10;
     s.fixed.resize(14, 1);
     s.columnCount = c.n;
@@ -168,7 +168,7 @@ TEST(RecordDecoder, NullBitmap) {
   for (int i = 1; i <= 8; ++i) b.Fixed(FormatString("c%d", i), "tinyint", 1, true);
   CColumn* ninth = b.Fixed("c9", "tinyint", 1, true);
   CColumn* notNull = b.Fixed("c10", "tinyint", 1, false);
-  RecordSpec s;
+  RecordParts s;
   s.statusA = 0x10;
   for (int i = 0; i < 10; ++i) s.Set(4 + i, LE(BYTE(i + 1), 1));
   s.columnCount = 10;
@@ -204,7 +204,7 @@ TEST(RecordDecoder, VariableIndexesAreCheckedAgainstTheRecord) {
   {
     // A third entry in the record belongs to no column of the table and is not read.
     RecordPlan plan(t.table);
-    RecordSpec s = t.Spec();
+    RecordParts s = t.Parts();
     s.vars.push_back({Bytes(20, 0xEE), true});
     ASSERT_EQ(Decode(plan, Keep(BuildRecord(s)), out), RecordVerdict::kDecoded);
     EXPECT_EQ(out.varCount, 3);
@@ -214,7 +214,7 @@ TEST(RecordDecoder, VariableIndexesAreCheckedAgainstTheRecord) {
   t.name->m_nOffset = 0;
   t.note->m_nOffset = -5;
   RecordPlan plan(t.table);
-  ASSERT_EQ(Decode(plan, Keep(BuildRecord(t.Spec())), out), RecordVerdict::kDecoded);
+  ASSERT_EQ(Decode(plan, Keep(BuildRecord(t.Parts())), out), RecordVerdict::kDecoded);
   EXPECT_EQ(out.cells[2].state, CellState::kMissing);
   EXPECT_EQ(out.cells[3].state, CellState::kMissing);
 }
@@ -250,7 +250,7 @@ TEST(RecordDecoder, ForwardedRecordBackPointerIsNotAColumn) {
   };
   // The 10-byte pointer back to the stub: complex-column header 0x0400, then page, file, slot.
   Bytes back = {0x00, 0x04, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x03, 0x00};
-  RecordSpec s = t.Spec();
+  RecordParts s = t.Parts();
   s.statusA = 0x32;
   s.vars.push_back({back, true});
   DecodedRecord out;
@@ -276,7 +276,7 @@ TEST(RecordDecoder, ValuesThatCannotBeRight) {
   SmallTable t;
   RecordPlan plan(t.table);
   DecodedRecord out;
-  const Bytes good = BuildRecord(t.Spec());
+  const Bytes good = BuildRecord(t.Parts());
   const size_t offsets = 4 + 8 + 2 + 1 + 2;  // header, two ints, N, bitmap, V
 
   // An end offset before its start: that value is corrupt, the next starts where it ended.
@@ -300,7 +300,7 @@ TEST(RecordDecoder, ValuesThatCannotBeRight) {
   EXPECT_EQ(Decode(plan, farEnd, out), RecordVerdict::kOutOfPage);
 
   // A fixed column whose bytes lie past the fixed part is not in this record.
-  RecordSpec shortFixed = t.Spec();
+  RecordParts shortFixed = t.Parts();
   shortFixed.fixed.resize(8);
   ASSERT_EQ(Decode(plan, Keep(BuildRecord(shortFixed)), out), RecordVerdict::kDecoded);
   EXPECT_EQ(out.cells[0].state, CellState::kValue);
@@ -329,7 +329,7 @@ TEST(RecordDecoder, OffRowValues) {
   Put(root, 28, 301, 4);
   Put(root, 32, 1, 2);
   Put(root, 34, 2, 2);
-  RecordSpec s;
+  RecordParts s;
   s.columnCount = 4;
   s.vars = {{textPointer, true}, {root, true}, {textPointer, true}, {Ascii("end")}};
 
@@ -384,7 +384,7 @@ TEST(RecordDecoder, DamagedRecordsStayInsideTheirView) {
   b.Variable("text", "ntext", 16);
   b.Variable("code", "varchar", 20);
   RecordPlan plan(table);
-  RecordSpec s;
+  RecordParts s;
   s.Set(4, LE(1, 4));
   s.Set(8, LE(123456, 8));
   s.Set(16, LE(1, 1));

@@ -1,0 +1,914 @@
+// Row export: the walks that hand every stored row of a table to the export decoder, and the
+// decoder that turns one row into its INSERT statement, with the large-value script (ntext in
+// UPDATETEXT chunks, image and varbinary values in Blob files or hex chunks) and the identity
+// switch, written to the table's script file or executed on a connection.
+//
+// A row is decoded once into typed cells (record.h); every literal is built from a cell, so a
+// value that reads "NULL", "Empty" or holds "$#$" is exported as itself. A stored NULL is
+// written as NULL and a stored empty value as '' or 0x, so neither becomes the target's
+// default. Literals that could hold a line break are built from hex, so no line of a script
+// is ever a lone "go" inside a value.
+//
+// Each walk keeps its mode, table, connection, batch and counts in a context of its own, so
+// the program's pool threads can export several tables of one engine at once.
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "common/executionlog.h"
+#include "common/page.h"
+#include "formatters.h"
+#include "lob.h"
+#include "pellwyn2008.h"
+#include "platform/database.h"
+#include "platform/guid.h"
+#include "platform/module.h"
+#include "record.h"
+#include "sqltext.h"
+
+namespace {
+
+constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
+// 7998 bytes of UTF-16 (3999 characters) fit one nvarchar(4000) variable.
+constexpr size_t kTextChunkHexChars = 15996;
+// Binary values up to this size travel inside the INSERT itself in a server export.
+constexpr size_t kInlineBinaryBytes = 8000;
+constexpr int kDefaultExportSize = 100;
+constexpr DWORD kRowQueryTimeout = 1800;
+// Bytes of "sql.settings" the plain-table walk reads for its batch size.
+constexpr size_t kScriptWalkSettingsBytes = 50;
+// A folder holding this many Blob files is not a folder a value should still go to.
+constexpr int kMaxBlobNumber = 10000000;
+
+void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
+
+// Which walk a row belongs to: the table export walk (large-value script, identity switch),
+// the plain-table walk (no temporary column and no identity on the target, so large values go
+// inline), or a direct call outside any walk (as the table export walk).
+enum class WalkKind { kTable, kPlain };
+
+// Everything one export walk keeps apart from every other walk on the engine.
+struct ExportWalk {
+  CSQLServer2008* engine = nullptr;
+  CTable* table = nullptr;
+  CDatabase* database = nullptr;
+  const RecordPlan* plan = nullptr;
+  WalkKind kind = WalkKind::kTable;
+  bool server = false;
+  bool streamBlobs = false;  // image and varbinary values go to Blob files
+  FILE_HANDLE script = kInvalidFile;
+  CString tableName;         // [owner].[name]
+  int nextBlob = 1;
+  // What became of the rows and values, for the table's log lines.
+  int rows = 0;
+  int failedRows = 0;
+  int xmlLeftOut = 0;
+  int corruptValues = 0;
+  int incompleteValues = 0;
+  int unknownLeftOut = 0;
+  int blobFiles = 0;
+  int blobFailures = 0;
+  bool writeFailed = false;
+};
+thread_local ExportWalk* t_export = nullptr;
+
+class ScopedExportWalk {
+ public:
+  explicit ScopedExportWalk(ExportWalk* walk) : m_previous(t_export) { t_export = walk; }
+  ~ScopedExportWalk() { t_export = m_previous; }
+  ScopedExportWalk(const ScopedExportWalk&) = delete;
+  ScopedExportWalk& operator=(const ScopedExportWalk&) = delete;
+
+ private:
+  ExportWalk* m_previous;
+};
+
+bool Stopped(const CEngineStatus* status) { return status && status->m_bStopRecords.load() == 1; }
+
+std::string Hex(ByteView v) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  s.resize(v.size() * 2);
+  for (size_t i = 0; i < v.size(); ++i) {
+    s[2 * i] = kDigits[v.data()[i] >> 4];
+    s[2 * i + 1] = kDigits[v.data()[i] & 15];
+  }
+  return s;
+}
+
+std::string ReversedHex(ByteView v) {
+  std::vector<BYTE> reversed(v.data(), v.data() + v.size());
+  std::reverse(reversed.begin(), reversed.end());
+  return Hex(ByteView(reversed.data(), reversed.size()));
+}
+
+UINT64 ReadLE(ByteView v) {
+  UINT64 x = 0;
+  for (size_t i = std::min<size_t>(v.size(), 8); i-- > 0;) x = x << 8 | v.data()[i];
+  return x;
+}
+
+// Types whose missing or NULL value becomes '' in a column that takes no NULL.
+bool IsTextType(SqlType t) {
+  switch (t) {
+    case SqlType::kVarChar:
+    case SqlType::kNVarChar:
+    case SqlType::kNText:
+    case SqlType::kText:
+    case SqlType::kChar:
+    case SqlType::kNChar:
+    case SqlType::kSqlVariant: return true;
+    default: return false;
+  }
+}
+
+bool IsBinaryType(SqlType t) {
+  return t == SqlType::kBinary || t == SqlType::kVarBinary || t == SqlType::kImage || t == SqlType::kUnknown;
+}
+
+// The type a column's literal is built for: its own, or for a variable column whose name the
+// decoder does not know as a variable type, the type its variable entry is stored as.
+SqlType LiteralType(const ColumnPlan& p) {
+  if (p.role != ColumnRole::kVariable) return p.type;
+  if (IsVariableSqlType(p.type, false)) return p.type;
+  return p.storedType;
+}
+
+// 8-bit text as a literal. Text holding line breaks or other control characters is written
+// from its hex bytes: kept exact, and never a line "go" that would end a script batch.
+CString TextLiteral(ByteView v) {
+  bool plain = true;
+  for (size_t i = 0; i < v.size() && plain; ++i) plain = v.data()[i] >= 0x20 || v.data()[i] == '\t';
+  if (!plain) return CString("CONVERT(varchar(max),0x" + Hex(v) + ")");
+  return SqlQuoteString(CString(reinterpret_cast<const char*>(v.data()), int(v.size())));
+}
+
+// UTF-16 text as an nvarchar literal long enough for the whole value.
+CString NationalLiteral(ByteView v, int columnLength, bool forceMax) {
+  const int half = columnLength / 2;
+  const int chars = int((v.size() + 1) / 2);
+  const int length = std::max(half, chars);
+  const bool max = forceMax || columnLength > 8000 || v.size() > 8000 || length > 4000;
+  CString size = max ? CString("max") : FormatString("%d", std::max(length, 1));
+  return CString("CONVERT(nvarchar(") + size + "),0x" + CString(Hex(v)) + ")";
+}
+
+// A float text as a float literal, so the server never reads it as a decimal first.
+CString FloatLiteral(const CString& text) {
+  const std::string& s = text.str();
+  if (s.find_first_of("eE") != std::string::npos) return text;
+  return text + "E0";
+}
+
+struct TypeInfo {
+  SqlType type = SqlType::kUnknown;
+  int length = 0;
+  int precision = 0;
+  int scale = 0;
+  BYTE bit = 0;
+};
+
+// The literal of a stored value of a fixed-length or character type; false when the bytes
+// cannot be a value of that type (the value is corrupt).
+bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
+  CString text;
+  switch (t.type) {
+    case SqlType::kBit:
+      if (v.size() < 1 || t.bit > 7) return false;
+      out = (v.data()[0] >> t.bit & 1) ? "1" : "0";
+      return true;
+    case SqlType::kTinyInt:
+      if (v.size() != 1) return false;
+      out = FormatString("%d", int(v.data()[0]));
+      return true;
+    case SqlType::kSmallInt:
+      if (v.size() != 2) return false;
+      out = FormatString("%d", int(short(WORD(ReadLE(v)))));
+      return true;
+    case SqlType::kInt:
+      if (v.size() != 4) return false;
+      out = FormatString("%d", int(DWORD(ReadLE(v))));
+      return true;
+    case SqlType::kBigInt:
+      if (v.size() != 8) return false;
+      out = FormatString("%I64d", INT64(ReadLE(v)));
+      return true;
+    case SqlType::kReal:
+      if (!FormatReal(v.data(), v.size(), text)) return false;
+      out = FloatLiteral(text);
+      return true;
+    case SqlType::kFloat:
+      if (!FormatFloat(v.data(), v.size(), text)) return false;
+      out = FloatLiteral(text);
+      return true;
+    case SqlType::kDecimal:
+    case SqlType::kNumeric:
+      if (!FormatDecimal(v.data(), v.size(), t.precision, t.scale, text)) return false;
+      out = text;
+      return true;
+    case SqlType::kMoney:
+      if (!FormatMoney(v.data(), v.size(), t.precision, text)) return false;
+      out = text;
+      return true;
+    case SqlType::kSmallMoney:
+      if (!FormatSmallMoney(v.data(), v.size(), t.precision, text)) return false;
+      out = text;
+      return true;
+    case SqlType::kDateTime:
+      if (v.size() != 8) return false;
+      out = CString("CONVERT(datetime, 0x" + ReversedHex(v) + ")");
+      return true;
+    case SqlType::kSmallDateTime:
+      if (v.size() != 4) return false;
+      out = CString("CONVERT(smalldatetime, 0x" + ReversedHex(v) + ")");
+      return true;
+    case SqlType::kDate:
+      if (!FormatDate(v.data(), v.size(), text)) return false;
+      out = SqlQuoteString(text);
+      return true;
+    case SqlType::kTime:
+      if (!FormatTime(v.data(), v.size(), t.scale, text)) return false;
+      out = SqlQuoteString(text);
+      return true;
+    case SqlType::kDateTime2:
+      if (!FormatDateTime2(v.data(), v.size(), t.scale, text)) return false;
+      out = SqlQuoteString(text);
+      return true;
+    case SqlType::kDateTimeOffset:
+      if (!FormatDateTimeOffset(v.data(), v.size(), t.scale, text)) return false;
+      out = SqlQuoteString(text);
+      return true;
+    case SqlType::kUniqueIdentifier:
+      if (v.size() != 16) return false;
+      out = SqlQuoteString(GuidToString(v.data()));
+      return true;
+    case SqlType::kBinary:
+    case SqlType::kVarBinary:
+    case SqlType::kImage:
+      out = CString("0x" + Hex(v));
+      return true;
+    case SqlType::kChar: {
+      // A char value ends at its first zero byte.
+      const BYTE* end = std::find(v.data(), v.data() + v.size(), BYTE(0));
+      ByteView text8(v.data(), size_t(end - v.data()));
+      out = text8.size() ? TextLiteral(text8) : CString("''");
+      return true;
+    }
+    case SqlType::kVarChar:
+    case SqlType::kText: out = TextLiteral(v); return true;
+    case SqlType::kNChar:
+    case SqlType::kNVarChar: out = NationalLiteral(v, t.length, false); return true;
+    case SqlType::kNText: out = NationalLiteral(v, t.length, true); return true;
+    default: return false;
+  }
+}
+
+// A sql_variant value: its base type byte, a version byte, the base type's properties, then
+// the value. Exported through its base type, cast back to it, so the value keeps that type.
+// False when the base type is not one this exporter knows or the bytes do not fit it.
+bool VariantLiteral(ByteView v, CString& out) {
+  if (v.size() < 2) return false;
+  const BYTE base = v.data()[0];
+  TypeInfo t;
+  size_t header = 2;
+  CString castType;
+  auto u16 = [&](size_t at) { return at + 2 <= v.size() ? int(v.data()[at] | v.data()[at + 1] << 8) : -1; };
+  switch (base) {
+    case 48: t.type = SqlType::kTinyInt; castType = "tinyint"; break;
+    case 52: t.type = SqlType::kSmallInt; castType = "smallint"; break;
+    case 56: t.type = SqlType::kInt; castType = "int"; break;
+    case 127: t.type = SqlType::kBigInt; castType = "bigint"; break;
+    case 104: t.type = SqlType::kBit; castType = "bit"; break;
+    case 59: t.type = SqlType::kReal; castType = "real"; break;
+    case 62: t.type = SqlType::kFloat; castType = "float"; break;
+    case 60: t.type = SqlType::kMoney; t.precision = 19; castType = "money"; break;
+    case 122: t.type = SqlType::kSmallMoney; t.precision = 10; castType = "smallmoney"; break;
+    case 61: t.type = SqlType::kDateTime; castType = "datetime"; break;
+    case 58: t.type = SqlType::kSmallDateTime; castType = "smalldatetime"; break;
+    case 36: t.type = SqlType::kUniqueIdentifier; castType = "uniqueidentifier"; break;
+    case 40: t.type = SqlType::kDate; castType = "date"; break;
+    case 106:
+    case 108:
+      if (v.size() < 4) return false;
+      t.type = base == 106 ? SqlType::kDecimal : SqlType::kNumeric;
+      t.precision = v.data()[2];
+      t.scale = v.data()[3];
+      header = 4;
+      castType = FormatString("%s(%d,%d)", base == 106 ? "decimal" : "numeric", t.precision, t.scale);
+      break;
+    case 41:
+    case 42:
+    case 43:
+      if (v.size() < 3) return false;
+      t.type = base == 41 ? SqlType::kTime : base == 42 ? SqlType::kDateTime2 : SqlType::kDateTimeOffset;
+      t.scale = v.data()[2];
+      header = 3;
+      castType = FormatString("%s(%d)", base == 41 ? "time" : base == 42 ? "datetime2" : "datetimeoffset", t.scale);
+      break;
+    case 173:
+    case 165:
+      t.length = u16(2);
+      header = 4;
+      t.type = SqlType::kBinary;
+      castType = FormatString("%s(%d)", base == 173 ? "binary" : "varbinary", t.length);
+      break;
+    case 175:
+    case 167:
+    case 239:
+    case 231: {
+      // Maximum length (2 bytes) and collation (4 bytes).
+      t.length = u16(2);
+      header = 8;
+      const bool national = base == 239 || base == 231;
+      t.type = national ? SqlType::kNVarChar : SqlType::kVarChar;
+      const char* name = base == 175 ? "char" : base == 167 ? "varchar" : base == 239 ? "nchar" : "nvarchar";
+      castType = FormatString("%s(%d)", name, national ? t.length / 2 : t.length);
+      if (national && t.length % 2 != 0) return false;
+      break;
+    }
+    default: return false;
+  }
+  if (header > v.size()) return false;
+  ByteView data(v.data() + header, v.size() - header);
+  // A length that does not hold the value means these are not the properties of its type.
+  if ((base == 173 || base == 165 || base == 175 || base == 167 || base == 239 || base == 231) &&
+      (t.length < int(data.size()) || t.length < 1 || t.length > 8000))
+    return false;
+  CString literal;
+  if (!ValueLiteral(t, data, literal)) return false;
+  out = "CAST(" + literal + " AS " + castType + ")";
+  return true;
+}
+
+// The statement of one row and what follows it.
+struct RowParts {
+  CString columns;
+  CString values;
+  int included = 0;
+  bool identity = false;
+  std::vector<std::pair<CString, std::string>> ntext;  // column name, hex of the UTF-16 bytes
+  std::vector<std::pair<CString, CString>> blobs;      // column name, Blob file path
+  struct Chunked {
+    CString column;
+    bool image = false;
+    std::string hex;
+  };
+  std::vector<Chunked> binaries;  // server export: large binary values in hex chunks
+
+  void Add(const CString& name, const CString& value) {
+    if (included++) {
+      columns += ",";
+      values += ",";
+    }
+    columns += SqlQuoteName(name);
+    values += value;
+  }
+  bool Large() const { return !ntext.empty() || !blobs.empty() || !binaries.empty(); }
+};
+
+// The next free Blob file of a folder, created so no other writer can take it; from
+// `next` on. kInvalidFile when no file can be created there.
+FILE_HANDLE CreateBlobFile(const CString& folder, int& next, CString& path) {
+  for (; next <= kMaxBlobNumber; ++next) {
+    path = folder + FormatString("/Blob%d", next);
+    FILE_HANDLE h = CreateNewFile(path.c_str());
+    if (h != kInvalidFile) {
+      ++next;
+      return h;
+    }
+    // Taken by an earlier value or another writer: try the next name; any other failure
+    // (no folder, no space) fails every name alike.
+    if (!FileExists(path.c_str())) break;
+  }
+  path.Empty();
+  return kInvalidFile;
+}
+
+// Writes one image or varbinary value to a Blob file of the table's folder. False (nothing
+// left behind) when it could not be written.
+bool WriteBlobFile(ExportWalk& walk, const RecordCell& cell, CString& path, bool& empty) {
+  empty = false;
+  FILE_HANDLE file = CreateBlobFile(walk.table->m_strBlobFolder, walk.nextBlob, path);
+  if (file == kInvalidFile) return false;
+  bool ok = true;
+  UINT64 written = 0;
+  if (cell.offRow && !cell.assembled) {
+    LobFileSink sink(file);
+    LobReadReport report;
+    const bool whole = walk.engine->ReadOffRowValue(cell.pointer, sink, &report);
+    written = report.bytes;
+    if (report.stop == LobStop::kSink) ok = false;
+    else if (!whole) ++walk.incompleteValues;
+    if (written == 0) {
+      // Nothing was there to write: an empty value when the read was whole.
+      empty = whole;
+      ok = false;
+    }
+  } else {
+    const ByteView v = cell.bytes();
+    ok = WriteFileAll(file, v.data(), v.size());
+    written = v.size();
+  }
+  CloseFileHandle(file);
+  if (!ok) {
+    RemoveFilePath(path.c_str());
+    path.Empty();
+    return false;
+  }
+  ++walk.blobFiles;
+  return true;
+}
+
+// The literal of one column of a decoded row, added to `row`, or nothing for a column left
+// out. Blob files are written here.
+void AddColumn(ExportWalk& walk, const ColumnPlan& p, const RecordCell& cell, RowParts& row) {
+  const CColumn* column = p.column;
+  if (!column) return;
+  const CString& name = column->m_strName;
+  const SqlType type = LiteralType(p);
+  switch (cell.state) {
+    case CellState::kComputed:
+    case CellState::kDropped: return;
+    default: break;
+  }
+  if (type == SqlType::kXml) {
+    // Binary xml is not decoded: the column stays out, and the table's log says how often.
+    if (cell.state == CellState::kValue || cell.state == CellState::kEmpty) ++walk.xmlLeftOut;
+    return;
+  }
+  // The server fills a timestamp column itself and takes no value for it.
+  if (type == SqlType::kTimestamp) return;
+  const bool identity = column->m_bIdentity;
+  auto add = [&](const CString& value) {
+    row.Add(name, value);
+    if (identity) row.identity = true;
+  };
+
+  switch (cell.state) {
+    case CellState::kNull:
+      if (p.nullable) add("NULL");
+      else if (IsTextType(type)) add("''");
+      return;
+    case CellState::kCorrupt:
+      ++walk.corruptValues;
+      if (!p.nullable && IsTextType(type)) add("''");
+      return;
+    case CellState::kMissing:
+      // Not in this record (added after it was written): the target's default, except that a
+      // character column taking no NULL gets ''.
+      if (IsTextType(type)) add("''");
+      return;
+    case CellState::kEmpty:
+      if (IsTextType(type)) add("''");
+      else if (IsBinaryType(type)) add("0x");
+      return;
+    case CellState::kValue: break;
+    default: return;
+  }
+
+  if (cell.assembled && !cell.complete) ++walk.incompleteValues;
+  const bool bytesHere = !cell.offRow || cell.assembled;
+  const ByteView v = cell.bytes();
+  TypeInfo t;
+  t.type = type;
+  t.length = column->m_wLength;
+  t.precision = column->m_bPrecision;
+  t.scale = column->m_bScale;
+  t.bit = p.bitPosition;
+  CString literal;
+
+  switch (type) {
+    case SqlType::kNText:
+      if (!bytesHere) break;
+      if (walk.kind == WalkKind::kPlain) {
+        add(NationalLiteral(v, t.length, true));
+      } else {
+        // Filled after the INSERT in chunks, through the row's temporary column.
+        add("''");
+        row.ntext.emplace_back(name, Hex(v));
+      }
+      return;
+    case SqlType::kImage:
+    case SqlType::kVarBinary: {
+      if (walk.kind == WalkKind::kTable && walk.streamBlobs) {
+        CString path;
+        bool empty = false;
+        if (WriteBlobFile(walk, cell, path, empty)) {
+          add(p.nullable ? CString("NULL") : CString("0x00"));
+          row.blobs.emplace_back(name, path);
+          return;
+        }
+        if (empty) {
+          add("0x");
+          return;
+        }
+        ++walk.blobFailures;
+        // No Blob file: a value that is in memory still goes inline.
+        if (!bytesHere) {
+          ++walk.corruptValues;
+          if (!p.nullable) add("0x");
+          return;
+        }
+        add(CString("0x" + Hex(v)));
+        return;
+      }
+      if (!bytesHere) break;
+      if (walk.kind == WalkKind::kTable && walk.server && v.size() > kInlineBinaryBytes) {
+        // Sent over the connection in chunks after the INSERT.
+        add("0x");
+        row.binaries.push_back({name, type == SqlType::kImage, Hex(v)});
+        return;
+      }
+      add(CString("0x" + Hex(v)));
+      return;
+    }
+    case SqlType::kSqlVariant:
+      if (!bytesHere) break;
+      if (VariantLiteral(v, literal)) {
+        add(literal);
+      } else {
+        ++walk.unknownLeftOut;
+        if (!p.nullable) add("''");
+      }
+      return;
+    case SqlType::kUnknown:
+      // A variable value of a type without a name here (the CLR types among them) is taken
+      // as its bytes; a fixed one has no form the server would read back.
+      if (p.role == ColumnRole::kVariable && bytesHere) {
+        add(CString("0x" + Hex(v)));
+      } else {
+        ++walk.unknownLeftOut;
+      }
+      return;
+    default:
+      if (!bytesHere) break;
+      if (ValueLiteral(t, v, literal)) {
+        add(literal);
+      } else {
+        ++walk.corruptValues;
+        if (!p.nullable && IsTextType(type)) add("''");
+      }
+      return;
+  }
+  // An off-row value that was not read.
+  ++walk.corruptValues;
+}
+
+CString IdentityLine(const CString& tableName, const char* onOff) {
+  return "SET IDENTITY_INSERT " + tableName + " " + onOff;
+}
+
+// The INSERT statement of a row; `tempColumn` adds the row's marker for the large-value script.
+CString InsertStatement(const ExportWalk& walk, const RowParts& row, bool tempColumn) {
+  CString head = "Insert into " + walk.tableName;
+  if (row.included == 0) {
+    // Every value left out: a row of the target's defaults, still a row.
+    CString statement = head + " DEFAULT VALUES";
+    if (walk.server) return statement + ";";
+    return statement + (walk.kind == WalkKind::kPlain ? "\r\ngo\r\n" : "\r\n");
+  }
+  CString columns = row.columns;
+  CString values = " values(" + row.values;
+  if (tempColumn) {
+    columns += "," + SqlQuoteName(kTempColumn);
+    values += walk.server ? ",@_ID);" : ", @_ID)\r\n";
+  } else if (walk.server) {
+    values += ");";
+  } else {
+    values += walk.kind == WalkKind::kPlain ? ")\r\ngo\r\n" : ")\r\n";
+  }
+  return head + " (" + columns + ") " + values;
+}
+
+// The large-value script of a row: the INSERT marked with a new id, then the ntext chunks,
+// the Blob files and the binary chunks that fill its large values. Without a trailing "go".
+CString LargeValueScript(const ExportWalk& walk, const RowParts& row) {
+  const CString where = " where " + SqlQuoteName(kTempColumn) + " = @_ID \r\n";
+  CString s = "begin transaction \r\n";
+  s += "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @_ID = "
+       "NewId() \r\n";
+  s += InsertStatement(walk, row, true) + "\r\n";
+  std::string& out = s.str();
+  for (const auto& [column, hex] : row.ntext) {
+    const CString target = walk.tableName + "." + SqlQuoteName(column);
+    s += "Select @PTR = TEXTPTR(" + SqlQuoteName(column) + ") from " + walk.tableName + where + " ";
+    for (size_t at = 0; at < hex.size(); at += kTextChunkHexChars) {
+      out += "SET @NTEXT = Convert(nvarchar(4000),0x";
+      out.append(hex, at, kTextChunkHexChars);
+      out += ")\r\n";
+      s += "Updatetext " + target + " @PTR NULL 0 @NTEXT \r\n";
+    }
+  }
+  for (const auto& [column, path] : row.blobs)
+    s += "UPDATE " + walk.tableName + " SET " + SqlQuoteName(column) + " = (SELECT * FROM OPENROWSET(BULK " +
+         SqlQuoteNString(path) + ",SINGLE_BLOB) as " + SqlQuoteName(column) + ")" + where;
+  for (const RowParts::Chunked& b : row.binaries) {
+    const CString target = walk.tableName + "." + SqlQuoteName(b.column);
+    if (b.image) s += "Select @PTR = TEXTPTR(" + SqlQuoteName(b.column) + ") from " + walk.tableName + where + " ";
+    for (size_t at = 0; at < b.hex.size(); at += kTextChunkHexChars) {
+      if (b.image) {
+        s += "Updatetext " + target + " @PTR NULL 0 0x";
+        out.append(b.hex, at, kTextChunkHexChars);
+        out += " \r\n";
+      } else {
+        s += "UPDATE " + walk.tableName + " SET " + SqlQuoteName(b.column) + ".WRITE(0x";
+        out.append(b.hex, at, kTextChunkHexChars);
+        s += ",NULL,0)" + where;
+      }
+    }
+  }
+  s += "commit transaction";
+  return s;
+}
+
+// Writes or executes a row. True when it reached the script or the server.
+bool DeliverRow(ExportWalk& walk, const RowParts& row, CString& batch) {
+  CSQLServer2008& e = *walk.engine;
+  const bool large = walk.kind == WalkKind::kTable && row.Large();
+  const bool identity = walk.kind == WalkKind::kTable && row.identity;
+  const CString on = IdentityLine(walk.tableName, "ON");
+  const CString off = IdentityLine(walk.tableName, "OFF");
+  if (!walk.server) {
+    CString text;
+    if (large) {
+      // The identity switch goes around the large-value script too, or the row is refused.
+      text = LargeValueScript(walk, row);
+      if (identity) text = on + "\r\n" + text + "\r\n" + off;
+      text += CSQLServer2008::kScriptGo;
+    } else if (identity) {
+      text = on + CSQLServer2008::kScriptGo + InsertStatement(walk, row, false) + CSQLServer2008::kScriptGo + off +
+             CSQLServer2008::kScriptGo;
+    } else {
+      text = InsertStatement(walk, row, false);
+    }
+    if (!e.WriteScript(walk.script, text)) {
+      walk.writeFailed = true;
+      return false;
+    }
+    return true;
+  }
+  CString text;
+  if (large) {
+    text = LargeValueScript(walk, row);
+    if (identity) text = on + " \r\n" + text + " \r\n" + off;
+  } else {
+    batch += InsertStatement(walk, row, false);
+    if (identity) batch = on + " " + batch + " " + off;
+    text = batch;
+  }
+  // Each row runs on its own and the batch is emptied whatever happens, so a failed row is
+  // never sent again with the next one.
+  batch.Empty();
+  return e.ExecuteLogged(walk.database, text, "Insert", walk.table);
+}
+
+// What a walk decodes: ghosts only when deleted rows are wanted, and the off-row values
+// gathered in memory except those streamed to Blob files.
+void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
+  const CTable& table = *walk.table;
+  walk.streamBlobs = walk.kind == WalkKind::kTable && !walk.server && !table.m_strBlobFolder.IsEmpty();
+  walk.tableName = SqlQualifiedName(table.m_strOwner, table.m_strName);
+  for (ColumnPlan& p : plan.columns()) {
+    const SqlType t = p.storedType;
+    if (t == SqlType::kXml) p.assembleOffRow = false;
+    else if (t == SqlType::kImage || t == SqlType::kVarBinary) p.assembleOffRow = !walk.streamBlobs;
+    else p.assembleOffRow = true;
+  }
+  walk.plan = &plan;
+}
+
+// ---- settings and the walks
+
+int ExportSizeSetting() {
+  std::ifstream in(GetModuleFolderPath() + "sql.settings", std::ios::binary);
+  if (!in) return kDefaultExportSize;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || line.compare(0, eq, "Exportsize") != 0) continue;
+    const int n = std::atoi(line.c_str() + eq + 1);
+    return n > 0 ? n : kDefaultExportSize;
+  }
+  return kDefaultExportSize;
+}
+
+int ScriptWalkBatchSize() {
+  std::string head;
+  if (!ReadWholeFile((GetModuleFolderPath() + "sql.settings").c_str(), head, kScriptWalkSettingsBytes))
+    return kDefaultExportSize;
+  const size_t eq = head.find('=');
+  const int n = eq == std::string::npos ? 0 : std::atoi(head.c_str() + eq + 1);
+  return n > 0 ? n : kDefaultExportSize;
+}
+
+void LogWalkSummary(const ExportWalk& w) {
+  CString line = FormatString("Exported %d rows of table %s", w.rows, w.tableName);
+  if (w.failedRows) line.AppendFormat(", %d rows refused by the server", w.failedRows);
+  Log(line);
+  if (w.xmlLeftOut)
+    Log(FormatString("Table %s: %d xml values left out (binary xml is not decoded)", w.tableName, w.xmlLeftOut));
+  if (w.corruptValues)
+    Log(FormatString("Table %s: %d damaged values left out or emptied", w.tableName, w.corruptValues));
+  if (w.unknownLeftOut)
+    Log(FormatString("Table %s: %d values of a type that cannot be exported left out", w.tableName, w.unknownLeftOut));
+  if (w.incompleteValues)
+    Log(FormatString("Table %s: %d large values exported as far as they could be read", w.tableName,
+                     w.incompleteValues));
+  if (w.blobFiles)
+    Log(FormatString("Table %s: %d values in Blob files under %s; the server must be able to read this folder",
+                     w.tableName, w.blobFiles, w.table->m_strBlobFolder));
+  if (w.blobFailures)
+    Log(FormatString("Table %s: %d values could not be written to Blob files and were put in the rows instead",
+                     w.tableName, w.blobFailures));
+}
+
+void RemoveEmptyFolder(const CString& folder) {
+  if (folder.IsEmpty()) return;
+  std::error_code ec;
+  std::filesystem::remove(folder.str(), ec);
+}
+
+// One export walk over a table's pages.
+DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkKind kind) {
+  CEngineStatus* status = e.m_pStatus;
+  auto done = [&](DWORD result) {
+    status->m_bRecordThreadDone = 1;
+    return result;
+  };
+  if (!table) return done(0);
+  if (kind == WalkKind::kTable) table->m_nRowsExported = 0;
+  if (Stopped(status)) return done(0);
+  if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
+    Log(FormatString("Row export: table %lu has no name or no columns, no rows exported", table->m_dwObjectId));
+    return done(0);
+  }
+  ExportWalk walk;
+  walk.engine = &e;
+  walk.table = table;
+  walk.database = database;
+  walk.kind = kind;
+  walk.server = e.m_bExportToServer != 0;
+  walk.script = e.m_hTableSqlFile;
+  RecordPlan plan(*table);
+  PrepareWalk(walk, plan);
+  if (!e.HasPageSource()) {
+    Log("Rows of table " + walk.tableName + " not exported: the scan was loaded without its backup");
+    return done(0);
+  }
+  const int batchSize = kind == WalkKind::kTable ? ExportSizeSetting() : ScriptWalkBatchSize();
+  // Pages the allocation map marks free hold deleted rows: walked only when those are wanted.
+  const bool deleted = e.m_bRecoverDeleted != 0;
+  std::vector<DWORD> pages = table->m_vecDataPages;
+  if (deleted) pages.insert(pages.end(), table->m_vecFreedPages.begin(), table->m_vecFreedPages.end());
+
+  ScopedExportWalk scope(&walk);
+  CString batch;
+  bool batchFull = false;
+  int counter = 0;
+  std::vector<BYTE> page(kPageSize);
+  auto flush = [&] {
+    if (batch.IsEmpty()) return true;
+    const CString text = batch;
+    batch.Empty();
+    return e.ExecuteLogged(database, text, "Insert", table);
+  };
+  auto stop = [&] {
+    if (kind == WalkKind::kTable) RemoveEmptyFolder(table->m_strBlobFolder);
+    LogWalkSummary(walk);
+    return done(0);
+  };
+  for (DWORD pageNumber : pages) {
+    if (walk.server && database && kind == WalkKind::kTable) database->SetQueryTimeout(kRowQueryTimeout);
+    const bool read = e.ReadSourcePage(pageNumber, page.data());
+    if (Stopped(status)) return stop();
+    if (!read || PageTypeOf(page.data()) != kPageData) continue;
+    RestoreTornBitsIfPresent(page.data());
+    BYTE* body = page.data() + kPageHeaderSize;
+    WORD previousEnd = 0;
+    const int count = SlotCountCapped(page.data());
+    for (int slot = 0; slot < count; ++slot) {
+      if (++counter >= batchSize) {
+        batchFull = true;
+        counter = 0;
+      }
+      WORD entry = SlotEntry(page.data(), slot);
+      const WORD raw = ReadU16(page.data() + kPageSize - 2 * (slot + 1));
+      // A zeroed slot of a deleted row: its record follows the one before it.
+      if (raw == 0 && deleted && previousEnd != 0 && previousEnd + kPageHeaderSize < kPageSize)
+        entry = WORD(previousEnd + kPageHeaderSize);
+      if (entry == 0) continue;
+      try {
+        previousEnd = e.ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, &batch, &batchFull);
+      } catch (...) {
+        previousEnd = 0;
+        ++walk.corruptValues;
+      }
+      if (Stopped(status)) return stop();
+      if (walk.writeFailed) {
+        Log("Export of table " + walk.tableName + " failed: its script could not be written");
+        LogWalkSummary(walk);
+        return done(0);
+      }
+    }
+    if (walk.server && !flush()) ++walk.failedRows;
+  }
+  if (walk.server && !flush()) {
+    ++walk.failedRows;
+    // Kept for those who look for the file; the failure itself is in the execution log.
+    FILE_HANDLE touched = OpenFileForAppend((GetModuleFolderPath() + "Log.txt").c_str());
+    CloseFileHandle(touched);
+  }
+  LogWalkSummary(walk);
+  if (Stopped(status)) return done(0);
+  return done(1);
+}
+
+}  // namespace
+
+WORD CSQLServer2008::ExportTableRecord(BYTE* body, WORD recordOffset, CTable* table, CDatabase* database,
+                                       CString* batch, bool*) {
+  if (!body || !table || recordOffset >= kPageBodySize) return 0;
+  CEngineStatus* status = m_pStatus;
+  if (Stopped(status)) {
+    status->m_bRecordThreadDone = 1;
+    return 0;
+  }
+  // Inside a walk the row belongs to that walk, whatever the engine's flags say meanwhile;
+  // a call of its own takes them as they are now.
+  ExportWalk* walk = t_export && t_export->table == table ? t_export : nullptr;
+  std::optional<ExportWalk> own;
+  std::optional<RecordPlan> ownPlan;
+  if (!walk) {
+    walk = &own.emplace();
+    walk->engine = this;
+    walk->table = table;
+    walk->database = database;
+    walk->server = m_bExportToServer != 0;
+    walk->script = m_hTableSqlFile;
+    PrepareWalk(*walk, ownPlan.emplace(*table));
+  }
+
+  const OffRowReader reader = [this](const OffRowPointer& pointer, LobSink& sink, LobReadReport* report) {
+    return ReadOffRowValue(pointer, sink, report);
+  };
+  RecordDecodeOptions options;
+  options.includeGhosts = m_bRecoverDeleted != 0;
+  options.offRow = &reader;
+  DecodedRecord record;
+  ByteView bytes(body + recordOffset, size_t(kPageBodySize - recordOffset));
+  if (DecodeRecord(*walk->plan, bytes, options, record) != RecordVerdict::kDecoded) return 0;
+
+  RowParts row;
+  const std::vector<ColumnPlan>& columns = walk->plan->columns();
+  for (size_t i = 0; i < columns.size() && i < record.cells.size(); ++i) AddColumn(*walk, columns[i], record.cells[i], row);
+
+  if (Stopped(status)) {
+    status->m_bRecordThreadDone = 1;
+    return 0;
+  }
+  CString localBatch;
+  if (DeliverRow(*walk, row, batch ? *batch : localBatch)) {
+    ++walk->rows;
+    ++table->m_nRowsExported;
+    if (walk->server) ++status->m_nRecordsSent;
+  } else if (walk->server) {
+    ++walk->failedRows;
+  }
+  ++status->m_nRecordsProcessed;
+  SetEvent(status->m_hRecordEvent2);
+  return WORD(std::min<size_t>(size_t(recordOffset) + record.recordEnd, kPageBodySize));
+}
+
+DWORD CSQLServer2008::RecoverTableRecordThread(void* engine, CTable* table, CDatabase* database) {
+  auto* e = static_cast<CSQLServer2008*>(engine);
+  if (!e) return 0;
+  // This routine always exports, whatever the engine's shared mode says meanwhile.
+  return RunExportWalk(*e, table, database, WalkKind::kTable);
+}
+
+DWORD CSQLServer2008::RunScriptWalk(CSQLServer2008* engine) {
+  if (!engine) return 0;
+  return RunExportWalk(*engine, engine->m_pStatus->m_pExportTable, engine->m_pDatabase, WalkKind::kPlain);
+}
+
+CString CSQLServer2008::GetFreeBlobFileName(CString folder) {
+  for (int i = 1; i <= kMaxBlobNumber; ++i) {
+    CString path = folder + FormatString("/Blob%d", i);
+    if (!FileExists(path.c_str())) return path;
+  }
+  return CString();
+}
+
+bool CSQLServer2008::IsValidTextPageSlot(DWORD page, DWORD slot) {
+  std::vector<BYTE> buffer(kPageSize, 0);
+  if (!ReadPageById(page, buffer.data())) return false;
+  const BYTE type = PageTypeOf(buffer.data());
+  return slot < PageSlotCount(buffer.data()) && (type == kPageTextMix || type == kPageTextTree);
+}

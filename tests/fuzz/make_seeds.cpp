@@ -1,0 +1,233 @@
+// fuzz-seeds FIXTURES OUT: writes the seed corpora of every fuzz target from the real fixture
+// files into OUT/<target>/. Nothing it writes is kept in the repository.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/backupreader.h"
+#include "common/page.h"
+#include "dll/pellwyn2008/lob.h"
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "dll/pellwyn2008/record.h"
+#include "fuzz_tables.h"
+#include "fuzzsupport.h"
+#include "support/fakeprogram.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<BYTE>;
+
+namespace {
+
+std::string g_out;
+int g_written = 0;
+
+Bytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Seed(const std::string& target, const std::string& name, const Bytes& bytes) {
+  fs::create_directories(g_out + "/" + target);
+  std::ofstream out(g_out + "/" + target + "/" + name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  ++g_written;
+}
+
+Bytes Slice(const Bytes& b, size_t at, size_t n) {
+  if (at >= b.size()) return {};
+  return Bytes(b.begin() + long(at), b.begin() + long(std::min(b.size(), at + n)));
+}
+
+void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+// Backup reader: the head of each backup (tape header, set, descriptor and stream headers),
+// and a stitched image holding the head of every set and the end of the file.
+void BackupSeeds(const std::string& name, const Bytes& file) {
+  constexpr size_t kPiece = 64 * 1024;
+  Seed("backupreader", name + ".head", Slice(file, 0, kPiece + 32 * 1024));
+  CBackupReader reader;
+  reader.ReadDataSets(file.data(), file.size());
+  Bytes stitched = Slice(file, 0, kPiece);
+  for (int i = 1; i <= reader.m_nStreamCount; ++i) {
+    const CBackupSet* set = reader.GetSet(i);
+    if (set && set->m_nPosition >= kPiece) Append(stitched, Slice(file, size_t(set->m_nPosition) / 512 * 512, kPiece));
+  }
+  Append(stitched, Slice(file, file.size() > kPiece ? file.size() - kPiece : 0, kPiece));
+  Seed("backupreader", name + ".stitched", stitched);
+}
+
+// Census: a database file with every page the catalog does not need zeroed (pages keep their
+// places: off-row links name pages by position), and the trailing zero pages cut off.
+void CensusSeeds(const std::string& name, const Bytes& file) {
+  Bytes image(file.size() / kPageSize * kPageSize, 0);
+  size_t last = 0;
+  for (size_t at = 0; at + kPageSize <= file.size(); at += kPageSize) {
+    const BYTE* p = file.data() + at;
+    const BYTE type = PageTypeOf(p);
+    const DWORD object = PageObjectId(p);
+    const bool keep = at < 16 * kPageSize || type == kPageTextMix || type == kPageTextTree || type == kPagePfs ||
+                      (type == kPageData && object < 100);
+    if (!keep) continue;
+    std::memcpy(image.data() + at, p, kPageSize);
+    last = at + kPageSize;
+  }
+  image.resize(last);
+  Seed("census", name + ".catalog", image);
+  Seed("census", name + ".head", Slice(file, 0, 16 * kPageSize));
+}
+
+int TableChoice(const CTable& t) {
+  if (t.m_strName == "Employees") return 0;
+  if (t.m_strName == "Order Details" || t.m_strName == "OrderDetail") return 1;
+  return 2;
+}
+
+// The pages an off-row value of these pages reads, by page id.
+std::map<DWORD, Bytes> OffRowPages(CSQLServer2008& engine, const CTable& table, const Bytes& page) {
+  std::map<DWORD, Bytes> read;
+  const RecordPlan plan(table);
+  const OffRowReader reader = [&](const OffRowPointer& pointer, LobSink& sink, LobReadReport* report) {
+    LobWalker walker([&](DWORD id, BYTE* out) {
+      if (!engine.ReadPageById(id, out)) return false;
+      if (read.size() < 24) read.emplace(id, Bytes(out, out + kPageSize));
+      return true;
+    });
+    walker.ReadPointer(pointer, sink);
+    if (report) *report = walker.report();
+    return walker.report().complete();
+  };
+  RecordDecodeOptions options;
+  options.offRow = &reader;
+  ForEachSlot(page.data(), [&](int, WORD entry) {
+    DecodedRecord record;
+    ByteView bytes(page.data() + entry, size_t(kPageSize - entry));
+    DecodeRecord(plan, bytes, options, record);
+    return true;
+  });
+  return read;
+}
+
+// Record and off-row seeds from the tables of a scanned fixture.
+void RowSeeds(const std::string& name, CSQLServer2008& engine) {
+  int lobSeeds = 0;
+  for (const auto& entry : engine.m_mapTables) {
+    CTable* table = entry.second;
+    if (!table || table->m_vecDataPages.empty() || table->m_dwObjectId < 100) continue;
+    const int choice = TableChoice(*table);
+    Bytes page(kPageSize);
+    if (!engine.ReadSourcePage(table->m_vecDataPages.front(), page.data())) continue;
+    RestoreTornBitsIfPresent(page.data());
+    Bytes seed = {BYTE(choice), 0};
+    Append(seed, page);
+    std::map<DWORD, Bytes> extra = OffRowPages(engine, *table, page);
+    for (const auto& [id, p] : extra) Append(seed, p);
+    std::string safe = table->m_strName.str();
+    for (char& c : safe)
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    Seed("record", name + "." + safe, seed);
+
+    // Every off-row pointer of the page, with the pages it reads.
+    const RecordPlan plan(*table);
+    RecordDecodeOptions options;
+    ForEachSlot(page.data(), [&](int, WORD at) {
+      DecodedRecord record;
+      ByteView bytes(page.data() + at, size_t(kPageSize - at));
+      if (DecodeRecord(plan, bytes, options, record) != RecordVerdict::kDecoded) return true;
+      for (const RecordCell& cell : record.cells) {
+        if (!cell.offRow || lobSeeds >= 40) continue;
+        std::map<DWORD, Bytes> pages;
+        LobWalker walker([&](DWORD id, BYTE* out) {
+          if (!engine.ReadPageById(id, out)) return false;
+          pages.emplace(id, Bytes(out, out + kPageSize));
+          return true;
+        });
+        LobBytesSink sink;
+        walker.ReadPointer(cell.pointer, sink);
+        Bytes lob = {BYTE(0), BYTE(cell.inRow.size()), BYTE(cell.inRow.size() >> 8)};
+        lob.insert(lob.end(), cell.inRow.data(), cell.inRow.data() + cell.inRow.size());
+        for (const auto& [id, p] : pages) Append(lob, p);
+        Seed("lob", name + ".lob" + std::to_string(lobSeeds++), lob);
+      }
+      return true;
+    });
+  }
+}
+
+// Pages of the wide table built record by record: every value set, every value null, and the
+// record kinds the decoder treats apart (ghost, forwarded, forwarding stub).
+void SyntheticRecordSeeds() {
+  std::unique_ptr<CTable> table = fuzztables::Make(2);
+  recordtest::RecordParts full;
+  full.columnCount = table->m_nAllColumns;
+  full.fixed.assign(size_t(4), 0);
+  int offset = 4;
+  for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+    if (c->m_nOffset > 0 && c->m_strComputed.IsEmpty()) {
+      Bytes value(c->m_wLength);
+      for (size_t i = 0; i < value.size(); ++i) value[i] = BYTE(0x11 * (i + 1));
+      full.Set(c->m_nOffset, value);
+      offset = std::max(offset, c->m_nOffset + int(c->m_wLength));
+    }
+  }
+  full.fixed.resize(size_t(offset), 0);
+  for (int k = 0; k < table->m_nVarColumns; ++k) full.vars.push_back({recordtest::Utf16("value" + std::to_string(k))});
+  recordtest::RecordParts nulls = full;
+  nulls.vars.clear();
+  nulls.statusA = 0x10;
+  for (int i = 1; i <= nulls.columnCount; ++i) nulls.nullBits.push_back(i);
+  recordtest::RecordParts ghost = full;
+  ghost.statusA = 0x3C;
+  recordtest::RecordParts forwarded = full;
+  forwarded.statusA = 0x32;
+  forwarded.vars.push_back({Bytes{0, 2, 0, 0, 1, 0, 3, 0, 0, 0}, true});
+  const Bytes stub = {0x04, 0, 0x10, 0, 0, 0, 1, 0, 0, 0};
+  std::vector<Bytes> records = {recordtest::BuildRecord(full), recordtest::BuildRecord(nulls),
+                                recordtest::BuildRecord(ghost), recordtest::BuildRecord(forwarded), stub};
+  Bytes seed = {2, 1};
+  Append(seed, recordtest::DataPage(7, 1002, records));
+  Seed("record", "synthetic.wide", seed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: fuzz-seeds FIXTURES OUT\n";
+    return 2;
+  }
+  const std::string fixtures = argv[1];
+  g_out = argv[2];
+  fuzzsupport::ScratchDir();
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(fixtures))
+    if (e.is_regular_file()) files.push_back(e.path().string());
+  std::sort(files.begin(), files.end());
+  for (const std::string& path : files) {
+    const std::string name = fs::path(path).filename().string();
+    std::string ext = fs::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+    if (ext != ".bak" && ext != ".mdf") continue;
+    const Bytes file = ReadAll(path);
+    if (ext == ".bak") BackupSeeds(name, file);
+    else CensusSeeds(name, file);
+    CSQLServer2008 engine;
+    testsupport::RecoveryOptions options;
+    options.censusHandOverEvery = 64;
+    if (!testsupport::RunRecovery(engine, path, options).finished) continue;
+    RowSeeds(name, engine);
+    CString error;
+    const std::string scan = g_out + "/scanfile/" + name + ".str";
+    fs::create_directories(g_out + "/scanfile");
+    if (engine.SaveScanFile(scan.c_str(), &error)) ++g_written;
+  }
+  SyntheticRecordSeeds();
+  std::cout << "fuzz-seeds: " << g_written << " seeds in " << g_out << "\n";
+  return 0;
+}

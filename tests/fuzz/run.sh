@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds and runs libFuzzer targets: tests/fuzz/run.sh TARGET|all SECONDS [JOBS]
+# Targets: backupreader census record lob scanfile export. Each target runs SECONDS of
+# wall-clock time on JOBS processes (default 1) from its seed corpus (made from the fixtures
+# when missing) into a working corpus BUILD/corpus/TARGET; findings go to BUILD/findings/TARGET.
+# Environment: FUZZ_BUILD_DIR (default build-fuzz), PELLWYN_FIXTURES.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
+export FUZZ_BUILD_DIR="$build"
+all=(backupreader census record lob scanfile export)
+if [ $# -lt 2 ]; then
+  echo "usage: tests/fuzz/run.sh TARGET|all SECONDS [JOBS]   (targets: ${all[*]})" >&2
+  exit 2
+fi
+which="$1"
+seconds="$2"
+jobs="${3:-1}"
+targets=("$which")
+[ "$which" = all ] && targets=("${all[@]}")
+
+bash "$root/tests/fuzz/build.sh"
+[ -d "$build/seeds" ] || bash "$root/tests/fuzz/make-seeds.sh" "$build/seeds"
+
+# Largest input per target: database images and backups are big, a page set is a few pages.
+max_len() {
+  case "$1" in
+    backupreader) echo 262144 ;;
+    census) echo 4194304 ;;
+    record|export) echo 73728 ;;
+    lob) echo 65536 ;;
+    scanfile) echo 262144 ;;
+  esac
+}
+
+status=0
+for t in "${targets[@]}"; do
+  bin="$build/tests/fuzz/fuzz-$t"
+  [ -x "$bin" ] || { echo "run.sh: no target $t" >&2; exit 2; }
+  corpus="$build/corpus/$t"
+  findings="$build/findings/$t"
+  mkdir -p "$corpus" "$findings" "$build/seeds/$t"
+  log="$build/findings/$t.log"
+  echo "== $t: ${seconds}s on $jobs job(s)"
+  start=$(date +%s)
+  set +e
+  ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}" \
+  UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+    "$bin" "$corpus" "$build/seeds/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=20 \
+      -rss_limit_mb=4096 -artifact_prefix="$findings/" -print_final_stats=1 -jobs="$jobs" -workers="$jobs" \
+      >"$log" 2>&1
+  rc=$?
+  set -e
+  end=$(date +%s)
+  if [ "$jobs" -gt 1 ]; then cat "$build"/fuzz-*.log >>"$log" 2>/dev/null || true; rm -f fuzz-*.log; fi
+  execs=$(grep -h '^stat::number_of_executed_units' "$log" | awk '{s+=$2} END {print s+0}')
+  found=$(find "$findings" -type f | wc -l)
+  echo "   executions: $execs   wall: $((end - start))s   findings: $found   exit: $rc   log: $log"
+  [ "$rc" -ne 0 ] || [ "$found" -ne 0 ] && status=1
+done
+exit $status
