@@ -1,12 +1,16 @@
 // engine-bench: throughput and memory of the 2008 engine on one large backup, each figure
 // set against a baseline measured in the same run on the same file or disk.
 //
-//   engine-bench SMALL.bak LARGE.bak WORKDIR [--repeat N] [--hand-over N]
+//   engine-bench SMALL.bak LARGE.bak WORKDIR [--repeat N] [--hand-over N] [--only LIST]
+//
+// LIST picks figures by name, comma-separated: census, scan, preview, export, memory (the
+// preview and the export run on the engine of the full scan, so they measure it too).
 //
 // SMALL is the backup LARGE was grown from (make-large-backup); it gives the memory of a
 // scan with the catalog alone. WORKDIR receives the logs, the export and the write
 // baseline, on the disk the export would use. Prints one table; exit status 0 when every
 // figure that could be measured met its target, 1 when one missed it.
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -184,9 +188,16 @@ double FirstPreviewWindow(CSQLServer2008& engine, CTable* table, size_t& rows) {
   return seconds;
 }
 
+double ThreadCpuSeconds() {
+  rusage u {};
+  getrusage(RUSAGE_THREAD, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 // Script export of one table's rows, with the files the program's export worker opens.
 struct ExportRun {
   double seconds = 0;
+  double cpuSeconds = 0;  // of the exporting thread: user and system
   long long rows = 0;
   UINT64 bytes = 0;
 };
@@ -207,9 +218,11 @@ ExportRun ExportRows(CSQLServer2008& engine, CTable* table, const std::string& d
   engine.m_hConstraintSqlFile = CreateFileForWrite(path("Tables/table_Constraint.sql").c_str());
   engine.m_hDefaultSqlFile = OpenFileForAppend(path("Default.sql").c_str());
   table->m_nRowsExported = 0;
+  const double cpuStart = ThreadCpuSeconds();
   const auto start = Clock::now();
   engine.GenerateTableQueries(table, nullptr);
   run.seconds = SecondsSince(start);
+  run.cpuSeconds = ThreadCpuSeconds() - cpuStart;
   CloseFileHandle(engine.m_hTableSqlFile);
   CloseFileHandle(engine.m_hConstraintSqlFile);
   CloseFileHandle(engine.m_hDefaultSqlFile);
@@ -359,16 +372,18 @@ int main(int argc, char** argv) {
   std::string small, large, work;
   int repeat = 3;
   int handOver = 1024;
+  std::string only = "census,scan,preview,export,memory";
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--only" && i + 1 < argc) only = argv[++i];
     else if (a == "--hand-over" && i + 1 < argc) handOver = std::max(2, std::atoi(argv[++i]));
     else if (small.empty()) small = a;
     else if (large.empty()) large = a;
     else if (work.empty()) work = a;
   }
   if (work.empty()) {
-    std::fprintf(stderr, "usage: engine-bench SMALL.bak LARGE.bak WORKDIR [--repeat N] [--hand-over N]\n");
+    std::fprintf(stderr, "usage: engine-bench SMALL.bak LARGE.bak WORKDIR [--repeat N] [--hand-over N] [--only LIST]\n");
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -389,6 +404,13 @@ int main(int argc, char** argv) {
               "census hands over every %d pages\n\n",
               large.c_str(), pages, mb, repeat, handOver);
 
+  std::vector<std::string> figures;
+  for (std::stringstream list(only); list.good();) {
+    std::string name;
+    std::getline(list, name, ',');
+    figures.push_back(name);
+  }
+  auto wanted = [&](const char* figure) { return std::find(figures.begin(), figures.end(), figure) != figures.end(); };
   std::vector<Row> rows;
   bool allMet = true;
   auto verdict = [&](bool met) {
@@ -400,46 +422,54 @@ int main(int argc, char** argv) {
   auto fastest = [](const double& a, const double& b) { return a < b; };
   const double readSeconds = Best<double>(repeat, [&] { return PlainRead(large, stream); }, fastest);
   const double readRate = pages / readSeconds;
+  const std::string readText = Grouped(readRate) + " read";
 
-  const CensusRun census = Best<CensusRun>(
-      repeat, [&] { return RunCensus(large, handOver); },
-      [](const CensusRun& a, const CensusRun& b) { return a.seconds < b.seconds; });
-  const double censusRate = pages / census.seconds;
-  rows.push_back({"census, coalesced partner (pages/s)", Grouped(censusRate), Grouped(readRate) + " read",
-                  Fmt("%.2f", censusRate / readRate), ">= 0.50",
-                  census.counted == (long long)pages ? verdict(censusRate / readRate >= 0.5) : verdict(false) + " (count)"});
+  if (wanted("census")) {
+    const CensusRun census = Best<CensusRun>(
+        repeat, [&] { return RunCensus(large, handOver); },
+        [](const CensusRun& a, const CensusRun& b) { return a.seconds < b.seconds; });
+    const double rate = pages / census.seconds;
+    rows.push_back({"census, coalesced partner (pages/s)", Grouped(rate), readText, Fmt("%.2f", rate / readRate),
+                    ">= 0.50",
+                    census.counted == (long long)pages ? verdict(rate / readRate >= 0.5) : verdict(false) + " (count)"});
+    const CensusRun strict = RunCensus(large, 1);
+    rows.push_back({"census, strict lock-step (us/page)", Fmt("%.2f", strict.seconds / pages * 1e6),
+                    Fmt("%.2f", readSeconds / pages * 1e6) + " read", Fmt("%.2f", (pages / strict.seconds) / readRate),
+                    "(for information)", strict.counted == (long long)pages ? "" : "count wrong"});
+  }
 
-  const CensusRun strict = RunCensus(large, 1);
-  rows.push_back({"census, strict lock-step (us/page)", Fmt("%.2f", strict.seconds / pages * 1e6),
-                  Fmt("%.2f", readSeconds / pages * 1e6) + " read", Fmt("%.2f", (pages / strict.seconds) / readRate),
-                  "(for information)", strict.counted == (long long)pages ? "" : "count wrong"});
-
+  // The engine of the fastest full scan serves the preview and the export.
   CSQLServer2008* kept = nullptr;
-  ScanRun scan;
-  for (int i = 0; i < repeat; ++i) {
-    auto* engine = new CSQLServer2008();
-    ScanRun run = RunScan(*engine, large, handOver);
-    if (!kept || (run.finished && run.seconds < scan.seconds)) {
-      delete kept;
-      kept = engine;
-      scan = run;
-    } else {
-      delete engine;
+  if (wanted("scan") || wanted("preview") || wanted("export")) {
+    ScanRun scan;
+    for (int i = 0; i < (wanted("scan") ? repeat : 1); ++i) {
+      auto* engine = new CSQLServer2008();
+      ScanRun run = RunScan(*engine, large, handOver);
+      if (!kept || (run.finished && run.seconds < scan.seconds)) {
+        delete kept;
+        kept = engine;
+        scan = run;
+      } else {
+        delete engine;
+      }
+    }
+    if (wanted("scan")) {
+      const double rate = pages / scan.seconds;
+      rows.push_back({"full scan to Parse Complete (pages/s)", Grouped(rate), readText, Fmt("%.2f", rate / readRate),
+                      ">= 0.50",
+                      scan.finished && scan.counted == (long long)pages ? verdict(rate / readRate >= 0.5)
+                                                                        : verdict(false) + " (unfinished)"});
     }
   }
-  const double scanRate = pages / scan.seconds;
-  rows.push_back({"full scan to Parse Complete (pages/s)", Grouped(scanRate), Grouped(readRate) + " read",
-                  Fmt("%.2f", scanRate / readRate), ">= 0.50",
-                  scan.finished && scan.counted == (long long)pages ? verdict(scanRate / readRate >= 0.5)
-                                                                    : verdict(false) + " (unfinished)"});
 
   CTable* table = kept ? LargestTable(*kept) : nullptr;
-  std::string tableText = table ? "[" + table->m_strName.str() + "], " + std::to_string(table->m_vecDataPages.size()) +
-                                      " pages"
-                                : "none";
-  std::printf("largest table: %s\n", tableText.c_str());
+  if (kept)
+    std::printf("largest table: %s\n", table ? ("[" + table->m_strName.str() + "], " +
+                                               std::to_string(table->m_vecDataPages.size()) + " pages")
+                                                  .c_str()
+                                             : "none");
 
-  if (table) {
+  if (table && wanted("preview")) {
     size_t windowRows = 0;
     double best = -1;
     for (int i = 0; i < std::max(repeat, 5); ++i) {
@@ -454,12 +484,18 @@ int main(int argc, char** argv) {
     else
       rows.push_back({"first preview window (ms), " + std::to_string(windowRows) + " rows", Fmt("%.2f", best * 1e3),
                       "", "", "< 20 ms", verdict(best < 0.020 && windowRows == 500)});
+  }
 
+  if (table && wanted("export")) {
     const std::string exportDir = (fs::path(work) / "export").string();
     ExportRun ex = ExportRows(*kept, table, exportDir);
     if (ex.rows == 0) {
       rows.push_back({"script export (rows/s)", "n/a", "", "", "> 1,000,000", "not built"});
     } else {
+      std::printf("script export: %lld rows, %.1f MB of script, %.1f bytes a row, in %.2f s (%.2f s of CPU)\n",
+                  ex.rows, double(ex.bytes) / 1e6, double(ex.bytes) / double(ex.rows), ex.seconds, ex.cpuSeconds);
+      std::error_code ec;
+      fs::remove_all(exportDir, ec);
       const double writeSeconds = PlainWrite((fs::path(work) / "write.tmp").string(), ex.bytes);
       const double rowRate = double(ex.rows) / ex.seconds;
       const double outRate = double(ex.bytes) / 1e6 / ex.seconds;
@@ -474,16 +510,18 @@ int main(int argc, char** argv) {
   }
   delete kept;
 
-  const MemoryRun base = ScanInChild(self, small, handOver);
-  const MemoryRun big = ScanInChild(self, large, handOver);
-  if (base.hwmKb < 0 || big.hwmKb < 0 || big.pages <= base.pages) {
-    rows.push_back({"scan peak memory (bytes/page)", "n/a", "", "", "<= 16", verdict(false) + " (child failed)"});
-  } else {
-    const double perPage = double(big.hwmKb - base.hwmKb) * 1024.0 / double(big.pages - base.pages);
-    rows.push_back({"scan peak memory beyond the catalog (bytes/page)", Fmt("%.1f", perPage),
-                    Grouped(double(base.hwmKb)) + " KiB small", "", "<= 16", verdict(perPage <= 16)});
-    std::printf("peak resident: %ld KiB for %lld pages, %ld KiB for %lld pages\n", base.hwmKb, base.pages, big.hwmKb,
-                big.pages);
+  if (wanted("memory")) {
+    const MemoryRun base = ScanInChild(self, small, handOver);
+    const MemoryRun big = ScanInChild(self, large, handOver);
+    if (base.hwmKb < 0 || big.hwmKb < 0 || big.pages <= base.pages) {
+      rows.push_back({"scan peak memory (bytes/page)", "n/a", "", "", "<= 16", verdict(false) + " (child failed)"});
+    } else {
+      const double perPage = double(big.hwmKb - base.hwmKb) * 1024.0 / double(big.pages - base.pages);
+      rows.push_back({"scan peak memory beyond the catalog (bytes/page)", Fmt("%.1f", perPage),
+                      Grouped(double(base.hwmKb)) + " KiB small", "", "<= 16", verdict(perPage <= 16)});
+      std::printf("peak resident: %ld KiB for %lld pages, %ld KiB for %lld pages\n", base.hwmKb, base.pages,
+                  big.hwmKb, big.pages);
+    }
   }
   std::printf("plain read of the stream: %.3f s (%.0f MB/s)\n\n", readSeconds, mb / readSeconds);
   PrintTable(rows);

@@ -16,3 +16,5 @@ bash "$root/tests/fuzz/build.sh" >/dev/null
 rm -rf "$out"
 mkdir -p "$out"
 ASAN_OPTIONS=detect_leaks=0 "$build/tests/fuzz/fuzz-seeds" "$fixtures" "$out"
+# The export decoder reads the same pages against the same tables as the preview decoder.
+cp -r "$out/record" "$out/export"

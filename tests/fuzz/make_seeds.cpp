@@ -63,24 +63,27 @@ void BackupSeeds(const std::string& name, const Bytes& file) {
   Seed("backupreader", name + ".stitched", stitched);
 }
 
-// Census: a database file with every page the catalog does not need zeroed (pages keep their
-// places: off-row links name pages by position), and the trailing zero pages cut off.
+// Census: the pages of a database file the catalog reads (the first 16, the allocation pages,
+// the system tables, some text pages and the first pages of a few user tables), one after
+// the other; the target puts each back at its page id.
 void CensusSeeds(const std::string& name, const Bytes& file) {
-  Bytes image(file.size() / kPageSize * kPageSize, 0);
-  size_t last = 0;
+  static const std::set<DWORD> kCatalog = {3, 5, 7, 27, 34, 41, 50, 54, 55, 60, 64};
+  Bytes pages, head;
+  int text = 0;
+  std::set<DWORD> users;
   for (size_t at = 0; at + kPageSize <= file.size(); at += kPageSize) {
     const BYTE* p = file.data() + at;
     const BYTE type = PageTypeOf(p);
     const DWORD object = PageObjectId(p);
-    const bool keep = at < 16 * kPageSize || type == kPageTextMix || type == kPageTextTree || type == kPagePfs ||
-                      (type == kPageData && object < 100);
-    if (!keep) continue;
-    std::memcpy(image.data() + at, p, kPageSize);
-    last = at + kPageSize;
+    bool keep = at < 16 * kPageSize || type == kPagePfs || (type == kPageData && kCatalog.count(object));
+    if (!keep && (type == kPageTextMix || type == kPageTextTree) && text < 24) keep = ++text > 0;
+    if (!keep && type == kPageData && object >= 100 && users.size() < 4) keep = users.insert(object).second;
+    if (keep) pages.insert(pages.end(), p, p + kPageSize);
+    if (at < 16 * kPageSize || (type == kPageData && (object == 34 || object == 41 || object == 7 || object == 5)))
+      head.insert(head.end(), p, p + kPageSize);
   }
-  image.resize(last);
-  Seed("census", name + ".catalog", image);
-  Seed("census", name + ".head", Slice(file, 0, 16 * kPageSize));
+  Seed("census", name + ".catalog", pages);
+  Seed("census", name + ".objects", head);
 }
 
 int TableChoice(const CTable& t) {

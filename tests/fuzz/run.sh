@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs libFuzzer targets: tests/fuzz/run.sh TARGET|all SECONDS [JOBS]
-# Targets: backupreader census record lob scanfile export. Each target runs SECONDS of
+# Targets: backupreader census record export lob scanfile. Each target runs SECONDS of
 # wall-clock time on JOBS processes (default 1) from its seed corpus (made from the fixtures
-# when missing) into a working corpus BUILD/corpus/TARGET; findings go to BUILD/findings/TARGET.
+# when missing) into a working corpus BUILD/corpus/TARGET; findings go to BUILD/findings/TARGET,
+# the log to BUILD/findings/TARGET.log. With FUZZ_PARALLEL=1, "all" runs the targets at once.
 # Environment: FUZZ_BUILD_DIR (default build-fuzz), PELLWYN_FIXTURES.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 export FUZZ_BUILD_DIR="$build"
-all=(backupreader census record lob scanfile export)
+all=(backupreader census record export lob scanfile)
 if [ $# -lt 2 ]; then
   echo "usage: tests/fuzz/run.sh TARGET|all SECONDS [JOBS]   (targets: ${all[*]})" >&2
   exit 2
@@ -19,43 +20,52 @@ jobs="${3:-1}"
 targets=("$which")
 [ "$which" = all ] && targets=("${all[@]}")
 
-bash "$root/tests/fuzz/build.sh"
+bash "$root/tests/fuzz/build.sh" >/dev/null
 [ -d "$build/seeds" ] || bash "$root/tests/fuzz/make-seeds.sh" "$build/seeds"
 
 # Largest input per target: database images and backups are big, a page set is a few pages.
 max_len() {
   case "$1" in
     backupreader) echo 262144 ;;
-    census) echo 4194304 ;;
+    census) echo 1048576 ;;
     record|export) echo 73728 ;;
     lob) echo 65536 ;;
     scanfile) echo 262144 ;;
   esac
 }
 
-status=0
-for t in "${targets[@]}"; do
-  bin="$build/tests/fuzz/fuzz-$t"
-  [ -x "$bin" ] || { echo "run.sh: no target $t" >&2; exit 2; }
-  corpus="$build/corpus/$t"
-  findings="$build/findings/$t"
+run_target() {
+  local t="$1"
+  local bin="$build/tests/fuzz/fuzz-$t"
+  [ -x "$bin" ] || { echo "run.sh: no target $t" >&2; return 2; }
+  local corpus="$build/corpus/$t" findings="$build/findings/$t" log="$build/findings/$t.log"
   mkdir -p "$corpus" "$findings" "$build/seeds/$t"
-  log="$build/findings/$t.log"
-  echo "== $t: ${seconds}s on $jobs job(s)"
+  local start end rc execs found
   start=$(date +%s)
   set +e
-  ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}" \
-  UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+  # From the findings folder: with -jobs libFuzzer writes its per-job logs where it runs.
+  (cd "$findings" && ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}" \
+    UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
     "$bin" "$corpus" "$build/seeds/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=20 \
       -rss_limit_mb=4096 -artifact_prefix="$findings/" -print_final_stats=1 -jobs="$jobs" -workers="$jobs" \
-      >"$log" 2>&1
+      >"$log" 2>&1)
   rc=$?
   set -e
   end=$(date +%s)
-  if [ "$jobs" -gt 1 ]; then cat "$build"/fuzz-*.log >>"$log" 2>/dev/null || true; rm -f fuzz-*.log; fi
+  cat "$findings"/fuzz-*.log >>"$log" 2>/dev/null || true
+  rm -f "$findings"/fuzz-*.log
   execs=$(grep -h '^stat::number_of_executed_units' "$log" | awk '{s+=$2} END {print s+0}')
-  found=$(find "$findings" -type f | wc -l)
-  echo "   executions: $execs   wall: $((end - start))s   findings: $found   exit: $rc   log: $log"
-  [ "$rc" -ne 0 ] || [ "$found" -ne 0 ] && status=1
-done
+  found=$(find "$findings" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
+  echo "== $t: executions $execs, wall ${seconds}s x $jobs job(s) ($((end - start))s), findings $found, exit $rc, log $log"
+  [ "$rc" -eq 0 ] && [ "$found" -eq 0 ]
+}
+
+status=0
+if [ "${FUZZ_PARALLEL:-0}" = 1 ]; then
+  pids=()
+  for t in "${targets[@]}"; do run_target "$t" & pids+=($!); done
+  for p in "${pids[@]}"; do wait "$p" || status=1; done
+else
+  for t in "${targets[@]}"; do run_target "$t" || status=1; done
+fi
 exit $status

@@ -13,6 +13,7 @@
 // the program's pool threads can export several tables of one engine at once.
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +47,8 @@ constexpr DWORD kRowQueryTimeout = 1800;
 constexpr size_t kScriptWalkSettingsBytes = 50;
 // A folder holding this many Blob files is not a folder a value should still go to.
 constexpr int kMaxBlobNumber = 10000000;
+// A script walk writes its rows a page at a time, or sooner once this much has gathered.
+constexpr int kScriptPieceBytes = 1 << 20;
 
 void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
 
@@ -76,8 +79,28 @@ struct ExportWalk {
   int blobFiles = 0;
   int blobFailures = 0;
   bool writeFailed = false;
+  // Script rows waiting to be written in one piece (a write per row costs more than the row),
+  // and how many rows they are.
+  bool gather = false;
+  CString pending;
+  int pendingRows = 0;
+  std::vector<CString> quotedNames;  // each plan column's [name], quoted once per walk
 };
 thread_local ExportWalk* t_export = nullptr;
+
+// Writes the gathered rows. On failure the walk ends and those rows no longer count as
+// exported.
+bool FlushScript(ExportWalk& walk) {
+  if (walk.pending.IsEmpty()) return !walk.writeFailed;
+  if (!walk.engine->WriteScript(walk.script, walk.pending)) {
+    walk.writeFailed = true;
+    walk.rows -= walk.pendingRows;
+    walk.table->m_nRowsExported -= walk.pendingRows;
+  }
+  walk.pending.str().clear();
+  walk.pendingRows = 0;
+  return !walk.writeFailed;
+}
 
 class ScopedExportWalk {
  public:
@@ -107,6 +130,14 @@ std::string ReversedHex(ByteView v) {
   std::vector<BYTE> reversed(v.data(), v.data() + v.size());
   std::reverse(reversed.begin(), reversed.end());
   return Hex(ByteView(reversed.data(), reversed.size()));
+}
+
+// An integer in decimal, as "%d" / "%I64d" write it, without the printf machinery (it runs for
+// most values of every exported row).
+CString DecimalText(INT64 v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return CString(buf, int(r.ptr - buf));
 }
 
 UINT64 ReadLE(ByteView v) {
@@ -186,19 +217,19 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
       return true;
     case SqlType::kTinyInt:
       if (v.size() != 1) return false;
-      out = FormatString("%d", int(v.data()[0]));
+      out = DecimalText(int(v.data()[0]));
       return true;
     case SqlType::kSmallInt:
       if (v.size() != 2) return false;
-      out = FormatString("%d", int(short(WORD(ReadLE(v)))));
+      out = DecimalText(int(short(WORD(ReadLE(v)))));
       return true;
     case SqlType::kInt:
       if (v.size() != 4) return false;
-      out = FormatString("%d", int(DWORD(ReadLE(v))));
+      out = DecimalText(int(DWORD(ReadLE(v))));
       return true;
     case SqlType::kBigInt:
       if (v.size() != 8) return false;
-      out = FormatString("%I64d", INT64(ReadLE(v)));
+      out = DecimalText(INT64(ReadLE(v)));
       return true;
     case SqlType::kReal:
       if (!FormatReal(v.data(), v.size(), text)) return false;
@@ -362,12 +393,12 @@ struct RowParts {
   };
   std::vector<Chunked> binaries;  // server export: large binary values in hex chunks
 
-  void Add(const CString& name, const CString& value) {
+  void Add(const CString& quotedName, const CString& value) {
     if (included++) {
       columns += ",";
       values += ",";
     }
-    columns += SqlQuoteName(name);
+    columns += quotedName;
     values += value;
   }
   bool Large() const { return !ntext.empty() || !blobs.empty() || !binaries.empty(); }
@@ -428,7 +459,8 @@ bool WriteBlobFile(ExportWalk& walk, const RecordCell& cell, CString& path, bool
 
 // The literal of one column of a decoded row, added to `row`, or nothing for a column left
 // out. Blob files are written here.
-void AddColumn(ExportWalk& walk, const ColumnPlan& p, const RecordCell& cell, RowParts& row) {
+void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts& row) {
+  const ColumnPlan& p = walk.plan->columns()[index];
   const CColumn* column = p.column;
   if (!column) return;
   const CString& name = column->m_strName;
@@ -447,7 +479,7 @@ void AddColumn(ExportWalk& walk, const ColumnPlan& p, const RecordCell& cell, Ro
   if (type == SqlType::kTimestamp) return;
   const bool identity = column->m_bIdentity;
   auto add = [&](const CString& value) {
-    row.Add(name, value);
+    row.Add(walk.quotedNames[index], value);
     if (identity) row.identity = true;
   };
 
@@ -567,24 +599,29 @@ CString IdentityLine(const CString& tableName, const char* onOff) {
 
 // The INSERT statement of a row; `tempColumn` adds the row's marker for the large-value script.
 CString InsertStatement(const ExportWalk& walk, const RowParts& row, bool tempColumn) {
-  CString head = "Insert into " + walk.tableName;
+  CString statement;
+  std::string& s = statement.str();
+  s.reserve(size_t(walk.tableName.GetLength() + row.columns.GetLength() + row.values.GetLength()) + 64);
+  s += "Insert into ";
+  s += walk.tableName.str();
   if (row.included == 0) {
     // Every value left out: a row of the target's defaults, still a row.
-    CString statement = head + " DEFAULT VALUES";
-    if (walk.server) return statement + ";";
-    return statement + (walk.kind == WalkKind::kPlain ? "\r\ngo\r\n" : "\r\n");
+    s += " DEFAULT VALUES";
+    s += walk.server ? ";" : walk.kind == WalkKind::kPlain ? "\r\ngo\r\n" : "\r\n";
+    return statement;
   }
-  CString columns = row.columns;
-  CString values = " values(" + row.values;
+  s += " (";
+  s += row.columns.str();
   if (tempColumn) {
-    columns += "," + SqlQuoteName(kTempColumn);
-    values += walk.server ? ",@_ID);" : ", @_ID)\r\n";
-  } else if (walk.server) {
-    values += ");";
-  } else {
-    values += walk.kind == WalkKind::kPlain ? ")\r\ngo\r\n" : ")\r\n";
+    s += ",";
+    s += SqlQuoteName(kTempColumn).str();
   }
-  return head + " (" + columns + ") " + values;
+  s += ")  values(";
+  s += row.values.str();
+  if (tempColumn) s += walk.server ? ",@_ID);" : ", @_ID)\r\n";
+  else if (walk.server) s += ");";
+  else s += walk.kind == WalkKind::kPlain ? ")\r\ngo\r\n" : ")\r\n";
+  return statement;
 }
 
 // The large-value script of a row: the INSERT marked with a new id, then the ntext chunks,
@@ -633,8 +670,8 @@ bool DeliverRow(ExportWalk& walk, const RowParts& row, CString& batch) {
   CSQLServer2008& e = *walk.engine;
   const bool large = walk.kind == WalkKind::kTable && row.Large();
   const bool identity = walk.kind == WalkKind::kTable && row.identity;
-  const CString on = IdentityLine(walk.tableName, "ON");
-  const CString off = IdentityLine(walk.tableName, "OFF");
+  const CString on = identity ? IdentityLine(walk.tableName, "ON") : CString();
+  const CString off = identity ? IdentityLine(walk.tableName, "OFF") : CString();
   if (!walk.server) {
     CString text;
     if (large) {
@@ -647,6 +684,11 @@ bool DeliverRow(ExportWalk& walk, const RowParts& row, CString& batch) {
              CSQLServer2008::kScriptGo;
     } else {
       text = InsertStatement(walk, row, false);
+    }
+    if (walk.gather) {
+      walk.pending += text;
+      ++walk.pendingRows;
+      return true;
     }
     if (!e.WriteScript(walk.script, text)) {
       walk.writeFailed = true;
@@ -675,6 +717,9 @@ void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
   const CTable& table = *walk.table;
   walk.streamBlobs = walk.kind == WalkKind::kTable && !walk.server && !table.m_strBlobFolder.IsEmpty();
   walk.tableName = SqlQualifiedName(table.m_strOwner, table.m_strName);
+  walk.quotedNames.clear();
+  for (const ColumnPlan& p : plan.columns())
+    walk.quotedNames.push_back(p.column ? SqlQuoteName(p.column->m_strName) : CString());
   for (ColumnPlan& p : plan.columns()) {
     const SqlType t = p.storedType;
     if (t == SqlType::kXml) p.assembleOffRow = false;
@@ -756,6 +801,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   walk.kind = kind;
   walk.server = e.m_bExportToServer != 0;
   walk.script = e.m_hTableSqlFile;
+  walk.gather = !walk.server;
   RecordPlan plan(*table);
   PrepareWalk(walk, plan);
   if (!e.HasPageSource()) {
@@ -779,7 +825,14 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     batch.Empty();
     return e.ExecuteLogged(database, text, "Insert", table);
   };
+  auto writeFailed = [&] {
+    Log("Export of table " + walk.tableName + " failed: its script could not be written");
+    LogWalkSummary(walk);
+    return done(0);
+  };
   auto stop = [&] {
+    // The rows decoded before the stop are in the script, as they would be row by row.
+    FlushScript(walk);
     if (kind == WalkKind::kTable) RemoveEmptyFolder(table->m_strBlobFolder);
     LogWalkSummary(walk);
     return done(0);
@@ -811,12 +864,10 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
         ++walk.corruptValues;
       }
       if (Stopped(status)) return stop();
-      if (walk.writeFailed) {
-        Log("Export of table " + walk.tableName + " failed: its script could not be written");
-        LogWalkSummary(walk);
-        return done(0);
-      }
+      if (walk.pending.GetLength() >= kScriptPieceBytes) FlushScript(walk);
+      if (walk.writeFailed) return writeFailed();
     }
+    if (!FlushScript(walk)) return writeFailed();
     if (walk.server && !flush()) ++walk.failedRows;
   }
   if (walk.server && !flush()) {
@@ -867,7 +918,7 @@ WORD CSQLServer2008::ExportTableRecord(BYTE* body, WORD recordOffset, CTable* ta
 
   RowParts row;
   const std::vector<ColumnPlan>& columns = walk->plan->columns();
-  for (size_t i = 0; i < columns.size() && i < record.cells.size(); ++i) AddColumn(*walk, columns[i], record.cells[i], row);
+  for (size_t i = 0; i < columns.size() && i < record.cells.size(); ++i) AddColumn(*walk, i, record.cells[i], row);
 
   if (Stopped(status)) {
     status->m_bRecordThreadDone = 1;

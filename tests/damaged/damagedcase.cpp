@@ -1,0 +1,187 @@
+#include "damaged/damagedcase.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "common/executionlog.h"
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "platform/files.h"
+#include "platform/module.h"
+#include "support/fakepreview.h"
+#include "support/fakeprogram.h"
+
+namespace fs = std::filesystem;
+
+namespace damaged {
+
+std::vector<std::string> BackupFixtures() {
+  return {"bak2005_stdb2sql_2sets.bak",   "bak2005_northwind_gabrujo.bak",  "bak2005_northwnd_mina.bak",
+          "bak2008_northwind_512blk.bak", "bak2008_northwind_thuyluv.bak",  "bak2008_library_small.bak",
+          "bak2008r2_northwind_victor.bak", "bak2008r2_entrepot_fr.bak"};
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  Bytes bytes(in ? size_t(in.tellg()) : 0);
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+  return bytes;
+}
+
+Bytes Truncated(const Bytes& file, size_t length) {
+  return Bytes(file.begin(), file.begin() + long(std::min(length, file.size())));
+}
+
+Bytes Mutant(const Bytes& file, std::uint64_t seed) {
+  Bytes out = file;
+  if (out.empty()) return out;
+  std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ull + 1);
+  auto pick = [&](std::uint64_t n) { return n ? rng() % n : 0; };
+  const int changes = 1 + int(pick(16));
+  for (int i = 0; i < changes; ++i) {
+    // A quarter of the changes hit the tape headers and the first database pages.
+    const size_t span = pick(4) == 0 ? std::min<size_t>(out.size(), 96 * 1024) : out.size();
+    const size_t at = size_t(pick(span));
+    switch (pick(4)) {
+      case 0: out[at] = std::uint8_t(rng()); break;
+      case 1: out[at] ^= std::uint8_t(1u << pick(8)); break;
+      case 2: {
+        const size_t n = std::min<size_t>(1 + pick(64), out.size() - at);
+        std::fill(out.begin() + long(at), out.begin() + long(at + n), std::uint8_t(pick(2) ? 0x00 : 0xFF));
+        break;
+      }
+      default: {
+        // A little-endian field set to an extreme value: lengths, counts, offsets, page ids.
+        static const std::uint32_t kValues[] = {0, 1, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFFF};
+        const std::uint32_t v = kValues[pick(8)];
+        for (size_t k = 0; k < 4 && at + k < out.size(); ++k) out[at + k] = std::uint8_t(v >> (8 * k));
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+void SilenceLogs(const std::string& folder) {
+  std::error_code ec;
+  fs::create_directories(folder + "/Log Files", ec);
+  for (const char* name : {"ExecLog.log", "ErrorLog.log"}) {
+    const fs::path link = fs::path(folder) / "Log Files" / name;
+    fs::remove(link, ec);
+    fs::create_symlink("/dev/null", link, ec);
+  }
+  SetModuleFolderOverride(folder);
+  CExecutionLog::GetModuleFolder();
+}
+
+namespace {
+
+// Aborts the process when the case it watches does not end in time.
+class Watchdog {
+ public:
+  Watchdog(const std::string& label, unsigned seconds) : m_label(label) {
+    m_thread = std::thread([this, seconds] {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+        std::fprintf(stderr, "damaged: case %s did not end within %u s\n", m_label.c_str(), seconds);
+        std::fflush(stderr);
+        std::abort();
+      }
+    });
+  }
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_done = true;
+    }
+    m_cv.notify_all();
+    m_thread.join();
+  }
+
+ private:
+  std::string m_label;
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_done = false;
+  std::thread m_thread;
+};
+
+}  // namespace
+
+CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::string& label, unsigned timeoutSeconds) {
+  CaseResult result;
+  Watchdog watchdog(label, timeoutSeconds);
+  const std::string path = folder + "/case.bak";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  CSQLServer2008 engine;
+  testsupport::RecoveryOptions options;
+  options.censusHandOverEvery = 64;
+  options.timeoutMs = timeoutSeconds * 1000;
+  const testsupport::RecoveryResult scan = testsupport::RunRecovery(engine, path, options);
+  result.scanned = scan.finished;
+  if (!scan.finished) return result;
+
+  std::vector<CTable*> tables;
+  for (const auto& e : engine.m_mapTables)
+    if (e.second) tables.push_back(e.second);
+  result.tables = int(tables.size());
+  for (CTable* table : tables) result.previewRows += (long long)testsupport::AllRows(engine, table).size();
+
+  // The export worker's script mode, rows included.
+  const std::string out = folder + "/export";
+  std::error_code ec;
+  fs::remove_all(out, ec);
+  fs::create_directories(out + "/Tables", ec);
+  engine.m_bExportToServer = 0;
+  engine.m_strOutputFolder = out.c_str();
+  engine.m_hUserTypesSqlFile = CreateFileForWrite((out + "/UserDefinedDatatypes.sql").c_str());
+  engine.GenerateUserDataTypeQueries();
+  engine.m_bExportRows = 1;
+  int n = 0;
+  for (CTable* table : tables) {
+    const std::string base = out + "/Tables/t" + std::to_string(n++);
+    engine.m_hTableSqlFile = CreateFileForWrite((base + ".sql").c_str());
+    engine.m_hConstraintSqlFile = CreateFileForWrite((base + "_Constraint.sql").c_str());
+    engine.m_hDefaultSqlFile = OpenFileForAppend((out + "/Default.sql").c_str());
+    table->m_nRowsExported = 0;
+    engine.GenerateTableQueries(table, nullptr);
+    result.exportedRows += table->m_nRowsExported;
+    CloseFileHandle(engine.m_hTableSqlFile);
+    CloseFileHandle(engine.m_hConstraintSqlFile);
+    CloseFileHandle(engine.m_hDefaultSqlFile);
+  }
+  engine.m_bExportMode = 0;
+  struct Kind {
+    FILE_HANDLE CSQLServer::*handle;
+    CStringKeyMap<CViewStoredProc*> CSQLServer::*objects;
+    void (CSQLServer2008::*generate)(CViewStoredProc*);
+  } kinds[] = {
+      {&CSQLServer::m_hViewsSqlFile, &CSQLServer::m_mapViews, &CSQLServer2008::GenerateViewQueries},
+      {&CSQLServer::m_hProcSqlFile, &CSQLServer::m_mapStoredProcs, &CSQLServer2008::GenerateStoredProcQueries},
+      {&CSQLServer::m_hFunctionsSqlFile, &CSQLServer::m_mapFunctions, &CSQLServer2008::GenerateFunctionQueries},
+      {&CSQLServer::m_hRulesSqlFile, &CSQLServer::m_mapRules, &CSQLServer2008::GenerateRulesQueries},
+      {&CSQLServer::m_hTriggersSqlFile, &CSQLServer::m_mapTriggers, &CSQLServer2008::GenerateTriggerQueries},
+  };
+  for (const Kind& k : kinds) {
+    engine.*k.handle = CreateFileForWrite((out + "/objects.sql").c_str());
+    for (const auto& e : engine.*k.objects)
+      if (e.second) (engine.*k.generate)(e.second);
+    CloseFileHandle(engine.*k.handle);
+  }
+  fs::remove_all(out, ec);
+  return result;
+}
+
+}  // namespace damaged

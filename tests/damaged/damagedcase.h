@@ -1,0 +1,41 @@
+// Damaged backups made from the real fixtures, and the end-to-end run each one gets: the
+// scan, the preview of every table, and the script export with rows. Shared by the bounded
+// ctest sample and the damaged-run tool of the full run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace damaged {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The 2005 to 2008 R2 backups among the fixtures (names only; see FixturePath).
+std::vector<std::string> BackupFixtures();
+
+// The first `length` bytes of the file.
+Bytes Truncated(const Bytes& file, size_t length);
+// A mutant with random byte and bit changes: from 1 to 16 changes (bytes set, bits flipped,
+// short runs zeroed or filled), a quarter of them inside the tape headers at the front of the
+// file. The same seed gives the same mutant.
+Bytes Mutant(const Bytes& file, std::uint64_t seed);
+
+struct CaseResult {
+  bool scanned = false;  // the scan ran to its end
+  int tables = 0;
+  long long previewRows = 0;
+  long long exportedRows = 0;
+};
+
+// Writes the bytes to a file in `folder` (as a .bak) and runs them end to end. A case that
+// takes longer than `timeoutSeconds` aborts the process with `label`, as a hang must not pass.
+CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::string& label,
+                   unsigned timeoutSeconds = 60);
+
+// Points the engine's logs at files that go nowhere (the runs log every stage of every case).
+void SilenceLogs(const std::string& folder);
+
+Bytes ReadBytes(const std::string& path);
+
+}  // namespace damaged
