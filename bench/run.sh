@@ -4,10 +4,12 @@
 # baseline measured in the same run.
 #
 # Usage: bench/run.sh [FIXTURE.bak]
-# Environment: BUILD_DIR (default build-bench), BENCH_BYTES (size of the large backup,
-# default 1 GiB), BENCH_REPEAT (runs per figure, best kept; default 3), BENCH_HAND_OVER
-# (census pages per hand-over, default 1024), TMPDIR (where the large backup is made; the
-# export is written there too).
+# Environment: BUILD_DIR (default build-bench); BENCH_BYTES (size of the large backup,
+# default 1 GiB); BENCH_TABLE (the table to grow, default the one with the most records);
+# BENCH_REPEAT (paired runs of each read figure, the median reported; default 5);
+# BENCH_HAND_OVER (census pages per hand-over, default 1024); BENCH_ONLY (figures to run,
+# default all: census,scan,preview,export,memory); TMPDIR (where the large backup is made;
+# the export is written there too).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -23,10 +25,13 @@ ninja -C "$build" make-large-backup engine-bench >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/pellwyn-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
-"$build/bench/make-large-backup" "$fixture" "$work/large.bak" --bytes "${BENCH_BYTES:-1073741824}"
+grow=(--bytes "${BENCH_BYTES:-1073741824}")
+if [ -n "${BENCH_TABLE:-}" ]; then grow+=(--table "$BENCH_TABLE"); fi
+"$build/bench/make-large-backup" "$fixture" "$work/large.bak" "${grow[@]}"
 set +e
 "$build/bench/engine-bench" "$fixture" "$work/large.bak" "$work" \
-  --repeat "${BENCH_REPEAT:-3}" --hand-over "${BENCH_HAND_OVER:-1024}"
+  --repeat "${BENCH_REPEAT:-5}" --hand-over "${BENCH_HAND_OVER:-1024}" \
+  --only "${BENCH_ONLY:-census,scan,preview,export,memory}"
 rc=$?
 set -e
 exit $rc

@@ -49,6 +49,8 @@ constexpr size_t kScriptWalkSettingsBytes = 50;
 constexpr int kMaxBlobNumber = 10000000;
 // A script walk writes its rows a page at a time, or sooner once this much has gathered.
 constexpr int kScriptPieceBytes = 1 << 20;
+// The values of most rows fit this; longer ones grow as before.
+constexpr size_t kRowValuesBytes = 256;
 
 void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
 
@@ -85,6 +87,7 @@ struct ExportWalk {
   CString pending;
   int pendingRows = 0;
   std::vector<CString> quotedNames;  // each plan column's [name], quoted once per walk
+  size_t columnListBytes = 0;        // all of them with their commas
 };
 thread_local ExportWalk* t_export = nullptr;
 
@@ -395,8 +398,8 @@ struct RowParts {
 
   void Add(const CString& quotedName, const CString& value) {
     if (included++) {
-      columns += ",";
-      values += ",";
+      columns.str().push_back(',');
+      values.str().push_back(',');
     }
     columns += quotedName;
     values += value;
@@ -718,8 +721,11 @@ void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
   walk.streamBlobs = walk.kind == WalkKind::kTable && !walk.server && !table.m_strBlobFolder.IsEmpty();
   walk.tableName = SqlQualifiedName(table.m_strOwner, table.m_strName);
   walk.quotedNames.clear();
-  for (const ColumnPlan& p : plan.columns())
+  walk.columnListBytes = 0;
+  for (const ColumnPlan& p : plan.columns()) {
     walk.quotedNames.push_back(p.column ? SqlQuoteName(p.column->m_strName) : CString());
+    walk.columnListBytes += size_t(walk.quotedNames.back().GetLength()) + 1;
+  }
   for (ColumnPlan& p : plan.columns()) {
     const SqlType t = p.storedType;
     if (t == SqlType::kXml) p.assembleOffRow = false;
@@ -784,7 +790,7 @@ void RemoveEmptyFolder(const CString& folder) {
 DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkKind kind) {
   CEngineStatus* status = e.m_pStatus;
   auto done = [&](DWORD result) {
-    status->m_bRecordThreadDone = 1;
+    e.SetRecordWalkDone();
     return result;
   };
   if (!table) return done(0);
@@ -888,7 +894,7 @@ WORD CSQLServer2008::ExportTableRecord(BYTE* body, WORD recordOffset, CTable* ta
   if (!body || !table || recordOffset >= kPageBodySize) return 0;
   CEngineStatus* status = m_pStatus;
   if (Stopped(status)) {
-    status->m_bRecordThreadDone = 1;
+    SetRecordWalkDone();
     return 0;
   }
   // Inside a walk the row belongs to that walk, whatever the engine's flags say meanwhile;
@@ -917,11 +923,14 @@ WORD CSQLServer2008::ExportTableRecord(BYTE* body, WORD recordOffset, CTable* ta
   if (DecodeRecord(*walk->plan, bytes, options, record) != RecordVerdict::kDecoded) return 0;
 
   RowParts row;
+  // Room for the usual row at once, not grown value by value.
+  row.columns.str().reserve(walk->columnListBytes);
+  row.values.str().reserve(kRowValuesBytes);
   const std::vector<ColumnPlan>& columns = walk->plan->columns();
   for (size_t i = 0; i < columns.size() && i < record.cells.size(); ++i) AddColumn(*walk, i, record.cells[i], row);
 
   if (Stopped(status)) {
-    status->m_bRecordThreadDone = 1;
+    SetRecordWalkDone();
     return 0;
   }
   CString localBatch;

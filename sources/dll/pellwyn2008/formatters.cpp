@@ -41,10 +41,16 @@ CString CivilText(std::int64_t daysSince1970) {
 std::string Digits(UINT128 v, int width) {
   char buf[48];
   int n = 0;
-  do {
+  // Most values fit 64 bits, where a digit costs no 128-bit division.
+  while (v > UINT128(UINT64_MAX)) {
     buf[n++] = char('0' + int(v % 10));
     v /= 10;
-  } while (v != 0);
+  }
+  UINT64 low = UINT64(v);
+  do {
+    buf[n++] = char('0' + int(low % 10));
+    low /= 10;
+  } while (low != 0);
   std::string s;
   if (width > n) s.assign(size_t(width - n), '0');
   while (n > 0) s += buf[--n];

@@ -176,6 +176,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // touches nothing else, even when it starts after the engine is gone.
   static DWORD RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<PreviewWalks> walks, UINT64 ticket);
   UINT64 TakePreviewTicket();
+  // The end of a record walk that is not a preview (an export walk on the worker's or a pool
+  // thread): sets m_bRecordThreadDone unless a preview window is on its way, whose walk alone
+  // may say its rows are ready.
+  void SetRecordWalkDone();
   static std::shared_ptr<PreviewWalks> NewPreviewWalks();
   std::shared_ptr<PreviewWalks> m_pPreviewWalks = NewPreviewWalks();
   // The export walk of the one-argument record thread (export mode): the rows of

@@ -23,6 +23,7 @@ struct PreviewWalks {
   std::mutex walk;                // held by the walk that runs
   std::mutex state;               // a new ticket, or a walk publishing its window
   std::atomic<UINT64> latest{0};  // ticket of the walk whose window the program waits for
+  bool windowPending = false;     // that window is not published yet (guarded by `state`)
 };
 
 namespace {
@@ -240,7 +241,15 @@ std::shared_ptr<PreviewWalks> CSQLServer2008::NewPreviewWalks() { return std::ma
 
 UINT64 CSQLServer2008::TakePreviewTicket() {
   std::lock_guard<std::mutex> lock(m_pPreviewWalks->state);
+  m_pPreviewWalks->windowPending = true;
   return ++m_pPreviewWalks->latest;
+}
+
+void CSQLServer2008::SetRecordWalkDone() {
+  std::lock_guard<std::mutex> lock(m_pPreviewWalks->state);
+  // While a preview window is on its way the flag is that walk's: the program takes the
+  // window's rows as soon as it reads 1.
+  if (!m_pPreviewWalks->windowPending) m_pStatus->m_bRecordThreadDone = 1;
 }
 
 void CSQLServer2008::StartRecoverTableRecordThread() {
@@ -252,11 +261,14 @@ void CSQLServer2008::StartRecoverTableRecordThread() {
   {
     std::lock_guard<std::mutex> lock(walks->state);
     ticket = ++walks->latest;
+    walks->windowPending = true;
     m_pStatus->m_bRecordThreadDone = 0;
   }
   if (!StartDetachedThread([this, walks, ticket] { RunPreviewWalk(this, walks, ticket); })) {
     CExecutionLog::WriteLog(0, 0, "The record preview thread could not be started", false);
+    std::lock_guard<std::mutex> lock(walks->state);
     m_bLastWindow = 1;
+    if (walks->latest.load() == ticket) walks->windowPending = false;
     m_pStatus->m_bRecordThreadDone = 1;
   }
 }
@@ -292,6 +304,7 @@ DWORD CSQLServer2008::RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<Pre
     std::lock_guard<std::mutex> publishing(walks->state);
     if (superseded()) return 0;
     e.m_bLastWindow = 1;
+    walks->windowPending = false;
     status->m_bRecordThreadDone = 1;
     return 0;
   }
@@ -385,6 +398,7 @@ DWORD CSQLServer2008::RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<Pre
   e.m_nNextSlotIndex = endSlot;
   e.m_bLastWindow = reachedEnd ? 1 : 0;
   // Last: the program reads the rows and the window state once it sees the flag.
+  walks->windowPending = false;
   status->m_bRecordThreadDone = 1;
   return 1;
 }

@@ -383,7 +383,7 @@ void CSQLServer2008::GenerateTableQueries(CTable* table, CDatabase* database) {
   }
 
   if (rows) {
-    m_pStatus->m_bRecordThreadDone = 0;
+    // The done flag is not cleared: a preview window the program has not taken yet keeps it.
     m_bExportMode = 1;
     m_pStatus->m_pExportTable = table;
     if (table->m_bHasBlob) {
@@ -436,7 +436,7 @@ void CSQLServer2008::GenerateTableQueries(CTable* table) {
     WriteScript(m_hTableSqlFile, create);
 
   if (m_bExportRows) {
-    m_pStatus->m_bRecordThreadDone = 0;
+    // The done flag is not cleared: a preview window the program has not taken yet keeps it.
     m_bExportMode = 1;
     m_pStatus->m_pExportTable = table;
     // The walk runs on this thread and has ended when it returns: there is nothing to wait for.

@@ -1,6 +1,7 @@
 // The program's connection pool: five threads, each with its own connection, export five
-// different tables of one engine at once. Each table must reach its server exactly as it does
-// when it is exported alone; the thread-sanitizer build runs this test for races.
+// different tables of one engine at once, while the user previews a sixth. Each table must
+// reach its server exactly as it does when it is exported alone, and the preview must show
+// what it shows alone; the thread-sanitizer build runs this test for races.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -39,6 +40,10 @@ TEST(ExportPool, FiveTablesAtOnceReachTheServerAsEachDoesAlone) {
     tables.push_back(testsupport::FindTable(engine, name));
     ASSERT_NE(tables.back(), nullptr) << name;
   }
+  CTable* previewed = testsupport::FindTable(engine, "Products");
+  ASSERT_NE(previewed, nullptr);
+  const std::vector<std::string> previewAlone = testsupport::AllRows(engine, previewed);
+  ASSERT_FALSE(previewAlone.empty());
   engine.m_bExportToServer = 1;
   engine.m_bExportRows = 1;
 
@@ -65,10 +70,12 @@ TEST(ExportPool, FiveTablesAtOnceReachTheServerAsEachDoesAlone) {
         together[i] = ExportOn(engine, tables[i], *connections[i]);
       });
     }
-    // The program's tree selection clears the shared mode while the pool works.
+    // A table selected in the tree while the pool works: the selection clears the shared
+    // mode, and the preview thread walks beside the export walks.
     while (ready.load() < int(tables.size())) std::this_thread::yield();
-    engine.m_bExportMode = 0;
+    const std::vector<std::string> previewBeside = testsupport::AllRows(engine, previewed);
     for (std::thread& t : pool) t.join();
+    EXPECT_EQ(previewBeside, previewAlone);
     for (size_t i = 0; i < tables.size(); ++i) {
       const std::string name = tables[i]->m_strName.str();
       EXPECT_EQ(together[i], alone[name]) << name;
@@ -78,3 +85,73 @@ TEST(ExportPool, FiveTablesAtOnceReachTheServerAsEachDoesAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Notes the preview's done flag each time a statement reaches the server.
+class FlagWatchingDatabase : public FakeDatabase {
+ public:
+  explicit FlagWatchingDatabase(const CEngineStatus* status) : m_status(status) {}
+  void ExecuteSQL(const char* sql) override {
+    seen.push_back(m_status->m_bRecordThreadDone.load());
+    FakeDatabase::ExecuteSQL(sql);
+  }
+  std::vector<BYTE> seen;
+
+ private:
+  const CEngineStatus* m_status;
+};
+
+std::vector<std::string> TakeRows(CEngineStatus* status) {
+  std::lock_guard<std::mutex> lock(status->m_csPreviewRows);
+  std::vector<std::string> rows;
+  for (const CString& row : status->m_vecPreviewRows) rows.push_back(row.str());
+  status->m_vecPreviewRows.clear();
+  return rows;
+}
+
+}  // namespace
+
+// The done flag tells the program's preview thread that a window's rows are ready. A pool
+// thread's export must neither take it back from a window that is ready nor raise it for a
+// window that is still on its way.
+TEST(ExportPool, AnExportLeavesThePreviewsDoneFlagAlone) {
+  REQUIRE_FIXTURE(path, "bak2008_northwind_thuyluv.bak");
+  testsupport::ModuleFolderScope module;
+  CSQLServer2008 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+  CTable* previewed = testsupport::FindTable(engine, "Products");
+  CTable* exported = testsupport::FindTable(engine, "Shippers");
+  ASSERT_TRUE(previewed && exported);
+  const std::vector<std::string> window = testsupport::SelectTable(engine, previewed).rows;
+  ASSERT_FALSE(window.empty());
+  CEngineStatus* status = engine.m_pStatus;
+  engine.m_bExportToServer = 1;
+  engine.m_bExportRows = 1;
+
+  // A window that is ready and not yet taken: it stays ready while a table is exported.
+  status->m_bRecordThreadDone = 0;
+  status->m_pPreviewTable = previewed;
+  engine.m_bPaging = 0;
+  engine.m_stkWindowStarts.clear();
+  engine.StartRecoverTableRecordThread();
+  while (!status->m_bRecordThreadDone) std::this_thread::yield();
+  FlagWatchingDatabase db(status);
+  std::thread pool([&] { engine.GenerateTableQueries(exported, &db); });
+  pool.join();
+  ASSERT_FALSE(db.seen.empty());
+  for (BYTE flag : db.seen) EXPECT_EQ(int(flag), 1);
+  EXPECT_EQ(int(status->m_bRecordThreadDone), 1);
+  EXPECT_EQ(TakeRows(status), window);
+
+  // A window asked for and not yet walked: an export that ends meanwhile does not say it is ready.
+  status->m_bRecordThreadDone = 0;
+  const UINT64 ticket = engine.TakePreviewTicket();
+  FakeDatabase other;
+  std::thread again([&] { engine.GenerateTableQueries(exported, &other); });
+  again.join();
+  EXPECT_EQ(int(status->m_bRecordThreadDone), 0);
+  CSQLServer2008::RunPreviewWalk(&engine, engine.m_pPreviewWalks, ticket);
+  EXPECT_EQ(int(status->m_bRecordThreadDone), 1);
+  EXPECT_EQ(TakeRows(status), window);
+}
