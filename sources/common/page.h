@@ -127,5 +127,14 @@ void ForEachSlot(const BYTE* page, F&& fn) {
   }
 }
 
+// Bytes of a record's null bitmap for n columns (at least one byte, as records store it).
+inline size_t BitmapBytes(int n) { return n < 8 ? 1 : size_t(n + 7) / 8; }
+
+// The record that starts at `offset` in a page body (page + 96), up to the body's end.
+inline ByteView RecordView(BYTE* body, WORD offset) {
+  if (!body || offset >= kPageBodySize) return ByteView();
+  return ByteView(body + offset, size_t(kPageBodySize - offset));
+}
+
 // Raw bytes as two lower-case hex digits each, or as text with zero bytes left out.
 CString BytesToString(const BYTE* bytes, int count, bool asHex);

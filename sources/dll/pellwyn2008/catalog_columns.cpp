@@ -18,13 +18,6 @@ constexpr int kMaxRecordSize = 8060;
 // Column orders are 16-bit; a table never holds more columns than a short can index.
 constexpr int kMaxColumnsPerTable = 0x7FFF;
 
-size_t BitmapBytes(WORD n) { return n < 8 ? 1 : (n + 7) / 8; }
-
-ByteView RecordView(BYTE* body, WORD offset) {
-  if (!body || offset >= kPageBodySize) return ByteView();
-  return ByteView(body + offset, size_t(kPageBodySize - offset));
-}
-
 // Types that get a variable-column record and a variable index from the column catalog.
 bool IsCatalogVarType(const CString& type) {
   for (const char* t : {"varchar", "nvarchar", "ntext", "text", "image", "varbinary", "xml"})

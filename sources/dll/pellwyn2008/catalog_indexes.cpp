@@ -26,15 +26,6 @@ constexpr size_t kMaxNameBytes = 500;
 // carries its null bitmap.
 bool IsLiveCatalogRecord(BYTE statusA) { return ((statusA >> 1) & 7) == 0 && (statusA & 0x10); }
 
-// Null-bitmap bytes for N columns as the catalog readers count them.
-size_t BitmapBytes(WORD n) { return n < 8 ? 1 : (n + 7) / 8; }
-
-// The record that starts at `offset` in the page body, up to the body's end.
-ByteView RecordView(BYTE* body, WORD offset) {
-  if (!body || offset >= kPageBodySize) return ByteView();
-  return ByteView(body + offset, size_t(kPageBodySize - offset));
-}
-
 }  // namespace
 
 void CSQLServer2008::ReadIndexInfo() { WalkSystemTable("54", &CSQLServer2008::DecodeIndexRow, 500); }

@@ -55,8 +55,6 @@ std::string KeyText(const char* format, T value) {
   return FormatString(format, value).str();
 }
 
-size_t BitmapBytes(WORD columns) { return columns < 8 ? 1 : (size_t(columns) + 7) / 8; }
-
 // UTF-16 name narrowed by dropping every 0x00 and 0x01 byte (principals, types).
 CString ByteFilterName(ByteView name) {
   CString out;

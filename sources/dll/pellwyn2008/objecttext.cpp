@@ -37,8 +37,6 @@ std::string KeyText(const char* format, T value) {
   return FormatString(format, value).str();
 }
 
-size_t BitmapBytes(WORD columns) { return columns < 8 ? 1 : (size_t(columns) + 7) / 8; }
-
 bool IsValueRow(const BYTE* body, WORD offset, bool recoverDeleted) {
   ByteView row = RecordAt(body, offset);
   const WORD status = WORD(row.U16(0) & ~kRowVersioned);

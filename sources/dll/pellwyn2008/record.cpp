@@ -77,8 +77,6 @@ bool AssemblesByDefault(SqlType type) {
   return type == SqlType::kText || type == SqlType::kNText || type == SqlType::kVarChar || type == SqlType::kNVarChar;
 }
 
-size_t BitmapBytes(int n) { return n < 8 ? 1 : size_t(n + 7) / 8; }
-
 // One entry of the variable part, as stored.
 struct VarEntry {
   size_t start = 0;
