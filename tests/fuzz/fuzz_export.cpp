@@ -7,6 +7,7 @@
 
 #include "common/page.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "dll/pellwyn2008/record.h"
 #include "fuzz_tables.h"
 #include "fuzzsupport.h"
 #include "page_input.h"
@@ -49,9 +50,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     FUZZ_CHECK(end <= kPageBodySize);
     return true;
   });
-  // A row the walk exports is a row the operation exports. The walk reads data pages only,
-  // and with deleted rows also the records behind zeroed slots.
-  if (!in.deleted && PageTypeOf(in.page.data()) == kPageData) FUZZ_CHECK(table->m_nRowsExported == walked);
+  // A row the walk exports is a row the operation exports, and a record the decoder takes for
+  // a row. The walk reads data pages only, and with deleted rows also the records behind
+  // zeroed slots.
+  if (!in.deleted && PageTypeOf(in.page.data()) == kPageData) {
+    FUZZ_CHECK(table->m_nRowsExported == walked);
+    const RecordPlan plan(*table);
+    int decoded = 0;
+    ForEachSlot(page.data(), [&](int, WORD entry) {
+      DecodedRecord record;
+      ByteView bytes(page.data() + entry, size_t(kPageSize - entry));
+      decoded += DecodeRecord(plan, bytes, RecordDecodeOptions(), record) == RecordVerdict::kDecoded;
+      return true;
+    });
+    FUZZ_CHECK(walked == decoded);
+  }
   CloseFileHandle(engine.m_hTableSqlFile);
   CloseFileHandle(engine.m_hConstraintSqlFile);
   CloseFileHandle(engine.m_hDefaultSqlFile);
