@@ -2,7 +2,8 @@
 //   damaged-run FIXTURE truncate FROM COUNT   truncations at 512 x (FROM .. FROM+COUNT-1)
 //   damaged-run FIXTURE mutate FROM COUNT     mutants with seeds FROM .. FROM+COUNT-1
 // Prints one summary line; a crash, a sanitizer report or a case over its time-out (abort)
-// ends the process with the case named on stderr. tests/damaged/run-full.sh drives it.
+// ends the process with the case named on stderr, and a case whose preview and export disagree
+// on a table's row count is named there too (exit status 1). tests/damaged/run-full.sh drives it.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
   damaged::SilenceLogs(dir.path());
   const damaged::Bytes file = damaged::ReadBytes(path);
   const std::string name = std::filesystem::path(path).filename().string();
-  long long cases = 0, scanned = 0, rows = 0, exported = 0;
+  long long cases = 0, scanned = 0, rows = 0, exported = 0, disagreements = 0;
   for (long long i = from; i < from + count; ++i) {
     damaged::Bytes bytes;
     if (mode == "truncate") {
@@ -40,6 +41,10 @@ int main(int argc, char** argv) {
     }
     const std::string label = name + " " + mode + " " + std::to_string(i);
     const damaged::CaseResult r = damaged::RunCase(bytes, dir.path(), label);
+    for (const std::string& d : r.disagreements) {
+      std::fprintf(stderr, "damaged: case %s: preview and export disagree: %s\n", label.c_str(), d.c_str());
+      ++disagreements;
+    }
     ++cases;
     scanned += r.scanned;
     rows += r.previewRows;
@@ -47,5 +52,5 @@ int main(int argc, char** argv) {
   }
   std::printf("%s %s %lld+%lld: cases=%lld scanned=%lld preview-rows=%lld exported-rows=%lld\n", name.c_str(),
               mode.c_str(), from, count, cases, scanned, rows, exported);
-  return 0;
+  return disagreements ? 1 : 0;
 }

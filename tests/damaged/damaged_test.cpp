@@ -1,7 +1,7 @@
 // Damaged backups end to end: a bounded sample of the full run (tests/damaged/run-full.sh)
 // over every 2005 to 2008 R2 fixture. Each case is scanned, every table previewed and the
 // whole database exported with rows; none may crash, hang or read outside its buffers (the
-// sanitizer build checks the last).
+// sanitizer build checks the last), and preview and export must agree on every table's rows.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,20 +23,23 @@ TEST_P(DamagedBackup, TruncatedAndMutatedCopiesRunEndToEnd) {
   // The empty file, cuts inside the tape headers and the first pages, cuts spread over the
   // data stream, and the last block missing.
   std::vector<size_t> cuts = {0, 1, 3, 8, 17, 24, 33, 50, 100};
-  for (int k = 1; k <= 5; ++k) cuts.push_back(blocks * size_t(k) / 6);
+  for (int k = 1; k <= 3; ++k) cuts.push_back(blocks * size_t(k) / 4);
   cuts.push_back(blocks - 1);
   for (size_t cut : cuts) {
     const std::string label = GetParam() + " truncate " + std::to_string(cut);
-    damaged::RunCase(damaged::Truncated(file, cut * 512), dir.path(), label);
+    const damaged::CaseResult r = damaged::RunCase(damaged::Truncated(file, cut * 512), dir.path(), label);
+    EXPECT_TRUE(r.disagreements.empty()) << label << ": " << r.disagreements.front();
   }
   // The whole file still recovers its catalog and rows: the sample measures something.
   const damaged::CaseResult whole = damaged::RunCase(file, dir.path(), GetParam() + " whole");
   EXPECT_TRUE(whole.scanned);
   EXPECT_GT(whole.tables, 0);
   EXPECT_GT(whole.previewRows, 0);
-  for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+  EXPECT_TRUE(whole.disagreements.empty()) << whole.disagreements.front();
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
     const std::string label = GetParam() + " mutate " + std::to_string(seed);
-    damaged::RunCase(damaged::Mutant(file, seed), dir.path(), label);
+    const damaged::CaseResult r = damaged::RunCase(damaged::Mutant(file, seed), dir.path(), label);
+    EXPECT_TRUE(r.disagreements.empty()) << label << ": " << r.disagreements.front();
   }
 }
 

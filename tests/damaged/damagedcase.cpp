@@ -137,7 +137,11 @@ CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::str
   for (const auto& e : engine.m_mapTables)
     if (e.second) tables.push_back(e.second);
   result.tables = int(tables.size());
-  for (CTable* table : tables) result.previewRows += (long long)testsupport::AllRows(engine, table).size();
+  std::vector<long long> shown;
+  for (CTable* table : tables) {
+    shown.push_back((long long)testsupport::AllRows(engine, table).size());
+    result.previewRows += shown.back();
+  }
 
   // The export worker's script mode, rows included.
   const std::string out = folder + "/export";
@@ -158,6 +162,9 @@ CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::str
     table->m_nRowsExported = 0;
     engine.GenerateTableQueries(table, nullptr);
     result.exportedRows += table->m_nRowsExported;
+    if (table->m_nRowsExported != shown[size_t(n - 1)])
+      result.disagreements.push_back(table->m_strName.str() + " preview=" + std::to_string(shown[size_t(n - 1)]) +
+                                     " export=" + std::to_string(table->m_nRowsExported));
     CloseFileHandle(engine.m_hTableSqlFile);
     CloseFileHandle(engine.m_hConstraintSqlFile);
     CloseFileHandle(engine.m_hDefaultSqlFile);

@@ -26,6 +26,10 @@ struct CaseResult {
   int tables = 0;
   long long previewRows = 0;
   long long exportedRows = 0;
+  // Tables whose preview and export disagree on the number of rows ("name preview=N export=M"):
+  // the two decoders read one record the same way, so a damaged record is a row for both or
+  // for neither.
+  std::vector<std::string> disagreements;
 };
 
 // Writes the bytes to a file in `folder` (as a .bak) and runs them end to end. A case that

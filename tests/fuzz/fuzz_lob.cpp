@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const bool parsed = ParseOffRowPointer(column, pointer);
   if (parsed) {
     FUZZ_CHECK(!pointer.links.empty());
-    for (size_t i = 1; i < pointer.links.size(); ++i) FUZZ_CHECK(pointer.links[i].endOffset > pointer.links[i - 1].endOffset);
+    for (size_t i = 1; i < pointer.links.size(); ++i)
+      FUZZ_CHECK(pointer.links[i].endOffset > pointer.links[i - 1].endOffset);
   } else {
     FUZZ_CHECK(pointer.links.empty());
   }

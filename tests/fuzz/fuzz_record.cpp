@@ -95,7 +95,8 @@ size_t DecodeEverySlot(const Input& in, const CTable& table) {
       FUZZ_CHECK(record.cells.size() == plan.columns().size());
       for (const RecordCell& cell : record.cells) {
         const ByteView v = cell.bytes();
-        if (!cell.offRow && v.size()) FUZZ_CHECK(v.data() >= bytes.data() && v.data() + v.size() <= bytes.data() + bytes.size());
+        if (cell.offRow || v.size() == 0) continue;
+        FUZZ_CHECK(v.data() >= bytes.data() && v.data() + v.size() <= bytes.data() + bytes.size());
       }
     }
     return true;

@@ -63,27 +63,37 @@ void BackupSeeds(const std::string& name, const Bytes& file) {
   Seed("backupreader", name + ".stitched", stitched);
 }
 
-// Census: the pages of a database file the catalog reads (the first 16, the allocation pages,
-// the system tables, some text pages and the first pages of a few user tables), one after
-// the other; the target puts each back at its page id.
+// Census: pages of a database file the catalog reads, one after the other (the target puts
+// each back at its page id): the file header, the first allocation page and the boot page, the
+// first pages of every system table, a few text pages and the first page of a few user tables.
+// "catalog" keeps every page of the tables a user table is found through (objects, columns,
+// rowsets, rowset columns, allocation units) and three of each other system table; "objects"
+// only the first page of the objects, columns, rowsets and allocation units, so an execution
+// stays short.
 void CensusSeeds(const std::string& name, const Bytes& file) {
   static const std::set<DWORD> kCatalog = {3, 5, 7, 27, 34, 41, 50, 54, 55, 60, 64};
-  Bytes pages, head;
-  int text = 0;
-  std::set<DWORD> users;
+  static const std::set<DWORD> kObjects = {5, 7, 34, 41};
+  static const std::set<DWORD> kWhole = {3, 5, 7, 34, 41};
+  Bytes catalog, objects;
+  std::map<DWORD, int> kept;
+  int text = 0, users = 0;
   for (size_t at = 0; at + kPageSize <= file.size(); at += kPageSize) {
     const BYTE* p = file.data() + at;
+    const size_t n = at / kPageSize;
     const BYTE type = PageTypeOf(p);
     const DWORD object = PageObjectId(p);
-    bool keep = at < 16 * kPageSize || type == kPagePfs || (type == kPageData && kCatalog.count(object));
-    if (!keep && (type == kPageTextMix || type == kPageTextTree) && text < 24) keep = ++text > 0;
-    if (!keep && type == kPageData && object >= 100 && users.size() < 4) keep = users.insert(object).second;
-    if (keep) pages.insert(pages.end(), p, p + kPageSize);
-    if (at < 16 * kPageSize || (type == kPageData && (object == 34 || object == 41 || object == 7 || object == 5)))
-      head.insert(head.end(), p, p + kPageSize);
+    const bool header = n == 0 || n == 1 || n == 9;
+    bool keep = header;
+    if (type == kPageData && kCatalog.count(object)) keep = kWhole.count(object) || kept[object] < 3;
+    if (type == kPageData && kCatalog.count(object)) ++kept[object];
+    if ((type == kPageTextMix || type == kPageTextTree) && text < 4) keep = ++text > 0;
+    if (type == kPageData && object >= 100 && users < 2 && kept[object]++ == 0) keep = ++users > 0;
+    if (keep) catalog.insert(catalog.end(), p, p + kPageSize);
+    if (header || (type == kPageData && kObjects.count(object) && kept[object] <= 1))
+      objects.insert(objects.end(), p, p + kPageSize);
   }
-  Seed("census", name + ".catalog", pages);
-  Seed("census", name + ".objects", head);
+  Seed("census", name + ".catalog", catalog);
+  Seed("census", name + ".objects", objects);
 }
 
 int TableChoice(const CTable& t) {

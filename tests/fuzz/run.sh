@@ -4,6 +4,7 @@
 # wall-clock time on JOBS processes (default 1) from its seed corpus (made from the fixtures
 # when missing) into a working corpus BUILD/corpus/TARGET; findings go to BUILD/findings/TARGET,
 # the log to BUILD/findings/TARGET.log. With FUZZ_PARALLEL=1, "all" runs the targets at once.
+# Each target's line gives its executions, wall time and CPU time (all its processes).
 # Environment: FUZZ_BUILD_DIR (default build-fuzz), PELLWYN_FIXTURES.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -27,7 +28,7 @@ bash "$root/tests/fuzz/build.sh" >/dev/null
 max_len() {
   case "$1" in
     backupreader) echo 262144 ;;
-    census) echo 1048576 ;;
+    census) echo 524288 ;;
     record|export) echo 73728 ;;
     lob) echo 65536 ;;
     scanfile) echo 262144 ;;
@@ -40,15 +41,19 @@ run_target() {
   [ -x "$bin" ] || { echo "run.sh: no target $t" >&2; return 2; }
   local corpus="$build/corpus/$t" findings="$build/findings/$t" log="$build/findings/$t.log"
   mkdir -p "$corpus" "$findings" "$build/seeds/$t"
-  local start end rc execs found
+  local start end rc execs found cpu
+  # CPU time of the target and its job processes, where the time tool is installed.
+  local timer=(env) parallel=()
+  [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
+  rm -f "$findings/time.txt"
+  [ -x /usr/bin/time ] && timer=(/usr/bin/time -o "$findings/time.txt" -f "%U %S")
   start=$(date +%s)
   set +e
   # From the findings folder: with -jobs libFuzzer writes its per-job logs where it runs.
   (cd "$findings" && ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}" \
     UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
-    "$bin" "$corpus" "$build/seeds/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=20 \
-      -rss_limit_mb=4096 -artifact_prefix="$findings/" -print_final_stats=1 -jobs="$jobs" -workers="$jobs" \
-      >"$log" 2>&1)
+    "${timer[@]}" "$bin" "$corpus" "$build/seeds/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=20 \
+      -rss_limit_mb=4096 -artifact_prefix="$findings/" -print_final_stats=1 "${parallel[@]}" >"$log" 2>&1)
   rc=$?
   set -e
   end=$(date +%s)
@@ -56,7 +61,8 @@ run_target() {
   rm -f "$findings"/fuzz-*.log
   execs=$(grep -h '^stat::number_of_executed_units' "$log" | awk '{s+=$2} END {print s+0}')
   found=$(find "$findings" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
-  echo "== $t: executions $execs, wall ${seconds}s x $jobs job(s) ($((end - start))s), findings $found, exit $rc, log $log"
+  cpu=$(awk 'END {printf "%.0f", $1 + $2}' "$findings/time.txt" 2>/dev/null || echo "?")
+  echo "== $t: executions $execs, wall ${seconds}s x $jobs job(s) ($((end - start))s), cpu ${cpu}s, findings $found, exit $rc, log $log"
   [ "$rc" -eq 0 ] && [ "$found" -eq 0 ]
 }
 
