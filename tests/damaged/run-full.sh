@@ -4,7 +4,8 @@
 # previewed and exported end to end in a sanitizer build, with a time-out per case.
 #   tests/damaged/run-full.sh [MUTANTS [JOBS]]      (defaults: 2000 mutants, all processors)
 # Environment: DAMAGED_BUILD_DIR (default build-damaged), PELLWYN_FIXTURES, DAMAGED_ONLY (one
-# fixture name), DAMAGED_MODES ("truncate mutate" by default).
+# fixture name), DAMAGED_MODES ("truncate mutate" by default), DAMAGED_DONE (the results file
+# of an earlier run: its slices that ended cleanly are not run again).
 # Prints one line per slice, the failing slices with their stderr, and the totals; exit 1 when
 # any case failed.
 set -euo pipefail
@@ -28,6 +29,11 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
 
 work="$build/damaged-full"
+done_before=""
+if [ -n "${DAMAGED_DONE:-}" ] && [ -f "$DAMAGED_DONE" ]; then
+  done_before="$(mktemp)"
+  cp "$DAMAGED_DONE" "$done_before"
+fi
 rm -rf "$work"
 mkdir -p "$work"
 slices="$work/slices"
@@ -65,6 +71,13 @@ run_slice() {
 export -f run_slice
 export WORK="$work" BIN="$build/tests/damaged-run"
 start=$(date +%s)
+if [ -n "$done_before" ]; then
+  # "NAME MODE FROM+COUNT: cases=..." names a slice that ended cleanly.
+  sed -n 's/^\([^ ]*\) \([a-z]*\) \([0-9]*\)+\([0-9]*\): .*/\1 \2 \3 \4/p' "$done_before" >"$work/done"
+  grep -vxF -f "$work/done" "$slices" >"$work/todo" || true
+  mv "$work/todo" "$slices"
+  rm -f "$done_before"
+fi
 # Slices in a fixed mixed order, so a run cut short has still seen every fixture and both modes.
 shuf --random-source=<(yes) "$slices" | xargs -P "$jobs" -L 1 bash -c 'run_slice "$@"' _ | tee "$work/results.txt"
 end=$(date +%s)
