@@ -3,11 +3,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "common/executionlog.h"
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "platform/files.h"
 #include "platform/module.h"
 
 namespace fs = std::filesystem;
@@ -62,17 +67,7 @@ void Fail(const char* what) {
   std::abort();
 }
 
-}  // namespace fuzzsupport
-
 // ---- whole scans and script exports
-
-#include <atomic>
-#include <thread>
-
-#include "dll/pellwyn2008/pellwyn2008.h"
-#include "platform/files.h"
-
-namespace fuzzsupport {
 
 namespace {
 // Waits in short slices until the event is set or `done` says the scan has ended.

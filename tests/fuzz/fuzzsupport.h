@@ -1,10 +1,13 @@
 // Shared by the fuzz targets: a scratch folder on a memory file system for the files the
-// engine reads by path, and logs that go nowhere, so an execution costs no disk writes.
+// engine reads by path, logs that go nowhere (an execution costs no disk writes), a whole scan
+// with the program's side played in-process, and the script export of what a scan found.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+class CSQLServer2008;
 
 namespace fuzzsupport {
 
@@ -24,12 +27,6 @@ std::string WriteScratch(const std::string& name, const std::uint8_t* data, size
 #define FUZZ_STR2(x) #x
 #define FUZZ_STR(x) FUZZ_STR2(x)
 #define FUZZ_LINE FUZZ_STR(__LINE__)
-
-}  // namespace fuzzsupport
-
-class CSQLServer2008;
-
-namespace fuzzsupport {
 
 // Runs the engine's scan of the file at `path` on this thread, with a minimal partner on
 // another that answers the hand-shakes as the progress dialog does (one census hand-over).

@@ -3,7 +3,7 @@
 # Targets: backupreader census record export lob scanfile. Each target runs SECONDS of
 # wall-clock time on JOBS processes (default 1) from its seed corpus (made from the fixtures
 # when missing) into a working corpus BUILD/corpus/TARGET; findings go to BUILD/findings/TARGET,
-# the log to BUILD/findings/TARGET.log. With FUZZ_PARALLEL=1, "all" runs the targets at once.
+# the log to BUILD/findings/TARGET.log (with JOBS > 1, each job's log beside the findings). With FUZZ_PARALLEL=1, "all" runs the targets at once.
 # Each target's line gives its executions, wall time and CPU time (all its processes).
 # Environment: FUZZ_BUILD_DIR (default build-fuzz), PELLWYN_FIXTURES.
 set -euo pipefail
@@ -45,7 +45,7 @@ run_target() {
   # CPU time of the target and its job processes, where the time tool is installed.
   local timer=(env) parallel=()
   [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
-  rm -f "$findings/time.txt"
+  rm -f "$findings/time.txt" "$findings"/fuzz-*.log
   [ -x /usr/bin/time ] && timer=(/usr/bin/time -o "$findings/time.txt" -f "%U %S")
   start=$(date +%s)
   set +e
@@ -57,9 +57,11 @@ run_target() {
   rc=$?
   set -e
   end=$(date +%s)
-  cat "$findings"/fuzz-*.log >>"$log" 2>/dev/null || true
-  rm -f "$findings"/fuzz-*.log
-  execs=$(grep -h '^stat::number_of_executed_units' "$log" | awk '{s+=$2} END {print s+0}')
+  # With -jobs the executions are the jobs' own (their logs), not the parent's summary of them.
+  local counted="$log"
+  [ "$jobs" -gt 1 ] && counted="$(ls "$findings"/fuzz-*.log 2>/dev/null || echo /dev/null)"
+  # shellcheck disable=SC2086
+  execs=$(grep -h '^stat::number_of_executed_units' $counted | awk '{s+=$2} END {print s+0}')
   found=$(find "$findings" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
   cpu=$(awk 'END {printf "%.0f", $1 + $2}' "$findings/time.txt" 2>/dev/null || echo "?")
   echo "== $t: executions $execs, wall ${seconds}s x $jobs job(s) ($((end - start))s), cpu ${cpu}s, findings $found, exit $rc, log $log"
