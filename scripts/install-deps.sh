@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  unixodbc unixodbc-dev libsqliteodbc tdsodbc
+  unixodbc unixodbc-dev libsqliteodbc tdsodbc freetds-bin
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 xvfb xauth fonts-dejavu-core
 )
 
 missing=()
