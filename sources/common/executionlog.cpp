@@ -21,31 +21,24 @@ std::map<std::string, FILE_HANDLE>& OpenLogs() {
 const char* const kRule = "===============================================================================";
 
 bool AppendLine(const std::string& path, const std::string& line, bool keepOpen) {
-  FILE_HANDLE fd = kInvalidFile;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    auto& logs = OpenLogs();
-    auto it = logs.find(path);
-    // A cached descriptor is only trusted while its file still exists.
-    if (it != logs.end() && !FileExists(path.c_str())) {
-      CloseFileHandle(it->second);
-      logs.erase(it);
-      it = logs.end();
-    }
-    if (it == logs.end()) {
-      fd = OpenFileForAppend(path.c_str());
-      if (fd == kInvalidFile) return false;
-      if (!keepOpen) {
-        bool ok = WriteFileAll(fd, line.data(), line.size());
-        CloseFileHandle(fd);
-        return ok;
-      }
-      logs.emplace(path, fd);
-    } else {
-      fd = it->second;
-    }
+  // The write stays under the lock: another writer may close a cached descriptor whose file
+  // was deleted, and the number it frees can be handed to a script or scan file at once.
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto& logs = OpenLogs();
+  auto it = logs.find(path);
+  // A cached descriptor is only trusted while its file still exists.
+  if (it != logs.end() && !FileExists(path.c_str())) {
+    CloseFileHandle(it->second);
+    logs.erase(it);
+    it = logs.end();
   }
-  return WriteFileAll(fd, line.data(), line.size());
+  if (it != logs.end()) return WriteFileAll(it->second, line.data(), line.size());
+  FILE_HANDLE fd = OpenFileForAppend(path.c_str());
+  if (fd == kInvalidFile) return false;
+  const bool ok = WriteFileAll(fd, line.data(), line.size());
+  if (keepOpen) logs.emplace(path, fd);
+  else CloseFileHandle(fd);
+  return ok;
 }
 }  // namespace
 

@@ -11,7 +11,10 @@ void StrTok::Reset(char* text) {
 }
 
 char* StrTok::FirstToken(char* text, const char* separator) {
-  Reset(text);
+  // The saved byte belongs to the previous text, which the caller may have freed or reused
+  // by now: it is dropped, never written back.
+  m_chSaved = 0;
+  m_pszCurrent = text;
   return NextToken(separator);
 }
 

@@ -1,6 +1,7 @@
 // Splits a writable, zero-terminated text in place: each token is ended by writing a zero
 // over the first byte of the separator that follows it; the byte is put back on the next
-// call, on Reset and when the tokenizer is destroyed.
+// call, on Reset and when the tokenizer is destroyed (so a text must outlive a tokenizer
+// that stopped in it, or be released with Reset first).
 #pragma once
 
 class StrTok {
@@ -10,8 +11,9 @@ class StrTok {
   StrTok(const StrTok&) = delete;
   StrTok& operator=(const StrTok&) = delete;
 
-  // Starts on a new text. The previous text, if any, is restored first, so it must still
-  // be alive; callers that free a text early call Reset before.
+  // Starts on a new text. The previous text is never touched again: a walk that ran to its
+  // end left it whole, and one that stopped early leaves its last separator cut unless the
+  // caller called Reset while that text was still alive.
   char* FirstToken(char* text, const char* separator);
   char* NextToken(const char* separator);
   // Puts the saved byte back and forgets the text.

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "common/executionlog.h"
+#include "platform/files.h"
 #include "platform/module.h"
 #include "platform/timeutil.h"
 #include "support/fixtures.h"
@@ -93,4 +96,35 @@ TEST(ExecutionLog, ConcurrentLinesStayWhole) {
     ++count;
   }
   EXPECT_EQ(count, kThreads * kLines);
+}
+
+// The log file deleted while lines are written: a writer reopens it, and the descriptor it
+// closes may be handed straight to another file the process opens. No line may land there.
+TEST(ExecutionLog, DeletedLogFileNeverSendsLinesElsewhere) {
+  ModuleFolderScope scope;
+  const std::string log = scope.path() + "/Log Files/ExecLog.log";
+  std::atomic<bool> stop{false};
+  std::atomic<int> strayLines{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      while (!stop) CExecutionLog::WriteLog(0, 0, "a log line", false);
+    });
+  threads.emplace_back([&] {
+    while (!stop) std::filesystem::remove(log);
+  });
+  for (int t = 0; t < 2; ++t)
+    threads.emplace_back([&, t] {
+      const std::string path = scope.path() + "/script" + std::to_string(t) + ".sql";
+      while (!stop) {
+        FILE_HANDLE h = CreateFileForWrite(path.c_str());
+        WriteFileAll(h, "go\r\n", 4);
+        CloseFileHandle(h);
+        if (testsupport::ReadFile(path) != "go\r\n") ++strayLines;
+      }
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  stop = true;
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(strayLines, 0);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,25 @@ TEST(StrTok, ResetRestoresAnEarlyStopAndBadArgumentsReturnAtOnce) {
   std::string whole = "abc";
   EXPECT_STREQ(tok.FirstToken(whole.data(), ""), "abc");
   EXPECT_EQ(tok.NextToken(""), nullptr);
+}
+
+// A caller that stops early and goes on with the next text (one row after another) may have
+// freed the first one meanwhile: starting on the next text must not write into it.
+TEST(StrTok, FirstTokenLeavesThePreviousTextAlone) {
+  StrTok tok;
+  tok.m_bMultiCharDelimiter = true;
+  auto* freed = new char[8];
+  std::memcpy(freed, "a$#$b", 6);
+  EXPECT_STREQ(tok.FirstToken(freed, "$#$"), "a");
+  delete[] freed;  // under the address sanitizer, a write into it is reported here
+  std::string kept = "c$#$d";
+  EXPECT_STREQ(tok.FirstToken(kept.data(), "$#$"), "c");
+  std::string next = "e$#$f";
+  EXPECT_STREQ(tok.FirstToken(next.data(), "$#$"), "e");
+  EXPECT_EQ(kept, std::string("c\0#$d", 5)) << "the earlier text stays as it was left";
+  EXPECT_STREQ(tok.NextToken("$#$"), "f");
+  EXPECT_EQ(tok.NextToken("$#$"), nullptr);
+  EXPECT_EQ(next, "e$#$f");
 }
 
 TEST(StrTok, DestructorRestoresTheText) {
