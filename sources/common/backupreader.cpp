@@ -224,8 +224,9 @@ int CBackupReader::ReadDataDescriptor() {
   DWORD pad = DWORD(view.U64(first + 8));
   if (pad > 0 && pad < kMaxPad) {
     size_t stream = first + kStreamHeaderSize + pad;
+    // A data stream header that does not fit the window fails as a missing pad does.
     if (!view.Has(stream, kStreamHeaderSize)) {
-      LogValue("SQL Data Stream not found", 0);
+      LogValue("Norm Scan APAD not found", 0);
       return 0;
     }
     ReadSqlStream(window, windowPosition, stream);

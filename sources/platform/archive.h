@@ -18,7 +18,7 @@ class CArchiveException : public std::exception {
  public:
   enum Cause {
     endOfFile,    // short file, or a length/count that cannot fit in what is left
-    badFormat,    // a prefix this archive does not accept (the wide-string tag)
+    badFormat,    // a prefix this archive does not accept (the wide-string tag), or a count no writer gives
     writeFailed,  // the file could not be written, flushed or closed
   };
   explicit CArchiveException(Cause cause) : m_cause(cause) {}

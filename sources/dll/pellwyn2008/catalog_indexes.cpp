@@ -82,7 +82,8 @@ void CSQLServer2008::DecodeIndexRow(BYTE* body, WORD recordOffset) {
   table->SetIndex(FormatString("%ld", int(indexId)), index);
 }
 
-void CSQLServer2008::ReadIsCols() { WalkSystemTable("55", &CSQLServer2008::DecodeIsColRow, 500); }
+// The one catalog walk that logs no page count.
+void CSQLServer2008::ReadIsCols() { WalkSystemTable("55", &CSQLServer2008::DecodeIsColRow, 500, false); }
 
 void CSQLServer2008::DecodeIsColRow(BYTE* body, WORD recordOffset) {
   ByteView rec = RecordView(body, recordOffset);

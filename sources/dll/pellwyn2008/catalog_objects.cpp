@@ -122,10 +122,10 @@ void StoreOwned(Map& map, const std::string& key, Record* record) {
 
 // ---- the system-table page walk
 
-void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit) {
+void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit, bool logFound) {
   CTable* group = nullptr;
   if (!objectId || !decoder || !m_mapTables.Lookup(objectId, group) || !group) return;
-  CExecutionLog::WriteLog(0, 0, FormatString("Found : %d", int(group->m_vecDataPages.size())), false);
+  if (logFound) CExecutionLog::WriteLog(0, 0, FormatString("Found : %d", int(group->m_vecDataPages.size())), false);
   // A copy: decoders add records to the maps while the walk goes on.
   const std::vector<DWORD> pages = group->m_vecDataPages;
   std::array<BYTE, kPageSize> buffer{};

@@ -941,8 +941,9 @@ WORD CSQLServer2008::ExportTableRecord(BYTE* body, WORD recordOffset, CTable* ta
   } else if (walk->server) {
     ++walk->failedRows;
   }
+  // Progress is the counter alone: "RecordEvent" is the census hand-shake, and setting it here
+  // would release a census that another engine runs meanwhile.
   ++status->m_nRecordsProcessed;
-  SetEvent(status->m_hRecordEvent2);
   return WORD(std::min<size_t>(size_t(recordOffset) + record.recordEnd, kPageBodySize));
 }
 

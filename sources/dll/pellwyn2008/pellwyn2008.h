@@ -101,8 +101,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   using RowDecoder = void (CSQLServer2008::*)(BYTE* body, WORD recordOffset);
   // The system-table page walk: every data page of system object `objectId` (its group in
   // m_mapTables, in list order), torn bits restored, each accepted slot given to `decoder`;
-  // pages with more than slotLimit slots are skipped when slotLimit > 0.
-  void WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit = 0);
+  // pages with more than slotLimit slots are skipped when slotLimit > 0. The page count is
+  // logged ("Found : %d") unless logFound is false.
+  void WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit = 0, bool logFound = true);
   void ReadAllocationInfo();
   void ReadRowsets();
   void GatherDataTypes();

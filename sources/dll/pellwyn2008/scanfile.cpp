@@ -112,15 +112,32 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   m_strExtension = GetFileExtension();
   m_nDataSetCount = 0;
   m_pCurrentSet = nullptr;
-  // A section entry is at least its key's one-byte prefix and the record's smallest form.
-  m_nDataTypeCount = ar.ReadCount(1 + CDataType::kMinArchiveBytes);
-  m_nIndexCount = ar.ReadCount(1 + CIndexInfo::kMinArchiveBytes);
-  m_nTableCount = ar.ReadCount(1 + CTable::kMinArchiveBytes);
-  m_nViewCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
-  m_nProcCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
-  m_nRuleCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
-  m_nTriggerCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
-  m_nFunctionCount = ar.ReadCount(1 + CViewStoredProc::kMinArchiveBytes);
+  // The eight section counts, then the sections. A negative count, or counts whose entries
+  // (each at least its key's one-byte prefix and the record's smallest form) cannot all fit
+  // in what is left, mean the sections would be read from the wrong bytes: the file is
+  // refused before anything is loaded, as a truncated one is.
+  int* const counts[] = {&m_nDataTypeCount, &m_nIndexCount, &m_nTableCount,   &m_nViewCount,
+                         &m_nProcCount,     &m_nRuleCount,  &m_nTriggerCount, &m_nFunctionCount};
+  const size_t entryBytes[] = {CDataType::kMinArchiveBytes,       CIndexInfo::kMinArchiveBytes,
+                               CTable::kMinArchiveBytes,          CViewStoredProc::kMinArchiveBytes,
+                               CViewStoredProc::kMinArchiveBytes, CViewStoredProc::kMinArchiveBytes,
+                               CViewStoredProc::kMinArchiveBytes, CViewStoredProc::kMinArchiveBytes};
+  int read[8];
+  UINT64 needed = 0;
+  for (int& count : read) ar >> count;
+  for (size_t i = 0; i < 8; ++i) {
+    if (read[i] < 0) {
+      CExecutionLog::WriteLog(0, 0, FormatString("Scan file refused: section %d has a negative count", int(i + 1)),
+                              false);
+      throw CArchiveException(CArchiveException::badFormat);
+    }
+    needed += UINT64(read[i]) * (1 + entryBytes[i]);
+  }
+  if (needed > ar.BytesLeft()) {
+    CExecutionLog::WriteLog(0, 0, "Scan file refused: its section counts do not fit the file", false);
+    throw CArchiveException(CArchiveException::endOfFile);
+  }
+  for (size_t i = 0; i < 8; ++i) *counts[i] = read[i];
   // Data types survive FreeRecoveredObjects; a type loaded under a known key replaces it.
   LoadSection(ar, m_nDataTypeCount, m_mapDataTypes, [] { return new CDataType; });
   LoadSection(ar, m_nIndexCount, m_mapIndexes, [] { return new CIndexInfo; });

@@ -159,6 +159,14 @@ TEST(CatalogWalk, PagesSlotsAndTornBits) {
   other.ReadObjectInfo();
   other.ReadAllocationInfo();
   EXPECT_EQ(Count(scope.ReadExecLog(), "MSG:Found"), 2u);
+
+  // Every walk logs its page count, except the one over the index columns.
+  Group(other, "3", {7, 8}, false);
+  Group(other, "55", {7, 8, 9}, false);
+  other.ReadRsCols();
+  other.ReadIsCols();
+  EXPECT_EQ(Count(scope.ReadExecLog(), "MSG:Found : 2\r\n"), 1u);
+  EXPECT_EQ(Count(scope.ReadExecLog(), "MSG:Found"), 3u);
 }
 
 TEST(CatalogUnits, StatusTypeAndFirstRecordOfAnId) {

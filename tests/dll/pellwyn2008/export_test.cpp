@@ -317,6 +317,7 @@ TEST_F(ExportTest, RecordsThatAreNoRowsAndTheStopFlag) {
   s.vars = {{Ascii("a")}};
   const Bytes row = BuildRecord(s);
   const int processed = m_engine.m_pStatus->m_nRecordsProcessed;
+  ResetEvent(m_engine.m_pStatus->m_hRecordEvent);
 
   // The result is the end of the record, so a walk can find a record after it.
   EXPECT_EQ(Export(table, row), row.size());
@@ -341,6 +342,9 @@ TEST_F(ExportTest, RecordsThatAreNoRowsAndTheStopFlag) {
   EXPECT_EQ(Written(), "Insert into [dbo].[T] ([id],[name])  values(1,'a')\r\n");
   EXPECT_EQ(m_engine.m_pStatus->m_nRecordsProcessed - processed, 2);
   EXPECT_EQ(table.m_nRowsExported, 2);
+
+  // Rows count as processed without touching "RecordEvent", the census hand-shake.
+  EXPECT_FALSE(IsEventSet(m_engine.m_pStatus->m_hRecordEvent));
 
   m_engine.m_pStatus->m_bStopRecords = 1;
   m_engine.m_pStatus->m_bRecordThreadDone = 0;

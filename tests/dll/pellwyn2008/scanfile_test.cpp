@@ -121,6 +121,59 @@ TEST(ScanFile, CountsFollowTheMapsSoTheFileAlwaysLoads) {
   EXPECT_EQ(loaded.m_nViewCount, 1);
 }
 
+// Section counts that cannot describe the bytes after them: a negative one (whose section
+// would otherwise be read as the next one's) or counts too large for the file together.
+TEST(ScanFile, SectionCountsThatDoNotFitAreRefused) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CSQLServer2008 engine;
+  engine.m_strDatabaseName = "db";
+  CTable* t = engine.NewTable();
+  t->m_strName = "T";
+  t->m_dwObjectId = 7;
+  engine.m_mapTables.SetAt("7", t);
+  auto* view = new CViewStoredProc;
+  view->m_strName = "v";
+  view->m_strText = "create view v as select 1";
+  engine.m_mapViews.SetAt("101", view);
+  ASSERT_TRUE(engine.SaveScanFile(dir.file("s.str").c_str()));
+  const std::string good = testsupport::ReadFile(dir.file("s.str"));
+  const size_t countsAt = 18;  // header, "db", empty source path
+  auto withCount = [&](int section, int value) {
+    std::string bytes = good;
+    for (int i = 0; i < 4; ++i) bytes[countsAt + 4 * section + i] = char(unsigned(value) >> (8 * i));
+    return bytes;
+  };
+  const int left = int(good.size() - countsAt - 32);
+  const struct {
+    const char* what;
+    int section;
+    int value;
+  } cases[] = {
+      {"no data types, but a negative count", 0, -1},
+      {"the table read as a view", 2, -1},
+      {"a view count far below zero", 3, -2147483647 - 1},
+      // Views alone would fit; with the table in front of them they cannot.
+      {"views and the table together too long", 3, left / int(1 + CViewStoredProc::kMinArchiveBytes)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::WriteFile(dir.file("d.str"), withCount(c.section, c.value));
+    CSQLServer2008 loaded;
+    std::string failure;
+    EXPECT_FALSE(OpenScan(dir.file("d.str"), loaded, &failure));
+    EXPECT_FALSE(failure.empty());
+    EXPECT_TRUE(loaded.m_mapTables.IsEmpty());
+    EXPECT_TRUE(loaded.m_mapViews.IsEmpty());
+  }
+  EXPECT_NE(scope.ReadExecLog().find("Scan file refused: section 3 has a negative count"), std::string::npos);
+  EXPECT_NE(scope.ReadExecLog().find("Scan file refused: its section counts do not fit the file"), std::string::npos);
+  CSQLServer2008 loaded;
+  ASSERT_TRUE(OpenScan(dir.file("s.str"), loaded));
+  EXPECT_EQ(loaded.m_mapTables.GetCount(), 1);
+  EXPECT_EQ(loaded.m_mapViews.GetCount(), 1);
+}
+
 TEST(ScanFile, LoadedBackupScanReadsNoPages) {
   REQUIRE_FIXTURE(path, "bak2008_library_small.bak");
   ModuleFolderScope scope;
