@@ -6,8 +6,9 @@
 // A row is decoded once into typed cells (record.h); every literal is built from a cell, so a
 // value that reads "NULL", "Empty" or holds "$#$" is exported as itself. A stored NULL is
 // written as NULL and a stored empty value as '' or 0x, so neither becomes the target's
-// default. Literals that could hold a line break are built from hex, so no line of a script
-// is ever a lone "go" inside a value.
+// default. Text literals that could hold a line break or a byte above 0x7F are built from hex,
+// so no line of a script is ever a lone "go" inside a value, and every line is plain ASCII
+// whatever code page the client reads it in.
 //
 // Each walk keeps its mode, table, connection, batch and counts in a context of its own, so
 // the program's pool threads can export several tables of one engine at once.
@@ -118,16 +119,7 @@ class ScopedExportWalk {
 
 bool Stopped(const CEngineStatus* status) { return status && status->m_bStopRecords.load() == 1; }
 
-std::string Hex(ByteView v) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  s.resize(v.size() * 2);
-  for (size_t i = 0; i < v.size(); ++i) {
-    s[2 * i] = kDigits[v.data()[i] >> 4];
-    s[2 * i + 1] = kDigits[v.data()[i] & 15];
-  }
-  return s;
-}
+std::string Hex(ByteView v) { return SqlHexDigits(v.data(), v.size()); }
 
 std::string ReversedHex(ByteView v) {
   std::vector<BYTE> reversed(v.data(), v.data() + v.size());
@@ -173,25 +165,6 @@ SqlType LiteralType(const ColumnPlan& p) {
   if (p.role != ColumnRole::kVariable) return p.type;
   if (IsVariableSqlType(p.type, false)) return p.type;
   return p.storedType;
-}
-
-// 8-bit text as a literal. Text holding line breaks or other control characters is written
-// from its hex bytes: kept exact, and never a line "go" that would end a script batch.
-CString TextLiteral(ByteView v) {
-  bool plain = true;
-  for (size_t i = 0; i < v.size() && plain; ++i) plain = v.data()[i] >= 0x20 || v.data()[i] == '\t';
-  if (!plain) return CString("CONVERT(varchar(max),0x" + Hex(v) + ")");
-  return SqlQuoteString(CString(reinterpret_cast<const char*>(v.data()), int(v.size())));
-}
-
-// UTF-16 text as an nvarchar literal long enough for the whole value.
-CString NationalLiteral(ByteView v, int columnLength, bool forceMax) {
-  const int half = columnLength / 2;
-  const int chars = int((v.size() + 1) / 2);
-  const int length = std::max(half, chars);
-  const bool max = forceMax || columnLength > 8000 || v.size() > 8000 || length > 4000;
-  CString size = max ? CString("max") : FormatString("%d", std::max(length, 1));
-  return CString("CONVERT(nvarchar(") + size + "),0x" + CString(Hex(v)) + ")";
 }
 
 // A float text as a float literal, so the server never reads it as a decimal first.
@@ -292,14 +265,14 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
       // A char value ends at its first zero byte.
       const BYTE* end = std::find(v.data(), v.data() + v.size(), BYTE(0));
       ByteView text8(v.data(), size_t(end - v.data()));
-      out = text8.size() ? TextLiteral(text8) : CString("''");
+      out = text8.size() ? SqlVarcharLiteral(text8.data(), text8.size()) : CString("''");
       return true;
     }
     case SqlType::kVarChar:
-    case SqlType::kText: out = TextLiteral(v); return true;
+    case SqlType::kText: out = SqlVarcharLiteral(v.data(), v.size()); return true;
     case SqlType::kNChar:
-    case SqlType::kNVarChar: out = NationalLiteral(v, t.length, false); return true;
-    case SqlType::kNText: out = NationalLiteral(v, t.length, true); return true;
+    case SqlType::kNVarChar: out = SqlNVarcharLiteral(v.data(), v.size(), t.length, false); return true;
+    case SqlType::kNText: out = SqlNVarcharLiteral(v.data(), v.size(), t.length, true); return true;
     default: return false;
   }
 }
@@ -523,7 +496,7 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
     case SqlType::kNText:
       if (!bytesHere) break;
       if (walk.kind == WalkKind::kPlain) {
-        add(NationalLiteral(v, t.length, true));
+        add(SqlNVarcharLiteral(v.data(), v.size(), t.length, true));
       } else {
         // Filled after the INSERT in chunks, through the row's temporary column.
         add("''");

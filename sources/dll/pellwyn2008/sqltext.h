@@ -3,7 +3,12 @@
 // through these routines; nothing splices a raw name into a statement.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
 #include "platform/cstring.h"
+#include "platform/types.h"
 
 // The identifier as a bracketed name: [a]]b] for a]b. A bracketed name ends only at a
 // single "]", so doubling every "]" inside keeps the whole name one identifier.
@@ -41,3 +46,37 @@ inline CString SqlQuoteString(const CString& text) {
 
 // The text as a national string literal: N'...'.
 inline CString SqlQuoteNString(const CString& text) { return "N" + SqlQuoteString(text); }
+
+// Lower-case hex digits of the bytes, two a byte, high half first, without "0x".
+inline std::string SqlHexDigits(const BYTE* data, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s(count * 2, '0');
+  for (size_t i = 0; i < count; ++i) {
+    s[2 * i] = kDigits[data[i] >> 4];
+    s[2 * i + 1] = kDigits[data[i] & 15];
+  }
+  return s;
+}
+
+// 8-bit text as a varchar literal. Only printable ASCII and tabs go between quotes: a line
+// break could make a line "go" that ends a script batch, and a byte above 0x7F would be read
+// in the code page of whichever client runs the script or the batch. Other text goes as its
+// stored bytes, which the server keeps as they are; the length is spelled out up to 8000
+// bytes, so the statement also runs on servers without varchar(max).
+inline CString SqlVarcharLiteral(const BYTE* data, size_t count) {
+  if (count == 0) return CString("''");
+  bool plain = true;
+  for (size_t i = 0; i < count && plain; ++i) plain = (data[i] >= 0x20 && data[i] < 0x7F) || data[i] == '\t';
+  if (plain) return SqlQuoteString(CString(reinterpret_cast<const char*>(data), int(count)));
+  const CString size = count > 8000 ? CString("max") : FormatString("%d", int(count));
+  return "CONVERT(varchar(" + size + "),0x" + CString(SqlHexDigits(data, count)) + ")";
+}
+
+// UTF-16 text as an nvarchar literal long enough for the whole value: the column's length in
+// characters, or the value's when longer, and max beyond 4000 characters (or when forced).
+inline CString SqlNVarcharLiteral(const BYTE* data, size_t count, int columnLength, bool forceMax) {
+  const int length = std::max(columnLength / 2, int((count + 1) / 2));
+  const bool max = forceMax || columnLength > 8000 || count > 8000 || length > 4000;
+  const CString size = max ? CString("max") : FormatString("%d", std::max(length, 1));
+  return "CONVERT(nvarchar(" + size + "),0x" + CString(SqlHexDigits(data, count)) + ")";
+}

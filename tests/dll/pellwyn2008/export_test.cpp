@@ -251,7 +251,7 @@ TEST_F(ExportTest, NullEmptyAndMarkerLikeValuesStayThemselves) {
   // marker or holds the row separator is itself; a line "go" inside a value cannot end a batch.
   EXPECT_EQ(written,
             "Insert into [dbo].[T] ([v1],[v2],[v3],[v4],[n1],[n2],[b1],[b2],[q],[late])  values('NULL','a$#$b',"
-            "'O''Brien',CONVERT(varchar(max),0x780d0a676f0d0a79),'',NULL,0x,NULL,NULL,'')\r\n");
+            "'O''Brien',CONVERT(varchar(8),0x780d0a676f0d0a79),'',NULL,0x,NULL,NULL,'')\r\n");
   EXPECT_EQ(LexError(written), "");
   EXPECT_EQ(SplitSqlBatches(written).size(), 1u);
 }
@@ -426,6 +426,71 @@ std::vector<size_t> ChunkSizes(const std::string& script, const std::string& lea
 }
 
 }  // namespace
+
+namespace {
+bool PureAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return BYTE(c) < 0x80; });
+}
+}  // namespace
+
+// 8-bit text whose bytes are not all printable ASCII goes as its stored bytes, so the script
+// or batch means the same in any client code page and the server stores those bytes.
+TEST_F(ExportTest, EightBitTextGoesAsItsStoredBytes) {
+  const struct {
+    const char* type;
+    bool fixed;
+    WORD length;
+    Bytes stored;
+    std::string literal;
+  } cases[] = {
+      {"varchar", false, 20, Ascii("Am\xe9rique"), "CONVERT(varchar(8),0x416de97269717565)"},
+      {"varchar", false, 20, Ascii("\xff"), "CONVERT(varchar(1),0xff)"},
+      {"varchar", false, 20, Ascii("del\x7f"), "CONVERT(varchar(4),0x64656c7f)"},
+      {"varchar", false, 20, Ascii("a\tb 'q' ~"), "'a\tb ''q'' ~'"},
+      {"char", true, 6, Ascii(std::string("caf\xe9\0\0", 6)), "CONVERT(varchar(4),0x636166e9)"},
+      {"sql_variant", false, 8016, Concat(Concat(Bytes{167, 1}, LE(8, 2)), Concat(LE(0x3401D008, 4), Ascii("\xe9t\xe9"))),
+       "CAST(CONVERT(varchar(3),0xe974e9) AS varchar(8))"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.literal);
+    CTable table;
+    TableBuilder b(table);
+    RecordParts s;
+    s.columnCount = 1;
+    if (c.fixed) {
+      b.Fixed("c", c.type, c.length);
+      s.statusA = 0x10;
+      s.Set(4, c.stored);
+    } else {
+      b.Variable("c", c.type, c.length);
+      s.vars = {{c.stored}};
+    }
+    Export(table, BuildRecord(s));
+    const std::string written = Written();
+    EXPECT_EQ(ValuesOf(written), c.literal);
+    EXPECT_TRUE(PureAscii(written));
+  }
+
+  // Beyond 8000 bytes the length is max; up to 8000 it is spelled out, as varchar(n) takes.
+  for (size_t bytes : {size_t(8000), size_t(8001)}) {
+    LargeValueFile f(bytes);
+    CTable table;
+    TableBuilder(table).Variable("doc", "varchar", 0xFFFF);
+    RecordParts s;
+    s.columnCount = 1;
+    s.vars = {{f.InlineRoot(), true}};
+    f.Write(m_engine, m_dir, {BuildRecord(s)});
+    Bytes page(kPageSize);
+    ASSERT_TRUE(m_engine.ReadSourcePage(1, page.data()));
+    CString batch;
+    bool full = false;
+    ASSERT_NE(m_engine.ExportTableRecord(page.data() + kPageHeaderSize, 0, &table, nullptr, &batch, &full), 0);
+    const std::string values = ValuesOf(Written());
+    const std::string lead = bytes > 8000 ? "CONVERT(varchar(max),0x" : "CONVERT(varchar(8000),0x";
+    ASSERT_EQ(values.substr(0, lead.size()), lead);
+    EXPECT_EQ(FromHex(values.substr(lead.size(), values.size() - lead.size() - 1)), f.value);
+  }
+}
 
 TEST_F(ExportTest, LargeValueScriptWithIdentityInAScript) {
   LargeValueFile f;
@@ -1301,4 +1366,46 @@ TEST(ExportFixtures, ServerExportSendsValuesNotPaths) {
   TableRows oracle;
   ReadOracleRows(Utf16ToNarrow(ReadFile(install)), ours, oracle);
   CompareWithOracle(ours, oracle, "server");
+}
+
+// The French warehouse keeps its accented values in 8-bit text columns: every INSERT line of
+// its scripts, and every statement sent to a server, is plain ASCII, and the stored bytes
+// come back as they are.
+TEST(ExportFixtures, EightBitTextIsWrittenAsAscii) {
+  REQUIRE_FIXTURE(path, "bak2008r2_entrepot_fr.bak");
+  ModuleFolderScope module;
+  TempDir dir;
+  CSQLServer2008 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+  TableRows ours;
+  int inserts = 0, accented = 0;
+  for (const auto& [table, script] : ExportTables(engine, dir.file("scripts"))) {
+    SCOPED_TRACE(table);
+    EXPECT_EQ(LexError(script), "");
+    std::istringstream lines(script);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("Insert into", 0) != 0) continue;
+      ++inserts;
+      EXPECT_TRUE(PureAscii(line)) << line;
+      accented += line.find("CONVERT(varchar(") != std::string::npos;
+    }
+    ReadOurRows(script, ours);
+  }
+  EXPECT_GT(inserts, 1000);
+  EXPECT_GE(accented, 100);  // Client and Produit rows with accented names and places
+  const Row* trujillo = nullptr;
+  for (const Row& r : ours.rows["Client"])
+    if (r.at("ClientId").v == "2") trujillo = &r;
+  ASSERT_NE(trujillo, nullptr);
+  EXPECT_EQ(trujillo->at("NomContact").v, "Ana Trujillo");
+  EXPECT_EQ(trujillo->at("Continent").v, "Am\xe9rique du Nord");
+
+  engine.m_bExportToServer = 1;
+  for (auto& entry : engine.m_mapTables) {
+    FakeDatabase db;
+    engine.GenerateTableQueries(entry.second, &db);
+    for (const std::string& sql : db.Statements())
+      if (sql.find("Insert into") != std::string::npos) EXPECT_TRUE(PureAscii(sql)) << sql.substr(0, 300);
+  }
+  EXPECT_EQ(engine.m_pStatus->m_nRecordsSent, inserts);
 }
