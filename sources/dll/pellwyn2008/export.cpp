@@ -121,12 +121,6 @@ bool Stopped(const CEngineStatus* status) { return status && status->m_bStopReco
 
 std::string Hex(ByteView v) { return SqlHexDigits(v.data(), v.size()); }
 
-std::string ReversedHex(ByteView v) {
-  std::vector<BYTE> reversed(v.data(), v.data() + v.size());
-  std::reverse(reversed.begin(), reversed.end());
-  return Hex(ByteView(reversed.data(), reversed.size()));
-}
-
 // An integer in decimal, as "%d" / "%I64d" write it, without the printf machinery (it runs for
 // most values of every exported row).
 CString DecimalText(INT64 v) {
@@ -230,11 +224,11 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
       return true;
     case SqlType::kDateTime:
       if (v.size() != 8) return false;
-      out = CString("CONVERT(datetime, 0x" + ReversedHex(v) + ")");
+      out = SqlDateTimeLiteral(v.data(), v.size(), false);
       return true;
     case SqlType::kSmallDateTime:
       if (v.size() != 4) return false;
-      out = CString("CONVERT(smalldatetime, 0x" + ReversedHex(v) + ")");
+      out = SqlDateTimeLiteral(v.data(), v.size(), true);
       return true;
     case SqlType::kDate:
       if (!FormatDate(v.data(), v.size(), text)) return false;
@@ -259,7 +253,7 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
     case SqlType::kBinary:
     case SqlType::kVarBinary:
     case SqlType::kImage:
-      out = CString("0x" + Hex(v));
+      out = SqlBinaryLiteral(v.data(), v.size());
       return true;
     case SqlType::kChar: {
       // A char value ends at its first zero byte.
@@ -524,7 +518,7 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
           if (!p.nullable) add("0x");
           return;
         }
-        add(CString("0x" + Hex(v)));
+        add(SqlBinaryLiteral(v.data(), v.size()));
         return;
       }
       if (!bytesHere) break;
@@ -534,7 +528,7 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
         row.binaries.push_back({name, type == SqlType::kImage, Hex(v)});
         return;
       }
-      add(CString("0x" + Hex(v)));
+      add(SqlBinaryLiteral(v.data(), v.size()));
       return;
     }
     case SqlType::kSqlVariant:
@@ -550,7 +544,7 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
       // A variable value of a type without a name here (the CLR types among them) is taken
       // as its bytes; a fixed one has no form the server would read back.
       if (p.role == ColumnRole::kVariable && bytesHere) {
-        add(CString("0x" + Hex(v)));
+        add(SqlBinaryLiteral(v.data(), v.size()));
       } else {
         ++walk.unknownLeftOut;
       }

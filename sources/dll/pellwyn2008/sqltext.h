@@ -58,6 +58,18 @@ inline std::string SqlHexDigits(const BYTE* data, size_t count) {
   return s;
 }
 
+// The bytes as a binary literal: 0x0aff.
+inline CString SqlBinaryLiteral(const BYTE* data, size_t count) { return CString("0x" + SqlHexDigits(data, count)); }
+
+// A stored datetime (8 bytes) or smalldatetime (4 bytes) as a conversion of its bytes, most
+// significant first: exact, whatever date format or language the server uses.
+inline CString SqlDateTimeLiteral(const BYTE* data, size_t count, bool small) {
+  std::string reversed(reinterpret_cast<const char*>(data), count);
+  std::reverse(reversed.begin(), reversed.end());
+  const std::string digits = SqlHexDigits(reinterpret_cast<const BYTE*>(reversed.data()), count);
+  return CString((small ? "CONVERT(smalldatetime, 0x" : "CONVERT(datetime, 0x") + digits + ")");
+}
+
 // 8-bit text as a varchar literal. Only printable ASCII and tabs go between quotes: a line
 // break could make a line "go" that ends a script batch, and a byte above 0x7F would be read
 // in the code page of whichever client runs the script or the batch. Other text goes as its
