@@ -41,7 +41,10 @@ Output of "sets": a line "sets: COUNT", then per set
 Output of "scan": the recovery result ("recovery: finished|unfinished pages-counted=N
 sys-rounds=R"), the census ("database:", "total pages:", group counts), then the catalog:
 "tables: N" and per table "table [owner].[name] id=OBJECT-ID pages=N freed=N identity=0|1"
-followed by its "column ..." and "index ..." lines, then views, procedures, rules, triggers and
+followed by its "column ..." lines and "index ..." lines; a column line's pos= is where rows
+hold the column (its offset in the fixed part, or minus its variable index), followed by
+"from-order" when the catalog did not give it and the decoders compute it from the column
+order, and nullbit= is its null-bitmap number. Then views, procedures, rules, triggers and
 functions with their definition text (lines prefixed "| "), then user data types.
 "save" prints "saved: PATH" or "save failed: REASON". "load" prints "loaded: PATH" and the
 catalog text exactly as "scan" prints it, or the program's message for a file that is not a

@@ -67,13 +67,14 @@ void BackupSeeds(const std::string& name, const Bytes& file) {
 // each back at its page id): the file header, the first allocation page and the boot page, the
 // first pages of every system table, a few text pages and the first page of a few user tables.
 // "catalog" keeps every page of the tables a user table is found through (objects, columns,
-// rowsets, rowset columns, allocation units) and three of each other system table; "objects"
+// rowsets, rowset columns, allocation units; in 2005-format files the rowset and hobt columns
+// that place its columns) and three of each other system table; "objects"
 // only the first page of the objects, columns, rowsets and allocation units, so an execution
 // stays short.
 void CensusSeeds(const std::string& name, const Bytes& file) {
-  static const std::set<DWORD> kCatalog = {3, 5, 7, 27, 34, 41, 50, 54, 55, 60, 64};
+  static const std::set<DWORD> kCatalog = {3, 4, 5, 7, 13, 27, 34, 41, 50, 54, 55, 60, 64};
   static const std::set<DWORD> kObjects = {5, 7, 34, 41};
-  static const std::set<DWORD> kWhole = {3, 5, 7, 34, 41};
+  static const std::set<DWORD> kWhole = {3, 4, 5, 7, 13, 34, 41};
   Bytes catalog, objects;
   std::map<DWORD, int> kept;
   int text = 0, users = 0;

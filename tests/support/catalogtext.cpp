@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "common/backupreader.h"
+#include "common/records.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "dll/pellwyn2008/record.h"
 
 namespace testsupport {
 
@@ -69,14 +71,23 @@ void PrintCatalog(const CSQLServer2008& engine, std::ostream& out) {
     out << FormatString("table [%s].[%s] id=%lu pages=%d freed=%d identity=%s\n", t->m_strOwner, t->m_strName,
                         t->m_dwObjectId, int(t->m_vecDataPages.size()), int(t->m_vecFreedPages.size()),
                         Flag(t->m_bHasIdentity));
-    for (const CColumn* c = t->m_pColumnHead; c; c = c->m_pNext) {
+    // Where the row decoders read each column: the catalog's place, or the one they compute
+    // from the column order when the catalog gave none.
+    const RecordPlan plan(*t);
+    size_t planned = 0;
+    for (const CColumn* c = t->m_pColumnHead; c; c = c->m_pNext, ++planned) {
+      const ColumnPlan* p = planned < plan.columns().size() ? &plan.columns()[planned] : nullptr;
       out << FormatString("  column %u [%s] %s", unsigned(c->m_wColOrder), c->m_strName, c->m_strType);
       if (c->m_strUserType != c->m_strType) out << FormatString(" usertype=%s", c->m_strUserType);
       out << FormatString(" len=%u prec=%u scale=%u null=%s", unsigned(c->m_wLength), unsigned(c->m_bPrecision),
                           unsigned(c->m_bScale), Flag(c->m_bNullable));
       if (c->m_bIdentity)
         out << FormatString(" identity(%I64d,%I64d)", c->m_nIdentitySeed64, c->m_nIdentityIncrement64);
-      out << FormatString(" id=%d pos=%hd", c->m_nColumnId, c->m_nOffset);
+      int pos = c->m_nOffset;
+      const bool stored = p && (p->role == ColumnRole::kFixed || p->role == ColumnRole::kVariable);
+      if (stored && !c->m_bCatalogOffset) pos = p->role == ColumnRole::kFixed ? p->offset : -p->varIndex;
+      out << FormatString(" id=%d pos=%d%s nullbit=%lu", c->m_nColumnId, pos,
+                          stored && !c->m_bCatalogOffset ? " from-order" : "", c->m_dwRowsetColumn);
       if (c->m_strType == "bit") out << FormatString(" bit=%u", unsigned(c->m_bBitPosition));
       if (c->m_bDropped) out << " dropped";
       if (!c->m_strDefault.IsEmpty()) out << FormatString(" default=%s", c->m_strDefault);

@@ -1,13 +1,39 @@
-// Column catalog (system object 41), physical column positions (system object 3) and the
-// last touches to the schema: filtering the table map and indexing columns by column id.
+// Column catalog (system object 41), physical column positions and the last touches to the
+// schema: filtering the table map and indexing columns by column id.
+//
+// Where each column lies in a stored row comes from the catalog, never from the column order:
+// a row need not store its columns in column order (an upgraded table keeps the uniquifier of
+// a clustered index that is not unique as its first variable entry; SQL Server 2005 and later
+// store the clustered key's columns first). 2008-format files keep the places in system
+// object 3, 2005-format files (on-disk versions below 655) in objects 13 and 4:
+//   3  rowset column  4 rowset id (8), 12 rowset column id, 16 hobt column id, 40 status,
+//                     44 offset (low 16 bits: in the leaf rows), 48 null bit, 52 bit position
+//   13 hobt column    4 hobt id (8), 12 hobt column id, 16 status, 20 key ordinal (2),
+//                     22 type (1), 23 length (2), 25 precision, 26 scale, 27 collation (4),
+//                     31 offset (low 16 bits: leaf), 35 bit position (2; low byte: leaf),
+//                     37 null bit (low 16 bits: leaf); F = 41
+//   4  rowset column  4 rowset id (8), 12 rowset column id, 16 hobt column id, 20 status; F = 34
+// Rowset column 0 is the uniquifier. A rowset and its hobt share their id. Where the catalog
+// holds no place for a column, the decoders compute one from the column order (logged).
 #include <algorithm>
 
+#include "common/executionlog.h"
+#include "common/names.h"
 #include "common/page.h"
 #include "pellwyn2008.h"
 
 namespace {
 
 constexpr size_t kMaxNameBytes = 500;
+constexpr int kCatalogSlotLimit = 500;
+constexpr DWORD kFirstUserObjectId = 200;
+// The boot page, and its on-disk version field (after the page header); 2008 begins at 655.
+constexpr DWORD kBootPageId = 9;
+constexpr size_t kBootVersionOffset = 4;
+constexpr int kFirst2008Version = 655;
+// Fixed parts of the 2005 position catalogs' rows (objects 13 and 4), up to the last field read.
+constexpr WORD kHobtColumnFixedEnd = 41;
+constexpr WORD kRowsetColumnFixedEnd = 20;
 // Column status bits of a column row.
 constexpr DWORD kColumnNotNull = 0x01;
 constexpr DWORD kColumnIdentity = 0x04;
@@ -72,6 +98,22 @@ CVarColumn* FindVarColumnByOrder(CTable* table, DWORD order) {
   return nullptr;
 }
 
+// A live row (record type 0, with its null bitmap) of a 2005 position catalog whose fixed
+// part holds every field up to `fixedEnd`.
+bool IsLivePositionRow(ByteView& rec, WORD fixedEnd) {
+  const BYTE statusA = rec.U8(0);
+  const WORD stored = rec.U16(2);
+  return rec.ok() && ((statusA >> 1) & 7) == 0 && (statusA & 0x10) && stored >= fixedEnd;
+}
+
+// True when the rowset-column catalog placed a column of any table.
+bool AnyColumnPlaced(const CStringKeyMap<CTable*>& tables) {
+  for (const auto& entry : tables)
+    for (const CColumn* c = entry.second ? entry.second->m_pColumnHead : nullptr; c; c = c->m_pNext)
+      if (c->m_bCatalogOffset) return true;
+  return false;
+}
+
 // Variable-column records in column-id order; an equal id goes after the existing ones.
 void InsertVarColumnInOrder(CTable* table, CVarColumn* varColumn) {
   CVarColumn* previous = nullptr;
@@ -86,11 +128,13 @@ void InsertVarColumnInOrder(CTable* table, CVarColumn* varColumn) {
   if (!next) table->m_pVarTail = varColumn;
 }
 
-// Stored rows hold their variable columns in column-id order, whatever order the catalog
-// rows came in (a backup's pages need not be in page order): the k-th variable-length
-// column of the list has variable index -k, in its column and in its variable-column record.
+// Where the catalog gives no places, stored rows are taken to hold their variable columns in
+// column-id order, whatever order the catalog rows came in (a backup's pages need not be in
+// page order): the k-th variable-length column of the list has variable index -k, in its
+// column and in its variable-column record. The uniquifier of a clustered index that is not
+// unique comes before them all.
 void NumberVarColumns(CTable* table) {
-  short index = 0;
+  short index = table->m_nExtraColumn ? -1 : 0;
   CVarColumn* varColumn = table->m_pVarHead;
   for (CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
     if (!IsCatalogVarType(c->m_strType)) continue;
@@ -193,11 +237,10 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   ByteView raw = rec.Sub(nameStart, nameEnd - nameStart);
   if (!rec.ok()) return;
 
-  // Column names keep the low byte of each UTF-16 unit.
+  // Column names keep the low byte of each UTF-16 unit; the whole name decides whether it can.
   CString name;
-  for (size_t i = 0; i + 1 < raw.size() && raw.data()[i]; i += 2) name += char(raw.data()[i]);
+  const bool narrowable = NarrowStoredName(raw, name);
   name.Trim();
-  const bool nonLatin = (raw.size() >= 2 && raw.data()[1]) || (raw.size() >= 4 && raw.data()[3]);
 
   const CString typeName = GetTypeName(systemType);
   const bool identity = (status & kColumnIdentity) != 0;
@@ -232,8 +275,8 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
 
   if (identity) table->m_bHasIdentity = true;
   auto* column = new CColumn;
-  if (nonLatin) {
-    column->m_strName.Format("UnicodeCol#_%d", m_nUnicodeNameSerial);
+  if (!narrowable) {
+    column->m_strName = SubstituteColumnName(m_nUnicodeNameSerial);
     ++m_nUnicodeNameSerial;
   } else {
     column->m_strName = name;
@@ -297,7 +340,23 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   ++table->m_nAllColumns;
 }
 
-void CSQLServer2008::ReadRsCols() { WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, 500); }
+void CSQLServer2008::ReadRsCols() {
+  // The boot page says which catalog the file has; without it, the 2008 one when it places
+  // anything, else the 2005 one.
+  const int version = ReadOnDiskVersion();
+  const bool format2005 = version > 0 && version < kFirst2008Version;
+  if (!format2005) WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, kCatalogSlotLimit);
+  if (format2005 || (version == 0 && !AnyColumnPlaced(m_mapTables))) ReadHobtColumns();
+  LogComputedPositions();
+}
+
+int CSQLServer2008::ReadOnDiskVersion() {
+  std::vector<BYTE> page(kPageSize);
+  if (!ReadPageById(kBootPageId, page.data()) || PageTypeOf(page.data()) != kPageBoot ||
+      PageIdOf(page.data()) != kBootPageId)
+    return 0;
+  return ReadU16(page.data() + kPageHeaderSize + kBootVersionOffset);
+}
 
 void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
   ByteView rec = RecordView(body, recordOffset);
@@ -318,6 +377,11 @@ void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
   if (rowsetColumn == 0 || rowsetColumn > 0xFFFF) return;
   if (physicalColumn == 0 || physicalColumn > 0xFFFF) return;
 
+  PlaceRowsetColumn(rowsetId, rowsetColumn, physicalColumn, offset, bitPosition);
+}
+
+void CSQLServer2008::PlaceRowsetColumn(INT64 rowsetId, DWORD rowsetColumn, DWORD physicalColumn, short offset,
+                                       WORD bitPosition) {
   const std::vector<CTable*>* units = m_mapAllocUnits.Find(FormatString("%I64d", rowsetId).view());
   if (!units) return;
   for (CTable* unit : *units) {
@@ -326,6 +390,73 @@ void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
       return;
     if (CColumn* column = SetPhysicalColumnId(table, physicalColumn, rowsetColumn))
       ApplyColumnPosition(table, column, offset, bitPosition);
+  }
+}
+
+void CSQLServer2008::ReadHobtColumns() {
+  m_mapHobtColumns.clear();
+  m_setHobtsNamedByRowsets.clear();
+  WalkSystemTable("13", &CSQLServer2008::DecodeHobtColumnRow, kCatalogSlotLimit);
+  WalkSystemTable("4", &CSQLServer2008::DecodeRowsetColumnRow, kCatalogSlotLimit);
+  // A hobt whose rowset-column rows were all lost: its hobt column ids are taken for the
+  // rowset column ids, which they are in the tables SQL Server 2005 writes and upgrades.
+  for (const auto& [key, place] : m_mapHobtColumns) {
+    if (m_setHobtsNamedByRowsets.count(key.first) || key.second == 0) continue;
+    PlaceRowsetColumn(key.first, key.second, place.nullBit ? place.nullBit : key.second, place.offset,
+                      place.bitPosition);
+  }
+  m_mapHobtColumns.clear();
+  m_setHobtsNamedByRowsets.clear();
+}
+
+void CSQLServer2008::DecodeHobtColumnRow(BYTE* body, WORD recordOffset) {
+  ByteView rec = RecordView(body, recordOffset);
+  if (!IsLivePositionRow(rec, kHobtColumnFixedEnd)) return;
+  const INT64 hobtId = rec.I64(4);
+  const DWORD hobtColumn = rec.U32(12);
+  StoredColumnPlace place;
+  place.offset = rec.I16(31);
+  place.bitPosition = rec.U16(35);
+  place.nullBit = rec.U16(37);
+  if (!rec.ok() || hobtColumn > 0xFFFF) return;
+  m_mapHobtColumns[{hobtId, hobtColumn}] = place;
+}
+
+void CSQLServer2008::DecodeRowsetColumnRow(BYTE* body, WORD recordOffset) {
+  ByteView rec = RecordView(body, recordOffset);
+  if (!IsLivePositionRow(rec, kRowsetColumnFixedEnd)) return;
+  const INT64 rowsetId = rec.I64(4);
+  const DWORD rowsetColumn = rec.U32(12);
+  const DWORD hobtColumn = rec.U32(16);
+  if (!rec.ok()) return;
+  m_setHobtsNamedByRowsets.insert(rowsetId);
+  // Rowset column 0 is the uniquifier, which no catalog column names.
+  if (rowsetColumn == 0 || rowsetColumn > 0xFFFF) return;
+  auto it = m_mapHobtColumns.find({rowsetId, hobtColumn});
+  if (it == m_mapHobtColumns.end()) return;
+  const StoredColumnPlace& place = it->second;
+  // The null bit is the column's physical number in the record; hobt column 0 has none.
+  const DWORD nullBit = place.nullBit ? place.nullBit : hobtColumn;
+  if (nullBit == 0) return;
+  PlaceRowsetColumn(rowsetId, rowsetColumn, nullBit, place.offset, place.bitPosition);
+}
+
+void CSQLServer2008::LogComputedPositions() {
+  for (const auto& entry : m_mapTables) {
+    const CTable* table = entry.second;
+    if (!table || table->m_dwObjectId < kFirstUserObjectId) continue;
+    int stored = 0, unplaced = 0;
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+      if (c->m_bDropped || !c->m_strComputed.IsEmpty()) continue;
+      ++stored;
+      if (!c->m_bCatalogOffset) ++unplaced;
+    }
+    if (unplaced == 0) continue;
+    CExecutionLog::WriteLog(0, 0,
+                            FormatString("Table %s (object %lu): the catalog gives no stored place for %d of its %d "
+                                         "columns; they are read at places computed from the column order",
+                                         table->m_strName, table->m_dwObjectId, unplaced, stored),
+                            false);
   }
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "common/executionlog.h"
+#include "common/names.h"
 #include "common/page.h"
 #include "pellwyn2008.h"
 
@@ -74,11 +75,6 @@ CString LowByteName(ByteView name) {
   }
   out.TrimRight(' ');
   return out;
-}
-
-// The first or second UTF-16 unit lies above U+00FF.
-bool NeedsSubstituteName(ByteView name) {
-  return (name.size() > 1 && name.U8(1) != 0) || (name.size() > 3 && name.U8(3) != 0);
 }
 
 // End offsets carry the complex-column flag in their top bit.
@@ -386,22 +382,30 @@ void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
   }
 
   // A user table: usually the record the rowset stage linked to its pages, else a new one.
+  // Its name goes into statements and file names, so one that cannot be narrowed gets a
+  // substitute on either path; a second row for a table that already has one keeps it.
   const bool systemObject = DWORD(objectId) < kFirstUserObjectId;
+  CString tableName;
+  const bool narrowable = NarrowStoredName(nameBytes, tableName);
+  tableName.TrimRight(' ');
+  auto giveName = [&](CTable* t) {
+    if (narrowable) {
+      t->m_strName = tableName;
+    } else if (!IsSubstituteTableName(t->m_strName)) {
+      t->m_strName = SubstituteTableName(m_nUnicodeNameSerial);
+      ++m_nUnicodeNameSerial;
+    }
+  };
   CTable* table = nullptr;
   if (!m_mapTables.Lookup(key, table) || !table) {
     if (systemObject) return;
     ++m_nObjectSerial;
     table = NewTable();
-    if (NeedsSubstituteName(nameBytes)) {
-      table->m_strName = FormatString("UnicodeTab#_%d", m_nUnicodeNameSerial);
-      ++m_nUnicodeNameSerial;
-    } else {
-      table->m_strName = name;
-    }
+    giveName(table);
   } else {
     if (systemObject) return;
     if (ghost && !table->m_strName.IsEmpty()) return;
-    table->m_strName = name;
+    giveName(table);
   }
   table->m_dwObjectId = DWORD(objectId);
   CString owner;

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "common/sqlserver.h"
@@ -149,6 +152,32 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // The column's place in a stored row: a negative offset is minus its variable index, a
   // positive one its offset in the fixed part; bit columns also get their bit.
   void ApplyColumnPosition(CTable* table, CColumn* column, short offset, WORD bitPosition);
+  // Rowset column `rowsetColumn` of rowset `rowsetId` is stored at `offset` with null-bitmap
+  // number `physicalColumn`: the column of that id of every table the rowset's allocation
+  // units belong to gets that place (SetPhysicalColumnId, then ApplyColumnPosition).
+  void PlaceRowsetColumn(INT64 rowsetId, DWORD rowsetColumn, DWORD physicalColumn, short offset, WORD bitPosition);
+  // The database's on-disk version from its boot page (611 for 2005, 655 and up for 2008);
+  // 0 when the boot page cannot be read.
+  int ReadOnDiskVersion();
+  // 2005-format files keep the stored places in two catalogs of their own: system object 13,
+  // the columns of every heap and B-tree with offset, null bit and bit position, and system
+  // object 4, which column of each rowset every one of them is. Read as one stage.
+  void ReadHobtColumns();
+  void DecodeHobtColumnRow(BYTE* body, WORD recordOffset);
+  void DecodeRowsetColumnRow(BYTE* body, WORD recordOffset);
+  // One line per user table with columns the catalog left unplaced, whose places the row
+  // decoders then compute from the column order.
+  void LogComputedPositions();
+  // A column's place in the stored rows of one heap or B-tree (system object 13).
+  struct StoredColumnPlace {
+    short offset = 0;
+    WORD nullBit = 0;
+    WORD bitPosition = 0;
+  };
+  // Filled and emptied by ReadHobtColumns: (hobt id, hobt column id) -> its place, and the
+  // hobts that rows of system object 4 named.
+  std::map<std::pair<INT64, DWORD>, StoredColumnPlace> m_mapHobtColumns;
+  std::set<INT64> m_setHobtsNamedByRowsets;
 
   // ---- off-row large values
   // Pages are named by page id, as links name them. The value (or subtree) at page/slot as

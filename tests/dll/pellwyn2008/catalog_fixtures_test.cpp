@@ -57,33 +57,31 @@ TEST(CatalogFixtures, UserTablesOfEveryFixture) {
       "Courses,CoursesOffered,CoursesTaken,Enrollment,Prerequisites,Students,Users,dtproperties";
   const std::string kPubs =
       "authors,discounts,employee,jobs,pub_info,publishers,roysched,sales,stores,titleauthor,titles";
-  // `placed`: the file has the 2008 rowset-column catalog, which places every stored
-  // column; 2005 files leave the positions to the row decoders.
+  // Every stored column of every table is placed by the catalog: the 2008 rowset-column
+  // catalog, or the two catalogs 2005-format files (the pre-release ones too) keep instead.
   const struct {
     const char* file;
     int set;
     std::string tables;
-    bool placed;
   } cases[] = {
-      {"bak2005_stdb2sql_2sets.bak", 1, kStudents, false},
-      {"bak2005_stdb2sql_2sets.bak", 2, kStudents, false},
-      {"bak2005_northwind_gabrujo.bak", 1, kNorthwind + std::string(",dtproperties"), false},
-      {"bak2005_northwnd_mina.bak", 1, kNorthwind, false},
-      {"bak2008_northwind_512blk.bak", 1, "Category,Customer,Employee,Order,OrderDetail,Product,Shipper,Supplier",
-       true},
-      {"bak2008_northwind_thuyluv.bak", 1, kNorthwind, true},
-      {"bak2008_library_small.bak", 1, "Authors,Books,BooksAuthors,History,Readers,RoleData", true},
-      {"bak2008r2_northwind_victor.bak", 1, kNorthwind + std::string(",titulos_de_contacto"), true},
-      {"bak2008r2_entrepot_fr.bak", 1, "Client,Dates,Employe,Faits,Produit", true},
+      {"bak2005_stdb2sql_2sets.bak", 1, kStudents},
+      {"bak2005_stdb2sql_2sets.bak", 2, kStudents},
+      {"bak2005_northwind_gabrujo.bak", 1, kNorthwind + std::string(",dtproperties")},
+      {"bak2005_northwnd_mina.bak", 1, kNorthwind},
+      {"bak2008_northwind_512blk.bak", 1, "Category,Customer,Employee,Order,OrderDetail,Product,Shipper,Supplier"},
+      {"bak2008_northwind_thuyluv.bak", 1, kNorthwind},
+      {"bak2008_library_small.bak", 1, "Authors,Books,BooksAuthors,History,Readers,RoleData"},
+      {"bak2008r2_northwind_victor.bak", 1, kNorthwind + std::string(",titulos_de_contacto")},
+      {"bak2008r2_entrepot_fr.bak", 1, "Client,Dates,Employe,Faits,Produit"},
       // The manifest leaves "sales" out here, but its object, column and index rows are live
       // and its data page holds pubs' 21 sales rows.
-      {"mdf2005_pubs_upg2000.mdf", 1, kPubs + ",Menus,Users", false},
-      {"mdf2005pre_database_sp_v590.mdf", 1, "", false},
-      {"mdf2005pre_prosseappsch07_v607.mdf", 1, "ClassGrades,Classes,Students", false},
-      {"mdf2008_qlsinhvien.mdf", 1, "Hoc,Lop,MonHoc,SinhVien", true},
-      {"mdf2008_pubs_itsligo.mdf", 1, kPubs, true},
-      {"mdf2008_northwnd_itsligo.mdf", 1, kNorthwind, true},
-      {"mdf2008r2_northwnd_upg2000.mdf", 1, kNorthwind, true},
+      {"mdf2005_pubs_upg2000.mdf", 1, kPubs + ",Menus,Users"},
+      {"mdf2005pre_database_sp_v590.mdf", 1, ""},
+      {"mdf2005pre_prosseappsch07_v607.mdf", 1, "ClassGrades,Classes,Students"},
+      {"mdf2008_qlsinhvien.mdf", 1, "Hoc,Lop,MonHoc,SinhVien"},
+      {"mdf2008_pubs_itsligo.mdf", 1, kPubs},
+      {"mdf2008_northwnd_itsligo.mdf", 1, kNorthwind},
+      {"mdf2008r2_northwnd_upg2000.mdf", 1, kNorthwind},
   };
   if (testsupport::FixturesDir().empty()) GTEST_SKIP() << "fixtures not available";
   for (const auto& c : cases) {
@@ -105,8 +103,8 @@ TEST(CatalogFixtures, UserTablesOfEveryFixture) {
       for (const CColumn* col = t->m_pColumnHead; col; col = col->m_pNext) {
         if (col->m_bDropped || !col->m_strComputed.IsEmpty()) continue;
         EXPECT_EQ(t->m_vecColumnById[col->m_wColOrder], col) << t->m_strName.c_str() << "." << col->m_strName.c_str();
-        EXPECT_EQ(col->m_bCatalogOffset, c.placed) << t->m_strName.c_str() << "." << col->m_strName.c_str();
-        if (col->m_nOffset < 0 && col->m_bCatalogOffset) {
+        EXPECT_TRUE(col->m_bCatalogOffset) << t->m_strName.c_str() << "." << col->m_strName.c_str();
+        if (col->m_nOffset < 0) {
           EXPECT_TRUE(t->m_mapVarTypes.Contains(FormatString("%hd", col->m_nOffset).view()));
         }
       }
@@ -227,16 +225,14 @@ std::string KeyNames(const CTable* t, const CIndexInfo* ix) {
 }  // namespace
 
 TEST(CatalogFixtures, NorthwindSchemaMatchesTheInstallScript) {
-  // File, and whether it has the 2008 rowset-column catalog that places every column.
-  const std::pair<const char*, bool> files[] = {
-      {"bak2005_northwind_gabrujo.bak", false}, {"bak2005_northwnd_mina.bak", false},
-      {"bak2008_northwind_thuyluv.bak", true},  {"bak2008r2_northwind_victor.bak", true},
-      {"mdf2008_northwnd_itsligo.mdf", true},   {"mdf2008r2_northwnd_upg2000.mdf", true}};
+  const char* const files[] = {"bak2005_northwind_gabrujo.bak", "bak2005_northwnd_mina.bak",
+                               "bak2008_northwind_thuyluv.bak", "bak2008r2_northwind_victor.bak",
+                               "mdf2008_northwnd_itsligo.mdf",  "mdf2008r2_northwnd_upg2000.mdf"};
   // Where an owner changed the schema: gabrujo's ProductName index is unique (its index
   // row has status 0x0b).
   const std::set<std::string> madeUnique = {"bak2005_northwind_gabrujo.bak Products.ProductName"};
   if (testsupport::FixturesDir().empty()) GTEST_SKIP() << "fixtures not available";
-  for (const auto& [file, placed] : files) {
+  for (const char* file : files) {
     const std::string path = testsupport::FixturePath(file);
     ASSERT_FALSE(path.empty()) << file;
     SCOPED_TRACE(file);
@@ -268,7 +264,7 @@ TEST(CatalogFixtures, NorthwindSchemaMatchesTheInstallScript) {
           EXPECT_EQ(c->m_nIdentityIncrement64, 1) << e.name;
         }
         identity = identity || c->m_bIdentity;
-        EXPECT_EQ(c->m_bCatalogOffset, placed) << e.name;
+        EXPECT_TRUE(c->m_bCatalogOffset) << e.name;
       }
       EXPECT_EQ(t->m_bHasIdentity, identity);
 
@@ -298,54 +294,71 @@ TEST(CatalogFixtures, NorthwindSchemaMatchesTheInstallScript) {
     const CColumn* quantity = catalogrows::ColumnNamed(details, "Quantity");
     ASSERT_NE(quantity, nullptr);
     EXPECT_NE(quantity->m_strDefault.Find("(1)"), -1) << quantity->m_strDefault.c_str();
-    // Variable columns have their variable index; the rowset-column catalog also places
-    // the bit column and records the variable columns' types.
+    // Variable columns have their variable index; the catalog also places the bit column
+    // and records the variable columns' types.
     const CTable* employees = TableNamed(engine, "Employees");
     EXPECT_EQ(catalogrows::ColumnNamed(employees, "Notes")->m_nOffset, -13);
     const CColumn* discontinued = catalogrows::ColumnNamed(TableNamed(engine, "Products"), "Discontinued");
     ASSERT_NE(discontinued, nullptr);
-    if (placed) {
-      EXPECT_EQ(discontinued->m_nOffset, 30);
-      EXPECT_EQ(discontinued->m_bBitPosition, 0);
-      CString type;
-      EXPECT_TRUE(employees->m_mapVarTypes.Lookup("-13", type));
-      EXPECT_EQ(type, "ntext");
-    }
+    EXPECT_EQ(discontinued->m_nOffset, 30);
+    EXPECT_EQ(discontinued->m_bBitPosition, 0);
+    EXPECT_EQ(discontinued->m_dwRowsetColumn, 10u);
+    CString type;
+    EXPECT_TRUE(employees->m_mapVarTypes.Lookup("-13", type));
+    EXPECT_EQ(type, "ntext");
   }
 }
 
-// pubs "sales" is clustered on (stor_id, ord_num, title_id): title_id, column 6, is stored
-// as the second variable column and ord_date, column 3, at offset 8. pubs "employee" has a
-// clustered index that is not unique, so its rows carry a uniquifier.
+// Stored places of pubs "sales" and "employee", as each file's catalog gives them. In the
+// 2008 file, written by SQL Server itself, the clustered key's columns come first: "sales"
+// is clustered on (stor_id, ord_num, title_id), so title_id, column 6, is the second variable
+// column and ord_date, column 3, lies at offset 8; "employee" is clustered on (lname, fname,
+// minit), so minit leads the fixed part and emp_id follows at 5. The 2005 file was upgraded
+// from 2000 and keeps the column order, but for the uniquifier of employee's clustered
+// index, which is not unique: the first variable entry of every row, before fname.
 TEST(CatalogFixtures, PubsPhysicalPositions) {
-  REQUIRE_FIXTURE(path, "mdf2008_pubs_itsligo.mdf");
-  ModuleFolderScope scope;
-  CSQLServer2008 engine;
-  ASSERT_TRUE(LoadCatalog(engine, path, 1));
-  const CTable* sales = TableNamed(engine, "sales");
-  ASSERT_NE(sales, nullptr);
-  const struct {
+  struct Place {
     const char* name;
     short offset;
     DWORD physical;
-  } expected[] = {{"stor_id", 4, 1},  {"ord_num", -1, 2},  {"ord_date", 8, 4},
-                  {"qty", 16, 5},     {"payterms", -3, 6}, {"title_id", -2, 3}};
-  for (const auto& e : expected) {
-    const CColumn* c = catalogrows::ColumnNamed(sales, e.name);
-    ASSERT_NE(c, nullptr) << e.name;
-    EXPECT_EQ(c->m_nOffset, e.offset) << e.name;
-    EXPECT_EQ(c->m_dwRowsetColumn, e.physical) << e.name;
+  };
+  const struct {
+    const char* file;
+    std::vector<Place> sales, employee;
+  } cases[] = {
+      {"mdf2008_pubs_itsligo.mdf",
+       {{"stor_id", 4, 1}, {"ord_num", -1, 2}, {"ord_date", 8, 4}, {"qty", 16, 5}, {"payterms", -3, 6},
+        {"title_id", -2, 3}},
+       {{"emp_id", 5, 5}, {"fname", -3, 3}, {"minit", 4, 4}, {"lname", -2, 2}, {"hire_date", 21, 9}}},
+      {"mdf2005_pubs_upg2000.mdf",
+       {{"stor_id", 4, 1}, {"ord_num", -1, 2}, {"ord_date", 8, 3}, {"qty", 16, 4}, {"payterms", -2, 5},
+        {"title_id", -3, 6}},
+       {{"emp_id", 4, 1}, {"fname", -2, 2}, {"minit", 13, 3}, {"lname", -3, 4}, {"hire_date", 21, 8}}},
+  };
+  if (testsupport::FixturesDir().empty()) GTEST_SKIP() << "fixtures not available";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = testsupport::FixturePath(c.file);
+    ASSERT_FALSE(path.empty());
+    ModuleFolderScope scope;
+    CSQLServer2008 engine;
+    ASSERT_TRUE(LoadCatalog(engine, path, 1));
+    for (const auto& [table, places] : {std::pair{"sales", &c.sales}, std::pair{"employee", &c.employee}}) {
+      const CTable* t = TableNamed(engine, table);
+      ASSERT_NE(t, nullptr) << table;
+      for (const Place& e : *places) {
+        const CColumn* col = catalogrows::ColumnNamed(t, e.name);
+        ASSERT_NE(col, nullptr) << e.name;
+        EXPECT_TRUE(col->m_bCatalogOffset) << e.name;
+        EXPECT_EQ(col->m_nOffset, e.offset) << e.name;
+        EXPECT_EQ(col->m_dwRowsetColumn, e.physical) << e.name;
+      }
+    }
+    EXPECT_EQ(TableNamed(engine, "employee")->m_nExtraColumn, 1);
+    const CColumn* jobId = catalogrows::ColumnNamed(TableNamed(engine, "jobs"), "job_id");
+    ASSERT_NE(jobId, nullptr);
+    EXPECT_TRUE(jobId->m_bIdentity);
+    EXPECT_EQ(jobId->m_nIdentitySeed64, 1);  // smallint IDENTITY(1,1) after 14 rows
+    EXPECT_EQ(jobId->m_nIdentityIncrement64, 1);
   }
-  const CTable* employee = TableNamed(engine, "employee");
-  ASSERT_NE(employee, nullptr);
-  EXPECT_EQ(employee->m_nExtraColumn, 1);
-  const CColumn* empId = catalogrows::ColumnNamed(employee, "emp_id");
-  ASSERT_NE(empId, nullptr);
-  EXPECT_EQ(empId->m_nOffset, 5);
-  EXPECT_EQ(empId->m_dwRowsetColumn, 5u);
-  const CColumn* jobId = catalogrows::ColumnNamed(TableNamed(engine, "jobs"), "job_id");
-  ASSERT_NE(jobId, nullptr);
-  EXPECT_TRUE(jobId->m_bIdentity);
-  EXPECT_EQ(jobId->m_nIdentitySeed64, 1);  // smallint IDENTITY(1,1) after 14 rows
-  EXPECT_EQ(jobId->m_nIdentityIncrement64, 1);
 }

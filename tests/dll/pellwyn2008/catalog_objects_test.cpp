@@ -366,7 +366,7 @@ TEST(CatalogObjects, TableNamesOwnersAndSubstitutes) {
   const Bytes cyrillic = {0x1F, 0x04, 0x40, 0x04, 'x', 0};         // first unit above U+00FF
   const Bytes secondHigh = {'A', 0, 0x14, 0x04};                    // second unit above U+00FF
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2001, "U", cyrillic));
-  Decode(engine, &E::DecodeObjectRow, ObjectRow(2002, "U", cyrillic));  // existing record: low bytes
+  Decode(engine, &E::DecodeObjectRow, ObjectRow(2002, "U", cyrillic));  // an existing record as well
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2003, "U", secondHigh));
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2004, "U", Name16("Trailing  ")));
   Decode(engine, &E::DecodeObjectRow, ObjectRow(150, "U", Name16("sysbase")));    // system object ids
@@ -382,12 +382,12 @@ TEST(CatalogObjects, TableNamesOwnersAndSubstitutes) {
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2006, "U", Name16(longName)));
 
   EXPECT_EQ(TableAt(engine, "2001")->m_strName, "UnicodeTab#_1");
-  EXPECT_EQ(TableAt(engine, "2002")->m_strName, "\x1F@x");
+  EXPECT_EQ(TableAt(engine, "2002")->m_strName, "UnicodeTab#_2");
   EXPECT_EQ(TableAt(engine, "2002"), linked);
   EXPECT_EQ(linked->m_dwObjectId, 2002u);
   EXPECT_EQ(linked->m_strOwner, "dbo");
-  EXPECT_EQ(TableAt(engine, "2003")->m_strName, "UnicodeTab#_2");
-  EXPECT_EQ(engine.m_nUnicodeNameSerial, 3);
+  EXPECT_EQ(TableAt(engine, "2003")->m_strName, "UnicodeTab#_3");
+  EXPECT_EQ(engine.m_nUnicodeNameSerial, 4);
   EXPECT_EQ(TableAt(engine, "2004")->m_strName, "Trailing");
   EXPECT_EQ(TableAt(engine, "150"), nullptr);
   EXPECT_TRUE(system->m_strName.IsEmpty());
@@ -395,6 +395,76 @@ TEST(CatalogObjects, TableNamesOwnersAndSubstitutes) {
   ASSERT_NE(TableAt(engine, "2006"), nullptr);
   EXPECT_EQ(TableAt(engine, "2006")->m_strName.str(), longName);
   EXPECT_EQ(engine.m_nObjectSerial, 5);
+}
+
+// A table or column name goes into statements and file names: one with a character above
+// U+00FF, or one that narrows to a control character, anywhere in the name, gets a numbered
+// substitute, whether the object row or the column row meets it and whether the table record
+// is new or was linked to its pages before. Latin-1 names keep their bytes. Tables and
+// columns draw on one serial, in the order their rows are read.
+TEST(CatalogObjects, NamesThatCannotBeNarrowedGetSubstitutes) {
+  ModuleFolderScope scope;
+  E engine;
+  engine.m_mapOwnerNames.SetAt("1", "dbo");
+  CTable* linked = engine.NewTable();
+  linked->m_vecDataPages = {7};
+  engine.m_mapTables.SetAt("2002", linked);
+  auto units = [](std::initializer_list<WORD> text) {
+    Bytes b;
+    for (WORD u : text) {
+      b.push_back(BYTE(u));
+      b.push_back(BYTE(u >> 8));
+    }
+    return b;
+  };
+  const struct {
+    int id;
+    Bytes name;
+    const char* expected;
+  } tables[] = {
+      {2001, units({0x4E2D, 0x6587}), "UnicodeTab#_1"},                // Chinese
+      {2002, units({0x4E2D, 0x6587}), "UnicodeTab#_2"},                // on the linked record
+      {2003, units({'A', 'B', 0x4E2D}), "UnicodeTab#_3"},              // past the first two units
+      {2004, units({'L', 'i', 'n', 'e', 0x0A, 'F'}), "UnicodeTab#_4"},  // a line feed
+      {2005, units({'x', 0x0085}), "UnicodeTab#_5"},                   // a C1 control
+      {2006, units({'x', 0x0000, 'y'}), "UnicodeTab#_6"},              // a zero unit
+      {2007, units({'C', 'a', 'f', 0x00E9}), "Caf\xE9"},               // Latin-1
+      {2008, units({0x00C0, '~', 0x00FF, ' ', ' '}), "\xC0~\xFF"},     // Latin-1, blanks trimmed
+  };
+  for (const auto& t : tables) Decode(engine, &E::DecodeObjectRow, ObjectRow(t.id, "U", t.name));
+  // The same row read again (a page held twice) keeps the name it gave.
+  Decode(engine, &E::DecodeObjectRow, ObjectRow(2001, "U", tables[0].name));
+  for (const auto& t : tables) {
+    ASSERT_NE(TableAt(engine, std::to_string(t.id).c_str()), nullptr) << t.id;
+    EXPECT_EQ(TableAt(engine, std::to_string(t.id).c_str())->m_strName, t.expected) << t.id;
+  }
+  EXPECT_EQ(TableAt(engine, "2002"), linked);
+  EXPECT_EQ(engine.m_nUnicodeNameSerial, 7);
+
+  const struct {
+    DWORD id;
+    Bytes name;
+    const char* expected;
+  } columns[] = {
+      {1, units({0x65E5, 0x4ED8}), "UnicodeCol#_7"},                  // Japanese
+      {2, units({'a', 'b', 'c', 0x0411}), "UnicodeCol#_8"},           // its fourth unit
+      {3, units({'T', 0x09, 'b'}), "UnicodeCol#_9"},                  // a tab
+      {4, units({'G', 'r', 0x00F6, 0x00DF, 'e'}), "Gr\xF6\xDF" "e"},  // Latin-1
+      {5, units({' ', 'p', 'l', 'a', 'i', 'n', ' '}), "plain"},
+  };
+  for (const auto& c : columns) {
+    catalogrows::ColumnRow row;
+    row.objectId = 2007;
+    row.columnId = c.id;
+    row.rawName = c.name;
+    Decode(engine, &E::DecodeColumnRow, row.Build());
+  }
+  std::vector<std::string> names;
+  for (const CColumn* c = TableAt(engine, "2007")->m_pColumnHead; c; c = c->m_pNext) names.push_back(c->m_strName.str());
+  std::vector<std::string> expected;
+  for (const auto& c : columns) expected.push_back(c.expected);
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(engine.m_nUnicodeNameSerial, 10);
 }
 
 TEST(CatalogObjects, DroppedObjectsOnlyWhenDeletedRecordsAreAsked) {

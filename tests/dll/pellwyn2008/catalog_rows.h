@@ -129,6 +129,48 @@ struct RsColRow {
   }
 };
 
+// Row of the 2005 hobt-column catalog (system object 13): a column's place in the stored
+// rows of one heap or B-tree.
+struct HobtColRow {
+  std::int64_t hobtId = 72057594038779904;
+  DWORD hobtColumn = 1;
+  short offset = 4;
+  WORD bitPosition = 0;
+  WORD nullBit = 1;
+  int statusA = -1;
+
+  Bytes Build() const {
+    Bytes f(41, 0);
+    Put(f, 4, std::uint64_t(hobtId), 8);
+    Put(f, 12, hobtColumn, 4);
+    Put(f, 16, 0x20, 4);
+    Put(f, 22, 56, 1);
+    Put(f, 23, 4, 2);
+    Put(f, 31, WORD(offset), 2);
+    Put(f, 33, WORD(offset), 2);  // the place in the rows above the leaf level
+    Put(f, 35, bitPosition, 2);
+    Put(f, 37, nullBit, 2);
+    return Record(f, 15, {}, statusA);
+  }
+};
+
+// Row of the 2005 rowset-column catalog (system object 4): which hobt column a rowset column is.
+struct RowsetColRow {
+  std::int64_t rowsetId = 72057594038779904;
+  DWORD rowsetColumn = 1;
+  DWORD hobtColumn = 1;
+  int statusA = -1;
+
+  Bytes Build() const {
+    Bytes f(34, 0);
+    Put(f, 4, std::uint64_t(rowsetId), 8);
+    Put(f, 12, rowsetColumn, 4);
+    Put(f, 16, hobtColumn, 4);
+    Put(f, 32, 4, 2);
+    return Record(f, 6, {}, statusA);
+  }
+};
+
 // Row of the index-column catalog (system object 55).
 struct IsColRow {
   int objectId = 1001;

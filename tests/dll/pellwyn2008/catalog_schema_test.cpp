@@ -2,7 +2,11 @@
 // map filter and the column index by column id.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "dll/pellwyn2008/catalog_rows.h"
+#include "dll/pellwyn2008/synthetic_pages.h"
 #include "support/fixtures.h"
 
 using namespace catalogrows;
@@ -11,6 +15,19 @@ using testsupport::ModuleFolderScope;
 namespace {
 
 constexpr std::int64_t kRowset = 72057594038779904;
+
+// A column row of table `objectId`, decoded as the column stage does.
+void AddColumnRow(CSQLServer2008& engine, int objectId, DWORD id, BYTE type, WORD length, const char* name,
+                  int statusA = -1) {
+  ColumnRow c;
+  c.objectId = objectId;
+  c.columnId = id;
+  c.systemType = type;
+  c.length = length;
+  c.name = name;
+  c.statusA = statusA;
+  Decode(engine, &CSQLServer2008::DecodeColumnRow, c.Build());
+}
 
 struct PositionsTest : ::testing::Test {
   ModuleFolderScope scope;
@@ -24,13 +41,7 @@ struct PositionsTest : ::testing::Test {
     engine.m_mapAllocUnits[FormatString("%I64d", kRowset).view()].push_back(unit);
   }
   void AddColumn(DWORD id, BYTE type, WORD length, const char* name, int statusA = -1) {
-    ColumnRow c;
-    c.columnId = id;
-    c.systemType = type;
-    c.length = length;
-    c.name = name;
-    c.statusA = statusA;
-    Decode(engine, &CSQLServer2008::DecodeColumnRow, c.Build());
+    AddColumnRow(engine, 1001, id, type, length, name, statusA);
   }
   void Place(DWORD rowsetColumn, DWORD physical, short offset, WORD bit = 0, DWORD status = 0) {
     RsColRow r;
@@ -171,6 +182,175 @@ TEST_F(PositionsTest, RowsetUnitsWithoutATable) {
   other.rowsetId = 5;
   Decode(engine, &CSQLServer2008::DecodeRsColRow, other.Build());
   EXPECT_FALSE(Col("Id")->m_bCatalogOffset);
+}
+
+namespace {
+
+constexpr std::int64_t kOtherRowset = 72057594038845440;
+
+// The stage "Reading rscols" over a synthetic database file: its boot page (or none), the
+// 2005 position catalogs (objects 13 and 4) and the 2008 one (object 3).
+struct Catalog2005 {
+  int bootVersion = 611;  // 0: no boot page
+  bool with2008Rows = false;
+};
+
+struct StageResult {
+  std::map<std::string, std::pair<short, DWORD>> places;  // table.column -> offset, null bit
+  std::set<std::string> unplaced;
+  BYTE bit = 0;
+  std::string log;
+};
+
+StageResult RunPositionsStage(const Catalog2005& c) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  synthpages::PageFile file;
+  if (c.bootVersion) {
+    synthpages::Page& boot = file.At(9, kPageBoot);
+    synthpages::PutLE(boot.bytes, kPageHeaderSize + 4, WORD(c.bootVersion), 2);
+  }
+  // pubs "employee" as a 2005 file keeps it: the uniquifier of its clustered index first
+  // in the variable part, then lname and fname, which are rowset columns 4 and 2.
+  synthpages::Page& hobt = file.At(20, kPageData, 13);
+  const struct {
+    DWORD column;
+    short offset;
+    WORD nullBit;
+    WORD bit;
+  } hobtColumns[] = {{0, -1, 0, 0}, {1, 4, 1, 0}, {2, -2, 2, 0}, {3, 13, 3, 0}, {4, -3, 4, 0}, {5, 14, 5, 0x0302}};
+  for (const auto& h : hobtColumns) {
+    HobtColRow r;
+    r.hobtColumn = h.column;
+    r.offset = h.offset;
+    r.nullBit = h.nullBit;
+    r.bitPosition = h.bit;
+    hobt.Add(r.Build());
+  }
+  // A second table whose rowset-column rows were lost: its hobt column ids stand in.
+  for (DWORD column : {1u, 2u}) {
+    HobtColRow r;
+    r.hobtId = kOtherRowset;
+    r.hobtColumn = column;
+    r.offset = short(4 * column);
+    r.nullBit = WORD(column);
+    hobt.Add(r.Build());
+  }
+  // A ghost row places nothing.
+  HobtColRow ghost;
+  ghost.hobtColumn = 3;
+  ghost.offset = 99;
+  ghost.statusA = 0x1C;
+  hobt.Add(ghost.Build());
+  synthpages::Page& rowsetColumns = file.At(21, kPageData, 4);
+  for (const auto& [rowsetColumn, hobtColumn] : {std::pair{0u, 0u}, {1u, 1u}, {2u, 4u}, {3u, 3u}, {4u, 2u}, {5u, 5u}}) {
+    RowsetColRow r;
+    r.rowsetColumn = rowsetColumn;
+    r.hobtColumn = hobtColumn;
+    rowsetColumns.Add(r.Build());
+  }
+  synthpages::Page& rscols = file.At(22, kPageData, 3);
+  if (c.with2008Rows) {
+    RsColRow r;
+    r.physicalColumn = 1;
+    r.offset = 40;
+    rscols.Add(r.Build());
+  }
+
+  CSQLServer2008 engine;
+  synthpages::UsePlainFile(engine, file.Write(dir));
+  for (const auto& [key, page] : {std::pair{"13", 20u}, {"4", 21u}, {"3", 22u}}) {
+    CTable* group = engine.NewTable();
+    group->m_vecDataPages = {page};
+    engine.m_mapTables.SetAt(key, group);
+  }
+  auto table = [&](DWORD id, const char* name, std::int64_t rowset) {
+    CTable* t = AddTable(engine, id, name);
+    t->m_nExtraColumn = 1;  // clustered, not unique: every row has a uniquifier
+    if (rowset) {
+      CTable* unit = engine.NewTable();
+      unit->m_dwObjectId = id;
+      engine.m_mapAllocUnits[FormatString("%I64d", rowset).view()].push_back(unit);
+    }
+  };
+  table(1001, "employee", kRowset);
+  table(1002, "lost", kOtherRowset);
+  table(1003, "uncatalogued", 0);
+  auto column = [&](int object, DWORD id, BYTE type, WORD length, const char* name) {
+    AddColumnRow(engine, object, id, type, length, name);
+  };
+  column(1001, 1, 175, 9, "emp_id");
+  column(1001, 2, 167, 20, "fname");
+  column(1001, 3, 175, 1, "minit");
+  column(1001, 4, 167, 30, "lname");
+  column(1001, 5, 104, 1, "flag");
+  column(1002, 1, 56, 4, "a");
+  column(1002, 2, 56, 4, "b");
+  column(1003, 1, 56, 4, "id");
+  column(1003, 2, 167, 10, "text");
+  engine.ReadRsCols();
+
+  StageResult out;
+  for (const auto& [key, t] : engine.m_mapTables) {
+    if (t->m_dwObjectId < 1000) continue;
+    for (const CColumn* col = t->m_pColumnHead; col; col = col->m_pNext) {
+      const std::string name = t->m_strName.str() + "." + col->m_strName.str();
+      out.places[name] = {col->m_nOffset, col->m_dwRowsetColumn};
+      if (!col->m_bCatalogOffset) out.unplaced.insert(name);
+      if (col->m_strType == "bit") out.bit = col->m_bBitPosition;
+    }
+  }
+  out.log = scope.ReadExecLog();
+  return out;
+}
+
+size_t Lines(const std::string& log, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// A 2005-format file places its columns from objects 13 and 4: rowset column to hobt column,
+// hobt column to offset, null bit and bit position; the uniquifier names no column.
+TEST(Positions2005, PlacesFromTheHobtAndRowsetColumnCatalogs) {
+  const StageResult r = RunPositionsStage({});
+  const std::map<std::string, std::pair<short, DWORD>> expected = {
+      {"employee.emp_id", {4, 1}}, {"employee.fname", {-3, 4}}, {"employee.minit", {13, 3}},
+      {"employee.lname", {-2, 2}}, {"employee.flag", {14, 5}},  {"lost.a", {4, 1}},
+      {"lost.b", {8, 2}},          {"uncatalogued.id", {0, 1}},  {"uncatalogued.text", {-2, 2}}};
+  EXPECT_EQ(r.places, expected);
+  EXPECT_EQ(r.bit, 2);
+  // Where the catalog holds nothing, the places are computed, the variable ones after the
+  // uniquifier, and the table is named in the log once.
+  EXPECT_EQ(r.unplaced, (std::set<std::string>{"uncatalogued.id", "uncatalogued.text"}));
+  EXPECT_EQ(Lines(r.log, "the catalog gives no stored place"), 1u);
+  EXPECT_EQ(Lines(r.log, "Table uncatalogued (object 1003): the catalog gives no stored place for 2 of its 2 columns"),
+            1u);
+}
+
+// The boot page's version chooses the catalog; without a boot page, the 2008 catalog when it
+// places anything, else the 2005 one.
+TEST(Positions2005, TheBootPageChoosesTheCatalog) {
+  const struct {
+    Catalog2005 file;
+    short empIdOffset;
+    bool fnamePlaced;
+  } cases[] = {
+      {{611, true}, 4, true},    // 2005: object 3 is another catalog there
+      {{590, false}, 4, true},   // a pre-release 2005 file
+      {{655, true}, 40, false},  // 2008: the 2005 catalogs are left-overs of an upgrade
+      {{661, false}, 0, false},
+      {{0, true}, 40, false},
+      {{0, false}, 4, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "version " << c.file.bootVersion << " 2008 rows " << c.file.with2008Rows);
+    const StageResult r = RunPositionsStage(c.file);
+    EXPECT_EQ(r.places.at("employee.emp_id").first, c.empIdOffset);
+    EXPECT_EQ(r.unplaced.count("employee.fname") == 0, c.fnamePlaced);
+  }
 }
 
 TEST(FilterObjects, SystemObjectsNamelessAndEmptyTables) {
