@@ -383,7 +383,8 @@ void CSQLServer2008::ReadAllPages() {
           page = single.data();
         }
         if (read) {
-          if (overlay && p == 0) newer.push_back(keyOf(page));
+          // An unformatted page (type 0) names no page it could replace.
+          if (overlay && p == 0 && PageTypeOf(page) != 0) newer.push_back(keyOf(page));
           if (overlay && p > 0 && std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
           else census(page, index);
         }
