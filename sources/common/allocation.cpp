@@ -108,9 +108,14 @@ void CAllocationEvidence::AddIam(const BYTE* page) {
   }
   std::vector<std::uint64_t>& owned = m_extents[Key(ReadU16(header + kIamStartPage + 4), start)];
   if (owned.empty()) owned.assign(kBitmapWords, 0);
+  // Bit e of the bitmap is extent e: little-endian words of it are words of `owned`.
   const BYTE* bitmap = page + bitmapEntry + 4;
-  for (size_t b = 0; b < kIamBitmapBytes; ++b)
-    if (bitmap[b]) owned[b / 8] |= std::uint64_t(bitmap[b]) << (8 * (b % 8));
+  for (size_t w = 0; w * 8 < kIamBitmapBytes; ++w) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, bitmap + w * 8, std::min<size_t>(8, kIamBitmapBytes - w * 8));
+    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+    owned[w] |= bits;
+  }
 }
 
 const CAllocationEvidence::PfsPage* CAllocationEvidence::FindPfs(WORD fileId, DWORD pageId) const {
@@ -159,22 +164,43 @@ void CAllocationEvidence::Finish() {
     }
   }
   m_bFinished = true;
+  m_lastPfsKey = m_lastIamKey = ~UINT64(0);
 }
 
-CAllocationEvidence::Verdict CAllocationEvidence::Judge(WORD fileId, DWORD pageId) const {
-  const PfsPage* pfs = FindPfs(fileId, pageId);
+CAllocationEvidence::Verdict CAllocationEvidence::Decide(const PfsPage* pfs, DWORD pageId, bool iamMapped) {
   if (!pfs) return Verdict::kNoPfs;
   if (Bit(pfs->allocated, pageId - PfsBase(pageId))) return Verdict::kInUse;
   if (pfs->contradictions > 0) return Verdict::kPfsContradicted;
   // A page in a single-page slot would have contradicted its PFS page above; what is left is
   // whether the IAM pages of this interval were read at all.
-  if (!m_extents.count(Key(fileId, pageId / kIamInterval * kIamInterval))) return Verdict::kNoIam;
-  return Verdict::kFree;
+  return iamMapped ? Verdict::kFree : Verdict::kNoIam;
+}
+
+bool CAllocationEvidence::IamMapped(WORD fileId, DWORD pageId) const {
+  return m_extents.count(Key(fileId, pageId / kIamInterval * kIamInterval)) > 0;
+}
+
+CAllocationEvidence::Verdict CAllocationEvidence::Judge(WORD fileId, DWORD pageId) const {
+  return Decide(FindPfs(fileId, pageId), pageId, IamMapped(fileId, pageId));
+}
+
+CAllocationEvidence::Verdict CAllocationEvidence::JudgeCached(WORD fileId, DWORD pageId) {
+  const UINT64 pfsKey = Key(fileId, PfsBase(pageId));
+  if (pfsKey != m_lastPfsKey) {
+    m_lastPfs = FindPfs(fileId, pageId);
+    m_lastPfsKey = pfsKey;
+  }
+  const UINT64 iamKey = Key(fileId, pageId / kIamInterval * kIamInterval);
+  if (iamKey != m_lastIamKey) {
+    m_lastIamMapped = IamMapped(fileId, pageId);
+    m_lastIamKey = iamKey;
+  }
+  return Decide(m_lastPfs, pageId, m_lastIamMapped);
 }
 
 bool CAllocationEvidence::SetAside(WORD fileId, DWORD pageId) {
   if (!m_bFinished) Finish();
-  const Verdict v = Judge(fileId, pageId);
+  const Verdict v = JudgeCached(fileId, pageId);
   ++m_nVerdicts[size_t(v)];
   return v == Verdict::kFree;
 }

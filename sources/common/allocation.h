@@ -91,6 +91,15 @@ class CAllocationEvidence {
   void AddPfs(const BYTE* page);
   void AddIam(const BYTE* page);
 
+  static Verdict Decide(const PfsPage* pfs, DWORD pageId, bool iamMapped);
+  bool IamMapped(WORD fileId, DWORD pageId) const;
+  // SetAside is asked about one page after another, mostly in the same intervals.
+  Verdict JudgeCached(WORD fileId, DWORD pageId);
+  UINT64 m_lastPfsKey = ~UINT64(0);
+  const PfsPage* m_lastPfs = nullptr;
+  UINT64 m_lastIamKey = ~UINT64(0);
+  bool m_lastIamMapped = false;
+
   std::map<UINT64, PfsPage> m_pfs;                       // (file, interval base) -> PFS page
   std::vector<UINT64> m_vecSingles;                      // (file, page) held in single-page slots
   std::map<UINT64, std::vector<std::uint64_t>> m_extents;  // (file, interval start) -> owned extents

@@ -99,7 +99,7 @@ TEST(AllocationEvidence, FreeOnlyWhenPfsAndIamAgree) {
        {{pfs, 1}, {allocpages::Iam(10, {16, 21}, {3}), 10}},
        {{21, Verdict::kPfsContradicted}, {30, Verdict::kPfsContradicted}, {18, Verdict::kInUse}}},
       {"an IAM page owns an extent the PFS shows wholly free",
-       {{pfs, 1}, {allocpages::Iam(10, {}, {3, 5}), 10}},
+       {{pfs, 1}, {allocpages::Iam(10, {}, {3, 700}), 10}},  // pages 5600-5607
        {{21, Verdict::kPfsContradicted}}},
       {"every allocated bit lost",
        {{allocpages::Pfs(1, [](DWORD) { return false; }), 1}, {iam, 10}},

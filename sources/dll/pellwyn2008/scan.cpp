@@ -406,13 +406,22 @@ void CSQLServer2008::ReadAllPages() {
 
   // Sort the data pages out by the allocation evidence of every page read.
   evidence.Finish();
+  // The run holding a census index: mostly the one of the page before, or the next one.
+  size_t lastRun = 0;
   auto locate = [&](DWORD index, WORD& fileId, DWORD& pageId) {
-    auto it = std::upper_bound(runs.begin(), runs.end(), index, [](DWORD i, const Run& r) { return i < r.index; });
-    if (it == runs.begin()) return false;
-    --it;
-    if (index - it->index >= it->count) return false;
-    fileId = it->fileId;
-    pageId = it->pageId + (index - it->index);
+    auto holds = [&](size_t r) { return r < runs.size() && index >= runs[r].index && index - runs[r].index < runs[r].count; };
+    if (!holds(lastRun)) {
+      if (holds(lastRun + 1)) {
+        ++lastRun;
+      } else {
+        auto it = std::upper_bound(runs.begin(), runs.end(), index, [](DWORD i, const Run& r) { return i < r.index; });
+        if (it == runs.begin()) return false;
+        lastRun = size_t(it - runs.begin()) - 1;
+        if (!holds(lastRun)) return false;
+      }
+    }
+    fileId = runs[lastRun].fileId;
+    pageId = runs[lastRun].pageId + (index - runs[lastRun].index);
     return true;
   };
   auto sortOut = [&](CTable* group) {
