@@ -17,6 +17,10 @@
 //   IAM slot 0      94-byte record: 40 first page of the mapped interval (page id, file id),
 //                   46 eight single-page slots of 6 bytes (page id, file id), 0:0 = empty
 //   IAM slot 1      record of 4 + 7988 bytes: one bit per extent of the mapped interval
+//
+// A census offers every page it reads to AddPage, files data pages as live meanwhile (the
+// allocation pages may come after the pages they speak of), then calls Finish, asks SetAside
+// about each data page and logs LogLines.
 #pragma once
 
 #include <cstdint>

@@ -430,7 +430,10 @@ void CSQLServer2008::ReadAllPages() {
     for (DWORD index : group->m_vecDataPages) {
       WORD fileId = 0;
       DWORD pageId = 0;
-      if (locate(index, fileId, pageId) && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
+      // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
+      const bool located = locate(index, fileId, pageId);
+      if (!backup) pageId = index;
+      if (located && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
       else live.push_back(index);
     }
     group->m_vecDataPages.swap(live);
