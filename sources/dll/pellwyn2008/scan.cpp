@@ -1,12 +1,9 @@
 // The scan thread: locate the chosen set, read the database name, run the page census in
 // step with the progress partner, then the catalog stages in their fixed order.
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <memory>
-#include <set>
 
 #include "common/allocation.h"
 #include "common/backupreader.h"
