@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/allocation.h"
 #include "common/backupreader.h"
 #include "common/page.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
@@ -176,6 +177,8 @@ int main(int argc, char** argv) {
       ++copies;
     }
     PutU32(page.data() + 32, id);
+    // A copy keeps its checksum valid, as the allocation evidence checks the PFS pages'.
+    if (PageFlagBits(page.data()) & 0x200) PutU32(page.data() + 60, PageChecksum(page.data()));
     o.Put(page.data(), kPageSize);
   }
   // The stream's bytes after its last whole page, then the tape blocks after the stream.

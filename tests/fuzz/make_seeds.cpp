@@ -97,6 +97,24 @@ void CensusSeeds(const std::string& name, const Bytes& file) {
   Seed("census", name + ".objects", objects);
 }
 
+// Allocation evidence: the allocation pages of a database file with the data pages of its
+// first interval they speak of, at their own page ids; and the same pages as a backup
+// stream lays them out (option bit 0).
+void AllocationSeeds(const std::string& name, const Bytes& file) {
+  Bytes plain = {0}, stream = {1};
+  int data = 0;
+  for (size_t at = 0; at + kPageSize <= file.size(); at += kPageSize) {
+    const BYTE* p = file.data() + at;
+    const BYTE type = PageTypeOf(p);
+    if (type != kPagePfs && type != 10 && !(type == kPageData && data++ < 24)) continue;
+    plain.insert(plain.end(), p, p + kPageSize);
+    stream.insert(stream.end(), p, p + kPageSize);
+    if (plain.size() > 38 * kPageSize) break;
+  }
+  Seed("allocation", name + ".plain", plain);
+  Seed("allocation", name + ".stream", stream);
+}
+
 int TableChoice(const CTable& t) {
   if (t.m_strName == "Employees") return 0;
   if (t.m_strName == "Order Details" || t.m_strName == "OrderDetail") return 1;
@@ -229,8 +247,12 @@ int main(int argc, char** argv) {
     std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
     if (ext != ".bak" && ext != ".mdf") continue;
     const Bytes file = ReadAll(path);
-    if (ext == ".bak") BackupSeeds(name, file);
-    else CensusSeeds(name, file);
+    if (ext == ".bak") {
+      BackupSeeds(name, file);
+    } else {
+      CensusSeeds(name, file);
+      AllocationSeeds(name, file);
+    }
     CSQLServer2008 engine;
     testsupport::RecoveryOptions options;
     options.censusHandOverEvery = 64;

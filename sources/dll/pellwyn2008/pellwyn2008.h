@@ -74,9 +74,17 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // fewer or holds no '.'.
   CString GetFileExtension() const;
   bool IsBackupExtension() const;
+  // Finds the chosen set; for a differential set also its base full set in the same file
+  // (m_pBaseSet), whose pages the census reads after the differential's own.
   void LocateBackupDataSet();
+  // The full set a differential set is read over: the latest full set of the same database
+  // before it in the file (the database named by each set's boot page). Null when the file
+  // holds none.
+  CBackupSet* FindDifferentialBase(int number, const CBackupSet* differential);
   // Byte position of page n of the source (stream index inside a backup set, page number of
-  // a plain file) into *position; 0 when the chosen set does not hold the page.
+  // a plain file) into *position; 0 when the chosen set does not hold the page. A
+  // differential set read over its base numbers its own stream's pages first, then the
+  // base's.
   void GetPageOffset(int page, INT64* position);
   void ReadAllPages();
   // Reads page n of the source (as the census numbers pages) into an 8192-byte buffer.
@@ -281,6 +289,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CStringKeyMap<CIndexInfo*> m_mapIndexes;
   CStringKeyMap<CTable*> m_mapPageGroups;
   CMapStringToString m_mapRowsetObjects;
+  // The full set that the chosen differential set is read over; null for a full set, or
+  // when the file holds no base for the differential.
+  CBackupSet* m_pBaseSet = nullptr;
   PagePosition m_posNextPage;
   int m_nNextSlotPos = 0;
   int m_nNextSlotIndex = 0;
@@ -296,6 +307,13 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   bool HandShake(const char* waitingText);
 
   int m_nCensusHandOverEvery = 1;
+  // The streams the census numbers its pages over, in order: the chosen set's, then its
+  // base's; each bounded by what the file holds.
+  struct StreamSegment {
+    UINT64 offset;
+    DWORD pages;
+  };
+  std::vector<StreamSegment> m_vecSetSegments;
   // Consecutive page ids at consecutive stream places: a backup skips whole extents, so a
   // set's pages fall into few such runs.
   struct PageIdRun {

@@ -1,13 +1,11 @@
 // The scan thread: locate the chosen set, read the database name, run the page census in
 // step with the progress partner, then the catalog stages in their fixed order.
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <memory>
-#include <set>
 
+#include "common/allocation.h"
 #include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/page.h"
@@ -15,60 +13,36 @@
 #include "platform/threads.h"
 
 namespace {
-constexpr DWORD kPfsInterval = 8088;  // pages covered by one page free space page
-constexpr int kPfsFirstByte = 100;    // offset of the first page's byte in a PFS page
-constexpr BYTE kPfsAllocated = 0x40;
 constexpr unsigned kWaitSliceMs = 100;
 constexpr size_t kCensusChunkPages = 128;  // the census reads 1 MiB at a time
+constexpr UINT64 kBootPageOffset = 9ull * kPageSize;
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
 
-// The PFS page that covers a page: page 1 for the first interval, then every 8088th page.
-DWORD PfsBaseOf(DWORD pageId) { return pageId < kPfsInterval ? 1 : pageId / kPfsInterval * kPfsInterval; }
-
-// The allocated bits of one PFS page, and where in the stream that interval's first PFS
-// page lay.
-struct PfsInterval {
-  std::array<std::uint64_t, (kPfsInterval + 63) / 64> allocated{};
-  DWORD firstIndex = 0;
-};
-
-// What the PFS pages seen so far say about allocation; the last PFS page of an interval wins.
-class PfsMap {
- public:
-  void Store(const BYTE* page, DWORD pageId, DWORD index) {
-    std::array<BYTE, kPageSize> copy;
-    std::memcpy(copy.data(), page, kPageSize);
-    RestoreTornBitsIfPresent(copy.data());
-    auto [it, inserted] = m_map.try_emplace(PfsBaseOf(pageId));
-    if (inserted) it->second.firstIndex = index;
-    it->second.allocated.fill(0);
-    for (DWORD slot = 0; slot < kPfsInterval; ++slot)
-      if (copy[kPfsFirstByte + slot] & kPfsAllocated) it->second.allocated[slot / 64] |= std::uint64_t(1) << (slot % 64);
+// The database name of a boot page (type 13, page id 9): the whole 128-unit field at 148,
+// its trailing padding (zero units, blanks, 0x2020 pairs) trimmed. Empty for any other page.
+CString NameOfBootPage(const BYTE* page) {
+  if (PageTypeOf(page) != kPageBoot || PageIdOf(page) != 9) return CString();
+  ByteView field(page + 148, 256);
+  std::vector<WORD> units;
+  for (int i = 0; i < 128; ++i) {
+    WORD u = field.U16(size_t(i) * 2);
+    if (u == 0) break;
+    units.push_back(u);
   }
-  const PfsInterval* Find(DWORD base) {
-    if (m_last && m_lastBase == base) return m_last;
-    auto it = m_map.find(base);
-    if (it == m_map.end()) return nullptr;
-    m_lastBase = base;
-    m_last = &it->second;
-    return m_last;
-  }
-  // Without a PFS page for its interval (known = false) a page counts as allocated.
-  bool Allocated(DWORD pageId, bool& known) {
-    const DWORD base = PfsBaseOf(pageId);
-    const PfsInterval* interval = Find(base);
-    known = interval != nullptr;
-    if (!interval) return true;
-    const DWORD slot = pageId < kPfsInterval ? pageId : pageId - base;
-    return (interval->allocated[slot / 64] >> (slot % 64)) & 1;
-  }
+  while (!units.empty() && (units.back() == 0x20 || units.back() == 0x2020 || units.back() == 0)) units.pop_back();
+  CString name;
+  for (WORD u : units) name += u <= 0xFF ? char(u) : '?';
+  return name;
+}
 
- private:
-  std::map<DWORD, PfsInterval> m_map;
-  DWORD m_lastBase = 0;
-  const PfsInterval* m_last = nullptr;
-};
+// The database name of a backup set, from the boot page at its stream's page 9.
+CString NameOfSet(const CSourceFile& file, const CBackupSet& set) {
+  if (!set.m_pStream || set.m_pStream->nLength < kBootPageOffset + kPageSize) return CString();
+  std::vector<BYTE> page(kPageSize);
+  if (!file.ReadExact(set.m_pStream->nOffset + kBootPageOffset, page.data(), kPageSize)) return CString();
+  return NameOfBootPage(page.data());
+}
 
 // Runs in stream order to runs sorted by page id with no id in two of them: where pages
 // share an id, the one earlier in the stream keeps it.
@@ -128,6 +102,8 @@ void CSQLServer2008::ScanDataSets() {
   CBackupReader* old = m_pBackupReader;
   m_pBackupReader = reader;
   m_pCurrentSet = nullptr;
+  m_pBaseSet = nullptr;
+  m_vecSetSegments.clear();
   delete old;
   m_nDataSetCount = reader->m_nStreamCount;
 }
@@ -141,15 +117,46 @@ void CSQLServer2008::LocateBackupDataSet() {
   m_nDataSetStart = 0;
   m_nDataSetLength = 0;
   m_pCurrentSet = nullptr;
+  m_pBaseSet = nullptr;
+  m_vecSetSegments.clear();
   if (!m_pBackupReader) return;
   CBackupSet* set = nullptr;
   if (!m_pBackupReader->m_mapSets.Lookup(FormatString("%d", m_nSelectedDataSet).view(), set)) return;
   m_pCurrentSet = set;
-  if (set && set->m_pStream && set->m_pStream->nOffset > 0) {
-    m_nDataSetStart = INT64(set->m_pStream->nOffset);
-    // The chosen set's own stream length, so the page total belongs to this set alone.
-    m_nDataSetLength = INT64(set->m_pStream->nLength);
+  if (!set || !set->m_pStream || set->m_pStream->nOffset == 0) return;
+  m_nDataSetStart = INT64(set->m_pStream->nOffset);
+  // The chosen set's own stream length, so the page total belongs to this set alone.
+  m_nDataSetLength = INT64(set->m_pStream->nLength);
+  // A differential holds only the extents changed since its base: read alone, its catalog
+  // has holes. Read over its base, as a restore would, it is the whole database.
+  if (set->m_nBackupType == 2) m_pBaseSet = FindDifferentialBase(m_nSelectedDataSet, set);
+  CSourceFile file;
+  const UINT64 fileSize = file.Open(m_strFilePath) ? file.Size() : 0;
+  for (const CBackupSet* s : {static_cast<const CBackupSet*>(set), static_cast<const CBackupSet*>(m_pBaseSet)}) {
+    if (!s || !s->m_pStream) continue;
+    const UINT64 offset = s->m_pStream->nOffset;
+    const UINT64 held = offset >= fileSize ? 0 : std::min(s->m_pStream->nLength, fileSize - offset);
+    m_vecSetSegments.push_back({offset, DWORD(std::min<UINT64>(held / kPageSize, 0x7FFFFFFF))});
   }
+}
+
+CBackupSet* CSQLServer2008::FindDifferentialBase(int number, const CBackupSet* differential) {
+  if (!m_pBackupReader || !differential) return nullptr;
+  CSourceFile file;
+  if (!file.Open(m_strFilePath)) return nullptr;
+  const CString name = NameOfSet(file, *differential);
+  if (name.IsEmpty()) {
+    // Its boot page does not say which database it is: the reader's own pairing with the
+    // latest full set before it is all there is.
+    CBackupSet* base = m_pBackupReader->GetSet(differential->m_nBaseStream);
+    return base && base != differential && base->m_nBackupType == 1 && base->m_pStream ? base : nullptr;
+  }
+  for (int k = number - 1; k >= 1; --k) {
+    CBackupSet* candidate = m_pBackupReader->GetSet(k);
+    if (!candidate || candidate == differential || candidate->m_nBackupType != 1 || !candidate->m_pStream) continue;
+    if (NameOfSet(file, *candidate) == name) return candidate;
+  }
+  return nullptr;
 }
 
 void CSQLServer2008::GetPageOffset(int page, INT64* position) {
@@ -159,15 +166,22 @@ void CSQLServer2008::GetPageOffset(int page, INT64* position) {
     *position = 0;
     return;
   }
-  // Full and differential sets alike: page n of the set is the n-th 8192-byte block of its
-  // own data stream, which holds the page's true bytes; pages beyond the stream are not in
-  // the set.
-  const UINT64 pages = set->m_pStream->nLength / kPageSize;
-  if (UINT64(page) >= pages) {
-    *position = 0;
+  if (m_vecSetSegments.empty()) {
+    // Page n of the set is the n-th 8192-byte block of its own data stream; pages beyond
+    // the stream are not in the set.
+    const UINT64 pages = set->m_pStream->nLength / kPageSize;
+    *position = UINT64(page) < pages ? INT64(set->m_pStream->nOffset + UINT64(page) * kPageSize) : 0;
     return;
   }
-  *position = INT64(set->m_pStream->nOffset + UINT64(page) * kPageSize);
+  UINT64 n = UINT64(page);
+  for (const StreamSegment& segment : m_vecSetSegments) {
+    if (n < segment.pages) {
+      *position = INT64(segment.offset + n * kPageSize);
+      return;
+    }
+    n -= segment.pages;
+  }
+  *position = 0;
 }
 
 bool CSQLServer2008::OpenSource() {
@@ -248,40 +262,40 @@ void CSQLServer2008::ReadAllPages() {
 
   CSourceFile file;
   const bool opened = file.Open(m_strFilePath);
-  const UINT64 fileSize = opened ? file.Size() : 0;
   const bool backup = m_nDataSetCount > 0;
-  UINT64 size = 0;
+  // What the census reads, one piece after the other, numbering the pages on: the file
+  // itself, or the chosen set's stream and then its base's (each bounded by the file).
+  std::vector<StreamSegment> pieces;
   if (backup) {
-    // The set's stream, bounded by what the file really holds.
-    UINT64 start = UINT64(std::max<INT64>(m_nDataSetStart, 0));
-    UINT64 length = UINT64(std::max<INT64>(m_nDataSetLength, 0));
-    if (m_pCurrentSet && m_pCurrentSet->m_pStream && start > 0)
-      size = start >= fileSize ? 0 : std::min(length, fileSize - start);
-  } else {
-    size = fileSize;
+    if (m_pCurrentSet) pieces = m_vecSetSegments;
+  } else if (opened) {
+    pieces.push_back({0, DWORD(std::min<UINT64>(file.Size() / kPageSize, 0x7FFFFFFF))});
   }
-  UINT64 totalPages = size / kPageSize;
-  if (totalPages > 0x7FFFFFFF) totalPages = 0x7FFFFFFF;
+  UINT64 totalPages = 0;
+  for (StreamSegment& piece : pieces) {
+    piece.pages = DWORD(std::min<UINT64>(piece.pages, 0x7FFFFFFF - totalPages));
+    totalPages += piece.pages;
+  }
   status->m_nTotalPages = int(totalPages);
   int limit = int(totalPages);
-  if (backup) limit = m_pCurrentSet ? std::min(limit, std::max(m_pCurrentSet->m_nPages, 0)) : 0;
-  // Page n of the census lies at base + n x 8192: the set's stream inside a backup (every
-  // page below the limit is inside it), else the file itself.
-  UINT64 base = 0;
-  if (backup && limit > 0) {
-    INT64 p = 0;
-    GetPageOffset(0, &p);
-    if (p > 0) base = UINT64(p);
-    else limit = 0;
-  }
+  if (backup && !m_pBaseSet) limit = m_pCurrentSet ? std::min(limit, std::max(m_pCurrentSet->m_nPages, 0)) : 0;
+  const bool overlay = backup && m_pBaseSet && pieces.size() > 1;
 
-  PfsMap pfs;
-  // PFS intervals that had data pages filed before their PFS page was seen: those pages
-  // were filed as live and are checked again at the end.
-  std::set<DWORD> provisional;
-  DWORD lastProvisional = 0;
-  // Every page read, as runs of consecutive ids at consecutive places, in stream order.
-  std::vector<PageIdRun> runs;
+  CAllocationEvidence evidence;
+  // Every page read, as runs of consecutive ids of one file at consecutive places, in
+  // census order.
+  struct Run {
+    DWORD pageId;
+    DWORD index;
+    DWORD count;
+    WORD fileId;
+  };
+  std::vector<Run> runs;
+  // A differential read over its base holds the newer copy of each page it has: the base's
+  // copies of those pages are passed over. Keys (file, page id) of the differential's pages.
+  std::vector<UINT64> newer;
+  int superseded = 0;
+  auto keyOf = [](const BYTE* page) { return UINT64(ReadU16(page + 36)) << 32 | PageIdOf(page); };
 
   // Page groups looked up by integer key, the last one remembered (neighbouring pages mostly
   // share an owner); the text keys are formatted once per group.
@@ -316,31 +330,22 @@ void CSQLServer2008::ReadAllPages() {
     return slot;
   };
 
+  // Data pages are filed as live here; what the allocation pages say, which may come later
+  // in the stream, sorts them out once every page has been read.
   auto census = [&](const BYTE* page, DWORD index) {
     const BYTE type = PageTypeOf(page);
     const DWORD pageId = PageIdOf(page);
-    if (!runs.empty() && runs.back().index + runs.back().count == index &&
+    const WORD fileId = ReadU16(page + 36);
+    if (!runs.empty() && runs.back().index + runs.back().count == index && runs.back().fileId == fileId &&
         UINT64(runs.back().pageId) + runs.back().count == pageId)
       ++runs.back().count;
     else
-      runs.push_back({pageId, index, 1});
-    if (type == kPagePfs) {
-      pfs.Store(page, pageId, index);
-    } else if (type == kPageData) {
+      runs.push_back({pageId, index, 1, fileId});
+    evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
+    if (type == kPageData) {
       const WORD indexId = PageIndexId(page);
-      CTable* group = groupOf(PageObjectId(page), indexId == 0 || indexId == 1);
-      bool known = false;
-      const bool live = pfs.Allocated(pageId, known);
-      (live ? group->m_vecDataPages : group->m_vecFreedPages).push_back(index);
-      if (!known) {
-        const DWORD interval = PfsBaseOf(pageId);
-        if (interval != lastProvisional) provisional.insert(interval);
-        lastProvisional = interval;
-      }
-    }
-    if (backup && m_pCurrentSet && int(index) >= m_pCurrentSet->m_nFirstPage &&
-        int(index) <= m_pCurrentSet->m_nLastPage &&
-        (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
+      groupOf(PageObjectId(page), indexId == 0 || indexId == 1)->m_vecDataPages.push_back(index);
+    } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
       m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
     }
   };
@@ -348,80 +353,112 @@ void CSQLServer2008::ReadAllPages() {
   // Read in 1 MiB pieces; the partner is still handed every page (or every N pages) in turn.
   std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
   std::vector<BYTE> single(kPageSize);
-  if (opened && limit > 0) file.AdviseSequential(base, UINT64(limit) * kPageSize);
   const int handOver = m_nCensusHandOverEvery;
   bool stopped = false;
-  for (int first = 0; first < limit && !stopped; first += int(kCensusChunkPages)) {
-    const int count = std::min(int(kCensusChunkPages), limit - first);
-    const size_t got =
-        opened ? file.ReadAt(base + UINT64(first) * kPageSize, chunk.data(), size_t(count) * kPageSize) : 0;
-    for (int k = 0; k < count; ++k) {
-      const int n = first + k + 1;
-      const DWORD index = DWORD(n - 1);
-      const BYTE* page = chunk.data() + size_t(k) * kPageSize;
-      bool read = size_t(k + 1) * kPageSize <= got;
-      // A piece that came back short: the rest of it page by page, so a bad spot costs only
-      // the pages it holds.
-      if (!read && opened) {
-        read = file.ReadExact(base + UINT64(index) * kPageSize, single.data(), kPageSize);
-        page = single.data();
-      }
-      if (read) census(page, index);
-      // A page that could not be read is not counted as anything, but the partner still
-      // counts it, so the two sides stay in step.
-      m_nCensusPagesRead.store(n, std::memory_order_release);
-      if (handOver <= 1 || n % handOver == 0 || n == limit) {
-        SetEvent(status->m_hPageRead);
-        if (!WaitUnlessStopped(status->m_hRecordEvent)) {
-          stopped = true;
-          break;
+  int n = 0;  // pages counted so far
+  for (size_t p = 0; p < pieces.size() && n < limit && !stopped; ++p) {
+    const StreamSegment& piece = pieces[p];
+    const int pieceEnd = std::min(limit, n + int(piece.pages));
+    const int pieceFirst = n;
+    if (opened && pieceEnd > n) file.AdviseSequential(piece.offset, UINT64(pieceEnd - n) * kPageSize);
+    if (overlay && p == 1) {
+      std::sort(newer.begin(), newer.end());
+      newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
+    }
+    for (int first = pieceFirst; first < pieceEnd && !stopped; first += int(kCensusChunkPages)) {
+      const int count = std::min(int(kCensusChunkPages), pieceEnd - first);
+      const UINT64 at = piece.offset + UINT64(first - pieceFirst) * kPageSize;
+      const size_t got = opened ? file.ReadAt(at, chunk.data(), size_t(count) * kPageSize) : 0;
+      for (int k = 0; k < count; ++k) {
+        const DWORD index = DWORD(first + k);
+        const BYTE* page = chunk.data() + size_t(k) * kPageSize;
+        bool read = size_t(k + 1) * kPageSize <= got;
+        // A piece that came back short: the rest of it page by page, so a bad spot costs only
+        // the pages it holds.
+        if (!read && opened) {
+          read = file.ReadExact(at + UINT64(k) * kPageSize, single.data(), kPageSize);
+          page = single.data();
         }
-        ResetEvent(status->m_hRecordEvent);
+        if (read) {
+          // An unformatted page (type 0) names no page it could replace.
+          if (overlay && p == 0 && PageTypeOf(page) != 0) newer.push_back(keyOf(page));
+          if (overlay && p > 0 && std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
+          else census(page, index);
+        }
+        // A page that could not be read is not counted as anything, but the partner still
+        // counts it, so the two sides stay in step.
+        n = int(index) + 1;
+        m_nCensusPagesRead.store(n, std::memory_order_release);
+        if (handOver <= 1 || n % handOver == 0 || n == limit) {
+          SetEvent(status->m_hPageRead);
+          if (!WaitUnlessStopped(status->m_hRecordEvent)) {
+            stopped = true;
+            break;
+          }
+          ResetEvent(status->m_hRecordEvent);
+        }
       }
     }
   }
 
-  // Pages filed before the PFS page of their interval came: what that PFS page says now
-  // decides. Pages whose PFS page never came stay live.
-  std::vector<DWORD> late;
-  for (DWORD interval : provisional)
-    if (pfs.Find(interval)) late.push_back(interval);
-  if (!late.empty()) {
-    std::sort(late.begin(), late.end());
-    auto idAt = [&](DWORD index, DWORD& pageId) {
-      auto it = std::upper_bound(runs.begin(), runs.end(), index,
-                                 [](DWORD i, const PageIdRun& r) { return i < r.index; });
-      if (it == runs.begin()) return false;
-      --it;
-      if (index - it->index >= it->count) return false;
-      pageId = it->pageId + (index - it->index);
-      return true;
-    };
-    auto recheck = [&](CTable* g) {
-      std::vector<DWORD> freed;
-      auto keep = std::remove_if(g->m_vecDataPages.begin(), g->m_vecDataPages.end(), [&](DWORD index) {
-        DWORD pageId = 0;
-        if (!idAt(index, pageId)) return false;
-        const DWORD interval = PfsBaseOf(pageId);
-        if (!std::binary_search(late.begin(), late.end(), interval)) return false;
-        const PfsInterval* bits = pfs.Find(interval);
-        if (index >= bits->firstIndex) return false;  // filed when the PFS page was known
-        bool known = false;
-        if (pfs.Allocated(pageId, known)) return false;
-        freed.push_back(index);
-        return true;
-      });
-      g->m_vecDataPages.erase(keep, g->m_vecDataPages.end());
-      if (freed.empty()) return;
-      const size_t middle = g->m_vecFreedPages.size();
-      g->m_vecFreedPages.insert(g->m_vecFreedPages.end(), freed.begin(), freed.end());
-      std::inplace_merge(g->m_vecFreedPages.begin(), g->m_vecFreedPages.begin() + ptrdiff_t(middle),
-                         g->m_vecFreedPages.end());
-    };
-    for (auto& g : catalogGroups) recheck(g.second);
-    for (auto& g : unitGroups) recheck(g.second);
+  // Sort the data pages out by the allocation evidence of every page read.
+  evidence.Finish();
+  // The run holding a census index: mostly the one of the page before, or the next one.
+  size_t lastRun = 0;
+  auto locate = [&](DWORD index, WORD& fileId, DWORD& pageId) {
+    auto holds = [&](size_t r) { return r < runs.size() && index >= runs[r].index && index - runs[r].index < runs[r].count; };
+    if (!holds(lastRun)) {
+      if (holds(lastRun + 1)) {
+        ++lastRun;
+      } else {
+        auto it = std::upper_bound(runs.begin(), runs.end(), index, [](DWORD i, const Run& r) { return i < r.index; });
+        if (it == runs.begin()) return false;
+        lastRun = size_t(it - runs.begin()) - 1;
+        if (!holds(lastRun)) return false;
+      }
+    }
+    fileId = runs[lastRun].fileId;
+    pageId = runs[lastRun].pageId + (index - runs[lastRun].index);
+    return true;
+  };
+  auto sortOut = [&](CTable* group) {
+    std::vector<DWORD> live;
+    live.reserve(group->m_vecDataPages.size());
+    for (DWORD index : group->m_vecDataPages) {
+      WORD fileId = 0;
+      DWORD pageId = 0;
+      // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
+      const bool located = locate(index, fileId, pageId);
+      if (!backup) pageId = index;
+      if (located && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
+      else live.push_back(index);
+    }
+    group->m_vecDataPages.swap(live);
+  };
+  for (auto& g : catalogGroups) sortOut(g.second);
+  for (auto& g : unitGroups) sortOut(g.second);
+  for (const CString& line : evidence.LogLines()) Log(line);
+  if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
+    if (overlay) {
+      int baseNumber = 0;
+      for (int k = 1; k <= m_pBackupReader->m_nStreamCount && !baseNumber; ++k)
+        if (m_pBackupReader->GetSet(k) == m_pBaseSet) baseNumber = k;
+      Log(FormatString("Page census: differential backup set %d read over its base, full backup set %d; "
+                       "%d pages of the full backup replaced by the differential's",
+                       m_nSelectedDataSet, baseNumber, superseded));
+    } else {
+      Log(FormatString("Page census: the base full backup of differential backup set %d is missing: "
+                       "only the changed pages were read",
+                       m_nSelectedDataSet));
+    }
   }
-  if (backup) m_vecPageIdRuns = IndexByPageId(runs);
+
+  if (backup) {
+    std::vector<PageIdRun> inOrder;
+    inOrder.reserve(runs.size());
+    for (const Run& r : runs) inOrder.push_back({r.pageId, r.index, r.count});
+    m_vecPageIdRuns = IndexByPageId(inOrder);
+  }
   // Before the final "PageRead", so a partner that wakes on it sees the census has ended.
   status->m_bAllPagesRead = 1;
   if (stopped) {
@@ -450,29 +487,15 @@ bool CSQLServer2008::HandShake(const char* waitingText) {
 }
 
 CString CSQLServer2008::GetDatabaseName() {
-  // The name is read only from the real boot page (type 13, page id 9): the whole 128-unit
-  // field, with its trailing padding (zero units, blanks, 0x2020 pairs) trimmed.
+  // The name is read only from the real boot page (type 13, page id 9). A differential read
+  // over its base takes it from the base when its own stream lacks the page.
+  CSourceFile file;
+  if (!file.Open(m_strFilePath)) return CString();
   std::vector<BYTE> page(kPageSize, 0);
-  bool read = false;
-  {
-    CSourceFile file;
-    if (file.Open(m_strFilePath)) {
-      UINT64 position = 9ull * kPageSize;
-      if (m_nDataSetCount > 0) position += UINT64(std::max<INT64>(m_nDataSetStart, 0));
-      read = file.ReadExact(position, page.data(), kPageSize);
-    }
-  }
-  if (!read || PageTypeOf(page.data()) != kPageBoot || PageIdOf(page.data()) != 9) return CString();
-  ByteView field(page.data() + 148, 256);
-  std::vector<WORD> units;
-  for (int i = 0; i < 128; ++i) {
-    WORD u = field.U16(size_t(i) * 2);
-    if (u == 0) break;
-    units.push_back(u);
-  }
-  while (!units.empty() && (units.back() == 0x20 || units.back() == 0x2020 || units.back() == 0)) units.pop_back();
-  CString name;
-  for (WORD u : units) name += u <= 0xFF ? char(u) : '?';
+  if (m_nDataSetCount <= 0) return file.ReadExact(kBootPageOffset, page.data(), kPageSize) ? NameOfBootPage(page.data()) : CString();
+  const UINT64 start = UINT64(std::max<INT64>(m_nDataSetStart, 0));
+  CString name = file.ReadExact(start + kBootPageOffset, page.data(), kPageSize) ? NameOfBootPage(page.data()) : CString();
+  if (name.IsEmpty() && m_pBaseSet) name = NameOfSet(file, *m_pBaseSet);
   return name;
 }
 

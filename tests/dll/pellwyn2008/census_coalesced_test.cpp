@@ -15,6 +15,8 @@
 #include "common/backupreader.h"
 #include "common/page.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "support/allocationpages.h"
+#include "support/backupwriter.h"
 #include "support/catalogtext.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
@@ -226,36 +228,29 @@ TEST(CensusIndex, PageIdsFindTheFirstStreamPageThatHoldsThem) {
   }
 }
 
-// A data file whose PFS page comes after data pages it covers: those pages are filed by what
+// A backup whose PFS page comes after data pages it covers: those pages are filed by what
 // that PFS page says, as pages after it are.
 TEST(CensusIndex, DataPagesBeforeTheirPfsPageFollowIt) {
   ModuleFolderScope scope;
   testsupport::TempDir dir;
-  std::string bytes(8 * 8192, '\0');
-  auto header = [&](int n, BYTE type, DWORD objectId, DWORD pageId) {
-    char* p = &bytes[size_t(n) * 8192];
-    p[1] = char(type);
-    for (int i = 0; i < 4; ++i) p[24 + i] = char(objectId >> (8 * i));
-    for (int i = 0; i < 4; ++i) p[32 + i] = char(pageId >> (8 * i));
-  };
-  // 0 file header; 1-3 data pages of object 7 (ids 2, 3, 4) before the PFS page; 4 the PFS
-  // page (id 1): id 3 and id 6 free; 5-6 data pages (ids 5, 6) after it; 7 a data page whose
-  // id lies in an interval no PFS page covers.
-  header(0, 15, 0, 0);
-  header(1, 1, 7, 2);
-  header(2, 1, 7, 3);
-  header(3, 1, 7, 4);
-  header(4, 11, 99, 1);
-  for (int i = 0; i < 8088; ++i) bytes[4 * 8192 + 100 + i] = char(i == 3 || i == 6 ? 0x00 : 0x40);
-  header(5, 1, 7, 5);
-  header(6, 1, 7, 6);
-  header(7, 1, 7, 20000);
-  const std::string path = dir.file("late.mdf");
-  testsupport::WriteFile(path, bytes);
+  // Stream: 0 file header; 1-3 data pages of object 7 (ids 2, 3, 4) before the PFS page; 4 the
+  // PFS page (id 1): id 3 and id 6 free; 5-6 data pages (ids 5, 6) after it; 7 a data page
+  // whose id lies in an interval no PFS page covers; 8 an IAM page holding none of them.
+  std::vector<std::vector<BYTE>> pages;
+  for (const auto& [type, id] : std::vector<std::pair<BYTE, DWORD>>{{15, 0}, {1, 2}, {1, 3}, {1, 4}})
+    pages.push_back(allocpages::Header(type, id, 1, type == 1 ? 7 : 0));
+  pages.push_back(allocpages::Pfs(1, [](DWORD i) { return i != 3 && i != 6; }));
+  for (DWORD id : {5u, 6u, 20000u}) pages.push_back(allocpages::Header(1, id, 1, 7));
+  pages.push_back(allocpages::Iam(9, {}, {}));
+  std::string tape;
+  backupwriter::AppendSet(tape, backupwriter::kFullBackup, 1, u"late", pages);
+  tape.resize(tape.size() + 8192, '\0');
+  const std::string path = dir.file("late.bak");
+  testsupport::WriteFile(path, tape);
   for (int every : {1, 3}) {
     CSQLServer2008 engine;
     Census(engine, path, every);
-    EXPECT_EQ(engine.m_pStatus->m_nTotalPages, 8);
+    EXPECT_EQ(engine.m_pStatus->m_nTotalPages, 9);
     CTable* t7 = nullptr;
     ASSERT_TRUE(engine.m_mapTables.Lookup("7", t7));
     EXPECT_EQ(t7->m_vecDataPages, std::vector<DWORD>({1, 3, 5, 7})) << every;

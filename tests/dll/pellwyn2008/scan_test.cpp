@@ -11,6 +11,7 @@
 #include "common/backupreader.h"
 #include "common/page.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "support/allocationpages.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
 
@@ -75,7 +76,8 @@ std::vector<std::string> StageLines(const std::string& log) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.rfind(prefix, 0) != 0) continue;
     std::string msg = line.substr(prefix.size());
-    if (msg.rfind("Found : ", 0) == 0 || msg == "2008 Format" || msg.rfind("Waiting for Progress", 0) == 0 ||
+    if (msg.rfind("Found : ", 0) == 0 || msg == "2008 Format" || msg.rfind("Page census: ", 0) == 0 ||
+        msg.rfind("Waiting for Progress", 0) == 0 ||
         msg.rfind("Event Fonund", 0) == 0 || msg.rfind("Existing Progress", 0) == 0)
       continue;
     out.push_back(msg);
@@ -161,8 +163,8 @@ TEST(Census, GroupsDataPagesByOwner) {
   testsupport::TempDir dir;
   // Pages: 0 file header, 1 PFS (all allocated but page 5), 2 catalog page of object 7,
   // 3 user page of object 1234 (index 256), 4 text page, 5 a free catalog page of object 7,
-  // 6 another page of 1234, then half a page.
-  std::string bytes(7 * 8192 + 4000, '\0');
+  // 6 another page of 1234, 7 an IAM page that holds none of them, then half a page.
+  std::string bytes(8 * 8192 + 4000, '\0');
   auto header = [&](int n, BYTE type, WORD indexId, DWORD objectId) {
     char* p = &bytes[size_t(n) * 8192];
     p[1] = char(type);
@@ -179,12 +181,14 @@ TEST(Census, GroupsDataPagesByOwner) {
   header(4, 3, 0, 1234);
   header(5, 1, 0, 7);
   header(6, 1, 256, 1234);
+  const allocpages::Page iam = allocpages::Iam(7, {}, {}, 0, 0);  // file id 0, as the pages above
+  bytes.replace(7 * 8192, 8192, reinterpret_cast<const char*>(iam.data()), 8192);
   std::string path = dir.file("census.mdf");
   testsupport::WriteFile(path, bytes);
   CSQLServer2008 engine;
   CensusRun run = RunCensus(engine, path);
-  EXPECT_EQ(engine.m_pStatus->m_nTotalPages, 7);  // the half page is not read
-  EXPECT_EQ(run.answered, 8);                      // one "PageRead" per page, and one more
+  EXPECT_EQ(engine.m_pStatus->m_nTotalPages, 8);  // the half page is not read
+  EXPECT_EQ(run.answered, 9);                      // one "PageRead" per page, and one more
   EXPECT_TRUE(run.sawAllPagesReadOnLastWake);
   EXPECT_EQ(engine.m_pStatus->m_bAllPagesRead, 1);
   CTable* t7 = nullptr;

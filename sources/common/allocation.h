@@ -1,0 +1,115 @@
+// Which data pages of a database are no longer in use, by the evidence of its allocation
+// pages. A page census reads deallocated pages too: they keep their old header and rows, so
+// taking them as live would bring rows back twice. One damaged allocation page must not lose
+// live data either, so a data page counts as free only when two independent structures agree:
+//   - its PFS byte (page free space page, type 11: one byte per page, 0x40 = allocated), and
+//   - the IAM pages (type 10) of every allocation unit read: none holds the page in a
+//     single-page slot, and none owns its extent while the PFS shows the whole extent free.
+// An allocation page that fails its own checks (type, page id, the checksum of a page that
+// carries one, the torn-page bits of a page that carries them) is no evidence. A PFS page that
+// contradicts the IAM pages (a page an IAM page holds, or an extent it owns, shown free) is no
+// evidence for any page it covers: a PFS page with its allocated bits lost looks exactly so.
+//
+// The 2000 and the 2005/2008 formats lay these pages out alike:
+//   header      1  type; 4 flags (0x100 torn-page bits at 60, 0x200 checksum at 60);
+//              32  page id; 36 file id
+//   PFS       100  8088 bytes, the first for page base (base 0 for the first PFS page, id 1)
+//   IAM slot 0      94-byte record: 40 first page of the mapped interval (page id, file id),
+//                   46 eight single-page slots of 6 bytes (page id, file id), 0:0 = empty
+//   IAM slot 1      record of 4 + 7988 bytes: one bit per extent of the mapped interval
+//
+// A census offers every page it reads to AddPage, files data pages as live meanwhile (the
+// allocation pages may come after the pages they speak of), then calls Finish, asks SetAside
+// about each data page and logs LogLines.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "platform/cstring.h"
+#include "platform/types.h"
+
+// The page checksum of a page that carries one (flag 0x200): the xor of each 512-byte
+// sector's 32-bit words, rotated left by 15 - sector, xor-ed together; the word at 60, where
+// the checksum lives, is left out.
+DWORD PageChecksum(const BYTE* page);
+// False when the page's own protection shows it damaged: the checksum (flag 0x200) does not
+// match, or the torn-page bits (flag 0x100) are not the same 01 or 10 pattern in the last
+// byte of every sector after the first. Pages that carry neither pass.
+bool PageProtectionIntact(const BYTE* page);
+
+class CAllocationEvidence {
+ public:
+  static constexpr DWORD kPfsInterval = 8088;     // pages covered by one PFS page
+  static constexpr DWORD kIamInterval = 511232;   // pages mapped by one IAM page
+  // For AddPage: a page read from a backup stream, where a page's place is not its id.
+  static constexpr INT64 kInsideBackup = -1;
+
+  enum class Verdict : BYTE {
+    kInUse,          // the PFS marks the page allocated
+    kFree,           // the PFS and the IAM pages agree the page is free
+    kNoPfs,            // no PFS page that passed its checks covers the page
+    // The PFS byte says free, but:
+    kPfsContradicted,  // the covering PFS page contradicts the IAM pages
+    kNoIam,            // no IAM page that passed its checks maps the page's interval
+  };
+
+  // Offers one page as it was read (torn-page bits not yet restored). PFS and IAM pages that
+  // pass their checks become evidence; every other page is ignored. `plainPageNumber` is the
+  // page's place in a plain database file, which its page id must equal, or kInsideBackup.
+  // Where two PFS pages claim one interval, the later one holds.
+  void AddPage(const BYTE* page, INT64 plainPageNumber);
+  // Compares the PFS pages with the IAM pages; call once, after the last AddPage.
+  void Finish();
+
+  Verdict Judge(WORD fileId, DWORD pageId) const;
+  // Judge as a census asks it: true when the page is to be set aside; every verdict is
+  // counted for LogLines.
+  bool SetAside(WORD fileId, DWORD pageId);
+
+  // What the census should log: the pages set aside, the pages kept although their PFS byte
+  // said free and why, and the allocation pages that were no evidence. Empty when there is
+  // nothing to say (no page marked free, no allocation page rejected).
+  std::vector<CString> LogLines() const;
+
+  int PfsPagesUsed() const { return int(m_pfs.size()); }
+  int IamPagesUsed() const { return m_nIamPages; }
+  int RejectedPfsPages() const { return m_nRejectedPfs; }
+  int RejectedIamPages() const { return m_nRejectedIam; }
+  int Count(Verdict v) const { return m_nVerdicts[size_t(v)]; }
+  // Data pages kept although their PFS byte said free (counted by SetAside).
+  int KeptAgainstPfs() const { return Count(Verdict::kPfsContradicted) + Count(Verdict::kNoIam); }
+
+ private:
+  struct PfsPage {
+    DWORD pageId = 0;
+    std::vector<std::uint64_t> allocated;  // one bit per covered page
+    int contradictions = 0;                // IAM claims this page shows free
+  };
+  static UINT64 Key(WORD fileId, DWORD page) { return UINT64(fileId) << 32 | page; }
+  static DWORD PfsBase(DWORD pageId) { return pageId < kPfsInterval ? 0 : pageId / kPfsInterval * kPfsInterval; }
+  const PfsPage* FindPfs(WORD fileId, DWORD pageId) const;
+  // -1 when no PFS page covers the page, else 1 allocated, 0 free.
+  int Allocated(WORD fileId, DWORD pageId) const;
+  void AddPfs(const BYTE* page);
+  void AddIam(const BYTE* page);
+
+  static Verdict Decide(const PfsPage* pfs, DWORD pageId, bool iamMapped);
+  bool IamMapped(WORD fileId, DWORD pageId) const;
+  // SetAside is asked about one page after another, mostly in the same intervals.
+  Verdict JudgeCached(WORD fileId, DWORD pageId);
+  UINT64 m_lastPfsKey = ~UINT64(0);
+  const PfsPage* m_lastPfs = nullptr;
+  UINT64 m_lastIamKey = ~UINT64(0);
+  bool m_lastIamMapped = false;
+
+  std::map<UINT64, PfsPage> m_pfs;                       // (file, interval base) -> PFS page
+  std::vector<UINT64> m_vecSingles;                      // (file, page) held in single-page slots
+  std::map<UINT64, std::vector<std::uint64_t>> m_extents;  // (file, interval start) -> owned extents
+  int m_nIamPages = 0;
+  int m_nRejectedPfs = 0;
+  int m_nRejectedIam = 0;
+  int m_nVerdicts[5] = {};
+  bool m_bFinished = false;
+};
