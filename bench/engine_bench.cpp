@@ -34,6 +34,7 @@
 #include "platform/files.h"
 #include "platform/module.h"
 #include "support/fakeprogram.h"
+#include "ui/core/previewdriver.h"
 
 extern char** environ;
 
@@ -157,15 +158,7 @@ CTable* LargestTable(CSQLServer2008& engine) {
 // Seconds until the record thread says it is done; negative when it never does.
 double FirstPreviewWindow(CSQLServer2008& engine, CTable* table, size_t& rows) {
   CEngineStatus* st = engine.m_pStatus;
-  st->m_bRecordThreadDone = 0;
-  engine.m_bPaging = 0;
-  engine.m_bPageForward = 0;
-  engine.m_bLastWindow = 0;
-  engine.m_bExportMode = 0;
-  engine.m_posShownPage.reset();
-  engine.m_nShownSlotPos = 0;
-  engine.m_nShownSlotIndex = 0;
-  engine.m_stkWindowStarts.clear();
+  uicore::ResetPaging(engine);
   {
     std::lock_guard<std::mutex> lock(st->m_csPreviewRows);
     st->m_vecPreviewRows.clear();
