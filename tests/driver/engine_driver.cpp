@@ -1,5 +1,6 @@
-// engine-driver: plays the desktop program's side of the engine without a GUI and prints
-// what the engine recovers as stable text. A test and inspection tool, not installed.
+// engine-driver: a front end of the desktop program's core without a window; it plays the
+// program's side of the engine and prints what the engine recovers as stable text. A test
+// and inspection tool, not installed.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -46,16 +47,21 @@ sys-rounds=R"), the census ("database:", "total pages:", group counts), then the
 "tables: N" and per table "table [owner].[name] id=OBJECT-ID pages=N freed=N identity=0|1"
 followed by its "column ..." and "index ..." lines, then views, procedures, rules, triggers and
 functions with their definition text (lines prefixed "| "), then user data types.
-"save" prints "saved: PATH" or "save failed: REASON". "load" prints "loaded: PATH" and the
-catalog text exactly as "scan" prints it, or the program's message for a file that is not a
-scan file. "export" prints, per table in object-id order, "table [owner].[name] rows=N
+"save" prints "saved: PATH" or "save failed: REASON"; it replaces an existing SCANFILE only
+when that is a scan file, and adds ".str" to a name without an extension. "load" prints
+"loaded: PATH" and the catalog text exactly as "scan" prints it, or the program's message for
+a file that is not a scan file ("load failed: ..." for one that cannot be read). "export" prints, per table in object-id order, "table [owner].[name] rows=N
 script=Tables/NAME.sql", then "objects without text: N", then "file RELATIVE-PATH bytes=N" for
 every file in DIR (sorted), and "script write failures: N" when writes failed (exit status 1).
 "rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
 a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
 "rows: COUNT last-window: 0|1".
 Tables and objects are ordered by object id. Exit status 0 on success, 1 on failure, 2 on
-bad usage. The engine's log goes to "Log Files" beside the driver.
+bad usage. A FILE that cannot be opened or read, a backup without a set, or a --set that is
+not one of its sets ends the command with status 1 and one line "COMMAND failed: REASON".
+The scan, preview, save and load run through the desktop program's own core (its scan
+follower, preview driver and Open Scan). The engine's log goes to "Log Files" beside the
+driver.
 )";
 
 struct Args {

@@ -70,6 +70,8 @@ ScanFollower::~ScanFollower() {
 }
 
 void ScanFollower::Start() {
+  // One recovery per follower: the dialog is made anew for each.
+  if (m_watchThread.joinable()) return;
   CEngineStatus* status = m_engine.m_pStatus;
   status->m_bStopScan = 0;
   status->m_bAllPagesRead = 0;

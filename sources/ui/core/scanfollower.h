@@ -107,6 +107,7 @@ class ScanFollower {
 
   // Prepares the status block, starts the engine's scan (ScanMdfFile) and the two threads.
   // The caller has stored the source path in the engine, listed its sets and chosen one.
+  // A second call does nothing.
   void Start();
 
   // The Stop button. Before completion it asks kStopQuestion: No changes nothing and gives
