@@ -48,7 +48,29 @@ CensusHandOver CoalescedCensusOf(CSQLServer& engine) {
 
 namespace {
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
+
+// The census fills the bar from 0 to 50 %. A total of 0 (nothing to read, or a size that could
+// not be learnt) counts as done.
+int CensusPercent(long long count, int total, bool allPagesRead) {
+  if (total <= 0 || allPagesRead) return 50;
+  return std::min(50, int(double(count) / double(total) * 50.0));
+}
 }  // namespace
+
+long long ScanFollower::PagesCounted() const {
+  const long long counted = m_pages.load(std::memory_order_relaxed);
+  if (!m_coalesced || !m_counting.load()) return counted;
+  return std::max(counted, m_options.handOver.pagesRead());
+}
+
+int ScanFollower::Percent() const {
+  const int shown = m_percent.load(std::memory_order_relaxed);
+  if (!m_coalesced || !m_counting.load()) return shown;
+  // Until the census has said how many pages it reads, the bar keeps what it shows.
+  const int total = m_engine.m_pStatus->m_nTotalPages;
+  if (total <= 0) return shown;
+  return std::max(shown, CensusPercent(PagesCounted(), total, false));
+}
 
 ScanFollower::ScanFollower(CSQLServer& engine, IScanProgressSink& sink, ScanFollowerOptions options)
     : m_engine(engine), m_sink(sink), m_options(std::move(options)) {
@@ -84,6 +106,7 @@ void ScanFollower::Start() {
     std::lock_guard<std::mutex> lock(m_stateMutex);
     m_threadsRunning = 2;
   }
+  m_counting = true;
   m_pageThread = std::thread([this] { PageThread(); });
   m_sysThread = std::thread([this] { SysTableThread(); });
   m_watchThread = std::thread([this] { WatchScanThread(); });
@@ -186,9 +209,7 @@ void ScanFollower::PageThread() {
       break;
     }
     const int total = status->m_nTotalPages;
-    // A total of 0 (nothing to read, or a size that could not be learnt) counts as done.
-    int percent = total > 0 ? int(double(count) / double(total) * 50.0) : 50;
-    if (percent >= 50 || status->m_bAllPagesRead) percent = 50;
+    const int percent = CensusPercent(count, total, status->m_bAllPagesRead != 0);
     if (percent != shown) {
       shown = percent;
       m_percent = percent;
@@ -203,6 +224,7 @@ void ScanFollower::PageThread() {
     }
     SetEvent(status->m_hRecordEvent);
   }
+  m_counting = false;
   Report([&] { m_sink.ShowPagesRead(count); });
   Log("Existing Progress event for Reading Pages");
   SetEvent(status->m_hPageReadComplete);

@@ -80,8 +80,11 @@ using AskYesNo = std::function<bool(const std::string& question, const std::stri
 struct ScanFollowerOptions {
   std::string format;  // "2000 Format", "2005 Format" or "2008 Format"
   // Census pages per hand-over when the engine can batch them; 1 keeps the strict lock-step
-  // (one "PageRead" per page), which costs the scan several microseconds a page.
-  int handOverEvery = 1024;
+  // (one "PageRead" per page), which costs the scan several microseconds a page. Each
+  // hand-over waits for this thread to be scheduled, so few of them keep the census at the
+  // speed of the disk; the window still sees every page through PagesCounted(), and a Stop
+  // reaches the census at its next hand-over (64 MiB of pages at most).
+  int handOverEvery = 8192;
   CensusHandOver handOver;  // empty: CoalescedCensusOf(engine)
   // Stop points for front ends that stop a recovery at a chosen moment instead of a click:
   // asked on the page thread after each counted hand-over (the pages counted), and on the
@@ -118,8 +121,10 @@ class ScanFollower {
   // and the dialog stays. Otherwise the recovery is stopped and true says: close the dialog.
   bool Close(const AskYesNo& ask);
 
-  long long PagesCounted() const { return m_pages.load(std::memory_order_relaxed); }
-  int Percent() const { return m_percent.load(std::memory_order_relaxed); }
+  // For the window's timer: the pages counted so far and the bar's percentage. While a
+  // batching census runs, both follow the engine's own page count between hand-overs.
+  long long PagesCounted() const;
+  int Percent() const;
   int SysRounds() const { return m_sysRounds.load(); }
   bool ProgressReady() const { return m_progressReady.load(); }  // "ProgressRdyEvent" was set
   bool Complete() const { return m_complete.load(); }            // the tree was filled
@@ -152,6 +157,7 @@ class ScanFollower {
   bool m_coalesced = false;
 
   std::atomic<long long> m_pages{0};
+  std::atomic<bool> m_counting{false};  // the page thread has not ended
   std::atomic<int> m_percent{0};
   std::atomic<int> m_sysRounds{0};
   std::atomic<bool> m_progressReady{false};

@@ -146,6 +146,27 @@ TEST(ScanFollower, CountsAThousandPagesToExactlyAThousand) {
   }
 }
 
+// Between the hand-overs of a batching census the window's timer still sees the pages go by.
+TEST(ScanFollower, TheTimerSeesPagesBetweenHandOvers) {
+  testsupport::ModuleFolderScope scope;
+  ScanScript script;
+  script.gateAtPage = 600;
+  FakeEngine engine(script);
+  RecordingSink sink;
+  ScanFollower follower(engine, sink, Options(engine, 5000));
+  follower.Start();
+  ASSERT_TRUE(engine.scanGate.WaitReached());
+  EXPECT_EQ(engine.handOvers, 0);
+  EXPECT_EQ(follower.PagesCounted(), 599);
+  EXPECT_EQ(follower.Percent(), 29);
+  EXPECT_TRUE(sink.Percents().empty());
+  engine.scanGate.Open();
+  ASSERT_TRUE(follower.WaitUntilFinished(20s));
+  EXPECT_EQ(follower.PagesCounted(), 1000);
+  EXPECT_EQ(follower.Percent(), 100);
+  EXPECT_EQ(engine.handOvers, 1);
+}
+
 // The census ends before the count reaches the total (the engine says all pages are read):
 // the bar goes to 50 % at that page and the page thread ends there.
 TEST(ScanFollower, AllPagesReadBeforeTheTotalEndsTheCountAtThatPage) {
