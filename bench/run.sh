@@ -7,7 +7,8 @@
 # Environment: BUILD_DIR (default build-bench); BENCH_BYTES (size of the large backup,
 # default 1 GiB); BENCH_TABLE (the table to grow, default the one with the most records);
 # BENCH_REPEAT (paired runs of each read figure, the median reported; default 5);
-# BENCH_HAND_OVER (census pages per hand-over, default 1024); BENCH_ONLY (figures to run,
+# BENCH_HAND_OVER (census pages per hand-over of the census and memory figures, default 1024;
+# the scan figure uses the program's own); BENCH_ONLY (figures to run,
 # default all: census,scan,preview,export,memory); TMPDIR (where the large backup is made;
 # the export is written there too).
 set -euo pipefail

@@ -1,18 +1,17 @@
 #include "enginestatus.h"
 
 CEngineStatus::CEngineStatus() {
-  m_hTableExtractedEvent = CreateNamedEvent("TableExtractedEvent");
-  m_hSysTabEvent = CreateNamedEvent("SysTabEvent");
-  m_hProgressRdyEvent = CreateNamedEvent("ProgressRdyEvent");
-  m_hExportEvent = CreateNamedEvent("ExportEvent");
-  m_hExportReady = CreateNamedEvent("ExportReady");
-  m_hExportProgressComplete = CreateNamedEvent("ExportProgressComplete");
-  m_hRecordEvent2 = CreateNamedEvent("RecordEvent");
-  m_hSysRead = CreateNamedEvent("SysRead");
-  m_hPageRead = CreateNamedEvent("PageRead");
-  m_hSystemTabRdyEvent = CreateNamedEvent("SystemTabRdyEvent");
-  m_hRecordEvent = CreateNamedEvent("RecordEvent");
-  m_hPageReadComplete = CreateNamedEvent("PageReadComplete");
-  ResetEvent(m_hExportReady);
-  ResetEvent(m_hExportProgressComplete);
+  // Unnamed, so private to this block; "RecordEvent" keeps its two handles on one event.
+  m_hTableExtractedEvent = CreateNamedEvent(nullptr);
+  m_hSysTabEvent = CreateNamedEvent(nullptr);
+  m_hProgressRdyEvent = CreateNamedEvent(nullptr);
+  m_hExportEvent = CreateNamedEvent(nullptr);
+  m_hExportReady = CreateNamedEvent(nullptr);
+  m_hExportProgressComplete = CreateNamedEvent(nullptr);
+  m_hRecordEvent = CreateNamedEvent(nullptr);
+  m_hRecordEvent2 = m_hRecordEvent;
+  m_hSysRead = CreateNamedEvent(nullptr);
+  m_hPageRead = CreateNamedEvent(nullptr);
+  m_hSystemTabRdyEvent = CreateNamedEvent(nullptr);
+  m_hPageReadComplete = CreateNamedEvent(nullptr);
 }

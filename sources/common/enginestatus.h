@@ -1,5 +1,7 @@
-// The status block: where the engine's threads and the program's threads meet. Named
-// events for the hand-shakes, and flags and counters both sides read and write.
+// The status block: where the engine's threads and the program's threads meet. Events for
+// the hand-shakes, and flags and counters both sides read and write. Every block has events
+// of its own: an abandoned engine's threads, or a second program in the same process, must
+// never release or stall another engine's scan.
 #pragma once
 
 #include <atomic>
@@ -9,6 +11,7 @@
 #include "platform/cstring.h"
 #include "platform/events.h"
 #include "platform/types.h"
+#include "platform/waitableflag.h"
 
 class CTable;
 
@@ -42,7 +45,8 @@ class CEngineStatus {
   std::atomic<int> m_nTotalPages{0};
   std::atomic<BYTE> m_bStopScan{0};
   std::atomic<BYTE> m_bStopRecords{0};
-  std::atomic<BYTE> m_bRecordThreadDone{0};
+  // Raised by whoever ends record work; the program sleeps on it until a window is ready.
+  WaitableFlag m_bRecordThreadDone{0};
   std::atomic<int> m_nRecordsSent{0};
   CString m_strDatabaseName;  // written by the scan thread before its first "PageRead"
   std::atomic<int> m_nRecordsProcessed{0};

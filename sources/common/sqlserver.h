@@ -15,6 +15,7 @@
 #include "platform/cstring.h"
 #include "platform/files.h"
 #include "platform/types.h"
+#include "platform/waitableflag.h"
 
 class CArchive;
 class CDatabase;
@@ -73,7 +74,9 @@ class CSQLServer {
   ByteFlag m_bExportToServer{0};
   ByteFlag m_bPageForward{0};
   ByteFlag m_bRecoverDeleted{0};
-  ByteFlag m_bBusy{0};
+  // 1 from construction until a scan thread leaves the engine; waitable, so the program can
+  // learn that the scan thread has ended without polling.
+  WaitableFlag m_bBusy{0};
   int m_nShownSlotPos = 0;
   int m_nShownSlotIndex = 0;
   CEngineStatus* m_pStatus = nullptr;

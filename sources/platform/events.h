@@ -11,8 +11,9 @@ enum class WaitResult { Signalled, Timeout, Failed };
 
 constexpr unsigned kInfinite = 0xFFFFFFFFu;
 
-// Creates (unsignalled) or opens the named event. Never returns null except on allocation
-// failure; a null handle makes every later call fail at once.
+// Creates (unsignalled) or opens the named event; a null name creates an event no other
+// handle shares. Never returns null except on allocation failure; a null handle makes
+// every later call fail at once.
 EVENT_HANDLE CreateNamedEvent(const char* name);
 bool SetEvent(const EVENT_HANDLE& h);
 bool ResetEvent(const EVENT_HANDLE& h);

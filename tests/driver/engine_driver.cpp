@@ -1,22 +1,26 @@
-// engine-driver: plays the desktop program's side of the engine without a GUI and prints
-// what the engine recovers as stable text. A test and inspection tool, not installed.
+// engine-driver: a front end of the desktop program's core without a window; it plays the
+// program's side of the engine and prints what the engine recovers as stable text. A test
+// and inspection tool, not installed.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "dll/pellwyn2008/pellwyn2008.h"
-#include "platform/archive.h"
 #include "platform/files.h"
 #include "support/catalogtext.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
+#include "ui/core/enginefactory.h"
+#include "ui/core/openscan.h"
+#include "ui/core/scanfollower.h"
 
 namespace {
 
@@ -46,16 +50,21 @@ hold the column (its offset in the fixed part, or minus its variable index), fol
 "from-order" when the catalog did not give it and the decoders compute it from the column
 order, and nullbit= is its null-bitmap number. Then views, procedures, rules, triggers and
 functions with their definition text (lines prefixed "| "), then user data types.
-"save" prints "saved: PATH" or "save failed: REASON". "load" prints "loaded: PATH" and the
-catalog text exactly as "scan" prints it, or the program's message for a file that is not a
-scan file. "export" prints, per table in object-id order, "table [owner].[name] rows=N
+"save" prints "saved: PATH" or "save failed: REASON"; it replaces an existing SCANFILE only
+when that is a scan file, and adds ".str" to a name without an extension. "load" prints
+"loaded: PATH" and the catalog text exactly as "scan" prints it, or the program's message for
+a file that is not a scan file ("load failed: ..." for one that cannot be read). "export" prints, per table in object-id order, "table [owner].[name] rows=N
 script=Tables/NAME.sql", then "objects without text: N", then "file RELATIVE-PATH bytes=N" for
 every file in DIR (sorted), and "script write failures: N" when writes failed (exit status 1).
 "rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
 a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
 "rows: COUNT last-window: 0|1".
 Tables and objects are ordered by object id. Exit status 0 on success, 1 on failure, 2 on
-bad usage. The engine's log goes to "Log Files" beside the driver.
+bad usage. A FILE that cannot be opened or read, a backup without a set, or a --set that is
+not one of its sets ends the command with status 1 and one line "COMMAND failed: REASON".
+The scan, preview, save and load run through the desktop program's own core (its scan
+follower, preview driver and Open Scan). The engine's log goes to "Log Files" beside the
+driver.
 )";
 
 struct Args {
@@ -91,80 +100,105 @@ bool Parse(int argc, char** argv, Args& a) {
   return true;
 }
 
+// The engine the program creates for the version the user chose.
+std::unique_ptr<CSQLServer> NewEngine() {
+  std::string reason;
+  std::unique_ptr<CSQLServer> engine = uicore::CreateEngine(3, &reason);
+  if (!engine) std::cout << "engine failed: " << reason << "\n";
+  return engine;
+}
+
+// Why an input file cannot be used at all; empty when it can be opened and read.
+std::string Unusable(const std::string& path) {
+  CSourceFile file;
+  if (!file.Open(path.c_str())) return path + " cannot be opened";
+  BYTE first = 0;
+  if (file.ReadAt(0, &first, 1) != 1) return path + " cannot be read";
+  return "";
+}
+
+// Recover as the program runs it: the file into the engine, its backup sets listed, the set
+// chosen and the scan followed by the program's scan follower. False, after one line that
+// says why, when the input cannot be used; an unfinished scan is the caller's to report.
+bool Recover(CSQLServer& engine, const std::string& path, int set, const char* command,
+             testsupport::RecoveryResult& result) {
+  std::string problem = Unusable(path);
+  const int sets = problem.empty() ? uicore::ListBackupSets(engine, path) : 0;
+  if (problem.empty() && uicore::IsBackupFile(path)) {
+    if (sets == 0) problem = path + " holds no backup set";
+    else if (!uicore::HasBackupSet(engine, set))
+      problem = path + " has no backup set " + std::to_string(set) + " (it holds " + std::to_string(sets) + ")";
+  }
+  if (!problem.empty()) {
+    std::cout << command << " failed: " << problem << "\n";
+    return false;
+  }
+  testsupport::RecoveryOptions options;
+  options.selectedSet = set;
+  options.censusHandOverEvery = uicore::ScanFollowerOptions().handOverEvery;
+  result = testsupport::FollowScan(engine, options);
+  return true;
+}
+
 int Sets(const Args& a) {
   if (a.positional.size() != 1) return 2;
-  CSQLServer2008 engine;
-  engine.m_strFilePath = a.positional[0].c_str();
-  engine.ScanDataSets();
-  testsupport::PrintSets(engine, std::cout);
+  const std::string problem = Unusable(a.positional[0]);
+  if (!problem.empty()) {
+    std::cout << "sets failed: " << problem << "\n";
+    return 1;
+  }
+  std::unique_ptr<CSQLServer> engine = NewEngine();
+  if (!engine) return 1;
+  uicore::ListBackupSets(*engine, a.positional[0]);
+  testsupport::PrintSets(*engine, std::cout);
   return 0;
 }
 
 int Scan(const Args& a) {
   if (a.positional.size() != 1) return 2;
-  CSQLServer2008 engine;
-  testsupport::RecoveryOptions options;
-  options.selectedSet = a.set;
-  testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
+  std::unique_ptr<CSQLServer> engine = NewEngine();
+  testsupport::RecoveryResult r;
+  if (!engine || !Recover(*engine, a.positional[0], a.set, "scan", r)) return 1;
   std::cout << "recovery: " << (r.finished ? "finished" : "unfinished") << " pages-counted=" << r.pagesCounted
             << " sys-rounds=" << r.sysRounds << "\n";
-  testsupport::PrintCensus(engine, std::cout);
-  testsupport::PrintCatalog(engine, std::cout);
+  testsupport::PrintCensus(*engine, std::cout);
+  testsupport::PrintCatalog(*engine, std::cout);
   return r.finished ? 0 : 1;
 }
 
 int Save(const Args& a) {
   if (a.positional.size() != 2) return 2;
-  CSQLServer2008 engine;
-  testsupport::RecoveryOptions options;
-  options.selectedSet = a.set;
-  testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
+  std::unique_ptr<CSQLServer> engine = NewEngine();
+  testsupport::RecoveryResult r;
+  if (!engine || !Recover(*engine, a.positional[0], a.set, "save", r)) return 1;
   if (!r.finished) {
     std::cout << "save failed: the scan did not finish\n";
     return 1;
   }
-  CString error;
-  if (!engine.SaveScanFile(a.positional[1].c_str(), &error)) {
-    std::cout << "save failed: " << error.str() << "\n";
+  const std::string target = a.positional[1];
+  const uicore::SaveScanResult saved =
+      uicore::SaveScan(engine.get(), a.positional[0], [&]() -> std::optional<std::string> { return target; });
+  if (saved.outcome != uicore::SaveScanResult::Outcome::Saved) {
+    std::cout << "save failed: " << (saved.message.empty() ? "nothing saved" : saved.message) << "\n";
     return 1;
   }
-  std::cout << "saved: " << a.positional[1] << "\n";
+  std::cout << "saved: " << saved.path << "\n";
   return 0;
 }
 
 int Load(const Args& a) {
   if (a.positional.size() != 1) return 2;
-  CString version;
-  std::unique_ptr<CSQLServer2008> engine;
-  CArchive ar;
-  if (!ar.Open(a.positional[0].c_str(), CArchive::load)) {
-    std::cout << "load failed: the file cannot be opened\n";
+  uicore::OpenScanResult opened = uicore::OpenScanFile(a.positional[0]);
+  if (opened.outcome == uicore::OpenScanResult::Outcome::NotScanFile) {
+    std::cout << opened.message << "\n";
     return 1;
   }
-  try {
-    CString magic;
-    ar >> magic;
-    if (magic != "tarnwell") throw CArchiveException(CArchiveException::badFormat);
-    ar >> version;
-  } catch (const CArchiveException&) {
-    std::cout << "The selected file is not an str file.\n";
-    return 1;
-  }
-  if (version != "2008") {
-    std::cout << "load failed: scan file of version " << version.str() << "\n";
-    return 1;
-  }
-  engine = std::make_unique<CSQLServer2008>();
-  engine->FreeRecoveredObjects();
-  try {
-    engine->LoadScanInfo(ar);
-  } catch (const CArchiveException& e) {
-    std::cout << "load failed: " << e.what() << "\n";
-    testsupport::PrintCatalog(*engine, std::cout);
+  if (!opened.Loaded()) {
+    std::cout << "load failed: " << opened.message << "\n";
     return 1;
   }
   std::cout << "loaded: " << a.positional[0] << "\n";
-  testsupport::PrintCatalog(*engine, std::cout);
+  testsupport::PrintCatalog(*opened.engine, std::cout);
   return 0;
 }
 
@@ -201,9 +235,8 @@ int Export(const Args& a) {
     return 1;
   }
   CSQLServer2008 engine;
-  testsupport::RecoveryOptions options;
-  options.selectedSet = a.set;
-  testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
+  testsupport::RecoveryResult r;
+  if (!Recover(engine, a.positional[0], a.set, "export", r)) return 1;
   if (!r.finished) {
     std::cout << "export failed: the scan did not finish\n";
     return 1;
@@ -290,22 +323,23 @@ std::string RowLine(const std::string& row) {
 
 int Rows(const Args& a) {
   if (a.positional.size() != 2) return 2;
-  CSQLServer2008 engine;
-  testsupport::RecoveryOptions options;
-  options.selectedSet = a.set;
-  testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
+  std::unique_ptr<CSQLServer> engine = NewEngine();
+  testsupport::RecoveryResult r;
+  if (!engine || !Recover(*engine, a.positional[0], a.set, "rows", r)) return 1;
   if (!r.finished) {
     std::cout << "rows failed: the scan did not finish\n";
     return 1;
   }
-  CTable* table = testsupport::FindTable(engine, a.positional[1]);
+  CTable* table = testsupport::FindTable(*engine, a.positional[1]);
   if (!table) {
     std::cout << "rows failed: no table " << a.positional[1] << "\n";
     return 1;
   }
-  testsupport::PreviewWindow w = testsupport::SelectTable(engine, table);
-  for (int k = 1; k < a.window && w.finished; ++k) w = testsupport::NextWindow(engine);
-  for (int k = 0; k < a.back && w.finished; ++k) w = testsupport::PreviousWindow(engine);
+  // The program's preview: the table selected, then ">" and "<" pressed.
+  testsupport::Preview preview(*engine);
+  testsupport::PreviewWindow w = preview.Select(table);
+  for (int k = 1; k < a.window && w.finished; ++k) w = preview.Next();
+  for (int k = 0; k < a.back && w.finished; ++k) w = preview.Previous();
   if (!w.finished) {
     std::cout << "rows failed: the record thread did not finish\n";
     return 1;

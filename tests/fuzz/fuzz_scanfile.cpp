@@ -1,6 +1,7 @@
-// The scan-file loader: Open Scan as the program does it (magic word and version first, then
-// the engine's LoadScanInfo), then what the program does with a loaded scan: the tree, the
-// schema scripts, and saving it again, which must load back to the same catalog.
+// The scan-file loader: the program's Open Scan (ui/core: magic word and version first, then a
+// new engine's LoadScanInfo), checked against the engine loading the same bytes itself, then
+// what the program does with a loaded scan: the tree, the schema scripts, and saving it again,
+// which must load back to the same catalog.
 #include <cstdint>
 #include <sstream>
 
@@ -8,6 +9,7 @@
 #include "fuzzsupport.h"
 #include "platform/archive.h"
 #include "support/catalogtext.h"
+#include "ui/core/openscan.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ bool OpenScan(CSQLServer2008& engine, const std::string& path, bool& whole) {
   return true;
 }
 
-std::string CatalogText(const CSQLServer2008& engine) {
+std::string CatalogText(const CSQLServer& engine) {
   std::ostringstream text;
   testsupport::PrintCatalog(engine, text);
   return text.str();
@@ -52,8 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     for (auto& t : e->m_mapDataTypes) delete t.second;
     e->m_mapDataTypes.RemoveAll();
   }
+  // The program's Open Scan loads whole what the engine loads whole, and nothing else.
+  const uicore::OpenScanResult program = uicore::OpenScanFile(path);
+  FUZZ_CHECK(program.Loaded() == (program.engine != nullptr));
+  FUZZ_CHECK(program.Loaded() || !program.message.empty());
   bool whole = false;
-  if (!OpenScan(*first, path, whole)) return 0;
+  if (!OpenScan(*first, path, whole)) {
+    // The 2005 stand-in reads the 2008 variant; no other file opens.
+    FUZZ_CHECK(!program.Loaded() || program.version == "2005");
+    return 0;
+  }
+  FUZZ_CHECK(program.Loaded() == whole);
+  if (program.Loaded()) FUZZ_CHECK(CatalogText(*program.engine) == CatalogText(*first));
   if (whole) {
     // A scan that loaded whole saves and loads back unchanged.
     const std::string loaded = CatalogText(*first);

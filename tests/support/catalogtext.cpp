@@ -9,6 +9,7 @@
 #include "common/records.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "dll/pellwyn2008/record.h"
+#include "common/sqlserver.h"
 
 namespace testsupport {
 
@@ -38,7 +39,7 @@ std::vector<std::pair<long long, typename Map::const_iterator>> ByNumericKey(con
 const char* Flag(bool b) { return b ? "1" : "0"; }
 }  // namespace
 
-void PrintSets(const CSQLServer2008& engine, std::ostream& out) {
+void PrintSets(const CSQLServer& engine, std::ostream& out) {
   out << "sets: " << engine.m_nDataSetCount << "\n";
   const CBackupReader* reader = engine.m_pBackupReader;
   if (!reader) return;
@@ -56,13 +57,13 @@ void PrintSets(const CSQLServer2008& engine, std::ostream& out) {
   }
 }
 
-void PrintCensus(const CSQLServer2008& engine, std::ostream& out) {
+void PrintCensus(const CSQLServer& engine, std::ostream& out) {
   out << "database: " << engine.m_strDatabaseName.str() << "\n";
   out << "total pages: " << engine.m_pStatus->m_nTotalPages << "\n";
   out << "text pages: " << engine.m_mapTextPages.GetCount() << "\n";
 }
 
-void PrintCatalog(const CSQLServer2008& engine, std::ostream& out) {
+void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
   out << "database: " << engine.m_strDatabaseName.str() << "\n";
   out << "tables: " << engine.m_mapTables.GetCount() << "\n";
   for (const auto& [id, it] : ByNumericKey(engine.m_mapTables)) {

@@ -2,46 +2,67 @@
 
 #include <chrono>
 #include <mutex>
-#include <thread>
+#include <optional>
 
-#include "dll/pellwyn2008/pellwyn2008.h"
+#include "common/sqlserver.h"
+#include "ui/core/previewdriver.h"
 
 namespace testsupport {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-
-// CPellwynDlg::RecordPreviewThread: the table into the status block, the engine's record
-// thread started, the done flag polled, then the rows taken out.
-PreviewWindow RunWindow(CSQLServer2008& engine, CTable* table, unsigned timeoutMs) {
-  PreviewWindow window;
-  CEngineStatus* status = engine.m_pStatus;
-  status->m_pPreviewTable = table;
-  engine.StartRecoverTableRecordThread();
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!status->m_bRecordThreadDone && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  window.finished = status->m_bRecordThreadDone != 0;
-  if (!window.finished) return window;
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  {
-    std::lock_guard<std::mutex> lock(status->m_csPreviewRows);
-    for (const CString& row : status->m_vecPreviewRows) window.rows.push_back(row.str());
-    status->m_vecPreviewRows.clear();
+struct Preview::Collector : uicore::IPreviewSink {
+  std::mutex mutex;
+  std::optional<uicore::PreviewPage> page;
+  void ShowPage(const uicore::PreviewPage& p) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    page = p;
   }
-  window.lastWindow = engine.m_bLastWindow != 0;
-  return window;
-}
+  std::optional<uicore::PreviewPage> Take() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::optional<uicore::PreviewPage> p = std::move(page);
+    page.reset();
+    return p;
+  }
+};
 
-PreviewWindow Page(CSQLServer2008& engine, bool forward, unsigned timeoutMs) {
-  if (engine.m_bExportMode == 1) return PreviewWindow();
-  engine.m_bPaging = 1;
-  engine.m_bPageForward = forward ? 1 : 0;
-  engine.m_pStatus->m_bRecordThreadDone = 0;
-  return RunWindow(engine, engine.m_pStatus->m_pPreviewTable, timeoutMs);
+namespace {
+PreviewWindow Await(uicore::PreviewStart started, uicore::PreviewDriver& driver, Preview::Collector& collector,
+                    unsigned timeoutMs) {
+  PreviewWindow w;
+  if (started != uicore::PreviewStart::Started) return w;
+  if (!driver.WaitIdle(std::chrono::milliseconds(timeoutMs))) return w;
+  std::optional<uicore::PreviewPage> page = collector.Take();
+  if (!page) return w;
+  w.finished = true;
+  w.rows = std::move(page->rowTexts);
+  w.lastWindow = page->lastPage;
+  w.previousEnabled = page->previousEnabled;
+  w.nextEnabled = page->nextEnabled;
+  return w;
 }
 }  // namespace
 
-CTable* FindTable(CSQLServer2008& engine, const std::string& name) {
+Preview::Preview(CSQLServer& engine)
+    : m_collector(std::make_unique<Collector>()),
+      m_driver(std::make_unique<uicore::PreviewDriver>(engine, *m_collector)) {}
+
+Preview::~Preview() = default;
+
+PreviewWindow Preview::Select(CTable* table, unsigned timeoutMs) {
+  m_collector->Take();
+  return Await(m_driver->SelectTable(table), *m_driver, *m_collector, timeoutMs);
+}
+
+PreviewWindow Preview::Next(unsigned timeoutMs) {
+  m_collector->Take();
+  return Await(m_driver->NextPage(), *m_driver, *m_collector, timeoutMs);
+}
+
+PreviewWindow Preview::Previous(unsigned timeoutMs) {
+  m_collector->Take();
+  return Await(m_driver->PreviousPage(), *m_driver, *m_collector, timeoutMs);
+}
+
+CTable* FindTable(CSQLServer& engine, const std::string& name) {
   for (const auto& entry : engine.m_mapTables) {
     CTable* t = entry.second;
     if (!t) continue;
@@ -50,33 +71,17 @@ CTable* FindTable(CSQLServer2008& engine, const std::string& name) {
   return nullptr;
 }
 
-PreviewWindow SelectTable(CSQLServer2008& engine, CTable* table, unsigned timeoutMs) {
-  // CPellwynDlg::OnTreeSelChanged.
-  engine.m_pStatus->m_bRecordThreadDone = 0;
-  engine.m_bPaging = 0;
-  engine.m_bPageForward = 0;
-  engine.m_bLastWindow = 0;
-  engine.m_bExportMode = 0;
-  engine.m_posShownPage.reset();
-  engine.m_nShownSlotPos = 0;
-  engine.m_nShownSlotIndex = 0;
-  engine.m_stkWindowStarts.clear();
-  return RunWindow(engine, table, timeoutMs);
-}
-
-PreviewWindow NextWindow(CSQLServer2008& engine, unsigned timeoutMs) { return Page(engine, true, timeoutMs); }
-PreviewWindow PreviousWindow(CSQLServer2008& engine, unsigned timeoutMs) { return Page(engine, false, timeoutMs); }
-
-std::vector<std::string> AllRows(CSQLServer2008& engine, CTable* table, int* windows) {
+std::vector<std::string> AllRows(CSQLServer& engine, CTable* table, int* windows) {
   std::vector<std::string> rows;
   int count = 0;
-  PreviewWindow w = SelectTable(engine, table);
+  Preview preview(engine);
+  PreviewWindow w = preview.Select(table);
   for (;;) {
     ++count;
     rows.insert(rows.end(), w.rows.begin(), w.rows.end());
     // A window that ends without rows ends the table as well, whatever the flag says.
     if (!w.finished || w.lastWindow || w.rows.empty() || count > 100000) break;
-    w = NextWindow(engine);
+    w = preview.Next();
   }
   if (windows) *windows = count;
   return rows;

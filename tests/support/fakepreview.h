@@ -1,32 +1,53 @@
-// Plays the desktop program's side of the record preview without a GUI: the tree selection
-// that clears the paging state, the next- and previous-page buttons, and the preview thread
-// that starts the engine's record thread and takes the window's rows.
+// The record preview as the desktop program runs it, without a window: the program's preview
+// driver (ui/core) with a sink that keeps the page it was given.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-class CSQLServer2008;
+class CSQLServer;
 class CTable;
+
+namespace uicore {
+class PreviewDriver;
+}
 
 namespace testsupport {
 
 struct PreviewWindow {
-  bool finished = false;          // the record thread said it was done in time
-  std::vector<std::string> rows;  // the window's rows, "$#$" after every value
-  bool lastWindow = false;        // m_bLastWindow afterwards
+  bool finished = false;          // the page came in time
+  std::vector<std::string> rows;  // the page's row texts as the engine gave them
+  bool lastWindow = false;        // the engine read the table's last page to its end
+  bool previousEnabled = false;   // the "<" and ">" buttons after the page
+  bool nextEnabled = false;
 };
 
 // The table named `name` ("name" or "owner.name"); null when the catalog has none.
-CTable* FindTable(CSQLServer2008& engine, const std::string& name);
+CTable* FindTable(CSQLServer& engine, const std::string& name);
 
-// A table selected in the tree: clears the paging state, then previews the first window.
-PreviewWindow SelectTable(CSQLServer2008& engine, CTable* table, unsigned timeoutMs = 60000);
-// The next- and previous-page buttons (ignored, giving an unfinished window, in export mode).
-PreviewWindow NextWindow(CSQLServer2008& engine, unsigned timeoutMs = 60000);
-PreviewWindow PreviousWindow(CSQLServer2008& engine, unsigned timeoutMs = 60000);
+// One engine's preview: a table selected in the tree, and the "<" and ">" buttons. Each call
+// waits for its page (an unfinished window when it does not come in time, or when the driver
+// refused to start it).
+class Preview {
+ public:
+  explicit Preview(CSQLServer& engine);
+  ~Preview();
+  Preview(const Preview&) = delete;
+  Preview& operator=(const Preview&) = delete;
 
-// Every row of the table, paging forward from the first window to the last.
-std::vector<std::string> AllRows(CSQLServer2008& engine, CTable* table, int* windows = nullptr);
+  PreviewWindow Select(CTable* table, unsigned timeoutMs = 60000);
+  PreviewWindow Next(unsigned timeoutMs = 60000);
+  PreviewWindow Previous(unsigned timeoutMs = 60000);
+
+  struct Collector;
+
+ private:
+  std::unique_ptr<Collector> m_collector;
+  std::unique_ptr<uicore::PreviewDriver> m_driver;
+};
+
+// Every row of the table, paging forward from the first page to the last.
+std::vector<std::string> AllRows(CSQLServer& engine, CTable* table, int* windows = nullptr);
 
 }  // namespace testsupport

@@ -1,17 +1,16 @@
-// Plays the desktop program's side of a recovery without a GUI: the page-progress thread
-// and the system-table thread, answering the engine's hand-shakes as the program does.
+// A recovery as the desktop program runs it, without a window: the program's scan follower
+// (ui/core) answers the engine's hand-shakes, and this file waits for the end.
 #pragma once
 
-#include <atomic>
 #include <string>
 
-class CSQLServer2008;
+class CSQLServer;
 
 namespace testsupport {
 
 struct RecoveryResult {
-  bool finished = false;         // the scan thread ended (m_bBusy back to 0) in time
-  long long pagesCounted = 0;    // pages the progress thread counted
+  bool finished = false;         // the scan thread ended (and the follower with it) in time
+  long long pagesCounted = 0;    // pages the follower's page thread counted
   int sysRounds = 0;             // system-table hand-shakes answered
   bool progressReady = false;    // "ProgressRdyEvent" was set by the page thread
 };
@@ -19,18 +18,20 @@ struct RecoveryResult {
 struct RecoveryOptions {
   int selectedSet = 1;            // for a backup source
   unsigned timeoutMs = 120000;    // whole recovery
-  // Stop the recovery (as the progress dialog's Stop does) after this many counted pages,
-  // or at this system-table round (1-3); -1 = never.
+  // Stop the recovery (as a confirmed Stop would) after this many counted pages, or at this
+  // system-table round (1-3); -1 = never.
   long long stopAfterPages = -1;
   int stopAtSysRound = -1;
-  // 1: the program's strict lock-step, one "PageRead" per page, each counted as one page.
-  // N > 1: the census hands over every N pages (and at its end), and the page thread counts
-  // the pages the engine's m_nCensusPagesRead says were read.
+  // 1: the strict lock-step, one "PageRead" per page, each counted as one page. N > 1: the
+  // census hands over every N pages (and at its end), and the follower counts the pages the
+  // engine says were read.
   int censusHandOverEvery = 1;
 };
 
 // Stores the path, lists the sets (ScanDataSets), chooses a set and runs the scan with the
-// two progress threads. The engine must be freshly constructed.
-RecoveryResult RunRecovery(CSQLServer2008& engine, const std::string& path, const RecoveryOptions& options = {});
+// follower's two threads. The engine must be freshly constructed.
+RecoveryResult RunRecovery(CSQLServer& engine, const std::string& path, const RecoveryOptions& options = {});
+// The same once the path is stored and the sets are listed: chooses the set, follows the scan.
+RecoveryResult FollowScan(CSQLServer& engine, const RecoveryOptions& options = {});
 
 }  // namespace testsupport

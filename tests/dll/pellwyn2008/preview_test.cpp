@@ -344,26 +344,27 @@ TEST(PreviewWalk, WindowsOf500WithPagingBackAndForth) {
   // 180 rows a page: windows end in the middle of pages 3 and 6.
   t.table.m_vecDataPages = t.AddRows(1, 1200, 180);
   t.Attach(engine);
-  PreviewWindow w1 = testsupport::SelectTable(engine, &t.table);
+  testsupport::Preview preview(engine);
+  PreviewWindow w1 = preview.Select(&t.table);
   ASSERT_TRUE(w1.finished);
   EXPECT_EQ(w1.rows, Texts(1, 500));
   EXPECT_FALSE(w1.lastWindow);
-  PreviewWindow w2 = testsupport::NextWindow(engine);
+  PreviewWindow w2 = preview.Next();
   EXPECT_EQ(w2.rows, Texts(501, 1000));
   EXPECT_FALSE(w2.lastWindow);
-  PreviewWindow w3 = testsupport::NextWindow(engine);
+  PreviewWindow w3 = preview.Next();
   EXPECT_EQ(w3.rows, Texts(1001, 1200));
   EXPECT_TRUE(w3.lastWindow);
-  EXPECT_EQ(testsupport::PreviousWindow(engine).rows, Texts(501, 1000));
-  PreviewWindow back = testsupport::PreviousWindow(engine);
+  EXPECT_EQ(preview.Previous().rows, Texts(501, 1000));
+  PreviewWindow back = preview.Previous();
   EXPECT_EQ(back.rows, Texts(1, 500));
   EXPECT_FALSE(back.lastWindow);
   // Back at the first window there is nothing further back: it shows again.
-  EXPECT_EQ(testsupport::PreviousWindow(engine).rows, Texts(1, 500));
-  EXPECT_EQ(testsupport::NextWindow(engine).rows, Texts(501, 1000));
-  EXPECT_EQ(testsupport::NextWindow(engine).rows, Texts(1001, 1200));
+  EXPECT_EQ(preview.Previous().rows, Texts(1, 500));
+  EXPECT_EQ(preview.Next().rows, Texts(501, 1000));
+  EXPECT_EQ(preview.Next().rows, Texts(1001, 1200));
   // A new table selected: its first window, whatever was shown before.
-  EXPECT_EQ(testsupport::SelectTable(engine, &t.table).rows, Texts(1, 500));
+  EXPECT_EQ(preview.Select(&t.table).rows, Texts(1, 500));
 }
 
 TEST(PreviewWalk, LastPageWithMoreRowsThanAWindow) {
@@ -373,11 +374,12 @@ TEST(PreviewWalk, LastPageWithMoreRowsThanAWindow) {
   t.table.m_vecDataPages = t.AddRows(1, 520, 520, kPageData, true);
   ASSERT_EQ(PageSlotCount(t.pages[1].data()), 520);
   t.Attach(engine);
-  PreviewWindow w1 = testsupport::SelectTable(engine, &t.table);
+  testsupport::Preview preview(engine);
+  PreviewWindow w1 = preview.Select(&t.table);
   EXPECT_EQ(w1.rows, BareTexts(1, 500));
   // Rows are left on the last page: this is not the last window yet.
   EXPECT_FALSE(w1.lastWindow);
-  PreviewWindow w2 = testsupport::NextWindow(engine);
+  PreviewWindow w2 = preview.Next();
   EXPECT_EQ(w2.rows, BareTexts(501, 520));
   EXPECT_TRUE(w2.lastWindow);
 }
@@ -387,7 +389,8 @@ TEST(PreviewWalk, EmptyTablesAndPagesThatHoldNoRows) {
   CSQLServer2008 engine;
   SyntheticTable t;
   t.Attach(engine);
-  PreviewWindow empty = testsupport::SelectTable(engine, &t.table);
+  testsupport::Preview preview(engine);
+  PreviewWindow empty = preview.Select(&t.table);
   EXPECT_TRUE(empty.finished);
   EXPECT_TRUE(empty.rows.empty());
   EXPECT_TRUE(empty.lastWindow);
@@ -402,7 +405,7 @@ TEST(PreviewWalk, EmptyTablesAndPagesThatHoldNoRows) {
   pages.push_back(5000);
   t.table.m_vecDataPages = pages;
   t.Attach(engine);
-  PreviewWindow w = testsupport::SelectTable(engine, &t.table);
+  PreviewWindow w = preview.Select(&t.table);
   EXPECT_EQ(w.rows, Texts(1, 4));
   EXPECT_TRUE(w.lastWindow);
 }
@@ -415,9 +418,10 @@ TEST(PreviewWalk, DeletedRowsOnlyWhenAskedFor) {
   t.table.m_vecDataPages = {1};
   t.table.m_vecFreedPages = t.AddRows(10, 11, 5);
   t.Attach(engine);
-  EXPECT_EQ(testsupport::SelectTable(engine, &t.table).rows, (std::vector<std::string>{t.Text(1), t.Text(3)}));
+  testsupport::Preview preview(engine);
+  EXPECT_EQ(preview.Select(&t.table).rows, (std::vector<std::string>{t.Text(1), t.Text(3)}));
   engine.m_bRecoverDeleted = 1;
-  EXPECT_EQ(testsupport::SelectTable(engine, &t.table).rows,
+  EXPECT_EQ(preview.Select(&t.table).rows,
             (std::vector<std::string>{t.Text(1), t.Text(2), t.Text(3), t.Text(10), t.Text(11)}));
 }
 
@@ -430,7 +434,8 @@ TEST(PreviewWalk, ScanLoadedWithoutItsBackupGivesNoRows) {
   engine.m_strFilePath = "/nowhere/db.bak";
   engine.m_strExtension = "bak";
   ASSERT_FALSE(engine.HasPageSource());
-  PreviewWindow w = testsupport::SelectTable(engine, &t.table);
+  testsupport::Preview preview(engine);
+  PreviewWindow w = preview.Select(&t.table);
   EXPECT_TRUE(w.finished);
   EXPECT_TRUE(w.rows.empty());
   EXPECT_TRUE(w.lastWindow);
@@ -444,7 +449,8 @@ TEST(PreviewWalk, ReplacedWalksLeaveNoTrace) {
   SyntheticTable t;
   t.table.m_vecDataPages = t.AddRows(1, 1200, 150);
   t.Attach(engine);
-  ASSERT_EQ(testsupport::SelectTable(engine, &t.table).rows, Texts(1, 500));
+  testsupport::Preview preview(engine);
+  ASSERT_EQ(preview.Select(&t.table).rows, Texts(1, 500));
 
   // A walk whose request was replaced before it ran touches nothing.
   const UINT64 stale = engine.TakePreviewTicket();
@@ -472,7 +478,7 @@ TEST(PreviewWalk, ReplacedWalksLeaveNoTrace) {
   for (size_t i = 0; i < rows.size(); i += 500)
     EXPECT_EQ(std::vector<std::string>(rows.begin() + long(i), rows.begin() + long(i) + 500), Texts(1, 500));
   EXPECT_TRUE(engine.m_stkWindowStarts.empty());
-  EXPECT_EQ(testsupport::NextWindow(engine).rows, Texts(501, 1000));
+  EXPECT_EQ(preview.Next().rows, Texts(501, 1000));
 }
 
 TEST(PreviewWalk, PreviewsWhateverTheExportModeSaysMeanwhile) {
@@ -481,7 +487,8 @@ TEST(PreviewWalk, PreviewsWhateverTheExportModeSaysMeanwhile) {
   SyntheticTable t;
   t.table.m_vecDataPages = t.AddRows(1, 20, 10);
   t.Attach(engine);
-  testsupport::SelectTable(engine, &t.table);
+  testsupport::Preview preview(engine);
+  preview.Select(&t.table);
   // An export of another table sets the mode while the user previews this one.
   engine.m_bExportMode = 1;
   engine.m_pStatus->m_pPreviewTable = &t.table;
@@ -676,14 +683,15 @@ TEST(PreviewFixtures, OrdersPreviewInWindowsOf500) {
   ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
   CTable* orders = testsupport::FindTable(engine, "dbo.Orders");
   ASSERT_NE(orders, nullptr);
-  PreviewWindow first = testsupport::SelectTable(engine, orders);
+  testsupport::Preview preview(engine);
+  PreviewWindow first = preview.Select(orders);
   ASSERT_EQ(first.rows.size(), 500u);
   EXPECT_FALSE(first.lastWindow);
-  PreviewWindow second = testsupport::NextWindow(engine);
+  PreviewWindow second = preview.Next();
   EXPECT_EQ(second.rows.size(), 330u);
   EXPECT_TRUE(second.lastWindow);
   EXPECT_EQ(second.rows.back().substr(0, 11), "11077$#$RAT");
-  PreviewWindow back = testsupport::PreviousWindow(engine);
+  PreviewWindow back = preview.Previous();
   EXPECT_EQ(back.rows, first.rows);
   EXPECT_FALSE(back.lastWindow);
 }
@@ -743,7 +751,8 @@ TEST(PreviewFixtures, ScanFileOfABackupHasNoRows) {
   CTable* orders = testsupport::FindTable(loaded, "Orders");
   ASSERT_NE(orders, nullptr);
   ASSERT_FALSE(orders->m_vecDataPages.empty());
-  PreviewWindow w = testsupport::SelectTable(loaded, orders);
+  testsupport::Preview preview(loaded);
+  PreviewWindow w = preview.Select(orders);
   EXPECT_TRUE(w.finished);
   EXPECT_TRUE(w.rows.empty());
   EXPECT_TRUE(w.lastWindow);

@@ -1,0 +1,136 @@
+#include "ui/core/openscan.h"
+
+#include <exception>
+#include <filesystem>
+
+#include "common/executionlog.h"
+#include "common/sqlserver.h"
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "platform/archive.h"
+#include "ui/core/enginefactory.h"
+
+namespace uicore {
+
+namespace {
+
+// Reads the magic word; false when the file holds no such string, or holds another.
+bool ReadMagic(CArchive& ar) {
+  try {
+    CString magic;
+    ar >> magic;
+    return magic == kScanFileMagic;
+  } catch (const CArchiveException&) {
+    return false;
+  }
+}
+
+OpenScanResult Refused(OpenScanResult::Outcome outcome, const char* message) {
+  OpenScanResult r;
+  r.outcome = outcome;
+  r.message = message;
+  return r;
+}
+
+}  // namespace
+
+bool IsScanFile(const std::string& path) {
+  CArchive ar;
+  if (!ar.Open(path.c_str(), CArchive::load)) return false;
+  return ReadMagic(ar);
+}
+
+OpenScanResult OpenScanFile(const std::string& path) {
+  using Outcome = OpenScanResult::Outcome;
+  CArchive ar;
+  if (!ar.Open(path.c_str(), CArchive::load)) {
+    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be opened: %s", path.c_str()), false);
+    return Refused(Outcome::Unreadable, kScanFileUnreadable);
+  }
+  if (!ReadMagic(ar)) return Refused(Outcome::NotScanFile, kNotScanFile);
+  CString version;
+  try {
+    ar >> version;
+  } catch (const CArchiveException&) {
+    return Refused(Outcome::Unreadable, kScanFileUnreadable);
+  }
+  OpenScanResult result;
+  result.version = version.str();
+  std::string reason;
+  std::unique_ptr<CSQLServer> engine = CreateEngine(version.view(), &reason);
+  if (!engine) {
+    // A version text no engine writes is not a scan file of this program.
+    const bool known = VersionOfText(version.view()) != 0;
+    result.outcome = known ? Outcome::NoEngine : Outcome::NotScanFile;
+    result.message = known ? reason : kNotScanFile;
+    return result;
+  }
+  engine->FreeRecoveredObjects();
+  try {
+    engine->LoadScanInfo(ar);
+    ar.Close();
+  } catch (const CArchiveException& e) {
+    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be read: %s: %s", path.c_str(), e.what()), false);
+    result.outcome = Outcome::Unreadable;
+    result.message = kScanFileUnreadable;
+    return result;
+  } catch (const std::exception& e) {
+    // Memory for a damaged file's huge but plausible counts, for instance.
+    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be read: %s: %s", path.c_str(), e.what()), false);
+    result.outcome = Outcome::Unreadable;
+    result.message = kScanFileUnreadable;
+    return result;
+  }
+  result.outcome = Outcome::Loaded;
+  result.engine = std::move(engine);
+  return result;
+}
+
+SaveScanResult SaveScan(CSQLServer* engine, const std::string& sourcePath, const AskSavePath& ask) {
+  using Outcome = SaveScanResult::Outcome;
+  SaveScanResult result;
+  if (!engine || sourcePath.empty()) {
+    result.outcome = Outcome::NothingToSave;
+    result.message = kLoadBeforeSaving;
+    return result;
+  }
+  // The engines that write scan files take the file name through this hook.
+  auto* writer = dynamic_cast<CSQLServer2008*>(engine);
+  if (!writer) {
+    result.outcome = Outcome::Failed;
+    result.message = "This engine cannot save scans.";
+    return result;
+  }
+  bool refused = false;
+  writer->m_fnAskSavePath = [&](CString& path) {
+    std::optional<std::string> chosen = ask ? ask() : std::nullopt;
+    if (!chosen || chosen->empty()) return false;
+    std::filesystem::path p(*chosen);
+    if (!p.has_extension()) p += ".str";
+    result.path = p.string();
+    std::error_code ec;
+    if (std::filesystem::exists(p, ec) && !IsScanFile(result.path)) {
+      CExecutionLog::WriteLog(0, 0, FormatString("Scan not saved: %s exists and is not a scan file", result.path.c_str()),
+                              false);
+      refused = true;
+      return false;
+    }
+    path = result.path.c_str();
+    return true;
+  };
+  writer->SaveScanInfo();
+  writer->m_fnAskSavePath = nullptr;
+  if (refused) {
+    result.outcome = Outcome::Refused;
+    result.message = kNotReplaced;
+  } else if (writer->m_nLastSaveResult == 1) {
+    result.outcome = Outcome::Saved;
+  } else if (writer->m_nLastSaveResult == 0) {
+    result.outcome = Outcome::Failed;
+    result.message = "The scan could not be saved to " + result.path + ".";
+  } else {
+    result.outcome = Outcome::Cancelled;
+  }
+  return result;
+}
+
+}  // namespace uicore

@@ -1,0 +1,113 @@
+// engine-driver as a front end of the desktop core: input it cannot use ends with status 1 and
+// one line that says why, save never replaces a file that is not a scan file, and a saved scan
+// opens to the catalog the scan printed.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/fixtures.h"
+
+namespace {
+
+struct DriverRun {
+  int status = -1;
+  std::string out;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+DriverRun Driver(const std::vector<std::string>& args, const std::string& logDir) {
+  std::string cmd = "cd " + Quote(logDir) + " && " + Quote(PELLWYN_ENGINE_DRIVER);
+  for (const std::string& a : args) cmd += " " + Quote(a);
+  cmd += " 2>&1";
+  DriverRun r;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// The catalog part of "scan" output: from its second "database:" line (the first is the census's).
+std::string CatalogOfScan(const std::string& out) {
+  const size_t first = out.find("database: ");
+  const size_t second = first == std::string::npos ? first : out.find("\ndatabase: ", first);
+  return second == std::string::npos ? "" : out.substr(second + 1);
+}
+
+}  // namespace
+
+TEST(EngineDriver, InputItCannotUseGivesOneLineAndStatusOne) {
+  REQUIRE_FIXTURE(backup, "bak2008_northwind_thuyluv.bak");
+  testsupport::TempDir dir;
+  const std::string text = dir.file("notes.bak");
+  testsupport::WriteFile(text, "not a tape\n");
+  testsupport::WriteFile(dir.file("notes.str"), "not a scan\n");
+  const std::string missing = dir.file("missing.bak");
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"scan", missing}, "scan failed: " + missing + " cannot be opened"},
+      {{"rows", missing, "Orders"}, "rows failed: " + missing + " cannot be opened"},
+      {{"sets", dir.path()}, "sets failed: " + dir.path() + " cannot be opened"},
+      {{"scan", text}, "scan failed: " + text + " holds no backup set"},
+      {{"export", text, dir.file("out")}, "export failed: " + text + " holds no backup set"},
+      {{"scan", backup, "--set", "2"}, "scan failed: " + backup + " has no backup set 2 (it holds 1)"},
+      {{"save", backup, dir.file("x.str"), "--set", "0"}, "save failed: " + backup + " has no backup set 0 (it holds 1)"},
+      {{"load", dir.file("notes.str")}, "The selected file is not an str file."},
+      {{"load", missing}, "load failed: The selected file could not be read."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const DriverRun r = Driver(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+  }
+}
+
+TEST(EngineDriver, SaveReplacesOnlyScanFilesAndLoadGivesTheScannedCatalog) {
+  REQUIRE_FIXTURE(backup, "bak2008_northwind_thuyluv.bak");
+  testsupport::TempDir dir;
+  const DriverRun scan = Driver({"scan", backup}, dir.path());
+  ASSERT_EQ(scan.status, 0) << scan.out;
+  ASSERT_EQ(scan.out.rfind("recovery: finished pages-counted=440 sys-rounds=3\n", 0), 0u) << scan.out;
+
+  // A backup named as the scan file (the arguments swapped by mistake) is never replaced.
+  const std::string copy = dir.file("copy.bak");
+  testsupport::WriteFile(copy, testsupport::ReadFile(backup));
+  const DriverRun refused = Driver({"save", backup, copy}, dir.path());
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "save failed: The selected file is not an str file and was not replaced.\n");
+  EXPECT_EQ(testsupport::ReadFile(copy), testsupport::ReadFile(backup));
+
+  const std::string scanFile = dir.file("northwind.str");
+  for (int round = 0; round < 2; ++round) {  // the second save replaces the first scan file
+    const DriverRun saved = Driver({"save", backup, scanFile}, dir.path());
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    EXPECT_EQ(saved.out, "saved: " + scanFile + "\n");
+  }
+  const DriverRun loaded = Driver({"load", scanFile}, dir.path());
+  ASSERT_EQ(loaded.status, 0) << loaded.out;
+  const std::string head = "loaded: " + scanFile + "\n";
+  ASSERT_EQ(loaded.out.rfind(head, 0), 0u);
+  EXPECT_EQ(loaded.out.substr(head.size()), CatalogOfScan(scan.out));
+
+  // A truncated scan file: refused, one line.
+  const std::string whole = testsupport::ReadFile(scanFile);
+  testsupport::WriteFile(scanFile, whole.substr(0, whole.size() / 2));
+  const DriverRun cut = Driver({"load", scanFile}, dir.path());
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.out, "load failed: The selected file could not be read.\n");
+}

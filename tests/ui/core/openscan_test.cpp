@@ -1,0 +1,172 @@
+// Open Scan and Save Scan of the desktop core, on scan files written by the 2008 engine from a
+// small catalog made here, and on files that only pretend to be scan files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "platform/archive.h"
+#include "support/catalogtext.h"
+#include "support/fixtures.h"
+#include "ui/core/openscan.h"
+
+namespace {
+
+using testsupport::ModuleFolderScope;
+using testsupport::TempDir;
+using Outcome = uicore::OpenScanResult::Outcome;
+using SaveOutcome = uicore::SaveScanResult::Outcome;
+
+std::string CatalogText(const CSQLServer& engine) {
+  std::ostringstream out;
+  testsupport::PrintCatalog(engine, out);
+  return out.str();
+}
+
+// An engine holding one table with two columns and one view.
+void FillCatalog(CSQLServer2008& engine) {
+  engine.m_strDatabaseName = "Shop";
+  engine.m_strFilePath = "/backups/shop.bak";
+  CTable* table = engine.NewTable();
+  table->m_strName = "Orders";
+  table->m_strOwner = "dbo";
+  table->m_dwObjectId = 117575457;
+  for (const char* name : {"OrderID", "Customer"}) {
+    auto* c = new CColumn();
+    c->m_strName = name;
+    c->m_strType = std::string(name) == "OrderID" ? "int" : "nvarchar";
+    table->AppendColumn(c);
+  }
+  engine.m_mapTables.SetAt("117575457", table);
+  auto* view = new CViewStoredProc();
+  view->m_strName = "Recent";
+  view->m_strText = "create view Recent as select * from Orders";
+  engine.m_mapViews.SetAt("2", view);
+}
+
+std::string WriteScanFile(const TempDir& dir, std::string* catalog = nullptr) {
+  CSQLServer2008 engine;
+  FillCatalog(engine);
+  const std::string path = dir.file("shop.str");
+  EXPECT_TRUE(engine.SaveScanFile(path.c_str()));
+  if (catalog) *catalog = CatalogText(engine);
+  return path;
+}
+
+// Two archive strings, as a scan file begins.
+std::string Head(const std::string& magic, const std::string& version) {
+  return std::string(1, char(magic.size())) + magic + std::string(1, char(version.size())) + version;
+}
+
+}  // namespace
+
+TEST(OpenScan, ASavedScanOpensWithANewEngineHoldingTheSameCatalog) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  std::string saved;
+  const std::string path = WriteScanFile(dir, &saved);
+  uicore::OpenScanResult r = uicore::OpenScanFile(path);
+  ASSERT_TRUE(r.Loaded()) << r.message;
+  ASSERT_NE(r.engine, nullptr);
+  EXPECT_EQ(r.version, "2008");
+  EXPECT_EQ(CatalogText(*r.engine), saved);
+  EXPECT_EQ(r.engine->m_strDatabaseName.str(), "Shop");
+  // Each open makes its own engine.
+  uicore::OpenScanResult again = uicore::OpenScanFile(path);
+  ASSERT_TRUE(again.Loaded());
+  EXPECT_NE(again.engine.get(), r.engine.get());
+}
+
+TEST(OpenScan, FilesThatAreNotScanFiles) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    Outcome outcome;
+  } cases[] = {
+      {"text.str", "This is a text file, renamed.\r\n", Outcome::NotScanFile},
+      {"empty.str", "", Outcome::NotScanFile},
+      {"other-magic.str", Head("tarnwelx", "2008"), Outcome::NotScanFile},
+      {"unknown-version.str", Head("tarnwell", "2003"), Outcome::NotScanFile},
+      {"no-version.str", Head("tarnwell", "").substr(0, 9), Outcome::Unreadable},
+      {"version-only.str", Head("tarnwell", "2008"), Outcome::Unreadable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::WriteFile(dir.file(c.name), c.bytes);
+    uicore::OpenScanResult r = uicore::OpenScanFile(dir.file(c.name));
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.engine, nullptr);
+    EXPECT_EQ(r.message, c.outcome == Outcome::NotScanFile ? uicore::kNotScanFile : uicore::kScanFileUnreadable);
+  }
+  for (const std::string& missing : {dir.file("absent.str"), dir.path()}) {
+    uicore::OpenScanResult r = uicore::OpenScanFile(missing);
+    EXPECT_EQ(r.outcome, Outcome::Unreadable) << missing;
+    EXPECT_EQ(r.message, uicore::kScanFileUnreadable);
+  }
+}
+
+// A scan file cut at every length: inside the magic word it is no scan file; after it, it
+// cannot be read; no cut crashes or gives an engine.
+TEST(OpenScan, EveryCutOfAScanFileIsRefused) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  const std::string whole = testsupport::ReadFile(WriteScanFile(dir));
+  ASSERT_GT(whole.size(), 40u);
+  const std::string cut = dir.file("cut.str");
+  for (size_t n = 0; n < whole.size(); ++n) {
+    testsupport::WriteFile(cut, whole.substr(0, n));
+    uicore::OpenScanResult r = uicore::OpenScanFile(cut);
+    EXPECT_EQ(r.outcome, n < 9 ? Outcome::NotScanFile : Outcome::Unreadable) << n;
+    EXPECT_EQ(r.engine, nullptr) << n;
+  }
+}
+
+TEST(SaveScan, WritesThroughTheEnginesSaveHook) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  CSQLServer2008 engine;
+  FillCatalog(engine);
+  const std::string source = "/backups/shop.bak";
+  auto choose = [](std::optional<std::string> path) { return [path] { return path; }; };
+
+  // Nothing loaded in this run, or no engine: the message, and no question.
+  bool asked = false;
+  auto ask = [&]() -> std::optional<std::string> {
+    asked = true;
+    return std::nullopt;
+  };
+  for (CSQLServer* e : {static_cast<CSQLServer*>(&engine), static_cast<CSQLServer*>(nullptr)}) {
+    uicore::SaveScanResult r = uicore::SaveScan(e, e ? "" : source, ask);
+    EXPECT_EQ(r.outcome, SaveOutcome::NothingToSave);
+    EXPECT_EQ(r.message, uicore::kLoadBeforeSaving);
+  }
+  EXPECT_FALSE(asked);
+
+  EXPECT_EQ(uicore::SaveScan(&engine, source, choose(std::nullopt)).outcome, SaveOutcome::Cancelled);
+
+  // A name without an extension gets ".str", as the save dialog's default suffix gives it.
+  uicore::SaveScanResult saved = uicore::SaveScan(&engine, source, choose(dir.file("shop")));
+  ASSERT_EQ(saved.outcome, SaveOutcome::Saved);
+  EXPECT_EQ(saved.path, dir.file("shop.str"));
+  EXPECT_TRUE(uicore::IsScanFile(saved.path));
+  uicore::OpenScanResult opened = uicore::OpenScanFile(saved.path);
+  ASSERT_TRUE(opened.Loaded());
+  EXPECT_EQ(CatalogText(*opened.engine), CatalogText(engine));
+
+  // An earlier scan file is replaced; any other file is left as it is.
+  EXPECT_EQ(uicore::SaveScan(&engine, source, choose(saved.path)).outcome, SaveOutcome::Saved);
+  const std::string backup = dir.file("shop.bak");
+  testsupport::WriteFile(backup, "TAPE backup bytes");
+  uicore::SaveScanResult refused = uicore::SaveScan(&engine, source, choose(backup));
+  EXPECT_EQ(refused.outcome, SaveOutcome::Refused);
+  EXPECT_EQ(refused.message, uicore::kNotReplaced);
+  EXPECT_EQ(testsupport::ReadFile(backup), "TAPE backup bytes");
+  std::filesystem::create_directory(dir.file("folder.str"));
+  EXPECT_EQ(uicore::SaveScan(&engine, source, choose(dir.file("folder.str"))).outcome, SaveOutcome::Refused);
+  EXPECT_FALSE(std::filesystem::exists(backup + ".tmp"));
+}

@@ -1,0 +1,210 @@
+// The preview driver against a scripted record thread: pages of 500, the buttons, the cells
+// the list shows, and a second selection while a page is being read.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fakeengine.h"
+#include "ui/core/previewdriver.h"
+
+namespace {
+
+using coretest::FakeEngine;
+using uicore::PreviewDriver;
+using uicore::PreviewPage;
+using uicore::PreviewStart;
+using namespace std::chrono_literals;
+
+class PageSink : public uicore::IPreviewSink {
+ public:
+  void ShowPage(const PreviewPage& page) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    pages.push_back(page);
+  }
+  std::vector<PreviewPage> Pages() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return pages;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::vector<PreviewPage> pages;
+};
+
+std::vector<std::string> RowTexts(int first, int last) {
+  std::vector<std::string> rows;
+  for (int i = first; i <= last; ++i) rows.push_back(std::to_string(i) + "$#$name " + std::to_string(i) + "$#$");
+  return rows;
+}
+
+// A table whose column list holds a dropped column between two live ones.
+struct TableWithDroppedColumn {
+  CTable table;
+  TableWithDroppedColumn() {
+    for (const char* name : {"id", "old", "name"}) {
+      auto* c = new CColumn();
+      c->m_strName = name;
+      c->m_bDropped = std::string(name) == "old";
+      table.AppendColumn(c);
+    }
+    table.m_strName = "T";
+  }
+};
+
+PreviewPage Shown(PreviewDriver& driver, PageSink& sink, PreviewStart started) {
+  EXPECT_EQ(started, PreviewStart::Started);
+  EXPECT_TRUE(driver.WaitIdle(20s));
+  std::vector<PreviewPage> pages = sink.Pages();
+  return pages.empty() ? PreviewPage() : pages.back();
+}
+
+}  // namespace
+
+// 1200 rows: 500, 500 and 200; the buttons follow the pages; back from page 3 to page 2 shows
+// the same rows as before.
+TEST(PreviewDriver, TwelveHundredRowsInPagesOf500) {
+  FakeEngine engine;
+  engine.rows = RowTexts(1, 1200);
+  TableWithDroppedColumn t;
+  PageSink sink;
+  PreviewDriver driver(engine, sink);
+
+  struct Expect {
+    int page, first, last;
+    bool previous, next, lastPage;
+  };
+  const Expect forward[] = {{1, 1, 500, false, true, false}, {2, 501, 1000, true, true, false},
+                            {3, 1001, 1200, true, false, true}};
+  for (const Expect& e : forward) {
+    SCOPED_TRACE(e.page);
+    const PreviewPage p = Shown(driver, sink, e.page == 1 ? driver.SelectTable(&t.table) : driver.NextPage());
+    EXPECT_EQ(p.table, &t.table);
+    EXPECT_EQ(p.pageNumber, e.page);
+    EXPECT_EQ(driver.PageNumber(), e.page);
+    EXPECT_EQ(p.rowTexts, RowTexts(e.first, e.last));
+    EXPECT_EQ(p.rows.size(), size_t(e.last - e.first + 1));
+    EXPECT_EQ(p.previousEnabled, e.previous);
+    EXPECT_EQ(p.nextEnabled, e.next);
+    EXPECT_EQ(p.lastPage, e.lastPage);
+    EXPECT_EQ(driver.PreviousEnabled(), e.previous);
+    EXPECT_EQ(driver.NextEnabled(), e.next);
+    EXPECT_EQ(p.headers, (std::vector<std::string>{"id", "old", "name"}));
+  }
+  const PreviewPage back = Shown(driver, sink, driver.PreviousPage());
+  EXPECT_EQ(back.pageNumber, 2);
+  EXPECT_EQ(back.rowTexts, RowTexts(501, 1000));
+  EXPECT_TRUE(back.previousEnabled);
+  EXPECT_TRUE(back.nextEnabled);
+  const PreviewPage first = Shown(driver, sink, driver.PreviousPage());
+  EXPECT_EQ(first.pageNumber, 1);
+  EXPECT_EQ(first.rowTexts, RowTexts(1, 500));
+  EXPECT_FALSE(first.previousEnabled);
+  EXPECT_EQ(sink.Pages().size(), 5u);
+  EXPECT_EQ(engine.recordThreads, 5);
+}
+
+TEST(PreviewDriver, CellsOfRowTexts) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> cells;
+  } cases[] = {
+      {"a$#$$#$c", {"a", "c"}},  // the empty piece is dropped: c moves into the second column
+      {"a$#$b$#$c$#$", {"a", "b", "c"}},
+      {"$#$a", {"a"}},
+      {"Empty$#$x$#$Empty$#$", {" ", "x", " "}},
+      {"Emptyish$#$", {"Emptyish"}},
+      {"", {}},
+      {"$#$$#$", {}},
+      {"a$#b", {"a$#b"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(uicore::SplitRowText(c.text), c.cells) << c.text;
+
+  // A text with no piece adds no row; the row count is that of the list.
+  FakeEngine engine;
+  engine.rows = {"a$#$$#$c", "$#$", "Empty$#$b$#$"};
+  TableWithDroppedColumn t;
+  PageSink sink;
+  PreviewDriver driver(engine, sink);
+  const PreviewPage p = Shown(driver, sink, driver.SelectTable(&t.table));
+  EXPECT_EQ(p.rowTexts.size(), 3u);
+  EXPECT_EQ(p.rows, (std::vector<std::vector<std::string>>{{"a", "c"}, {" ", "b"}}));
+  EXPECT_FALSE(p.nextEnabled);
+}
+
+// Another table selected, or a button pressed, while a page is read: refused, and the
+// selection goes back to the table being read; a second driver of the same engine is refused
+// as well. Only the first page is read and shown.
+TEST(PreviewDriver, ReselectionWhileAPageIsRead) {
+  FakeEngine engine;
+  engine.rows = RowTexts(1, 800);
+  coretest::Gate gate;
+  engine.previewGate = &gate;
+  TableWithDroppedColumn first, second;
+  PageSink sink;
+  PreviewDriver driver(engine, sink);
+  ASSERT_EQ(driver.SelectTable(&first.table), PreviewStart::Started);
+  ASSERT_TRUE(gate.WaitReached());
+  EXPECT_TRUE(driver.Running());
+  EXPECT_EQ(driver.SelectTable(&second.table), PreviewStart::Busy);
+  EXPECT_EQ(driver.Table(), &first.table);
+  EXPECT_EQ(driver.NextPage(), PreviewStart::Busy);
+  EXPECT_FALSE(driver.NextEnabled());
+  PageSink otherSink;
+  PreviewDriver other(engine, otherSink);
+  EXPECT_EQ(other.SelectTable(&second.table), PreviewStart::Busy);
+  gate.Open();
+  ASSERT_TRUE(driver.WaitIdle(20s));
+  const std::vector<PreviewPage> pages = sink.Pages();
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].table, &first.table);
+  EXPECT_EQ(pages[0].rowTexts, RowTexts(1, 500));
+  EXPECT_EQ(engine.recordThreads, 1);
+  EXPECT_TRUE(otherSink.Pages().empty());
+  // Once the page is shown the other table can be selected.
+  const PreviewPage p = Shown(driver, sink, driver.SelectTable(&second.table));
+  EXPECT_EQ(p.table, &second.table);
+  EXPECT_EQ(p.pageNumber, 1);
+}
+
+TEST(PreviewDriver, NoPreviewWhileAnExportReadsRecords) {
+  FakeEngine engine;
+  engine.rows = RowTexts(1, 10);
+  TableWithDroppedColumn t;
+  PageSink sink;
+  PreviewDriver driver(engine, sink);
+  engine.m_bExportMode = 1;
+  EXPECT_EQ(driver.SelectTable(&t.table), PreviewStart::ExportRunning);
+  EXPECT_EQ(driver.NextPage(), PreviewStart::Unavailable);  // nothing selected yet
+  EXPECT_EQ(driver.SelectTable(nullptr), PreviewStart::Unavailable);
+  EXPECT_EQ(engine.recordThreads, 0);
+  EXPECT_FALSE(driver.Running());
+}
+
+// The window closes while a page is read: the driver goes at once, and the page that comes
+// later reaches no one.
+TEST(PreviewDriver, DestroyedWhileAPageIsRead) {
+  FakeEngine engine;
+  engine.rows = RowTexts(1, 10);
+  coretest::Gate gate;
+  engine.previewGate = &gate;
+  TableWithDroppedColumn t;
+  PageSink sink;
+  {
+    PreviewDriver driver(engine, sink);
+    ASSERT_EQ(driver.SelectTable(&t.table), PreviewStart::Started);
+    ASSERT_TRUE(gate.WaitReached());
+  }
+  gate.Open();
+  EXPECT_TRUE(engine.m_pStatus->m_bRecordThreadDone.WaitFor(1, 20s));
+  EXPECT_TRUE(sink.Pages().empty());
+  // The engine is free for a new driver.
+  PreviewDriver again(engine, sink);
+  engine.previewGate = nullptr;
+  const PreviewPage p = Shown(again, sink, again.SelectTable(&t.table));
+  EXPECT_EQ(p.rowTexts, RowTexts(1, 10));
+}
