@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -83,27 +85,152 @@ class HandleGuard {
   SQLHANDLE m_handle;
 };
 
-bool DriverRegistered(SQLHENV env, const char* name) {
+// One attribute of a connection string. Values in braces may hold ';' and '='; "}}" in
+// braces is read as one '}' (the driver manager's convention; FreeTDS reads braces its own
+// way, see QuoteConnectValue).
+struct ConnectAttribute {
+  std::string key;    // blanks around it removed
+  std::string value;  // braces removed
+  size_t valueBegin;  // where the value starts in the text, its brace included
+  size_t valueEnd;    // one past the value, its closing brace included
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::vector<ConnectAttribute> ParseConnectString(const std::string& s) {
+  std::vector<ConnectAttribute> attributes;
+  const size_t n = s.size();
+  size_t pos = 0;
+  while (pos < n) {
+    size_t eq = s.find('=', pos);
+    size_t semi = s.find(';', pos);
+    if (eq == std::string::npos) break;
+    if (semi != std::string::npos && semi < eq) {  // a segment without '='
+      pos = semi + 1;
+      continue;
+    }
+    size_t keyBegin = pos, keyEnd = eq;
+    while (keyBegin < keyEnd && IsBlank(s[keyBegin])) ++keyBegin;
+    while (keyEnd > keyBegin && IsBlank(s[keyEnd - 1])) --keyEnd;
+
+    ConnectAttribute a;
+    a.key = s.substr(keyBegin, keyEnd - keyBegin);
+    a.valueBegin = eq + 1;
+    while (a.valueBegin < n && IsBlank(s[a.valueBegin])) ++a.valueBegin;
+    if (a.valueBegin < n && s[a.valueBegin] == '{') {
+      size_t j = a.valueBegin + 1;
+      while (j < n) {
+        if (s[j] == '}') {
+          if (j + 1 < n && s[j + 1] == '}') {
+            a.value += '}';
+            j += 2;
+            continue;
+          }
+          ++j;
+          break;
+        }
+        a.value += s[j++];
+      }
+      a.valueEnd = j;
+    } else {
+      a.valueEnd = s.find(';', a.valueBegin);
+      if (a.valueEnd == std::string::npos) a.valueEnd = n;
+      a.value = s.substr(a.valueBegin, a.valueEnd - a.valueBegin);
+      while (!a.value.empty() && IsBlank(a.value.back())) a.value.pop_back();
+    }
+    attributes.push_back(a);
+    size_t next = s.find(';', a.valueEnd);
+    if (next == std::string::npos) break;
+    pos = next + 1;
+  }
+  return attributes;
+}
+
+bool SameName(const std::string& a, const char* b) { return CString(a.c_str()).CompareNoCase(b) == 0; }
+
+// The driver manager takes the first of a repeated key.
+const ConnectAttribute* FindAttribute(const std::vector<ConnectAttribute>& attributes, const char* key) {
+  for (const ConnectAttribute& a : attributes) {
+    if (SameName(a.key, key)) return &a;
+  }
+  return nullptr;
+}
+
+// The attributes of a registered driver ("Driver=libtdsodbc.so", ...) joined by '\n';
+// nothing when no driver of that name is registered.
+std::optional<std::string> RegisteredDriver(SQLHENV env, const char* name) {
   SQLCHAR description[512];
-  SQLCHAR attributes[2048];
+  SQLCHAR attributes[4096];
   SQLSMALLINT descriptionLength = 0;
   SQLSMALLINT attributesLength = 0;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
   while (Succeeded(SQLDrivers(env, direction, description, sizeof(description), &descriptionLength, attributes,
                               sizeof(attributes), &attributesLength))) {
     direction = SQL_FETCH_NEXT;
-    if (CString(reinterpret_cast<const char*>(description)).CompareNoCase(name) == 0) return true;
+    if (CString(reinterpret_cast<const char*>(description)).CompareNoCase(name) != 0) continue;
+    // The pairs are separated by zeros and end with two.
+    std::string joined;
+    const size_t length = std::min(size_t(attributesLength < 0 ? 0 : attributesLength), sizeof(attributes) - 1);
+    for (size_t i = 0; i < length; ++i) {
+      if (attributes[i] == 0 && i + 1 < length && attributes[i + 1] == 0) break;
+      joined += attributes[i] ? char(attributes[i]) : '\n';
+    }
+    return joined;
+  }
+  return std::nullopt;
+}
+
+bool IsFreeTdsLibrary(const std::string& path) { return path.find("libtdsodbc") != std::string::npos; }
+
+// Whether unixODBC will load FreeTDS for this DRIVER value: a registered name whose library
+// is FreeTDS's, or the library's path itself.
+bool ReachesFreeTds(SQLHENV env, const std::string& driver) {
+  if (IsFreeTdsLibrary(driver) && driver.find('/') != std::string::npos) return true;
+  std::optional<std::string> registered = RegisteredDriver(env, driver.c_str());
+  if (!registered) return false;
+  for (size_t at = 0; at < registered->size();) {
+    size_t end = registered->find('\n', at);
+    if (end == std::string::npos) end = registered->size();
+    const std::string pair = registered->substr(at, end - at);
+    if (CString(pair.substr(0, 7).c_str()).CompareNoCase("Driver=") == 0 && IsFreeTdsLibrary(pair)) return true;
+    at = end + 1;
   }
   return false;
 }
 
-// The program names the Windows driver; on this host FreeTDS speaks to SQL Server, unless
-// the administrator registered a driver under the Windows name.
+// FreeTDS's protocol version when neither the string nor a DSN names one. FreeTDS's own
+// default ("auto") tries TDS 7.4 and then the Sybase protocol 5.0; against a host that
+// accepts the connection but never answers, the second attempt never ends (FreeTDS 1.3),
+// so the login time-out would not hold. 7.4 is what "auto" sends first, and SQL Server
+// 2000, 2005 and 2008 answer it with their own version (7.1, 7.2, 7.3), as newer ones do.
+constexpr const char* kFreeTdsVersion = "7.4";
+
+// The program names the Windows driver. On this host FreeTDS speaks to SQL Server: the
+// install script registers it under the Windows name; where that was not done, a driver
+// registered as "FreeTDS" is used instead. Through FreeTDS the protocol version is fixed
+// (above) unless the text sets it.
+//
+// FreeTDS takes a port as "SERVER=host,port" (as the Windows driver does) or as a separate
+// "PORT=n"; without one it uses freetds.conf's port (1433 by default). The environment
+// variables TDSPORT and TDSVER override both (FreeTDS reads them last).
 CString ConnectStringForThisHost(SQLHENV env, const char* connect) {
-  CString mapped = ReplaceOdbcDriver(connect, "SQL Server", "FreeTDS");
-  if (mapped == connect) return mapped;
-  if (DriverRegistered(env, "SQL Server") || !DriverRegistered(env, "FreeTDS")) return CString(connect);
-  return mapped;
+  std::string text = connect;
+  std::vector<ConnectAttribute> attributes = ParseConnectString(text);
+  const ConnectAttribute* driver = FindAttribute(attributes, "DRIVER");
+  if (!driver || FindAttribute(attributes, "DSN") || FindAttribute(attributes, "FILEDSN")) return CString(connect);
+
+  std::string driverName = driver->value;
+  while (!driverName.empty() && IsBlank(driverName.front())) driverName.erase(0, 1);
+  if (SameName(driverName, "SQL Server") && !RegisteredDriver(env, "SQL Server") && RegisteredDriver(env, "FreeTDS")) {
+    text = ReplaceOdbcDriver(connect, "SQL Server", "FreeTDS").str();
+    driverName = "FreeTDS";
+  }
+  if (ReachesFreeTds(env, driverName) && !FindAttribute(attributes, "TDS_Version")) {
+    if (!text.empty() && text.back() != ';') text += ';';
+    text += "TDS_Version=";
+    text += kFreeTdsVersion;
+  }
+  return CString(text);
 }
 
 // Reads every result set and row to the end. SQL Server reports an error of a later
@@ -124,8 +251,6 @@ void DrainResults(SQLHSTMT stmt) {
     if (!Succeeded(rc)) throw Diagnose(SQL_HANDLE_STMT, stmt, rc, "SQLMoreResults");
   }
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
@@ -214,58 +339,53 @@ DWORD CDatabase::GetLoginTimeout() const { return m_dwLoginTimeout.load(); }
 
 void* CDatabase::GetConnectionHandle() const { return m_hdbc.load(); }
 
+std::optional<CString> RegisteredOdbcDriver(const char* name) {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!name || !Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return std::nullopt;
+  HandleGuard envGuard(SQL_HANDLE_ENV, env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  std::optional<std::string> attributes = RegisteredDriver(env, name);
+  if (!attributes) return std::nullopt;
+  return CString(*attributes);
+}
+
 CString ReplaceOdbcDriver(const char* connect, const char* from, const char* to) {
   if (!connect) return CString();
   const std::string s = connect;
-  const size_t n = s.size();
-  size_t pos = 0;
-  while (pos < n) {
-    size_t eq = s.find('=', pos);
-    size_t semi = s.find(';', pos);
-    if (eq == std::string::npos) break;
-    if (semi != std::string::npos && semi < eq) {  // a segment without '='
-      pos = semi + 1;
-      continue;
-    }
-    size_t keyBegin = pos, keyEnd = eq;
-    while (keyBegin < keyEnd && IsBlank(s[keyBegin])) ++keyBegin;
-    while (keyEnd > keyBegin && IsBlank(s[keyEnd - 1])) --keyEnd;
-    const std::string key = s.substr(keyBegin, keyEnd - keyBegin);
+  std::vector<ConnectAttribute> attributes = ParseConnectString(s);
+  const ConnectAttribute* driver = FindAttribute(attributes, "DRIVER");
+  if (!driver || CString(driver->value.c_str()).CompareNoCase(from) != 0) return CString(connect);
+  return CString(s.substr(0, driver->valueBegin) + "{" + std::string(to ? to : "") + "}" + s.substr(driver->valueEnd));
+}
 
-    size_t valueBegin = eq + 1;
-    while (valueBegin < n && IsBlank(s[valueBegin])) ++valueBegin;
-    size_t valueEnd;  // one past the value, braces included
-    std::string value;
-    if (valueBegin < n && s[valueBegin] == '{') {
-      size_t j = valueBegin + 1;
-      while (j < n) {
-        if (s[j] == '}') {
-          if (j + 1 < n && s[j + 1] == '}') {  // "}}" is a literal brace
-            value += '}';
-            j += 2;
-            continue;
-          }
-          ++j;
-          break;
-        }
-        value += s[j++];
-      }
-      valueEnd = j;
-    } else {
-      valueEnd = s.find(';', valueBegin);
-      if (valueEnd == std::string::npos) valueEnd = n;
-      value = s.substr(valueBegin, valueEnd - valueBegin);
-      while (!value.empty() && IsBlank(value.back())) value.pop_back();
-    }
+namespace {
 
-    if (CString(key.c_str()).CompareNoCase("DRIVER") == 0) {
-      // The driver manager takes the first DRIVER; later ones do not matter.
-      if (CString(value.c_str()).CompareNoCase(from) != 0) return CString(connect);
-      return CString(s.substr(0, valueBegin) + "{" + std::string(to ? to : "") + "}" + s.substr(valueEnd));
-    }
-    size_t next = s.find(';', valueEnd);
-    if (next == std::string::npos) break;
-    pos = next + 1;
+// FreeTDS (1.3) reads a value that starts with '{' up to the first "};", taking every
+// character between literally: "}}" stays two braces, and a braced value at the very end
+// keeps its closing brace. So a braced value is always followed by ';', inner braces are
+// not doubled, and a value holding "};" cannot be passed at all.
+std::string QuoteConnectValue(const char* key, const char* value) {
+  const std::string v = value ? value : "";
+  if (v.find_first_of(";{}= \t") == std::string::npos) return v;
+  if (v.find("};") != std::string::npos) {
+    CString message;
+    message.Format("The %s value holds \"};\", which the ODBC driver cannot take in a connection string", key);
+    throw CDBException(SQL_ERROR, message, "HY024");
   }
-  return CString(connect);
+  return "{" + v + "};";
+}
+
+}  // namespace
+
+CString SqlServerConnectString(const char* server, const char* user, const char* password, const char* database) {
+  std::string text = "DRIVER=SQL SERVER";
+  const std::pair<const char*, const char*> parts[] = {
+      {"SERVER", server}, {"UID", user}, {"PWD", password}, {"DATABASE", database}};
+  for (const auto& [key, value] : parts) {
+    if (text.back() != ';') text += ';';
+    text += key;
+    text += '=';
+    text += QuoteConnectValue(key, value);
+  }
+  return CString(text);
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "platform/cstring.h"
@@ -53,8 +54,11 @@ class CDatabase {
   // driver's text so the program can show it (the bool is kept for callers written for
   // the Windows library, which returned false only when its dialog was cancelled).
   // "DRIVER=SQL SERVER" names the Windows driver: when unixODBC has no driver of that
-  // name but knows "FreeTDS", FreeTDS is used instead.
+  // name but knows "FreeTDS", FreeTDS is used instead. Through FreeTDS, a string that
+  // names no TDS_Version gets one, so that the login time-out holds (see database.cpp).
+  // Waits for the server at most the login time-out (15 s unless set).
   // Throws too when the connection is already open or the text is null.
+  // Neither the connection string nor the password is logged or put into the exception.
   virtual bool OpenEx(const char* connect, DWORD options = 0);
   virtual bool IsOpen() const;
   // Disconnects; harmless when not open. Waits for a statement in progress; statements
@@ -94,6 +98,20 @@ class CDatabase {
   std::atomic<DWORD> m_dwQueryTimeout{kDefaultQueryTimeout};
   std::atomic<DWORD> m_dwLoginTimeout{kDefaultLoginTimeout};
 };
+
+// The connection string the program opens SQL Server with:
+//   "DRIVER=SQL SERVER;SERVER=<server>;UID=<user>;PWD=<password>;DATABASE=<database>"
+// A value is put in braces only when it holds ';', '{', '}', '=' or a blank, so plain
+// names and passwords give that text unchanged; the server may carry a port as
+// "host,port". A braced value is followed by ';' (FreeTDS's reading of braces needs it).
+// Throws CDBException (state HY024) when a value holds "};", which FreeTDS cannot be
+// given in any form; the message names the attribute, never the value.
+CString SqlServerConnectString(const char* server, const char* user, const char* password, const char* database);
+
+// The attributes unixODBC holds for a registered driver, one "key=value" a line
+// ("Description=...\nDriver=libtdsodbc.so\n..."); nothing when no driver has that name
+// (compared without case).
+std::optional<CString> RegisteredOdbcDriver(const char* name);
 
 // Returns `connect` with the value of its DRIVER attribute replaced by "{to}" when that
 // value is `from` (compared without case, braces or surrounding blanks); otherwise

@@ -227,6 +227,19 @@ void SyntheticRecordSeeds() {
   Seed("record", "synthetic.wide", seed);
 }
 
+// Connection strings: the credentials a user types, separated by zero bytes.
+void ConnectSeeds() {
+  using namespace std::string_literals;
+  const std::string sets[] = {
+      "HOST\\SQL2008\0sa\0p@ss\0Northwind"s,
+      "127.0.0.1,1433\0u;x\0a;b}c{d=e f\0two words"s,
+      "h\0 lead\0trail \0{Braced}"s,
+      "DRIVER=SQL Server;SERVER={x}};y};UID=u"s,
+  };
+  int n = 0;
+  for (const std::string& text : sets) Seed("connect", "typed." + std::to_string(++n), Bytes(text.begin(), text.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -264,6 +277,7 @@ int main(int argc, char** argv) {
     if (engine.SaveScanFile(scan.c_str(), &error)) ++g_written;
   }
   SyntheticRecordSeeds();
+  ConnectSeeds();
   std::cout << "fuzz-seeds: " << g_written << " seeds in " << g_out << "\n";
   return 0;
 }

@@ -77,21 +77,7 @@ std::vector<std::string> QueryFirstColumn(const std::string& connect, const std:
   return rows;
 }
 
-bool RegisteredDriver(const char* name) {
-  SQLHENV env = nullptr;
-  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-  SQLCHAR desc[512], attrs[2048];
-  SQLSMALLINT dl = 0, al = 0;
-  bool found = false;
-  SQLUSMALLINT dir = SQL_FETCH_FIRST;
-  while (!found && SQL_SUCCEEDED(SQLDrivers(env, dir, desc, sizeof desc, &dl, attrs, sizeof attrs, &al))) {
-    dir = SQL_FETCH_NEXT;
-    found = CString(reinterpret_cast<char*>(desc)).CompareNoCase(name) == 0;
-  }
-  SQLFreeHandle(SQL_HANDLE_ENV, env);
-  return found;
-}
+bool RegisteredDriver(const char* name) { return RegisteredOdbcDriver(name).has_value(); }
 
 class SqliteConnection : public ::testing::Test {
  protected:
@@ -317,11 +303,48 @@ TEST(Database, WindowsDriverNameIsReplaced) {
   EXPECT_EQ(ReplaceOdbcDriver(nullptr, "SQL Server", "FreeTDS"), "");
 }
 
-// Reaches FreeTDS through the Windows driver name. Only the loopback address is used, on
-// a port where no server answers, so the open fails at once with FreeTDS's own message.
+TEST(Database, ConnectStringQuotesOnlyValuesThatNeedIt) {
+  struct Case {
+    const char* server;
+    const char* user;
+    const char* password;
+    const char* database;
+    const char* out;
+  } cases[] = {
+      // Plain values give the program's string as it always was.
+      {"HOST\\SQL2008", "sa", "p@ss.w0rd!", "Northwind",
+       "DRIVER=SQL SERVER;SERVER=HOST\\SQL2008;UID=sa;PWD=p@ss.w0rd!;DATABASE=Northwind"},
+      {"127.0.0.1,1433", "", "", "", "DRIVER=SQL SERVER;SERVER=127.0.0.1,1433;UID=;PWD=;DATABASE="},
+      // A separator cannot add an attribute; every braced value is closed by "};".
+      {"h", "sa", "x;DATABASE=master", "d", "DRIVER=SQL SERVER;SERVER=h;UID=sa;PWD={x;DATABASE=master};DATABASE=d"},
+      {"h", "sa", "p", "two words", "DRIVER=SQL SERVER;SERVER=h;UID=sa;PWD=p;DATABASE={two words};"},
+      {"h", " u", "p ", "d", "DRIVER=SQL SERVER;SERVER=h;UID={ u};PWD={p };DATABASE=d"},
+      // Braces inside are taken literally by FreeTDS, so they are not doubled.
+      {"h", "sa", "}", "{d}", "DRIVER=SQL SERVER;SERVER=h;UID=sa;PWD={}};DATABASE={{d}};"},
+      {"h", "sa", "a=b", "d", "DRIVER=SQL SERVER;SERVER=h;UID=sa;PWD={a=b};DATABASE=d"},
+      {nullptr, nullptr, nullptr, nullptr, "DRIVER=SQL SERVER;SERVER=;UID=;PWD=;DATABASE="},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SqlServerConnectString(c.server, c.user, c.password, c.database), c.out) << c.out;
+  }
+  // "};" ends a braced value for the driver whatever follows: such a value is refused, and
+  // the message names the attribute, not the secret.
+  try {
+    SqlServerConnectString("h", "sa", "a};DATABASE=master", "d");
+    ADD_FAILURE() << "no exception";
+  } catch (const CDBException& e) {
+    EXPECT_EQ(e.m_strSqlState, "HY024");
+    EXPECT_NE(e.m_strError.Find("PWD"), -1) << e.m_strError.c_str();
+    EXPECT_EQ(e.m_strError.Find("master"), -1) << e.m_strError.c_str();
+  }
+}
+
+// Reaches FreeTDS through the Windows driver name, registered by the install script or
+// mapped onto "FreeTDS". Only the loopback address is used, on a port where no server
+// answers, so the open fails at once with FreeTDS's own message.
 TEST(Database, WindowsDriverNameOpensThroughFreeTds) {
-  if (!RegisteredDriver("FreeTDS") || RegisteredDriver("SQL Server")) {
-    GTEST_SKIP() << "needs FreeTDS registered and no driver named SQL Server";
+  if (!RegisteredDriver("FreeTDS") && !RegisteredDriver("SQL Server")) {
+    GTEST_SKIP() << "needs FreeTDS registered as SQL Server or as FreeTDS";
   }
   CDatabase db;
   db.SetLoginTimeout(2);
