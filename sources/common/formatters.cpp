@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "pellwyn2008.h"
+#include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/timeutil.h"
 
 namespace {
