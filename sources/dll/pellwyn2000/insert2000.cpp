@@ -91,7 +91,11 @@ RowStatement BuildInsert(const CTable& table, const std::vector<Value>& values, 
     const std::string& token = v.text;
     switch (type) {
       case SqlType::kVarBinary:
-      case SqlType::kImage: add(token == "0x" ? CString("0x") : CString("0x" + token)); break;
+      case SqlType::kImage:
+      case SqlType::kXml:
+        // The decoder gives their bytes as hex digits (an empty image as "0x").
+        add(token == "0x" ? CString("0x") : CString("0x" + token));
+        break;
       case SqlType::kNVarChar:
       case SqlType::kNChar:
         add(CString("CONVERT(nvarchar(" + NationalLength(c->m_wLength) + "),0x" + token + ")"));
