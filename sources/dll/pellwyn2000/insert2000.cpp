@@ -37,12 +37,12 @@ struct Parts {
   CString columns;
   CString values;
   int count = 0;
-  void Add(const CString& name, const CString& value) {
+  void Add(const CString& quotedName, const CString& value) {
     if (count++) {
       columns += ',';
       values += ',';
     }
-    columns += SqlQuoteName(name);
+    columns += quotedName;
     values += value;
   }
 };
@@ -55,37 +55,56 @@ CString IdentityInsertText(const CTable& table, bool on) {
   return "SET IDENTITY_INSERT " + SqlQualifiedName(table.m_strOwner, table.m_strName) + (on ? " ON" : " OFF");
 }
 
+InsertPlan::InsertPlan(const CTable& table) : m_tableName(SqlQualifiedName(table.m_strOwner, table.m_strName)) {
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
+    Column col;
+    col.quotedName = SqlQuoteName(c->m_strName);
+    col.type = SqlTypeFromName(c->m_strType);
+    col.named = !c->m_bDropped && c->m_strComputed.IsEmpty() && col.type != SqlType::kTimestamp &&
+                col.type != SqlType::kSqlVariant;
+    col.character = IsCharacterType(col.type);
+    col.binary = IsBinaryType(col.type);
+    col.nullable = c->m_bNullable;
+    col.identity = c->m_bIdentity;
+    if (col.type == SqlType::kNChar || col.type == SqlType::kNVarChar) col.nationalLength = NationalLength(c->m_wLength);
+    m_columns.push_back(std::move(col));
+  }
+}
+
 RowStatement BuildInsert(const CTable& table, const std::vector<Value>& values, Target target) {
+  return InsertPlan(table).Build(values, target);
+}
+
+RowStatement InsertPlan::Build(const std::vector<Value>& values, Target target) const {
   const bool server = target == Target::kServer;
-  const CString tableName = SqlQualifiedName(table.m_strOwner, table.m_strName);
+  const CString& tableName = m_tableName;
   RowStatement out;
   Parts parts;
-  std::vector<std::pair<CString, const std::string*>> ntext;  // column, hex digits of its value
-  size_t i = 0;
-  for (const CColumn* c = table.m_pColumnHead; c && i < values.size(); c = c->m_pNext, ++i) {
+  std::vector<std::pair<const CString*, const std::string*>> ntext;  // quoted column, hex digits of its value
+  for (size_t i = 0; i < m_columns.size() && i < values.size(); ++i) {
+    const Column& c = m_columns[i];
     const Value& v = values[i];
-    const SqlType type = SqlTypeFromName(c->m_strType);
-    if (c->m_bDropped || !c->m_strComputed.IsEmpty() || v.mark == Mark::kFormula) continue;
-    if (type == SqlType::kTimestamp || type == SqlType::kSqlVariant) continue;
-    const bool character = IsCharacterType(type);
+    if (!c.named || v.mark == Mark::kFormula) continue;
+    const SqlType type = c.type;
+    const bool character = c.character;
     auto add = [&](const CString& literal) {
-      parts.Add(c->m_strName, literal);
-      if (c->m_bIdentity) out.identity = true;
+      parts.Add(c.quotedName, literal);
+      if (c.identity) out.identity = true;
     };
     switch (v.mark) {
       case Mark::kValue: break;
       case Mark::kEmpty:
         if (character) add("''");
-        else if (IsBinaryType(type)) add("0x");
+        else if (c.binary) add("0x");
         continue;
       case Mark::kNull:
         // Named, so the server stores NULL and not the column's default.
-        if (c->m_bNullable) add("NULL");
+        if (c.nullable) add("NULL");
         else if (character) add("''");
         continue;
       default:
         // Damaged or refused values, and a display-only default.
-        if (character && !c->m_bNullable) add("''");
+        if (character && !c.nullable) add("''");
         continue;
     }
     const std::string& token = v.text;
@@ -97,12 +116,10 @@ RowStatement BuildInsert(const CTable& table, const std::vector<Value>& values, 
         add(token == "0x" ? CString("0x") : CString("0x" + token));
         break;
       case SqlType::kNVarChar:
-      case SqlType::kNChar:
-        add(CString("CONVERT(nvarchar(" + NationalLength(c->m_wLength) + "),0x" + token + ")"));
-        break;
+      case SqlType::kNChar: add(CString("CONVERT(nvarchar(" + c.nationalLength + "),0x" + token + ")")); break;
       case SqlType::kNText:
         add("''");
-        ntext.emplace_back(c->m_strName, &token);
+        ntext.emplace_back(&c.quotedName, &token);
         break;
       case SqlType::kVarChar:
       case SqlType::kText:
@@ -139,8 +156,8 @@ RowStatement BuildInsert(const CTable& table, const std::vector<Value>& values, 
   b += "Declare @ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @ID = "
        "NewId() \r\n";
   b += s + "\r\n";
-  for (const auto& [column, hex] : ntext) {
-    const CString name = SqlQuoteName(column);
+  for (const auto& [quoted, hex] : ntext) {
+    const CString& name = *quoted;
     b += "Select @PTR = TEXTPTR(" + name + ") from " + tableName + " where " + SqlQuoteName(kTempColumn) +
          " = @ID \r\n";
     for (size_t at = 0; at < hex->size(); at += kNtextPieceDigits) {

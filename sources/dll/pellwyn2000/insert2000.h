@@ -23,6 +23,7 @@
 // characters with UPDATETEXT. The block is one transaction, complete in itself.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/cstring.h"
@@ -51,8 +52,32 @@ struct RowStatement {
   const CString& ServerText() const { return HasBlock() ? block : insert; }
 };
 
-// The statement of one row: `values` in the order of the table's column list, as the decoder
-// gives them; columns past the values, or values past the columns, are not used.
+// What the statements of one table's rows share, resolved once per walk: the quoted names,
+// the types and what each column takes. The table must outlive the plan.
+class InsertPlan {
+ public:
+  explicit InsertPlan(const CTable& table);
+
+  // The statement of one row: `values` in the order of the table's column list, as the
+  // decoder gives them; columns past the values, or values past the columns, are not used.
+  RowStatement Build(const std::vector<Value>& values, Target target) const;
+
+ private:
+  struct Column {
+    CString quotedName;
+    SqlType type = SqlType::kUnknown;
+    bool named = true;  // false: computed, dropped, timestamp, sql_variant
+    bool character = false;
+    bool binary = false;
+    bool nullable = false;
+    bool identity = false;
+    std::string nationalLength;  // nvarchar(n) of nchar and nvarchar columns
+  };
+  CString m_tableName;  // [owner].[name]
+  std::vector<Column> m_columns;
+};
+
+// One row's statement with a plan of its own.
 RowStatement BuildInsert(const CTable& table, const std::vector<Value>& values, Target target);
 
 // "SET IDENTITY_INSERT [owner].[table] ON" or "... OFF".

@@ -582,8 +582,9 @@ TEST(Rows2000Fixtures, ExportStatementsCarryEveryValue) {
     for (auto& [name, t] : db->tables) {
       for (CColumn* c = t.table->m_pColumnHead; c; c = c->m_pNext)
         c->m_bIdentity = source.script.tables.at(name).columns[size_t(c->m_wColOrder - 1)].identity;
+      const InsertPlan plan(*t.table);
       for (auto& values : t.exported) {
-        const RowStatement statement = BuildInsert(*t.table, values, Target::kScript);
+        const RowStatement statement = plan.Build(values, Target::kScript);
         blocks += statement.HasBlock();
         identities += statement.identity;
         values = ValuesFromStatement(*t.table, statement.ScriptText().str());
