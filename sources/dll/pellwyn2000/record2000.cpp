@@ -42,7 +42,9 @@ Value RenderEntry(const RowPlan& plan, const Entry& entry, size_t index, const D
     case Entry::kCorrupt: return Value::Marked(Mark::kCorrupt);
     case Entry::kInRow: {
       std::string text;
-      if (type == SqlType::kVarChar) {
+      // 8-bit text is text in both modes: a text value kept in the row (which 2000 files do
+      // not hold unless asked to) is read as varchar is.
+      if (IsPlainText(type)) {
         text = FilteredText(entry.bytes);
       } else if (display) {
         // UTF-16 of single-byte characters is shown as those characters; anything else is not

@@ -343,12 +343,14 @@ TEST(DecodeRecord, InRowVariableValuesByType) {
   b.Variable("nv", "nvarchar", 10);
   b.Variable("nvw", "nvarchar", 10);
   b.Variable("vb", "varbinary", 10);
+  // A text value kept in the row, as a table with "text in row" holds it: 8-bit text still.
+  b.Variable("tx", "text", 16);
   RecordParts r;
-  r.columnCount = 4;
-  r.vars = {{{0x41, 0x01, 0x42, 0x00, 0x43}}, {Utf16("AB")}, {{0x41, 0x00, 0x1F, 0x04}}, {{0x01, 0xAB}}};
+  r.columnCount = 5;
+  r.vars = {{{0x41, 0x01, 0x42, 0x00, 0x43}}, {Utf16("AB")}, {{0x41, 0x00, 0x1F, 0x04}}, {{0x01, 0xAB}}, {Ascii("Hi")}};
   const Bytes body = Body(BuildRecord(r));
-  EXPECT_EQ(Decode(table, body).shown, (Strings{"ABC", "AB", "?????", "?????"}));
-  EXPECT_EQ(Decode(table, body, 0, Mode::kExport).shown, (Strings{"ABC", "41004200", "41001f04", "01ab"}));
+  EXPECT_EQ(Decode(table, body).shown, (Strings{"ABC", "AB", "?????", "?????", "Hi"}));
+  EXPECT_EQ(Decode(table, body, 0, Mode::kExport).shown, (Strings{"ABC", "41004200", "41001f04", "01ab", "Hi"}));
 }
 
 TEST(DecodeRecord, OffRowValuesThroughTheirPointers) {

@@ -424,7 +424,7 @@ std::vector<Value> ValuesFromStatement(const CTable& table, const std::string& t
   for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) names.push_back(c->m_strName.str());
   std::vector<Value> values(names.size(), Value::Marked(Mark::kNull));
   auto at = [&](const std::string& name) { return size_t(std::find(names.begin(), names.end(), name) - names.begin()); };
-  for (unsigned char c : text) EXPECT_TRUE(c < 0x7F && (c >= 0x20 || c == '\r' || c == '\n')) << int(c);
+  for (unsigned char c : text) EXPECT_TRUE(c < 0x7F && (c >= 0x20 || c == '\t' || c == '\r' || c == '\n')) << int(c);
   const auto batches = testsupport::SplitSqlBatches(text);
   EXPECT_EQ(batches.size(), 2u);
   const auto lexed = testsupport::LexSqlBatch(batches.front());
