@@ -16,7 +16,9 @@
 #include "dll/pellwyn2008/lob.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "dll/pellwyn2008/record.h"
+#include "dll/pellwyn2000/record2000.h"
 #include "fuzz_tables.h"
+#include "fuzz_tables2000.h"
 #include "fuzzsupport.h"
 #include "support/fakeprogram.h"
 
@@ -240,6 +242,84 @@ void ConnectSeeds() {
   for (const std::string& text : sets) Seed("connect", "typed." + std::to_string(++n), Bytes(text.begin(), text.end()));
 }
 
+// 2000 record and off-row seeds from the sample 2000 data files (page n at n x 8192): the
+// first data pages of the tables fuzz_tables2000.h lays out as they are, in both modes, each
+// with the text pages its values read, and the text pointers of those pages with theirs.
+void Rows2000Seeds(const std::string& name, const Bytes& file) {
+  static const std::map<DWORD, int> kTables = {
+      {21575115, 0},   // Northwind Orders
+      {1977058079, 1}, // Northwind Employees (pubs' authors share the id: decoded as another table)
+      {2041058307, 2}, // Northwind Categories
+      {405576483, 3},  // pubs employee
+      {357576312, 4},  // pubs pub_info
+  };
+  auto read = [&](DWORD page, BYTE* out) {
+    if ((size_t(page) + 1) * kPageSize > file.size()) return false;
+    std::memcpy(out, file.data() + size_t(page) * kPageSize, kPageSize);
+    return true;
+  };
+  std::map<int, int> pagesOfTable;
+  int lobSeeds = 0;
+  for (DWORD n = 0; (size_t(n) + 1) * kPageSize <= file.size(); ++n) {
+    Bytes page(kPageSize);
+    read(n, page.data());
+    if (PageTypeOf(page.data()) != kPageData) continue;
+    auto table = kTables.find(PageObjectId(page.data()));
+    if (table == kTables.end() || pagesOfTable[table->second]++ >= 2) continue;
+    RestoreTornBitsIfPresent(page.data());
+    std::unique_ptr<CTable> t = fuzztables2000::Make(unsigned(table->second));
+    const rows2000::RowPlan plan(*t);
+    // The text pages the page's values read (for the record seed) and those one pointer's
+    // value reads (for its own seed), recorded as the reader fetches them.
+    std::map<DWORD, Bytes> pagePages, pointerPages;
+    const rows2000::LobReader lob([&](const lobcore::Rid& rid, BYTE* out) {
+      if (!read(rid.page, out)) return false;
+      pagePages.emplace(rid.page, Bytes(out, out + kPageSize));
+      pointerPages.emplace(rid.page, Bytes(out, out + kPageSize));
+      return true;
+    });
+    rows2000::DecodeOptions options;
+    options.mode = rows2000::Mode::kExport;
+    options.lob = &lob;
+    const ByteView body(page.data() + kPageHeaderSize, kPageBodySize);
+    ForEachSlot(page.data(), [&](int, WORD entry) {
+      const WORD offset = WORD(entry - kPageHeaderSize);
+      rows2000::DecodedRow row;
+      rows2000::DecodeRecord(plan, body, offset, options, row);
+      // Each text pointer of the record, with the pages its value reads.
+      ByteView rec(body.data() + offset, kPageBodySize - offset);
+      const WORD fixedEnd = rec.U16(2);
+      const size_t at = size_t(fixedEnd) + 2 + BitmapBytes(rec.U16(fixedEnd));
+      const int entries = rec.U16(at);
+      size_t pos = at + 2 + 2 * size_t(entries);
+      for (int i = 0; rec.ok() && i < entries && lobSeeds < 40; ++i) {
+        const WORD end = rec.U16(at + 2 + 2 * size_t(i));
+        if (end <= 8192) {
+          pos = end;
+          continue;
+        }
+        rows2000::TextPointer pointer;
+        if (!rows2000::ParseTextPointer(rec.Sub(pos, rows2000::kTextPointerSize), pointer)) break;
+        pointerPages.clear();
+        std::string bytes;
+        lob.Read(pointer, bytes);
+        Bytes seed = {0};
+        seed.insert(seed.end(), rec.data() + pos, rec.data() + pos + rows2000::kTextPointerSize);
+        for (const auto& [id, p] : pointerPages) Append(seed, p);
+        Seed("lob2000", name + ".lob" + std::to_string(lobSeeds++), seed);
+        pos += rows2000::kTextPointerSize;
+      }
+      return true;
+    });
+    for (BYTE mode : {BYTE(0), BYTE(2)}) {
+      Bytes seed = {BYTE(table->second), mode};
+      Append(seed, page);
+      for (const auto& [id, p] : pagePages) Append(seed, p);
+      Seed("record2000", name + ".p" + std::to_string(n) + (mode ? ".export" : ".preview"), seed);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,6 +346,7 @@ int main(int argc, char** argv) {
       CensusSeeds(name, file);
       AllocationSeeds(name, file);
     }
+    if (name.rfind("sample2000_", 0) == 0) Rows2000Seeds(name, file);
     CSQLServer2008 engine;
     testsupport::RecoveryOptions options;
     options.censusHandOverEvery = 64;

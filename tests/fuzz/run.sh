@@ -31,8 +31,8 @@ max_len() {
     backupreader) echo 262144 ;;
     census) echo 524288 ;;
     allocation) echo 327681 ;;
-    record|export) echo 73728 ;;
-    lob) echo 65536 ;;
+    record|export|record2000) echo 73728 ;;
+    lob|lob2000) echo 65536 ;;
     scanfile) echo 262144 ;;
     connect) echo 4096 ;;
   esac

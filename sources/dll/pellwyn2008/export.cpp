@@ -26,14 +26,14 @@
 
 #include "common/executionlog.h"
 #include "common/page.h"
-#include "formatters.h"
+#include "common/formatters.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 #include "platform/database.h"
 #include "platform/guid.h"
 #include "platform/module.h"
 #include "record.h"
-#include "sqltext.h"
+#include "common/sqltext.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "common/executionlog.h"
 #include "common/page.h"
-#include "formatters.h"
+#include "common/formatters.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 #include "platform/guid.h"

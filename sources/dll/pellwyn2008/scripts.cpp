@@ -19,7 +19,7 @@
 #include "pellwyn2008.h"
 #include "platform/database.h"
 #include "platform/module.h"
-#include "sqltext.h"
+#include "common/sqltext.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dll/pellwyn2008/formatters.h"
+#include "common/formatters.h"
 
 #include <gtest/gtest.h>
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "dll/pellwyn2008/pellwyn2008.h"
-#include "dll/pellwyn2008/sqltext.h"
+#include "common/sqltext.h"
 #include "platform/database.h"
 #include "platform/files.h"
 #include "support/fakedatabase.h"

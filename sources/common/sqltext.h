@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/cstring.h"
 #include "platform/types.h"
@@ -91,4 +92,24 @@ inline CString SqlNVarcharLiteral(const BYTE* data, size_t count, int columnLeng
   const bool max = forceMax || columnLength > 8000 || count > 8000 || length > 4000;
   const CString size = max ? CString("max") : FormatString("%d", std::max(length, 1));
   return "CONVERT(nvarchar(" + size + "),0x" + CString(SqlHexDigits(data, count)) + ")";
+}
+
+// What separates two statements of a script file that osql or sqlcmd runs.
+constexpr const char* kSqlScriptGo = "\r\ngo\r\n";
+
+// Whether 8-bit text can stand in a quoted literal as it is: printable ASCII and tabs only. A
+// byte above 0x7E means a code page the script's reader may not share; a line break could
+// make a line of the value read "go" and end the script's batch there.
+inline bool SqlIsPlainText(std::string_view bytes) {
+  for (char c : bytes) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && u != '\t') || u > 0x7E) return false;
+  }
+  return true;
+}
+
+// 8-bit text as a literal: quoted when it is plain, else its stored bytes (see
+// SqlVarcharLiteral).
+inline CString SqlAnsiTextLiteral(std::string_view bytes) {
+  return SqlVarcharLiteral(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
 }

@@ -68,3 +68,7 @@ bool FormatDateTime2(const BYTE* data, size_t length, int scale, CString& out);
 // minutes -> the local time with its offset, "yyyy-mm-dd hh:mm:ss[.fffffff] +hh:mm". An offset
 // beyond +-14:00 fails. A local time before 0001-01-01 shows year 0000.
 bool FormatDateTimeOffset(const BYTE* data, size_t length, int scale, CString& out);
+
+// The preview text of a "real" value that both engines' RealToString give: the 4 bytes as one
+// 32-bit pattern printed with "%e"; a pattern whose top four bits are all 0 prints as 0.
+CString RealToStringText(DWORD bits);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "pellwyn2008.h"
 #include "platform/timeutil.h"
 
 namespace {
@@ -295,7 +294,7 @@ bool FormatDateTimeOffset(const BYTE* data, size_t length, int scale, CString& o
   return true;
 }
 
-CString CSQLServer2008::RealToString(DWORD bits) {
+CString RealToStringText(DWORD bits) {
   // Patterns whose top four bits are all 0 (+0.0 and positive values below about 2.5e-29) show
   // as 0.0 in the preview; the export takes FormatReal, which is exact.
   float value = 0.0f;

@@ -1,0 +1,162 @@
+#include "dll/pellwyn2000/insert2000.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/records.h"
+#include "dll/pellwyn2008/record_builder.h"
+#include "support/tsqllexer.h"
+
+using namespace rows2000;
+using recordtest::TableBuilder;
+
+namespace {
+
+Value V(const std::string& text) { return Value::Of(text); }
+Value M(Mark mark) { return Value::Marked(mark); }
+
+std::string Script(const CTable& table, const std::vector<Value>& values) {
+  return BuildInsert(table, values, Target::kScript).ScriptText().str();
+}
+
+bool PureAscii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c > 0x7E || (c < 0x20 && c != '\r' && c != '\n')) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(BuildInsert, ColumnsValuesAndTargets) {
+  CTable table;
+  TableBuilder b(table);
+  b.Fixed("Id", "int", 4, false);
+  b.Variable("Name", "varchar", 20, false);
+  b.Fixed("Qty", "int", 4);
+  const std::vector<Value> row = {V("7"), M(Mark::kNull), M(Mark::kNull)};
+  // A NULL in a character column that takes none becomes ''; a NULL the column takes is
+  // written, so the server does not put the column's default in its place.
+  EXPECT_EQ(Script(table, row), "Insert into [dbo].[T] ([Id],[Name],[Qty])  values(7,'',NULL)\r\ngo\r\n");
+  const RowStatement server = BuildInsert(table, row, Target::kServer);
+  EXPECT_EQ(server.ServerText().str(), "Insert into [dbo].[T] ([Id],[Name],[Qty])  values(7,'',NULL);");
+  EXPECT_FALSE(server.HasBlock());
+  EXPECT_EQ(server.columns, 3);
+
+  // Every value left to the server: still a row.
+  CTable nothing;
+  TableBuilder n(nothing);
+  n.Fixed("a", "int", 4, false);
+  n.Computed("c", "int", "([a])");
+  EXPECT_EQ(Script(nothing, {M(Mark::kNull), M(Mark::kFormula)}), "Insert into [dbo].[T] DEFAULT VALUES\r\ngo\r\n");
+  EXPECT_EQ(BuildInsert(nothing, {M(Mark::kNull), M(Mark::kFormula)}, Target::kServer).insert.str(),
+            "Insert into [dbo].[T] DEFAULT VALUES;");
+}
+
+TEST(BuildInsert, MarkersByColumnKind) {
+  CTable table;
+  TableBuilder b(table, "M");
+  b.Fixed("i", "int", 4);              // NULL, nullable
+  b.Fixed("j", "int", 4, false);       // NULL, not nullable: left to the server
+  b.Variable("v", "varchar", 5);       // empty
+  b.Variable("vb", "varbinary", 5);    // empty
+  b.Fixed("cn", "char", 3, false);     // damaged, not nullable
+  b.Fixed("cy", "char", 3);            // damaged, nullable
+  b.Fixed("d", "datetime", 8);         // refused date
+  b.Computed("f", "int", "([i])");
+  CColumn* dropped = b.Fixed("gone", "int", 4);
+  dropped->m_bDropped = 1;
+  b.Fixed("ts", "timestamp", 8);
+  b.Fixed("k", "int", 4);
+  const std::vector<Value> row = {M(Mark::kNull),   M(Mark::kNull),    M(Mark::kEmpty),       M(Mark::kEmpty),
+                                  M(Mark::kCorrupt), M(Mark::kCorrupt), M(Mark::kInvalidDate), V("99"),
+                                  V("5"),            M(Mark::kNull),    V("3")};
+  EXPECT_EQ(Script(table, row), "Insert into [dbo].[M] ([i],[v],[vb],[cn],[k])  values(NULL,'',0x,'',3)\r\ngo\r\n");
+  // Values past the column list, and columns past the values, are not used.
+  std::vector<Value> longer = row;
+  longer.push_back(V("extra"));
+  EXPECT_EQ(Script(table, longer), Script(table, row));
+  EXPECT_EQ(Script(table, {V("1")}), "Insert into [dbo].[M] ([i])  values(1)\r\ngo\r\n");
+}
+
+TEST(BuildInsert, LiteralsByType) {
+  CTable table;
+  TableBuilder b(table, "Odd]Name");
+  b.Variable("vc", "varchar", 40);
+  b.Variable("hi", "varchar", 40);
+  b.Variable("lines", "text", 16);
+  b.Variable("nv4000", "nvarchar", 4000);
+  b.Variable("nv", "nvarchar", 3998);
+  b.Fixed("nc", "nchar", 20);
+  b.Variable("img", "image", 16);
+  b.Fixed("bin", "binary", 2);
+  b.Fixed("dt", "datetime", 8);
+  b.Fixed("sdt", "smalldatetime", 4);
+  b.Fixed("r", "real", 4);
+  b.Fixed("f", "float", 8);
+  b.Fixed("m", "money", 8);
+  b.Fixed("g", "uniqueidentifier", 16);
+  b.Variable("e", "image", 16);
+  const std::vector<Value> row = {
+      V("O'Neil"), V("M\xFCnchen"), V("a\r\ngo\r\nb"), V("41004200"), V("4100"), V("4100"), V("151c"),
+      V("0x01ab"), V("00009b5c00000000"), V("9b5c003c"), V("1.5"), V("1e-300"), V("000000000000032.3800"),
+      V("{00112233-4455-6677-8899-AABBCCDDEEFF}"), V("0x")};
+  const std::string s = Script(table, row);
+  EXPECT_EQ(s,
+            "Insert into [dbo].[Odd]]Name] ([vc],[hi],[lines],[nv4000],[nv],[nc],[img],[bin],[dt],[sdt],[r],[f],[m],[g],"
+            "[e])  values('O''Neil',CONVERT(varchar(7),0x4dfc6e6368656e),CONVERT(varchar(8),0x610d0a676f0d0a62),"
+            "CONVERT(nvarchar(4000),0x41004200),CONVERT(nvarchar(1999),0x4100),CONVERT(nvarchar(10),0x4100),0x151c,"
+            "0x01ab,CONVERT(datetime, 0x00009b5c00000000),CONVERT(smalldatetime, 0x9b5c003c),1.5E0,1e-300,"
+            "000000000000032.3800,'{00112233-4455-6677-8899-AABBCCDDEEFF}',0x)\r\ngo\r\n");
+  EXPECT_TRUE(PureAscii(s));
+  const auto batches = testsupport::SplitSqlBatches(s);
+  ASSERT_EQ(batches.size(), 2u);
+  EXPECT_TRUE(testsupport::LexSqlBatch(batches[0]).ok()) << testsupport::LexSqlBatch(batches[0]).error;
+
+  // A long text value that is not plain ASCII needs varchar(max).
+  CTable big;
+  TableBuilder t(big);
+  t.Variable("t", "text", 16);
+  const std::string longText = std::string(8001, 'a') + "\n";
+  EXPECT_NE(Script(big, {V(longText)}).find("CONVERT(varchar(max),0x6161"), std::string::npos);
+}
+
+TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
+  CTable table;
+  TableBuilder b(table, "Emp");
+  table.m_strOwner = "hr";
+  b.Fixed("id", "int", 4, false)->m_bIdentity = true;
+  b.Variable("notes", "ntext", 16);
+  b.Variable("memo", "ntext", 16);
+  const std::string one(15996, 'a');
+  const std::string two(15997, 'b');
+  const RowStatement script = BuildInsert(table, {V("3"), V(one), V(two)}, Target::kScript);
+  ASSERT_TRUE(script.HasBlock());
+  EXPECT_TRUE(script.identity);
+  EXPECT_EQ(script.ntextPieces, 3);
+  EXPECT_EQ(script.insert.str(),
+            "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','', @ID)\r\n");
+  const std::string text = script.ScriptText().str();
+  const std::string expected =
+      "begin transaction \r\n"
+      "Declare @ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n"
+      " Set @ID = NewId() \r\n" +
+      script.insert.str() + "\r\n" +
+      "Select @PTR = TEXTPTR([notes]) from [hr].[Emp] where [_TARNWELL_TEMPCOL] = @ID \r\n"
+      "SET @NTEXT = Convert(nvarchar(4000),0x" + one + ")\r\n"
+      "Updatetext [hr].[Emp].[notes] @PTR NULL 0 @NTEXT \r\n"
+      "Select @PTR = TEXTPTR([memo]) from [hr].[Emp] where [_TARNWELL_TEMPCOL] = @ID \r\n"
+      "SET @NTEXT = Convert(nvarchar(4000),0x" + two.substr(0, 15996) + ")\r\n"
+      "Updatetext [hr].[Emp].[memo] @PTR NULL 0 @NTEXT \r\n"
+      "SET @NTEXT = Convert(nvarchar(4000),0xb)\r\n"
+      "Updatetext [hr].[Emp].[memo] @PTR NULL 0 @NTEXT \r\n"
+      "commit transaction\r\ngo\r\n";
+  EXPECT_EQ(text, expected);
+  const RowStatement server = BuildInsert(table, {V("3"), V(one), M(Mark::kEmpty)}, Target::kServer);
+  EXPECT_EQ(server.insert.str(), "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','',@ID);");
+  EXPECT_EQ(server.ServerText().str().rfind("begin transaction", 0), 0u);
+  EXPECT_EQ(server.ntextPieces, 1);
+  EXPECT_EQ(IdentityInsertText(table, true).str(), "SET IDENTITY_INSERT [hr].[Emp] ON");
+  EXPECT_EQ(IdentityInsertText(table, false).str(), "SET IDENTITY_INSERT [hr].[Emp] OFF");
+}
