@@ -17,6 +17,10 @@ std::string TableItemText(const CTable& table);
 // Numbers without leading zeros; 12:00 to 23:59 count from 0 again with " PM".
 std::string BackupSetDateText(const SYSTEMTIME& written);
 
+// A file-system path (UTF-8 bytes) as the program's 8-bit message texts show it: characters
+// beyond Latin-1 become '?'; bytes that are not UTF-8 stay as they are.
+std::string PathForDisplay(std::string_view path);
+
 // Case-insensitive order of the tree's item texts (ASCII letters folded; ties broken by the
 // bytes, so the order is total and the same on every run).
 bool TreeTextLess(std::string_view a, std::string_view b);

@@ -27,6 +27,10 @@ class EngineHost {
 
   // Makes the engine current. Does nothing for a refused one.
   void Adopt(CreatedEngine created);
+  // The current engine's catalog is whole (its scan thread ended, or it was read from a scan
+  // file): only then may it be exported or saved.
+  void MarkCatalogComplete() { m_bCatalogComplete = m_pCurrent != nullptr; }
+  bool CatalogComplete() const { return m_bCatalogComplete; }
   // Starts the current engine's scan thread (ScanMdfFile) and remembers the engine, so that
   // Shutdown can wait for the scan to leave it.
   void StartScan();
@@ -42,4 +46,5 @@ class EngineHost {
   std::vector<CSQLServer*> m_scanned;  // engines whose scan thread was started here
   CSQLServer* m_pCurrent = nullptr;
   const EngineVersion* m_pVersion = nullptr;
+  bool m_bCatalogComplete = false;
 };

@@ -71,3 +71,19 @@ TEST(DisplayText, TreeOrderIgnoresCaseAndIsTotal) {
   EXPECT_TRUE(TreeTextLess("ABC", "abc"));
   EXPECT_FALSE(TreeTextLess("abc", "ABC"));
 }
+
+TEST(DisplayText, PathsForMessages) {
+  struct Case {
+    const char* path;
+    const char* shown;
+  } cases[] = {
+      {"/data/northwind.bak", "/data/northwind.bak"},
+      {"/data/Am\xc3\xa9rique.bak", "/data/Am\xe9rique.bak"},        // Latin-1 letters keep their meaning
+      {"/data/\xe6\x97\xa5\xe6\x9c\xac.bak", "/data/??.bak"},         // beyond Latin-1
+      {"/data/\xf0\x9f\x98\x80.bak", "/data/?.bak"},
+      {"/data/raw\xe9.bak", "/data/raw\xe9.bak"},                    // not UTF-8: the bytes stay
+      {"/data/cut\xc3", "/data/cut\xc3"},                            // a sequence cut short
+      {"/data/\xc0\xaf", "/data/\xc0\xaf"},                          // an overlong form
+  };
+  for (const Case& c : cases) EXPECT_EQ(PathForDisplay(c.path), c.shown) << c.path;
+}
