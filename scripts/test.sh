@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project twice (normal, and with the address and undefined-behaviour
-# sanitizers) and runs every test on both builds, then runs the tests of threads sharing one
-# engine in a thread-sanitizer build.
+# sanitizers) and runs every test on both builds, the desktop program's windows on Qt's
+# offscreen platform (no display needed); then runs the tests of threads sharing one engine
+# and the desktop core's tests in a thread-sanitizer build.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -20,9 +21,10 @@ echo "== sanitizer build (address, undefined)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELLWYN_SANITIZE=ON
-echo "== thread-sanitizer build: the tests of threads sharing one engine"
+echo "== thread-sanitizer build: the tests of threads sharing one engine, and the desktop core"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLWYN_TSAN=ON >/dev/null
-ninja -C build-tsan engine2008_tests
+ninja -C build-tsan engine2008_tests uicore_tests
 TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" ./build-tsan/tests/engine2008_tests \
   --gtest_filter='ExportPool.*:ExportWalk.WalksOfTwoTablesAtOnceKeepApart'
+TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" ./build-tsan/tests/uicore_tests
 echo "== all tests passed on every build"

@@ -19,6 +19,7 @@ class SqlSettings {
 
   bool FileFound() const { return m_bFileFound; }
   std::optional<std::string> Value(std::string_view key) const;
+  const std::map<std::string, std::string, std::less<>>& Values() const { return m_values; }
 
   // Connections and pool threads of an export to a server: the number the file gives (a text
   // that is not a number reads 0), or `current` when the file does not set it.

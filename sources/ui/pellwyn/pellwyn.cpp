@@ -10,7 +10,6 @@
 int CPellwynApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Corvane"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Tarnwell Brackmoor"));
   ApplyProgramStyle(app);
 
   QtPrompts prompts;

@@ -83,24 +83,22 @@ TEST(Engine2008, FreeRecoveredObjectsOwnsEachRecordOnce) {
   }
 }
 
-TEST(Engine2008, TwoEnginesShareTheirEvents) {
+TEST(Engine2008, TwoEnginesKeepTheirEventsApart) {
   ModuleFolderScope scope;
   CSQLServer2008 first;
-  SetEvent(first.m_pStatus->m_hExportReady);
-  SetEvent(first.m_pStatus->m_hExportProgressComplete);
   SetEvent(first.m_pStatus->m_hPageRead);
+  SetEvent(first.m_pStatus->m_hSystemTabRdyEvent);
+  // A new engine does not inherit what an earlier one left signalled.
   CSQLServer2008 second;
-  // The new block resets these two; other events keep their state.
+  EXPECT_FALSE(IsEventSet(second.m_pStatus->m_hPageRead));
+  EXPECT_FALSE(IsEventSet(second.m_pStatus->m_hSystemTabRdyEvent));
   EXPECT_FALSE(IsEventSet(second.m_pStatus->m_hExportReady));
   EXPECT_FALSE(IsEventSet(second.m_pStatus->m_hExportProgressComplete));
-  EXPECT_TRUE(IsEventSet(second.m_pStatus->m_hPageRead));
-  ResetEvent(second.m_pStatus->m_hPageRead);
-  // One "RecordEvent" behind both handles and both blocks.
-  ResetEvent(first.m_pStatus->m_hRecordEvent);
+  // One "RecordEvent" behind both handles of a block.
   std::thread t([&] { SetEvent(second.m_pStatus->m_hRecordEvent2); });
-  EXPECT_EQ(WaitForEvent(first.m_pStatus->m_hRecordEvent, 5000), WaitResult::Signalled);
+  EXPECT_EQ(WaitForEvent(second.m_pStatus->m_hRecordEvent, 5000), WaitResult::Signalled);
   t.join();
-  ResetEvent(first.m_pStatus->m_hRecordEvent);
+  EXPECT_FALSE(IsEventSet(first.m_pStatus->m_hRecordEvent));
 }
 
 TEST(Engine2008, ForeignKeyConstraintProducesNothing) {
