@@ -1,5 +1,6 @@
 #include "support/catalogengine.h"
 
+#include <chrono>
 #include <thread>
 
 namespace testsupport {
@@ -7,7 +8,8 @@ namespace testsupport {
 CatalogEngine::CatalogEngine() { m_pStatus = new CEngineStatus(); }
 
 CatalogEngine::~CatalogEngine() {
-  if (m_scanThread.joinable()) m_scanThread.join();
+  // A scan still running would use the engine after it is gone.
+  while (m_bBusy) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   FreeRecoveredObjects();
   delete m_pStatus;
 }
@@ -60,9 +62,8 @@ DWORD CatalogEngine::RecoverSQLServerMDF(void*) {
 }
 
 void CatalogEngine::ScanMdfFile() {
-  if (m_scanThread.joinable()) m_scanThread.join();
   m_bBusy = 1;
-  m_scanThread = std::thread([this] { RecoverSQLServerMDF(this); });
+  std::thread([this] { RecoverSQLServerMDF(this); }).detach();
 }
 
 void CatalogEngine::FreeRecoveredObjects() {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <thread>
 #include <string>
 
 #include "common/enginestatus.h"
@@ -26,6 +25,7 @@ class CatalogEngine : public CSQLServer {
                              const std::string& text);
 
   // Runs on its own thread when the program starts the scan; m_bBusy is 1 until it returns.
+  // Like an engine's scan thread it is detached: the program never joins it.
   std::function<void(CatalogEngine&)> m_fnScan;
 
   DWORD RecoverSQLServerMDF(void* engine) override;
@@ -49,9 +49,6 @@ class CatalogEngine : public CSQLServer {
   void GenerateFunctionQueries(CViewStoredProc*) override {}
   void GenerateForeignKeyConstraint() override {}
   CString RealToString(DWORD) override { return CString(); }
-
- private:
-  std::thread m_scanThread;
 };
 
 }  // namespace testsupport

@@ -203,7 +203,11 @@ void MainWindowTest::initialState() {
   QCOMPARE(tab->count(), 1);
   QCOMPARE(tab->tabText(0), QString(26, QLatin1Char(' ')));
 
-  // Black on white.
+  // What is painted: the tab's grey, the status bar's grey, black on white elsewhere.
+  const QImage tabPicture = tab->grab().toImage();
+  QCOMPARE(tabPicture.pixelColor(tab->tabRect(0).center()), QColor(244, 244, 244));
+  const QImage barPicture = w->statusBar()->grab().toImage();
+  QCOMPARE(barPicture.pixelColor(barPicture.width() / 2, barPicture.height() / 2), QColor(180, 180, 180));
   QCOMPARE(w->palette().color(QPalette::Window), QColor(Qt::white));
   QCOMPARE(h.List()->palette().color(QPalette::Base), QColor(Qt::white));
   QCOMPARE(h.List()->palette().color(QPalette::Text), QColor(Qt::black));
@@ -442,6 +446,12 @@ void MainWindowTest::splitterDragResizesThePanes() {
   QCOMPARE(bar->width(), CSplitterControl::kThickness);
   QCOMPARE(bar->GetOrientation(), CSplitterControl::Vertical);
   QCOMPARE(bar->cursor().shape(), Qt::SplitHCursor);
+  // Its face: a light grey fill inside a grey outline, within the 3-D frame.
+  const QImage face = bar->grab().toImage();
+  const int middle = face.height() / 2;
+  QCOMPARE(face.pixelColor(2, middle), QColor(220, 220, 220));
+  QCOMPARE(face.pixelColor(1, middle), QColor(200, 200, 200));
+  QCOMPARE(face.pixelColor(3, middle), QColor(200, 200, 200));
   QTreeWidget* tree = h.Tree();
   QWidget* prev = h.Find<QWidget>("id1070");
   QWidget* right = h.Find<QWidget>("rightSide");
