@@ -144,6 +144,11 @@ void MainWindowTest::initialState() {
   CPellwynDlg* w = h.window.get();
   QCOMPARE(w->windowTitle(), QStringLiteral("Tarnwell Brackmoor - v4.10"));
   QVERIFY(!w->windowIcon().isNull());
+  // Verdana where it is installed, else DejaVu Sans, at 8 points.
+  const QFontInfo font(w->font());
+  QVERIFY2(font.family() == QLatin1String("Verdana") || font.family() == QLatin1String("DejaVu Sans"),
+           qPrintable(font.family()));
+  QCOMPARE(font.pointSize(), 8);
 
   // Menu: Actions (Load, Export, -, Exit) and Help (Help Contents, About Us); Export grayed.
   const QList<QAction*> menus = w->menuBar()->actions();
