@@ -1,17 +1,25 @@
 #include "enginestatus.h"
 
+namespace {
+// Every status block has events of its own. Shared by name, a new engine would inherit what
+// an abandoned engine's threads left signalled (a released hand-shake, a set "RecordEvent"),
+// and its scan would run ahead of the program that follows it.
+EVENT_HANDLE OwnEvent() { return CreateNamedEvent(nullptr); }
+}  // namespace
+
 CEngineStatus::CEngineStatus() {
-  // Unnamed, so private to this block; "RecordEvent" keeps its two handles on one event.
-  m_hTableExtractedEvent = CreateNamedEvent(nullptr);
-  m_hSysTabEvent = CreateNamedEvent(nullptr);
-  m_hProgressRdyEvent = CreateNamedEvent(nullptr);
-  m_hExportEvent = CreateNamedEvent(nullptr);
-  m_hExportReady = CreateNamedEvent(nullptr);
-  m_hExportProgressComplete = CreateNamedEvent(nullptr);
-  m_hRecordEvent = CreateNamedEvent(nullptr);
+  m_hTableExtractedEvent = OwnEvent();
+  m_hSysTabEvent = OwnEvent();
+  m_hProgressRdyEvent = OwnEvent();
+  m_hExportEvent = OwnEvent();
+  m_hExportReady = OwnEvent();
+  m_hExportProgressComplete = OwnEvent();
+  m_hSysRead = OwnEvent();
+  m_hPageRead = OwnEvent();
+  m_hSystemTabRdyEvent = OwnEvent();
+  // "RecordEvent" has two handles: the census waits on the first, the row decoders and Stop
+  // set the second.
+  m_hRecordEvent = OwnEvent();
   m_hRecordEvent2 = m_hRecordEvent;
-  m_hSysRead = CreateNamedEvent(nullptr);
-  m_hPageRead = CreateNamedEvent(nullptr);
-  m_hSystemTabRdyEvent = CreateNamedEvent(nullptr);
-  m_hPageReadComplete = CreateNamedEvent(nullptr);
+  m_hPageReadComplete = OwnEvent();
 }

@@ -102,10 +102,9 @@ bool Parse(int argc, char** argv, Args& a) {
 
 // The engine the program creates for the version the user chose.
 std::unique_ptr<CSQLServer> NewEngine() {
-  std::string reason;
-  std::unique_ptr<CSQLServer> engine = uicore::CreateEngine(3, &reason);
-  if (!engine) std::cout << "engine failed: " << reason << "\n";
-  return engine;
+  CreatedEngine created = CreateEngine(3);
+  if (!created) std::cout << "engine failed: " << created.refusal << "\n";
+  return std::move(created.engine);
 }
 
 // Why an input file cannot be used at all; empty when it can be opened and read.

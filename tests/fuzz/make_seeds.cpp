@@ -320,6 +320,16 @@ void Rows2000Seeds(const std::string& name, const Bytes& file) {
   }
 }
 
+// Settings files as users write them, and paths with names in several scripts.
+void SettingsSeeds() {
+  const char* const seeds[][2] = {
+      {"windows", "Thread_Size=4\r\nAvoid_Duplicate=1\r\nExportsize=100\r\n"},
+      {"unix", "Thread_Size=2\nAvoid_Duplicate=0\nThread_Size=5\n"},
+      {"paths", "/data/Am\xc3\xa9rique.bak\n/data/\xe6\x97\xa5\xe6\x9c\xac.bak\n/raw\xe9\xc3"},
+  };
+  for (const auto& s : seeds) Seed("settings", s[0], Bytes(s[1], s[1] + std::strlen(s[1])));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -359,6 +369,7 @@ int main(int argc, char** argv) {
   }
   SyntheticRecordSeeds();
   ConnectSeeds();
+  SettingsSeeds();
   std::cout << "fuzz-seeds: " << g_written << " seeds in " << g_out << "\n";
   return 0;
 }

@@ -34,7 +34,7 @@ max_len() {
     record|export|record2000) echo 73728 ;;
     lob|lob2000) echo 65536 ;;
     scanfile) echo 262144 ;;
-    connect) echo 4096 ;;
+    connect|settings) echo 4096 ;;
   esac
 }
 

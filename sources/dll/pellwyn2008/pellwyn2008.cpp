@@ -4,7 +4,10 @@
 #include "common/executionlog.h"
 #include "common/page.h"
 
-CSQLServer2008::CSQLServer2008() {
+CSQLServer2008::CSQLServer2008() : CSQLServer2008("2008 Format", "2008") {}
+
+CSQLServer2008::CSQLServer2008(const char* formatLogText, const char* scanFileVersion)
+    : m_szScanFileVersion(scanFileVersion) {
   m_nSelectedDataSet = 0;
   m_nDataSetCount = 0;
   m_strFilePath = "";
@@ -15,7 +18,7 @@ CSQLServer2008::CSQLServer2008() {
     CExecutionLog banner;
   }
   CExecutionLog::GetModuleFolder();
-  CExecutionLog::WriteLog(0, 0, "2008 Format", false);
+  CExecutionLog::WriteLog(0, 0, formatLogText, false);
   m_nWindowRows = 0;
   m_bPageForward = 0;
   m_bPaging = 0;

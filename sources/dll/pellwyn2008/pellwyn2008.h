@@ -33,6 +33,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CSQLServer2008();
   ~CSQLServer2008() override;
 
+  // The version text this engine's scan files carry after the magic word.
+  const char* ScanFileVersion() const { return m_szScanFileVersion; }
+
   // The 21 operations.
   DWORD RecoverSQLServerMDF(void* engine) override;
   void ScanMdfFile() override;
@@ -299,7 +302,13 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // the path has none.
   CString m_strExtension;
 
+ protected:
+  // The 2005 and 2008 on-disk formats are read alike, so the 2005 engine is this one under
+  // another name: its own format line in the log and its own version in its scan files.
+  CSQLServer2008(const char* formatLogText, const char* scanFileVersion);
+
  private:
+  const char* m_szScanFileVersion;
   void RunScan();
   bool OpenSource();
   // Logs a stage text; false when the scan was stopped before the stage.

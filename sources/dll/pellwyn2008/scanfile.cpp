@@ -68,7 +68,7 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
     return false;
   }
   try {
-    ar << CString("tarnwell") << CString("2008") << m_strDatabaseName << m_strFilePath;
+    ar << CString("tarnwell") << CString(m_szScanFileVersion) << m_strDatabaseName << m_strFilePath;
     for (int count : {m_nDataTypeCount, m_nIndexCount, m_nTableCount, m_nViewCount, m_nProcCount, m_nRuleCount,
                       m_nTriggerCount, m_nFunctionCount})
       ar << count;

@@ -1,37 +1,79 @@
-#include "ui/core/enginefactory.h"
+#include "enginefactory.h"
 
+#include <array>
+
+#include "dll/pellwyn2005/pellwyn2005.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#if PELLWYN_HAVE_ENGINE2000
+#include "dll/pellwyn2000/pellwyn2000.h"
+#endif
 
-namespace uicore {
+namespace {
 
-int VersionOfText(std::string_view text) {
-  if (text == "2000") return 1;
-  if (text == "2005") return 2;
-  if (text == "2008") return 3;
-  return 0;
+using Constructor = CSQLServer* (*)();
+
+template <class Engine>
+CSQLServer* Construct() {
+  return new Engine();
 }
 
-std::unique_ptr<CSQLServer> CreateEngine(int version, std::string* reason) {
-  switch (version) {
-    case 2:  // 2005 and 2008 share one on-disk format
-    case 3:
-      return std::make_unique<CSQLServer2008>();
-    case 1:
-      if (reason) *reason = "The SQL Server 2000 engine is not part of this build.";
-      return nullptr;
-    default:
-      if (reason) *reason = "Unknown SQL Server version " + std::to_string(version) + ".";
-      return nullptr;
+struct Row {
+  EngineVersion version;
+  Constructor construct;  // null while the version's library is not part of the build
+};
+
+// The CMake build defines PELLWYN_HAVE_ENGINE2000 once the Pellwyn2000 target exists.
+const std::array<Row, 3> kRows = {{
+#if PELLWYN_HAVE_ENGINE2000
+    {{1, "2000", "(SQL Server 2000)", "2000 Format"}, &Construct<CSQLServer2000>},
+#else
+    {{1, "2000", "(SQL Server 2000)", "2000 Format"}, nullptr},
+#endif
+    {{2, "2005", "(SQL Server 2005)", "2005 Format"}, &Construct<CSQLServer2005>},
+    {{3, "2008", "(SQL Server 2008)", "2008 Format"}, &Construct<CSQLServer2008>},
+}};
+
+const Row* FindRow(const EngineVersion* version) {
+  for (const Row& row : kRows)
+    if (&row.version == version) return &row;
+  return nullptr;
+}
+
+CreatedEngine Create(const EngineVersion* version) {
+  CreatedEngine created;
+  created.version = version;
+  const Row* row = FindRow(version);
+  if (!row) {
+    created.refusal = "Unknown SQL Server version.";
+  } else if (!row->construct) {
+    created.refusal = std::string("SQL Server ") + version->text +
+                      " backups cannot be recovered yet: this build of Tarnwell Brackmoor has no " + version->text +
+                      "-format engine.";
+  } else {
+    created.engine.reset(row->construct());
   }
+  return created;
 }
 
-std::unique_ptr<CSQLServer> CreateEngine(std::string_view versionText, std::string* reason) {
-  const int version = VersionOfText(versionText);
-  if (version == 0) {
-    if (reason) *reason = "Unknown SQL Server version \"" + std::string(versionText) + "\".";
-    return nullptr;
-  }
-  return CreateEngine(version, reason);
+}  // namespace
+
+const EngineVersion* FindEngineVersion(int number) {
+  for (const Row& row : kRows)
+    if (row.version.number == number) return &row.version;
+  return nullptr;
 }
 
-}  // namespace uicore
+const EngineVersion* FindEngineVersion(std::string_view text) {
+  for (const Row& row : kRows)
+    if (text == row.version.text) return &row.version;
+  return nullptr;
+}
+
+bool EngineAvailable(int number) {
+  const Row* row = FindRow(FindEngineVersion(number));
+  return row && row->construct;
+}
+
+CreatedEngine CreateEngine(int number) { return Create(FindEngineVersion(number)); }
+
+CreatedEngine CreateEngine(std::string_view versionText) { return Create(FindEngineVersion(versionText)); }

@@ -1,6 +1,5 @@
-// Creates the engine for a SQL Server version: by the number the version dialog gives
-// (1 = 2000, 2 = 2005, 3 = 2008) or by the version text a scan file holds ("2000", "2005",
-// "2008"). Each call makes a new engine; the caller owns it.
+// The program's one way to make an engine: by the version the user chose (1 = 2000,
+// 2 = 2005, 3 = 2008) or by the version text a scan file carries ("2000", "2005", "2008").
 #pragma once
 
 #include <memory>
@@ -9,14 +8,28 @@
 
 class CSQLServer;
 
-namespace uicore {
+struct EngineVersion {
+  int number;              // 1, 2 or 3
+  const char* text;        // "2000", "2005", "2008": the scan file's version text
+  const char* label;       // "(SQL Server 2000)": appended to the tree's root and database texts
+  const char* formatText;  // "2000 Format": the progress dialog's database version
+};
 
-// Version number of a scan file's version text; 0 for any other text.
-int VersionOfText(std::string_view text);
+// Null for a number or text that names no version.
+const EngineVersion* FindEngineVersion(int number);
+const EngineVersion* FindEngineVersion(std::string_view text);
 
-// The new engine, or null with the reason in *reason (a version no engine serves, or one
-// whose engine is not part of this build).
-std::unique_ptr<CSQLServer> CreateEngine(int version, std::string* reason = nullptr);
-std::unique_ptr<CSQLServer> CreateEngine(std::string_view versionText, std::string* reason = nullptr);
+struct CreatedEngine {
+  std::unique_ptr<CSQLServer> engine;
+  const EngineVersion* version = nullptr;  // set whenever the version is known, engine or not
+  std::string refusal;                     // why no engine was made (shown to the user)
+  explicit operator bool() const { return engine != nullptr; }
+};
 
-}  // namespace uicore
+// False when this build holds no engine for the version.
+bool EngineAvailable(int number);
+
+// A new engine, constructed (status block, events, log banner and format line). No engine,
+// with the reason in `refusal`, for an unknown version or one whose library is not built.
+CreatedEngine CreateEngine(int number);
+CreatedEngine CreateEngine(std::string_view versionText);

@@ -55,15 +55,15 @@ OpenScanResult OpenScanFile(const std::string& path) {
   }
   OpenScanResult result;
   result.version = version.str();
-  std::string reason;
-  std::unique_ptr<CSQLServer> engine = CreateEngine(version.view(), &reason);
-  if (!engine) {
+  CreatedEngine created = CreateEngine(version.view());
+  if (!created) {
     // A version text no engine writes is not a scan file of this program.
-    const bool known = VersionOfText(version.view()) != 0;
+    const bool known = created.version != nullptr;
     result.outcome = known ? Outcome::NoEngine : Outcome::NotScanFile;
-    result.message = known ? reason : kNotScanFile;
+    result.message = known ? created.refusal : kNotScanFile;
     return result;
   }
+  std::unique_ptr<CSQLServer> engine = std::move(created.engine);
   engine->FreeRecoveredObjects();
   try {
     engine->LoadScanInfo(ar);

@@ -15,7 +15,6 @@ class CSQLServer;
 namespace uicore {
 
 inline constexpr const char* kScanFileMagic = "tarnwell";
-inline constexpr const char* kMessageTitle = "Tarnwell Brackmoor";
 inline constexpr const char* kNotScanFile = "The selected file is not an str file.";
 inline constexpr const char* kScanFileUnreadable = "The selected file could not be read.";
 inline constexpr const char* kLoadComplete = "Load Complete";

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/records.h"
-#include "common/sqlserver.h"
+#include "support/catalogengine.h"
 #include "ui/core/scanfollower.h"
 
 namespace coretest {
@@ -60,16 +60,16 @@ struct ScanScript {
   int gateAtHandShake = 0;
 };
 
-class FakeEngine : public CSQLServer {
+// The catalog builders and the inert rest of the interface come from CatalogEngine.
+class FakeEngine : public testsupport::CatalogEngine {
  public:
   explicit FakeEngine(ScanScript script = {}) : m_script(std::move(script)) {
-    m_pStatus = new CEngineStatus();
     m_bBusy = 1;  // as the real engines: busy from construction until a scan leaves
   }
   ~FakeEngine() override {
     if (m_scan.joinable()) m_scan.join();
     if (m_preview.joinable()) m_preview.join();
-    delete m_pStatus;
+    m_bBusy = 0;
   }
 
   // ---- scan
@@ -108,26 +108,7 @@ class FakeEngine : public CSQLServer {
     m_preview = std::thread([this] { RunWindow(); });
   }
 
-  // ---- the rest of the interface does nothing here
-  DWORD RecoverSQLServerMDF(void*) override { return 0; }
-  void ScanDataSets() override {}
   CString GetDatabaseName() override { return CString(m_script.databaseName.c_str()); }
-  void GetTableRecord(BYTE*, WORD, CTable*) override {}
-  WORD ExportTableRecord(BYTE*, WORD, CTable*, CDatabase*, CString*, bool*) override { return 0; }
-  void ReadExtentPages(DWORD, CString) override {}
-  void FreeRecoveredObjects() override {}
-  void GenerateUserDataTypeQueries() override {}
-  void SaveScanInfo() override {}
-  void LoadScanInfo(CArchive&) override {}
-  void GenerateTableQueries(CTable*) override {}
-  void GenerateTableQueries(CTable*, CDatabase*) override {}
-  void GenerateViewQueries(CViewStoredProc*) override {}
-  void GenerateStoredProcQueries(CViewStoredProc*) override {}
-  void GenerateRulesQueries(CViewStoredProc*) override {}
-  void GenerateTriggerQueries(CViewStoredProc*) override {}
-  void GenerateFunctionQueries(CViewStoredProc*) override {}
-  void GenerateForeignKeyConstraint() override {}
-  CString RealToString(DWORD) override { return CString(); }
 
  private:
   bool Stopped() const { return m_pStatus->m_bStopScan != 0; }

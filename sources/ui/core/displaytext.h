@@ -1,0 +1,26 @@
+// Pure formatters of what the windows show: texts built from the engine's records.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CColumn;
+class CTable;
+struct SYSTEMTIME;
+
+// A column of the object tree: "Name (varchar (50))", "Title (nvarchar (50))" (national types
+// count characters, half the stored bytes), "Notes (nvarchar (max))", "Id (int)".
+std::string ColumnLine(const CColumn& column);
+// A table of the object tree: owner + "." + name.
+std::string TableItemText(const CTable& table);
+// When a backup set was written, as the set dialog lists it: "Mon 15/3/2010  2:5 PM".
+// Numbers without leading zeros; 12:00 to 23:59 count from 0 again with " PM".
+std::string BackupSetDateText(const SYSTEMTIME& written);
+
+// A file-system path (UTF-8 bytes) as the program's 8-bit message texts show it: characters
+// beyond Latin-1 become '?'; bytes that are not UTF-8 stay as they are.
+std::string PathForDisplay(std::string_view path);
+
+// Case-insensitive order of the tree's item texts (ASCII letters folded; ties broken by the
+// bytes, so the order is total and the same on every run).
+bool TreeTextLess(std::string_view a, std::string_view b);

@@ -1,0 +1,634 @@
+#include "pellwyndlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <filesystem>
+
+#include "common/backupreader.h"
+#include "common/executionlog.h"
+#include "common/sqlserver.h"
+#include "ui/core/displaytext.h"
+#include "ui/core/programfolder.h"
+#include "ui/core/prompts.h"
+#include "ui/core/sinks.h"
+#include "ui/pellwyn/aboutdlg.h"
+#include "ui/pellwyn/artwork.h"
+#include "ui/pellwyn/guipost.h"
+#include "ui/pellwyn/splashscreen.h"
+#include "ui/pellwyn/splittercontrol.h"
+#include "ui/pellwyn/style.h"
+#include "ui/pellwyn/tabctrlex.h"
+#include "ui/pellwyn/textconv.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kKindRole = Qt::UserRole;
+constexpr int kRecordRole = Qt::UserRole + 1;
+
+// The splitter bar may move this far from where it starts: left, then right.
+constexpr int kSplitterLeftRange = 62;
+constexpr int kSplitterRightRange = 275;
+constexpr int kInitialTreeWidth = 260;
+constexpr int kListRowHeight = 20;
+// Exit waits this long for the engines' threads before the process ends without them.
+constexpr auto kExitJoinBound = 2s;
+
+const char* const kCloseQuestion = "Are you sure you want to close the application ?";
+const char* const kLoadBeforeExport = "Please load bak file before export";
+const char* const kLoadBeforeSave = "Please load mdf file before saving";
+const char* const kBakFilter = "BAK Files (*.bak *.BAK)";
+const char* const kMdfFilter = "MDF Files (*.mdf *.MDF)";
+
+// One row of the command table: a menu item or toolbar button and the handler it runs.
+struct Command {
+  int id;
+  const char* text;     // menu text, and the toolbar button's tooltip
+  void (CPellwynDlg::*handler)();
+};
+
+const Command kCommands[] = {
+    {kCmdLoadMenu, "Load", &CPellwynDlg::OnLoadBak},
+    {kCmdExportMenu, "Export", &CPellwynDlg::OnExport},
+    {kCmdExitMenu, "Exit", &CPellwynDlg::OnExit},
+    {kCmdHelpContents, "Help Contents", &CPellwynDlg::OnHelp},
+    {kCmdAboutUs, "About Us", &CPellwynDlg::OnAbout},
+    {kCmdAbout, "About", &CPellwynDlg::OnAbout},
+    {kCmdLoad, "Load", &CPellwynDlg::OnLoadBak},
+    {kCmdOpenScan, "Open Scan", nullptr},
+    {kCmdSaveScan, "Save Scan", &CPellwynDlg::OnSaveScan},
+    {kCmdExport, "Export", &CPellwynDlg::OnExportMenu},
+    {kCmdSupport, "Support", &CPellwynDlg::OnSupport},
+    {kCmdHelp, "Help", &CPellwynDlg::OnHelp},
+    {kCmdExit, "Exit", &CPellwynDlg::OnExit},
+};
+
+// Toolbar order; 0 is a separator.
+const int kToolbarLayout[] = {kCmdLoad, kCmdOpenScan, kCmdSaveScan, 0, kCmdExport, 0, kCmdSupport, 0, kCmdHelp,
+                              0, kCmdExit};
+
+ToolbarImage ImageOf(int id) {
+  switch (id) {
+    case kCmdLoad: return ToolbarImage::Load;
+    case kCmdOpenScan: return ToolbarImage::OpenScan;
+    case kCmdSaveScan: return ToolbarImage::SaveScan;
+    case kCmdExport: return ToolbarImage::Export;
+    case kCmdSupport: return ToolbarImage::Support;
+    case kCmdHelp: return ToolbarImage::Help;
+    default: return ToolbarImage::Exit;
+  }
+}
+
+QString Id(int id) { return QStringLiteral("id%1").arg(id); }
+
+TreeItemKind KindOf(const QTreeWidgetItem* item) { return TreeItemKind(item->data(0, kKindRole).toInt()); }
+
+template <class Record>
+Record* RecordOf(const QTreeWidgetItem* item) {
+  return static_cast<Record*>(item->data(0, kRecordRole).value<void*>());
+}
+
+QLabel* HiddenLabel(QWidget* parent, int id, const QString& text = QString()) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(Id(id));
+  label->hide();
+  return label;
+}
+
+QPushButton* Button(QWidget* parent, int id, const QString& text) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(Id(id));
+  return button;
+}
+
+// The main window's side of IMainWindowSink: every call is posted to the GUI thread.
+class MainWindowSink : public IMainWindowSink {
+ public:
+  explicit MainWindowSink(CPellwynDlg* window) : m_window(window) {}
+  void SetStatusText(const std::string& text) override {
+    PostToGui(m_window, [text](CPellwynDlg& w) { w.SetStatusText(text); });
+  }
+  void FillObjectTree() override {
+    PostToGui(m_window, [](CPellwynDlg& w) { w.FillObjectTree(); });
+  }
+  void ScanEnded() override {
+    PostToGui(m_window, [](CPellwynDlg& w) { w.OnScanEnded(); });
+  }
+
+ private:
+  const QPointer<CPellwynDlg> m_window;
+};
+
+}  // namespace
+
+CPellwynDlg::CPellwynDlg(const Services& services, QWidget* parent)
+    : QMainWindow(parent), m_services(services), m_pSink(std::make_shared<MainWindowSink>(this)) {
+  setObjectName(QStringLiteral("id102"));
+  setWindowTitle(QStringLiteral("Tarnwell Brackmoor - v4.10"));
+  setWindowIcon(ProgramIcon());
+  if (m_services.splashDelayMs >= 0) CSplashScreen::ShowSplashScreen(this, m_services.splashDelayMs);
+  BuildControls();
+  BuildCommands();
+  BuildInitialTree();
+  InitialState();
+  // The log's banner, then the folder its later lines go to.
+  { CExecutionLog banner; }
+  CExecutionLog::GetModuleFolder();
+  resize(1024, 740);
+}
+
+CPellwynDlg::~CPellwynDlg() = default;
+
+void CPellwynDlg::BuildControls() {
+  ApplyDialogColours(this);
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("central"));
+  setCentralWidget(central);
+
+  m_pBanner = new QLabel(central);
+  m_pBanner->setObjectName(Id(1010));
+  m_pBanner->setPixmap(BannerPixmap());
+  m_pBanner->setFixedHeight(60);
+  m_pBanner->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_pBanner->setAutoFillBackground(true);
+  QPalette bannerPalette = m_pBanner->palette();
+  bannerPalette.setColor(QPalette::Window, QColor(24, 52, 96));
+  m_pBanner->setPalette(bannerPalette);
+
+  m_pToolBar = new QToolBar(central);
+  m_pToolBar->setObjectName(QStringLiteral("id184"));
+  m_pToolBar->setIconSize(QSize(50, 50));
+  m_pToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  m_pToolBar->setMovable(false);
+  m_pToolBar->setFloatable(false);
+
+  auto* body = new QWidget(central);
+  body->setObjectName(QStringLiteral("body"));
+  m_pTree = new QTreeWidget(body);
+  m_pTree->setObjectName(Id(1001));
+  m_pTree->setHeaderHidden(true);
+  m_pTree->setRootIsDecorated(true);
+  m_pTree->setItemsExpandable(true);
+  m_pTree->setMouseTracking(true);  // hot tracking
+  m_pTree->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_pTree->setIconSize(QSize(16, 16));
+  m_pTree->setFixedWidth(kInitialTreeWidth);
+  m_pTree->setStyleSheet(QStringLiteral("QTreeView::item:hover { text-decoration: underline; color: #1a4fa0; }"));
+
+  // The splitter takes the place of the placeholder 1120: a tall, thin rectangle.
+  m_pSplitter = new CSplitterControl(QRect(kInitialTreeWidth, 0, 1, 400), body, 1120);
+  m_pSplitter->SetRange(kSplitterLeftRange, kSplitterRightRange);
+  connect(m_pSplitter, &CSplitterControl::moved, this, &CPellwynDlg::OnSplitterMoved);
+
+  auto* right = new QWidget(body);
+  right->setObjectName(QStringLiteral("rightSide"));
+  m_pTab = new CTabCtrlEx(right);
+  m_pTab->setObjectName(Id(1123));
+
+  auto* content = new QWidget(right);
+  content->setObjectName(QStringLiteral("content"));
+  content->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  m_pList = new QTableWidget(content);
+  m_pList->setObjectName(Id(1002));
+  m_pList->setShowGrid(true);
+  m_pList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_pList->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_pList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_pList->verticalHeader()->hide();
+  m_pList->verticalHeader()->setDefaultSectionSize(kListRowHeight);
+  m_pList->verticalHeader()->setMinimumSectionSize(kListRowHeight);
+  m_pTextBox = new QPlainTextEdit(content);
+  m_pTextBox->setObjectName(Id(1003));
+  m_pTextBox->setReadOnly(true);
+  m_pTextBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // A multi-line box with a vertical scroll bar only: long lines wrap.
+  m_pTextBox->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  // The list and the text box share one place; one of them shows at a time.
+  auto* stack = new QGridLayout(content);
+  stack->setContentsMargins(0, 0, 0, 0);
+  stack->addWidget(m_pList, 0, 0);
+  stack->addWidget(m_pTextBox, 0, 0);
+
+  m_pPrevButton = Button(right, 1070, QStringLiteral("<"));
+  m_pRowCount = new QLabel(right);
+  m_pRowCount->setObjectName(Id(1064));
+  m_pOfPage = new QLabel(QStringLiteral("of Page "), right);
+  m_pOfPage->setObjectName(Id(1100));
+  m_pPageNumber = new QLabel(right);
+  m_pPageNumber->setObjectName(Id(1074));
+  m_pNextButton = Button(right, 1071, QStringLiteral(">"));
+  for (QPushButton* b : {m_pPrevButton, m_pNextButton}) b->setFixedSize(28, 24);
+  auto* paging = new QHBoxLayout();
+  paging->setContentsMargins(0, 4, 0, 4);
+  paging->addWidget(m_pPrevButton);
+  paging->addSpacing(6);
+  paging->addWidget(m_pRowCount);
+  paging->addSpacing(4);
+  paging->addWidget(m_pOfPage);
+  paging->addWidget(m_pPageNumber);
+  paging->addSpacing(6);
+  paging->addWidget(m_pNextButton);
+  paging->addStretch(1);
+
+  auto* rightLayout = new QVBoxLayout(right);
+  rightLayout->setContentsMargins(0, 0, 0, 0);
+  rightLayout->setSpacing(0);
+  rightLayout->addWidget(m_pTab, 0, Qt::AlignLeft);
+  rightLayout->addWidget(content, 1);
+  rightLayout->addLayout(paging);
+
+  auto* bodyLayout = new QHBoxLayout(body);
+  bodyLayout->setContentsMargins(4, 0, 4, 0);
+  bodyLayout->setSpacing(0);
+  bodyLayout->addWidget(m_pTree);
+  bodyLayout->addWidget(m_pSplitter);
+  bodyLayout->addWidget(right, 1);
+
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(m_pBanner);
+  layout->addWidget(m_pToolBar);
+  layout->addWidget(body, 1);
+
+  // State holders of the load and export steps; never shown.
+  m_pPathBox = new QLineEdit(central);
+  m_pPathBox->setObjectName(Id(1005));
+  m_pPathBox->hide();
+  m_pBrowseButton = Button(central, 1006, QStringLiteral("Browse"));
+  m_pRecoverButton = Button(central, 1007, QStringLiteral("Recover"));
+  m_pExportButton = Button(central, 1008, QStringLiteral("Export"));
+  m_pExportButton2 = Button(central, 1009, QStringLiteral("Export"));
+  for (QPushButton* b : {m_pBrowseButton, m_pRecoverButton, m_pExportButton, m_pExportButton2}) b->hide();
+  HiddenLabel(central, 1028, QStringLiteral("Table :"));
+  HiddenLabel(central, 1099, QStringLiteral("Displaying"));
+  HiddenLabel(central, 1066, QStringLiteral("Database Name :"));
+  m_pTableName = HiddenLabel(central, 1068);
+  m_pDatabaseName = HiddenLabel(central, 1069);
+  HiddenLabel(central, 1053);
+  HiddenLabel(central, 1080);
+  m_pExportProgress = new QProgressBar(central);
+  m_pExportProgress->setObjectName(Id(1056));
+  m_pExportProgress->hide();
+  connect(m_pBrowseButton, &QPushButton::clicked, this, &CPellwynDlg::OnBrowseMdf);
+  connect(m_pRecoverButton, &QPushButton::clicked, this, &CPellwynDlg::OnRecover);
+  connect(m_pExportButton, &QPushButton::clicked, this, &CPellwynDlg::OnExport);
+
+  // One pane, written by the handlers, on the status bar's grey.
+  m_pStatusPane = new QLabel(this);
+  m_pStatusPane->setObjectName(QStringLiteral("statusPane0"));
+  m_pStatusPane->setMinimumWidth(200);
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("statusBar"));
+  bar->setSizeGripEnabled(true);
+  bar->addWidget(m_pStatusPane, 1);
+  bar->setAutoFillBackground(true);
+  QPalette statusPalette = bar->palette();
+  statusPalette.setColor(QPalette::Window, kStatusBarColour);
+  bar->setPalette(statusPalette);
+
+  connect(m_pTree, &QTreeWidget::currentItemChanged, this, &CPellwynDlg::OnTreeSelChanged);
+}
+
+void CPellwynDlg::BuildCommands() {
+  for (const Command& c : kCommands) {
+    auto* action = new QAction(QString::fromLatin1(c.text), this);
+    action->setObjectName(Id(c.id));
+    action->setToolTip(QString::fromLatin1(c.text));
+    if (c.handler) connect(action, &QAction::triggered, this, c.handler);
+    addAction(action);
+  }
+  QMenu* actions = menuBar()->addMenu(QStringLiteral("&Actions"));
+  actions->setObjectName(QStringLiteral("menuActions"));
+  actions->addAction(CommandAction(kCmdLoadMenu));
+  actions->addAction(CommandAction(kCmdExportMenu));
+  actions->addSeparator();
+  actions->addAction(CommandAction(kCmdExitMenu));
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->setObjectName(QStringLiteral("menuHelp"));
+  help->addAction(CommandAction(kCmdHelpContents));
+  help->addAction(CommandAction(kCmdAboutUs));
+
+  for (int id : kToolbarLayout) {
+    if (id == 0) {
+      m_pToolBar->addSeparator();
+      continue;
+    }
+    QAction* action = CommandAction(id);
+    action->setIcon(QIcon(ToolbarPixmap(ImageOf(id))));
+    m_pToolBar->addAction(action);
+    if (QWidget* button = m_pToolBar->widgetForAction(action)) {
+      button->setObjectName(QStringLiteral("button%1").arg(id));
+      button->setFixedSize(56, 56);
+    }
+  }
+  // Reading a scan file back is not part of this program yet.
+  CommandAction(kCmdOpenScan)->setEnabled(false);
+}
+
+QAction* CPellwynDlg::CommandAction(int id) const { return findChild<QAction*>(Id(id), Qt::FindDirectChildrenOnly); }
+
+void CPellwynDlg::BuildInitialTree() {
+  for (int i = 0; i < kTreeImageCount; ++i) m_imgTree[size_t(i)] = QIcon(TreeImage(i));
+  auto item = [&](QTreeWidgetItem* parent, const char* text, int image, TreeItemKind kind) {
+    auto* it = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_pTree);
+    it->setText(0, QString::fromLatin1(text));
+    it->setIcon(0, m_imgTree[size_t(image)]);
+    it->setData(0, kKindRole, int(kind));
+    return it;
+  };
+  m_hRootItem = item(nullptr, kInitialRootText, kImageDatabase, TreeItemKind::Root);
+  m_hDatabaseItem = item(m_hRootItem, kInitialDatabaseText, kImageDatabase, TreeItemKind::Database);
+  for (int f = 0; f < kFolderCount; ++f) {
+    const FolderInfo& info = GetFolderInfo(ObjectFolder(f));
+    m_hFolderItems[size_t(f)] = item(m_hDatabaseItem, info.text, info.image, TreeItemKind::Folder);
+  }
+  m_nPreviewPage = 0;
+}
+
+void CPellwynDlg::InitialState() {
+  m_pTextBox->hide();
+  m_pList->show();
+  m_pTab->SetSingleTab(QString(26, QLatin1Char(' ')));
+  m_hRootItem->setExpanded(true);
+  m_hDatabaseItem->setExpanded(true);
+  m_pExportButton->setEnabled(false);
+  m_pExportButton2->setEnabled(false);
+  m_pRecoverButton->setEnabled(false);
+  m_pRowCount->clear();
+  ShowPagingRow(false);
+  SetStatusText("Ready");
+  CommandAction(kCmdExportMenu)->setEnabled(false);
+}
+
+void CPellwynDlg::SetStatusText(const std::string& text) { m_pStatusPane->setText(FromEngineText(text)); }
+
+QString CPellwynDlg::StatusText() const { return m_pStatusPane->text(); }
+
+void CPellwynDlg::Inform(const std::string& text) { m_services.prompts->Inform(kMessageTitle, text); }
+
+void CPellwynDlg::ShowPagingRow(bool show) {
+  m_pPrevButton->setEnabled(show);
+  m_pNextButton->setEnabled(show);
+  for (QWidget* w : std::initializer_list<QWidget*>{m_pPrevButton, m_pNextButton, m_pRowCount, m_pOfPage,
+                                                    m_pPageNumber})
+    w->setVisible(show);
+}
+
+// ---- tree
+
+void CPellwynDlg::DeleteChildItems(QTreeWidgetItem* item) {
+  if (!item) return;
+  // Taken in one step: the tree then moves its current item once, to `item`, instead of from
+  // child to child while they go one by one.
+  const QList<QTreeWidgetItem*> children = item->takeChildren();
+  qDeleteAll(children);
+}
+
+void CPellwynDlg::EmptyObjectFolders() {
+  for (QTreeWidgetItem* folder : m_hFolderItems) DeleteChildItems(folder);
+}
+
+QTreeWidgetItem* CPellwynDlg::AddTreeNode(const TreeNode& node) {
+  auto* item = new QTreeWidgetItem();
+  item->setText(0, FromEngineText(node.text));
+  item->setIcon(0, m_imgTree[size_t(node.image)]);
+  item->setData(0, kKindRole, int(node.kind));
+  void* record = node.object ? static_cast<void*>(node.object) : static_cast<void*>(node.table);
+  item->setData(0, kRecordRole, QVariant::fromValue(record));
+  if (node.bold) {
+    QFont bold = item->font(0);
+    bold.setBold(true);
+    item->setFont(0, bold);
+  }
+  for (const TreeNode& child : node.children) item->addChild(AddTreeNode(child));
+  return item;
+}
+
+void CPellwynDlg::FillObjectTree() {
+  CSQLServer* engine = m_host.Current();
+  if (!engine) return;
+  const EngineVersion* version = m_host.CurrentVersion();
+  const ObjectTreeContent content = BuildObjectTree(*engine, version ? version->label : m_strVersionLabel);
+  m_hRootItem->setText(0, FromEngineText(content.rootText));
+  m_hDatabaseItem->setText(0, FromEngineText(content.databaseText));
+  EmptyObjectFolders();
+  for (int f = 0; f < kFolderCount; ++f) {
+    QList<QTreeWidgetItem*> items;
+    for (const TreeNode& node : content.folders[size_t(f)]) items.append(AddTreeNode(node));
+    m_hFolderItems[size_t(f)]->addChildren(items);
+  }
+  update();
+}
+
+void CPellwynDlg::OnTreeSelChanged(QTreeWidgetItem* current, QTreeWidgetItem*) {
+  // Recover empties the folders while the selection may lie inside them; the change that
+  // causes is not the user's.
+  if (m_bIgnoreSelChange) {
+    m_bIgnoreSelChange = false;
+    m_pTextBox->hide();
+    m_pList->show();
+    return;
+  }
+  if (!current) return;
+  switch (EffectOfSelecting(KindOf(current))) {
+    case SelectionEffect::PreviewTable:
+      StartPreview(RecordOf<CTable>(current));
+      break;
+    case SelectionEffect::ShowObjectText:
+      ShowPagingRow(false);
+      m_pTextBox->show();
+      m_pList->hide();
+      ShowObjectText(RecordOf<CViewStoredProc>(current));
+      break;
+    case SelectionEffect::Nothing:
+      break;
+  }
+}
+
+void CPellwynDlg::ShowObjectText(const CViewStoredProc* object) {
+  if (!object) return;
+  QString text = FromEngineText(object->m_strText.str());
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  m_pTextBox->setPlainText(text);
+  update();
+  m_pTextBox->setFocus();
+}
+
+void CPellwynDlg::StartPreview(CTable*) {
+  m_pTextBox->hide();
+  m_pList->show();
+}
+
+void CPellwynDlg::OnSplitterMoved(int distance) {
+  // The tree grows by the distance; the layout narrows the right side by as much and moves
+  // the paging row with it.
+  m_pTree->setFixedWidth(std::max(0, m_pTree->width() + distance));
+  update();
+}
+
+// ---- load
+
+void CPellwynDlg::OnLoadBak() {
+  SetStatusText("Select the bak file to recover");
+  std::optional<std::string> path = m_services.prompts->OpenFile(kBakFilter);
+  if (!path) {
+    SetStatusText("Ready");
+    return;
+  }
+  m_strSourcePath = *path;
+  m_pPathBox->setText(FromPath(m_strSourcePath));
+  if (!m_bExportStarted) m_pRecoverButton->setEnabled(true);
+  OnRecover();
+}
+
+void CPellwynDlg::OnBrowseMdf() {
+  std::optional<std::string> path = m_services.prompts->OpenFile(kMdfFilter);
+  if (!path) return;
+  m_strSourcePath = *path;
+  m_pPathBox->setText(FromPath(m_strSourcePath));
+  if (!m_bExportStarted) m_pRecoverButton->setEnabled(true);
+}
+
+void CPellwynDlg::UpdateExportCommands(bool enable) {
+  m_pExportButton->setEnabled(enable);
+  CommandAction(kCmdExportMenu)->setEnabled(enable);
+  CommandAction(kCmdExport)->setEnabled(enable);
+  CommandAction(kCmdSaveScan)->setEnabled(enable);
+}
+
+void CPellwynDlg::EndRecoverEarly() {
+  m_bIgnoreSelChange = false;
+  m_pTextBox->hide();
+  m_pList->hide();
+  m_pPrevButton->setEnabled(false);
+  m_pNextButton->setEnabled(false);
+  // An engine whose scan has not run has nothing to export or save yet; with no engine the
+  // commands stay usable and say that a backup must be loaded first.
+  UpdateExportCommands(!m_host.Current() || m_host.CatalogComplete());
+}
+
+void CPellwynDlg::OnRecover() {
+  SetStatusText("Recovering file :" + PathForDisplay(m_strSourcePath));
+  m_bIgnoreSelChange = true;
+  m_pTextBox->hide();
+  m_pList->clearContents();
+  m_pList->setRowCount(0);
+  m_pList->setColumnCount(0);
+  m_pPrevButton->setEnabled(false);
+  m_pNextButton->setEnabled(false);
+  UpdateExportCommands(false);
+
+  const int version = m_services.prompts->ChooseVersion();
+  if (version == 0) return EndRecoverEarly();
+  CreatedEngine created = CreateEngine(version);
+  if (!created) {
+    // The version's engine is not in this build: nothing is created and the previous engine
+    // and its tree stay as they were.
+    Inform(created.refusal);
+    return EndRecoverEarly();
+  }
+  m_strVersionLabel = created.version->label;
+  m_host.Adopt(std::move(created));
+  CSQLServer* engine = m_host.Current();
+
+  EmptyObjectFolders();
+  m_pList->setRowCount(0);
+  engine->m_strFilePath = m_strSourcePath.c_str();
+  m_pPageNumber->setText(QStringLiteral(" "));
+  m_pRowCount->setText(QStringLiteral("0"));
+  m_pTableName->clear();
+  m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
+  m_nPreviewPage = 0;
+
+  CEngineStatus* status = engine->m_pStatus;
+  status->m_bStopScan = 0;
+  status->m_bAllPagesRead = 0;
+  ResetEvent(status->m_hSysTabEvent);
+  ResetEvent(status->m_hTableExtractedEvent);
+  ResetEvent(status->m_hProgressRdyEvent);
+
+  engine->ScanDataSets();
+  if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader) return EndRecoverEarly();
+  const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
+  if (set == -1) return EndRecoverEarly();
+  engine->m_nSelectedDataSet = set;
+  // Following the scan (its progress dialog) comes with the recovery progress work; until
+  // then the chosen set stays in the engine and the load ends here.
+  EndRecoverEarly();
+}
+
+void CPellwynDlg::OnScanEnded() {
+  m_host.MarkCatalogComplete();
+  m_bIgnoreSelChange = false;
+  UpdateExportCommands(true);
+}
+
+// ---- export, save
+
+void CPellwynDlg::OnExportMenu() {
+  if (m_hDatabaseItem->text(0) == QLatin1String(kInitialDatabaseText)) return Inform(kLoadBeforeExport);
+  OnExport();
+}
+
+void CPellwynDlg::OnExport() {
+  // Whatever enabled the command, there must be an engine to export from.
+  if (!m_host.Current()) return Inform(kLoadBeforeExport);
+}
+
+void CPellwynDlg::OnSaveScan() {
+  if (m_strSourcePath.empty() || !m_host.Current() || !m_host.CatalogComplete()) return Inform(kLoadBeforeSave);
+}
+
+// ---- help, support, about, exit
+
+void CPellwynDlg::OnHelp() {
+  const std::string path = ProgramFile(kHelpFileName);
+  std::error_code error;
+  if (path.empty() || !std::filesystem::exists(path, error) || !m_services.shell->OpenDocument(path))
+    Inform("The help file " + PathForDisplay(path) + " could not be opened.");
+}
+
+void CPellwynDlg::OnSupport() {
+  if (!m_services.shell->OpenUrl(kSupportUrl)) Inform(std::string("The support page ") + kSupportUrl + " could not be opened.");
+}
+
+void CPellwynDlg::OnAbout() {
+  auto* about = new CAboutDlg(this);
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  about->open();
+}
+
+void CPellwynDlg::OnExit() {
+  if (!m_services.prompts->AskYesNo(kMessageTitle, kCloseQuestion)) return;
+  m_bCloseConfirmed = true;
+  close();
+}
+
+void CPellwynDlg::closeEvent(QCloseEvent* event) {
+  if (!m_bCloseConfirmed && !m_services.prompts->AskYesNo(kMessageTitle, kCloseQuestion)) {
+    event->ignore();
+    return;
+  }
+  m_bCloseConfirmed = true;
+  m_bAllThreadsEnded = m_host.Shutdown(kExitJoinBound);
+  if (CSplashScreen* splash = CSplashScreen::Current()) splash->close();
+  event->accept();
+}

@@ -1,0 +1,155 @@
+// The main window: banner, toolbar, the object tree beside the record list and text box,
+// the paging row and the status pane; the menu; the commands; and the current engine.
+#pragma once
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "ui/core/enginehost.h"
+#include "ui/core/objecttree.h"
+
+class CSplitterControl;
+class CTable;
+class CTabCtrlEx;
+class CViewStoredProc;
+class IDesktopShell;
+class IMainWindowSink;
+class IPrompts;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// Command identifiers: the menu items and toolbar buttons.
+enum PellwynCommand : int {
+  kCmdLoadMenu = 32771,
+  kCmdExportMenu = 32772,
+  kCmdExitMenu = 32773,
+  kCmdHelpContents = 32774,
+  kCmdAboutUs = 32775,
+  kCmdAbout = 32781,
+  kCmdExit = 32783,
+  kCmdHelp = 32784,
+  kCmdSupport = 32786,
+  kCmdLoad = 32787,
+  kCmdExport = 32788,
+  kCmdOpenScan = 32789,
+  kCmdSaveScan = 32790,
+};
+
+// Where Support sends the user.
+inline constexpr const char* kSupportUrl = "https://www.example.com/tarnwell-brackmoor/support";
+
+class CPellwynDlg : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  struct Services {
+    IPrompts* prompts = nullptr;   // every message box, question and file dialog
+    IDesktopShell* shell = nullptr;  // Help and Support
+    int splashDelayMs = 2000;      // how long the splash stays; negative: no splash
+  };
+
+  explicit CPellwynDlg(const Services& services, QWidget* parent = nullptr);
+  ~CPellwynDlg() override;
+
+  // The action of a command identifier; null for an unknown one.
+  QAction* CommandAction(int id) const;
+  EngineHost& Engines() { return m_host; }
+  // For worker threads: each call is carried to this window on the GUI thread, and dropped
+  // once the window has gone.
+  std::shared_ptr<IMainWindowSink> MainSink() const { return m_pSink; }
+
+  // Fills the tree from the current engine.
+  void FillObjectTree();
+  // Deletes every child of the item, with its subtree, and keeps the item.
+  void DeleteChildItems(QTreeWidgetItem* item);
+  void SetStatusText(const std::string& text);
+  QString StatusText() const;
+  // The current engine's scan has ended: its catalog may be exported and saved.
+  void OnScanEnded();
+  // False when Exit had to leave a thread running (the process must then end at once).
+  bool AllThreadsEnded() const { return m_bAllThreadsEnded; }
+
+ public slots:
+  void OnLoadBak();
+  void OnBrowseMdf();
+  void OnRecover();
+  void OnExportMenu();
+  void OnExport();
+  void OnExit();
+  void OnHelp();
+  void OnAbout();
+  void OnSupport();
+  void OnSaveScan();
+  void OnSplitterMoved(int distance);
+  void OnTreeSelChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildCommands();
+  void BuildInitialTree();
+  void InitialState();
+  QTreeWidgetItem* AddTreeNode(const TreeNode& node);
+  void EndRecoverEarly();
+  void UpdateExportCommands(bool enable);
+  void ShowPagingRow(bool show);
+  void ShowObjectText(const CViewStoredProc* object);
+  void StartPreview(CTable* table);
+  void EmptyObjectFolders();
+  void Inform(const std::string& text);
+
+  Services m_services;
+  EngineHost m_host;
+  std::shared_ptr<IMainWindowSink> m_pSink;
+
+  std::string m_strSourcePath;    // file-system bytes of the chosen backup
+  std::string m_strVersionLabel;  // "(SQL Server 2008)"
+  int m_nPreviewPage = 0;
+  bool m_bIgnoreSelChange = false;
+  bool m_bExportStarted = false;
+  bool m_bCloseConfirmed = false;
+  bool m_bAllThreadsEnded = true;
+
+  // Controls.
+  QLabel* m_pBanner = nullptr;
+  QToolBar* m_pToolBar = nullptr;
+  QTreeWidget* m_pTree = nullptr;
+  CSplitterControl* m_pSplitter = nullptr;
+  CTabCtrlEx* m_pTab = nullptr;
+  QTableWidget* m_pList = nullptr;
+  QPlainTextEdit* m_pTextBox = nullptr;
+  QPushButton* m_pPrevButton = nullptr;
+  QPushButton* m_pNextButton = nullptr;
+  QLabel* m_pRowCount = nullptr;
+  QLabel* m_pOfPage = nullptr;
+  QLabel* m_pPageNumber = nullptr;
+  QLabel* m_pStatusPane = nullptr;
+  // Hidden controls that hold state for the load and export steps.
+  QLineEdit* m_pPathBox = nullptr;
+  QPushButton* m_pBrowseButton = nullptr;
+  QPushButton* m_pRecoverButton = nullptr;
+  QPushButton* m_pExportButton = nullptr;
+  QPushButton* m_pExportButton2 = nullptr;
+  QLabel* m_pTableName = nullptr;
+  QLabel* m_pDatabaseName = nullptr;
+  QProgressBar* m_pExportProgress = nullptr;
+
+  QTreeWidgetItem* m_hRootItem = nullptr;
+  QTreeWidgetItem* m_hDatabaseItem = nullptr;
+  std::array<QTreeWidgetItem*, kFolderCount> m_hFolderItems{};
+  std::array<QIcon, kTreeImageCount> m_imgTree;
+};

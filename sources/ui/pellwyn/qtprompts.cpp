@@ -1,0 +1,64 @@
+#include "qtprompts.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "ui/pellwyn/backupsetdlg.h"
+#include "ui/pellwyn/sqlformatoptdlg.h"
+#include "ui/pellwyn/textconv.h"
+
+namespace {
+std::optional<std::string> Chosen(const QString& path) {
+  if (path.isEmpty()) return std::nullopt;
+  return ToPath(path);
+}
+}  // namespace
+
+bool QtPrompts::AskYesNo(const std::string& title, const std::string& text) {
+  return QMessageBox::question(m_pParent, FromEngineText(title), FromEngineText(text),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void QtPrompts::Inform(const std::string& title, const std::string& text) {
+  QMessageBox::information(m_pParent, FromEngineText(title), FromEngineText(text), QMessageBox::Ok);
+}
+
+std::optional<std::string> QtPrompts::OpenFile(const std::string& filter) {
+  return Chosen(QFileDialog::getOpenFileName(m_pParent, QString(), QString(), FromEngineText(filter)));
+}
+
+std::optional<std::string> QtPrompts::SaveFile(const std::string& filter, const std::string& defaultSuffix) {
+  // The dialog object, not the static function: only it adds the suffix to a bare name.
+  QFileDialog dialog(m_pParent, QString(), QString(), FromEngineText(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(FromEngineText(defaultSuffix));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return Chosen(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> QtPrompts::ChooseFolder(const std::string& title, const std::string& start) {
+  return Chosen(QFileDialog::getExistingDirectory(m_pParent, FromEngineText(title), FromPath(start),
+                                                  QFileDialog::ShowDirsOnly));
+}
+
+int QtPrompts::ChooseVersion() {
+  CSqlFormatOptDlg dialog(m_pParent);
+  dialog.exec();
+  return dialog.m_nVersion;
+}
+
+int QtPrompts::ChooseBackupSet(const CBackupReader& reader) {
+  CBackupSetDlg dialog(reader, *this, m_pParent);
+  dialog.exec();
+  return dialog.m_nSelectedSet;
+}
+
+bool QtDesktopShell::OpenDocument(const std::string& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(FromPath(path)));
+}
+
+bool QtDesktopShell::OpenUrl(const std::string& url) {
+  return QDesktopServices::openUrl(QUrl(FromEngineText(url)));
+}

@@ -1,0 +1,87 @@
+// Shared pieces of the desktop tests: prompts and a desktop shell that answer as a test
+// scripts them and record what was asked, screenshots for a person to look at, and the
+// runner that registers each test class.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/core/prompts.h"
+
+class QWidget;
+
+namespace desktoptest {
+
+class ScriptedPrompts : public IPrompts {
+ public:
+  struct Asked {
+    std::string kind;  // "question", "info", "open", "save", "folder", "version", "set"
+    std::string title;
+    std::string text;  // the message, or the file dialog's filter
+  };
+
+  // Answers, taken in order; when a queue is empty: No, cancel, 0 or -1.
+  std::deque<bool> yesNo;
+  std::deque<std::optional<std::string>> files;
+  std::deque<int> versions;
+  std::deque<int> sets;
+  // Runs when the set dialog would be shown, with the reader it would list.
+  std::function<void(const CBackupReader&)> onChooseSet;
+
+  std::vector<Asked> asked;
+  int Count(const std::string& kind) const;
+  // The last message of that kind, or "".
+  std::string Last(const std::string& kind) const;
+
+  bool AskYesNo(const std::string& title, const std::string& text) override;
+  void Inform(const std::string& title, const std::string& text) override;
+  std::optional<std::string> OpenFile(const std::string& filter) override;
+  std::optional<std::string> SaveFile(const std::string& filter, const std::string& defaultSuffix) override;
+  std::optional<std::string> ChooseFolder(const std::string& title, const std::string& start) override;
+  int ChooseVersion() override;
+  int ChooseBackupSet(const CBackupReader& reader) override;
+};
+
+class RecordingShell : public IDesktopShell {
+ public:
+  std::vector<std::string> documents;
+  std::vector<std::string> urls;
+  bool answer = true;
+  bool OpenDocument(const std::string& path) override {
+    documents.push_back(path);
+    return answer;
+  }
+  bool OpenUrl(const std::string& url) override {
+    urls.push_back(url);
+    return answer;
+  }
+};
+
+// Base of every desktop test class: a Qt warning during a test function fails it (a widget
+// touched from another thread, a bad connection), except two notes of the environment: the
+// offscreen platform cannot resize to hints or raise a window, and a CI machine may have no
+// runtime folder.
+class DesktopTestCase : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+};
+
+// Writes the widget's picture to <build>/screenshots/<name>.png; returns the path.
+QString SaveScreenshot(QWidget* widget, const QString& name);
+
+// Test classes register themselves; main() runs them (all, or the one named on the
+// command line).
+using Factory = std::function<QObject*()>;
+bool Register(const char* name, Factory factory);
+
+}  // namespace desktoptest
+
+#define DESKTOP_TEST(Class) \
+  static const bool Class##_registered = ::desktoptest::Register(#Class, [] { return new Class(); })
