@@ -43,7 +43,7 @@ bool AppendLine(const std::string& path, const std::string& line, bool keepOpen)
 }  // namespace
 
 CExecutionLog::CExecutionLog() {
-  std::string folder = GetModuleFolderPath() + "Log Files";
+  std::string folder = GetStateFolderPath() + "Log Files";
   CreateDirectoryPath(folder.c_str());
   SYSTEMTIME utc, local;
   GetSystemTimeUtc(utc);
@@ -64,7 +64,7 @@ CExecutionLog::CExecutionLog() {
 CExecutionLog::~CExecutionLog() = default;
 
 void CExecutionLog::GetModuleFolder() {
-  std::string folder = GetModuleFolderPath();
+  std::string folder = GetStateFolderPath();
   std::lock_guard<std::mutex> lock(g_mutex);
   g_folder = folder;
 }

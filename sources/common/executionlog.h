@@ -1,5 +1,5 @@
-// The execution log: "Log Files/ExecLog.log" and "Log Files/ErrorLog.log" beside the
-// running program. Every line is one append, so concurrent writers never interleave and
+// The execution log: "Log Files/ExecLog.log" and "Log Files/ErrorLog.log" in the program's
+// state folder (beside the running program when it may write there; GetStateFolderPath). Every line is one append, so concurrent writers never interleave and
 // the log is complete on disk after each call.
 #pragma once
 
@@ -11,7 +11,7 @@ class CExecutionLog {
   CExecutionLog();
   virtual ~CExecutionLog();
 
-  // Sets the folder WriteLog uses: the executable's folder.
+  // Sets the folder WriteLog uses: the program's state folder.
   static void GetModuleFolder();
   // "Code:<code>  Error:<error>  MSG:<message>" + CR LF. A null message is written as empty.
   static bool WriteLog(int code, int error, const char* message, bool toErrorLog);

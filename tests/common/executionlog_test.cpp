@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -127,4 +129,28 @@ TEST(ExecutionLog, DeletedLogFileNeverSendsLinesElsewhere) {
   stop = true;
   for (auto& th : threads) th.join();
   EXPECT_EQ(strayLines, 0);
+}
+
+// An installed copy, whose folder the user may not write: the banner and the lines go to the
+// user's state folder, and nothing is left beside the program.
+TEST(ExecutionLog, InstalledCopyLogsUnderTheUsersStateFolder) {
+  testsupport::TempDir program, user;
+  ASSERT_EQ(::chmod(program.path().c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(user.path().c_str(), 0777), 0);
+  const std::string programPath = program.path(), state = user.path() + "/state";
+  const int result = testsupport::RunAsOrdinaryUser([&] {
+    SetModuleFolderOverride(programPath);
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+    { CExecutionLog banner; }
+    CExecutionLog::GetModuleFolder();
+    return CExecutionLog::WriteLog(0, 0, "2008 Format", false) && CExecutionLog::WriteLog(1, 2, "err", true) ? 0 : 1;
+  });
+  EXPECT_EQ(result, 0);
+  const std::string logs = state + "/corvane/Log Files/";
+  const std::string exec = testsupport::ReadFile(logs + "ExecLog.log");
+  EXPECT_NE(exec.find("\r\nLast Log On\r\n"), std::string::npos) << exec;
+  EXPECT_NE(exec.find("Code:0  Error:0  MSG:2008 Format\r\n"), std::string::npos) << exec;
+  EXPECT_NE(testsupport::ReadFile(logs + "ErrorLog.log").find("Code:1  Error:2  MSG:err\r\n"), std::string::npos);
+  ::chmod(program.path().c_str(), 0755);
+  EXPECT_TRUE(std::filesystem::is_empty(program.path()));
 }

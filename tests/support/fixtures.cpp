@@ -1,5 +1,10 @@
 #include "support/fixtures.h"
 
+#include <errno.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +57,29 @@ ModuleFolderScope::~ModuleFolderScope() {
 
 std::string ModuleFolderScope::ReadExecLog() const { return ReadFile(m_dir.path() + "/Log Files/ExecLog.log"); }
 std::string ModuleFolderScope::ReadErrorLog() const { return ReadFile(m_dir.path() + "/Log Files/ErrorLog.log"); }
+
+int RunAsOrdinaryUser(const std::function<int()>& body) {
+  constexpr uid_t kNobody = 65534;
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+      ::_exit(125);
+    int result = 126;
+    try {
+      result = body();
+    } catch (...) {
+    }
+    std::fflush(nullptr);
+    ::_exit(result & 0xff);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ class ModuleFolderScope {
  private:
   TempDir m_dir;
 };
+
+// Runs `body` in a child process as a user who owns none of the test's folders: "nobody" when
+// the tests run as root (root may write anywhere, so only another user meets a folder that is
+// not writable), the test's own user otherwise. Returns body's result, or -1 when the child
+// could not run or did not end normally. `body` must not start threads.
+int RunAsOrdinaryUser(const std::function<int()>& body);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

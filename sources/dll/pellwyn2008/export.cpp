@@ -705,7 +705,7 @@ void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
 // ---- settings and the walks
 
 int ExportSizeSetting() {
-  std::ifstream in(GetModuleFolderPath() + "sql.settings", std::ios::binary);
+  std::ifstream in(GetStateFolderPath() + "sql.settings", std::ios::binary);
   if (!in) return kDefaultExportSize;
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -719,7 +719,7 @@ int ExportSizeSetting() {
 
 int ScriptWalkBatchSize() {
   std::string head;
-  if (!ReadWholeFile((GetModuleFolderPath() + "sql.settings").c_str(), head, kScriptWalkSettingsBytes))
+  if (!ReadWholeFile((GetStateFolderPath() + "sql.settings").c_str(), head, kScriptWalkSettingsBytes))
     return kDefaultExportSize;
   const size_t eq = head.find('=');
   const int n = eq == std::string::npos ? 0 : std::atoi(head.c_str() + eq + 1);
@@ -846,7 +846,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   if (walk.server && !flush()) {
     ++walk.failedRows;
     // Kept for those who look for the file; the failure itself is in the execution log.
-    FILE_HANDLE touched = OpenFileForAppend((GetModuleFolderPath() + "Log.txt").c_str());
+    FILE_HANDLE touched = OpenFileForAppend((GetStateFolderPath() + "Log.txt").c_str());
     CloseFileHandle(touched);
   }
   LogWalkSummary(walk);

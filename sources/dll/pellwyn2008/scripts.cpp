@@ -390,7 +390,7 @@ void CSQLServer2008::GenerateTableQueries(CTable* table, CDatabase* database) {
       // One folder per table object: two schemas may hold tables of the same name.
       const CString folderName = "Blob_" + SafePathComponent(table->m_strName) + FormatString("_%lu", table->m_dwObjectId);
       if (server) {
-        table->m_strBlobFolder = CString(GetModuleFolderPath()) + folderName;
+        table->m_strBlobFolder = CString(GetStateFolderPath()) + folderName;
         CreateDirectoryPath(table->m_strBlobFolder);
       } else {
         table->m_strBlobFolder = m_strOutputFolder + "/" + folderName;

@@ -28,7 +28,7 @@ SqlSettings SqlSettings::Read(const std::string& path) {
   return Parse(bytes);
 }
 
-SqlSettings SqlSettings::ReadProgramSettings() { return Read(ProgramFile(kSettingsFileName)); }
+SqlSettings SqlSettings::ReadProgramSettings() { return Read(StateFile(kSettingsFileName)); }
 
 std::optional<std::string> SqlSettings::Value(std::string_view key) const {
   auto it = m_values.find(key);

@@ -1,6 +1,6 @@
-// "sql.settings" in the program's folder: lines of key=value. The key is the text before the
-// first '=', the value the rest of the line without one trailing carriage return (a file
-// edited on Windows still reads the same); a later line wins over an earlier one.
+// "sql.settings" in the program's state folder: lines of key=value. The key is the text
+// before the first '=', the value the rest of the line without one trailing carriage return
+// (a file edited on Windows still reads the same); a later line wins over an earlier one.
 #pragma once
 
 #include <map>
@@ -12,7 +12,7 @@ class SqlSettings {
  public:
   // Reads the file; a missing or unreadable file gives settings with FileFound() false.
   static SqlSettings Read(const std::string& path);
-  // The program's own file (ProgramFile("sql.settings")).
+  // The program's own file (StateFile("sql.settings")).
   static SqlSettings ReadProgramSettings();
   // From the bytes of a settings file.
   static SqlSettings Parse(std::string_view text);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
+#include "platform/module.h"
 #include "support/fixtures.h"
 #include "ui/core/programfolder.h"
 #include "ui/core/sqlsettings.h"
@@ -60,4 +62,27 @@ TEST(ProgramFolder, FilesAreUnderTheExecutablesFolderFromAnyWorkingDirectory) {
   EXPECT_EQ(help, scope.path() + "/Help.html");
   EXPECT_EQ(settings, scope.path() + "/sql.settings");
   EXPECT_EQ(ProgramFolder(), scope.path() + "/");
+}
+
+// An installed copy reads the settings the user keeps in the state folder; a file beside the
+// program, which the user could not have edited, is not read.
+TEST(SqlSettings, InstalledCopyReadsTheUsersStateFolder) {
+  testsupport::TempDir program, user;
+  testsupport::WriteFile(program.file("sql.settings"), "Thread_Size=9\n");
+  const std::string state = user.path() + "/state";
+  std::filesystem::create_directories(state + "/corvane");
+  testsupport::WriteFile(state + "/corvane/sql.settings", "Thread_Size=4\nAvoid_Duplicate=1\n");
+  for (const std::string& folder : {user.path(), state, state + "/corvane"})
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+  std::filesystem::permissions(program.path(), std::filesystem::perms(0555));
+  const std::string programPath = program.path();
+  const int result = testsupport::RunAsOrdinaryUser([&] {
+    SetModuleFolderOverride(programPath);
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+    const SqlSettings settings = SqlSettings::ReadProgramSettings();
+    if (StateFile(kSettingsFileName) != state + "/corvane/sql.settings") return 1;
+    return settings.ThreadSize(0) == 4 && settings.AvoidDuplicate() == "1" ? 0 : 2;
+  });
+  EXPECT_EQ(result, 0);
+  std::filesystem::permissions(program.path(), std::filesystem::perms(0755));
 }
