@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/archive.h"
 #include "platform/files.h"
@@ -34,6 +35,10 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
                          does: select it, press next page until window K (1 by default) is
                          shown, then press previous page M times (0 by default)
   help                   this text
+
+Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
+the engine that writes SCANFILE. 2005 files are read by the 2008 engine. The 2000 engine does
+not decode rows or write scripts yet: "export" and "rows" refuse --format 2000.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -62,6 +67,7 @@ struct Args {
   bool rows = false;
   int window = 1;
   int back = 0;
+  int format = 2008;
 };
 
 bool Parse(int argc, char** argv, Args& a) {
@@ -79,6 +85,9 @@ bool Parse(int argc, char** argv, Args& a) {
     } else if (arg == "--back" && i + 1 < argc) {
       a.back = std::atoi(argv[++i]);
       if (a.back < 0) return false;
+    } else if (arg == "--format" && i + 1 < argc) {
+      a.format = std::atoi(argv[++i]);
+      if (a.format != 2000 && a.format != 2005 && a.format != 2008) return false;
     } else if (arg.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -88,18 +97,21 @@ bool Parse(int argc, char** argv, Args& a) {
   return true;
 }
 
+// The engine of the --format given: 2000 for 2000 files, the 2008 engine for 2005 and 2008.
+template <class Engine>
 int Sets(const Args& a) {
   if (a.positional.size() != 1) return 2;
-  CSQLServer2008 engine;
+  Engine engine;
   engine.m_strFilePath = a.positional[0].c_str();
   engine.ScanDataSets();
   testsupport::PrintSets(engine, std::cout);
   return 0;
 }
 
+template <class Engine>
 int Scan(const Args& a) {
   if (a.positional.size() != 1) return 2;
-  CSQLServer2008 engine;
+  Engine engine;
   testsupport::RecoveryOptions options;
   options.selectedSet = a.set;
   testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
@@ -110,9 +122,10 @@ int Scan(const Args& a) {
   return r.finished ? 0 : 1;
 }
 
+template <class Engine>
 int Save(const Args& a) {
   if (a.positional.size() != 2) return 2;
-  CSQLServer2008 engine;
+  Engine engine;
   testsupport::RecoveryOptions options;
   options.selectedSet = a.set;
   testsupport::RecoveryResult r = testsupport::RunRecovery(engine, a.positional[0], options);
@@ -129,10 +142,26 @@ int Save(const Args& a) {
   return 0;
 }
 
+template <class Engine>
+int LoadWith(CArchive& ar, const Args& a) {
+  auto engine = std::make_unique<Engine>();
+  engine->FreeRecoveredObjects();
+  try {
+    engine->LoadScanInfo(ar);
+  } catch (const CArchiveException& e) {
+    std::cout << "load failed: " << e.what() << "\n";
+    testsupport::PrintCatalog(*engine, std::cout);
+    return 1;
+  }
+  std::cout << "loaded: " << a.positional[0] << "\n";
+  testsupport::PrintCatalog(*engine, std::cout);
+  return 0;
+}
+
+// Open Scan: the file's own version picks the engine.
 int Load(const Args& a) {
   if (a.positional.size() != 1) return 2;
   CString version;
-  std::unique_ptr<CSQLServer2008> engine;
   CArchive ar;
   if (!ar.Open(a.positional[0].c_str(), CArchive::load)) {
     std::cout << "load failed: the file cannot be opened\n";
@@ -147,22 +176,10 @@ int Load(const Args& a) {
     std::cout << "The selected file is not an str file.\n";
     return 1;
   }
-  if (version != "2008") {
-    std::cout << "load failed: scan file of version " << version.str() << "\n";
-    return 1;
-  }
-  engine = std::make_unique<CSQLServer2008>();
-  engine->FreeRecoveredObjects();
-  try {
-    engine->LoadScanInfo(ar);
-  } catch (const CArchiveException& e) {
-    std::cout << "load failed: " << e.what() << "\n";
-    testsupport::PrintCatalog(*engine, std::cout);
-    return 1;
-  }
-  std::cout << "loaded: " << a.positional[0] << "\n";
-  testsupport::PrintCatalog(*engine, std::cout);
-  return 0;
+  if (version == "2000") return LoadWith<CSQLServer2000>(ar, a);
+  if (version == "2008") return LoadWith<CSQLServer2008>(ar, a);
+  std::cout << "load failed: scan file of version " << version.str() << "\n";
+  return 1;
 }
 
 // Orders a map's entries by the object id their key holds, as the catalog text does.
@@ -321,9 +338,14 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
-  if (a.command == "sets") rc = Sets(a);
-  else if (a.command == "scan") rc = Scan(a);
-  else if (a.command == "save") rc = Save(a);
+  const bool format2000 = a.format == 2000;
+  if ((a.command == "export" || a.command == "rows") && format2000) {
+    std::cout << a.command << " failed: the 2000 engine does not decode rows or write scripts yet\n";
+    return 1;
+  }
+  if (a.command == "sets") rc = format2000 ? Sets<CSQLServer2000>(a) : Sets<CSQLServer2008>(a);
+  else if (a.command == "scan") rc = format2000 ? Scan<CSQLServer2000>(a) : Scan<CSQLServer2008>(a);
+  else if (a.command == "save") rc = format2000 ? Save<CSQLServer2000>(a) : Save<CSQLServer2008>(a);
   else if (a.command == "load") rc = Load(a);
   else if (a.command == "export") rc = Export(a);
   else if (a.command == "rows") rc = Rows(a);

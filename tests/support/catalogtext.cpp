@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/backupreader.h"
-#include "dll/pellwyn2008/pellwyn2008.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 
 namespace testsupport {
 
@@ -36,7 +36,7 @@ std::vector<std::pair<long long, typename Map::const_iterator>> ByNumericKey(con
 const char* Flag(bool b) { return b ? "1" : "0"; }
 }  // namespace
 
-void PrintSets(const CSQLServer2008& engine, std::ostream& out) {
+void PrintSets(const CSQLServer& engine, std::ostream& out) {
   out << "sets: " << engine.m_nDataSetCount << "\n";
   const CBackupReader* reader = engine.m_pBackupReader;
   if (!reader) return;
@@ -54,13 +54,13 @@ void PrintSets(const CSQLServer2008& engine, std::ostream& out) {
   }
 }
 
-void PrintCensus(const CSQLServer2008& engine, std::ostream& out) {
+void PrintCensus(const CSQLServer& engine, std::ostream& out) {
   out << "database: " << engine.m_strDatabaseName.str() << "\n";
   out << "total pages: " << engine.m_pStatus->m_nTotalPages << "\n";
   out << "text pages: " << engine.m_mapTextPages.GetCount() << "\n";
 }
 
-void PrintCatalog(const CSQLServer2008& engine, std::ostream& out) {
+void PrintCatalog(const CSQLServer& engine, std::ostream& out, const CMapStringToString* foreignKeyNames) {
   out << "database: " << engine.m_strDatabaseName.str() << "\n";
   out << "tables: " << engine.m_mapTables.GetCount() << "\n";
   for (const auto& [id, it] : ByNumericKey(engine.m_mapTables)) {
@@ -98,6 +98,21 @@ void PrintCatalog(const CSQLServer2008& engine, std::ostream& out) {
       }
       out << "\n";
     }
+    for (const CForeignKey* k = t->m_pForeignKeyHead; k; k = k->m_pNext) {
+      CString name;
+      if (foreignKeyNames) foreignKeyNames->Lookup(FormatString("%lu", k->m_dwConstraintId).view(), name);
+      CTable* referenced = nullptr;
+      engine.m_mapTables.Lookup(FormatString("%ld", k->m_dwRefTableId).view(), referenced);
+      auto ids = [](const std::vector<WORD>& v) {
+        std::string s;
+        for (WORD id : v) s += (s.empty() ? "" : ",") + std::to_string(id);
+        return s;
+      };
+      out << FormatString("  foreign-key [%s] columns=%s references=", name, ids(k->m_vecKeyColumns).c_str());
+      if (referenced) out << FormatString("[%s].[%s]", referenced->m_strOwner, referenced->m_strName);
+      else out << FormatString("id=%lu", k->m_dwRefTableId);
+      out << FormatString(" columns=%s\n", ids(k->m_vecRefColumns).c_str());
+    }
   }
   struct Kind {
     const char* label;
@@ -124,6 +139,10 @@ void PrintCatalog(const CSQLServer2008& engine, std::ostream& out) {
                         unsigned(d->m_bSystemTypeId), unsigned(d->m_wLength), unsigned(d->m_bPrecision),
                         unsigned(d->m_bScale));
   }
+}
+
+void PrintCatalog(const CSQLServer2000& engine, std::ostream& out) {
+  PrintCatalog(static_cast<const CSQLServer&>(engine), out, &engine.m_mapForeignKeyNames);
 }
 
 }  // namespace testsupport

@@ -4,15 +4,20 @@
 
 #include <ostream>
 
-class CSQLServer2008;
+#include "platform/collections.h"
+
+class CSQLServer;
+class CSQLServer2000;
 
 namespace testsupport {
 
-void PrintSets(const CSQLServer2008& engine, std::ostream& out);
+void PrintSets(const CSQLServer& engine, std::ostream& out);
 // Database name, the census page total and the text pages it found.
-void PrintCensus(const CSQLServer2008& engine, std::ostream& out);
+void PrintCensus(const CSQLServer& engine, std::ostream& out);
 // The catalog as the desktop's tree shows it: tables with columns, keys and indexes, then
 // views, procedures, rules, triggers, functions and user data types.
-void PrintCatalog(const CSQLServer2008& engine, std::ostream& out);
+// Foreign keys (the 2000 format) follow each table's indexes, named from `foreignKeyNames`.
+void PrintCatalog(const CSQLServer& engine, std::ostream& out, const CMapStringToString* foreignKeyNames = nullptr);
+void PrintCatalog(const CSQLServer2000& engine, std::ostream& out);
 
 }  // namespace testsupport

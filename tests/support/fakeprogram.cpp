@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "common/executionlog.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 
 namespace testsupport {
@@ -21,9 +22,10 @@ bool WaitUntil(const EVENT_HANDLE& e, Clock::time_point deadline, const CEngineS
   }
   return false;
 }
-}  // namespace
 
-RecoveryResult RunRecovery(CSQLServer2008& engine, const std::string& path, const RecoveryOptions& options) {
+// Both engines meet the program the same way; only their types differ.
+template <class Engine>
+RecoveryResult RunRecoveryOn(Engine& engine, const std::string& path, const RecoveryOptions& options) {
   RecoveryResult result;
   CEngineStatus* status = engine.m_pStatus;
   const auto deadline = Clock::now() + std::chrono::milliseconds(options.timeoutMs);
@@ -98,6 +100,15 @@ RecoveryResult RunRecovery(CSQLServer2008& engine, const std::string& path, cons
   result.finished = !engine.m_bBusy;
   (void)pageDone;
   return result;
+}
+}  // namespace
+
+RecoveryResult RunRecovery(CSQLServer2008& engine, const std::string& path, const RecoveryOptions& options) {
+  return RunRecoveryOn(engine, path, options);
+}
+
+RecoveryResult RunRecovery(CSQLServer2000& engine, const std::string& path, const RecoveryOptions& options) {
+  return RunRecoveryOn(engine, path, options);
 }
 
 }  // namespace testsupport

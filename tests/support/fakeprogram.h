@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+class CSQLServer2000;
 class CSQLServer2008;
 
 namespace testsupport {
@@ -32,5 +33,6 @@ struct RecoveryOptions {
 // Stores the path, lists the sets (ScanDataSets), chooses a set and runs the scan with the
 // two progress threads. The engine must be freshly constructed.
 RecoveryResult RunRecovery(CSQLServer2008& engine, const std::string& path, const RecoveryOptions& options = {});
+RecoveryResult RunRecovery(CSQLServer2000& engine, const std::string& path, const RecoveryOptions& options = {});
 
 }  // namespace testsupport
