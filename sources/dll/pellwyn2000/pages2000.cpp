@@ -18,13 +18,6 @@ constexpr int kMaxSystemTableSlots = 500;
 constexpr int kLastRowStart = kPageSize - 1;
 }  // namespace
 
-CString CSQLServer2000::GetFileExtension() const {
-  if (m_strFilePath.GetLength() <= 2) return CString();
-  int dot = m_strFilePath.ReverseFind('.');
-  if (dot < 0) return CString();
-  return m_strFilePath.Mid(dot + 1);
-}
-
 bool CSQLServer2000::IsBackupSource() const {
   return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/executionlog.h"
 #include "platform/database.h"
 #include "platform/threads.h"
@@ -69,19 +70,10 @@ CSQLServer2000::~CSQLServer2000() {
   m_pCurrentSet = nullptr;
   delete m_pBackupReader;
   m_pBackupReader = nullptr;
-  // A detached thread of this engine may still look at the status block: it stays alive,
-  // reachable so it is not taken for a leak.
-  static std::mutex retiredMutex;
-  static auto* retired = new std::vector<CEngineStatus*>();
-  std::lock_guard<std::mutex> lock(retiredMutex);
-  retired->push_back(m_pStatus);
+  RetireStatusBlock(m_pStatus);
 }
 
-CTable* CSQLServer2000::NewTable() {
-  std::lock_guard<std::mutex> lock(m_csTablePool);
-  m_tablePool.push_back(std::make_unique<CTable>());
-  return m_tablePool.back().get();
-}
+CTable* CSQLServer2000::NewTable() { return m_tablePool.New(); }
 
 void CSQLServer2000::FreeRecoveredObjects() {
   // Tables live in the pool: the maps that point at them are only emptied, and each table
@@ -97,8 +89,7 @@ void CSQLServer2000::FreeRecoveredObjects() {
   m_mapTextPages.RemoveAll();
   m_setNonTableObjects.clear();
   m_mapTextPieces.clear();
-  std::lock_guard<std::mutex> lock(m_csTablePool);
-  m_tablePool.clear();
+  m_tablePool.Clear();
 }
 
 void CSQLServer2000::ScanMdfFile() {

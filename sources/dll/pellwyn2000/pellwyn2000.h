@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/enginesupport.h"
 #include "common/pagesource.h"
 #include "common/sqlserver.h"
 
@@ -62,9 +63,7 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   CTable* NewTable();
 
   // ---- page access
-  // Text after the last '.' of the source path; empty when the path has two characters or
-  // fewer or holds no '.'.
-  CString GetFileExtension() const;
+  CString GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
   bool IsBackupSource() const;
   void LocateDataSet();
   // File position of page n (census numbering: the n-th page of the chosen set's stream, or
@@ -159,6 +158,5 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // procedure parameters) make no table.
   std::set<DWORD> m_setNonTableObjects;
   std::map<std::pair<DWORD, WORD>, TextPieces> m_mapTextPieces;
-  std::mutex m_csTablePool;
-  std::vector<std::unique_ptr<CTable>> m_tablePool;
+  CTablePool m_tablePool;
 };

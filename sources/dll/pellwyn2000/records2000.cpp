@@ -28,6 +28,9 @@ void Save(CArchive& ar, const CIndexInfo& x) {
                     x.m_bFlag7, x.m_bFlag8, x.m_bFlag9, x.m_bFlag10})
     ar.WriteFlag(flag != 0);
   ar << x.m_nValue << x.m_strName << x.m_strText;
+  // The key columns follow, so a reopened scan still scripts its keys with their columns.
+  ar.WriteCount(x.m_vecColumns.size());
+  for (int id : x.m_vecColumns) ar << id;
 }
 
 void Load(CArchive& ar, CIndexInfo& x) {
@@ -36,9 +39,14 @@ void Load(CArchive& ar, CIndexInfo& x) {
                      &x.m_bFlag6, &x.m_bFlag7, &x.m_bFlag8, &x.m_bFlag9, &x.m_bFlag10})
     ar.ReadFlag(*flag);
   ar >> x.m_nValue >> x.m_strName >> x.m_strText;
-  // Key columns are not carried by the file.
   x.m_vecColumns.clear();
-  x.m_vecDescending.clear();
+  const int count = ar.ReadCount(kIntBytes);
+  for (int i = 0; i < count; ++i) {
+    int id;
+    ar >> id;
+    x.m_vecColumns.push_back(id);
+  }
+  x.m_vecDescending.assign(x.m_vecColumns.size(), false);
 }
 
 void Save(CArchive& ar, const CColumn& c) {
@@ -144,6 +152,7 @@ void Load(CArchive& ar, CTable& t) {
     auto index = std::make_unique<CIndexInfo>();
     Load(ar, *index);
     t.SetIndex(key, index.release());
+    t.m_bHasIndexes = true;
   }
   count = ar.ReadCount(kForeignKeyMinBytes);
   for (int i = 0; i < count; ++i) {

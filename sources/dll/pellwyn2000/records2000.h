@@ -7,7 +7,8 @@
 //   CColumn    further int m_nValue19;  CVarColumn further int m_nValue8
 //   CIndexInfo the five further flags m_bFlag6..m_bFlag10, further number m_nValue
 //   CDataType  first and second value m_dwValue1, m_dwValue2
-// Loading is bounded: every count and length is checked against the bytes left, and a
+// The index form also carries its key columns (a count and the ids), so a reopened scan keeps
+// them. Loading is bounded: every count and length is checked against the bytes left, and a
 // record is owned until it is linked, so a damaged file raises CArchiveException and leaks
 // nothing.
 #pragma once
@@ -23,7 +24,7 @@ namespace archive2000 {
 
 // Least archived sizes, with every text empty.
 constexpr unsigned kDataTypeMinBytes = 14;
-constexpr unsigned kIndexMinBytes = 50;
+constexpr unsigned kIndexMinBytes = 54;
 constexpr unsigned kColumnMinBytes = 42;
 constexpr unsigned kVarColumnMinBytes = 17;
 constexpr unsigned kForeignKeyMinBytes = 14;

@@ -1,56 +1,17 @@
 // The scan file of the 2000 format: the catalog of a finished scan, with its object texts,
 // the foreign-key tables and the constraint names.
-#include <cstdio>
-#include <memory>
-
 #include "common/executionlog.h"
+#include "common/scanfilesupport.h"
 #include "pellwyn2000.h"
 #include "platform/archive.h"
 #include "records2000.h"
 
 namespace {
-
-template <class Record>
-int CountEntries(const CStringKeyMap<Record*>& map) {
-  int n = 0;
-  for (const auto& e : map) n += e.second ? 1 : 0;
-  return n;
-}
-
-template <class Record, class SaveFn>
-void SaveSection(CArchive& ar, const CStringKeyMap<Record*>& map, SaveFn save) {
-  for (const auto& e : map) {
-    if (!e.second) continue;
-    ar << CString(e.first);
-    save(ar, *e.second);
-  }
-}
-
-template <class Record, class LoadFn>
-void LoadSection(CArchive& ar, int count, CStringKeyMap<Record*>& map, LoadFn load) {
-  for (int i = 0; i < count; ++i) {
-    CString key;
-    ar >> key;
-    auto record = std::make_unique<Record>();
-    load(ar, *record);
-    Record* old = nullptr;
-    if (map.Lookup(key.view(), old)) delete old;  // a repeated key replaces the earlier entry
-    map.SetAt(key.view(), record.release());
-  }
-}
-
 void SaveObject(CArchive& ar, const CViewStoredProc& o) { o.Save(ar); }
 void LoadObject(CArchive& ar, CViewStoredProc& o) { o.Load(ar); }
-
 }  // namespace
 
 bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
-  if (!path || !*path) {
-    if (error) *error = "no file name";
-    return false;
-  }
-  const CString target(path);
-  const CString temp = target + ".tmp";
   // Each total is the number of entries its section really writes, so the file loads back.
   m_nDataTypeCount = CountEntries(m_mapDataTypes);
   m_nIndexCount = CountEntries(m_mapObjectTexts);
@@ -60,44 +21,25 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
   m_nRuleCount = CountEntries(m_mapRules);
   m_nTriggerCount = CountEntries(m_mapTriggers);
   m_nFunctionCount = CountEntries(m_mapFunctions);
-  CArchive ar;
-  if (!ar.Open(temp, CArchive::store)) {
-    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be created: %s", temp), true);
-    if (error) *error = "the file could not be created";
-    return false;
-  }
-  try {
-    ar << CString("tarnwell") << CString("2000") << m_strDatabaseName << m_strFilePath;
-    for (int count : {m_nDataTypeCount, m_nIndexCount, m_nTableCount, m_nViewCount, m_nProcCount, m_nRuleCount,
-                      m_nTriggerCount, m_nFunctionCount})
-      ar << count;
-    SaveSection(ar, m_mapDataTypes, [](CArchive& a, const CDataType& r) { archive2000::Save(a, r); });
-    SaveSection(ar, m_mapObjectTexts, [](CArchive& a, const CIndexInfo& r) { archive2000::Save(a, r); });
-    SaveSection(ar, m_mapTables, [](CArchive& a, const CTable& r) { archive2000::Save(a, r); });
-    int keyTables = 0;
-    for (const auto& e : m_mapForeignKeyTables) keyTables += e.second ? 1 : 0;
-    ar << keyTables;
-    for (const auto& e : m_mapForeignKeyTables)
-      if (e.second) ar << CString(e.first);
-    ar.WriteCount(size_t(m_mapForeignKeyNames.GetCount()));
-    for (const auto& [key, name] : m_mapForeignKeyNames) ar << CString(key) << name;
-    for (auto* map : {&m_mapViews, &m_mapStoredProcs, &m_mapRules, &m_mapTriggers, &m_mapFunctions})
-      SaveSection(ar, *map, SaveObject);
-    ar.Close();
-  } catch (const CArchiveException& e) {
-    ar.Abort();
-    std::remove(temp);
-    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be written: %s", e.what()), true);
-    if (error) *error = e.what();
-    return false;
-  }
-  if (std::rename(temp, target) != 0) {
-    std::remove(temp);
-    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be renamed to %s", target), true);
-    if (error) *error = "the file could not be replaced";
-    return false;
-  }
-  return true;
+  return WriteScanFileAtomically(
+      path,
+      [&](CArchive& ar) {
+        ar << CString("tarnwell") << CString("2000") << m_strDatabaseName << m_strFilePath;
+        for (int count : {m_nDataTypeCount, m_nIndexCount, m_nTableCount, m_nViewCount, m_nProcCount, m_nRuleCount,
+                          m_nTriggerCount, m_nFunctionCount})
+          ar << count;
+        SaveSection(ar, m_mapDataTypes, [](CArchive& a, const CDataType& r) { archive2000::Save(a, r); });
+        SaveSection(ar, m_mapObjectTexts, [](CArchive& a, const CIndexInfo& r) { archive2000::Save(a, r); });
+        SaveSection(ar, m_mapTables, [](CArchive& a, const CTable& r) { archive2000::Save(a, r); });
+        ar << CountEntries(m_mapForeignKeyTables);
+        for (const auto& e : m_mapForeignKeyTables)
+          if (e.second) ar << CString(e.first);
+        ar.WriteCount(size_t(m_mapForeignKeyNames.GetCount()));
+        for (const auto& [key, name] : m_mapForeignKeyNames) ar << CString(key) << name;
+        for (auto* map : {&m_mapViews, &m_mapStoredProcs, &m_mapRules, &m_mapTriggers, &m_mapFunctions})
+          SaveSection(ar, *map, SaveObject);
+      },
+      error);
 }
 
 void CSQLServer2000::SaveScanInfo() {
