@@ -337,8 +337,9 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
     const size_t autoEnd = row.U16(part.endsAt + 2) & ~kOffRowFlag;
     const bool known = type == "int" || type == "bigint" || type == "smallint" || type == "tinyint" ||
                        type == "decimal" || type == "numeric";
-    ByteView autoval = row.ok() && autoEnd >= nameEnd ? row.Sub(nameEnd, autoEnd - nameEnd) : ByteView();
-    row.clear_error();
+    // An autoval that leaves the page means the row is cut off: it is not taken.
+    const ByteView autoval = Field(row, nameEnd, autoEnd);
+    if (!row.ok()) return;
     if (known && length > 0 && length <= 17 && autoval.Has(0, size_t(length) * 3)) {
       seed = IdentityValue(autoval.data() + length, length, type);
       increment = IdentityValue(autoval.data() + 2 * size_t(length), length, type);
