@@ -91,6 +91,7 @@ void CSQLServer2000::ReadAllPages() {
   // A stale signal of an earlier scan in this process must not release this census.
   ResetEvent(status->m_hPageRead);
   ResetEvent(status->m_hRecordEvent);
+  ResetEvent(status->m_hPageReadComplete);
   status->m_bAllPagesRead = 0;
   m_nCensusPagesRead = 0;
 

@@ -65,6 +65,12 @@ void CSQLServer2000::RunScan() {
   };
   if (!Stage("Read All Pages")) return stopped();
   ReadAllPages();
+  // The progress partner says when it has counted the last page; then what the census's
+  // last hand-over left signalled is cleared, so a later recovery in this process starts in
+  // step.
+  if (!WaitUnlessStopped(m_pStatus->m_hPageReadComplete, &m_pStatus->m_bStopScan)) return stopped();
+  ResetEvent(m_pStatus->m_hPageRead);
+  ResetEvent(m_pStatus->m_hRecordEvent);
   if (!Stage("Gathering datatypes")) return stopped();
   ReadSysTypes();
   ReadSysUsers();

@@ -92,15 +92,22 @@ class Page {
     const WORD at = WORD(m_next);
     std::memcpy(m_bytes.data() + m_next, row.data(), row.size());
     m_next += row.size();
-    SetSlot(m_slots++, at);
+    SetSlot(m_slots, at);
     return at;
   }
   void SetSlot(int slot, WORD entry) {
     Put(size_t(kPageSize - 2 * (slot + 1)), entry, 2);
-    if (slot >= m_slots) m_slots = slot + 1;
-    Put(22, WORD(m_slots), 2);
+    if (slot >= m_slots) {
+      m_slots = slot + 1;
+      Put(22, WORD(m_slots), 2);
+    }
   }
-  void SetSlotCount(int count) { Put(22, WORD(count), 2); }
+  void SetSlotCount(int count) {
+    m_slots = count;
+    Put(22, WORD(count), 2);
+  }
+  // Places a row at an offset of its own, with no slot.
+  void Place(size_t at, const Bytes& row) { std::memcpy(m_bytes.data() + at, row.data(), row.size()); }
   BYTE* data() { return m_bytes.data(); }
   BYTE* body() { return m_bytes.data() + kPageHeaderSize; }
   const Bytes& bytes() const { return m_bytes; }
