@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/executionlog.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -79,7 +80,9 @@ bool WaitOrDone(const EVENT_HANDLE& event, const std::atomic<bool>& done) {
 }
 }  // namespace
 
-bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set) {
+namespace {
+template <class Engine>
+bool ScanOnThisThread(Engine& engine, const std::string& path, int set) {
   CEngineStatus* status = engine.m_pStatus;
   engine.m_strFilePath = path.c_str();
   status->m_bStopScan = 0;
@@ -108,6 +111,15 @@ bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set) {
                                 &status->m_hSysRead, &status->m_hSystemTabRdyEvent})
     ResetEvent(*e);
   return rounds == 3;
+}
+}  // namespace
+
+bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set) {
+  return ScanOnThisThread(engine, path, set);
+}
+
+bool ScanInProcess(CSQLServer2000& engine, const std::string& path, int set) {
+  return ScanOnThisThread(engine, path, set);
 }
 
 void ExportScripts(CSQLServer2008& engine, bool rows) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+class CSQLServer2000;
 class CSQLServer2008;
 
 namespace fuzzsupport {
@@ -32,6 +33,7 @@ std::string WriteScratch(const std::string& name, const std::uint8_t* data, size
 // another that answers the hand-shakes as the progress dialog does (one census hand-over).
 // True when the scan ran to its end.
 bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set = 1);
+bool ScanInProcess(CSQLServer2000& engine, const std::string& path, int set = 1);
 
 // The export worker's script mode into files that go nowhere: user data types, every table
 // (with its rows when `rows`), views, procedures, functions, rules and triggers.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs libFuzzer targets: tests/fuzz/run.sh TARGET|all SECONDS [JOBS]
-# Targets: backupreader census record export lob scanfile. Each target runs SECONDS of
+# Targets: backupreader census record export lob scanfile catalog2000 scanfile2000. Each target runs SECONDS of
 # wall-clock time on JOBS processes (default 1) from its seed corpus (made from the fixtures
 # when missing) into a working corpus BUILD/corpus/TARGET; findings go to BUILD/findings/TARGET,
 # the log to BUILD/findings/TARGET.log (with JOBS > 1, each job's log beside the findings). With FUZZ_PARALLEL=1, "all" runs the targets at once.
@@ -10,7 +10,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 export FUZZ_BUILD_DIR="$build"
-all=(backupreader census record export lob scanfile)
+all=(backupreader census record export lob scanfile catalog2000 scanfile2000)
 if [ $# -lt 2 ]; then
   echo "usage: tests/fuzz/run.sh TARGET|all SECONDS [JOBS]   (targets: ${all[*]})" >&2
   exit 2
@@ -28,10 +28,10 @@ bash "$root/tests/fuzz/build.sh" >/dev/null
 max_len() {
   case "$1" in
     backupreader) echo 262144 ;;
-    census) echo 524288 ;;
+    census|catalog2000) echo 524288 ;;
     record|export) echo 73728 ;;
     lob) echo 65536 ;;
-    scanfile) echo 262144 ;;
+    scanfile|scanfile2000) echo 262144 ;;
   esac
 }
 
