@@ -25,7 +25,7 @@ inline Bytes Utf16(const std::string& s) {
 
 inline Bytes Le(UINT64 v, int width) {
   Bytes out;
-  for (int i = 0; i < width; ++i) out.push_back(BYTE(v >> (8 * i)));
+  for (int i = 0; i < width; ++i) out.push_back(i < 8 ? BYTE(v >> (8 * i)) : BYTE(0));
   return out;
 }
 

@@ -189,10 +189,18 @@ TEST(Scan2000, SyntheticDatabaseEndToEnd) {
     ASSERT_NE(at, std::string::npos) << line;
   }
 
-  // A second scan on the same engine carries nothing over.
+  // A second scan on the same engine carries nothing over, and a partner that is handed the
+  // census pages four at a time sees the same scan.
   const std::string first = CatalogText(engine);
   ASSERT_TRUE(RunRecovery(engine, path).finished);
   EXPECT_EQ(CatalogText(engine), first);
+  RecoveryOptions coalesced;
+  coalesced.censusHandOverEvery = 4;
+  CSQLServer2000 other;
+  const auto byFour = RunRecovery(other, path, coalesced);
+  ASSERT_TRUE(byFour.finished);
+  EXPECT_EQ(byFour.pagesCounted, 14);
+  EXPECT_EQ(CatalogText(other), first);
 }
 
 TEST(Scan2000, WithoutSysobjectsTablesAreRecoveredUnderSubstituteNames) {
