@@ -1,5 +1,6 @@
 #include "enginesupport.h"
 
+#include "common/backupreader.h"
 #include "common/enginestatus.h"
 #include "common/records.h"
 
@@ -8,6 +9,15 @@ CString FileExtensionOf(const CString& path) {
   const int dot = path.ReverseFind('.');
   if (dot < 0) return CString();
   return path.Mid(dot + 1);
+}
+
+int ReadBackupSets(const CString& path, CBackupReader*& reader) {
+  auto* fresh = new CBackupReader();
+  fresh->ReadDataSets(path);
+  CBackupReader* old = reader;
+  reader = fresh;
+  delete old;
+  return fresh->m_nStreamCount;
 }
 
 void RetireStatusBlock(CEngineStatus* status) {

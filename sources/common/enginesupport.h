@@ -8,12 +8,17 @@
 
 #include "platform/cstring.h"
 
+class CBackupReader;
 class CEngineStatus;
 class CTable;
 
 // Text after the last '.' of a path; empty when the path has two characters or fewer or
 // holds no '.'.
 CString FileExtensionOf(const CString& path);
+
+// Lists the backup sets of the backup at `path` with a new reader that replaces (and frees)
+// `reader`; returns the number of sets found.
+int ReadBackupSets(const CString& path, CBackupReader*& reader);
 
 // A destroyed engine's status block stays alive for the process: a detached thread of that
 // engine may still look at it. It is kept reachable so it is not taken for a leak.

@@ -44,11 +44,7 @@ std::vector<std::vector<BYTE>> WriteDatabase(const std::string& path, const std:
   return pages;
 }
 
-std::string CatalogText(const CSQLServer2000& engine) {
-  std::ostringstream text;
-  testsupport::PrintCatalog(engine, text);
-  return text.str();
-}
+using fuzzsupport::CatalogText;
 
 }  // namespace
 
@@ -87,13 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   FUZZ_CHECK(CatalogText(engine) == scanned);
   FUZZ_CHECK(engine.SaveScanFile(saved.c_str(), &error));
   static CSQLServer2000* reader = new CSQLServer2000();
-  CArchive ar;
-  FUZZ_CHECK(ar.Open(saved.c_str(), CArchive::load));
-  CString magic, version;
-  ar >> magic >> version;
-  reader->FreeRecoveredObjects();
-  reader->LoadScanInfo(ar);
-  reader->m_strDatabaseName = engine.m_strDatabaseName;
+  bool whole = false;
+  FUZZ_CHECK(fuzzsupport::OpenScanFile(*reader, saved, "2000", whole) && whole);
   for (auto& e : engine.m_mapTables) e.second->m_vecFreedPages.clear();  // not carried by the file
   FUZZ_CHECK(CatalogText(*reader) == CatalogText(engine));
   return 0;

@@ -14,32 +14,10 @@ namespace {
 // False when the file is not a 2008 scan file; the engine holds what was read before any
 // damage.
 bool OpenScan(CSQLServer2008& engine, const std::string& path, bool& whole) {
-  CArchive ar;
-  whole = false;
-  if (!ar.Open(path.c_str(), CArchive::load)) return false;
-  try {
-    CString magic, version;
-    ar >> magic;
-    if (magic != "tarnwell") return false;
-    ar >> version;
-    if (version != "2008") return false;
-  } catch (const CArchiveException&) {
-    return false;
-  }
-  engine.FreeRecoveredObjects();
-  try {
-    engine.LoadScanInfo(ar);
-    whole = true;
-  } catch (const CArchiveException&) {
-  }
-  return true;
+  return fuzzsupport::OpenScanFile(engine, path, "2008", whole);
 }
 
-std::string CatalogText(const CSQLServer2008& engine) {
-  std::ostringstream text;
-  testsupport::PrintCatalog(engine, text);
-  return text.str();
-}
+std::string CatalogText(const CSQLServer2008& engine) { return fuzzsupport::CatalogText(engine); }
 
 }  // namespace
 

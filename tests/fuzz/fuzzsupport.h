@@ -5,7 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
+
+#include "platform/archive.h"
+#include "support/catalogtext.h"
 
 class CSQLServer2000;
 class CSQLServer2008;
@@ -38,5 +42,39 @@ bool ScanInProcess(CSQLServer2000& engine, const std::string& path, int set = 1)
 // The export worker's script mode into files that go nowhere: user data types, every table
 // (with its rows when `rows`), views, procedures, functions, rules and triggers.
 void ExportScripts(CSQLServer2008& engine, bool rows);
+
+// Open Scan as the program does it: the magic word and the version first, then the engine's
+// LoadScanInfo. False when the file is not a scan file of `version`; `whole` tells whether
+// the rest loaded without damage.
+template <class Engine>
+bool OpenScanFile(Engine& engine, const std::string& path, const char* version, bool& whole) {
+  CArchive ar;
+  whole = false;
+  if (!ar.Open(path.c_str(), CArchive::load)) return false;
+  try {
+    CString magic, found;
+    ar >> magic;
+    if (magic != "tarnwell") return false;
+    ar >> found;
+    if (found != version) return false;
+  } catch (const CArchiveException&) {
+    return false;
+  }
+  engine.FreeRecoveredObjects();
+  try {
+    engine.LoadScanInfo(ar);
+    whole = true;
+  } catch (const CArchiveException&) {
+  }
+  return true;
+}
+
+// The catalog as the program's tree shows it.
+template <class Engine>
+std::string CatalogText(const Engine& engine) {
+  std::ostringstream text;
+  testsupport::PrintCatalog(engine, text);
+  return text.str();
+}
 
 }  // namespace fuzzsupport

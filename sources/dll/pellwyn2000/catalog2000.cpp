@@ -5,6 +5,7 @@
 
 #include "common/executionlog.h"
 #include "common/page.h"
+#include "common/sqltypes.h"
 #include "pellwyn2000.h"
 
 namespace {
@@ -255,36 +256,7 @@ void CSQLServer2000::NameUnnamedTables() {
 
 // ---- syscolumns
 
-CString CSQLServer2000::GetTypeName(BYTE id) {
-  switch (id) {
-    case 34: return "image";
-    case 35: return "text";
-    case 36: return "uniqueidentifier";
-    case 48: return "tinyint";
-    case 52: return "smallint";
-    case 56: return "int";
-    case 58: return "smalldatetime";
-    case 59: return "real";
-    case 60: return "money";
-    case 61: return "datetime";
-    case 62: return "float";
-    case 98: return "sql_variant";
-    case 99: return "ntext";
-    case 104: return "bit";
-    case 106: return "decimal";
-    case 108: return "numeric";
-    case 122: return "smallmoney";
-    case 127: return "bigint";
-    case 165: return "varbinary";
-    case 167: return "varchar";
-    case 173: return "binary";
-    case 175: return "char";
-    case 189: return "timestamp";
-    case 231: return "nvarchar";
-    case 239: return "nchar";
-    default: return CString();
-  }
-}
+CString CSQLServer2000::GetTypeName(BYTE id) { return SqlTypeName(id, false); }
 
 BYTE CSQLServer2000::BuildColumnStatus(BYTE bitPosition, BYTE typeStatus, BYTE typeId, WORD columnStatus) {
   const bool textType = typeId == 34 || typeId == 35;

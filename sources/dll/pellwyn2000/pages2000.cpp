@@ -7,6 +7,7 @@
 
 #include "allocation2000.h"
 #include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "pellwyn2000.h"
@@ -26,14 +27,9 @@ void CSQLServer2000::ScanDataSets() {
   m_strExtension = GetFileExtension();
   if (!IsBackupSource()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
-  auto* reader = new CBackupReader();
-  reader->ReadDataSets(m_strFilePath);
-  CBackupReader* old = m_pBackupReader;
-  m_pBackupReader = reader;
   m_pCurrentSet = nullptr;
-  delete old;
   m_nDataSetCount = 0;
-  m_nDataSetCount = reader->m_nStreamCount;
+  m_nDataSetCount = ReadBackupSets(m_strFilePath, m_pBackupReader);
 }
 
 void CSQLServer2000::LocateDataSet() {
