@@ -185,8 +185,10 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
   if (kind != ObjectKind::Table) m_setNonTableObjects.insert(objectId);
   if (kind == ObjectKind::None) return;
   if (parent != 0 && kind != ObjectKind::Trigger && kind != ObjectKind::ForeignKey) return;
-  // Objects shipped with the server (system views, shipped procedures) are not the user's.
-  if (status & kShippedObject) {
+  // Views, procedures and the like shipped with the server (syssegments, sysconstraints, the
+  // replication procedures) are not the user's. Tables keep theirs: the diagram table
+  // dtproperties holds the user's diagrams.
+  if ((status & kShippedObject) && kind != ObjectKind::Table) {
     m_setNonTableObjects.insert(objectId);
     return;
   }

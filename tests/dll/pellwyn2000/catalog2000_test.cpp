@@ -99,6 +99,10 @@ TEST_F(Catalog2000, ShippedObjectsAndLongNamesAreRejected) {
   ParseOne(engine, &CSQLServer2000::ParseSysObjectsRow, ObjectRow(2001, "V ", "mine", 0x60000000));
   EXPECT_FALSE(engine.m_mapViews.Contains("1961058022"));
   EXPECT_TRUE(engine.m_mapViews.Contains("2001"));
+  // A shipped table (the diagram table) stays a table.
+  ParseOne(engine, &CSQLServer2000::ParseSysObjectsRow, ObjectRow(2002, "U ", "dtproperties", 0x80000003));
+  ASSERT_NE(Table(engine, 2002), nullptr);
+  EXPECT_EQ(Table(engine, 2002)->m_strName, "dtproperties");
   ParseOne(engine, &CSQLServer2000::ParseSysObjectsRow, ObjectRow(3000, "P ", std::string(250, 'a')));
   ParseOne(engine, &CSQLServer2000::ParseSysObjectsRow, ObjectRow(3001, "P ", std::string(251, 'a')));
   EXPECT_TRUE(engine.m_mapStoredProcs.Contains("3000"));
