@@ -3,12 +3,9 @@
 //
 // Input: pages of 8192 bytes (the last zero-padded), each put back at the place its own page
 // id names (a taken place or one beyond 4096 pages: the first free place).
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
-#include <set>
 #include <sstream>
 #include <vector>
 
@@ -22,35 +19,14 @@ namespace {
 
 constexpr DWORD kMaxPlace = 4096;
 
-std::vector<std::vector<BYTE>> WriteDatabase(const std::string& path, const std::uint8_t* data, size_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) fuzzsupport::Fail("cannot write the database image");
-  std::set<DWORD> taken;
-  DWORD freePlace = 0;
-  std::vector<std::vector<BYTE>> pages;
-  for (size_t at = 0; at < size; at += kPageSize) {
-    std::vector<BYTE> page(kPageSize, 0);
-    std::memcpy(page.data(), data + at, std::min<size_t>(size - at, kPageSize));
-    DWORD place = PageIdOf(page.data());
-    if (place >= kMaxPlace || taken.count(place)) {
-      while (taken.count(freePlace)) ++freePlace;
-      place = freePlace;
-    }
-    taken.insert(place);
-    if (::pwrite(fd, page.data(), kPageSize, off_t(place) * kPageSize) != kPageSize) fuzzsupport::Fail("pwrite");
-    pages.push_back(std::move(page));
-  }
-  ::close(fd);
-  return pages;
-}
-
 using fuzzsupport::CatalogText;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const std::string path = fuzzsupport::ScratchDir() + "/catalog2000.mdf";
-  auto pages = WriteDatabase(path, data, size);
+  std::vector<std::vector<BYTE>> pages;
+  fuzzsupport::WriteDatabaseImage(path, data, size, kMaxPlace, &pages);
   // One engine for the run, as a program session reuses its engine scan after scan.
   static CSQLServer2000* shared = new CSQLServer2000();
   CSQLServer2000& engine = *shared;

@@ -3,14 +3,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "common/executionlog.h"
+#include "common/page.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
@@ -113,6 +117,31 @@ bool ScanOnThisThread(Engine& engine, const std::string& path, int set) {
   return rounds == 3;
 }
 }  // namespace
+
+std::uint32_t WriteDatabaseImage(const std::string& path, const std::uint8_t* data, size_t size,
+                                 std::uint32_t maxPlace, std::vector<std::vector<std::uint8_t>>* pages) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) Fail("cannot write the database image");
+  std::set<DWORD> taken;
+  DWORD freePlace = 0;
+  DWORD count = 0;
+  std::vector<BYTE> page(kPageSize);
+  for (size_t at = 0; at < size; at += kPageSize) {
+    std::memset(page.data(), 0, kPageSize);
+    std::memcpy(page.data(), data + at, std::min<size_t>(size - at, kPageSize));
+    DWORD place = PageIdOf(page.data());
+    if (place >= maxPlace || taken.count(place)) {
+      while (taken.count(freePlace)) ++freePlace;
+      place = freePlace;
+    }
+    taken.insert(place);
+    if (::pwrite(fd, page.data(), kPageSize, off_t(place) * kPageSize) != kPageSize) Fail("pwrite");
+    count = std::max(count, place + 1);
+    if (pages) pages->push_back(page);
+  }
+  ::close(fd);
+  return count;
+}
 
 bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set) {
   return ScanOnThisThread(engine, path, set);

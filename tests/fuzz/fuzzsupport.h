@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/archive.h"
 #include "support/catalogtext.h"
@@ -21,6 +22,13 @@ namespace fuzzsupport {
 const std::string& ScratchDir();
 // Writes the bytes as a file of the scratch folder (replacing it) and returns its path.
 std::string WriteScratch(const std::string& name, const std::uint8_t* data, size_t size);
+
+// Writes fuzz input as a database file: pages of 8192 bytes (the last zero-padded), each put
+// at the place its own page id names, as in a real database file; a page whose place is
+// taken, or lies at or beyond `maxPlace`, goes into the first free place. Returns the
+// file's size in pages; `pages` (optional) receives the pages in input order.
+std::uint32_t WriteDatabaseImage(const std::string& path, const std::uint8_t* data, size_t size,
+                                 std::uint32_t maxPlace, std::vector<std::vector<std::uint8_t>>* pages = nullptr);
 
 // Reports a broken invariant the way a sanitizer reports a fault: a message, then abort, so
 // libFuzzer keeps the input.
