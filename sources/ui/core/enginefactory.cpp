@@ -1,5 +1,6 @@
 #include "ui/core/enginefactory.h"
 
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 
 namespace uicore {
@@ -17,8 +18,7 @@ std::unique_ptr<CSQLServer> CreateEngine(int version, std::string* reason) {
     case 3:
       return std::make_unique<CSQLServer2008>();
     case 1:
-      if (reason) *reason = "The SQL Server 2000 engine is not part of this build.";
-      return nullptr;
+      return std::make_unique<CSQLServer2000>();
     default:
       if (reason) *reason = "Unknown SQL Server version " + std::to_string(version) + ".";
       return nullptr;
