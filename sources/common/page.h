@@ -99,6 +99,7 @@ inline WORD PageIndexId(const BYTE* page) { return ReadU16(page + 6); }
 inline WORD PageSlotCount(const BYTE* page) { return ReadU16(page + 22); }
 inline DWORD PageObjectId(const BYTE* page) { return ReadU32(page + 24); }
 inline DWORD PageIdOf(const BYTE* page) { return ReadU32(page + 32); }
+inline WORD PageFileIdOf(const BYTE* page) { return ReadU16(page + 36); }
 inline DWORD PageTornBits(const BYTE* page) { return ReadU32(page + 60); }
 
 // Torn bits are present when the word is not 0 and flag 0x100 is set.

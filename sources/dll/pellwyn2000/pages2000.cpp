@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "allocation2000.h"
+#include "common/allocation.h"
 #include "common/backupreader.h"
 #include "common/enginesupport.h"
 #include "common/executionlog.h"
@@ -97,11 +97,12 @@ void CSQLServer2000::ReadAllPages() {
   status->m_nTotalPages = int(limit);
   const bool backup = m_nDataSetCount > 0;
 
-  CAllocationEvidence2000 evidence;
+  CAllocationEvidence evidence;
   struct Filed {
     CTable* table;
     DWORD index;
     DWORD pageId;
+    WORD fileId;
   };
   std::vector<Filed> filed;
   std::map<DWORD, CTable*> groups;
@@ -127,23 +128,25 @@ void CSQLServer2000::ReadAllPages() {
   const bool finished = RunCensusLoop(source, limit, status, m_nCensusHandOverEvery, m_nCensusPagesRead,
                                       [&](const BYTE* page, DWORD index) {
     const BYTE type = PageTypeOf(page);
+    evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
       CTable* table = groupOf(PageObjectId(page));
       table->m_nBitColumns = 0;
-      filed.push_back({table, index, PageIdOf(page)});
+      // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
+      filed.push_back({table, index, backup ? PageIdOf(page) : index, PageFileIdOf(page)});
     } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
       m_mapTextPages.SetAt(FormatString("%ld", PageIdOf(page)).view(), FormatString("%ld", index));
-    } else {
-      evidence.Note(page);
     }
   });
 
   // Allocation pages may follow the data pages they describe, so pages are sorted into
   // live and set aside once every page has been seen; each list keeps page order.
+  evidence.Finish();
   for (const Filed& f : filed) {
-    if (evidence.SetAside(f.pageId, f.table->m_dwObjectId)) f.table->m_vecFreedPages.push_back(f.index);
+    if (evidence.SetAside(f.fileId, f.pageId)) f.table->m_vecFreedPages.push_back(f.index);
     else f.table->m_vecDataPages.push_back(f.index);
   }
+  for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
   // Before the final "PageRead", so a partner that wakes on it sees the census has ended.
   status->m_bAllPagesRead = 1;
   if (finished) SetEvent(status->m_hPageRead);

@@ -20,8 +20,6 @@
 #define PELLWYN2000_EXPORT
 #endif
 
-class CAllocationEvidence2000;
-
 // The library's one lock for the script writers. A function-static mutex: built once, so a
 // second engine never re-initialises it while an abandoned export still holds it.
 PELLWYN2000_EXPORT std::mutex& ScriptLock2000();

@@ -75,13 +75,15 @@ class Row {
   std::vector<Bytes> m_vars;
 };
 
-// An 8192-byte page: header fields, rows from byte 96 on, the slot array at the end.
+// An 8192-byte page of file 1 (the primary data file): header fields, rows from byte 96 on,
+// the slot array at the end.
 class Page {
  public:
   Page(BYTE type, DWORD objectId, DWORD pageId) : m_bytes(kPageSize, 0) {
     m_bytes[1] = type;
     Put(24, objectId, 4);
     Put(32, pageId, 4);
+    Put(36, 1, 2);
   }
   Page& Put(size_t offset, UINT64 value, int width) {
     for (int i = 0; i < width; ++i) m_bytes.at(offset + size_t(i)) = BYTE(value >> (8 * i));

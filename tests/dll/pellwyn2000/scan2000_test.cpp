@@ -33,6 +33,22 @@ Page BootPage(const Bytes& nameField) {
   return p;
 }
 
+// The table's IAM page: the interval from page 0 of file 1, the given single pages, no
+// extents.
+Page IamPage(const std::vector<DWORD>& singles) {
+  Page iam(10, kTable, 10);
+  Bytes header(94, 0);
+  header[2] = 94;
+  header[44] = 1;
+  for (size_t k = 0; k < singles.size(); ++k) {
+    header[46 + 6 * k] = BYTE(singles[k]);
+    header[50 + 6 * k] = 1;
+  }
+  iam.Add(header);
+  iam.Add(Bytes(4 + 7988, 0));
+  return iam;
+}
+
 // Fourteen pages: the system tables, a boot page named "db", a table with live pages 5 and
 // 11 and a stale page 7 that the PFS page marks free and no IAM page lists.
 std::vector<Page> SyntheticDatabase() {
@@ -77,17 +93,7 @@ std::vector<Page> SyntheticDatabase() {
   field.insert(field.end(), 20, 0x20);
   pages[9] = BootPage(field);
 
-  Page iam(10, kTable, 10);
-  Bytes header(94, 0);
-  header[2] = 94;
-  for (auto [k, page] : {std::pair{0, 5u}, std::pair{1, 11u}}) {
-    header[46 + 6 * k] = BYTE(page);
-    header[50 + 6 * k] = 1;
-  }
-  iam.Add(header);
-  Bytes bitmap(200, 0);
-  iam.Add(bitmap);
-  pages[10] = iam;
+  pages[10] = IamPage({5, 11});
 
   Page types(1, 4, 12);
   types.Add(TypeRow(167, 257, 11, "id_t"));
@@ -205,6 +211,42 @@ TEST(Scan2000, SyntheticDatabaseEndToEnd) {
   ASSERT_TRUE(byFour.finished);
   EXPECT_EQ(byFour.pagesCounted, 14);
   EXPECT_EQ(CatalogText(other), first);
+}
+
+// The census sets a data page aside only when the PFS page and the IAM pages agree it is
+// free; allocation pages that are no evidence keep every page they speak of.
+TEST(Scan2000, CensusSetsAsideOnlyWhatPfsAndIamAgreeIsFree) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  struct Case {
+    const char* label;
+    void (*change)(std::vector<Page>&);
+    std::vector<DWORD> live, freed;
+    const char* logged;
+  } cases[] = {
+      {"both agree", [](std::vector<Page>&) {}, {5, 11}, {7},
+       "1 data pages set aside: free by their PFS byte and by the IAM pages"},
+      {"no IAM page", [](std::vector<Page>& p) { p[10] = Page(0, 0, 10); }, {5, 7, 11}, {},
+       "no IAM page maps them"},
+      {"the IAM page holds the page the PFS shows free", [](std::vector<Page>& p) { p[10] = IamPage({5, 7, 11}); },
+       {5, 7, 11}, {}, "contradicts the IAM pages"},
+      {"the PFS page at another page's place", [](std::vector<Page>& p) { std::swap(p[1], p[12]); }, {5, 7, 11}, {},
+       "failed their own checks"},
+      // Torn-page protection whose pattern (01) the sectors' last bytes do not carry.
+      {"a torn PFS page", [](std::vector<Page>& p) { p[1].Put(4, 0x100, 2).Put(60, 1, 4); },
+       {5, 7, 11}, {}, "failed their own checks"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto pages = SyntheticDatabase();
+    c.change(pages);
+    CSQLServer2000 engine;
+    ASSERT_TRUE(RunRecovery(engine, WriteDatabase(dir, pages)).finished);
+    CTable* t = *engine.m_mapTables.Find("300");
+    EXPECT_EQ(t->m_vecDataPages, c.live);
+    EXPECT_EQ(t->m_vecFreedPages, c.freed);
+    EXPECT_NE(scope.ReadExecLog().find(c.logged), std::string::npos) << scope.ReadExecLog();
+  }
 }
 
 TEST(Scan2000, WithoutSysobjectsTablesAreRecoveredUnderSubstituteNames) {
