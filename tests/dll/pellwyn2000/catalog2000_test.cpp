@@ -9,7 +9,7 @@
 #include "pages2000.h"
 #include "support/fixtures.h"
 
-using namespace rows2000;
+using namespace pages2000;
 
 namespace {
 

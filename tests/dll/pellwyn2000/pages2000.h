@@ -10,7 +10,7 @@
 
 #include "common/page.h"
 
-namespace rows2000 {
+namespace pages2000 {
 
 using Bytes = std::vector<BYTE>;
 
@@ -200,4 +200,4 @@ inline Bytes TypeRow(BYTE typeId, WORD userType, WORD length, const std::string&
       .Columns(13).Var(Utf16(name)).Build();
 }
 
-}  // namespace rows2000
+}  // namespace pages2000

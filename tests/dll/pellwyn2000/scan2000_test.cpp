@@ -17,7 +17,7 @@
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
 
-using namespace rows2000;
+using namespace pages2000;
 using testsupport::ModuleFolderScope;
 using testsupport::RecoveryOptions;
 using testsupport::RunRecovery;
