@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/installscript.h"
 #include "support/tsqllexer.h"
 
 namespace testsupport {
@@ -54,11 +55,6 @@ struct OracleSchema {
   std::map<std::string, std::string> views, procedures, triggers;  // name -> text from CREATE
 };
 
-inline std::string OracleLower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // White space runs as one blank, none at the ends.
 inline std::string CollapseSpace(const std::string& s) {
   std::string out;
@@ -75,56 +71,9 @@ inline std::string CollapseSpace(const std::string& s) {
   return out;
 }
 
-// A script in UTF-16LE (with its mark) or in 8-bit text, as 8-bit text.
-inline std::string ScriptText(const std::string& raw) {
-  if (raw.size() < 2 || BYTE(raw[0]) != 0xFF || BYTE(raw[1]) != 0xFE) return raw;
-  std::string out;
-  for (size_t i = 2; i + 1 < raw.size(); i += 2) out += raw[i + 1] == 0 ? raw[i] : '?';
-  return out;
-}
-
 namespace oracle_detail {
 
 using Tokens = std::vector<SqlToken>;
-
-// Tokens of a parenthesised list starting at `at` ("("), split at its top-level commas.
-inline std::vector<Tokens> SplitList(const Tokens& t, size_t& at) {
-  std::vector<Tokens> items(1);
-  int depth = 0;
-  for (; at < t.size(); ++at) {
-    if (t[at].IsSymbol('(')) {
-      if (depth++ == 0) continue;
-    } else if (t[at].IsSymbol(')')) {
-      if (--depth == 0) {
-        ++at;
-        break;
-      }
-    } else if (depth == 1 && t[at].IsSymbol(',')) {
-      items.emplace_back();
-      continue;
-    }
-    items.back().push_back(t[at]);
-  }
-  return items;
-}
-
-inline std::vector<std::string> NameList(const Tokens& t, size_t& at) {
-  std::vector<std::string> names;
-  if (at >= t.size() || !t[at].IsSymbol('(')) return names;
-  for (const Tokens& item : SplitList(t, at))
-    if (!item.empty()) names.push_back(item[0].text);
-  return names;
-}
-
-// "dbo"."x" or x: the last part.
-inline std::string ObjectName(const Tokens& t, size_t& at) {
-  std::string name = at < t.size() ? t[at++].text : "";
-  while (at + 1 < t.size() && t[at].IsSymbol('.')) {
-    name = t[at + 1].text;
-    at += 2;
-  }
-  return name;
-}
 
 inline std::string Join(const Tokens& t, size_t from, size_t to) {
   std::string s;
@@ -146,26 +95,26 @@ inline void ReadConstraints(const Tokens& t, size_t at, OracleTable& table, Orac
       at += key.primary ? 2 : 1;
       key.clustered = key.primary;
       if (at < t.size() && (t[at].Is("CLUSTERED") || t[at].Is("NONCLUSTERED"))) key.clustered = t[at++].Is("CLUSTERED");
-      key.columns = NameList(t, at);
+      key.columns = NameListAt(t, at);
       if (key.columns.empty() && column) key.columns = {column->name};
       table.keys.push_back(key);
       name.clear();
     } else if (t[at].Is("FOREIGN")) {
       at += 2;
       OracleForeignKey fk;
-      fk.columns = NameList(t, at);
+      fk.columns = NameListAt(t, at);
       if (at < t.size() && t[at].Is("REFERENCES")) {
         ++at;
-        fk.refTable = ObjectName(t, at);
-        fk.refColumns = NameList(t, at);
+        fk.refTable = QualifiedNameAt(t, at);
+        fk.refColumns = NameListAt(t, at);
       }
       table.foreignKeys.push_back(fk);
     } else if (t[at].Is("REFERENCES") && column) {
       ++at;
       OracleForeignKey fk;
       fk.columns = {column->name};
-      fk.refTable = ObjectName(t, at);
-      fk.refColumns = NameList(t, at);
+      fk.refTable = QualifiedNameAt(t, at);
+      fk.refColumns = NameListAt(t, at);
       table.foreignKeys.push_back(fk);
     } else if (t[at].Is("DEFAULT") && column) {
       size_t end = ++at;
@@ -182,7 +131,7 @@ inline void ReadConstraints(const Tokens& t, size_t at, OracleTable& table, Orac
     } else if (t[at].Is("CHECK")) {
       ++at;
       if (at < t.size() && t[at].Is("NOT")) at += 2;  // NOT FOR REPLICATION
-      if (at < t.size() && t[at].IsSymbol('(')) SplitList(t, at);
+      if (at < t.size() && t[at].IsSymbol('(')) ListItemsAt(t, at);
     } else if (t[at].Is("NOT") && at + 1 < t.size() && t[at + 1].Is("NULL") && column) {
       column->nullable = false;
       at += 2;
@@ -194,7 +143,7 @@ inline void ReadConstraints(const Tokens& t, size_t at, OracleTable& table, Orac
       ++at;
       column->seed = column->increment = 1;
       if (at < t.size() && t[at].IsSymbol('(')) {
-        auto parts = SplitList(t, at);
+        auto parts = ListItemsAt(t, at);
         if (parts.size() == 2 && !parts[0].empty() && !parts[1].empty()) {
           column->seed = std::stoll(parts[0][0].text);
           column->increment = std::stoll(parts[1][0].text);
@@ -208,8 +157,8 @@ inline void ReadConstraints(const Tokens& t, size_t at, OracleTable& table, Orac
 
 inline void ReadTable(const Tokens& t, size_t at, OracleSchema& schema) {
   OracleTable table;
-  table.name = ObjectName(t, at);
-  for (const Tokens& item : SplitList(t, at)) {
+  table.name = QualifiedNameAt(t, at);
+  for (const Tokens& item : ListItemsAt(t, at)) {
     if (item.empty()) continue;
     if (item[0].Is("CONSTRAINT") || item[0].Is("PRIMARY") || item[0].Is("FOREIGN") || item[0].Is("UNIQUE") ||
         item[0].Is("CHECK")) {
@@ -219,10 +168,10 @@ inline void ReadTable(const Tokens& t, size_t at, OracleSchema& schema) {
     OracleColumn c;
     c.name = item[0].text;
     size_t k = 1;
-    if (k < item.size()) c.type = OracleLower(item[k++].text);
+    if (k < item.size()) c.type = LowerText(item[k++].text);
     if (c.type == "dec") c.type = "decimal";
     if (k < item.size() && item[k].IsSymbol('(')) {
-      auto parts = SplitList(item, k);
+      auto parts = ListItemsAt(item, k);
       if (!parts.empty() && !parts[0].empty() && parts[0][0].kind == SqlToken::kNumber) c.length = std::stoi(parts[0][0].text);
     }
     table.columns.push_back(c);
@@ -239,11 +188,11 @@ inline OracleSchema ReadOracleSchema(const std::string& script) {
   for (const std::string& batch : SplitSqlBatches(script)) {
     const SqlLexResult lexed = LexSqlBatch(batch);
     const Tokens& t = lexed.tokens;
-    const std::string lower = OracleLower(batch);
+    const std::string lower = LowerText(batch);
     for (size_t i = 0; i + 1 < t.size(); ++i) {
       if (t[i].Is("ALTER") && t[i + 1].Is("TABLE")) {
         size_t at = i + 2;
-        const std::string name = ObjectName(t, at);
+        const std::string name = QualifiedNameAt(t, at);
         if (at < t.size() && t[at].Is("ADD")) ReadConstraints(t, at + 1, schema.tables[name], nullptr);
         break;
       }
@@ -254,8 +203,8 @@ inline OracleSchema ReadOracleSchema(const std::string& script) {
       if (t[i].Is("CREATE") && (t[i + 1].Is("VIEW") || t[i + 1].Is("PROCEDURE") || t[i + 1].Is("PROC") ||
                                 t[i + 1].Is("TRIGGER"))) {
         size_t at = i + 2;
-        const std::string name = ObjectName(t, at);
-        const std::string kind = OracleLower(t[i + 1].text);
+        const std::string name = QualifiedNameAt(t, at);
+        const std::string kind = LowerText(t[i + 1].text);
         const size_t from = lower.find("create " + (kind == "proc" ? std::string("proc") : kind));
         const std::string text = CollapseSpace(batch.substr(from == std::string::npos ? 0 : from));
         (kind == "view" ? schema.views : kind == "trigger" ? schema.triggers : schema.procedures)[name] = text;
@@ -269,8 +218,8 @@ inline OracleSchema ReadOracleSchema(const std::string& script) {
           if (t[at].Is("CLUSTERED")) key.clustered = true;
         key.name = t[at + 1].text;
         at += 3;  // INDEX name ON
-        const std::string tableName = ObjectName(t, at);
-        key.columns = NameList(t, at);
+        const std::string tableName = QualifiedNameAt(t, at);
+        key.columns = NameListAt(t, at);
         schema.tables[tableName].keys.push_back(key);
         break;
       }
@@ -281,7 +230,7 @@ inline OracleSchema ReadOracleSchema(const std::string& script) {
         for (; at < t.size() && !t[at].Is("sp_addtype") && !t[at].Is("exec") && !t[at].Is("execute"); ++at)
           if (!t[at].IsSymbol(',')) args.push_back(t[at].text);
         if (args.size() >= 2)
-          schema.userTypes[args[0]] = {OracleLower(args[1]), args.size() > 2 && OracleLower(args[2]) == "not null"};
+          schema.userTypes[args[0]] = {LowerText(args[1]), args.size() > 2 && LowerText(args[2]) == "not null"};
         i = at - 1;
       }
     }

@@ -19,7 +19,7 @@
 #include "support/oracleddl.h"
 
 using testsupport::ModuleFolderScope;
-using testsupport::OracleLower;
+using testsupport::LowerText;
 using testsupport::OracleSchema;
 using testsupport::RunRecovery;
 
@@ -34,7 +34,7 @@ std::string CatalogText(const CSQLServer2000& engine) {
 // Parentheses, blanks and case do not count in a default's text.
 std::string DefaultKey(const std::string& s) {
   std::string out;
-  for (char c : OracleLower(s))
+  for (char c : LowerText(s))
     if (c != '(' && c != ')' && c != ' ') out += c;
   return out;
 }
@@ -82,7 +82,7 @@ void CompareWithScript(CSQLServer2000& engine, const OracleSchema& oracle, int f
       const auto& x = expected.columns[i];
       SCOPED_TRACE(x.name);
       EXPECT_EQ(c->m_strName, x.name.c_str());
-      EXPECT_EQ(OracleLower(c->m_strUserType.str()), x.type);
+      EXPECT_EQ(LowerText(c->m_strUserType.str()), x.type);
       auto userType = oracle.userTypes.find(x.type);
       int length = DeclaredLength(x.type, x.length);
       std::optional<bool> nullable = x.nullable;
@@ -180,7 +180,7 @@ TEST(Fixtures2000, NorthwindAndPubsEqualTheirInstallScripts) {
     SCOPED_TRACE(db.file);
     REQUIRE_FIXTURE(path, db.file);
     REQUIRE_FIXTURE(script, db.script);
-    const OracleSchema oracle = testsupport::ReadOracleSchema(testsupport::ScriptText(testsupport::ReadFile(script)));
+    const OracleSchema oracle = testsupport::ReadOracleSchema(testsupport::InstallScriptText(testsupport::ReadFile(script)));
     ASSERT_EQ(int(oracle.tables.size()), db.tables);
     ASSERT_EQ(int(oracle.views.size()), db.views);
     ASSERT_EQ(int(oracle.procedures.size()), db.procedures);
