@@ -362,10 +362,14 @@ int main(int argc, char** argv) {
       Catalog2000Seeds(name, file);
       CSQLServer2000 engine2000;
       if (testsupport::RunRecovery(engine2000, path).finished) {
-        const std::string scan = g_out + "/scanfile2000/" + name + ".str";
-        fs::create_directories(g_out + "/scanfile2000");
-        CString error;
-        if (engine2000.SaveScanFile(scan.c_str(), &error)) ++g_written;
+        // The program's Open Scan takes either version, so the 2008 loader's target gets the
+        // 2000 scan too.
+        for (const char* target : {"scanfile2000", "scanfile"}) {
+          fs::create_directories(g_out + "/" + target);
+          const std::string scan = g_out + "/" + target + "/" + name + ".2000.str";
+          CString error;
+          if (engine2000.SaveScanFile(scan.c_str(), &error)) ++g_written;
+        }
       }
     }
     if (ext == ".bak") {
