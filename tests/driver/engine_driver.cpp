@@ -112,8 +112,7 @@ bool Parse(int argc, char** argv, Args& a) {
 // The engine the program creates for the version the user chose (--format).
 std::unique_ptr<CSQLServer> NewEngine(const Args& a) {
   CreatedEngine created = CreateEngine(std::to_string(a.format));
-  if (!created) std::cout << "engine failed: " << created.refusal << "
-";
+  if (!created) std::cout << "engine failed: " << created.refusal << "\n";
   return std::move(created.engine);
 }
 

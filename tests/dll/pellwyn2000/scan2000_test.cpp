@@ -447,8 +447,10 @@ TEST(ScanFile2000, RoundTripAndDamagedFiles) {
 TEST(ScanFile2000, TheProgramsSaveScanAndOpenScan) {
   ModuleFolderScope scope;
   testsupport::TempDir dir;
-  for (const auto& made : {uicore::CreateEngine(1), uicore::CreateEngine("2000")})
-    EXPECT_NE(dynamic_cast<CSQLServer2000*>(made.get()), nullptr);
+  for (int which = 0; which < 2; ++which) {
+    const CreatedEngine made = which == 0 ? CreateEngine(1) : CreateEngine("2000");
+    EXPECT_NE(dynamic_cast<CSQLServer2000*>(made.engine.get()), nullptr);
+  }
 
   CSQLServer2000 engine;
   EXPECT_TRUE(bool(uicore::CoalescedCensusOf(engine)));
