@@ -22,9 +22,11 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELLWYN_SANITIZE=ON
 echo "== thread-sanitizer build: the tests of threads sharing one engine, and the desktop core"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLWYN_TSAN=ON >/dev/null
-ninja -C build-tsan engine2008_tests uicore_tests
+ninja -C build-tsan engine2008_tests engine2000_tests uicore_tests
 export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}"
 ./build-tsan/tests/engine2008_tests \
   --gtest_filter='ExportPool.*:ExportWalk.WalksOfTwoTablesAtOnceKeepApart'
+# The 2000 scan thread against the program's two progress threads, stops included.
+./build-tsan/tests/engine2000_tests --gtest_filter='Scan2000.*'
 ./build-tsan/tests/uicore_tests
 echo "== all tests passed on every build"

@@ -27,6 +27,15 @@ WORD SlotEntry(const BYTE* page, int slot) {
   return entry;
 }
 
+WORD SlotEntry(const BYTE* page, int slot, const SlotWalkOptions& options) {
+  if (slot < 0 || slot >= kMaxSlots) return 0;
+  WORD entry = ReadU16(page + kPageSize - 2 * (slot + 1));
+  if (options.repairFirstSlot && slot == 0 && entry != kPageHeaderSize && (entry & 0xFF) == kPageHeaderSize)
+    entry = kPageHeaderSize;
+  if (entry < kPageHeaderSize || int(entry) > options.maxEntry) return 0;
+  return entry;
+}
+
 CString BytesToString(const BYTE* bytes, int count, bool asHex) {
   CString out;
   if (!bytes || count <= 0) return out;

@@ -99,6 +99,7 @@ inline WORD PageIndexId(const BYTE* page) { return ReadU16(page + 6); }
 inline WORD PageSlotCount(const BYTE* page) { return ReadU16(page + 22); }
 inline DWORD PageObjectId(const BYTE* page) { return ReadU32(page + 24); }
 inline DWORD PageIdOf(const BYTE* page) { return ReadU32(page + 32); }
+inline WORD PageFileIdOf(const BYTE* page) { return ReadU16(page + 36); }
 inline DWORD PageTornBits(const BYTE* page) { return ReadU32(page + 60); }
 
 // Torn bits are present when the word is not 0 and flag 0x100 is set.
@@ -122,6 +123,29 @@ void ForEachSlot(const BYTE* page, F&& fn) {
   const int count = SlotCountCapped(page);
   for (int i = 0; i < count; ++i) {
     WORD entry = SlotEntry(page, i);
+    if (entry == 0) continue;
+    if (!fn(i, entry)) return;
+  }
+}
+
+// Slot rules that differ between readers. The defaults are those of SlotEntry above.
+struct SlotWalkOptions {
+  bool repairFirstSlot = true;  // slot 0 with low byte 0x60 reads as 96
+  int maxEntry = kPageSize;     // highest accepted entry
+  int skipPageAbove = 0;        // a page with more slots than this yields none (0 = no limit)
+};
+
+// The entry of one slot under `options`; 0 when the slot is rejected.
+WORD SlotEntry(const BYTE* page, int slot, const SlotWalkOptions& options);
+
+// Calls fn(slotIndex, entry) for every accepted slot under `options`, in order; the slot
+// index never reaches the header. fn returns false to stop.
+template <class F>
+void ForEachSlot(const BYTE* page, const SlotWalkOptions& options, F&& fn) {
+  if (options.skipPageAbove > 0 && PageSlotCount(page) > options.skipPageAbove) return;
+  const int count = SlotCountCapped(page);
+  for (int i = 0; i < count; ++i) {
+    WORD entry = SlotEntry(page, i, options);
     if (entry == 0) continue;
     if (!fn(i, entry)) return;
   }

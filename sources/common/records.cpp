@@ -20,6 +20,11 @@ CTable::~CTable() {
     delete v;
     v = next;
   }
+  for (CForeignKey* k = m_pForeignKeyHead; k;) {
+    CForeignKey* next = k->m_pNext;
+    delete k;
+    k = next;
+  }
   // The table owns its index records.
   for (auto& entry : m_mapTableIndexes) delete entry.second;
   if (m_hBlobFile != kInvalidFile) CloseFileHandle(m_hBlobFile);
@@ -39,6 +44,14 @@ void CTable::AppendVarColumn(CVarColumn* column) {
   if (m_pVarTail) m_pVarTail->m_pNext = column;
   else m_pVarHead = column;
   m_pVarTail = column;
+}
+
+void CTable::AppendForeignKey(CForeignKey* key) {
+  if (!key) return;
+  key->m_pNext = nullptr;
+  if (m_pForeignKeyTail) m_pForeignKeyTail->m_pNext = key;
+  else m_pForeignKeyHead = key;
+  m_pForeignKeyTail = key;
 }
 
 void CTable::SetIndex(const CString& key, CIndexInfo* index) {

@@ -98,7 +98,12 @@ class CIndexInfo {
   BYTE m_bFlag7 = 0;
   BYTE m_bFlag8 = 0;
   BYTE m_bFlag9 = 0;
+  // The 2000 format keeps one more archived flag and an eleventh flag and a second number
+  // that stay in memory only.
+  BYTE m_bFlag10 = 0;
+  BYTE m_bFlag11 = 0;
   int m_nValue = 0;
+  int m_nValue2 = 0;
   CString m_strName;
   CString m_strText;
   std::vector<int> m_vecColumns;
@@ -109,6 +114,19 @@ class CIndexInfo {
   static constexpr size_t kMinArchiveBytes = 50;
   void Save(CArchive& ar) const;
   void Load(CArchive& ar);
+};
+
+// A foreign key of the 2000 format: entry i of the two column lists forms one column pair.
+class CForeignKey {
+ public:
+  DWORD m_dwConstraintId = 0;
+  DWORD m_dwTableId = 0;     // referencing table
+  DWORD m_dwRefTableId = 0;  // referenced table
+  std::vector<WORD> m_vecKeyColumns;
+  std::vector<WORD> m_vecRefColumns;
+  CForeignKey* m_pNext = nullptr;
+
+  WORD Count() const { return WORD(m_vecKeyColumns.size()); }
 };
 
 class CViewStoredProc {
@@ -160,6 +178,12 @@ class CTable {
   CVarColumn* m_pVarHead = nullptr;  // 24
   CVarColumn* m_pVarTail = nullptr;
 
+  // The 2000 format: its foreign keys (owned, appended at the tail) and whether index
+  // records were read for it (not archived).
+  CForeignKey* m_pForeignKeyHead = nullptr;
+  CForeignKey* m_pForeignKeyTail = nullptr;
+  bool m_bHasIndexes = false;
+
   CMapStringToString m_mapComputed;                 // 25 column id text -> computed/default text
   CStringKeyMap<CIndexInfo*> m_mapTableIndexes;     // 26 index id text -> index record (owned)
   CMapStringToString m_mapVarTypes;                 // 27 variable index text -> type name
@@ -182,6 +206,7 @@ class CTable {
   // Appends a column (or variable column) at the tail of its list; the table owns it.
   void AppendColumn(CColumn* column);
   void AppendVarColumn(CVarColumn* column);
+  void AppendForeignKey(CForeignKey* key);
   // Replaces (and frees) an index record under a key.
   void SetIndex(const CString& key, CIndexInfo* index);
 

@@ -39,17 +39,22 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
                          shown, then press previous page M times (0 by default)
   help                   this text
 
+Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
+the engine that writes SCANFILE. 2005 files are read by the 2008 engine. The 2000 engine does
+not decode rows or write scripts yet: "export" and "rows" refuse --format 2000.
+
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
          number=SSET-NUMBER offset=STREAM-OFFSET length=STREAM-BYTES pages=P first=F last=L
 Output of "scan": the recovery result ("recovery: finished|unfinished pages-counted=N
 sys-rounds=R"), the census ("database:", "total pages:", group counts), then the catalog:
 "tables: N" and per table "table [owner].[name] id=OBJECT-ID pages=N freed=N identity=0|1"
-followed by its "column ..." lines and "index ..." lines; a column line's pos= is where rows
-hold the column (its offset in the fixed part, or minus its variable index), followed by
-"from-order" when the catalog did not give it and the decoders compute it from the column
-order, and nullbit= is its null-bitmap number. Then views, procedures, rules, triggers and
-functions with their definition text (lines prefixed "| "), then user data types.
+followed by its "column ..." lines, "index ..." lines and (2000 engine) "foreign-key [name]
+columns=IDS references=[owner].[table] columns=IDS" lines; a column line's pos= is where rows
+hold the column (its offset in the fixed part, or minus its variable index), followed (2005
+and 2008) by "from-order" when the catalog did not give it and the decoders compute it from
+the column order, and by nullbit=, its null-bitmap number. Then views, procedures, rules,
+triggers and functions with their definition text (lines prefixed "| "), then user data types.
 "save" prints "saved: PATH" or "save failed: REASON"; it replaces an existing SCANFILE only
 when that is a scan file, and adds ".str" to a name without an extension. "load" prints
 "loaded: PATH" and the catalog text exactly as "scan" prints it, or the program's message for
@@ -74,6 +79,7 @@ struct Args {
   bool rows = false;
   int window = 1;
   int back = 0;
+  int format = 2008;
 };
 
 bool Parse(int argc, char** argv, Args& a) {
@@ -91,6 +97,9 @@ bool Parse(int argc, char** argv, Args& a) {
     } else if (arg == "--back" && i + 1 < argc) {
       a.back = std::atoi(argv[++i]);
       if (a.back < 0) return false;
+    } else if (arg == "--format" && i + 1 < argc) {
+      a.format = std::atoi(argv[++i]);
+      if (a.format != 2000 && a.format != 2005 && a.format != 2008) return false;
     } else if (arg.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -100,9 +109,9 @@ bool Parse(int argc, char** argv, Args& a) {
   return true;
 }
 
-// The engine the program creates for the version the user chose.
-std::unique_ptr<CSQLServer> NewEngine() {
-  CreatedEngine created = CreateEngine(3);
+// The engine the program creates for the version the user chose (--format).
+std::unique_ptr<CSQLServer> NewEngine(const Args& a) {
+  CreatedEngine created = CreateEngine(std::to_string(a.format));
   if (!created) std::cout << "engine failed: " << created.refusal << "\n";
   return std::move(created.engine);
 }
@@ -146,7 +155,7 @@ int Sets(const Args& a) {
     std::cout << "sets failed: " << problem << "\n";
     return 1;
   }
-  std::unique_ptr<CSQLServer> engine = NewEngine();
+  std::unique_ptr<CSQLServer> engine = NewEngine(a);
   if (!engine) return 1;
   uicore::ListBackupSets(*engine, a.positional[0]);
   testsupport::PrintSets(*engine, std::cout);
@@ -155,7 +164,7 @@ int Sets(const Args& a) {
 
 int Scan(const Args& a) {
   if (a.positional.size() != 1) return 2;
-  std::unique_ptr<CSQLServer> engine = NewEngine();
+  std::unique_ptr<CSQLServer> engine = NewEngine(a);
   testsupport::RecoveryResult r;
   if (!engine || !Recover(*engine, a.positional[0], a.set, "scan", r)) return 1;
   std::cout << "recovery: " << (r.finished ? "finished" : "unfinished") << " pages-counted=" << r.pagesCounted
@@ -167,7 +176,7 @@ int Scan(const Args& a) {
 
 int Save(const Args& a) {
   if (a.positional.size() != 2) return 2;
-  std::unique_ptr<CSQLServer> engine = NewEngine();
+  std::unique_ptr<CSQLServer> engine = NewEngine(a);
   testsupport::RecoveryResult r;
   if (!engine || !Recover(*engine, a.positional[0], a.set, "save", r)) return 1;
   if (!r.finished) {
@@ -185,6 +194,7 @@ int Save(const Args& a) {
   return 0;
 }
 
+// Open Scan: the file's own version picks the engine.
 int Load(const Args& a) {
   if (a.positional.size() != 1) return 2;
   uicore::OpenScanResult opened = uicore::OpenScanFile(a.positional[0]);
@@ -322,7 +332,7 @@ std::string RowLine(const std::string& row) {
 
 int Rows(const Args& a) {
   if (a.positional.size() != 2) return 2;
-  std::unique_ptr<CSQLServer> engine = NewEngine();
+  std::unique_ptr<CSQLServer> engine = NewEngine(a);
   testsupport::RecoveryResult r;
   if (!engine || !Recover(*engine, a.positional[0], a.set, "rows", r)) return 1;
   if (!r.finished) {
@@ -357,6 +367,10 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
+  if ((a.command == "export" || a.command == "rows") && a.format == 2000) {
+    std::cout << a.command << " failed: the 2000 engine does not decode rows or write scripts yet\n";
+    return 1;
+  }
   if (a.command == "sets") rc = Sets(a);
   else if (a.command == "scan") rc = Scan(a);
   else if (a.command == "save") rc = Save(a);

@@ -3,14 +3,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "common/executionlog.h"
+#include "common/page.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -79,7 +84,9 @@ bool WaitOrDone(const EVENT_HANDLE& event, const std::atomic<bool>& done) {
 }
 }  // namespace
 
-bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set) {
+namespace {
+template <class Engine>
+bool ScanOnThisThread(Engine& engine, const std::string& path, int set) {
   CEngineStatus* status = engine.m_pStatus;
   engine.m_strFilePath = path.c_str();
   status->m_bStopScan = 0;
@@ -108,6 +115,40 @@ bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set) {
                                 &status->m_hSysRead, &status->m_hSystemTabRdyEvent})
     ResetEvent(*e);
   return rounds == 3;
+}
+}  // namespace
+
+std::uint32_t WriteDatabaseImage(const std::string& path, const std::uint8_t* data, size_t size,
+                                 std::uint32_t maxPlace, std::vector<std::vector<std::uint8_t>>* pages) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) Fail("cannot write the database image");
+  std::set<DWORD> taken;
+  DWORD freePlace = 0;
+  DWORD count = 0;
+  std::vector<BYTE> page(kPageSize);
+  for (size_t at = 0; at < size; at += kPageSize) {
+    std::memset(page.data(), 0, kPageSize);
+    std::memcpy(page.data(), data + at, std::min<size_t>(size - at, kPageSize));
+    DWORD place = PageIdOf(page.data());
+    if (place >= maxPlace || taken.count(place)) {
+      while (taken.count(freePlace)) ++freePlace;
+      place = freePlace;
+    }
+    taken.insert(place);
+    if (::pwrite(fd, page.data(), kPageSize, off_t(place) * kPageSize) != kPageSize) Fail("pwrite");
+    count = std::max(count, place + 1);
+    if (pages) pages->push_back(page);
+  }
+  ::close(fd);
+  return count;
+}
+
+bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set) {
+  return ScanOnThisThread(engine, path, set);
+}
+
+bool ScanInProcess(CSQLServer2000& engine, const std::string& path, int set) {
+  return ScanOnThisThread(engine, path, set);
 }
 
 void ExportScripts(CSQLServer2008& engine, bool rows) {

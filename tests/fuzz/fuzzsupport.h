@@ -5,8 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/archive.h"
+#include "support/catalogtext.h"
+
+class CSQLServer2000;
 class CSQLServer2008;
 
 namespace fuzzsupport {
@@ -16,6 +22,13 @@ namespace fuzzsupport {
 const std::string& ScratchDir();
 // Writes the bytes as a file of the scratch folder (replacing it) and returns its path.
 std::string WriteScratch(const std::string& name, const std::uint8_t* data, size_t size);
+
+// Writes fuzz input as a database file: pages of 8192 bytes (the last zero-padded), each put
+// at the place its own page id names, as in a real database file; a page whose place is
+// taken, or lies at or beyond `maxPlace`, goes into the first free place. Returns the
+// file's size in pages; `pages` (optional) receives the pages in input order.
+std::uint32_t WriteDatabaseImage(const std::string& path, const std::uint8_t* data, size_t size,
+                                 std::uint32_t maxPlace, std::vector<std::vector<std::uint8_t>>* pages = nullptr);
 
 // Reports a broken invariant the way a sanitizer reports a fault: a message, then abort, so
 // libFuzzer keeps the input.
@@ -32,9 +45,44 @@ std::string WriteScratch(const std::string& name, const std::uint8_t* data, size
 // another that answers the hand-shakes as the progress dialog does (one census hand-over).
 // True when the scan ran to its end.
 bool ScanInProcess(CSQLServer2008& engine, const std::string& path, int set = 1);
+bool ScanInProcess(CSQLServer2000& engine, const std::string& path, int set = 1);
 
 // The export worker's script mode into files that go nowhere: user data types, every table
 // (with its rows when `rows`), views, procedures, functions, rules and triggers.
 void ExportScripts(CSQLServer2008& engine, bool rows);
+
+// Open Scan as the program does it: the magic word and the version first, then the engine's
+// LoadScanInfo. False when the file is not a scan file of `version`; `whole` tells whether
+// the rest loaded without damage.
+template <class Engine>
+bool OpenScanFile(Engine& engine, const std::string& path, const char* version, bool& whole) {
+  CArchive ar;
+  whole = false;
+  if (!ar.Open(path.c_str(), CArchive::load)) return false;
+  try {
+    CString magic, found;
+    ar >> magic;
+    if (magic != "tarnwell") return false;
+    ar >> found;
+    if (found != version) return false;
+  } catch (const CArchiveException&) {
+    return false;
+  }
+  engine.FreeRecoveredObjects();
+  try {
+    engine.LoadScanInfo(ar);
+    whole = true;
+  } catch (const CArchiveException&) {
+  }
+  return true;
+}
+
+// The catalog as the program's tree shows it.
+template <class Engine>
+std::string CatalogText(const Engine& engine) {
+  std::ostringstream text;
+  testsupport::PrintCatalog(engine, text);
+  return text.str();
+}
 
 }  // namespace fuzzsupport

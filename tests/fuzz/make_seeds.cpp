@@ -13,10 +13,11 @@
 
 #include "common/backupreader.h"
 #include "common/page.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
+#include "dll/pellwyn2000/record2000.h"
 #include "dll/pellwyn2008/lob.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "dll/pellwyn2008/record.h"
-#include "dll/pellwyn2000/record2000.h"
 #include "fuzz_tables.h"
 #include "fuzz_tables2000.h"
 #include "fuzzsupport.h"
@@ -115,6 +116,22 @@ void AllocationSeeds(const std::string& name, const Bytes& file) {
   }
   Seed("allocation", name + ".plain", plain);
   Seed("allocation", name + ".stream", stream);
+}
+
+// The 2000 system tables: the file header, allocation and boot pages, every page of the
+// system tables the catalog is read from, and the IAM pages of the first few objects.
+void Catalog2000Seeds(const std::string& name, const Bytes& file) {
+  static const std::set<DWORD> kSystem = {1, 2, 3, 4, 6, 10, 14};
+  Bytes pages;
+  int iams = 0;
+  for (size_t at = 0; at + kPageSize <= file.size(); at += kPageSize) {
+    const BYTE* p = file.data() + at;
+    const size_t n = at / kPageSize;
+    const bool keep = n <= 1 || n == 9 || (PageTypeOf(p) == kPageData && kSystem.count(PageObjectId(p))) ||
+                      (PageTypeOf(p) == 10 && iams++ < 4);
+    if (keep) pages.insert(pages.end(), p, p + kPageSize);
+  }
+  Seed("catalog2000", name, pages);
 }
 
 int TableChoice(const CTable& t) {
@@ -350,6 +367,21 @@ int main(int argc, char** argv) {
     std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
     if (ext != ".bak" && ext != ".mdf") continue;
     const Bytes file = ReadAll(path);
+    if (name.rfind("sample2000_", 0) == 0 || name.rfind("sql2000", 0) == 0) {
+      // 2000 files also seed the 2000 engine's targets.
+      Catalog2000Seeds(name, file);
+      CSQLServer2000 engine2000;
+      if (testsupport::RunRecovery(engine2000, path).finished) {
+        // The program's Open Scan takes either version, so the 2008 loader's target gets the
+        // 2000 scan too.
+        for (const char* target : {"scanfile2000", "scanfile"}) {
+          fs::create_directories(g_out + "/" + target);
+          const std::string scan = g_out + "/" + target + "/" + name + ".2000.str";
+          CString error;
+          if (engine2000.SaveScanFile(scan.c_str(), &error)) ++g_written;
+        }
+      }
+    }
     if (ext == ".bak") {
       BackupSeeds(name, file);
     } else {

@@ -29,11 +29,11 @@ bash "$root/tests/fuzz/build.sh" >/dev/null
 max_len() {
   case "$1" in
     backupreader) echo 262144 ;;
-    census) echo 524288 ;;
+    census|catalog2000) echo 524288 ;;
     allocation) echo 327681 ;;
     record|export|record2000) echo 73728 ;;
     lob|lob2000) echo 65536 ;;
-    scanfile) echo 262144 ;;
+    scanfile|scanfile2000) echo 262144 ;;
     connect|settings) echo 4096 ;;
   esac
 }

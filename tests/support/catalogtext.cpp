@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/backupreader.h"
 #include "common/records.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "dll/pellwyn2008/record.h"
 #include "common/sqlserver.h"
@@ -64,6 +66,9 @@ void PrintCensus(const CSQLServer& engine, std::ostream& out) {
 }
 
 void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
+  // Only the 2000 engine reads foreign keys in its scan; it keeps their names apart.
+  const auto* engine2000 = dynamic_cast<const CSQLServer2000*>(&engine);
+  const CMapStringToString* foreignKeyNames = engine2000 ? &engine2000->m_mapForeignKeyNames : nullptr;
   out << "database: " << engine.m_strDatabaseName.str() << "\n";
   out << "tables: " << engine.m_mapTables.GetCount() << "\n";
   for (const auto& [id, it] : ByNumericKey(engine.m_mapTables)) {
@@ -72,12 +77,13 @@ void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
     out << FormatString("table [%s].[%s] id=%lu pages=%d freed=%d identity=%s\n", t->m_strOwner, t->m_strName,
                         t->m_dwObjectId, int(t->m_vecDataPages.size()), int(t->m_vecFreedPages.size()),
                         Flag(t->m_bHasIdentity));
-    // Where the row decoders read each column: the catalog's place, or the one they compute
-    // from the column order when the catalog gave none.
-    const RecordPlan plan(*t);
+    // Where the row decoders read each column: the catalog's place, or the one the 2008
+    // decoder computes from the column order when the catalog gave none. The 2000 decoder
+    // reads every column at its catalog place.
+    const std::optional<RecordPlan> plan = engine2000 ? std::nullopt : std::make_optional<RecordPlan>(*t);
     size_t planned = 0;
     for (const CColumn* c = t->m_pColumnHead; c; c = c->m_pNext, ++planned) {
-      const ColumnPlan* p = planned < plan.columns().size() ? &plan.columns()[planned] : nullptr;
+      const ColumnPlan* p = plan && planned < plan->columns().size() ? &plan->columns()[planned] : nullptr;
       out << FormatString("  column %u [%s] %s", unsigned(c->m_wColOrder), c->m_strName, c->m_strType);
       if (c->m_strUserType != c->m_strType) out << FormatString(" usertype=%s", c->m_strUserType);
       out << FormatString(" len=%u prec=%u scale=%u null=%s", unsigned(c->m_wLength), unsigned(c->m_bPrecision),
@@ -87,8 +93,10 @@ void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
       int pos = c->m_nOffset;
       const bool stored = p && (p->role == ColumnRole::kFixed || p->role == ColumnRole::kVariable);
       if (stored && !c->m_bCatalogOffset) pos = p->role == ColumnRole::kFixed ? p->offset : -p->varIndex;
-      out << FormatString(" id=%d pos=%d%s nullbit=%lu", c->m_nColumnId, pos,
-                          stored && !c->m_bCatalogOffset ? " from-order" : "", c->m_dwRowsetColumn);
+      if (engine2000) out << FormatString(" id=%d pos=%d", c->m_nColumnId, pos);
+      else
+        out << FormatString(" id=%d pos=%d%s nullbit=%lu", c->m_nColumnId, pos,
+                            stored && !c->m_bCatalogOffset ? " from-order" : "", c->m_dwRowsetColumn);
       if (c->m_strType == "bit") out << FormatString(" bit=%u", unsigned(c->m_bBitPosition));
       if (c->m_bDropped) out << " dropped";
       if (!c->m_strDefault.IsEmpty()) out << FormatString(" default=%s", c->m_strDefault);
@@ -109,6 +117,21 @@ void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
         first = false;
       }
       out << "\n";
+    }
+    for (const CForeignKey* k = t->m_pForeignKeyHead; k; k = k->m_pNext) {
+      CString name;
+      if (foreignKeyNames) foreignKeyNames->Lookup(FormatString("%lu", k->m_dwConstraintId).view(), name);
+      CTable* referenced = nullptr;
+      engine.m_mapTables.Lookup(FormatString("%ld", k->m_dwRefTableId).view(), referenced);
+      auto ids = [](const std::vector<WORD>& v) {
+        std::string s;
+        for (WORD id : v) s += (s.empty() ? "" : ",") + std::to_string(id);
+        return s;
+      };
+      out << FormatString("  foreign-key [%s] columns=%s references=", name, ids(k->m_vecKeyColumns).c_str());
+      if (referenced) out << FormatString("[%s].[%s]", referenced->m_strOwner, referenced->m_strName);
+      else out << FormatString("id=%lu", k->m_dwRefTableId);
+      out << FormatString(" columns=%s\n", ids(k->m_vecRefColumns).c_str());
     }
   }
   struct Kind {

@@ -13,6 +13,7 @@ void PrintSets(const CSQLServer& engine, std::ostream& out);
 void PrintCensus(const CSQLServer& engine, std::ostream& out);
 // The catalog as the desktop's tree shows it: tables with columns, keys and indexes, then
 // views, procedures, rules, triggers, functions and user data types.
+// Foreign keys (the 2000 format) follow each table's indexes, named as the engine read them.
 void PrintCatalog(const CSQLServer& engine, std::ostream& out);
 
 }  // namespace testsupport

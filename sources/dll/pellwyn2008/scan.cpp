@@ -9,11 +9,11 @@
 #include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/page.h"
+#include "common/pagesource.h"
 #include "pellwyn2008.h"
 #include "platform/threads.h"
 
 namespace {
-constexpr unsigned kWaitSliceMs = 100;
 constexpr size_t kCensusChunkPages = 128;  // the census reads 1 MiB at a time
 constexpr UINT64 kBootPageOffset = 9ull * kPageSize;
 
@@ -242,12 +242,7 @@ bool CSQLServer2008::ReadPageById(DWORD pageId, BYTE* buffer) {
 }
 
 bool CSQLServer2008::WaitUnlessStopped(const EVENT_HANDLE& event) {
-  for (;;) {
-    if (ScanStopped()) return false;
-    WaitResult r = WaitForEvent(event, kWaitSliceMs);
-    if (r == WaitResult::Signalled) return !ScanStopped();
-    if (r == WaitResult::Failed) return false;
-  }
+  return ::WaitUnlessStopped(event, m_pStatus ? &m_pStatus->m_bStopScan : nullptr);
 }
 
 void CSQLServer2008::ReadAllPages() {

@@ -5,6 +5,7 @@
 
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/archive.h"
 #include "ui/core/enginefactory.h"
@@ -85,23 +86,16 @@ OpenScanResult OpenScanFile(const std::string& path) {
   return result;
 }
 
-SaveScanResult SaveScan(CSQLServer* engine, const std::string& sourcePath, const AskSavePath& ask) {
+namespace {
+
+// Both engines that write scan files take the file name through the same hook and report
+// the outcome in the same member.
+template <class Writer>
+SaveScanResult SaveWith(Writer& writer, const AskSavePath& ask) {
   using Outcome = SaveScanResult::Outcome;
   SaveScanResult result;
-  if (!engine || sourcePath.empty()) {
-    result.outcome = Outcome::NothingToSave;
-    result.message = kLoadBeforeSaving;
-    return result;
-  }
-  // The engines that write scan files take the file name through this hook.
-  auto* writer = dynamic_cast<CSQLServer2008*>(engine);
-  if (!writer) {
-    result.outcome = Outcome::Failed;
-    result.message = "This engine cannot save scans.";
-    return result;
-  }
   bool refused = false;
-  writer->m_fnAskSavePath = [&](CString& path) {
+  writer.m_fnAskSavePath = [&](CString& path) {
     std::optional<std::string> chosen = ask ? ask() : std::nullopt;
     if (!chosen || chosen->empty()) return false;
     std::filesystem::path p(*chosen);
@@ -117,19 +111,36 @@ SaveScanResult SaveScan(CSQLServer* engine, const std::string& sourcePath, const
     path = result.path.c_str();
     return true;
   };
-  writer->SaveScanInfo();
-  writer->m_fnAskSavePath = nullptr;
+  writer.SaveScanInfo();
+  writer.m_fnAskSavePath = nullptr;
   if (refused) {
     result.outcome = Outcome::Refused;
     result.message = kNotReplaced;
-  } else if (writer->m_nLastSaveResult == 1) {
+  } else if (writer.m_nLastSaveResult == 1) {
     result.outcome = Outcome::Saved;
-  } else if (writer->m_nLastSaveResult == 0) {
+  } else if (writer.m_nLastSaveResult == 0) {
     result.outcome = Outcome::Failed;
     result.message = "The scan could not be saved to " + result.path + ".";
   } else {
     result.outcome = Outcome::Cancelled;
   }
+  return result;
+}
+
+}  // namespace
+
+SaveScanResult SaveScan(CSQLServer* engine, const std::string& sourcePath, const AskSavePath& ask) {
+  using Outcome = SaveScanResult::Outcome;
+  SaveScanResult result;
+  if (!engine || sourcePath.empty()) {
+    result.outcome = Outcome::NothingToSave;
+    result.message = kLoadBeforeSaving;
+    return result;
+  }
+  if (auto* writer = dynamic_cast<CSQLServer2008*>(engine)) return SaveWith(*writer, ask);
+  if (auto* writer = dynamic_cast<CSQLServer2000*>(engine)) return SaveWith(*writer, ask);
+  result.outcome = Outcome::Failed;
+  result.message = "This engine cannot save scans.";
   return result;
 }
 

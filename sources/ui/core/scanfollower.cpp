@@ -7,6 +7,7 @@
 #include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 
 namespace uicore {
@@ -38,11 +39,13 @@ std::string CountText(int count) {
 
 CensusHandOver CoalescedCensusOf(CSQLServer& engine) {
   CensusHandOver h;
-  // The 2005 stand-in is a 2008 engine too.
-  if (auto* e = dynamic_cast<CSQLServer2008*>(&engine)) {
+  // Both censuses hand over in batches; the 2005 stand-in is a 2008 engine too.
+  auto coalesce = [&h](auto* e) {
     h.setEvery = [e](int every) { e->SetCensusHandOverEvery(every); };
     h.pagesRead = [e] { return e->m_nCensusPagesRead.load(std::memory_order_acquire); };
-  }
+  };
+  if (auto* e = dynamic_cast<CSQLServer2008*>(&engine)) coalesce(e);
+  else if (auto* e2000 = dynamic_cast<CSQLServer2000*>(&engine)) coalesce(e2000);
   return h;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/types.h"
+#include "support/installscript.h"
 #include "support/tsqllexer.h"
 
 namespace oracle2000 {
@@ -43,68 +43,10 @@ struct Script {
 
 namespace detail {
 
+using testsupport::ListItemsAt;
+using testsupport::NameListAt;
+using testsupport::QualifiedNameAt;
 using testsupport::SqlToken;
-
-inline std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-inline void AppendUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | cp >> 6);
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | cp >> 12);
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | cp >> 18);
-    out += char(0x80 | (cp >> 12 & 0x3F));
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
-
-// The qualified name at t[i] (its last part); i moves past it.
-inline std::string NameAt(const std::vector<SqlToken>& t, size_t& i) {
-  std::string name = i < t.size() ? t[i++].text : "";
-  while (i + 1 < t.size() && t[i].IsSymbol('.')) {
-    name = t[i + 1].text;
-    i += 2;
-  }
-  return name;
-}
-
-// The items of a parenthesised list starting at t[i] == '(', split at its top-level commas;
-// i moves past the closing ')'.
-inline std::vector<std::vector<SqlToken>> Items(const std::vector<SqlToken>& t, size_t& i) {
-  std::vector<std::vector<SqlToken>> items(1);
-  int depth = 0;
-  for (; i < t.size(); ++i) {
-    if (t[i].IsSymbol('(') && depth++ == 0) continue;
-    if (t[i].IsSymbol(')') && --depth == 0) {
-      ++i;
-      break;
-    }
-    if (depth == 1 && t[i].IsSymbol(',')) {
-      items.emplace_back();
-      continue;
-    }
-    items.back().push_back(t[i]);
-  }
-  if (items.back().empty()) items.pop_back();
-  return items;
-}
-
-inline std::vector<std::string> NameList(const std::vector<SqlToken>& t, size_t& i) {
-  std::vector<std::string> names;
-  for (const auto& item : Items(t, i))
-    if (!item.empty()) names.push_back(item.front().text);
-  return names;
-}
 
 inline int Number(const std::vector<SqlToken>& t, size_t i) {
   return i < t.size() && t[i].kind == SqlToken::kNumber ? std::atoi(t[i].text.c_str()) : 0;
@@ -118,7 +60,7 @@ inline Literal LiteralOf(const std::vector<SqlToken>& e) {
   Literal v;
   if (e.size() == 1 && e[0].Is("NULL")) return v;
   if (e.size() == 1 && e[0].kind == SqlToken::kString) return {Literal::kString, e[0].text};
-  if (e.size() == 1 && IsHex(e[0])) return {Literal::kBinary, Lower(e[0].text.substr(2))};
+  if (e.size() == 1 && IsHex(e[0])) return {Literal::kBinary, testsupport::LowerText(e[0].text.substr(2))};
   // Numbers, signed or with a currency sign ($20.00 lexes as "$20", ".", "00").
   std::string text;
   for (const SqlToken& t : e) text += t.text;
@@ -130,8 +72,8 @@ inline Literal LiteralOf(const std::vector<SqlToken>& e) {
 inline void ReadTable(const std::vector<SqlToken>& t, size_t& i, const std::map<std::string, ColumnDef>& userTypes,
                       Script& out) {
   TableDef table;
-  table.name = NameAt(t, i);
-  for (const auto& item : Items(t, i)) {
+  table.name = QualifiedNameAt(t, i);
+  for (const auto& item : ListItemsAt(t, i)) {
     if (item.empty()) continue;
     const SqlToken& head = item.front();
     if (head.Is("CONSTRAINT") || head.Is("PRIMARY") || head.Is("FOREIGN") || head.Is("CHECK") || head.Is("UNIQUE")) {
@@ -139,13 +81,13 @@ inline void ReadTable(const std::vector<SqlToken>& t, size_t& i, const std::map<
         if (!item[k].Is("PRIMARY") || !item[k + 1].Is("KEY")) continue;
         size_t at = k + 2;
         while (at < item.size() && !item[at].IsSymbol('(')) ++at;
-        table.primaryKey = NameList(item, at);
+        table.primaryKey = NameListAt(item, at);
       }
       continue;
     }
     ColumnDef c;
     c.name = head.text;
-    c.type = item.size() > 1 ? Lower(item[1].text) : "";
+    c.type = item.size() > 1 ? testsupport::LowerText(item[1].text) : "";
     if (c.type == "dec") c.type = "decimal";
     if (item.size() > 3 && item[2].IsSymbol('(')) {
       c.size = Number(item, 3);
@@ -169,12 +111,12 @@ inline void ReadTable(const std::vector<SqlToken>& t, size_t& i, const std::map<
 // "INSERT [INTO] name [( columns )] VALUES ( values )".
 inline void ReadInsert(const std::vector<SqlToken>& t, size_t& i, Script& out) {
   if (i < t.size() && t[i].Is("INTO")) ++i;
-  const std::string table = NameAt(t, i);
+  const std::string table = QualifiedNameAt(t, i);
   std::vector<std::string> columns;
-  if (i < t.size() && t[i].IsSymbol('(')) columns = NameList(t, i);
+  if (i < t.size() && t[i].IsSymbol('(')) columns = NameListAt(t, i);
   if (i >= t.size() || !t[i].Is("VALUES")) return;
   ++i;
-  const auto values = Items(t, i);
+  const auto values = ListItemsAt(t, i);
   if (columns.empty()) {
     auto it = out.tables.find(table);
     if (it == out.tables.end()) return;
@@ -188,21 +130,6 @@ inline void ReadInsert(const std::vector<SqlToken>& t, size_t& i, Script& out) {
 
 }  // namespace detail
 
-inline std::string ScriptText(const std::string& bytes) {
-  if (bytes.size() < 2 || BYTE(bytes[0]) != 0xFF || BYTE(bytes[1]) != 0xFE) return bytes;
-  std::string out;
-  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-    unsigned unit = BYTE(bytes[i]) | BYTE(bytes[i + 1]) << 8;
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
-      const unsigned low = BYTE(bytes[i + 2]) | BYTE(bytes[i + 3]) << 8;
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-      i += 2;
-    }
-    detail::AppendUtf8(out, unit);
-  }
-  return out;
-}
-
 inline Script ReadScript(const std::string& text) {
   using detail::SqlToken;
   Script out;
@@ -214,9 +141,9 @@ inline Script ReadScript(const std::string& text) {
         // sp_addtype name, 'base(n)': lexed again for its parts.
         const auto base = testsupport::LexSqlBatch(t[i + 3].text).tokens;
         ColumnDef c;
-        c.type = base.empty() ? "" : detail::Lower(base[0].text);
+        c.type = base.empty() ? "" : testsupport::LowerText(base[0].text);
         c.size = detail::Number(base, 2);
-        userTypes[detail::Lower(t[i + 1].text)] = c;
+        userTypes[testsupport::LowerText(t[i + 1].text)] = c;
       } else if (t[i].Is("CREATE") && i + 1 < t.size() && t[i + 1].Is("TABLE")) {
         i += 2;
         detail::ReadTable(t, i, userTypes, out);
@@ -225,7 +152,7 @@ inline Script ReadScript(const std::string& text) {
         // Not UNIQUE: the table's rows carry a uniquifier.
         size_t at = i + 4;
         if (at < t.size() && t[at].Is("ON")) ++at;
-        const std::string table = detail::NameAt(t, at);
+        const std::string table = detail::QualifiedNameAt(t, at);
         auto it = out.tables.find(table);
         if (it != out.tables.end()) it->second.nonUniqueClustered = true;
       } else if (t[i].Is("INSERT")) {

@@ -123,7 +123,7 @@ std::unique_ptr<CTable> TableFromDdl(const TableDef& def, DWORD objectId) {
 
 std::string Latin1ToUtf8(const std::string& bytes) {
   std::string out;
-  for (unsigned char c : bytes) oracle2000::detail::AppendUtf8(out, c);
+  for (unsigned char c : bytes) testsupport::AppendUtf8(out, c);
   return out;
 }
 
@@ -136,7 +136,7 @@ std::string FromHex(const std::string& hex) {
 std::string Utf16ToUtf8(const std::string& bytes) {
   std::string out;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    oracle2000::detail::AppendUtf8(out, BYTE(bytes[i]) | BYTE(bytes[i + 1]) << 8);
+    testsupport::AppendUtf8(out, BYTE(bytes[i]) | BYTE(bytes[i + 1]) << 8);
   return out;
 }
 
@@ -434,11 +434,11 @@ std::vector<Value> ValuesFromStatement(const CTable& table, const std::string& t
   for (size_t i = 0; i < t.size(); ++i) {
     if (t[i].Is("Insert") && i + 1 < t.size() && t[i + 1].Is("into")) {
       i += 2;
-      oracle2000::detail::NameAt(t, i);
-      const std::vector<std::string> columns = oracle2000::detail::NameList(t, i);
+      testsupport::QualifiedNameAt(t, i);
+      const std::vector<std::string> columns = testsupport::NameListAt(t, i);
       if (i >= t.size() || !t[i].Is("values")) continue;
       ++i;
-      const auto items = oracle2000::detail::Items(t, i);
+      const auto items = testsupport::ListItemsAt(t, i);
       for (size_t k = 0; k < columns.size() && k < items.size(); ++k) {
         const std::vector<SqlToken>& e = items[k];
         const size_t column = at(columns[k]);
@@ -461,7 +461,7 @@ std::vector<Value> ValuesFromStatement(const CTable& table, const std::string& t
       piece = t[i + 10].text.substr(2);
     } else if (t[i].Is("Updatetext")) {
       ++i;
-      const size_t column = at(oracle2000::detail::NameAt(t, i));
+      const size_t column = at(testsupport::QualifiedNameAt(t, i));
       if (column < values.size()) values[column].text += piece;
       --i;
     }
@@ -472,7 +472,7 @@ std::vector<Value> ValuesFromStatement(const CTable& table, const std::string& t
 const oracle2000::Script& NorthwindScript() {
   static const oracle2000::Script script = [] {
     const std::string path = testsupport::FixturePath("oracle/instnwnd.sql");
-    return oracle2000::ReadScript(oracle2000::ScriptText(path.empty() ? "" : testsupport::ReadFile(path)));
+    return oracle2000::ReadScript(testsupport::InstallScriptText(path.empty() ? "" : testsupport::ReadFile(path)));
   }();
   return script;
 }

@@ -1,0 +1,37 @@
+// Pieces of an engine object that every engine has alike: the source path's extension, the
+// pool that owns the table records, and the status blocks of engines that are gone.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/cstring.h"
+
+class CBackupReader;
+class CEngineStatus;
+class CTable;
+
+// Text after the last '.' of a path; empty when the path has two characters or fewer or
+// holds no '.'.
+CString FileExtensionOf(const CString& path);
+
+// Lists the backup sets of the backup at `path` with a new reader that replaces (and frees)
+// `reader`; returns the number of sets found.
+int ReadBackupSets(const CString& path, CBackupReader*& reader);
+
+// A destroyed engine's status block stays alive for the process: a detached thread of that
+// engine may still look at it. It is kept reachable so it is not taken for a leak.
+void RetireStatusBlock(CEngineStatus* status);
+
+// Every table record of an engine is made here and owned here until Clear, whichever maps
+// point at it, so a record in several maps is freed exactly once. Safe from several threads.
+class CTablePool {
+ public:
+  CTable* New();
+  void Clear();
+
+ private:
+  std::mutex m_mutex;
+  std::vector<std::unique_ptr<CTable>> m_tables;
+};

@@ -1,0 +1,131 @@
+#include "pagesource.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "common/backupreader.h"
+#include "common/enginestatus.h"
+#include "common/page.h"
+
+namespace {
+constexpr unsigned kWaitSliceMs = 100;
+constexpr size_t kCensusChunkPages = 128;  // 1 MiB a read
+constexpr int kBootPageId = 9;
+constexpr size_t kNameFieldOffset = 148;
+constexpr int kNameFieldUnits = 128;
+}  // namespace
+
+UINT64 StreamPageCount(const CBackupSet* set) {
+  if (!set || !set->m_pStream) return 0;
+  return set->m_pStream->nLength / kPageSize;
+}
+
+UINT64 StreamPageOffset(const CBackupSet* set, INT64 page) {
+  if (page < 0 || UINT64(page) >= StreamPageCount(set)) return 0;
+  return set->m_pStream->nOffset + UINT64(page) * kPageSize;
+}
+
+bool CPageSource::OpenPlain(const char* path) {
+  Close();
+  if (!m_file.Open(path)) return false;
+  m_nBase = 0;
+  m_nPages = m_file.Size() / kPageSize;
+  return true;
+}
+
+bool CPageSource::OpenStream(const char* path, UINT64 offset, UINT64 pages) {
+  Close();
+  if (!m_file.Open(path)) return false;
+  const UINT64 size = m_file.Size();
+  m_nBase = offset;
+  m_nPages = offset >= size ? 0 : std::min(pages, (size - offset) / kPageSize);
+  return true;
+}
+
+void CPageSource::Close() {
+  m_file.Close();
+  m_nBase = 0;
+  m_nPages = 0;
+}
+
+UINT64 CPageSource::Offset(UINT64 page) const {
+  if (page >= m_nPages) return 0;
+  return m_nBase + page * kPageSize;
+}
+
+bool CPageSource::ReadPage(UINT64 page, BYTE* buffer) const {
+  if (!buffer) return false;
+  if (page < m_nPages && m_file.ReadExact(m_nBase + page * kPageSize, buffer, kPageSize)) return true;
+  std::memset(buffer, 0, kPageSize);
+  return false;
+}
+
+size_t CPageSource::ReadPages(UINT64 first, size_t count, BYTE* buffer) const {
+  if (!buffer || first >= m_nPages) return 0;
+  count = size_t(std::min<UINT64>(count, m_nPages - first));
+  const size_t got = m_file.ReadAt(m_nBase + first * kPageSize, buffer, count * kPageSize);
+  return got / kPageSize;
+}
+
+CString DatabaseNameFromBootPage(const BYTE* page) {
+  if (!page || PageTypeOf(page) != kPageBoot || PageIdOf(page) != kBootPageId) return CString();
+  std::vector<WORD> units;
+  for (int i = 0; i < kNameFieldUnits; ++i) {
+    const WORD u = ReadU16(page + kNameFieldOffset + size_t(i) * 2);
+    if (u == 0) break;
+    units.push_back(u);
+  }
+  while (!units.empty() && (units.back() == 0x20 || units.back() == 0x2020)) units.pop_back();
+  CString name;
+  for (WORD u : units) name += u <= 0xFF ? char(u) : '?';
+  return name;
+}
+
+bool WaitUnlessStopped(const EVENT_HANDLE& event, const std::atomic<BYTE>* stop) {
+  for (;;) {
+    if (stop && stop->load()) return false;
+    const WaitResult r = WaitForEvent(event, kWaitSliceMs);
+    if (r == WaitResult::Signalled) return !(stop && stop->load());
+    if (r == WaitResult::Failed) return false;
+  }
+}
+
+bool RunCensusLoop(const CPageSource& source, UINT64 limit, CEngineStatus* status, int handOverEvery,
+                   std::atomic<long long>& pagesRead, const std::function<void(const BYTE*, DWORD)>& visit) {
+  if (limit > 0x7FFFFFFF) limit = 0x7FFFFFFF;
+  if (handOverEvery < 1) handOverEvery = 1;
+  std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
+  std::vector<BYTE> single(kPageSize);
+  if (source.IsOpen() && limit > 0) source.File().AdviseSequential(source.Offset(0), limit * kPageSize);
+  for (UINT64 first = 0; first < limit; first += kCensusChunkPages) {
+    const size_t count = size_t(std::min<UINT64>(kCensusChunkPages, limit - first));
+    const size_t whole = source.IsOpen() ? source.ReadPages(first, count, chunk.data()) : 0;
+    for (size_t k = 0; k < count; ++k) {
+      const UINT64 index = first + k;
+      const BYTE* page = chunk.data() + k * kPageSize;
+      bool read = k < whole;
+      // A piece that came back short: the rest of it page by page, so a bad spot costs only
+      // the pages it holds.
+      if (!read && source.IsOpen()) {
+        read = source.ReadPage(index, single.data());
+        page = single.data();
+      }
+      if (read) visit(page, DWORD(index));
+      // A page that could not be read is counted by the partner all the same, so the two
+      // sides stay in step.
+      const long long n = (long long)(index + 1);
+      pagesRead.store(n, std::memory_order_release);
+      if (handOverEvery <= 1 || n % handOverEvery == 0 || UINT64(n) == limit) {
+        SetEvent(status->m_hPageRead);
+        if (!WaitUnlessStopped(status->m_hRecordEvent, &status->m_bStopScan)) {
+          ResetEvent(status->m_hPageRead);
+          ResetEvent(status->m_hRecordEvent);
+          return false;
+        }
+        ResetEvent(status->m_hRecordEvent);
+      }
+    }
+  }
+  return true;
+}

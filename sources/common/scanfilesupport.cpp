@@ -1,0 +1,37 @@
+#include "scanfilesupport.h"
+
+#include <cstdio>
+
+#include "common/executionlog.h"
+
+bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error) {
+  if (!path || !*path) {
+    if (error) *error = "no file name";
+    return false;
+  }
+  const CString target(path);
+  const CString temp = target + ".tmp";
+  CArchive ar;
+  if (!ar.Open(temp, CArchive::store)) {
+    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be created: %s", temp), true);
+    if (error) *error = "the file could not be created";
+    return false;
+  }
+  try {
+    write(ar);
+    ar.Close();
+  } catch (const CArchiveException& e) {
+    ar.Abort();
+    std::remove(temp);
+    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be written: %s", e.what()), true);
+    if (error) *error = e.what();
+    return false;
+  }
+  if (std::rename(temp, target) != 0) {
+    std::remove(temp);
+    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be renamed to %s", target), true);
+    if (error) *error = "the file could not be replaced";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,223 @@
+// Page access of the 2000 format: the backup sets, where a page lies, the page census and
+// the skeleton of the system-table readers.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "common/allocation.h"
+#include "common/backupreader.h"
+#include "common/enginesupport.h"
+#include "common/executionlog.h"
+#include "common/page.h"
+#include "pellwyn2000.h"
+
+namespace {
+constexpr int kBootPage = 9;
+constexpr int kMaxSystemTableSlots = 500;
+// Rows start inside the page: 96 to 8191.
+constexpr int kLastRowStart = kPageSize - 1;
+}  // namespace
+
+bool CSQLServer2000::IsBackupSource() const {
+  return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
+}
+
+void CSQLServer2000::ScanDataSets() {
+  m_strExtension = GetFileExtension();
+  if (!IsBackupSource()) return;
+  // The reader and its sets live as long as the engine; a second call replaces them.
+  m_pCurrentSet = nullptr;
+  m_nDataSetCount = 0;
+  m_nDataSetCount = ReadBackupSets(m_strFilePath, m_pBackupReader);
+}
+
+void CSQLServer2000::LocateDataSet() {
+  if (!IsBackupSource()) return;
+  m_llDataSetStart = 0;
+  m_llDataSetLength = 0;
+  m_pCurrentSet = nullptr;
+  if (!m_pBackupReader) return;
+  CBackupSet* set = m_pBackupReader->GetSet(m_nSelectedDataSet);
+  m_pCurrentSet = set;
+  if (!set) {
+    CExecutionLog::WriteLog(1, 0, FormatString("No backup set %d in the backup", m_nSelectedDataSet), true);
+    return;
+  }
+  if (set->m_pStream && set->m_pStream->nOffset > 0) {
+    m_llDataSetStart = INT64(set->m_pStream->nOffset);
+    if (set->m_pStream->nLength > 0) m_llDataSetLength = INT64(set->m_pStream->nLength);
+  }
+}
+
+void CSQLServer2000::GetPageOffset(int page, INT64* offset) {
+  if (!offset) return;
+  *offset = 0;
+  if (page < 0) return;
+  if (m_nDataSetCount > 0) {
+    // Page n of the chosen set is the n-th block of its own stream, full or differential;
+    // without a located set the source has no pages.
+    *offset = INT64(StreamPageOffset(m_pCurrentSet, page));
+    return;
+  }
+  *offset = INT64(page) * kPageSize;
+}
+
+bool CSQLServer2000::OpenPageSource(CPageSource& source) {
+  bool opened = false;
+  if (m_nDataSetCount > 0) {
+    if (!m_pCurrentSet || !m_pCurrentSet->m_pStream) {
+      CExecutionLog::WriteLog(1, 0, "No backup set is located: the source has no pages", true);
+      return false;
+    }
+    opened = source.OpenStream(m_strFilePath, m_pCurrentSet->m_pStream->nOffset, StreamPageCount(m_pCurrentSet));
+  } else if (IsBackupSource()) {
+    // A backup whose sets are not listed (a scan loaded from a scan file, or a backup with
+    // no readable set): reading it as a database file would take tape blocks for pages.
+    return false;
+  } else {
+    opened = source.OpenPlain(m_strFilePath);
+  }
+  if (!opened) CExecutionLog::WriteLog(0, 0, "Error in opening a file", true);
+  return opened;
+}
+
+void CSQLServer2000::ReadAllPages() {
+  CEngineStatus* status = m_pStatus;
+  // A stale signal of an earlier scan in this process must not release this census.
+  ResetEvent(status->m_hPageRead);
+  ResetEvent(status->m_hRecordEvent);
+  ResetEvent(status->m_hPageReadComplete);
+  status->m_bAllPagesRead = 0;
+  m_nCensusPagesRead = 0;
+
+  CPageSource source;
+  OpenPageSource(source);
+  const UINT64 limit = std::min<UINT64>(source.PageCount(), 0x7FFFFFFF);
+  status->m_nTotalPages = int(limit);
+  const bool backup = m_nDataSetCount > 0;
+
+  CAllocationEvidence evidence;
+  struct Filed {
+    CTable* table;
+    DWORD index;
+    DWORD pageId;
+    WORD fileId;
+  };
+  std::vector<Filed> filed;
+  std::map<DWORD, CTable*> groups;
+  CTable* lastGroup = nullptr;
+  DWORD lastObject = 0;
+  auto groupOf = [&](DWORD objectId) {
+    if (lastGroup && lastObject == objectId) return lastGroup;
+    CTable*& slot = groups[objectId];
+    if (!slot) {
+      const CString key = FormatString("%ld", objectId);
+      if (!m_mapTables.Lookup(key.view(), slot) || !slot) {
+        slot = NewTable();
+        slot->m_dwObjectId = objectId;
+        slot->m_dwValue6 = objectId;
+        m_mapTables.SetAt(key.view(), slot);
+      }
+    }
+    lastGroup = slot;
+    lastObject = objectId;
+    return slot;
+  };
+
+  const bool finished = RunCensusLoop(source, limit, status, m_nCensusHandOverEvery, m_nCensusPagesRead,
+                                      [&](const BYTE* page, DWORD index) {
+    const BYTE type = PageTypeOf(page);
+    evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
+    if (type == kPageData) {
+      CTable* table = groupOf(PageObjectId(page));
+      table->m_nBitColumns = 0;
+      // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
+      filed.push_back({table, index, backup ? PageIdOf(page) : index, PageFileIdOf(page)});
+    } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
+      m_mapTextPages.SetAt(FormatString("%ld", PageIdOf(page)).view(), FormatString("%ld", index));
+    }
+  });
+
+  // Allocation pages may follow the data pages they describe, so pages are sorted into
+  // live and set aside once every page has been seen; each list keeps page order.
+  evidence.Finish();
+  for (const Filed& f : filed) {
+    if (evidence.SetAside(f.fileId, f.pageId)) f.table->m_vecFreedPages.push_back(f.index);
+    else f.table->m_vecDataPages.push_back(f.index);
+  }
+  for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
+  // Before the final "PageRead", so a partner that wakes on it sees the census has ended.
+  status->m_bAllPagesRead = 1;
+  if (finished) SetEvent(status->m_hPageRead);
+}
+
+bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
+  CTable* table = nullptr;
+  if (!m_mapTables.Lookup(systemTable.objectId, table) || !table) {
+    CExecutionLog::WriteLog(1, 0, systemTable.missingMessage, true);
+    return false;
+  }
+  CPageSource source;
+  if (!OpenPageSource(source)) return true;
+  CExecutionLog::WriteLog(0, 0, FormatString("Found : %d", int(table->m_vecDataPages.size())), false);
+  SlotWalkOptions options;
+  options.repairFirstSlot = systemTable.repairFirstSlot;
+  options.maxEntry = kLastRowStart;
+  options.skipPageAbove = kMaxSystemTableSlots;
+  std::vector<BYTE> page(kPageSize);
+  // The page list is copied: a parser may add pages to no list, but it must not matter.
+  const std::vector<DWORD> pages = table->m_vecDataPages;
+  for (DWORD index : pages) {
+    if (!source.ReadPage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
+    RestoreTornBitsIfPresent(page.data());
+    BYTE* body = page.data() + kPageHeaderSize;
+    ForEachSlot(page.data(), options, [&](int, WORD entry) {
+      try {
+        (this->*systemTable.parser)(body, WORD(entry - kPageHeaderSize));
+      } catch (...) {
+        // A row that cannot be parsed is left out; the walk goes on with the next slot.
+      }
+      return true;
+    });
+  }
+  return true;
+}
+
+void CSQLServer2000::ReadExtentPages(DWORD extent, CString objectId) {
+  CPageSource source;
+  if (!OpenPageSource(source)) return;
+  RowParser parser = nullptr;
+  if (objectId == "3") parser = &CSQLServer2000::DecodeColumnRow;
+  else if (objectId == "6") parser = &CSQLServer2000::ParseSysCommentsRow;
+  else if (objectId == "1") parser = &CSQLServer2000::ParseSysObjectsRow;
+  else if (objectId == "2") parser = &CSQLServer2000::ParseSysIndexesRow;
+  const bool catalog = parser || objectId == "2";
+  SlotWalkOptions options;
+  options.maxEntry = kLastRowStart;
+  std::vector<BYTE> page(kPageSize);
+  const UINT64 first = UINT64(extent) * 8;
+  for (UINT64 p = first; p < first + 8; ++p) {
+    if (!source.ReadPage(p, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
+    CTable* table = nullptr;
+    if (!catalog && m_mapTables.Lookup(objectId.view(), table) && table) table->m_vecExtentPages.push_back(int(p));
+    if (!parser) continue;
+    BYTE* body = page.data() + kPageHeaderSize;
+    ForEachSlot(page.data(), options, [&](int, WORD entry) {
+      try {
+        (this->*parser)(body, WORD(entry - kPageHeaderSize));
+      } catch (...) {
+      }
+      return true;
+    });
+  }
+  if (objectId == "6") StoreObjectTexts();
+}
+
+CString CSQLServer2000::GetDatabaseName() {
+  CPageSource source;
+  if (!OpenPageSource(source)) return CString();
+  std::vector<BYTE> page(kPageSize);
+  if (!source.ReadPage(kBootPage, page.data())) return CString();
+  return DatabaseNameFromBootPage(page.data());
+}

@@ -1,0 +1,160 @@
+// The 2000-format engine: SQL Server 2000 pages, its system tables and its scan file.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "common/enginesupport.h"
+#include "common/pagesource.h"
+#include "common/sqlserver.h"
+
+#if defined(__GNUC__)
+#define PELLWYN2000_EXPORT __attribute__((visibility("default")))
+#else
+#define PELLWYN2000_EXPORT
+#endif
+
+// The library's one lock for the script writers. A function-static mutex: built once, so a
+// second engine never re-initialises it while an abandoned export still holds it.
+PELLWYN2000_EXPORT std::mutex& ScriptLock2000();
+
+// The library's exported table object; nothing reads it.
+extern PELLWYN2000_EXPORT CTable* m_objTable;
+
+class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
+ public:
+  CSQLServer2000();
+  ~CSQLServer2000() override;
+
+  // The 21 operations.
+  DWORD RecoverSQLServerMDF(void* engine) override;
+  void ScanMdfFile() override;
+  void ScanDataSets() override;
+  CString GetDatabaseName() override;
+  void GetTableRecord(BYTE* pageBody, WORD recordOffset, CTable* table) override;
+  WORD ExportTableRecord(BYTE* pageBody, WORD recordOffset, CTable* table, CDatabase* database, CString* batch,
+                         bool* batchFull) override;
+  void ReadExtentPages(DWORD extent, CString objectId) override;
+  void StartRecoverTableRecordThread() override;
+  void FreeRecoveredObjects() override;
+  void GenerateUserDataTypeQueries() override;
+  void SaveScanInfo() override;
+  void LoadScanInfo(CArchive& ar) override;
+  void GenerateTableQueries(CTable* table) override;
+  void GenerateTableQueries(CTable* table, CDatabase* database) override;
+  void GenerateViewQueries(CViewStoredProc* object) override;
+  void GenerateStoredProcQueries(CViewStoredProc* object) override;
+  void GenerateRulesQueries(CViewStoredProc* object) override;
+  void GenerateTriggerQueries(CViewStoredProc* object) override;
+  void GenerateFunctionQueries(CViewStoredProc* object) override;
+  void GenerateForeignKeyConstraint() override;
+  CString RealToString(DWORD bits) override;
+
+  // Every table record is made here; the engine owns it until FreeRecoveredObjects, whichever
+  // maps point at it, so a table in two maps is freed once.
+  CTable* NewTable();
+
+  // ---- page access
+  CString GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
+  bool IsBackupSource() const;
+  void LocateDataSet();
+  // File position of page n (census numbering: the n-th page of the chosen set's stream, or
+  // of a plain file) into *offset; 0 when the source does not hold it.
+  void GetPageOffset(int page, INT64* offset);
+  // Opens the pages of the source as the census numbers them. False (logged once per open
+  // failure) when the file cannot be opened or a backup source has no located set.
+  bool OpenPageSource(CPageSource& source);
+  // The census: every page once, in lock-step with the progress partner; data pages grouped
+  // by owning object into m_mapTables, text pages of a backup into m_mapTextPages. Pages the
+  // allocation evidence shows as free are kept apart in each table's m_vecFreedPages.
+  void ReadAllPages();
+  void SetCensusHandOverEvery(int pages) { m_nCensusHandOverEvery = pages > 0 ? pages : 1; }
+  std::atomic<long long> m_nCensusPagesRead{0};
+  bool ScanStopped() const { return m_pStatus && m_pStatus->m_bStopScan.load(); }
+
+  // ---- system-table readers
+  // A row parser: the page body (page + 96, 8096 bytes) and the row's offset in it. Parsers
+  // read only through views bounded by the body, and drop a row whose fields leave it.
+  using RowParser = void (CSQLServer2000::*)(BYTE* body, WORD rowOffset);
+  struct SystemTable {
+    const char* objectId;
+    const char* missingMessage;
+    RowParser parser;
+    bool repairFirstSlot;
+  };
+  // Walks the data pages of one system table (its census group), torn bits restored, pages
+  // of more than 500 slots skipped, each accepted slot (96..8191) handed to the parser.
+  // False, with the table's message in the error log, when the census found no such table.
+  bool ReadSystemTable(const SystemTable& table);
+  int ReadSysObjects();
+  int ReadSysColumns();
+  int ReadSysIndexes();
+  int ReadSysForeignKeys();
+  int ReadSysComments();
+  int ReadSysUsers();
+  int ReadSysTypes();
+  void ParseSysObjectsRow(BYTE* body, WORD rowOffset);
+  void DecodeColumnRow(BYTE* body, WORD rowOffset);
+  void ParseSysIndexesRow(BYTE* body, WORD rowOffset);
+  void ParseSysForeignKeysRow(BYTE* body, WORD rowOffset);
+  void ParseSysCommentsRow(BYTE* body, WORD rowOffset);
+  void ParseSysUsersRow(BYTE* body, WORD rowOffset);
+  void ParseSysTypesRow(BYTE* body, WORD rowOffset);
+  // Drops system tables and tables without columns, names the tables whose sysobjects row
+  // was never read.
+  void NameUnnamedTables();
+  static CString GetTypeName(BYTE systemTypeId);
+  static BYTE BuildColumnStatus(BYTE bitPosition, BYTE typeStatus, BYTE systemTypeId, WORD columnStatus);
+  // Column ids of an index's key list (32-byte entries), each once, in key order.
+  static std::vector<int> ReadIndexKeyColumns(const BYTE* keys, size_t keyBytes, int entries);
+
+  // ---- scan file
+  // Asks where to save a scan file (the desktop shows its save dialog); false = cancelled.
+  std::function<bool(CString& path)> m_fnAskSavePath;
+  // Writes the scan file to path through a temporary file renamed over it when complete.
+  // False (logged, the reason in *error) when it could not be written.
+  bool SaveScanFile(const char* path, CString* error = nullptr);
+  // Result of the last SaveScanInfo: 1 saved, 0 failed, -1 cancelled or not asked.
+  int m_nLastSaveResult = -1;
+
+  // Members the 2000 engine adds.
+  CString m_strExtension;
+  INT64 m_llDataSetStart = 0;
+  INT64 m_llDataSetLength = 0;
+  int m_nUnicodeNameCounter = 1;
+  CMapStringToString m_mapForeignKeyNames;       // "%lu" constraint id -> name
+  CStringKeyMap<CTable*> m_mapForeignKeyTables;  // "%lu" table id -> table (of m_mapTables)
+  CStringKeyMap<CIndexInfo*> m_mapObjectTexts;   // "%ld" object id -> object-text record (owned)
+  CMapStringToString m_mapExecutedStatements;
+  ByteFlag m_bAvoidDuplicate{0};
+  CString m_strSqlBatch;
+  std::atomic<int> m_nRowCount{0};
+
+ private:
+  void RunScan();
+  bool Stage(const char* text);
+  bool HandShake(const char* waitingText, const char* receivedText);
+  void PublishCounts();
+  // Object texts gathered by the syscomments walk: the rows of one (object id, number) by
+  // colid, joined when the walk ends.
+  struct TextPieces {
+    WORD number = 0;
+    WORD colid = 0;
+    std::map<WORD, CString> rows;
+  };
+  void StoreObjectTexts();
+  CViewStoredProc* FindTextOwner(const CString& key, CStringKeyMap<CViewStoredProc*>** map);
+
+  int m_nCensusHandOverEvery = 1;
+  // Ids of sysobjects rows that are not user tables: their syscolumns rows (view columns,
+  // procedure parameters) make no table.
+  std::set<DWORD> m_setNonTableObjects;
+  std::map<std::pair<DWORD, WORD>, TextPieces> m_mapTextPieces;
+  CTablePool m_tablePool;
+};
