@@ -16,6 +16,10 @@ run_build() {
 
 echo "== normal build"
 run_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== Debian package: made by CPack, unpacked into a scratch root and checked"
+rm -rf build/packages
+(cd build && cpack -G DEB >/dev/null)
+scripts/check-package.sh build/packages/corvane_*.deb build/package-contents.txt
 echo "== sanitizer build (address, undefined)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"

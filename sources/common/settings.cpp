@@ -35,7 +35,7 @@ SettingLookup FindSetting(const std::string& text, const char* key, std::string&
 
 SettingLookup ReadSetting(const char* key, std::string& value) {
   std::string text;
-  if (!ReadWholeFile((GetModuleFolderPath() + "sql.settings").c_str(), text, kMaxSettingsBytes))
+  if (!ReadWholeFile((GetStateFolderPath() + "sql.settings").c_str(), text, kMaxSettingsBytes))
     return SettingLookup::NoFile;
   return FindSetting(text, key, value);
 }

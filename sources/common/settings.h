@@ -1,5 +1,5 @@
-// "sql.settings" in the program's folder: lines of key=value. Each caller keeps its own
-// defaults, which differ between a missing file and a missing key.
+// "sql.settings" in the program's state folder (GetStateFolderPath): lines of key=value. Each
+// caller keeps its own defaults, which differ between a missing file and a missing key.
 #pragma once
 
 #include <string>
