@@ -488,6 +488,17 @@ void RecoveryTest::bothSetsOfABackup() {
     for (int f : {2, 4, 5}) QCOMPARE(QStringLiteral("%1 (%1)").arg(h.Folder(f)->childCount()), counts[f]);
   }
   QVERIFY(pictured);
+
+  // The 2005 engine's scan file opens with the 2005 engine again, under its label.
+  const QStringList tree = Dump(h.Database());
+  testsupport::TempDir dir;
+  h.prompts.files = {dir.file("stdb.str")};
+  h.Trigger(kCmdSaveScan);
+  h.prompts.files = {dir.file("stdb.str")};
+  h.Trigger(kCmdOpenScan);
+  QCOMPARE(h.prompts.Last("info"), std::string("Load Complete"));
+  QCOMPARE(h.window->Engines().CurrentVersion()->number, 2);
+  QCOMPARE(Dump(h.Database()), tree);
 }
 
 void RecoveryTest::everyBackupLoadsToItsTree() {
