@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc tdsodbc freetds-bin
   qt6-base-dev qt6-base-dev-tools libqt6svg6 xvfb xauth fonts-dejavu-core
+  xdotool imagemagick
   python3
 )
 

@@ -80,6 +80,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // Finds the chosen set; for a differential set also its base full set in the same file
   // (m_pBaseSet), whose pages the census reads after the differential's own.
   void LocateBackupDataSet();
+  // The page-id index of the located set, as the census builds it, without the rest of the
+  // census: for a scan reopened from its file, whose off-row values are found by page id.
+  // False when no set is located or the file cannot be opened.
+  bool IndexSourcePages();
   // The full set a differential set is read over: the latest full set of the same database
   // before it in the file (the database named by each set's boot page). Null when the file
   // holds none.
@@ -323,6 +327,30 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
     DWORD pages;
   };
   std::vector<StreamSegment> m_vecSetSegments;
+  // What a census reads: its pieces one after the other, numbering pages on; the pages it
+  // counts; whether a differential's base follows it.
+  struct CensusPlan {
+    std::vector<StreamSegment> pieces;
+    UINT64 totalPages = 0;
+    int limit = 0;
+    bool overlay = false;
+  };
+  CensusPlan PlanCensus(const CSourceFile& file, bool opened) const;
+  // Reads the plan's pages, handing each page read with its census index to `visit`, and
+  // after every page, read or not, the pages counted so far to `counted` (false ends the
+  // walk). A base set's copies of pages its differential holds are passed over; gives how
+  // many were.
+  int WalkCensusPages(const CSourceFile& file, bool opened, const CensusPlan& plan,
+                      const std::function<void(const BYTE* page, DWORD index)>& visit,
+                      const std::function<bool(int counted)>& counted) const;
+  // Pages read, as runs of consecutive ids of one file at consecutive places, in census order.
+  struct CensusRun {
+    DWORD pageId;
+    DWORD index;
+    DWORD count;
+    WORD fileId;
+  };
+  static void AddToRuns(std::vector<CensusRun>& runs, const BYTE* page, DWORD index);
   // Consecutive page ids at consecutive stream places: a backup skips whole extents, so a
   // set's pages fall into few such runs.
   struct PageIdRun {
@@ -333,6 +361,7 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // Page id -> stream index of every page of the chosen backup set: runs sorted by page id,
   // no two covering one id (where pages share an id, the first in the stream holds it).
   std::vector<PageIdRun> m_vecPageIdRuns;
+  void SetPageIdIndex(const std::vector<CensusRun>& runs);
   mutable std::mutex m_csSource;
   CSourceFile m_source;
   CString m_strSourceOpened;

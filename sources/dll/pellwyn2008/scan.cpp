@@ -80,6 +80,7 @@ std::vector<Run> IndexByPageId(const std::vector<Run>& inStreamOrder) {
   for (const auto& e : placed) out.push_back(e.second);
   return out;
 }
+
 }  // namespace
 
 CString CSQLServer2008::GetFileExtension() const {
@@ -258,39 +259,12 @@ void CSQLServer2008::ReadAllPages() {
   CSourceFile file;
   const bool opened = file.Open(m_strFilePath);
   const bool backup = m_nDataSetCount > 0;
-  // What the census reads, one piece after the other, numbering the pages on: the file
-  // itself, or the chosen set's stream and then its base's (each bounded by the file).
-  std::vector<StreamSegment> pieces;
-  if (backup) {
-    if (m_pCurrentSet) pieces = m_vecSetSegments;
-  } else if (opened) {
-    pieces.push_back({0, DWORD(std::min<UINT64>(file.Size() / kPageSize, 0x7FFFFFFF))});
-  }
-  UINT64 totalPages = 0;
-  for (StreamSegment& piece : pieces) {
-    piece.pages = DWORD(std::min<UINT64>(piece.pages, 0x7FFFFFFF - totalPages));
-    totalPages += piece.pages;
-  }
-  status->m_nTotalPages = int(totalPages);
-  int limit = int(totalPages);
-  if (backup && !m_pBaseSet) limit = m_pCurrentSet ? std::min(limit, std::max(m_pCurrentSet->m_nPages, 0)) : 0;
-  const bool overlay = backup && m_pBaseSet && pieces.size() > 1;
+  const CensusPlan plan = PlanCensus(file, opened);
+  status->m_nTotalPages = int(plan.totalPages);
 
   CAllocationEvidence evidence;
-  // Every page read, as runs of consecutive ids of one file at consecutive places, in
-  // census order.
-  struct Run {
-    DWORD pageId;
-    DWORD index;
-    DWORD count;
-    WORD fileId;
-  };
-  std::vector<Run> runs;
-  // A differential read over its base holds the newer copy of each page it has: the base's
-  // copies of those pages are passed over. Keys (file, page id) of the differential's pages.
-  std::vector<UINT64> newer;
-  int superseded = 0;
-  auto keyOf = [](const BYTE* page) { return UINT64(ReadU16(page + 36)) << 32 | PageIdOf(page); };
+  // Every page read, in census order.
+  std::vector<CensusRun> runs;
 
   // Page groups looked up by integer key, the last one remembered (neighbouring pages mostly
   // share an owner); the text keys are formatted once per group.
@@ -330,12 +304,7 @@ void CSQLServer2008::ReadAllPages() {
   auto census = [&](const BYTE* page, DWORD index) {
     const BYTE type = PageTypeOf(page);
     const DWORD pageId = PageIdOf(page);
-    const WORD fileId = ReadU16(page + 36);
-    if (!runs.empty() && runs.back().index + runs.back().count == index && runs.back().fileId == fileId &&
-        UINT64(runs.back().pageId) + runs.back().count == pageId)
-      ++runs.back().count;
-    else
-      runs.push_back({pageId, index, 1, fileId});
+    AddToRuns(runs, page, index);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
       const WORD indexId = PageIndexId(page);
@@ -345,56 +314,21 @@ void CSQLServer2008::ReadAllPages() {
     }
   };
 
-  // Read in 1 MiB pieces; the partner is still handed every page (or every N pages) in turn.
-  std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
-  std::vector<BYTE> single(kPageSize);
+  // The partner is handed every page (or every N pages) in turn, read or not.
   const int handOver = m_nCensusHandOverEvery;
   bool stopped = false;
-  int n = 0;  // pages counted so far
-  for (size_t p = 0; p < pieces.size() && n < limit && !stopped; ++p) {
-    const StreamSegment& piece = pieces[p];
-    const int pieceEnd = std::min(limit, n + int(piece.pages));
-    const int pieceFirst = n;
-    if (opened && pieceEnd > n) file.AdviseSequential(piece.offset, UINT64(pieceEnd - n) * kPageSize);
-    if (overlay && p == 1) {
-      std::sort(newer.begin(), newer.end());
-      newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
-    }
-    for (int first = pieceFirst; first < pieceEnd && !stopped; first += int(kCensusChunkPages)) {
-      const int count = std::min(int(kCensusChunkPages), pieceEnd - first);
-      const UINT64 at = piece.offset + UINT64(first - pieceFirst) * kPageSize;
-      const size_t got = opened ? file.ReadAt(at, chunk.data(), size_t(count) * kPageSize) : 0;
-      for (int k = 0; k < count; ++k) {
-        const DWORD index = DWORD(first + k);
-        const BYTE* page = chunk.data() + size_t(k) * kPageSize;
-        bool read = size_t(k + 1) * kPageSize <= got;
-        // A piece that came back short: the rest of it page by page, so a bad spot costs only
-        // the pages it holds.
-        if (!read && opened) {
-          read = file.ReadExact(at + UINT64(k) * kPageSize, single.data(), kPageSize);
-          page = single.data();
-        }
-        if (read) {
-          // An unformatted page (type 0) names no page it could replace.
-          if (overlay && p == 0 && PageTypeOf(page) != 0) newer.push_back(keyOf(page));
-          if (overlay && p > 0 && std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
-          else census(page, index);
-        }
-        // A page that could not be read is not counted as anything, but the partner still
-        // counts it, so the two sides stay in step.
-        n = int(index) + 1;
-        m_nCensusPagesRead.store(n, std::memory_order_release);
-        if (handOver <= 1 || n % handOver == 0 || n == limit) {
-          SetEvent(status->m_hPageRead);
-          if (!WaitUnlessStopped(status->m_hRecordEvent)) {
-            stopped = true;
-            break;
-          }
-          ResetEvent(status->m_hRecordEvent);
-        }
+  const int superseded = WalkCensusPages(file, opened, plan, census, [&](int n) {
+    m_nCensusPagesRead.store(n, std::memory_order_release);
+    if (handOver <= 1 || n % handOver == 0 || n == plan.limit) {
+      SetEvent(status->m_hPageRead);
+      if (!WaitUnlessStopped(status->m_hRecordEvent)) {
+        stopped = true;
+        return false;
       }
+      ResetEvent(status->m_hRecordEvent);
     }
-  }
+    return true;
+  });
 
   // Sort the data pages out by the allocation evidence of every page read.
   evidence.Finish();
@@ -406,7 +340,8 @@ void CSQLServer2008::ReadAllPages() {
       if (holds(lastRun + 1)) {
         ++lastRun;
       } else {
-        auto it = std::upper_bound(runs.begin(), runs.end(), index, [](DWORD i, const Run& r) { return i < r.index; });
+        auto it = std::upper_bound(runs.begin(), runs.end(), index,
+                                   [](DWORD i, const CensusRun& r) { return i < r.index; });
         if (it == runs.begin()) return false;
         lastRun = size_t(it - runs.begin()) - 1;
         if (!holds(lastRun)) return false;
@@ -434,7 +369,7 @@ void CSQLServer2008::ReadAllPages() {
   for (auto& g : unitGroups) sortOut(g.second);
   for (const CString& line : evidence.LogLines()) Log(line);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
-    if (overlay) {
+    if (plan.overlay) {
       int baseNumber = 0;
       for (int k = 1; k <= m_pBackupReader->m_nStreamCount && !baseNumber; ++k)
         if (m_pBackupReader->GetSet(k) == m_pBaseSet) baseNumber = k;
@@ -448,12 +383,7 @@ void CSQLServer2008::ReadAllPages() {
     }
   }
 
-  if (backup) {
-    std::vector<PageIdRun> inOrder;
-    inOrder.reserve(runs.size());
-    for (const Run& r : runs) inOrder.push_back({r.pageId, r.index, r.count});
-    m_vecPageIdRuns = IndexByPageId(inOrder);
-  }
+  if (backup) SetPageIdIndex(runs);
   // Before the final "PageRead", so a partner that wakes on it sees the census has ended.
   status->m_bAllPagesRead = 1;
   if (stopped) {
@@ -463,6 +393,111 @@ void CSQLServer2008::ReadAllPages() {
   } else {
     SetEvent(status->m_hPageRead);
   }
+}
+
+CSQLServer2008::CensusPlan CSQLServer2008::PlanCensus(const CSourceFile& file, bool opened) const {
+  CensusPlan plan;
+  const bool backup = m_nDataSetCount > 0;
+  // One piece after the other, numbering the pages on: the file itself, or the chosen set's
+  // stream and then its base's (each bounded by the file).
+  if (backup) {
+    if (m_pCurrentSet) plan.pieces = m_vecSetSegments;
+  } else if (opened) {
+    plan.pieces.push_back({0, DWORD(std::min<UINT64>(file.Size() / kPageSize, 0x7FFFFFFF))});
+  }
+  for (StreamSegment& piece : plan.pieces) {
+    piece.pages = DWORD(std::min<UINT64>(piece.pages, 0x7FFFFFFF - plan.totalPages));
+    plan.totalPages += piece.pages;
+  }
+  plan.limit = int(plan.totalPages);
+  if (backup && !m_pBaseSet) plan.limit = m_pCurrentSet ? std::min(plan.limit, std::max(m_pCurrentSet->m_nPages, 0)) : 0;
+  plan.overlay = backup && m_pBaseSet && plan.pieces.size() > 1;
+  return plan;
+}
+
+int CSQLServer2008::WalkCensusPages(const CSourceFile& file, bool opened, const CensusPlan& plan,
+                                    const std::function<void(const BYTE* page, DWORD index)>& visit,
+                                    const std::function<bool(int counted)>& counted) const {
+  // A differential read over its base holds the newer copy of each page it has: the base's
+  // copies of those pages are passed over. Keys (file, page id) of the differential's pages.
+  std::vector<UINT64> newer;
+  int superseded = 0;
+  auto keyOf = [](const BYTE* page) { return UINT64(ReadU16(page + 36)) << 32 | PageIdOf(page); };
+  // Read in 1 MiB pieces.
+  std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
+  std::vector<BYTE> single(kPageSize);
+  bool stopped = false;
+  int n = 0;  // pages counted so far
+  for (size_t p = 0; p < plan.pieces.size() && n < plan.limit && !stopped; ++p) {
+    const StreamSegment& piece = plan.pieces[p];
+    const int pieceEnd = std::min(plan.limit, n + int(piece.pages));
+    const int pieceFirst = n;
+    if (opened && pieceEnd > n) file.AdviseSequential(piece.offset, UINT64(pieceEnd - n) * kPageSize);
+    if (plan.overlay && p == 1) {
+      std::sort(newer.begin(), newer.end());
+      newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
+    }
+    for (int first = pieceFirst; first < pieceEnd && !stopped; first += int(kCensusChunkPages)) {
+      const int count = std::min(int(kCensusChunkPages), pieceEnd - first);
+      const UINT64 at = piece.offset + UINT64(first - pieceFirst) * kPageSize;
+      const size_t got = opened ? file.ReadAt(at, chunk.data(), size_t(count) * kPageSize) : 0;
+      for (int k = 0; k < count; ++k) {
+        const DWORD index = DWORD(first + k);
+        const BYTE* page = chunk.data() + size_t(k) * kPageSize;
+        bool read = size_t(k + 1) * kPageSize <= got;
+        // A piece that came back short: the rest of it page by page, so a bad spot costs only
+        // the pages it holds.
+        if (!read && opened) {
+          read = file.ReadExact(at + UINT64(k) * kPageSize, single.data(), kPageSize);
+          page = single.data();
+        }
+        if (read) {
+          // An unformatted page (type 0) names no page it could replace.
+          if (plan.overlay && p == 0 && PageTypeOf(page) != 0) newer.push_back(keyOf(page));
+          if (plan.overlay && p > 0 && std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
+          else visit(page, index);
+        }
+        // A page that could not be read is not counted as anything, but it is counted, so
+        // the census and its partner stay in step.
+        n = int(index) + 1;
+        if (!counted(n)) {
+          stopped = true;
+          break;
+        }
+      }
+    }
+  }
+  return superseded;
+}
+
+void CSQLServer2008::AddToRuns(std::vector<CensusRun>& runs, const BYTE* page, DWORD index) {
+  const DWORD pageId = PageIdOf(page);
+  const WORD fileId = ReadU16(page + 36);
+  if (!runs.empty() && runs.back().index + runs.back().count == index && runs.back().fileId == fileId &&
+      UINT64(runs.back().pageId) + runs.back().count == pageId)
+    ++runs.back().count;
+  else
+    runs.push_back({pageId, index, 1, fileId});
+}
+
+void CSQLServer2008::SetPageIdIndex(const std::vector<CensusRun>& runs) {
+  std::vector<PageIdRun> inOrder;
+  inOrder.reserve(runs.size());
+  for (const CensusRun& r : runs) inOrder.push_back({r.pageId, r.index, r.count});
+  m_vecPageIdRuns = IndexByPageId(inOrder);
+}
+
+bool CSQLServer2008::IndexSourcePages() {
+  if (m_nDataSetCount <= 0 || !m_pCurrentSet) return false;
+  CSourceFile file;
+  if (!file.Open(m_strFilePath)) return false;
+  const CensusPlan plan = PlanCensus(file, true);
+  std::vector<CensusRun> runs;
+  WalkCensusPages(file, true, plan, [&](const BYTE* page, DWORD index) { AddToRuns(runs, page, index); },
+                  [](int) { return true; });
+  SetPageIdIndex(runs);
+  Log(FormatString("Pages of backup set %d indexed: %d", m_nSelectedDataSet, int(plan.totalPages)));
+  return true;
 }
 
 bool CSQLServer2008::Stage(const char* text) {

@@ -8,7 +8,10 @@
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/archive.h"
+#include "platform/files.h"
+#include "ui/core/displaytext.h"
 #include "ui/core/enginefactory.h"
+#include "ui/core/scanfollower.h"
 
 namespace uicore {
 
@@ -85,6 +88,43 @@ OpenScanResult OpenScanFile(const std::string& path) {
   result.engine = std::move(engine);
   return result;
 }
+
+PageSourceCheck AttachPageSource(CSQLServer& engine, const ChooseSet& choose) {
+  PageSourceCheck check;
+  auto* located = dynamic_cast<CSQLServer2008*>(&engine);
+  // Engines that keep no such state read their source as they find it.
+  if (!located) {
+    check.ready = true;
+    return check;
+  }
+  const std::string path = engine.m_strFilePath.str();
+  check.message = kRowsNeedBackup + PathForDisplay(path) + ".";
+  CSourceFile file;
+  BYTE first = 0;
+  if (path.empty() || !file.Open(path.c_str()) || file.ReadAt(0, &first, 1) != 1) {
+    CExecutionLog::WriteLog(0, 0, FormatString("Rows not read: %s cannot be read", path.c_str()), false);
+    return check;
+  }
+  file.Close();
+  if (located->HasPageSource()) {
+    check.ready = true;
+    return check;
+  }
+  const int sets = ListBackupSets(engine, path);
+  int set = sets == 1 ? 1 : -1;
+  if (sets > 1 && choose && engine.m_pBackupReader) set = choose(*engine.m_pBackupReader);
+  if (set < 1 || !HasBackupSet(engine, set)) {
+    CExecutionLog::WriteLog(0, 0, FormatString("Rows not read: no backup set of %s located", path.c_str()), false);
+    return check;
+  }
+  engine.m_nSelectedDataSet = set;
+  located->LocateBackupDataSet();
+  // Off-row values are found by page id; the census that indexed them ran before the save.
+  check.ready = located->HasPageSource() && located->IndexSourcePages();
+  if (check.ready) check.message.clear();
+  return check;
+}
+
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+class CBackupReader;
 class CSQLServer;
 
 namespace uicore {
@@ -20,6 +21,8 @@ inline constexpr const char* kScanFileUnreadable = "The selected file could not 
 inline constexpr const char* kLoadComplete = "Load Complete";
 inline constexpr const char* kLoadBeforeSaving = "Please load mdf file before saving";
 inline constexpr const char* kNotReplaced = "The selected file is not an str file and was not replaced.";
+// Status pane text when a scan's rows cannot be read; the file's name follows.
+inline constexpr const char* kRowsNeedBackup = "The rows need the backup file ";
 
 // True when the file begins with the scan files' magic word.
 bool IsScanFile(const std::string& path);
@@ -39,6 +42,24 @@ struct OpenScanResult {
 };
 
 OpenScanResult OpenScanFile(const std::string& path);
+
+// Where a preview or an export finds the rows of a scan. A scan file keeps the catalog and
+// the path of the file the scan read, not which backup set of it: reopened, the engine can
+// locate its pages only once that set is located again, as Recover locates it.
+struct PageSourceCheck {
+  bool ready = false;
+  std::string message;  // for the status pane, when not ready
+};
+
+// Answers the set dialog over the backup's sets: the 1-based set number, -1 for Cancel.
+using ChooseSet = std::function<int(const CBackupReader& reader)>;
+
+// Ready at once when the engine can read its source's pages (a scan run in this program, or a
+// plain database file that is there). For a backup whose set is not located (a scan reopened
+// from its file), lists the backup's sets, asks `choose` when it holds several, and locates
+// the chosen one; not ready, with the message naming the file, when the file cannot be
+// read, holds no set or the choice was cancelled.
+PageSourceCheck AttachPageSource(CSQLServer& engine, const ChooseSet& choose);
 
 struct SaveScanResult {
   enum class Outcome {

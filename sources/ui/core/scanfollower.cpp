@@ -104,7 +104,10 @@ void ScanFollower::Start() {
   ResetEvent(status->m_hTableExtractedEvent);
   ResetEvent(status->m_hProgressRdyEvent);
   if (m_options.handOver) m_options.handOver.setEvery(m_coalesced ? m_options.handOverEvery : 1);
-  m_engine.ScanMdfFile();
+  if (m_options.startScan)
+    m_options.startScan();
+  else
+    m_engine.ScanMdfFile();
   {
     std::lock_guard<std::mutex> lock(m_stateMutex);
     m_threadsRunning = 2;

@@ -92,6 +92,9 @@ struct ScanFollowerOptions {
   // recovery there, as a confirmed Stop at that moment would.
   std::function<bool(long long pages)> stopAfterHandOver;
   std::function<bool(int round)> stopAtHandShake;
+  // Starts the engine's scan thread; empty: the engine's ScanMdfFile. The program starts it
+  // through its engine host, which must know every scan it has to wait for at exit.
+  std::function<void()> startScan;
 };
 
 class ScanFollower {

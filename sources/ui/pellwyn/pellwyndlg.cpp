@@ -11,9 +11,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -24,12 +26,16 @@
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
 #include "ui/core/displaytext.h"
+#include "ui/core/openscan.h"
+#include "ui/core/previewdriver.h"
 #include "ui/core/programfolder.h"
 #include "ui/core/prompts.h"
+#include "ui/core/scanfollower.h"
 #include "ui/core/sinks.h"
 #include "ui/pellwyn/aboutdlg.h"
 #include "ui/pellwyn/artwork.h"
 #include "ui/pellwyn/guipost.h"
+#include "ui/pellwyn/progressdlg.h"
 #include "ui/pellwyn/splashscreen.h"
 #include "ui/pellwyn/splittercontrol.h"
 #include "ui/pellwyn/style.h"
@@ -56,6 +62,11 @@ const char* const kLoadBeforeExport = "Please load bak file before export";
 const char* const kLoadBeforeSave = "Please load mdf file before saving";
 const char* const kBakFilter = "BAK Files (*.bak *.BAK)";
 const char* const kMdfFilter = "MDF Files (*.mdf *.MDF)";
+const char* const kScanOpenFilter = "MDF Files (*.str *.STR)";
+const char* const kScanSaveFilter = " (*.str *.STR);;All Files (*)";
+const char* const kScanSuffix = "str";
+// Record list columns, each as wide, whatever the column holds.
+constexpr int kListColumnWidth = 180;
 
 // One row of the command table: a menu item or toolbar button and the handler it runs.
 struct Command {
@@ -72,7 +83,7 @@ const Command kCommands[] = {
     {kCmdAboutUs, "About Us", &CPellwynDlg::OnAbout},
     {kCmdAbout, "About", &CPellwynDlg::OnAbout},
     {kCmdLoad, "Load", &CPellwynDlg::OnLoadBak},
-    {kCmdOpenScan, "Open Scan", nullptr},
+    {kCmdOpenScan, "Open Scan", &CPellwynDlg::OnOpenScan},
     {kCmdSaveScan, "Save Scan", &CPellwynDlg::OnSaveScan},
     {kCmdExport, "Export", &CPellwynDlg::OnExportMenu},
     {kCmdSupport, "Support", &CPellwynDlg::OnSupport},
@@ -136,7 +147,73 @@ class MainWindowSink : public IMainWindowSink {
   const QPointer<CPellwynDlg> m_window;
 };
 
+// The scan follower's reports: the dialog's on the dialog, the tree and the end of the scan
+// on the main window, each for the engine of this recovery only.
+class RecoverySink : public uicore::IScanProgressSink {
+ public:
+  RecoverySink(CPellwynDlg* window, const CSQLServer* engine) : m_window(window), m_engine(engine) {}
+  // Before the follower starts; its threads only read it.
+  void SetDialog(CProgressDlg* dialog) { m_dialog = dialog; }
+
+  void ShowFormat(const std::string& format) override {
+    PostToGui(m_dialog, [format](CProgressDlg& d) { d.ShowFormat(format); });
+  }
+  void ShowDatabaseName(const std::string& name) override {
+    PostToGui(m_dialog, [name](CProgressDlg& d) { d.ShowDatabaseName(name); });
+  }
+  void ShowPercent(int percent) override {
+    PostToGui(m_dialog, [percent](CProgressDlg& d) { d.ShowPercent(percent); });
+  }
+  void ShowPagesRead(long long pages) override {
+    PostToGui(m_dialog, [pages](CProgressDlg& d) { d.ShowPagesRead(pages); });
+  }
+  void FillObjectTree() override {
+    PostToGui(m_window, [engine = m_engine](CPellwynDlg& w) { w.FillObjectTreeOf(engine); });
+  }
+  void ShowCounts(const uicore::ObjectCounts& counts) override {
+    PostToGui(m_dialog, [counts](CProgressDlg& d) { d.ShowCounts(counts); });
+  }
+  void RecoveryComplete() override {
+    PostToGui(m_dialog, [](CProgressDlg& d) { d.RecoveryComplete(); });
+  }
+  void ScanEnded() override {
+    PostToGui(m_window, [engine = m_engine](CPellwynDlg& w) { w.OnScanEnded(engine); });
+  }
+
+ private:
+  const QPointer<CPellwynDlg> m_window;
+  QPointer<CProgressDlg> m_dialog;
+  const CSQLServer* const m_engine;
+};
+
+// Preview pages, carried to the main window with the preview they belong to.
+class PreviewSink : public uicore::IPreviewSink {
+ public:
+  PreviewSink(CPellwynDlg* window, int generation) : m_window(window), m_generation(generation) {}
+  void ShowPage(const uicore::PreviewPage& page) override {
+    PostToGui(m_window, [page, generation = m_generation](CPellwynDlg& w) { w.ShowPreviewPage(page, generation); });
+  }
+
+ private:
+  const QPointer<CPellwynDlg> m_window;
+  const int m_generation;
+};
+
 }  // namespace
+
+struct CPellwynDlg::Recovery {
+  Recovery(CPellwynDlg* window, CSQLServer& engine, uicore::ScanFollowerOptions options)
+      : sink(window, &engine), follower(engine, sink, std::move(options)) {}
+  RecoverySink sink;  // outlives the follower, whose threads report to it
+  uicore::ScanFollower follower;
+};
+
+struct CPellwynDlg::Preview {
+  Preview(CPellwynDlg* window, CSQLServer& e, int generation) : engine(&e), sink(window, generation), driver(e, sink) {}
+  CSQLServer* engine;
+  PreviewSink sink;
+  uicore::PreviewDriver driver;
+};
 
 CPellwynDlg::CPellwynDlg(const Services& services, QWidget* parent)
     : QMainWindow(parent), m_services(services), m_pSink(std::make_shared<MainWindowSink>(this)) {
@@ -154,7 +231,11 @@ CPellwynDlg::CPellwynDlg(const Services& services, QWidget* parent)
   resize(1024, 740);
 }
 
-CPellwynDlg::~CPellwynDlg() = default;
+CPellwynDlg::~CPellwynDlg() {
+  // The preview and the follower end their threads before the window they report to goes.
+  m_pPreview.reset();
+  m_pRecovery.reset();
+}
 
 void CPellwynDlg::BuildControls() {
   ApplyDialogColours(this);
@@ -214,6 +295,8 @@ void CPellwynDlg::BuildControls() {
   m_pList->verticalHeader()->hide();
   m_pList->verticalHeader()->setDefaultSectionSize(kListRowHeight);
   m_pList->verticalHeader()->setMinimumSectionSize(kListRowHeight);
+  m_pList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_pList->horizontalHeader()->setDefaultSectionSize(kListColumnWidth);
   m_pTextBox = new QPlainTextEdit(content);
   m_pTextBox->setObjectName(Id(1003));
   m_pTextBox->setReadOnly(true);
@@ -290,6 +373,8 @@ void CPellwynDlg::BuildControls() {
   connect(m_pBrowseButton, &QPushButton::clicked, this, &CPellwynDlg::OnBrowseMdf);
   connect(m_pRecoverButton, &QPushButton::clicked, this, &CPellwynDlg::OnRecover);
   connect(m_pExportButton, &QPushButton::clicked, this, &CPellwynDlg::OnExport);
+  connect(m_pPrevButton, &QPushButton::clicked, this, &CPellwynDlg::OnPrevPage);
+  connect(m_pNextButton, &QPushButton::clicked, this, &CPellwynDlg::OnNextPage);
 
   // One pane, written by the handlers, on the status bar's grey.
   m_pStatusPane = new QLabel(this);
@@ -339,8 +424,6 @@ void CPellwynDlg::BuildCommands() {
       button->setFixedSize(56, 56);
     }
   }
-  // Reading a scan file back is not part of this program yet.
-  CommandAction(kCmdOpenScan)->setEnabled(false);
 }
 
 QAction* CPellwynDlg::CommandAction(int id) const { return findChild<QAction*>(Id(id), Qt::FindDirectChildrenOnly); }
@@ -403,7 +486,14 @@ void CPellwynDlg::DeleteChildItems(QTreeWidgetItem* item) {
 }
 
 void CPellwynDlg::EmptyObjectFolders() {
+  m_hPreviewItem = nullptr;
   for (QTreeWidgetItem* folder : m_hFolderItems) DeleteChildItems(folder);
+}
+
+void CPellwynDlg::ClearRecordList() {
+  m_pList->clearContents();
+  m_pList->setRowCount(0);
+  m_pList->setColumnCount(0);
 }
 
 QTreeWidgetItem* CPellwynDlg::AddTreeNode(const TreeNode& node) {
@@ -420,6 +510,10 @@ QTreeWidgetItem* CPellwynDlg::AddTreeNode(const TreeNode& node) {
   }
   for (const TreeNode& child : node.children) item->addChild(AddTreeNode(child));
   return item;
+}
+
+void CPellwynDlg::FillObjectTreeOf(const CSQLServer* engine) {
+  if (engine && engine == m_host.Current()) FillObjectTree();
 }
 
 void CPellwynDlg::FillObjectTree() {
@@ -450,7 +544,7 @@ void CPellwynDlg::OnTreeSelChanged(QTreeWidgetItem* current, QTreeWidgetItem*) {
   if (!current) return;
   switch (EffectOfSelecting(KindOf(current))) {
     case SelectionEffect::PreviewTable:
-      StartPreview(RecordOf<CTable>(current));
+      StartPreview(RecordOf<CTable>(current), current);
       break;
     case SelectionEffect::ShowObjectText:
       ShowPagingRow(false);
@@ -472,9 +566,100 @@ void CPellwynDlg::ShowObjectText(const CViewStoredProc* object) {
   m_pTextBox->setFocus();
 }
 
-void CPellwynDlg::StartPreview(CTable*) {
+void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
+  CSQLServer* engine = m_host.Current();
+  if (!engine || !table || engine->m_bExportMode) return;
   m_pTextBox->hide();
   m_pList->show();
+  for (QWidget* w : std::initializer_list<QWidget*>{m_pPrevButton, m_pNextButton, m_pRowCount, m_pOfPage,
+                                                    m_pPageNumber})
+    w->show();
+  if (!m_pPreview || m_pPreview->engine != engine)
+    m_pPreview = std::make_unique<Preview>(this, *engine, ++m_nPreviewGeneration);
+  uicore::PreviewDriver& driver = m_pPreview->driver;
+  if (driver.Running()) {
+    // One page at a time: the selection goes back to the table being read.
+    PutSelectionBackOnPreview();
+    return;
+  }
+  // A scan reopened from its file reads its rows from the backup it names, once its set is
+  // located again.
+  const uicore::PageSourceCheck source = uicore::AttachPageSource(
+      *engine, [this](const CBackupReader& reader) { return m_services.prompts->ChooseBackupSet(reader); });
+  ClearRecordList();
+  if (!source.ready) {
+    m_pRowCount->setText(QStringLiteral("0"));
+    m_pPrevButton->setEnabled(false);
+    m_pNextButton->setEnabled(false);
+    SetStatusText(source.message);
+    return;
+  }
+  m_pDatabaseName->setText(FromEngineText(engine->m_strDatabaseName.str()));
+  m_pTableName->setText(item->text(0));
+  m_pTab->SetSingleTab(QStringLiteral("  ") + item->text(0) + QStringLiteral("  "));
+  if (driver.SelectTable(table) != uicore::PreviewStart::Started) return;
+  m_nPreviewPage = driver.PageNumber();
+  m_pPageNumber->setText(QString::number(m_nPreviewPage));
+  m_hPreviewItem = item;
+  ShowPagingState();
+  item->setExpanded(true);
+}
+
+void CPellwynDlg::PutSelectionBackOnPreview() {
+  // Not from inside the tree's own selection signal: once it has returned.
+  QTimer::singleShot(0, this, [this] {
+    if (!m_hPreviewItem) return;
+    const QSignalBlocker quiet(m_pTree);
+    m_pTree->setCurrentItem(m_hPreviewItem);
+  });
+}
+
+void CPellwynDlg::ShowPagingState() {
+  // Both buttons stay disabled while a page is read: a second page of one engine at once
+  // would share its paging state.
+  const uicore::PreviewDriver* driver = m_pPreview ? &m_pPreview->driver : nullptr;
+  m_pPrevButton->setEnabled(driver && driver->PreviousEnabled());
+  m_pNextButton->setEnabled(driver && driver->NextEnabled());
+}
+
+void CPellwynDlg::OnNextPage() { TurnPreviewPage(true); }
+
+void CPellwynDlg::OnPrevPage() { TurnPreviewPage(false); }
+
+void CPellwynDlg::TurnPreviewPage(bool forward) {
+  CSQLServer* engine = m_host.Current();
+  if (!engine || engine->m_bExportMode || !m_pPreview || m_pPreview->engine != engine) return;
+  uicore::PreviewDriver& driver = m_pPreview->driver;
+  if ((forward ? driver.NextPage() : driver.PreviousPage()) != uicore::PreviewStart::Started) return;
+  m_nPreviewPage = driver.PageNumber();
+  m_pPageNumber->setText(QString::number(m_nPreviewPage));
+  ShowPagingState();
+}
+
+void CPellwynDlg::ShowPreviewPage(const uicore::PreviewPage& page, int generation) {
+  if (!m_pPreview || generation != m_nPreviewGeneration) return;
+  ClearRecordList();
+  const int columns = int(page.headers.size());
+  m_pList->setColumnCount(columns);
+  QStringList headers;
+  for (const std::string& h : page.headers) headers << FromEngineText(h);
+  m_pList->setHorizontalHeaderLabels(headers);
+  for (int c = 0; c < columns; ++c) m_pList->setColumnWidth(c, kListColumnWidth);
+  m_pList->setRowCount(int(page.rows.size()));
+  for (int r = 0; r < int(page.rows.size()); ++r) {
+    const std::vector<std::string>& cells = page.rows[size_t(r)];
+    // A cell beyond the table's columns has no place in the list.
+    for (int c = 0; c < int(cells.size()) && c < columns; ++c)
+      m_pList->setItem(r, c, new QTableWidgetItem(FromEngineText(cells[size_t(c)])));
+  }
+  m_nPreviewPage = page.pageNumber;
+  m_pPageNumber->setText(QString::number(page.pageNumber));
+  m_pRowCount->setText(QString::number(page.rows.size()));
+  m_pPrevButton->setEnabled(page.previousEnabled);
+  m_pNextButton->setEnabled(page.nextEnabled);
+  m_pNextButton->setFocus();
+  update();
+  ++m_nPreviewPagesShown;
 }
 
 void CPellwynDlg::OnSplitterMoved(int distance) {
@@ -538,7 +723,7 @@ void CPellwynDlg::OnRecover() {
 
   const int version = m_services.prompts->ChooseVersion();
   if (version == 0) return EndRecoverEarly();
-  CreatedEngine created = CreateEngine(version);
+  CreatedEngine created = m_services.createEngine ? m_services.createEngine(version) : CreateEngine(version);
   if (!created) {
     // The version's engine is not in this build: nothing is created and the previous engine
     // and its tree stay as they were.
@@ -548,9 +733,10 @@ void CPellwynDlg::OnRecover() {
   m_strVersionLabel = created.version->label;
   m_host.Adopt(std::move(created));
   CSQLServer* engine = m_host.Current();
+  m_pPreview.reset();
 
   EmptyObjectFolders();
-  m_pList->setRowCount(0);
+  ClearRecordList();
   engine->m_strFilePath = m_strSourcePath.c_str();
   m_pPageNumber->setText(QStringLiteral(" "));
   m_pRowCount->setText(QStringLiteral("0"));
@@ -558,26 +744,46 @@ void CPellwynDlg::OnRecover() {
   m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
   m_nPreviewPage = 0;
 
-  CEngineStatus* status = engine->m_pStatus;
-  status->m_bStopScan = 0;
-  status->m_bAllPagesRead = 0;
-  ResetEvent(status->m_hSysTabEvent);
-  ResetEvent(status->m_hTableExtractedEvent);
-  ResetEvent(status->m_hProgressRdyEvent);
-
+  // The follower prepares the status block before it starts the scan.
   engine->ScanDataSets();
   if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader) return EndRecoverEarly();
   const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
   if (set == -1) return EndRecoverEarly();
   engine->m_nSelectedDataSet = set;
-  // Following the scan (its progress dialog) comes with the recovery progress work; until
-  // then the chosen set stays in the engine and the load ends here.
-  EndRecoverEarly();
+
+  const std::string format = m_host.CurrentVersion()->formatText;
+  uicore::ScanFollowerOptions options;
+  options.format = format;
+  options.startScan = [this] { m_host.StartScan(); };
+  // The previous recovery's follower goes (its threads are joined); its engine is no longer
+  // the current one.
+  m_pRecovery.reset();
+  m_pRecovery = std::make_unique<Recovery>(this, *engine, std::move(options));
+  auto* dialog = new CProgressDlg(m_pRecovery->follower, *m_services.prompts, format, this);
+  m_pRecovery->sink.SetDialog(dialog);
+  m_pProgress = dialog;
+  connect(dialog, &CProgressDlg::stoppedByButton, this,
+          [this] { SetStatusText(uicore::ScanFollower::kStoppedStatus); });
+  connect(dialog, &QDialog::finished, this, &CPellwynDlg::EndRecover);
+  // Modal over the main window; the window's own event loop keeps everything responsive.
+  dialog->open();
+  m_pRecovery->follower.Start();
 }
 
-void CPellwynDlg::OnScanEnded() {
-  m_host.MarkCatalogComplete();
+void CPellwynDlg::EndRecover() {
   m_bIgnoreSelChange = false;
+  // Export and Save Scan wait for the scan thread to leave the engine, which a stopped scan
+  // may do after the dialog has gone.
+  UpdateExportCommands(m_host.CatalogComplete());
+  if (m_pProgress) m_pProgress->deleteLater();
+  m_pProgress = nullptr;
+}
+
+CProgressDlg* CPellwynDlg::ProgressDialog() const { return m_pProgress.data(); }
+
+void CPellwynDlg::OnScanEnded(const CSQLServer* engine) {
+  if (engine && engine != m_host.Current()) return;
+  m_host.MarkCatalogComplete();
   UpdateExportCommands(true);
 }
 
@@ -594,7 +800,38 @@ void CPellwynDlg::OnExport() {
 }
 
 void CPellwynDlg::OnSaveScan() {
+  // A catalog the scan thread may still be writing is not saved.
   if (m_strSourcePath.empty() || !m_host.Current() || !m_host.CatalogComplete()) return Inform(kLoadBeforeSave);
+  const uicore::SaveScanResult saved = uicore::SaveScan(m_host.Current(), m_strSourcePath, [this] {
+    return m_services.prompts->SaveFile(kScanSaveFilter, kScanSuffix);
+  });
+  if (!saved.message.empty()) Inform(saved.message);
+}
+
+void CPellwynDlg::OnOpenScan() {
+  SetStatusText("Loading...");
+  for (int i = 0; i < m_hRootItem->childCount(); ++i) m_hRootItem->child(i)->setExpanded(false);
+  const std::optional<std::string> path = m_services.prompts->OpenFile(kScanOpenFilter);
+  if (!path) return;
+  // Read into a new engine first: a file that is refused changes neither the engine in use
+  // nor its tree.
+  uicore::OpenScanResult opened = uicore::OpenScanFile(*path);
+  if (!opened.Loaded()) return Inform(opened.message);
+  CreatedEngine created;
+  created.engine = std::move(opened.engine);
+  created.version = FindEngineVersion(opened.version);
+  // The tree's label follows the engine that read the file.
+  if (created.version) m_strVersionLabel = created.version->label;
+  m_host.Adopt(std::move(created));
+  m_host.MarkCatalogComplete();
+  m_pPreview.reset();
+  EmptyObjectFolders();
+  CommandAction(kCmdExportMenu)->setEnabled(true);
+  ClearRecordList();
+  FillObjectTree();
+  SetStatusText("Ready");
+  Inform(uicore::kLoadComplete);
+  UpdateExportCommands(true);
 }
 
 // ---- help, support, about, exit

@@ -6,13 +6,16 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "ui/core/enginehost.h"
 #include "ui/core/objecttree.h"
 
+class CProgressDlg;
 class CSplitterControl;
+class CSQLServer;
 class CTable;
 class CTabCtrlEx;
 class CViewStoredProc;
@@ -29,6 +32,10 @@ class QTableWidget;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace uicore {
+struct PreviewPage;
+}
 
 // Command identifiers: the menu items and toolbar buttons.
 enum PellwynCommand : int {
@@ -58,6 +65,8 @@ class CPellwynDlg : public QMainWindow {
     IPrompts* prompts = nullptr;   // every message box, question and file dialog
     IDesktopShell* shell = nullptr;  // Help and Support
     int splashDelayMs = 2000;      // how long the splash stays; negative: no splash
+    // Makes the engine of a chosen version; empty: the engine factory's own.
+    std::function<CreatedEngine(int version)> createEngine;
   };
 
   explicit CPellwynDlg(const Services& services, QWidget* parent = nullptr);
@@ -76,8 +85,18 @@ class CPellwynDlg : public QMainWindow {
   void DeleteChildItems(QTreeWidgetItem* item);
   void SetStatusText(const std::string& text);
   QString StatusText() const;
-  // The current engine's scan has ended: its catalog may be exported and saved.
-  void OnScanEnded();
+  // The scan thread of `engine` (null: the current engine) has ended: once it is the current
+  // engine, its catalog may be exported and saved.
+  void OnScanEnded(const CSQLServer* engine = nullptr);
+  // Fills the tree from `engine` once its scan is complete, if it is still the current one.
+  void FillObjectTreeOf(const CSQLServer* engine);
+  // A page of the record preview, read for the preview generation `generation`; pages of an
+  // earlier engine's preview are dropped.
+  void ShowPreviewPage(const uicore::PreviewPage& page, int generation);
+  // The recovery progress dialog while it is open; null otherwise.
+  CProgressDlg* ProgressDialog() const;
+  // Preview pages shown so far (for front ends that wait for the next one).
+  int PreviewPagesShown() const { return m_nPreviewPagesShown; }
   // False when Exit had to leave a thread running (the process must then end at once).
   bool AllThreadsEnded() const { return m_bAllThreadsEnded; }
 
@@ -92,6 +111,9 @@ class CPellwynDlg : public QMainWindow {
   void OnAbout();
   void OnSupport();
   void OnSaveScan();
+  void OnOpenScan();
+  void OnNextPage();
+  void OnPrevPage();
   void OnSplitterMoved(int distance);
   void OnTreeSelChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
 
@@ -108,13 +130,29 @@ class CPellwynDlg : public QMainWindow {
   void UpdateExportCommands(bool enable);
   void ShowPagingRow(bool show);
   void ShowObjectText(const CViewStoredProc* object);
-  void StartPreview(CTable* table);
+  void StartPreview(CTable* table, QTreeWidgetItem* item);
+  void PutSelectionBackOnPreview();
+  void TurnPreviewPage(bool forward);
+  void ShowPagingState();
+  void ClearRecordList();
+  void EndRecover();
   void EmptyObjectFolders();
   void Inform(const std::string& text);
 
   Services m_services;
   EngineHost m_host;
   std::shared_ptr<IMainWindowSink> m_pSink;
+  // The follower of the last recovery, kept until the next one: it tells when the scan
+  // thread has left the engine, after the dialog has gone too.
+  struct Recovery;
+  std::unique_ptr<Recovery> m_pRecovery;
+  QPointer<CProgressDlg> m_pProgress;
+  // The record preview of the current engine, made anew for each engine.
+  struct Preview;
+  std::unique_ptr<Preview> m_pPreview;
+  int m_nPreviewGeneration = 0;
+  QTreeWidgetItem* m_hPreviewItem = nullptr;  // the table whose preview started last
+  int m_nPreviewPagesShown = 0;
 
   std::string m_strSourcePath;    // file-system bytes of the chosen backup
   std::string m_strVersionLabel;  // "(SQL Server 2008)"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fakeengine.h"
+#include "support/fakeengine.h"
 #include "ui/core/previewdriver.h"
 
 namespace {

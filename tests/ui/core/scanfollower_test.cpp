@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fakeengine.h"
+#include "support/fakeengine.h"
 #include "support/fixtures.h"
 #include "ui/core/scanfollower.h"
 

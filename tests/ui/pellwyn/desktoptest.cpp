@@ -1,7 +1,11 @@
 #include "desktoptest.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+#include <QTreeWidget>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QTest>
@@ -77,6 +81,50 @@ int ScriptedPrompts::ChooseBackupSet(const CBackupReader& reader) {
   asked.push_back({"set", "", ""});
   if (onChooseSet) onChooseSet(reader);
   return Take(sets, -1);
+}
+
+Harness::Harness(std::function<CreatedEngine(int version)> createEngine) {
+  CPellwynDlg::Services services;
+  services.prompts = &prompts;
+  services.shell = &shell;
+  services.splashDelayMs = -1;
+  services.createEngine = std::move(createEngine);
+  window = std::make_unique<CPellwynDlg>(services);
+  window->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+QTreeWidget* Harness::Tree() const { return Find<QTreeWidget>("id1001"); }
+QTreeWidgetItem* Harness::Database() const { return Tree()->topLevelItem(0)->child(0); }
+QTreeWidgetItem* Harness::Folder(int i) const { return Database()->child(i); }
+QTableWidget* Harness::List() const { return Find<QTableWidget>("id1002"); }
+QPlainTextEdit* Harness::TextBox() const { return Find<QPlainTextEdit>("id1003"); }
+
+void Harness::Trigger(int id) const {
+  QAction* action = window->CommandAction(id);
+  if (!action) qFatal("no command %d", id);
+  action->trigger();
+}
+
+testsupport::CatalogEngine* Harness::AdoptFake(int version) {
+  auto* engine = new testsupport::CatalogEngine();
+  CreatedEngine created;
+  created.engine.reset(engine);
+  created.version = FindEngineVersion(version);
+  window->Engines().Adopt(std::move(created));
+  return engine;
+}
+
+QStringList ChildTexts(const QTreeWidgetItem* item) {
+  QStringList texts;
+  for (int i = 0; i < item->childCount(); ++i) texts << item->child(i)->text(0);
+  return texts;
+}
+
+QTreeWidgetItem* Child(const QTreeWidgetItem* item, const QString& text) {
+  for (int i = 0; i < item->childCount(); ++i)
+    if (item->child(i)->text(0) == text) return item->child(i);
+  return nullptr;
 }
 
 QString SaveScreenshot(QWidget* widget, const QString& name) {

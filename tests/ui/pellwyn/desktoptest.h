@@ -5,14 +5,23 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "support/catalogengine.h"
+#include "support/fixtures.h"
 #include "ui/core/prompts.h"
+#include "ui/pellwyn/pellwyndlg.h"
 
+class QPlainTextEdit;
+class QTableWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
 class QWidget;
 
 namespace desktoptest {
@@ -61,6 +70,34 @@ class RecordingShell : public IDesktopShell {
     return answer;
   }
 };
+
+// One main window with scripted prompts, its logs in a folder of the test's own. Recover
+// makes its engines with `createEngine` when one is given.
+struct Harness {
+  testsupport::ModuleFolderScope scope;
+  ScriptedPrompts prompts;
+  RecordingShell shell;
+  std::unique_ptr<CPellwynDlg> window;
+
+  explicit Harness(std::function<CreatedEngine(int version)> createEngine = {});
+  template <class T>
+  T* Find(const char* name) const {
+    T* w = window->findChild<T*>(QString::fromLatin1(name));
+    if (!w) qFatal("no control %s", name);
+    return w;
+  }
+  QTreeWidget* Tree() const;
+  QTreeWidgetItem* Database() const;
+  QTreeWidgetItem* Folder(int i) const;
+  QTableWidget* List() const;
+  QPlainTextEdit* TextBox() const;
+  void Trigger(int id) const;
+  // A hand-built engine, made current with its scan over, and shown in the tree.
+  testsupport::CatalogEngine* AdoptFake(int version = 3);
+};
+
+QStringList ChildTexts(const QTreeWidgetItem* item);
+QTreeWidgetItem* Child(const QTreeWidgetItem* item, const QString& text);
 
 // Base of every desktop test class: a Qt warning during a test function fails it (a widget
 // touched from another thread, a bad connection), except two notes of the environment: the

@@ -9,11 +9,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/backupreader.h"
 #include "common/records.h"
 #include "support/catalogengine.h"
 #include "ui/core/scanfollower.h"
@@ -58,6 +61,8 @@ struct ScanScript {
   // Hold the census before handing over this page, or the scan before this hand-shake (1-3).
   int gateAtPage = 0;
   int gateAtHandShake = 0;
+  // Backup sets ScanDataSets lists ("Fake set 1", ...); 0: the source is no backup.
+  int backupSets = 0;
 };
 
 // The catalog builders and the inert rest of the interface come from CatalogEngine.
@@ -70,6 +75,30 @@ class FakeEngine : public testsupport::CatalogEngine {
     if (m_scan.joinable()) m_scan.join();
     if (m_preview.joinable()) m_preview.join();
     m_bBusy = 0;
+    m_pCurrentSet = nullptr;
+    m_pBackupReader = nullptr;
+  }
+
+  // ---- backup sets
+  void ScanDataSets() override {
+    if (m_script.backupSets <= 0) return;
+    m_reader = std::make_unique<CBackupReader>();
+    m_sets.clear();
+    for (int n = 1; n <= m_script.backupSets; ++n) {
+      auto set = std::make_unique<CBackupSet>();
+      set->m_pszName = ("Fake set " + std::to_string(n)).c_str();
+      set->m_nBackupType = n == 1 ? 1 : 2;
+      set->m_tmWritten.wYear = 2010;
+      set->m_tmWritten.wMonth = 3;
+      set->m_tmWritten.wDay = WORD(14 + n);
+      set->m_tmWritten.wHour = 14;
+      set->m_tmWritten.wMinute = 5;
+      m_reader->m_mapSets.SetAt(std::to_string(n), set.get());
+      m_sets.push_back(std::move(set));
+    }
+    m_reader->m_nStreamCount = m_script.backupSets;
+    m_pBackupReader = m_reader.get();
+    m_nDataSetCount = m_script.backupSets;
   }
 
   // ---- scan
@@ -98,6 +127,9 @@ class FakeEngine : public testsupport::CatalogEngine {
   std::vector<std::string> rows;
   Gate* previewGate = nullptr;  // held before the rows of a page are appended
   std::atomic<int> recordThreads{0};
+  // Row lists by table, for tests that preview several tables; a table without one pages
+  // through `rows`.
+  std::map<const CTable*, std::vector<std::string>> rowsOf;
   void StartRecoverTableRecordThread() override {
     if (m_preview.joinable()) m_preview.join();
     ++recordThreads;
@@ -122,6 +154,7 @@ class FakeEngine : public testsupport::CatalogEngine {
 
   void RunScan() {
     CEngineStatus* st = m_pStatus;
+    if (m_pBackupReader) m_pCurrentSet = m_pBackupReader->GetSet(m_nSelectedDataSet);
     st->m_strDatabaseName = m_script.databaseName.c_str();
     st->m_nTotalPages = m_script.totalPages;
     const int every = m_every.load();
@@ -180,10 +213,12 @@ class FakeEngine : public testsupport::CatalogEngine {
       backward = true;
       if (!m_stkWindowStarts.empty()) start = *m_stkWindowStarts.back().posPage;
     }
-    const size_t end = std::min(rows.size(), start + kWindow);
+    auto own = rowsOf.find(m_pStatus->m_pPreviewTable.load());
+    const std::vector<std::string>& table = own == rowsOf.end() ? rows : own->second;
+    const size_t end = std::min(table.size(), start + kWindow);
     {
       std::lock_guard<std::mutex> rowsLock(m_pStatus->m_csPreviewRows);
-      for (size_t i = start; i < end; ++i) m_pStatus->m_vecPreviewRows.push_back(CString(rows[i].c_str()));
+      for (size_t i = start; i < end; ++i) m_pStatus->m_vecPreviewRows.push_back(CString(table[i].c_str()));
     }
     if (backward) {
       if (!m_stkWindowStarts.empty()) m_stkWindowStarts.pop_back();
@@ -192,11 +227,13 @@ class FakeEngine : public testsupport::CatalogEngine {
     }
     m_posShownPage = start;
     m_next = end;
-    m_bLastWindow = end >= rows.size() ? 1 : 0;
+    m_bLastWindow = end >= table.size() ? 1 : 0;
     m_pStatus->m_bRecordThreadDone = 1;
   }
 
   ScanScript m_script;
+  std::unique_ptr<CBackupReader> m_reader;
+  std::vector<std::unique_ptr<CBackupSet>> m_sets;
   std::atomic<int> m_every{1};
   std::atomic<long long> m_pagesRead{0};
   std::thread m_scan;

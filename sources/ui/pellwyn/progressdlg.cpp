@@ -1,0 +1,151 @@
+#include "progressdlg.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "ui/core/prompts.h"
+#include "ui/pellwyn/style.h"
+#include "ui/pellwyn/textconv.h"
+
+namespace {
+
+QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QLatin1String(name));
+  return label;
+}
+
+QString PercentText(int percent) { return QStringLiteral("%1 %").arg(percent); }
+
+}  // namespace
+
+CProgressDlg::CProgressDlg(uicore::ScanFollower& follower, IPrompts& prompts, const std::string& format,
+                           QWidget* parent)
+    : QDialog(parent), m_follower(follower), m_prompts(prompts) {
+  setObjectName(QStringLiteral("progressDlg"));
+  setWindowTitle(QString::fromLatin1(kMessageTitle));
+  ApplyDialogColours(this);
+
+  m_pBar = new QProgressBar(this);
+  m_pBar->setObjectName(QStringLiteral("progressBar"));
+  m_pBar->setRange(0, 100);
+  m_pBar->setValue(0);
+  m_pBar->setTextVisible(false);
+  m_pPercent = NamedLabel(PercentText(0), "percentText", this);
+  m_pPercent->setMinimumWidth(48);
+  m_pButton = new QPushButton(QStringLiteral("Stop"), this);
+  m_pButton->setObjectName(QStringLiteral("stopButton"));
+  connect(m_pButton, &QPushButton::clicked, this, &CProgressDlg::OnStop);
+
+  auto* details = new QGroupBox(QStringLiteral("BAK Details"), this);
+  details->setObjectName(QStringLiteral("bakDetails"));
+  auto* grid = new QGridLayout(details);
+  grid->setHorizontalSpacing(16);
+  int row = 0;
+  auto pair = [&](const char* label, const char* name, const QString& value) {
+    grid->addWidget(new QLabel(QString::fromLatin1(label), details), row, 0);
+    QLabel* v = NamedLabel(value, name, details);
+    v->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(v, row++, 1);
+    return v;
+  };
+  m_pPagesRead = pair("Pages Read :", "pagesRead", QStringLiteral("0"));
+  m_pDatabaseName = pair("Database Name :", "databaseName", QString());
+  m_pDatabaseVersion = pair("Database Version :", "databaseVersion", FromEngineText(format));
+  const char* const countLabels[6][2] = {{"Tables :", "tables"},       {" Views :", "views"},
+                                         {"Stored Procedure :", "procedures"}, {"Rules :", "rules"},
+                                         {"Triggers :", "triggers"},   {"Functions :", "functions"}};
+  for (int i = 0; i < 6; ++i)
+    m_pCounts[i] = pair(countLabels[i][0], countLabels[i][1], FromEngineText(uicore::CountText(0)));
+  grid->setColumnStretch(1, 1);
+
+  // Texts the dialog keeps without showing them.
+  m_pStatusText = NamedLabel(QStringLiteral("Analyzing mdf file..."), "statusText", this);
+  m_pStatusText->hide();
+  NamedLabel(QStringLiteral("Records  no :"), "recordsNo", this)->hide();
+
+  auto* barRow = new QHBoxLayout();
+  barRow->addWidget(m_pBar, 1);
+  barRow->addWidget(m_pPercent);
+  auto* buttonRow = new QHBoxLayout();
+  buttonRow->addStretch(1);
+  buttonRow->addWidget(m_pButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(barRow);
+  layout->addWidget(details);
+  layout->addLayout(buttonRow);
+  setMinimumWidth(420);
+
+  m_pTimer = new QTimer(this);
+  m_pTimer->setInterval(kRefreshMs);
+  connect(m_pTimer, &QTimer::timeout, this, &CProgressDlg::Refresh);
+  m_pTimer->start();
+}
+
+void CProgressDlg::ShowFormat(const std::string& format) { m_pDatabaseVersion->setText(FromEngineText(format)); }
+
+void CProgressDlg::ShowDatabaseName(const std::string& name) {
+  // Shown once, when first known.
+  if (m_bNameShown) return;
+  m_bNameShown = true;
+  m_pDatabaseName->setText(FromEngineText(name));
+}
+
+void CProgressDlg::SetPercent(int percent) {
+  // The timer and the follower's reports both move the bar; a report posted before the last
+  // timer tick must not move it back.
+  if (percent < m_pBar->value()) return;
+  m_pBar->setValue(percent);
+  m_pPercent->setText(PercentText(percent));
+}
+
+void CProgressDlg::ShowPercent(int percent) { SetPercent(percent); }
+
+void CProgressDlg::ShowPagesRead(long long pages) {
+  m_nPagesShown = pages;
+  m_pPagesRead->setText(QString::number(pages));
+}
+
+void CProgressDlg::ShowCounts(const uicore::ObjectCounts& counts) {
+  const int values[6] = {counts.tables, counts.views, counts.procedures, counts.rules, counts.triggers, counts.functions};
+  for (int i = 0; i < 6; ++i) m_pCounts[i]->setText(FromEngineText(uicore::CountText(values[i])));
+}
+
+void CProgressDlg::RecoveryComplete() {
+  Refresh();
+  m_pTimer->stop();
+  m_pStatusText->setText(QStringLiteral("Recovery Complete"));
+  m_pButton->setEnabled(true);
+  m_pButton->setText(QStringLiteral("Close"));
+}
+
+void CProgressDlg::Refresh() {
+  const long long pages = m_follower.PagesCounted();
+  if (pages != m_nPagesShown) ShowPagesRead(pages);
+  SetPercent(m_follower.Percent());
+}
+
+void CProgressDlg::OnStop() {
+  const bool closing = m_follower.Stop([this](const std::string& question, const std::string& title) {
+    return m_prompts.AskYesNo(title, question);
+  });
+  if (!closing) return;
+  m_pTimer->stop();
+  emit stoppedByButton();
+  done(QDialog::Rejected);
+}
+
+void CProgressDlg::reject() {
+  const bool closing = m_follower.Close([this](const std::string& question, const std::string& title) {
+    return m_prompts.AskYesNo(title, question);
+  });
+  if (!closing) return;
+  m_pTimer->stop();
+  QDialog::reject();
+}
