@@ -714,9 +714,7 @@ void CPellwynDlg::OnRecover() {
   SetStatusText("Recovering file :" + PathForDisplay(m_strSourcePath));
   m_bIgnoreSelChange = true;
   m_pTextBox->hide();
-  m_pList->clearContents();
-  m_pList->setRowCount(0);
-  m_pList->setColumnCount(0);
+  ClearRecordList();
   m_pPrevButton->setEnabled(false);
   m_pNextButton->setEnabled(false);
   UpdateExportCommands(false);
@@ -744,13 +742,13 @@ void CPellwynDlg::OnRecover() {
   m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
   m_nPreviewPage = 0;
 
-  // The follower prepares the status block before it starts the scan.
   engine->ScanDataSets();
   if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader) return EndRecoverEarly();
   const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
   if (set == -1) return EndRecoverEarly();
   engine->m_nSelectedDataSet = set;
 
+  // The follower prepares the status block, starts the scan and follows it.
   const std::string format = m_host.CurrentVersion()->formatText;
   uicore::ScanFollowerOptions options;
   options.format = format;

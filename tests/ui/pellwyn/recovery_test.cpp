@@ -142,6 +142,7 @@ class RecoveryTest : public desktoptest::DesktopTestCase {
   void previewPagesThroughATable();
   void northwindFromLoadToItsRows();
   void bothSetsOfABackup();
+  void everyBackupLoadsToItsTree();
   void saveScanThenOpenScan();
   void openScanRefusesWhatItCannotRead();
   void rowsOfAReopenedScanNeedItsBackup();
@@ -487,6 +488,49 @@ void RecoveryTest::bothSetsOfABackup() {
     for (int f : {2, 4, 5}) QCOMPARE(QStringLiteral("%1 (%1)").arg(h.Folder(f)->childCount()), counts[f]);
   }
   QVERIFY(pictured);
+
+  // The 2005 engine's scan file opens with the 2005 engine again, under its label.
+  const QStringList tree = Dump(h.Database());
+  testsupport::TempDir dir;
+  h.prompts.files = {dir.file("stdb.str")};
+  h.Trigger(kCmdSaveScan);
+  h.prompts.files = {dir.file("stdb.str")};
+  h.Trigger(kCmdOpenScan);
+  QCOMPARE(h.prompts.Last("info"), std::string("Load Complete"));
+  QCOMPARE(h.window->Engines().CurrentVersion()->number, 2);
+  QCOMPARE(Dump(h.Database()), tree);
+}
+
+void RecoveryTest::everyBackupLoadsToItsTree() {
+  struct Case {
+    const char* file;
+    int version;
+    const char* database;
+  } cases[] = {
+      {"bak2005_northwind_gabrujo.bak", 2, "Northwind"},   {"bak2005_northwnd_mina.bak", 2, "NORTHWND"},
+      {"bak2008_northwind_512blk.bak", 3, "Northwind"},    {"bak2008_library_small.bak", 3, "Library"},
+      {"bak2008r2_northwind_victor.bak", 3, "Northwind"},  {"bak2008r2_entrepot_fr.bak", 3, "Entrepot"},
+  };
+  int loaded = 0;
+  Harness h;
+  for (const Case& c : cases) {
+    const std::string path = testsupport::FixturePath(c.file);
+    if (path.empty()) continue;
+    QString pages, tables, format;
+    QVERIFY2(LoadToTheEnd(h, path, c.version, 1, [&] {
+      pages = Text(h, "pagesRead");
+      tables = Text(h, "tables");
+      format = Text(h, "databaseVersion");
+    }), c.file);
+    CSQLServer* engine = h.window->Engines().Current();
+    QCOMPARE(pages, QString::number(engine->m_pStatus->m_nTotalPages.load()));
+    QCOMPARE(format, QString::fromLatin1(FindEngineVersion(c.version)->formatText));
+    QCOMPARE(h.Database()->text(0), QString::fromLatin1(c.database) + QString::fromLatin1(FindEngineVersion(c.version)->label));
+    QVERIFY2(h.Folder(0)->childCount() > 0, c.file);
+    QCOMPARE(tables, QStringLiteral("%1 (%1)").arg(h.Folder(0)->childCount()));
+    ++loaded;
+  }
+  if (loaded == 0) QSKIP("fixtures not available");
 }
 
 void RecoveryTest::saveScanThenOpenScan() {
