@@ -125,6 +125,7 @@ PageSourceCheck AttachPageSource(CSQLServer& engine, const ChooseSet& choose) {
   return check;
 }
 
+
 namespace {
 
 // Both engines that write scan files take the file name through the same hook and report
