@@ -19,16 +19,4 @@ class IMainWindowSink {
   virtual void ScanEnded() = 0;
 };
 
-// The export progress dialog and the main window's export texts.
-class IExportSink {
- public:
-  virtual ~IExportSink() = default;
-  virtual void AppendStatus(const std::string& line) = 0;
-  virtual void SetDialogPercent(int percent) = 0;
-  virtual void SetMainPercent(int percent) = 0;
-  virtual void SetCounterText(const std::string& text) = 0;
-  virtual void AddObjectRow(const std::string& name, int rowsExported) = 0;
-  virtual void AppendReport(const std::string& name, int rowsExported) = 0;
-  virtual void Finish(const std::string& message) = 0;
-  virtual void CloseDialog() = 0;
-};
+// The export worker's and the connection pool's sink (IExportSink) lives in exportworker.h.
