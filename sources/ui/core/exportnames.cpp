@@ -1,0 +1,64 @@
+#include "ui/core/exportnames.h"
+
+#include <cstdio>
+
+namespace uicore {
+
+std::string ExportTimeStamp(const std::tm& utc, const std::tm& local) {
+  char text[96];
+  std::snprintf(text, sizeof text, "_%d_%d_%d_%d_%d_%d", utc.tm_mon + 1, utc.tm_mday,
+                utc.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+  return text;
+}
+
+std::string ExportTimeStampNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{}, local{};
+  gmtime_r(&now, &utc);
+  localtime_r(&now, &local);
+  return ExportTimeStamp(utc, local);
+}
+
+std::string DatabaseFolderPart(std::string_view databaseName) {
+  const size_t cut = databaseName.find_last_of("\\/");
+  return std::string(cut == std::string_view::npos ? databaseName : databaseName.substr(cut + 1));
+}
+
+std::string TableFileName(std::string_view tableName) {
+  std::string name(tableName);
+  for (char& c : name)
+    if (std::string_view("*/\\:?<>").find(c) != std::string_view::npos) c = '_';
+  return name;
+}
+
+std::string BatchFileName(std::string_view databaseName) {
+  std::string name(databaseName);
+  for (char& c : name)
+    if (c == '&' || c == '/') c = '_';
+  return name;
+}
+
+std::string ExportReportLine(std::string_view name, long count) {
+  std::string line;
+  if (name.find_first_of(",\"\r\n") == std::string_view::npos) {
+    line.assign(name);
+  } else {
+    line = "\"";
+    for (char c : name) {
+      if (c == '"') line += '"';
+      line += c;
+    }
+    line += '"';
+  }
+  return line + "," + std::to_string(count) + "\r\n";
+}
+
+std::string ExportReportPath(std::string_view folder, std::string_view databaseName,
+                             std::string_view stamp) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + "ExportReport_" + DatabaseFolderPart(databaseName) +
+         std::string(stamp) + ".csv";
+}
+
+}  // namespace uicore

@@ -1,0 +1,32 @@
+// The names an export gives what it writes: the script folder and its time stamp, each table's
+// script file, the batch file, and the CSV report's file and lines. One place, so the worker,
+// the pool and the progress dialog cannot disagree.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace uicore {
+
+// "_M_D_YYYY_h_m_s", unpadded: the date from the UTC clock, the time of day from the local one
+// (so shortly after midnight UTC the date can differ from the local date).
+std::string ExportTimeStamp(const std::tm& utc, const std::tm& local);
+// The same from the system clocks now.
+std::string ExportTimeStampNow();
+
+// The engine's database name without everything up to its last backslash or slash.
+std::string DatabaseFolderPart(std::string_view databaseName);
+// A table's script file name: "*", "/", "\", ":", "?", "<", ">" become "_"; nothing else changes.
+std::string TableFileName(std::string_view tableName);
+// The batch file's name (without ".bat"): "&" and "/" become "_" ("/" cannot be in a file name).
+std::string BatchFileName(std::string_view databaseName);
+
+// One line of the CSV report with its line end: name,count CR LF; the name in double quotes
+// (doubled inside) only when it holds a comma, a quote or a line break.
+std::string ExportReportLine(std::string_view name, long count);
+// The report's file: folder + "/ExportReport_" + database name + stamp + ".csv".
+std::string ExportReportPath(std::string_view folder, std::string_view databaseName,
+                             std::string_view stamp);
+
+}  // namespace uicore
