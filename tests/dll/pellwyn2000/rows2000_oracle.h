@@ -282,22 +282,26 @@ void ForEachRecord(const DataFile& file, const std::vector<DWORD>& pages, F&& fn
   }
 }
 
+// Appends a column to a table written by hand: where rows hold it (a fixed offset, or minus
+// its variable index), its stored length and its column order.
+inline CColumn* AddColumn(CTable& table, const char* name, const char* type, short offset, WORD length, WORD order) {
+  auto* c = new CColumn;
+  c->m_strName = name;
+  c->m_strType = type;
+  c->m_nOffset = offset;
+  c->m_wLength = length;
+  c->m_wColOrder = order;
+  table.AppendColumn(c);
+  return c;
+}
+
 // User tables by name, read from sysobjects (object 1) with the decoder itself: name is its
 // first variable column, id an int at 4, xtype a char(2) at 8.
 inline std::map<std::string, DWORD> UserTables(const DataFile& file, const std::vector<DWORD>& sysobjectsPages) {
   CTable sysobjects;
-  auto add = [&](const char* name, const char* type, short offset, WORD length, WORD order) {
-    auto* c = new CColumn;
-    c->m_strName = name;
-    c->m_strType = type;
-    c->m_nOffset = offset;
-    c->m_wLength = length;
-    c->m_wColOrder = order;
-    sysobjects.AppendColumn(c);
-  };
-  add("name", "nvarchar", -1, 256, 1);
-  add("id", "int", 4, 4, 2);
-  add("xtype", "char", 8, 2, 3);
+  AddColumn(sysobjects, "name", "nvarchar", -1, 256, 1);
+  AddColumn(sysobjects, "id", "int", 4, 4, 2);
+  AddColumn(sysobjects, "xtype", "char", 8, 2, 3);
   sysobjects.m_mapVarTypes.SetAt("-1", "nvarchar");
   sysobjects.m_nCatalogColumns = sysobjects.m_nAllColumns = 3;
   const RowPlan plan(sysobjects);
