@@ -28,6 +28,7 @@
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/pagesource.h"
+#include "common/previewwindow.h"
 #include "common/settings.h"
 #include "common/sqltext.h"
 #include "insert2000.h"
@@ -491,90 +492,42 @@ DWORD CSQLServer2000::RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<Pre
     return publishEmpty("Record preview of " + walk.tableName + ": no rows, the source cannot be read");
   const std::vector<DWORD> pages = WalkedPages(e, *table);
 
-  // Where the window starts: a table's first window, the next one, or the one before from the
-  // stack of window starts. The window state changes only when the walk publishes.
-  const bool paging = e.m_bPaging != 0;
-  const bool forward = e.m_bPageForward != 0;
-  const WindowStart first{PagePosition(0), 2, 0};
-  WindowStart start = first;
-  bool backward = false;
-  if (e.m_stkWindowStarts.empty() && !paging) {
-    start = first;
-  } else if (forward) {
-    if (e.m_posResume.posPage) start = e.m_posResume;
-  } else {
-    backward = true;
-    if (!e.m_stkWindowStarts.empty()) start = e.m_stkWindowStarts.back();
-  }
-  if (!start.posPage) start = first;
-  start.nSlotIndex = std::max(start.nSlotIndex, 0);
-
+  // The window state changes only when the walk publishes.
+  const WindowRequest request = ChooseWindowStart(e, e.m_posResume);
   ScopedRowWalk scope(&walk);
-  std::vector<BYTE> page(kPageSize);
-  size_t position = *start.posPage;
-  int slot = start.nSlotIndex;
-  size_t endPage = position;
-  int endSlot = slot;
-  bool reachedEnd = position >= pages.size();
-  bool abandoned = false;
-  for (; position < pages.size(); ++position, slot = 0) {
-    if (superseded()) {
-      abandoned = true;
-      break;
-    }
-    int next = slot;
-    int count = 0;
+  PreviewWindowSteps steps;
+  steps.readPage = [&](size_t position, BYTE* page) {
     // A page of another object in the list has this table's columns nowhere: passed over.
-    if (walk.pages.ReadDataPage(pages[position], page.data()) && PageTypeOf(page.data()) == kPageData &&
-        PageObjectId(page.data()) == table->m_dwObjectId) {
-      RestoreTornBitsIfPresent(page.data());
-      count = SlotCountCapped(page.data());
-      BYTE* body = page.data() + kPageHeaderSize;
-      while (next < count) {
-        const WORD entry = RepairedEntry(page.data(), next, true);
-        ++next;
-        if (!InPage(entry)) continue;
-        if (superseded()) {
-          abandoned = true;
-          break;
-        }
-        try {
-          e.GetTableRecord(body, WORD(entry - kPageHeaderSize), table);
-        } catch (...) {
-          // A row that cannot be decoded is left out; the window goes on.
-        }
-        if (walk.previewRows >= kPreviewWindowRows) break;
-      }
-      if (abandoned) break;
+    if (!walk.pages.ReadDataPage(pages[position], page) || PageTypeOf(page) != kPageData ||
+        PageObjectId(page) != table->m_dwObjectId)
+      return false;
+    RestoreTornBitsIfPresent(page);
+    return true;
+  };
+  steps.slotEntry = [](const BYTE* page, int slot) {
+    const WORD entry = RepairedEntry(page, slot, true);
+    return InPage(entry) ? entry : WORD(0);
+  };
+  steps.decodeRow = [&](BYTE* page, WORD entry) {
+    try {
+      e.GetTableRecord(page + kPageHeaderSize, WORD(entry - kPageHeaderSize), table);
+    } catch (...) {
+      // A row that cannot be decoded is left out; the window goes on.
     }
-    const bool lastPage = position + 1 == pages.size();
-    if (walk.previewRows >= kPreviewWindowRows || lastPage) {
-      endPage = position;
-      endSlot = next;
-      // The last window is the one that read the last page to its end: rows left on that
-      // page after a full window still get a window of their own.
-      reachedEnd = lastPage && next >= count;
-      break;
-    }
-  }
+  };
+  steps.rows = [&] { return walk.previewRows; };
+  steps.superseded = superseded;
+  const PreviewWindowEnd end = WalkPreviewWindow(pages.size(), request.start, kPreviewWindowRows, steps);
 
   std::lock_guard<std::mutex> publishing(walks->state);
-  if (abandoned || superseded()) {
+  if (end.abandoned || superseded()) {
     // Leave nothing behind for the walk that replaces this one.
     std::lock_guard<std::mutex> lock(status->m_csPreviewRows);
     for (int i = 0; i < walk.previewRows && !status->m_vecPreviewRows.empty(); ++i) status->m_vecPreviewRows.pop_back();
     return 0;
   }
-  if (backward) {
-    if (!e.m_stkWindowStarts.empty()) e.m_stkWindowStarts.pop_back();
-  } else if (paging && e.m_posShownPage) {
-    e.m_stkWindowStarts.push_back(WindowStart{e.m_posShownPage, e.m_nShownSlotPos, e.m_nShownSlotIndex});
-  }
-  e.m_posShownPage = start.posPage;
-  e.m_nShownSlotPos = 2 * (start.nSlotIndex + 1);
-  e.m_nShownSlotIndex = start.nSlotIndex;
-  e.m_posResume = WindowStart{PagePosition(endPage), 2 * (endSlot + 1), endSlot};
-  e.m_bLastWindow = reachedEnd ? 1 : 0;
+  RecordShownWindow(e, request, end.reachedEnd);
+  e.m_posResume = end.next;
   // Last: the program reads the rows and the window state once it sees the flag.
   walks->windowPending = false;
   status->m_bRecordThreadDone = 1;
