@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/executionlog.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -27,6 +28,14 @@ std::vector<std::string> BackupFixtures() {
   return {"bak2005_stdb2sql_2sets.bak",   "bak2005_northwind_gabrujo.bak",  "bak2005_northwnd_mina.bak",
           "bak2008_northwind_512blk.bak", "bak2008_northwind_thuyluv.bak",  "bak2008_library_small.bak",
           "bak2008r2_northwind_victor.bak", "bak2008r2_entrepot_fr.bak"};
+}
+
+std::vector<std::string> DataFile2000Fixtures() { return {"sample2000_NORTHWND.MDF", "sample2000_PUBS.MDF"}; }
+
+bool Is2000Fixture(const std::string& name) {
+  for (const std::string& f : DataFile2000Fixtures())
+    if (name.size() >= f.size() && name.compare(name.size() - f.size(), f.size(), f) == 0) return true;
+  return false;
 }
 
 Bytes ReadBytes(const std::string& path) {
@@ -115,16 +124,50 @@ class Watchdog {
   std::thread m_thread;
 };
 
+
+void WriteCase(const Bytes& bytes, const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 }  // namespace
+
+CaseResult RunCase2000(const Bytes& bytes, const std::string& folder, const std::string& label,
+                       unsigned timeoutSeconds) {
+  CaseResult result;
+  Watchdog watchdog(label, timeoutSeconds);
+  const std::string path = folder + "/case.mdf";
+  WriteCase(bytes, path);
+  CSQLServer2000 engine;
+  testsupport::RecoveryOptions options;
+  options.censusHandOverEvery = 64;
+  options.timeoutMs = timeoutSeconds * 1000;
+  const testsupport::RecoveryResult scan = testsupport::RunRecovery(engine, path, options);
+  result.scanned = scan.finished;
+  if (!scan.finished) return result;
+  std::vector<CTable*> tables;
+  for (const auto& e : engine.m_mapTables)
+    if (e.second) tables.push_back(e.second);
+  result.tables = int(tables.size());
+  const std::string script = folder + "/table.sql";
+  for (CTable* table : tables) {
+    result.previewRows += (long long)testsupport::AllRows(engine, table).size();
+    engine.m_hTableSqlFile = CreateFileForWrite(script.c_str());
+    engine.ExportTableRows(table, nullptr);
+    CloseFileHandle(engine.m_hTableSqlFile);
+    engine.m_hTableSqlFile = kInvalidFile;
+    result.exportedRows += table->m_nRowsExported;
+  }
+  std::error_code ec;
+  fs::remove(script, ec);
+  return result;
+}
 
 CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::string& label, unsigned timeoutSeconds) {
   CaseResult result;
   Watchdog watchdog(label, timeoutSeconds);
   const std::string path = folder + "/case.bak";
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  }
+  WriteCase(bytes, path);
   CSQLServer2008 engine;
   testsupport::RecoveryOptions options;
   options.censusHandOverEvery = 64;
