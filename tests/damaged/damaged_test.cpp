@@ -11,6 +11,13 @@
 
 namespace {
 
+std::string FixtureTestName(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param.substr(0, info.param.find('.'));
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
 class DamagedBackup : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(DamagedBackup, TruncatedAndMutatedCopiesRunEndToEnd) {
@@ -77,19 +84,9 @@ TEST_P(Damaged2000File, TruncatedAndMutatedCopiesRunEndToEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, Damaged2000File, ::testing::ValuesIn(damaged::DataFile2000Fixtures()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param.substr(0, info.param.find('.'));
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         FixtureTestName);
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, DamagedBackup, ::testing::ValuesIn(damaged::BackupFixtures()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param.substr(0, info.param.find('.'));
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         FixtureTestName);
 
 }  // namespace

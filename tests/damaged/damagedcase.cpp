@@ -125,9 +125,22 @@ class Watchdog {
 };
 
 
-void WriteCase(const Bytes& bytes, const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+// Writes the case to `path` and scans it; the engine's tables when the scan ended.
+bool ScanCase(CSQLServer& engine, const Bytes& bytes, const std::string& path, unsigned timeoutSeconds,
+              CaseResult& result, std::vector<CTable*>& tables) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  testsupport::RecoveryOptions options;
+  options.censusHandOverEvery = 64;
+  options.timeoutMs = timeoutSeconds * 1000;
+  result.scanned = testsupport::RunRecovery(engine, path, options).finished;
+  if (!result.scanned) return false;
+  for (const auto& e : engine.m_mapTables)
+    if (e.second) tables.push_back(e.second);
+  result.tables = int(tables.size());
+  return true;
 }
 
 }  // namespace
@@ -136,19 +149,9 @@ CaseResult RunCase2000(const Bytes& bytes, const std::string& folder, const std:
                        unsigned timeoutSeconds) {
   CaseResult result;
   Watchdog watchdog(label, timeoutSeconds);
-  const std::string path = folder + "/case.mdf";
-  WriteCase(bytes, path);
   CSQLServer2000 engine;
-  testsupport::RecoveryOptions options;
-  options.censusHandOverEvery = 64;
-  options.timeoutMs = timeoutSeconds * 1000;
-  const testsupport::RecoveryResult scan = testsupport::RunRecovery(engine, path, options);
-  result.scanned = scan.finished;
-  if (!scan.finished) return result;
   std::vector<CTable*> tables;
-  for (const auto& e : engine.m_mapTables)
-    if (e.second) tables.push_back(e.second);
-  result.tables = int(tables.size());
+  if (!ScanCase(engine, bytes, folder + "/case.mdf", timeoutSeconds, result, tables)) return result;
   const std::string script = folder + "/table.sql";
   for (CTable* table : tables) {
     result.previewRows += (long long)testsupport::AllRows(engine, table).size();
@@ -166,20 +169,9 @@ CaseResult RunCase2000(const Bytes& bytes, const std::string& folder, const std:
 CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::string& label, unsigned timeoutSeconds) {
   CaseResult result;
   Watchdog watchdog(label, timeoutSeconds);
-  const std::string path = folder + "/case.bak";
-  WriteCase(bytes, path);
   CSQLServer2008 engine;
-  testsupport::RecoveryOptions options;
-  options.censusHandOverEvery = 64;
-  options.timeoutMs = timeoutSeconds * 1000;
-  const testsupport::RecoveryResult scan = testsupport::RunRecovery(engine, path, options);
-  result.scanned = scan.finished;
-  if (!scan.finished) return result;
-
   std::vector<CTable*> tables;
-  for (const auto& e : engine.m_mapTables)
-    if (e.second) tables.push_back(e.second);
-  result.tables = int(tables.size());
+  if (!ScanCase(engine, bytes, folder + "/case.bak", timeoutSeconds, result, tables)) return result;
   std::vector<long long> shown;
   for (CTable* table : tables) {
     shown.push_back((long long)testsupport::AllRows(engine, table).size());
