@@ -15,6 +15,8 @@
 //           before the first row and off after the last. A row with ntext values runs as its
 //           own block, after the batch before it. A batch the server refuses is run again a
 //           statement at a time, so one bad row loses only itself; every refusal is logged.
+//           With Avoid_Duplicate a row whose statement equals one already sent for the table
+//           is not sent again.
 //   m_nRowsExported counts the rows that reached the script file or the server.
 #include <algorithm>
 #include <atomic>
@@ -23,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/executionlog.h"
@@ -128,6 +131,11 @@ struct RowWalk {
   bool inWalk = false;           // rows join the batch and the script piece of a walk
   bool identityOn = false;       // IDENTITY_INSERT switched on for this table
   std::vector<CString> batch;    // server statements waiting to run
+  // Avoid_Duplicate: the statements of this table already sent (or waiting in the batch);
+  // a row whose statement is among them is not sent again.
+  bool avoidDuplicates = false;
+  std::unordered_set<std::string> sent;
+  int duplicates = 0;
   CString pending;               // script text waiting to be written
   int pendingRows = 0;
   int rows = 0;
@@ -199,6 +207,12 @@ void RowsSent(RowWalk& walk, int n) {
   walk.engine.m_pStatus->m_nRecordsSent += n;
 }
 
+// A row the server refused: a later equal row may still go in.
+void Refused(RowWalk& walk, const CString& statement) {
+  ++walk.refusedRows;
+  if (walk.avoidDuplicates) walk.sent.erase(statement.str());
+}
+
 // Runs the waiting statements as one batch; when the server refuses it, one by one, so the
 // rows that are sound still go in.
 void FlushBatch(RowWalk& walk) {
@@ -212,14 +226,14 @@ void FlushBatch(RowWalk& walk) {
     return;
   }
   if (statements.size() == 1) {
-    ++walk.refusedRows;
+    Refused(walk, statements.front());
     return;
   }
   Log(FormatString("A batch of %d rows of table %s was refused: its rows are sent one at a time",
                    int(statements.size()), walk.tableName));
   for (const CString& s : statements) {
     if (Execute(walk, s)) RowsSent(walk, 1);
-    else ++walk.refusedRows;
+    else Refused(walk, s);
   }
 }
 
@@ -246,12 +260,16 @@ void Deliver(RowWalk& walk, const rows2000::RowStatement& statement, bool* batch
     AppendScript(walk, statement.ScriptText(), 1);
     return;
   }
+  if (walk.avoidDuplicates && !walk.sent.insert(statement.ServerText().str()).second) {
+    ++walk.duplicates;
+    return;
+  }
   if (statement.HasBlock()) {
     // The block declares its own variables and commits itself: it runs alone, after the
     // rows before it, so the batch's order stays the table's.
     FlushBatch(walk);
     if (Execute(walk, statement.block)) RowsSent(walk, 1);
-    else ++walk.refusedRows;
+    else Refused(walk, statement.block);
     return;
   }
   walk.batch.push_back(statement.insert);
@@ -277,6 +295,7 @@ void FinishExport(RowWalk& walk) {
 void LogExportSummary(const RowWalk& walk, int foreignPages) {
   CString line = FormatString("Exported %d rows of table %s", walk.rows, walk.tableName);
   if (walk.refusedRows) line += FormatString(", %d rows refused by the server", walk.refusedRows);
+  if (walk.duplicates) line += FormatString(", %d repeated rows not sent again", walk.duplicates);
   Log(line);
   if (walk.incompleteValues)
     Log(FormatString("Table %s: %d large values exported as far as they could be read", walk.tableName,
@@ -298,6 +317,13 @@ int ExportBatchSize() {
     case SettingLookup::Found: break;
   }
   return std::max(std::atoi(value.c_str()), 0);
+}
+
+// Avoid_Duplicate: set on the engine, or "1" in sql.settings.
+bool AvoidDuplicates(const CSQLServer2000& e) {
+  if (e.m_bAvoidDuplicate) return true;
+  std::string value;
+  return ReadSetting("Avoid_Duplicate", value) == SettingLookup::Found && value == "1";
 }
 
 // The slot entry as the walks read it: slot 0's damaged low byte 0x60 put back to 96, and in
@@ -551,6 +577,7 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   walk.database = database;
   walk.script = m_hTableSqlFile;
   walk.inWalk = true;
+  walk.avoidDuplicates = database && AvoidDuplicates(*this);
   if (!walk.pages.IsOpen()) {
     Log("Rows of table " + walk.tableName + " not exported: the source cannot be read");
     return done(0);

@@ -259,3 +259,25 @@ TEST(Walks2000, PreviewOfATableWithoutPages) {
   EXPECT_TRUE(w.lastWindow);
   EXPECT_FALSE(w.nextEnabled);
 }
+
+TEST(Walks2000, AvoidDuplicateSendsARepeatedRowOnce) {
+  Page p = DataPage();
+  p.Add(TRow(1, "same"));
+  p.Add(TRow(1, "same"));
+  p.Add(TRow(2, "same"));
+  for (const char* setting : {"Avoid_Duplicate=0\n", "Avoid_Duplicate=1\n"}) {
+    SCOPED_TRACE(setting);
+    Database db({Page(kPageData, 0, 0), p}, {1});
+    db.Settings(setting);
+    const bool avoid = setting[16] == '1';
+    testsupport::FakeDatabase server;
+    db.engine.ExportTableRows(db.table, &server);
+    std::vector<int> sent;
+    for (const std::string& s : server.Statements())
+      for (int id : Ids(s)) sent.push_back(id);
+    EXPECT_EQ(sent, avoid ? std::vector<int>({1, 2}) : std::vector<int>({1, 1, 2}));
+    EXPECT_EQ(db.table->m_nRowsExported, avoid ? 2 : 3);
+    // The script target writes every row whatever the setting: the script is run by hand.
+    EXPECT_EQ(Ids(db.ExportScript()).size(), 3u);
+  }
+}
