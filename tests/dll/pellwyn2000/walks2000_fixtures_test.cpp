@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dll/pellwyn2000/pellwyn2000.h"
@@ -244,4 +246,32 @@ TEST(Walks2000Fixtures, WrappedBackupsGiveTheSameRows) {
     EXPECT_EQ(testsupport::AllRows(*engine, testsupport::FindTable(*engine, large)),
               testsupport::AllRows(*file, testsupport::FindTable(*file, large)));
   }
+}
+
+TEST(Walks2000Fixtures, PoolThreadsExportTablesOfOneEngineAtOnce) {
+  // As the program's connection pool does: one thread and one connection per table, all on
+  // one engine; each table gets exactly the statements it gets alone.
+  REQUIRE_FIXTURE(path, "sample2000_NORTHWND.MDF");
+  ModuleFolderScope scope;
+  auto engine = Scanned(path);
+  engine->m_bExportToServer = 1;
+  const char* const names[] = {"Orders", "Order Details", "Customers", "Employees", "Categories", "Products"};
+  std::map<std::string, std::vector<std::string>> alone;
+  for (const char* name : names) {
+    testsupport::FakeDatabase db;
+    engine->ExportTableRows(testsupport::FindTable(*engine, name), &db);
+    alone[name] = db.Statements();
+  }
+  std::map<std::string, std::unique_ptr<testsupport::FakeDatabase>> connections;
+  for (const char* name : names) connections[name] = std::make_unique<testsupport::FakeDatabase>();
+  std::vector<std::thread> pool;
+  for (const char* name : names)
+    pool.emplace_back([&, name] { engine->ExportTableRows(testsupport::FindTable(*engine, name), connections[name].get()); });
+  for (std::thread& t : pool) t.join();
+  for (const char* name : names) {
+    EXPECT_EQ(connections[name]->Statements(), alone[name]) << name;
+    EXPECT_EQ(testsupport::FindTable(*engine, name)->m_nRowsExported,
+              int(NorthwindScript().rows.at(name).size())) << name;
+  }
+  EXPECT_EQ(engine->m_pStatus->m_bRecordThreadDone, 1);
 }
