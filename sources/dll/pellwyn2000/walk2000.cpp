@@ -78,6 +78,8 @@ class WalkPages {
   explicit WalkPages(CSQLServer2000& engine) : m_engine(engine), m_backup(engine.m_nDataSetCount > 0) {
     m_open = engine.OpenPageSource(m_source);
   }
+  WalkPages(const WalkPages&) = delete;
+  WalkPages& operator=(const WalkPages&) = delete;
   bool IsOpen() const { return m_open; }
   bool ReadDataPage(DWORD index, BYTE* page) const { return m_open && m_source.ReadPage(index, page); }
 
@@ -113,6 +115,9 @@ struct RowWalk {
     options.lob = &lob;
     tableName = SqlQualifiedName(t.m_strOwner, t.m_strName);
   }
+  // The off-row reader holds on to this walk's pages.
+  RowWalk(const RowWalk&) = delete;
+  RowWalk& operator=(const RowWalk&) = delete;
 
   CSQLServer2000& engine;
   CTable& table;
