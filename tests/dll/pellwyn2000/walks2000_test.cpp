@@ -281,3 +281,33 @@ TEST(Walks2000, AvoidDuplicateSendsARepeatedRowOnce) {
     EXPECT_EQ(Ids(db.ExportScript()).size(), 3u);
   }
 }
+
+TEST(Walks2000, ExportTableRecordOnItsOwn) {
+  // Called outside a walk the operation writes its row at once and gives the record's end.
+  Page p = DataPage();
+  const WORD first = p.Add(TRow(1, "ab"));
+  const WORD ghost = p.Add(TRow(2, "cd", 0x003C));
+  Database db({Page(kPageData, 0, 0), p}, {1});
+  const std::string path = db.dir.file("one.sql");
+  db.engine.m_hTableSqlFile = CreateFileForWrite(path.c_str());
+  BYTE* body = p.body();
+  bool full = false;
+  struct Case {
+    WORD offset;
+    bool deleted;
+    WORD end;
+  } cases[] = {
+      {WORD(first - 96), false, WORD(first - 96 + 17)},  // 8 fixed, count, bitmap, V, one end, "ab"
+      {8193, false, 0},
+      {WORD(ghost - 96), false, 0},                        // a deleted row, not asked for
+      {WORD(ghost - 96), true, WORD(ghost - 96 + 17)},
+      {WORD(ghost + 17 - 96), false, 0},                   // no record there
+  };
+  for (const Case& c : cases) {
+    db.engine.m_bRecoverDeleted = c.deleted ? 1 : 0;
+    EXPECT_EQ(db.engine.ExportTableRecord(body, c.offset, db.table, nullptr, nullptr, &full), c.end) << c.offset;
+  }
+  CloseFileHandle(db.engine.m_hTableSqlFile);
+  db.engine.m_hTableSqlFile = kInvalidFile;
+  EXPECT_EQ(Ids(testsupport::ReadFile(path)), std::vector<int>({1, 2}));
+}
