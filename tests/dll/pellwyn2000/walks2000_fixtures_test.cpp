@@ -191,6 +191,20 @@ TEST(Walks2000Fixtures, PreviewPagesThroughOrdersAndBack) {
   EXPECT_TRUE(back.nextEnabled);
   // And on again from there.
   EXPECT_EQ(preview.Next().rows, second.rows);
+
+  // Order Details: 2155 rows in five windows, and back through them.
+  CTable* details = testsupport::FindTable(*engine, "Order Details");
+  ASSERT_NE(details, nullptr);
+  std::vector<std::vector<std::string>> windows = {preview.Select(details).rows};
+  for (int k = 1; k < 5; ++k) {
+    const testsupport::PreviewWindow w = preview.Next();
+    EXPECT_EQ(w.lastWindow, k == 4);
+    windows.push_back(w.rows);
+  }
+  std::vector<size_t> sizes;
+  for (const auto& w : windows) sizes.push_back(w.size());
+  EXPECT_EQ(sizes, std::vector<size_t>({500, 500, 500, 500, 155}));
+  for (int k = 3; k >= 0; --k) EXPECT_EQ(preview.Previous().rows, windows[size_t(k)]) << "window " << k + 1;
 }
 
 TEST(Walks2000Fixtures, PreviewShowsEveryRowAsTheDecoderDoes) {
