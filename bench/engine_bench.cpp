@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchsupport.h"
 #include "common/backupreader.h"
 #include "common/page.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
@@ -44,9 +45,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using namespace bench;
 
 // The chosen set's data stream: what the census reads.
 struct Stream {
@@ -184,12 +183,6 @@ double FirstPreviewWindow(CSQLServer2008& engine, CTable* table, size_t& rows) {
   return seconds;
 }
 
-double ThreadCpuSeconds() {
-  rusage u {};
-  getrusage(RUSAGE_THREAD, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 // Script export of one table's rows, with the files the program's export worker opens.
 struct ExportRun {
   double seconds = 0;
@@ -229,25 +222,6 @@ ExportRun ExportRows(CSQLServer2008& engine, CTable* table, const std::string& d
   run.bytes = fs::file_size(script, ec);
   if (ec) run.bytes = 0;
   return run;
-}
-
-// The baseline of the export: as many bytes written to a file in the same folder.
-double PlainWrite(const std::string& path, UINT64 bytes) {
-  FILE_HANDLE h = CreateFileForWrite(path.c_str());
-  if (h == kInvalidFile) return 0;
-  std::vector<char> buffer(size_t(1) << 20, 'x');
-  ::sync();
-  const auto start = Clock::now();
-  for (UINT64 done = 0; done < bytes;) {
-    size_t n = size_t(std::min<UINT64>(buffer.size(), bytes - done));
-    if (!WriteFileAll(h, buffer.data(), n)) break;
-    done += n;
-  }
-  CloseFileHandle(h);
-  const double seconds = SecondsSince(start);
-  std::error_code ec;
-  fs::remove(path, ec);
-  return seconds;
 }
 
 long ReadHighWaterKb() {

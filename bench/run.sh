@@ -22,7 +22,7 @@ if [ ! -f "$fixture" ]; then
 fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$build" make-large-backup engine-bench >/dev/null
+ninja -C "$build" make-large-backup engine-bench rows2000-bench >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/pellwyn-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -34,5 +34,10 @@ set +e
   --repeat "${BENCH_REPEAT:-5}" --hand-over "${BENCH_HAND_OVER:-1024}" \
   --only "${BENCH_ONLY:-census,scan,preview,export,memory}"
 rc=$?
+# The 2000 engine's record walks on the real Northwind data file, grown.
+nw2000="$root/../shared/fixtures/sample2000_NORTHWND.MDF"
+if [ -f "$nw2000" ]; then
+  "$build/bench/rows2000-bench" "$nw2000" "$work" || rc=1
+fi
 set -e
 exit $rc
