@@ -60,6 +60,7 @@ constexpr WORD kFirstRowOffset = kPageHeaderSize;
 constexpr WORD kLastRowOffset = kPageSize - 1;
 // A batch's text in the error log is cut here: a batch of large rows runs to megabytes.
 constexpr int kLoggedStatementChars = 2000;
+constexpr int kLoggedRefusals = 100;
 
 void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text, false); }
 void LogError(int code, const CString& text) { CExecutionLog::WriteLog(code, 0, text, true); }
@@ -145,6 +146,7 @@ struct RowWalk {
   int pendingRows = 0;
   int rows = 0;
   int refusedRows = 0;
+  int refusals = 0;  // statements the server refused, batches and reruns alike
   int incompleteValues = 0;
   int failedRecords = 0;
   bool writeFailed = false;
@@ -193,16 +195,25 @@ void AppendScript(RowWalk& walk, const CString& text, int rows) {
   if (!walk.inWalk || walk.pending.GetLength() >= kScriptPieceBytes) FlushScript(walk);
 }
 
-// Runs one text on the walk's connection; a refusal is logged with the server's message.
+// Runs one text on the walk's connection; a refusal is logged with the server's message and
+// the text. A connection that refuses everything (it went away) would log every row of the
+// table twice: past the first refusals they are only counted, the table's summary says how
+// many.
 bool Execute(RowWalk& walk, const CString& text, bool logText = true) {
+  CString error;
   try {
     walk.database->ExecuteSQL(text.c_str());
     return true;
   } catch (const CDBException& e) {
-    LogError(0, e.m_strError);
-    if (logText) LogError(1, Shortened(text));
+    error = e.m_strError;
   } catch (...) {
-    LogError(0, "Insert into " + walk.tableName + " failed");
+    error = "Insert into " + walk.tableName + " failed";
+  }
+  if (++walk.refusals <= kLoggedRefusals) {
+    LogError(0, error);
+    if (logText) LogError(1, Shortened(text));
+    if (walk.refusals == kLoggedRefusals)
+      LogError(0, "Further refusals of table " + walk.tableName + " are counted, not logged");
   }
   return false;
 }

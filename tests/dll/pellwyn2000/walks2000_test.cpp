@@ -311,3 +311,21 @@ TEST(Walks2000, ExportTableRecordOnItsOwn) {
   db.engine.m_hTableSqlFile = kInvalidFile;
   EXPECT_EQ(Ids(testsupport::ReadFile(path)), std::vector<int>({1, 2}));
 }
+
+TEST(Walks2000, AConnectionThatRefusesEverythingIsLoggedOnlyAtFirst) {
+  Page p = DataPage();
+  for (int i = 1; i <= 300; ++i) p.Add(TRow(i, ""));
+  Database db({Page(kPageData, 0, 0), p}, {1});
+  db.Settings("Exportsize=1\n");
+  testsupport::FakeDatabase server;
+  server.FailWhenContains("Insert");
+  db.engine.ExportTableRows(db.table, &server);
+  EXPECT_EQ(db.table->m_nRowsExported, 0);
+  const std::string errors = db.scope.ReadErrorLog();
+  size_t lines = 0;
+  for (size_t at = 0; (at = errors.find("fake failure", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 100u);
+  EXPECT_NE(errors.find("Further refusals of table [dbo].[T] are counted, not logged"), std::string::npos);
+  EXPECT_NE(db.scope.ReadExecLog().find("Exported 0 rows of table [dbo].[T], 300 rows refused by the server"),
+            std::string::npos);
+}
