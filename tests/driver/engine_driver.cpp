@@ -16,6 +16,7 @@
 #include "support/catalogtext.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
+#include "support/quietexportsink.h"
 #include "ui/core/enginefactory.h"
 #include "ui/core/exportworker.h"
 #include "ui/core/openscan.h"
@@ -223,22 +224,6 @@ std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
   return out;
 }
 
-// What the export worker reports, kept for the lines the driver prints: the driver has no
-// window, so only a message box's text and the way the export ended matter.
-class DriverExportSink : public uicore::IExportSink {
- public:
-  void AppendStatus(const std::string&) override {}
-  void SetDialogPercent(int) override {}
-  void SetMainPercent(int) override {}
-  void SetCounterText(const std::string&) override {}
-  void AddObjectRow(const std::string&, const std::string&, bool) override {}
-  void AppendReport(const std::string&) override {}
-  void ShowMessage(const std::string& text) override { message = text; }
-  void Finished(bool, const std::string&) override {}
-  void EndedEarly() override {}
-  std::string message;
-};
-
 // The program's export worker, script target, every object selected, writing into DIR.
 int Export(const Args& a) {
   if (a.positional.size() != 2) return 2;
@@ -268,7 +253,7 @@ int Export(const Args& a) {
   request.functions = ByObjectId(engine.m_mapFunctions);
   request.rules = ByObjectId(engine.m_mapRules);
   request.triggers = ByObjectId(engine.m_mapTriggers);
-  DriverExportSink sink;
+  testsupport::QuietExportSink sink;
   uicore::ExportWorker worker("");
   if (!worker.Start(engine, std::move(request), sink)) {
     std::cout << "export failed: an export is running\n";

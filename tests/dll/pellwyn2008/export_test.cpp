@@ -34,9 +34,9 @@
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/quietexportsink.h"
 #include "support/tsqllexer.h"
 #include "synthetic_pages.h"
-#include "ui/core/exportworker.h"
 
 namespace fs = std::filesystem;
 using namespace recordtest;
@@ -1180,20 +1180,6 @@ std::string Utf16ToNarrow(const std::string& bytes) {
   return out;
 }
 
-// Takes nothing but the end of the export from the worker.
-class QuietExportSink : public uicore::IExportSink {
- public:
-  void AppendStatus(const std::string&) override {}
-  void SetDialogPercent(int) override {}
-  void SetMainPercent(int) override {}
-  void SetCounterText(const std::string&) override {}
-  void AddObjectRow(const std::string&, const std::string&, bool) override {}
-  void AppendReport(const std::string&) override {}
-  void ShowMessage(const std::string& text) override { ADD_FAILURE() << text; }
-  void Finished(bool, const std::string&) override {}
-  void EndedEarly() override { ADD_FAILURE() << "the export ended early"; }
-};
-
 // The program's export worker for a script target, every table with its rows, into `dir`:
 // each table's script text by table name.
 std::map<std::string, std::string> ExportTables(CSQLServer2008& engine, const std::string& dir) {
@@ -1201,10 +1187,11 @@ std::map<std::string, std::string> ExportTables(CSQLServer2008& engine, const st
   request.rows = true;
   request.outputFolder = dir;
   for (auto& entry : engine.m_mapTables) request.tables.push_back(entry.second);
-  QuietExportSink sink;
+  testsupport::QuietExportSink sink;
   uicore::ExportWorker worker("");  // the test's module folder: its settings, its output list
   EXPECT_TRUE(worker.Start(engine, std::move(request), sink));
   worker.Join();
+  EXPECT_EQ(worker.Result().end, uicore::ExportResult::End::kFinished) << sink.message;
   std::map<std::string, std::string> scripts;
   for (const uicore::ExportResult::Table& t : worker.Result().tables)
     scripts[t.table->m_strName.str()] = ReadFile(dir + "/" + t.script);
