@@ -1,5 +1,6 @@
 #include "ui/core/exportworker.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -69,8 +70,10 @@ class ExportRun {
 
   bool MakeOutputFolder();
   int TableStage();
-  // The table stage of a server export: the tables go through the connection pool. Until the
-  // pool takes them they go one after another on this thread, as with Avoid_Duplicate.
+  // The table stage of a server export without Avoid_Duplicate: the tables go through the
+  // connection pool (m_threadSize connections, the main one kept for the rest), each with
+  // its object row and report line. Returns the percentage the stage ended at, or -1 after
+  // EndEarly. Until the pool takes them they go one after another on this thread.
   int ServerTableStage();
   // Tables one after another on this thread; the stage's end percentage, or -1 when it ended early.
   int SerialTableStage();
@@ -168,14 +171,18 @@ int ExportRun::TableStage() {
 int ExportRun::ServerTableStage() { return SerialTableStage(); }
 
 std::string ExportRun::UniqueTableFileName(const CTable& table) {
-  std::string name = TableFileName(table.m_strName.str());
   // Tables of one name in two schemas, or names that differ only in characters a file name
-  // cannot hold, would otherwise share a script and the later would replace the earlier.
-  if (!m_usedTableFiles.insert(name).second) {
-    name += "_" + std::to_string(table.m_dwObjectId);
-    for (int n = 2; !m_usedTableFiles.insert(name).second; ++n)
-      name = TableFileName(table.m_strName.str()) + "_" + std::to_string(table.m_dwObjectId) + "_" + std::to_string(n);
-  }
+  // cannot hold or only in letter case (the folder is meant for Windows, whose file names
+  // ignore case), would otherwise share a script, and the later would replace the earlier.
+  auto take = [this](const std::string& name) {
+    std::string key = name;
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return m_usedTableFiles.insert(key).second;
+  };
+  const std::string base = TableFileName(table.m_strName.str());
+  if (take(base)) return base;
+  std::string name = base + "_" + std::to_string(table.m_dwObjectId);
+  for (int n = 2; !take(name); ++n) name = base + "_" + std::to_string(table.m_dwObjectId) + "_" + std::to_string(n);
   return name;
 }
 
