@@ -115,6 +115,11 @@ void ExportRun::Run() {
   // engines would export duplicates in silence.
   if (m_bServer && m_avoidDuplicate == "1" && !m_b2000) return EndEarly("Export terminated", Stage::kStart);
 
+  // The engines would send every statement through a null connection.
+  if (m_bServer && !m_pMain) {
+    m_sink.ShowMessage("Could not connect to the server");
+    return EndEarly(nullptr, Stage::kStart);
+  }
   m_engine.m_bExportToServer = m_bServer ? 1 : 0;
   if (m_bServer) m_engine.m_pDatabase = m_pMain;
 

@@ -572,6 +572,17 @@ TEST(ExportWorker, ServerExportWithAvoidDuplicateRunsTheTablesOnTheWorkerFor2000
   EXPECT_FALSE(fs::exists(f.state() + "/OutputFldr.txt"));
   EXPECT_EQ(worker.ThreadSize(), 3);
 
+  // Without a connection nothing is sent.
+  ScriptEngine unconnected(2000);
+  ExportRequest noConnection;
+  noConnection.toServer = true;
+  noConnection.tables = {unconnected.AddTable(5, "dbo", "T1")};
+  RecordingSink sink1;
+  RunExport(worker, unconnected, noConnection, sink1, nullptr);
+  EXPECT_TRUE(unconnected.calls.empty());
+  EXPECT_EQ(sink1.Events(), (std::vector<std::string>{"message Could not connect to the server", "main 0", "counter ",
+                                                      "ended early"}));
+
   // The 2005-2008 engines cannot avoid duplicates on a server: nothing is exported.
   ScriptEngine engine2008(2008);
   ExportRequest refused;
