@@ -184,7 +184,9 @@ std::string ExportRun::UniqueTableFileName(const CTable& table) {
     for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
     return m_usedTableFiles.insert(key).second;
   };
-  const std::string base = TableFileName(table.m_strName.str());
+  // A name the catalog lost would give the hidden file ".sql".
+  std::string base = TableFileName(table.m_strName.str());
+  if (base.empty()) base = "Table_" + std::to_string(table.m_dwObjectId);
   if (take(base)) return base;
   std::string name = base + "_" + std::to_string(table.m_dwObjectId);
   for (int n = 2; !take(name); ++n) name = base + "_" + std::to_string(table.m_dwObjectId) + "_" + std::to_string(n);
@@ -349,7 +351,10 @@ void ExportRun::Finish() {
 
   std::string message;
   if (!m_bServer) {
-    const std::string batchName = BatchFileName(m_engine.m_strDatabaseName.str()) + ".bat";
+    std::string batchName = BatchFileName(m_engine.m_strDatabaseName.str());
+    // A database whose name could not be read still gets a batch file one can see and run.
+    if (batchName.empty()) batchName = "Database";
+    batchName += ".bat";
     const std::string text = m_batch.Text();
     FILE_HANDLE bat = Create(batchName);
     if (!WriteFileAll(bat, text.data(), text.size())) Log("The batch file could not be written: " + Path(batchName));

@@ -363,14 +363,16 @@ TEST(ExportWorker, WithoutTablesThereIsNoTablesFolderAndTheTableStageShows30AtOn
 }
 
 // No table's script replaces another's: the folder is meant for Windows, whose file names
-// ignore case, and a name made unique must not meet a table of that name.
+// ignore case, and a name made unique must not meet a table of that name. Lost names still
+// give files one can see.
 TEST(ExportWorker, TablesWhoseNamesGiveOneFileNameKeepAScriptEach) {
   Folders f;
   ScriptEngine engine(2008);
   ExportRequest request = ScriptRequest(f);
   request.rows = false;
   request.tables = {engine.AddTable(5, "dbo", "a*b"), engine.AddTable(9, "x", "a?b"), engine.AddTable(11, "dbo", "A_B"),
-                    engine.AddTable(12, "dbo", "a_b_9"), engine.AddTable(13, "y", "a<b")};
+                    engine.AddTable(12, "dbo", "a_b_9"), engine.AddTable(13, "y", "a<b"), engine.AddTable(14, "dbo", "")};
+  engine.m_strDatabaseName = "";  // its boot page unreadable
   RecordingSink sink;
   ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
   RunExport(worker, engine, request, sink);
@@ -378,10 +380,12 @@ TEST(ExportWorker, TablesWhoseNamesGiveOneFileNameKeepAScriptEach) {
   std::vector<std::string> scripts;
   for (const ExportResult::Table& t : worker.Result().tables) {
     scripts.push_back(t.script);
-    EXPECT_EQ(ReadFile(f.scriptFolder() + "/" + t.script), "-- table " + t.table->m_strName.str() + "\r\ngo\r\n");
+    EXPECT_EQ(ReadFile(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/" + t.script),
+              "-- table " + t.table->m_strName.str() + "\r\ngo\r\n");
   }
   EXPECT_EQ(scripts, (std::vector<std::string>{"Tables/a_b.sql", "Tables/a_b_9.sql", "Tables/A_B_11.sql",
-                                               "Tables/a_b_9_12.sql", "Tables/a_b_13.sql"}));
+                                               "Tables/a_b_9_12.sql", "Tables/a_b_13.sql", "Tables/Table_14.sql"}));
+  EXPECT_TRUE(fs::is_regular_file(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/Database.bat"));
 }
 
 // A stop is seen at the stage check after the call that raised it; the export then ends
