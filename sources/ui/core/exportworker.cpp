@@ -524,6 +524,9 @@ void ExportWorker::Join() {
   std::thread t;
   {
     std::lock_guard<std::mutex> lock(m_state->mutex);
+    // A sink that joins from its own end call runs on the export thread: it cannot wait for
+    // itself, and a later Join from another thread still will.
+    if (m_state->thread.get_id() == std::this_thread::get_id()) return;
     t = std::move(m_state->thread);
   }
   if (t.joinable()) t.join();

@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/database.h"
@@ -523,6 +525,30 @@ TEST(ExportWorker, ASecondExportIsRefusedUntilTheFirstIsJoined) {
   EXPECT_TRUE(worker.Start(engine, request, second));
   worker.Join();
   EXPECT_EQ(second.Events().back(), "finished scripts");
+}
+
+// A window may join as soon as it hears of the end, even on the call that tells it.
+TEST(ExportWorker, JoiningFromTheEndCallDoesNotWaitForItself) {
+  struct JoiningSink : RecordingSink {
+    ExportWorker* worker = nullptr;
+    void Finished(bool toServer, const std::string& message) override {
+      worker->Join();
+      RecordingSink::Finished(toServer, message);
+    }
+  };
+  Folders f;
+  ScriptEngine engine(2008);
+  JoiningSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  sink.worker = &worker;
+  ASSERT_TRUE(worker.Start(engine, ScriptRequest(f), sink));
+  // The end call must come before the test's own Join takes the thread.
+  for (int waited = 0; sink.Calls("finished ").empty() && waited < 20000; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  worker.Join();
+  EXPECT_EQ(sink.Calls("finished "), std::vector<std::string>{"scripts"});
+  EXPECT_TRUE(sink.Calls("ended").empty());
+  EXPECT_FALSE(worker.Busy());
 }
 
 TEST(ExportWorker, DestroyingTheWorkerStopsAndJoinsTheExport) {
