@@ -151,6 +151,8 @@ bool ExportRun::MakeOutputFolder() {
     fs::create_directories(m_folder, ec);
     if (!fs::is_directory(m_folder, ec)) return false;
   } else {
+    // Without a parent the folder would land wherever the working directory happens to be.
+    if (m_request.folder.empty()) return false;
     const std::string stamp = m_clock ? m_clock() : ExportTimeStampNow();
     m_folder = (fs::path(m_request.folder) /
                 ("Tarnwell_Pellwyn_" + DatabaseFolderPart(m_engine.m_strDatabaseName.str()) + stamp))

@@ -459,6 +459,13 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
          return r;
        },
        {}},
+      {"no parent was chosen",
+       [](const Folders& f) {
+         ExportRequest r = ScriptRequest(f);
+         r.folder.clear();
+         return r;
+       },
+       {}},
       {"the parent is read-only",
        [](const Folders& f) {
          ::chmod(f.parent().c_str(), 0555);
