@@ -1,5 +1,6 @@
 #include "ui/core/exportworker.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -69,8 +70,10 @@ class ExportRun {
 
   bool MakeOutputFolder();
   int TableStage();
-  // The table stage of a server export: the tables go through the connection pool. Until the
-  // pool takes them they go one after another on this thread, as with Avoid_Duplicate.
+  // The table stage of a server export without Avoid_Duplicate: the tables go through the
+  // connection pool (m_threadSize connections, the main one kept for the rest), each with
+  // its object row and report line. Returns the percentage the stage ended at, or -1 after
+  // EndEarly. Until the pool takes them they go one after another on this thread.
   int ServerTableStage();
   // Tables one after another on this thread; the stage's end percentage, or -1 when it ended early.
   int SerialTableStage();
@@ -112,6 +115,11 @@ void ExportRun::Run() {
   // engines would export duplicates in silence.
   if (m_bServer && m_avoidDuplicate == "1" && !m_b2000) return EndEarly("Export terminated", Stage::kStart);
 
+  // The engines would send every statement through a null connection.
+  if (m_bServer && !m_pMain) {
+    m_sink.ShowMessage("Could not connect to the server");
+    return EndEarly(nullptr, Stage::kStart);
+  }
   m_engine.m_bExportToServer = m_bServer ? 1 : 0;
   if (m_bServer) m_engine.m_pDatabase = m_pMain;
 
@@ -143,6 +151,8 @@ bool ExportRun::MakeOutputFolder() {
     fs::create_directories(m_folder, ec);
     if (!fs::is_directory(m_folder, ec)) return false;
   } else {
+    // Without a parent the folder would land wherever the working directory happens to be.
+    if (m_request.folder.empty()) return false;
     const std::string stamp = m_clock ? m_clock() : ExportTimeStampNow();
     m_folder = (fs::path(m_request.folder) /
                 ("Tarnwell_Pellwyn_" + DatabaseFolderPart(m_engine.m_strDatabaseName.str()) + stamp))
@@ -168,14 +178,20 @@ int ExportRun::TableStage() {
 int ExportRun::ServerTableStage() { return SerialTableStage(); }
 
 std::string ExportRun::UniqueTableFileName(const CTable& table) {
-  std::string name = TableFileName(table.m_strName.str());
   // Tables of one name in two schemas, or names that differ only in characters a file name
-  // cannot hold, would otherwise share a script and the later would replace the earlier.
-  if (!m_usedTableFiles.insert(name).second) {
-    name += "_" + std::to_string(table.m_dwObjectId);
-    for (int n = 2; !m_usedTableFiles.insert(name).second; ++n)
-      name = TableFileName(table.m_strName.str()) + "_" + std::to_string(table.m_dwObjectId) + "_" + std::to_string(n);
-  }
+  // cannot hold or only in letter case (the folder is meant for Windows, whose file names
+  // ignore case), would otherwise share a script, and the later would replace the earlier.
+  auto take = [this](const std::string& name) {
+    std::string key = name;
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return m_usedTableFiles.insert(key).second;
+  };
+  // A name the catalog lost would give the hidden file ".sql".
+  std::string base = TableFileName(table.m_strName.str());
+  if (base.empty()) base = "Table_" + std::to_string(table.m_dwObjectId);
+  if (take(base)) return base;
+  std::string name = base + "_" + std::to_string(table.m_dwObjectId);
+  for (int n = 2; !take(name); ++n) name = base + "_" + std::to_string(table.m_dwObjectId) + "_" + std::to_string(n);
   return name;
 }
 
@@ -337,7 +353,10 @@ void ExportRun::Finish() {
 
   std::string message;
   if (!m_bServer) {
-    const std::string batchName = BatchFileName(m_engine.m_strDatabaseName.str()) + ".bat";
+    std::string batchName = BatchFileName(m_engine.m_strDatabaseName.str());
+    // A database whose name could not be read still gets a batch file one can see and run.
+    if (batchName.empty()) batchName = "Database";
+    batchName += ".bat";
     const std::string text = m_batch.Text();
     FILE_HANDLE bat = Create(batchName);
     if (!WriteFileAll(bat, text.data(), text.size())) Log("The batch file could not be written: " + Path(batchName));
@@ -507,6 +526,9 @@ void ExportWorker::Join() {
   std::thread t;
   {
     std::lock_guard<std::mutex> lock(m_state->mutex);
+    // A sink that joins from its own end call runs on the export thread: it cannot wait for
+    // itself, and a later Join from another thread still will.
+    if (m_state->thread.get_id() == std::this_thread::get_id()) return;
     t = std::move(m_state->thread);
   }
   if (t.joinable()) t.join();

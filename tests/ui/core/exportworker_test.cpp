@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/database.h"
@@ -362,6 +364,32 @@ TEST(ExportWorker, WithoutTablesThereIsNoTablesFolderAndTheTableStageShows30AtOn
             folder + "\n" + f.parent() + "/Tarnwell_Pellwyn_R&D_3_8_2009_19_5_10\n");
 }
 
+// No table's script replaces another's: the folder is meant for Windows, whose file names
+// ignore case, and a name made unique must not meet a table of that name. Lost names still
+// give files one can see.
+TEST(ExportWorker, TablesWhoseNamesGiveOneFileNameKeepAScriptEach) {
+  Folders f;
+  ScriptEngine engine(2008);
+  ExportRequest request = ScriptRequest(f);
+  request.rows = false;
+  request.tables = {engine.AddTable(5, "dbo", "a*b"), engine.AddTable(9, "x", "a?b"), engine.AddTable(11, "dbo", "A_B"),
+                    engine.AddTable(12, "dbo", "a_b_9"), engine.AddTable(13, "y", "a<b"), engine.AddTable(14, "dbo", "")};
+  engine.m_strDatabaseName = "";  // its boot page unreadable
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  std::vector<std::string> scripts;
+  for (const ExportResult::Table& t : worker.Result().tables) {
+    scripts.push_back(t.script);
+    EXPECT_EQ(ReadFile(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/" + t.script),
+              "-- table " + t.table->m_strName.str() + "\r\ngo\r\n");
+  }
+  EXPECT_EQ(scripts, (std::vector<std::string>{"Tables/a_b.sql", "Tables/a_b_9.sql", "Tables/A_B_11.sql",
+                                               "Tables/a_b_9_12.sql", "Tables/a_b_13.sql", "Tables/Table_14.sql"}));
+  EXPECT_TRUE(fs::is_regular_file(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/Database.bat"));
+}
+
 // A stop is seen at the stage check after the call that raised it; the export then ends
 // early: its status line, no batch file, every script file closed, the export flag cleared.
 TEST(ExportWorker, AStopEndsTheExportAtTheNextStageCheck) {
@@ -428,6 +456,13 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
        [](const Folders& f) {
          ExportRequest r = ScriptRequest(f);
          r.folder = f.dir.file("missing/deeper");
+         return r;
+       },
+       {}},
+      {"no parent was chosen",
+       [](const Folders& f) {
+         ExportRequest r = ScriptRequest(f);
+         r.folder.clear();
          return r;
        },
        {}},
@@ -499,6 +534,30 @@ TEST(ExportWorker, ASecondExportIsRefusedUntilTheFirstIsJoined) {
   EXPECT_EQ(second.Events().back(), "finished scripts");
 }
 
+// A window may join as soon as it hears of the end, even on the call that tells it.
+TEST(ExportWorker, JoiningFromTheEndCallDoesNotWaitForItself) {
+  struct JoiningSink : RecordingSink {
+    ExportWorker* worker = nullptr;
+    void Finished(bool toServer, const std::string& message) override {
+      worker->Join();
+      RecordingSink::Finished(toServer, message);
+    }
+  };
+  Folders f;
+  ScriptEngine engine(2008);
+  JoiningSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  sink.worker = &worker;
+  ASSERT_TRUE(worker.Start(engine, ScriptRequest(f), sink));
+  // The end call must come before the test's own Join takes the thread.
+  for (int waited = 0; sink.Calls("finished ").empty() && waited < 20000; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  worker.Join();
+  EXPECT_EQ(sink.Calls("finished "), std::vector<std::string>{"scripts"});
+  EXPECT_TRUE(sink.Calls("ended").empty());
+  EXPECT_FALSE(worker.Busy());
+}
+
 TEST(ExportWorker, DestroyingTheWorkerStopsAndJoinsTheExport) {
   Folders f;
   ScriptEngine engine(2008);
@@ -549,6 +608,17 @@ TEST(ExportWorker, ServerExportWithAvoidDuplicateRunsTheTablesOnTheWorkerFor2000
   EXPECT_TRUE(FileTree(f.parent()).empty());
   EXPECT_FALSE(fs::exists(f.state() + "/OutputFldr.txt"));
   EXPECT_EQ(worker.ThreadSize(), 3);
+
+  // Without a connection nothing is sent.
+  ScriptEngine unconnected(2000);
+  ExportRequest noConnection;
+  noConnection.toServer = true;
+  noConnection.tables = {unconnected.AddTable(5, "dbo", "T1")};
+  RecordingSink sink1;
+  RunExport(worker, unconnected, noConnection, sink1, nullptr);
+  EXPECT_TRUE(unconnected.calls.empty());
+  EXPECT_EQ(sink1.Events(), (std::vector<std::string>{"message Could not connect to the server", "main 0", "counter ",
+                                                      "ended early"}));
 
   // The 2005-2008 engines cannot avoid duplicates on a server: nothing is exported.
   ScriptEngine engine2008(2008);
