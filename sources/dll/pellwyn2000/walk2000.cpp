@@ -14,7 +14,8 @@
 //           the end of every page; IDENTITY_INSERT is switched on once for the connection
 //           before the first row and off after the last. A row with ntext values runs as its
 //           own block, after the batch before it. A batch the server refuses is run again a
-//           statement at a time, so one bad row loses only itself; every refusal is logged.
+//           statement at a time, so one bad row loses only itself; refusals are logged (the
+//           first hundred of a table with their statements) and counted.
 //           With Avoid_Duplicate a row whose statement equals one already sent for the table
 //           is not sent again.
 //   m_nRowsExported counts the rows that reached the script file or the server.
