@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "common/sqlserver.h"
-#include "support/backupwrap.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
 #include "ui/core/enginefactory.h"
@@ -62,14 +61,8 @@ std::vector<Source> Sources(const testsupport::TempDir& dir) {
     const std::string path = testsupport::FixturePath(name);
     if (!path.empty()) sources.push_back({path, version});
   }
-  const std::string frame = testsupport::FixturePath("bak2005_stdb2sql_2sets.bak");
-  const std::string pages = testsupport::FixturePath("sample2000_NORTHWND.MDF");
-  std::string wrapped;
-  if (!frame.empty() && !pages.empty() &&
-      testsupport::WrapPagesInBackup(testsupport::ReadFile(frame), {testsupport::ReadFile(pages)}, wrapped)) {
-    testsupport::WriteFile(dir.file("northwind2000.bak"), wrapped);
-    sources.push_back({dir.file("northwind2000.bak"), 1});
-  }
+  if (const std::string wrapped = testsupport::Northwind2000Backup(dir); !wrapped.empty())
+    sources.push_back({wrapped, 1});
   return sources;
 }
 

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "support/backupwrap.h"
 #include "support/fixtures.h"
 #include "ui/pellwyn/pellwyndlg.h"
 #include "ui/pellwyn/progressdlg.h"
@@ -85,14 +84,8 @@ void SoakTest::loadStopExitAgainAndAgain() {
   }
   // Load takes backups only: the 2000 engine gets its real pages in a backup's framing.
   testsupport::TempDir dir;
-  const std::string frame = testsupport::FixturePath("bak2005_stdb2sql_2sets.bak");
-  const std::string pages = testsupport::FixturePath("sample2000_NORTHWND.MDF");
-  std::string wrapped;
-  if (!frame.empty() && !pages.empty() &&
-      testsupport::WrapPagesInBackup(testsupport::ReadFile(frame), {testsupport::ReadFile(pages)}, wrapped)) {
-    testsupport::WriteFile(dir.file("northwind2000.bak"), wrapped);
-    sources.emplace_back(dir.file("northwind2000.bak"), 1);
-  }
+  if (const std::string wrapped = testsupport::Northwind2000Backup(dir); !wrapped.empty())
+    sources.emplace_back(wrapped, 1);
   if (sources.empty()) QSKIP("fixtures not available");
   const long long count = EnvNumber("PELLWYN_SOAK_COUNT", 50);
   const auto seed = std::uint64_t(EnvNumber("PELLWYN_SOAK_SEED", 20260101));
