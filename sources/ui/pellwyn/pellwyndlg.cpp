@@ -615,11 +615,11 @@ void CPellwynDlg::PutSelectionBackOnPreview() {
 }
 
 void CPellwynDlg::ShowPagingState() {
-  // Both buttons stay disabled while a page is read: a second page of one engine at once
-  // would share its paging state.
-  const uicore::PreviewDriver* driver = m_pPreview ? &m_pPreview->driver : nullptr;
-  m_pPrevButton->setEnabled(driver && driver->PreviousEnabled());
-  m_pNextButton->setEnabled(driver && driver->NextEnabled());
+  // Both buttons stay disabled until the page asked for is shown, and that page sets them:
+  // the driver is free a moment before its page reaches this window, and buttons enabled then
+  // would turn past a page the user has not seen.
+  m_pPrevButton->setEnabled(false);
+  m_pNextButton->setEnabled(false);
 }
 
 void CPellwynDlg::OnNextPage() { TurnPreviewPage(true); }
