@@ -204,8 +204,13 @@ class PreviewSink : public uicore::IPreviewSink {
 struct CPellwynDlg::Recovery {
   Recovery(CPellwynDlg* window, CSQLServer& engine, uicore::ScanFollowerOptions options)
       : sink(window, &engine), follower(engine, sink, std::move(options)) {}
+  // The dialog reads the follower: it goes first, even when closed and only waiting for its
+  // deferred delete, since reports the follower queued for it before it closed (its recovery
+  // complete) may still be waiting too, and would run after the next Load freed the follower.
+  ~Recovery() { delete dialog.data(); }
   RecoverySink sink;  // outlives the follower, whose threads report to it
   uicore::ScanFollower follower;
+  QPointer<CProgressDlg> dialog;
 };
 
 struct CPellwynDlg::Preview {
@@ -759,6 +764,7 @@ void CPellwynDlg::OnRecover() {
   m_pRecovery = std::make_unique<Recovery>(this, *engine, std::move(options));
   auto* dialog = new CProgressDlg(m_pRecovery->follower, *m_services.prompts, format, this);
   m_pRecovery->sink.SetDialog(dialog);
+  m_pRecovery->dialog = dialog;
   m_pProgress = dialog;
   connect(dialog, &CProgressDlg::stoppedByButton, this,
           [this] { SetStatusText(uicore::ScanFollower::kStoppedStatus); });
