@@ -92,11 +92,14 @@ std::vector<CTable*> TablesOfTheTree(const ObjectTreeContent& tree) {
   return tables;
 }
 
-RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBefore) {
+// With a `session`, the recovery is one Load of a program that goes on: its close is the
+// next Load's, and Exit comes once, after every recovery.
+RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBefore, EngineHost* session = nullptr) {
   auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
   RecoveryRun run;
   run.moment = Moment(pick(0, 3));
-  EngineHost host;
+  EngineHost own;
+  EngineHost& host = session ? *session : own;
   host.Adopt(CreateEngine(source.version));
   if (!host.Current()) {
     ADD_FAILURE() << "no engine for version " << source.version;
@@ -156,8 +159,12 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
   follower->Close([](const std::string&, const std::string&) { return true; });
   if (driver) run.pagesShown = list.pages;
   driver.reset();
-  run.shutdownInTime = host.Shutdown(2s);
   follower.reset();
+  if (session) {
+    run.shutdownInTime = run.threadsGone = true;
+    return run;
+  }
+  run.shutdownInTime = host.Shutdown(2s);
   while (ThreadCount() > threadsBefore && Clock::now() - closed < 2s) std::this_thread::sleep_for(1ms);
   run.closing = Clock::now() - closed;
   run.threadsGone = ThreadCount() <= threadsBefore;
@@ -201,4 +208,30 @@ TEST(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
               "finished %d; trees %d, preview pages %d; slowest close %lld ms\n",
               count, sources.size(), byMoment[0], byMoment[1], byMoment[2], byMoment[3], trees, pages,
               (long long)std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count());
+}
+
+// The recoveries as Loads of one program, each replacing the last whatever it left running,
+// and one Exit at the end.
+TEST(Soak, RecoveriesInOneProgramThenExit) {
+  testsupport::ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  const std::vector<Source> sources = Sources(dir);
+  if (sources.empty()) GTEST_SKIP() << "fixtures not available";
+  const long long count = EnvNumber("PELLWYN_SOAK_COUNT", 50);
+  const auto seed = std::uint64_t(EnvNumber("PELLWYN_SOAK_SEED", 20260101)) + 1;
+  std::mt19937_64 random(seed);
+  const int threadsBefore = ThreadCount();
+  EngineHost host;
+  for (long long i = 0; i < count; ++i) {
+    const RecoveryRun run = Recover(sources[size_t(i) % sources.size()], random, threadsBefore, &host);
+    // A scan that ran to its end fills the tree although earlier engines may still be busy.
+    if (run.moment == Moment::Finished) {
+      EXPECT_TRUE(run.treeFilled) << "recovery " << i << ", seed " << seed;
+    }
+  }
+  const auto exited = Clock::now();
+  EXPECT_TRUE(host.Shutdown(2s));
+  while (ThreadCount() > threadsBefore && Clock::now() - exited < 2s) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(ThreadCount(), threadsBefore) << "seed " << seed;
+  EXPECT_LT(Clock::now() - exited, 2s);
 }
