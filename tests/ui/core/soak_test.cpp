@@ -171,15 +171,25 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
   return run;
 }
 
-}  // namespace
-
-TEST(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
+// The fixtures, the number of recoveries and the seed, from the environment when it says.
+class Soak : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sources = Sources(dir);
+    if (sources.empty()) GTEST_SKIP() << "fixtures not available";
+    count = EnvNumber("PELLWYN_SOAK_COUNT", 50);
+    seed = std::uint64_t(EnvNumber("PELLWYN_SOAK_SEED", 20260101));
+  }
   testsupport::ModuleFolderScope scope;
   testsupport::TempDir dir;
-  const std::vector<Source> sources = Sources(dir);
-  if (sources.empty()) GTEST_SKIP() << "fixtures not available";
-  const long long count = EnvNumber("PELLWYN_SOAK_COUNT", 50);
-  const auto seed = std::uint64_t(EnvNumber("PELLWYN_SOAK_SEED", 20260101));
+  std::vector<Source> sources;
+  long long count = 0;
+  std::uint64_t seed = 0;
+};
+
+}  // namespace
+
+TEST_F(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
   std::mt19937_64 random(seed);
 
   const int threadsBefore = ThreadCount();
@@ -212,26 +222,20 @@ TEST(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
 
 // The recoveries as Loads of one program, each replacing the last whatever it left running,
 // and one Exit at the end.
-TEST(Soak, RecoveriesInOneProgramThenExit) {
-  testsupport::ModuleFolderScope scope;
-  testsupport::TempDir dir;
-  const std::vector<Source> sources = Sources(dir);
-  if (sources.empty()) GTEST_SKIP() << "fixtures not available";
-  const long long count = EnvNumber("PELLWYN_SOAK_COUNT", 50);
-  const auto seed = std::uint64_t(EnvNumber("PELLWYN_SOAK_SEED", 20260101)) + 1;
-  std::mt19937_64 random(seed);
+TEST_F(Soak, RecoveriesInOneProgramThenExit) {
+  std::mt19937_64 random(seed + 1);
   const int threadsBefore = ThreadCount();
   EngineHost host;
   for (long long i = 0; i < count; ++i) {
     const RecoveryRun run = Recover(sources[size_t(i) % sources.size()], random, threadsBefore, &host);
     // A scan that ran to its end fills the tree although earlier engines may still be busy.
     if (run.moment == Moment::Finished) {
-      EXPECT_TRUE(run.treeFilled) << "recovery " << i << ", seed " << seed;
+      EXPECT_TRUE(run.treeFilled) << "recovery " << i << ", seed " << seed + 1;
     }
   }
   const auto exited = Clock::now();
   EXPECT_TRUE(host.Shutdown(2s));
   while (ThreadCount() > threadsBefore && Clock::now() - exited < 2s) std::this_thread::sleep_for(1ms);
-  EXPECT_EQ(ThreadCount(), threadsBefore) << "seed " << seed;
+  EXPECT_EQ(ThreadCount(), threadsBefore) << "seed " << seed + 1;
   EXPECT_LT(Clock::now() - exited, 2s);
 }
