@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -175,6 +176,12 @@ Bytes MutateScanFile(const Bytes& file, std::uint64_t seed) {
   return out;
 }
 
+// Mutants a file gets; PELLWYN_DAMAGED_MUTANTS raises it for a long local run.
+std::uint64_t Mutants(std::uint64_t fallback) {
+  const char* text = std::getenv("PELLWYN_DAMAGED_MUTANTS");
+  return text && *text ? std::strtoull(text, nullptr, 10) : fallback;
+}
+
 void WriteBytes(const std::string& path, const Bytes& bytes) {
   testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
@@ -190,6 +197,7 @@ TEST(DamagedThroughTheProgram, OpenScanOfTruncatedAndMutatedScanFiles) {
     const char* fixture;
     int version;
   } sources[] = {{"bak2008_northwind_thuyluv.bak", 3}, {"sample2000_NORTHWND.MDF", 1}};
+  const std::uint64_t mutants = Mutants(200);
   int formats = 0;
   for (const Source& s : sources) {
     const std::string fixture = testsupport::FixturePath(s.fixture);
@@ -220,7 +228,7 @@ TEST(DamagedThroughTheProgram, OpenScanOfTruncatedAndMutatedScanFiles) {
       WriteBytes(path, damaged::Truncated(file, length));
       OpenScan(path, std::string(s.fixture) + " cut at " + std::to_string(length), cut);
     }
-    for (std::uint64_t seed = 1; seed <= 200; ++seed) {
+    for (std::uint64_t seed = 1; seed <= mutants; ++seed) {
       WriteBytes(path, MutateScanFile(file, seed));
       OpenScan(path, std::string(s.fixture) + " mutant " + std::to_string(seed), mutated);
     }
@@ -249,6 +257,7 @@ TEST(DamagedThroughTheProgram, LoadOfDamagedBackups) {
     backups.emplace_back(wrapped, 1);
   if (backups.empty()) GTEST_SKIP() << "fixtures not available";
 
+  const std::uint64_t mutants = Mutants(6);
   Counts all;
   const std::string path = dir.file("case.bak");
   for (const auto& [backup, version] : backups) {
@@ -260,7 +269,7 @@ TEST(DamagedThroughTheProgram, LoadOfDamagedBackups) {
       WriteBytes(path, damaged::Truncated(file, cut * 512));
       Load(path, version, name + " cut at block " + std::to_string(cut), all);
     }
-    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+    for (std::uint64_t seed = 1; seed <= mutants; ++seed) {
       WriteBytes(path, damaged::Mutant(file, seed));
       Load(path, version, name + " mutant " + std::to_string(seed), all);
     }
