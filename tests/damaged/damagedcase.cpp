@@ -92,38 +92,26 @@ void SilenceLogs(const std::string& folder) {
   CExecutionLog::GetModuleFolder();
 }
 
-namespace {
 
-// Aborts the process when the case it watches does not end in time.
-class Watchdog {
- public:
-  Watchdog(const std::string& label, unsigned seconds) : m_label(label) {
-    m_thread = std::thread([this, seconds] {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
-        std::fprintf(stderr, "damaged: case %s did not end within %u s\n", m_label.c_str(), seconds);
-        std::fflush(stderr);
-        std::abort();
-      }
-    });
-  }
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_done = true;
+Watchdog::Watchdog(const std::string& label, unsigned seconds) : m_label(label) {
+  m_thread = std::thread([this, seconds] {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+      std::fprintf(stderr, "damaged: case %s did not end within %u s\n", m_label.c_str(), seconds);
+      std::fflush(stderr);
+      std::abort();
     }
-    m_cv.notify_all();
-    m_thread.join();
+  });
+}
+
+Watchdog::~Watchdog() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_done = true;
   }
-
- private:
-  std::string m_label;
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_done = false;
-  std::thread m_thread;
-};
-
+  m_cv.notify_all();
+  m_thread.join();
+}
 
 // Writes the case to `path` and scans it; the engine's tables when the scan ended.
 bool ScanCase(CSQLServer& engine, const Bytes& bytes, const std::string& path, unsigned timeoutSeconds,

@@ -3,8 +3,11 @@
 // ctest sample and the damaged-run tool of the full run.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace damaged {
@@ -25,6 +28,23 @@ Bytes Truncated(const Bytes& file, size_t length);
 // short runs zeroed or filled), a quarter of them inside the tape headers at the front of the
 // file. The same seed gives the same mutant.
 Bytes Mutant(const Bytes& file, std::uint64_t seed);
+
+// Aborts the process, naming the case, when it is not destroyed within `seconds`: a case that
+// hangs must not pass.
+class Watchdog {
+ public:
+  Watchdog(const std::string& label, unsigned seconds);
+  ~Watchdog();
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::string m_label;
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_done = false;
+  std::thread m_thread;
+};
 
 struct CaseResult {
   bool scanned = false;  // the scan ran to its end
