@@ -1,15 +1,17 @@
 // Recoveries one after another on the real fixtures, run as the program runs them (engine
-// host, scan follower, object tree, preview driver), each broken off at a moment a seeded
-// generator picks, then closed as Exit closes the program. Whatever was running, every thread
+// host, scan follower, object tree, preview driver, export worker), each broken off at a moment
+// a seeded generator picks, then closed as Exit closes the program. Whatever was running, every thread
 // of the recovery must be gone within 2 s of the close. PELLWYN_SOAK_COUNT raises the number
 // of recoveries for a long local run; PELLWYN_SOAK_SEED replays one.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,6 +22,7 @@
 #include "support/fixtures.h"
 #include "ui/core/enginefactory.h"
 #include "ui/core/enginehost.h"
+#include "ui/core/exportworker.h"
 #include "ui/core/objecttree.h"
 #include "ui/core/previewdriver.h"
 #include "ui/core/scanfollower.h"
@@ -73,13 +76,69 @@ class List : public uicore::IPreviewSink {
   void ShowPage(const uicore::PreviewPage&) override { ++pages; }
 };
 
-enum class Moment { Census, HandShake, Preview, Finished };
-const char* const kMomentNames[] = {"census", "hand-shake", "preview", "finished"};
+// The export dialog: it counts what the worker reports, so that the Stop button can be
+// pressed once the export has got that far; Finished and EndedEarly end the dialog.
+class ExportDialog : public uicore::IExportSink {
+ public:
+  void AppendStatus(const std::string&) override { Report(); }
+  void SetDialogPercent(int) override { Report(); }
+  void SetMainPercent(int) override { Report(); }
+  void SetCounterText(const std::string&) override { Report(); }
+  void AddObjectRow(const std::string&, const std::string&, bool) override { Report(); }
+  void AppendReport(const std::string&) override { Report(); }
+  void ShowMessage(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    message = text;
+  }
+  void Finished(bool, const std::string&) override { End(); }
+  void EndedEarly() override { End(); }
+
+  // Until the worker has reported `count` times or the dialog has ended; false on time-out.
+  bool WaitForReports(int count, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_cv.wait_for(lock, timeout, [&] { return m_reports >= count || m_ends > 0; });
+  }
+  int Ends() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ends;
+  }
+  std::string message;
+
+ private:
+  void Report() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ++m_reports;
+    }
+    m_cv.notify_all();
+  }
+  void End() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ++m_ends;
+    }
+    m_cv.notify_all();
+  }
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  int m_reports = 0;
+  int m_ends = 0;
+};
+
+enum class Moment { Census, HandShake, Preview, ScriptExport, Finished };
+const char* const kMomentNames[] = {"census", "hand-shake", "preview", "script export", "finished"};
+constexpr int kMoments = 5;
+
+// How a script export ends: Stop pressed once the worker has reported some number of times,
+// let run to its end, or still running when the program closes.
+enum class ExportEnd { Stopped, Finished, ClosedRunning };
 
 struct RecoveryRun {
   Moment moment = Moment::Finished;
   bool treeFilled = false;
   int pagesShown = 0;
+  int exportsFinished = 0, exportsEndedEarly = 0;
+  long long rowsExported = 0;
   Clock::duration closing{};  // from the close to the last thread gone
   bool shutdownInTime = false;
   bool threadsGone = false;
@@ -92,12 +151,35 @@ std::vector<CTable*> TablesOfTheTree(const ObjectTreeContent& tree) {
   return tables;
 }
 
+std::vector<CViewStoredProc*> ObjectsOfTheTree(const ObjectTreeContent& tree, ObjectFolder folder) {
+  std::vector<CViewStoredProc*> objects;
+  for (const TreeNode& node : tree.Folder(folder))
+    if (node.object) objects.push_back(node.object);
+  return objects;
+}
+
+// Every object of the tree checked, as "Select All" leaves the export dialog.
+uicore::ExportRequest EverythingInTheTree(const ObjectTreeContent& tree, bool rows, const std::string& folder) {
+  uicore::ExportRequest request;
+  request.rows = rows;
+  request.outputFolder = folder;
+  request.tables = TablesOfTheTree(tree);
+  request.views = ObjectsOfTheTree(tree, ObjectFolder::Views);
+  request.procedures = ObjectsOfTheTree(tree, ObjectFolder::StoredProcedures);
+  request.rules = ObjectsOfTheTree(tree, ObjectFolder::Rules);
+  request.triggers = ObjectsOfTheTree(tree, ObjectFolder::Triggers);
+  request.functions = ObjectsOfTheTree(tree, ObjectFolder::Functions);
+  return request;
+}
+
 // With a `session`, the recovery is one Load of a program that goes on: its close is the
 // next Load's, and Exit comes once, after every recovery.
-RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBefore, EngineHost* session = nullptr) {
+// `exportFolder` receives the script folder of an export moment.
+RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBefore, const std::string& exportFolder,
+                    EngineHost* session = nullptr) {
   auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
   RecoveryRun run;
-  run.moment = Moment(pick(0, 3));
+  run.moment = Moment(pick(0, kMoments - 1));
   EngineHost own;
   EngineHost& host = session ? *session : own;
   host.Adopt(CreateEngine(source.version));
@@ -127,7 +209,10 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
 
   List list;
   std::unique_ptr<uicore::PreviewDriver> driver;
-  if (run.moment == Moment::Preview || run.moment == Moment::Finished) {
+  ExportDialog exportDialog;
+  std::unique_ptr<uicore::ExportWorker> exporter;
+  ExportEnd exportEnd = ExportEnd::Finished;
+  if (run.moment == Moment::Preview || run.moment == Moment::ScriptExport || run.moment == Moment::Finished) {
     EXPECT_TRUE(follower->WaitUntilFinished(60s)) << "the scan did not end";
     if (follower->Complete()) {
       host.MarkCatalogComplete();
@@ -147,6 +232,28 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
           else driver->PreviousPage();
         }
       }
+      if (run.moment == Moment::ScriptExport) {
+        exporter = std::make_unique<uicore::ExportWorker>("");
+        exportEnd = ExportEnd(pick(0, 2));
+        const bool rows = pick(0, 3) != 0;
+        EXPECT_TRUE(exporter->Start(engine, EverythingInTheTree(tree, rows, exportFolder), exportDialog));
+        if (exportEnd == ExportEnd::Stopped) {
+          // Some reports in: inside the tables, the objects after them, or at the very end.
+          exportDialog.WaitForReports(pick(0, 40), 30s);
+          exporter->Stop();
+          exporter->Join();
+        } else if (exportEnd == ExportEnd::Finished) {
+          exporter->Join();
+          const uicore::ExportResult result = exporter->Result();
+          EXPECT_EQ(result.end, uicore::ExportResult::End::kFinished) << exportDialog.message;
+          for (const uicore::ExportResult::Table& t : result.tables)
+            if (!t.script.empty()) {
+              EXPECT_TRUE(std::filesystem::is_regular_file(result.folder + "/" + t.script)) << t.script;
+            }
+        } else {
+          std::this_thread::sleep_for(std::chrono::microseconds(pick(0, 20000)));
+        }
+      }
     }
   } else {
     // Stopped inside the scan: the close may also come before the stop point is reached.
@@ -156,6 +263,24 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
   // Exit: the dialog's close box answered Yes, the window's preview goes, the host stops
   // every engine and waits for its scans.
   const auto closed = Clock::now();
+  if (exporter) {
+    // Exit stops an export that still runs, as its Stop button would, and waits for it.
+    exporter->Stop();
+    exporter->Join();
+    const uicore::ExportResult result = exporter->Result();
+    const uicore::ExportResult::End end = result.end;
+    for (const uicore::ExportResult::Table& t : result.tables) run.rowsExported += t.rows;
+    // Whatever moment the stop came at, the export ended one way or the other, and told the
+    // dialog exactly once.
+    EXPECT_NE(end, uicore::ExportResult::End::kNone);
+    EXPECT_EQ(exportDialog.Ends(), 1);
+    if (exportEnd == ExportEnd::Finished) {
+      EXPECT_EQ(end, uicore::ExportResult::End::kFinished);
+    }
+    run.exportsFinished += end == uicore::ExportResult::End::kFinished;
+    run.exportsEndedEarly += end == uicore::ExportResult::End::kEndedEarly;
+    exporter.reset();
+  }
   follower->Close([](const std::string&, const std::string&) { return true; });
   if (driver) run.pagesShown = list.pages;
   driver.reset();
@@ -193,12 +318,13 @@ TEST_F(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
   std::mt19937_64 random(seed);
 
   const int threadsBefore = ThreadCount();
-  int byMoment[4] = {};
-  int trees = 0, pages = 0;
+  int byMoment[kMoments] = {};
+  int trees = 0, pages = 0, exportsFinished = 0, exportsEndedEarly = 0;
+  long long rowsExported = 0;
   Clock::duration slowest{};
   for (long long i = 0; i < count; ++i) {
     const Source& source = sources[size_t(i) % sources.size()];
-    const RecoveryRun run = Recover(source, random, threadsBefore);
+    const RecoveryRun run = Recover(source, random, threadsBefore, dir.file("export" + std::to_string(i)));
     SCOPED_TRACE(std::filesystem::path(source.path).filename().string() + " recovery " + std::to_string(i) +
                  " stopped at " + kMomentNames[int(run.moment)] + " (seed " + std::to_string(seed) + ")");
     EXPECT_TRUE(run.shutdownInTime);
@@ -210,14 +336,18 @@ TEST_F(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
     ++byMoment[int(run.moment)];
     trees += run.treeFilled;
     pages += run.pagesShown;
+    exportsFinished += run.exportsFinished;
+    exportsEndedEarly += run.exportsEndedEarly;
+    rowsExported += run.rowsExported;
     slowest = std::max(slowest, run.closing);
     if (HasFatalFailure()) break;
   }
   EXPECT_EQ(ThreadCount(), threadsBefore);
   std::printf("soak: %lld recoveries of %zu sources; stopped in the census %d, at a hand-shake %d, in a preview %d, "
-              "finished %d; trees %d, preview pages %d; slowest close %lld ms\n",
-              count, sources.size(), byMoment[0], byMoment[1], byMoment[2], byMoment[3], trees, pages,
-              (long long)std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count());
+              "in a script export %d (%d ended early, %d finished, %lld rows), finished %d; trees %d, preview pages %d; "
+              "slowest close %lld ms\n",
+              count, sources.size(), byMoment[0], byMoment[1], byMoment[2], byMoment[3], exportsEndedEarly,
+              exportsFinished, rowsExported, byMoment[4], trees, pages, (long long)std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count());
 }
 
 // The recoveries as Loads of one program, each replacing the last whatever it left running,
@@ -227,7 +357,8 @@ TEST_F(Soak, RecoveriesInOneProgramThenExit) {
   const int threadsBefore = ThreadCount();
   EngineHost host;
   for (long long i = 0; i < count; ++i) {
-    const RecoveryRun run = Recover(sources[size_t(i) % sources.size()], random, threadsBefore, &host);
+    const RecoveryRun run =
+        Recover(sources[size_t(i) % sources.size()], random, threadsBefore, dir.file("program" + std::to_string(i)), &host);
     // A scan that ran to its end fills the tree although earlier engines may still be busy.
     if (run.moment == Moment::Finished) {
       EXPECT_TRUE(run.treeFilled) << "recovery " << i << ", seed " << seed + 1;
