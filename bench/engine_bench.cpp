@@ -1,13 +1,15 @@
-// engine-bench: throughput and memory of the 2008 engine on one large backup, each figure
-// set against a baseline measured in the same run on the same file or disk.
+// engine-bench: throughput and memory of the 2008 engine on one large backup and of the 2000
+// engine on one large database file, each figure set against a baseline measured in the same
+// run on the same file or disk.
 //
 //   engine-bench SMALL.bak LARGE.bak WORKDIR [--repeat N] [--hand-over N] [--only LIST]
 //                [--mdf2000 LARGE.mdf]
 //
 // LIST picks figures by name, comma-separated: census, scan, preview, presses, export,
 // memory (the preview, the presses and the export run on the engine of the full scan, so they
-// measure it too); census2000 and scan2000 (the 2000 engine on LARGE.mdf, a 2000 database
-// grown by make-large-mdf2000); tree (the object tree of a synthetic catalog of 20,000
+// measure it too); census2000, scan2000, preview2000 and export2000 (the 2000 engine on
+// LARGE.mdf, a 2000 database grown by make-large-mdf2000; its export row sets the rows/s
+// beside the 2008 engine's); tree (the object tree of a synthetic catalog of 20,000
 // tables, built by the program's core and mirrored into the window's tree).
 // --hand-over sets the census pages per hand-over of the census figure and the memory scans;
 // the scan figure follows the scan as the program does, with the program's own hand-over.
@@ -30,6 +32,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -161,7 +164,7 @@ ScanRun RunScan(CSQLServer& engine, const std::string& path, int handOverEvery) 
   return run;
 }
 
-CTable* LargestTable(CSQLServer2008& engine) {
+CTable* LargestTable(CSQLServer& engine) {
   CTable* best = nullptr;
   for (const auto& e : engine.m_mapTables) {
     CTable* t = e.second;
@@ -172,7 +175,7 @@ CTable* LargestTable(CSQLServer2008& engine) {
 
 // The first preview window of a table, started as the program's tree selection starts it.
 // Seconds until the record thread says it is done; negative when it never does.
-double FirstPreviewWindow(CSQLServer2008& engine, CTable* table, size_t& rows) {
+double FirstPreviewWindow(CSQLServer& engine, CTable* table, size_t& rows) {
   CEngineStatus* st = engine.m_pStatus;
   uicore::ResetPaging(engine);
   {
@@ -272,12 +275,6 @@ void FillSyntheticCatalog(CSQLServer2008& engine, int tables, int columns) {
   }
 }
 
-double ThreadCpuSeconds() {
-  rusage u {};
-  getrusage(RUSAGE_THREAD, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 // Script export of one table's rows, with the files the program's export worker opens.
 struct ExportRun {
   double seconds = 0;
@@ -286,7 +283,7 @@ struct ExportRun {
   UINT64 bytes = 0;
 };
 
-ExportRun ExportRows(CSQLServer2008& engine, CTable* table, const std::string& dir) {
+ExportRun ExportRows(CSQLServer& engine, CTable* table, const std::string& dir) {
   ExportRun run;
   std::error_code ec;
   fs::remove_all(dir, ec);
@@ -317,6 +314,23 @@ ExportRun ExportRows(CSQLServer2008& engine, CTable* table, const std::string& d
   run.bytes = fs::file_size(script, ec);
   if (ec) run.bytes = 0;
   return run;
+}
+
+// Reads the first `count` pages of a table's page list as a record walk would, without
+// decoding them: the baseline of a preview window.
+double PlainPageRead(const std::string& path, const std::vector<DWORD>& pages, size_t count) {
+  CSourceFile f;
+  if (!f.Open(path.c_str())) return 0;
+  std::vector<BYTE> page(kPageSize);
+  unsigned sink = 0;
+  const auto start = Clock::now();
+  for (size_t i = 0; i < count && i < pages.size(); ++i) {
+    f.ReadAt(UINT64(pages[i]) * kPageSize, page.data(), kPageSize);
+    sink += page[100];
+  }
+  const double seconds = SecondsSince(start);
+  if (sink == 1) std::printf(" ");
+  return seconds;
 }
 
 long ReadHighWaterKb() {
@@ -404,6 +418,48 @@ Pair CensusFigure(const std::string& path, const Stream& stream, int handOver, i
   return median(pairs);
 }
 
+// `runs` whole scans of the file, each after its plain read, as the program follows them
+// (with the program's own hand-over); `kept` is the engine of the last, for the figures that
+// need a scanned catalog. `finished` says whether every scan ended and counted each page.
+template <class Engine>
+std::vector<Pair> ScanFigure(const std::string& path, const Stream& stream, int runs, std::unique_ptr<Engine>& kept,
+                             bool& finished) {
+  std::vector<Pair> pairs;
+  finished = true;
+  for (int i = 0; i < runs; ++i) {
+    kept.reset();
+    kept = std::make_unique<Engine>();
+    Pair p;
+    p.readSeconds = PlainRead(path, stream);
+    const ScanRun run = RunScan(*kept, path, uicore::ScanFollowerOptions().handOverEvery);
+    p.seconds = run.seconds;
+    finished = finished && run.finished && run.counted == (long long)stream.pages();
+    pairs.push_back(p);
+  }
+  return pairs;
+}
+
+// The best of `tries` first preview windows of the table; negative when one never ended.
+double BestPreviewWindow(CSQLServer& engine, CTable* table, int tries, size_t& rows) {
+  double best = -1;
+  rows = 0;
+  for (int i = 0; i < tries; ++i) {
+    size_t r = 0;
+    const double s = FirstPreviewWindow(engine, table, r);
+    if (s < 0) return -1;
+    if (best < 0 || s < best) best = s;
+    rows = r;
+  }
+  return best;
+}
+
+void PrintLargestTable(const char* engineLabel, const CTable* table) {
+  std::printf("%slargest table: %s\n", engineLabel,
+              table ? ("[" + table->m_strName.str() + "], " + std::to_string(table->m_vecDataPages.size()) + " pages")
+                          .c_str()
+                    : "none");
+}
+
 // ---- the table
 
 struct Row {
@@ -460,7 +516,7 @@ int main(int argc, char** argv) {
   std::string small, large, work;
   int repeat = 5;
   int handOver = 1024;
-  std::string only = "census,scan,preview,presses,export,memory,census2000,scan2000,tree";
+  std::string only = "census,scan,preview,presses,export,memory,census2000,scan2000,preview2000,export2000,tree";
   std::string mdf2000;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -528,21 +584,10 @@ int main(int argc, char** argv) {
   }
 
   // The engine of the last full scan serves the preview and the export.
-  CSQLServer2008* kept = nullptr;
+  std::unique_ptr<CSQLServer2008> kept;
   if (wanted("scan") || wanted("preview") || wanted("presses") || wanted("export")) {
-    std::vector<Pair> pairs;
     bool finished = true;
-    for (int i = 0; i < (wanted("scan") ? repeat : 1); ++i) {
-      delete kept;
-      kept = new CSQLServer2008();
-      Pair p;
-      p.readSeconds = PlainRead(large, stream);
-      // The hand-over the program itself asks for.
-      const ScanRun run = RunScan(*kept, large, uicore::ScanFollowerOptions().handOverEvery);
-      p.seconds = run.seconds;
-      finished = finished && run.finished && run.counted == (long long)pages;
-      pairs.push_back(p);
-    }
+    const std::vector<Pair> pairs = ScanFigure(large, stream, wanted("scan") ? repeat : 1, kept, finished);
     if (wanted("scan")) {
       const Pair m = median(pairs);
       if (readSeconds == 0) readSeconds = m.readSeconds;
@@ -553,22 +598,11 @@ int main(int argc, char** argv) {
   }
 
   CTable* table = kept ? LargestTable(*kept) : nullptr;
-  if (kept)
-    std::printf("largest table: %s\n", table ? ("[" + table->m_strName.str() + "], " +
-                                               std::to_string(table->m_vecDataPages.size()) + " pages")
-                                                  .c_str()
-                                             : "none");
+  if (kept) PrintLargestTable("", table);
 
   if (table && wanted("preview")) {
     size_t windowRows = 0;
-    double best = -1;
-    for (int i = 0; i < std::max(repeat, 5); ++i) {
-      size_t r = 0;
-      double s = FirstPreviewWindow(*kept, table, r);
-      if (s < 0) break;
-      if (best < 0 || s < best) best = s;
-      windowRows = r;
-    }
+    const double best = BestPreviewWindow(*kept, table, std::max(repeat, 5), windowRows);
     if (best < 0 || windowRows == 0)
       rows.push_back({"first preview window (ms)", "n/a", "", "", "< 20 ms", "not built"});
     else
@@ -595,29 +629,42 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (table && wanted("export")) {
+  // Rows per second of the 2008 engine's script export, for the 2000 engine's row beside it.
+  double rowRate2008 = 0;
+  // One engine's script export of its largest table: rows per second, and MB of script per
+  // second against writing as many bytes to the same disk. Returns the row rate, 0 when no
+  // row was exported.
+  auto exportFigure = [&](CSQLServer& engine, CTable* t, const std::string& label, const char* target,
+                          double minimum) {
     const std::string exportDir = (fs::path(work) / "export").string();
-    ExportRun ex = ExportRows(*kept, table, exportDir);
-    if (ex.rows == 0) {
-      rows.push_back({"script export (rows/s)", "n/a", "", "", "> 1,000,000", "not built"});
-    } else {
-      std::printf("script export: %lld rows, %.1f MB of script, %.1f bytes a row, in %.2f s (%.2f s of CPU)\n",
-                  ex.rows, double(ex.bytes) / 1e6, double(ex.bytes) / double(ex.rows), ex.seconds, ex.cpuSeconds);
-      std::error_code ec;
-      fs::remove_all(exportDir, ec);
-      const double writeSeconds = PlainWrite((fs::path(work) / "write.tmp").string(), ex.bytes);
-      const double rowRate = double(ex.rows) / ex.seconds;
-      const double outRate = double(ex.bytes) / 1e6 / ex.seconds;
-      const double writeRate = double(ex.bytes) / 1e6 / writeSeconds;
-      rows.push_back({"script export, " + Grouped(double(ex.rows)) + " rows (rows/s)", Grouped(rowRate), "", "",
-                      "> 1,000,000", verdict(rowRate > 1e6)});
-      rows.push_back({"script export (MB of script/s)", Fmt("%.1f", outRate), Fmt("%.1f", writeRate) + " write",
-                      Fmt("%.2f", outRate / writeRate), "(for information)", ""});
-    }
+    const ExportRun ex = ExportRows(engine, t, exportDir);
     std::error_code ec;
     fs::remove_all(exportDir, ec);
-  }
-  delete kept;
+    if (ex.rows == 0) {
+      rows.push_back({label + "script export (rows/s)", "n/a", "", "", target, verdict(false) + " (no rows)"});
+      return 0.0;
+    }
+    std::printf("%sscript export: %lld rows, %.1f MB of script, %.1f bytes a row, in %.2f s (%.2f s of CPU)\n",
+                label.c_str(), ex.rows, double(ex.bytes) / 1e6, double(ex.bytes) / double(ex.rows), ex.seconds,
+                ex.cpuSeconds);
+    const double writeSeconds = PlainWrite((fs::path(work) / "write.tmp").string(), ex.bytes);
+    const double rowRate = double(ex.rows) / ex.seconds;
+    const double outRate = double(ex.bytes) / 1e6 / ex.seconds;
+    const double writeRate = double(ex.bytes) / 1e6 / writeSeconds;
+    Row row{label + "script export, " + Grouped(double(ex.rows)) + " rows (rows/s)", Grouped(rowRate), "", "", target,
+            verdict(rowRate > minimum)};
+    if (rowRate2008 > 0) {
+      row.baseline = Grouped(rowRate2008) + " 2008";
+      row.ratio = Fmt("%.2f", rowRate / rowRate2008);
+    }
+    rows.push_back(row);
+    rows.push_back({label + "script export (MB of script/s)", Fmt("%.1f", outRate), Fmt("%.1f", writeRate) + " write",
+                    Fmt("%.2f", outRate / writeRate), "(for information)", ""});
+    return rowRate;
+  };
+
+  if (table && wanted("export")) rowRate2008 = exportFigure(*kept, table, "", "> 1,000,000", 1e6);
+  kept.reset();
 
   if (wanted("memory")) {
     const MemoryRun base = ScanInChild(self, small, handOver);
@@ -632,7 +679,8 @@ int main(int argc, char** argv) {
                   big.hwmKb, big.pages);
     }
   }
-  if ((wanted("census2000") || wanted("scan2000")) && !mdf2000.empty()) {
+  if ((wanted("census2000") || wanted("scan2000") || wanted("preview2000") || wanted("export2000")) &&
+      !mdf2000.empty()) {
     std::error_code ec;
     const Stream whole{0, UINT64(fs::file_size(mdf2000, ec))};
     const double pages2000 = double(whole.pages());
@@ -645,28 +693,38 @@ int main(int argc, char** argv) {
       rows.push_back({"2000 engine: census, coalesced partner (pages/s)", Grouped(pages2000 / m.seconds), read2000(m),
                       Fmt("%.2f", m.ratio()), ">= 0.50", counted ? verdict(m.ratio() >= 0.5) : verdict(false) + " (count)"});
     }
+    // The engine of the last full scan serves the preview and the export, as on the 2008 side.
+    std::unique_ptr<CSQLServer2000> kept2000;
+    bool finished = true;
+    const bool walks = wanted("preview2000") || wanted("export2000");
+    const std::vector<Pair> pairs =
+        ScanFigure(mdf2000, whole, wanted("scan2000") ? repeat : walks ? 1 : 0, kept2000, finished);
     if (wanted("scan2000")) {
-      std::vector<Pair> pairs;
-      bool finished = true;
-      for (int i = 0; i < repeat; ++i) {
-        CSQLServer2000 engine;
-        Pair p;
-        p.readSeconds = PlainRead(mdf2000, whole);
-        const ScanRun run = RunScan(engine, mdf2000, uicore::ScanFollowerOptions().handOverEvery);
-        p.seconds = run.seconds;
-        finished = finished && run.finished && run.counted == (long long)pages2000;
-        pairs.push_back(p);
-      }
       const Pair m = median(pairs);
       rows.push_back({"2000 engine: scan followed by the program's scan follower (pages/s)", Grouped(pages2000 / m.seconds),
                       read2000(m), Fmt("%.2f", m.ratio()), ">= 0.50",
                       finished ? verdict(m.ratio() >= 0.5) : verdict(false) + " (unfinished)"});
     }
-    // The 2000 engine's script export, beside the 2008 figure, comes with its row decoders.
-    rows.push_back({"2000 engine: script export of its largest table (rows/s)", "n/a", "", "", "beside 2008",
-                    "not built"});
-  } else if (wanted("census2000") || wanted("scan2000")) {
-    rows.push_back({"2000 engine: census and scan", "n/a", "", "", ">= 0.50", "not run (no --mdf2000)"});
+    CTable* table2000 = kept2000 && finished ? LargestTable(*kept2000) : nullptr;
+    if (kept2000) PrintLargestTable("2000 engine, ", table2000);
+    if (walks && !table2000)
+      rows.push_back({"2000 engine: preview and script export", "n/a", "", "", "", verdict(false) + " (no table)"});
+    if (table2000 && wanted("preview2000")) {
+      // Against reading the pages the window took.
+      size_t windowRows = 0;
+      const double best = BestPreviewWindow(*kept2000, table2000, std::max(repeat, 5), windowRows);
+      const size_t windowPages = kept2000->m_posResume.posPage.value_or(0) + 1;
+      const double readSeconds2000 = PlainPageRead(mdf2000, table2000->m_vecDataPages, windowPages);
+      if (best < 0 || windowRows == 0)
+        rows.push_back({"2000 engine: first preview window (ms)", "n/a", "", "", "< 20 ms", verdict(false) + " (no rows)"});
+      else
+        rows.push_back({"2000 engine: first preview window (ms), " + std::to_string(windowRows) + " rows",
+                        Fmt("%.2f", best * 1e3), Fmt("%.2f", readSeconds2000 * 1e3) + " read of its pages", "",
+                        "< 20 ms", verdict(best < 0.020 && windowRows == 500)});
+    }
+    if (table2000 && wanted("export2000")) exportFigure(*kept2000, table2000, "2000 engine: ", "> 250,000", 250000);
+  } else if (wanted("census2000") || wanted("scan2000") || wanted("preview2000") || wanted("export2000")) {
+    rows.push_back({"2000 engine: census, scan, preview and export", "n/a", "", "", "", "not run (no --mdf2000)"});
   }
 
   if (wanted("tree")) {

@@ -9,7 +9,8 @@
 # BENCH_REPEAT (paired runs of each read figure, the median reported; default 5);
 # BENCH_HAND_OVER (census pages per hand-over of the census and memory figures, default 1024;
 # the scan figure uses the program's own); BENCH_ONLY (figures to run, default all:
-# census,scan,preview,presses,export,memory,census2000,scan2000,tree); TMPDIR (where the large
+# census,scan,preview,presses,export,memory,census2000,scan2000,preview2000,export2000,tree);
+# TMPDIR (where the large
 # files are made; the export is written there too).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,7 +24,7 @@ if [ ! -f "$fixture" ]; then
 fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$build" make-large-backup make-large-mdf2000 engine-bench rows2000-bench >/dev/null
+ninja -C "$build" make-large-backup make-large-mdf2000 engine-bench >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/pellwyn-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -38,12 +39,7 @@ fi
 set +e
 "$build/bench/engine-bench" "$fixture" "$work/large.bak" "$work" \
   --repeat "${BENCH_REPEAT:-5}" --hand-over "${BENCH_HAND_OVER:-1024}" \
-  --only "${BENCH_ONLY:-census,scan,preview,presses,export,memory,census2000,scan2000,tree}" "${extra[@]}"
+  --only "${BENCH_ONLY:-census,scan,preview,presses,export,memory,census2000,scan2000,preview2000,export2000,tree}" "${extra[@]}"
 rc=$?
-# The 2000 engine's record walks on the real Northwind data file, grown.
-nw2000="$root/../shared/fixtures/sample2000_NORTHWND.MDF"
-if [ -f "$nw2000" ]; then
-  "$build/bench/rows2000-bench" "$nw2000" "$work" || rc=1
-fi
 set -e
 exit $rc
