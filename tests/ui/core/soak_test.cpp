@@ -41,6 +41,17 @@ int ThreadCount() {
   return n;
 }
 
+// The files of `folder` the process still holds open.
+std::vector<std::string> OpenFilesIn(const std::string& folder) {
+  std::vector<std::string> open;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (!ec && target.rfind(folder + "/", 0) == 0) open.push_back(target);
+  }
+  return open;
+}
+
 long long EnvNumber(const char* name, long long fallback) {
   const char* text = std::getenv(name);
   return text && *text ? std::atoll(text) : fallback;
@@ -327,12 +338,15 @@ TEST_F(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
   Clock::duration slowest{};
   for (long long i = 0; i < count; ++i) {
     const Source& source = sources[size_t(i) % sources.size()];
-    const RecoveryRun run = Recover(source, random, threadsBefore, dir.file("export" + std::to_string(i)));
+    const std::string exportFolder = dir.file("export" + std::to_string(i));
+    const RecoveryRun run = Recover(source, random, threadsBefore, exportFolder);
     SCOPED_TRACE(std::filesystem::path(source.path).filename().string() + " recovery " + std::to_string(i) +
                  " stopped at " + kMomentNames[int(run.moment)] + " (seed " + std::to_string(seed) + ")");
     EXPECT_TRUE(run.shutdownInTime);
     EXPECT_TRUE(run.threadsGone) << ThreadCount() << " threads, " << threadsBefore << " before";
     EXPECT_LT(run.closing, 2s);
+    // However the export ended, none of its scripts is left open.
+    EXPECT_EQ(OpenFilesIn(exportFolder), std::vector<std::string>());
     if (run.moment == Moment::Finished) {
       EXPECT_TRUE(run.treeFilled);
     }
