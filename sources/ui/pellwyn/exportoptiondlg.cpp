@@ -1,5 +1,6 @@
 #include "exportoptiondlg.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFormLayout>
@@ -271,7 +272,18 @@ void CExportOptionDlg::OnExportSave() {
     if (!ReadCredentials()) return;
     if (!m_openConnection) return m_prompts.Inform(kMessageTitle, kNoServerExport);
     std::string error;
-    std::unique_ptr<CDatabase> connection = m_openConnection(m_request, error);
+    // The login may take up to its time-out on this thread: the cursor says the window waits.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    std::unique_ptr<CDatabase> connection;
+    try {
+      connection = m_openConnection(m_request, error);
+    } catch (const std::exception& e) {
+      // A driver failure is the user's to read, not the end of the program.
+      connection.reset();
+      error = e.what();
+    }
+    QApplication::restoreOverrideCursor();
+    if (!connection && error.empty()) error = "The connection to the server could not be opened.";
     // A connection that did not open starts no export: the user may correct the fields.
     if (!connection) return m_prompts.Inform(kMessageTitle, error);
     m_pConnection = std::move(connection);
