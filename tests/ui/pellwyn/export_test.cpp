@@ -13,6 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -160,6 +162,23 @@ QString Checks(const QTreeWidgetItem* item) {
   return s + QLatin1Char(')');
 }
 
+// Where a mouse click lands on the item's check box, and on its text.
+QPoint CheckBoxPoint(QTreeWidget* tree, QTreeWidgetItem* item) {
+  QStyleOptionViewItem option;
+  option.initFrom(tree->viewport());
+  option.rect = tree->visualItemRect(item);
+  option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+  option.text = item->text(0);
+  option.font = item->font(0);
+  option.fontMetrics = QFontMetrics(option.font);
+  return tree->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, tree).center();
+}
+
+QPoint TextPoint(QTreeWidget* tree, QTreeWidgetItem* item) {
+  const QRect r = tree->visualItemRect(item);
+  return QPoint(r.right() - 4, r.center().y());
+}
+
 QStringList Lines(const QListWidget* list) {
   QStringList lines;
   for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
@@ -214,14 +233,17 @@ void ExportDialogsTest::optionsTreeMirrorsTheMainWindowAndPropagatesClicks() {
   QCOMPARE(x.Options().DefaultDatabaseName(), std::string("Sales_Recovered"));
   QCOMPARE(x.Option<QLineEdit>("id1054")->text(), QStringLiteral("Sales_Recovered"));
 
-  // A click on an item's box, through the keyboard as a user gives it.
+  // Clicks as a user gives them: on a table's box with the mouse; on its text nothing changes.
   QTreeWidget* tree = x.OptionsTree();
-  tree->setFocus();
-  tree->setCurrentItem(x.Folder(0)->child(2));
-  QTest::keyClick(tree, Qt::Key_Space);
+  QTreeWidgetItem* archive = x.Folder(0)->child(2);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, TextPoint(tree, archive));
+  QCOMPARE(Checks(x.Root()), QStringLiteral("x(x(xxx)x(xx)x(x)x(x)x(x)x(x))"));
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, CheckBoxPoint(tree, archive));
   QCOMPARE(Checks(x.Root()), QStringLiteral(".(.(xx.)x(xx)x(x)x(x)x(x)x(x))"));
-  // TABLES again: every table, and the root, since the other five are checked.
-  x.Folder(0)->setCheckState(0, Qt::Checked);
+  // The keyboard's space on TABLES: every table, and the root, since the other five are checked.
+  tree->setFocus();
+  tree->setCurrentItem(x.Folder(0));
+  QTest::keyClick(tree, Qt::Key_Space);
   QCOMPARE(Checks(x.Root()), QStringLiteral("x(x(xxx)x(xx)x(x)x(x)x(x)x(x))"));
   // A folder off: its objects and the root; checking an object back changes nothing else.
   x.Folder(1)->setCheckState(0, Qt::Unchecked);
