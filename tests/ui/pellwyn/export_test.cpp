@@ -474,6 +474,24 @@ void ExportDialogsTest::serverExportListsTheTablesAndOffersTheReport() {
            name.c_str());
   QCOMPARE(testsupport::ReadFile(written[0].string()), std::string("orders,830\r\nCustomers,91\r\n\"a,b\",5\r\n"));
   QVERIFY(x.ExportEnded());
+
+  // A report that cannot be written is said; the dialog closes as usual. No: no report.
+  const std::string notAFolder = dir.file("plain-file");
+  testsupport::WriteFile(notAFolder, "x");
+  for (bool wanted : {true, false}) {
+    QVERIFY(x.OpenOptions());
+    x.Option<QLineEdit>("id1044")->setText(QStringLiteral("db.example"));
+    x.Option<QPushButton>("id1021")->click();
+    QTRY_VERIFY(x.Progress() && x.Progress()->ExportFinished());
+    x.h.prompts.yesNo = {wanted};
+    x.h.prompts.files = {notAFolder};
+    const int folders = x.h.prompts.Count("folder");
+    x.InProgress<QPushButton>("id1098")->click();
+    QTRY_VERIFY(!x.Progress());
+    QCOMPARE(x.h.prompts.Count("folder"), folders + (wanted ? 1 : 0));
+    if (wanted) QVERIFY(x.h.prompts.Last("info").rfind("The report could not be written to " + notAFolder + "/ExportReport_Sales_", 0) == 0);
+    QVERIFY(x.ExportEnded());
+  }
 }
 
 void ExportDialogsTest::stopAndTheCloseBox() {
