@@ -77,6 +77,8 @@ CExportProgressDlg::CExportProgressDlg(IPrompts& prompts, std::function<void()> 
   m_pMessage->setObjectName(Id(1096));
   m_pMessage->setReadOnly(true);
   m_pMessage->setFrameShape(QFrame::NoFrame);
+  // The message indents its steps with tabs: a few blanks wide, not a column of their own.
+  m_pMessage->setTabStopDistance(m_pMessage->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4);
 
   auto* barRow = new QHBoxLayout();
   barRow->addWidget(m_pBar, 1);
@@ -91,7 +93,7 @@ CExportProgressDlg::CExportProgressDlg(IPrompts& prompts, std::function<void()> 
   layout->addWidget(m_pMessage, 1);
   layout->addLayout(barRow);
   layout->addLayout(buttons);
-  resize(560, 320);
+  resize(600, 360);
   Begin(false, std::string());
 }
 
