@@ -5,14 +5,32 @@
 #include "common/enginestatus.h"
 #include "common/sqlserver.h"
 #include "platform/database.h"
+#include "ui/core/programfolder.h"
 #include "ui/core/prompts.h"
 #include "ui/pellwyn/exportoptiondlg.h"
 #include "ui/pellwyn/exportprogressdlg.h"
 
 namespace {
+
+class WorkerRunner : public IExportRunner {
+ public:
+  WorkerRunner() : m_worker(ProgramFolder()) {}
+  bool Start(CSQLServer& engine, uicore::ExportRequest request, uicore::IExportSink& sink,
+             CDatabase* mainConnection) override {
+    return m_worker.Start(engine, std::move(request), sink, mainConnection);
+  }
+  void Stop() override { m_worker.Stop(); }
+  void Join() override { m_worker.Join(); }
+
+ private:
+  uicore::ExportWorker m_worker;
+};
+
 const char* const kStillRunning = "An export is still running.";
 const char* const kNoExport = "Export is not available in this build.";
 }  // namespace
+
+std::unique_ptr<IExportRunner> NewExportWorkerRunner() { return std::make_unique<WorkerRunner>(); }
 
 CExportController::CExportController(IPrompts& prompts, Window window, std::unique_ptr<IExportRunner> runner)
     : m_prompts(prompts), m_window(std::move(window)), m_pRunner(std::move(runner)) {

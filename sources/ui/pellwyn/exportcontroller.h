@@ -33,6 +33,9 @@ class IExportRunner {
   virtual void Join() = 0;
 };
 
+// The program's runner: the core's export worker, with the program's folders.
+std::unique_ptr<IExportRunner> NewExportWorkerRunner();
+
 class CExportController : public QObject {
   Q_OBJECT
 

@@ -820,8 +820,8 @@ void CPellwynDlg::BuildExport() {
   side.setCounter = [this](const std::string& counter) {
     if (auto* text = findChild<QLabel*>(Id(1080))) text->setText(FromEngineText(counter));
   };
-  std::unique_ptr<IExportRunner> runner;
-  if (m_services.createExportRunner) runner = m_services.createExportRunner();
+  std::unique_ptr<IExportRunner> runner =
+      m_services.createExportRunner ? m_services.createExportRunner() : NewExportWorkerRunner();
   m_pExport = std::make_unique<CExportController>(*m_services.prompts, std::move(side), std::move(runner));
   connect(m_pExport.get(), &CExportController::cancelled, this, [this] { m_bExportStarted = false; });
 }

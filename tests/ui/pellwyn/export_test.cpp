@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTableWidget>
@@ -20,7 +22,9 @@
 #include <QTreeWidget>
 #include <atomic>
 #include <condition_variable>
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -34,6 +38,7 @@
 #include "ui/pellwyn/exportoptiondlg.h"
 #include "ui/pellwyn/exportprogressdlg.h"
 #include "ui/pellwyn/progressdlg.h"
+#include "ui/pellwyn/textconv.h"
 #include "desktoptest.h"
 
 using desktoptest::ChildTexts;
@@ -196,6 +201,54 @@ void ScriptStart(uicore::IExportSink& sink) {
   sink.SetMainPercent(20);
 }
 
+// Loads `path` with the real 2008 engine and closes the recovery dialog once the scan is over.
+bool LoadToTheEnd(Harness& h, const std::string& path) {
+  h.prompts.files = {path};
+  h.prompts.versions = {3};
+  h.prompts.sets = {1};
+  h.Trigger(kCmdLoad);
+  if (!h.window->ProgressDialog()) return false;
+  if (!QTest::qWaitFor(
+          [&] {
+            auto* label = h.window->ProgressDialog()->findChild<QLabel*>("statusText");
+            return label && label->text() == QLatin1String("Recovery Complete");
+          },
+          kScanTimeoutMs))
+    return false;
+  h.window->ProgressDialog()->findChild<QPushButton*>("stopButton")->click();
+  return QTest::qWaitFor([&] { return h.window->CommandAction(kCmdExport)->isEnabled(); }, kScanTimeoutMs);
+}
+
+// The regular files under `dir`, by their paths relative to it.
+std::map<std::string, std::string> FilesUnder(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.is_regular_file())
+      files[std::filesystem::relative(e.path(), dir).generic_string()] = testsupport::ReadFile(e.path().string());
+  return files;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// The pieces of a text between separators, sorted: two files hold the same statements, or
+// lines, whatever order their objects were written in.
+std::vector<std::string> SortedPieces(const std::string& text, const std::string& separator) {
+  std::vector<std::string> pieces;
+  size_t at = 0;
+  while (at <= text.size()) {
+    const size_t end = text.find(separator, at);
+    pieces.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    if (end == std::string::npos) break;
+    at = end + separator.size();
+  }
+  std::sort(pieces.begin(), pieces.end());
+  return pieces;
+}
+
 }  // namespace
 
 class ExportDialogsTest : public desktoptest::DesktopTestCase {
@@ -209,6 +262,7 @@ class ExportDialogsTest : public desktoptest::DesktopTestCase {
   void serverExportListsTheTablesAndOffersTheReport();
   void stopAndTheCloseBox();
   void optionsOnAScannedBackup();
+  void scriptExportOfNorthwindWritesWhatTheDriverWrites();
 };
 
 void ExportDialogsTest::optionsTreeMirrorsTheMainWindowAndPropagatesClicks() {
@@ -558,19 +612,7 @@ void ExportDialogsTest::optionsOnAScannedBackup() {
   if (path.empty()) QSKIP("fixtures not available");
   auto shared = std::make_shared<ScriptedRunner::Shared>();
   Harness h({}, [shared] { return std::make_unique<ScriptedRunner>(shared); });
-  h.prompts.files = {path};
-  h.prompts.versions = {3};
-  h.prompts.sets = {1};
-  h.Trigger(kCmdLoad);
-  QVERIFY(h.window->ProgressDialog());
-  QVERIFY(QTest::qWaitFor(
-      [&] {
-        auto* label = h.window->ProgressDialog()->findChild<QLabel*>("statusText");
-        return label && label->text() == QLatin1String("Recovery Complete");
-      },
-      kScanTimeoutMs));
-  h.window->ProgressDialog()->findChild<QPushButton*>("stopButton")->click();
-  QTRY_VERIFY_WITH_TIMEOUT(h.window->CommandAction(kCmdExport)->isEnabled(), kScanTimeoutMs);
+  QVERIFY(LoadToTheEnd(h, path));
 
   CExportOptionDlg& options = *h.window->Exporter()->OptionsDialog();
   h.Trigger(kCmdExport);
@@ -602,6 +644,72 @@ void ExportDialogsTest::optionsOnAScannedBackup() {
   QCOMPARE(shared->request.tables.size(), size_t(12));
   QCOMPARE(shared->request.views.size(), size_t(16));
   for (CTable* t : shared->request.tables) QVERIFY(t->m_strName.str() != "Orders");
+}
+
+void ExportDialogsTest::scriptExportOfNorthwindWritesWhatTheDriverWrites() {
+  const std::string path = testsupport::FixturePath("bak2008_northwind_thuyluv.bak");
+  if (path.empty()) QSKIP("fixtures not available");
+  Harness h;  // the program's own export worker
+  QVERIFY(LoadToTheEnd(h, path));
+  CExportController& exporter = *h.window->Exporter();
+  h.Trigger(kCmdExport);
+  QTRY_VERIFY(exporter.OptionsDialog()->isVisible());
+  exporter.OptionsDialog()->findChild<QRadioButton*>("id1042")->click();
+  testsupport::TempDir parent;
+  h.prompts.files = {parent.path()};
+  exporter.OptionsDialog()->findChild<QPushButton*>("id1021")->click();
+  QVERIFY(exporter.ProgressDialog());
+  QTRY_VERIFY_WITH_TIMEOUT(exporter.ProgressDialog()->ExportFinished(), kScanTimeoutMs);
+
+  std::vector<std::string> folders;
+  for (const auto& e : std::filesystem::directory_iterator(parent.path())) folders.push_back(e.path().string());
+  QCOMPARE(folders.size(), size_t(1));
+  const std::string folder = folders[0];
+  QVERIFY2(std::filesystem::path(folder).filename().string().rfind("Tarnwell_Pellwyn_Northwind_", 0) == 0,
+           folder.c_str());
+  const QString message = exporter.ProgressDialog()->findChild<QPlainTextEdit*>("id1096")->toPlainText();
+  QVERIFY2(message.startsWith(QStringLiteral("Your scripts have been saved at the location : ") + FromPath(folder)),
+           qPrintable(message));
+  desktoptest::SaveScreenshot(exporter.ProgressDialog(), QStringLiteral("export-finished-northwind"));
+  exporter.ProgressDialog()->findChild<QPushButton*>("id1098")->click();
+  QTRY_VERIFY(!exporter.ProgressDialog());
+  QTRY_VERIFY(!exporter.Running());
+  QCOMPARE(h.prompts.Count("question"), 0);
+
+  // engine-driver's export: the same worker over every object, rows included.
+  testsupport::TempDir driverDir;
+  QProcess driver;
+  driver.start(QStringLiteral(PELLWYN_ENGINE_DRIVER),
+               {QStringLiteral("export"), FromPath(path), FromPath(driverDir.path()), QStringLiteral("--rows")});
+  QVERIFY(driver.waitForFinished(120000));
+  QCOMPARE(driver.exitCode(), 0);
+
+  const std::map<std::string, std::string> ours = FilesUnder(folder);
+  const std::map<std::string, std::string> theirs = FilesUnder(driverDir.path());
+  QStringList ourScripts, theirScripts;
+  for (const auto& [name, bytes] : ours)
+    if (name.size() > 4 && name.substr(name.size() - 4) != ".txt") ourScripts << QString::fromStdString(name);
+  for (const auto& [name, bytes] : theirs)
+    if (name.size() > 4 && name.substr(name.size() - 4) != ".txt") theirScripts << QString::fromStdString(name);
+  QCOMPARE(ourScripts, theirScripts);
+  // Every one of the thirteen tables has its script and its constraint script.
+  QCOMPARE(ourScripts.filter(QRegularExpression(QStringLiteral("^Tables/[^/]*\\.sql$"))).size(), 26);
+  QVERIFY(ourScripts.contains(QStringLiteral("Tables/Order Details.sql")));
+  QVERIFY(ourScripts.contains(QStringLiteral("Northwind.bat")));
+  for (const QString& name : ourScripts) {
+    // Large values are loaded from files the scripts name by their full path.
+    const std::string a = Replaced(ours.at(name.toStdString()), folder, "<folder>");
+    const std::string b = Replaced(theirs.at(name.toStdString()), driverDir.path(), "<folder>");
+    if (name.contains(QLatin1Char('/'))) {
+      QVERIFY2(a == b, qPrintable(name));
+    } else {
+      // The tree lists objects by name, the driver by object id: the same statements (the
+      // batch file: the same lines), in another order.
+      const std::string separator = name.endsWith(QStringLiteral(".bat")) ? "\r\n" : "\r\ngo\r\n";
+      QVERIFY2(SortedPieces(a, separator) == SortedPieces(b, separator), qPrintable(name));
+    }
+  }
+  QVERIFY(ours.at("Tables/Orders.sql").find("INSERT") != std::string::npos);
 }
 
 DESKTOP_TEST(ExportDialogsTest);
