@@ -263,6 +263,7 @@ class ExportDialogsTest : public desktoptest::DesktopTestCase {
   void stopAndTheCloseBox();
   void optionsOnAScannedBackup();
   void scriptExportOfNorthwindWritesWhatTheDriverWrites();
+  void folderThatCannotBeMadeEndsTheExport();
 };
 
 void ExportDialogsTest::optionsTreeMirrorsTheMainWindowAndPropagatesClicks() {
@@ -710,6 +711,30 @@ void ExportDialogsTest::scriptExportOfNorthwindWritesWhatTheDriverWrites() {
     }
   }
   QVERIFY(ours.at("Tables/Orders.sql").find("INSERT") != std::string::npos);
+}
+
+void ExportDialogsTest::folderThatCannotBeMadeEndsTheExport() {
+  Harness h;  // the program's own worker
+  CatalogEngine* engine = h.AdoptFake(3);
+  engine->m_strDatabaseName = "Sales";
+  engine->AddTable(1, "dbo", "orders", 1);
+  h.window->OnScanEnded();
+  h.window->FillObjectTree();
+  testsupport::TempDir dir;
+  const std::string notAFolder = dir.file("plain-file");
+  testsupport::WriteFile(notAFolder, "x");
+  CExportController& exporter = *h.window->Exporter();
+  h.Trigger(kCmdExport);
+  QTRY_VERIFY(exporter.OptionsDialog()->isVisible());
+  exporter.OptionsDialog()->findChild<QRadioButton*>("id1042")->click();
+  h.prompts.files = {notAFolder};
+  exporter.OptionsDialog()->findChild<QPushButton*>("id1021")->click();
+  QTRY_VERIFY(!exporter.Running());
+  QTRY_VERIFY(!exporter.ProgressDialog());
+  QCOMPARE(h.prompts.Last("info"), std::string("Directory could not be created"));
+  QCOMPARE(h.prompts.asked.back().title, std::string());
+  QVERIFY(h.window->CommandAction(kCmdExport)->isEnabled());
+  QVERIFY(h.window->CommandAction(kCmdExportMenu)->isEnabled());
 }
 
 DESKTOP_TEST(ExportDialogsTest);
