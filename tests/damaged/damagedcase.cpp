@@ -92,7 +92,6 @@ void SilenceLogs(const std::string& folder) {
   CExecutionLog::GetModuleFolder();
 }
 
-
 Watchdog::Watchdog(const std::string& label, unsigned seconds) : m_label(label) {
   m_thread = std::thread([this, seconds] {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -112,6 +111,8 @@ Watchdog::~Watchdog() {
   m_cv.notify_all();
   m_thread.join();
 }
+
+namespace {
 
 // Writes the case to `path` and scans it; the engine's tables when the scan ended.
 bool ScanCase(CSQLServer& engine, const Bytes& bytes, const std::string& path, unsigned timeoutSeconds,
