@@ -11,8 +11,10 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
 #include "support/catalogtext.h"
@@ -41,7 +43,8 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
 
 Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
 the engine that writes SCANFILE. 2005 files are read by the 2008 engine. The 2000 engine does
-not decode rows or write scripts yet: "export" and "rows" refuse --format 2000.
+not decode rows yet: "rows" refuses --format 2000, and its "export" writes no rows. A 2000
+"export" also writes ForeignKeys.sql, after the tables.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -233,6 +236,7 @@ std::string ScriptFileName(const CString& tableName) {
 
 // Plays the program's export worker for a script target: the same files, opened in the same
 // order, and the engine's operations called in the program's order.
+template <class Engine>
 int Export(const Args& a) {
   if (a.positional.size() != 2) return 2;
   namespace fs = std::filesystem;
@@ -243,7 +247,7 @@ int Export(const Args& a) {
     std::cout << "export failed: Directory could not be created\n";
     return 1;
   }
-  CSQLServer2008 engine;
+  Engine engine;
   testsupport::RecoveryResult r;
   if (!Recover(engine, a.positional[0], a.set, "export", r)) return 1;
   if (!r.finished) {
@@ -283,20 +287,25 @@ int Export(const Args& a) {
               << "] rows=" << table->m_nRowsExported << " script=" << script << "\n";
   }
   engine.m_bExportMode = 0;
+  if constexpr (std::is_same_v<Engine, CSQLServer2000>) {
+    // The foreign keys go to the table-script handle, into a file of their own that runs
+    // after every table exists.
+    engine.m_hTableSqlFile = CreateFileForWrite(path("ForeignKeys.sql").c_str());
+    engine.GenerateForeignKeyConstraint();
+    CloseFileHandle(engine.m_hTableSqlFile);
+  }
 
   struct Kind {
     const char* file;
     FILE_HANDLE CSQLServer::*handle;
     CStringKeyMap<CViewStoredProc*>* objects;
-    void (CSQLServer2008::*generate)(CViewStoredProc*);
+    void (Engine::*generate)(CViewStoredProc*);
   } kinds[] = {
-      {"Views.sql", &CSQLServer::m_hViewsSqlFile, &engine.m_mapViews, &CSQLServer2008::GenerateViewQueries},
-      {"Stored_Procedure.sql", &CSQLServer::m_hProcSqlFile, &engine.m_mapStoredProcs,
-       &CSQLServer2008::GenerateStoredProcQueries},
-      {"Functions.sql", &CSQLServer::m_hFunctionsSqlFile, &engine.m_mapFunctions,
-       &CSQLServer2008::GenerateFunctionQueries},
-      {"Rules.sql", &CSQLServer::m_hRulesSqlFile, &engine.m_mapRules, &CSQLServer2008::GenerateRulesQueries},
-      {"Triggers.sql", &CSQLServer::m_hTriggersSqlFile, &engine.m_mapTriggers, &CSQLServer2008::GenerateTriggerQueries},
+      {"Views.sql", &CSQLServer::m_hViewsSqlFile, &engine.m_mapViews, &Engine::GenerateViewQueries},
+      {"Stored_Procedure.sql", &CSQLServer::m_hProcSqlFile, &engine.m_mapStoredProcs, &Engine::GenerateStoredProcQueries},
+      {"Functions.sql", &CSQLServer::m_hFunctionsSqlFile, &engine.m_mapFunctions, &Engine::GenerateFunctionQueries},
+      {"Rules.sql", &CSQLServer::m_hRulesSqlFile, &engine.m_mapRules, &Engine::GenerateRulesQueries},
+      {"Triggers.sql", &CSQLServer::m_hTriggersSqlFile, &engine.m_mapTriggers, &Engine::GenerateTriggerQueries},
   };
   for (const Kind& k : kinds) {
     engine.*k.handle = CreateFileForWrite(path(k.file).c_str());
@@ -367,15 +376,15 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
-  if ((a.command == "export" || a.command == "rows") && a.format == 2000) {
-    std::cout << a.command << " failed: the 2000 engine does not decode rows or write scripts yet\n";
+  if (a.command == "rows" && a.format == 2000) {
+    std::cout << a.command << " failed: the 2000 engine does not decode rows yet\n";
     return 1;
   }
   if (a.command == "sets") rc = Sets(a);
   else if (a.command == "scan") rc = Scan(a);
   else if (a.command == "save") rc = Save(a);
   else if (a.command == "load") rc = Load(a);
-  else if (a.command == "export") rc = Export(a);
+  else if (a.command == "export") rc = a.format == 2000 ? Export<CSQLServer2000>(a) : Export<CSQLServer2008>(a);
   else if (a.command == "rows") rc = Rows(a);
   if (rc == 2) std::cerr << kUsage;
   return rc;

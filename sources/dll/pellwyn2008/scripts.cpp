@@ -27,8 +27,6 @@ constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
 constexpr int kLoggedStatementChars = 200;
 // A full disk fails every later write too; the first ones say enough.
 constexpr int kLoggedWriteFailures = 10;
-constexpr WORD kLargestSizedLength = 8000;
-constexpr BYTE kLargestTimeScale = 7;
 constexpr long kLastBuiltInTypeId = 256;
 
 void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
@@ -53,24 +51,10 @@ bool IsOneOf(const CString& s, std::initializer_list<const char*> names) {
   return false;
 }
 
-// The size part of a type: "(n)", "(max)", "(p,s)" or a time type's scale; empty for every
-// other name, user data types included (they carry their own size).
-CString TypeSuffix(const CString& type, const CColumn& column) {
-  const bool national = IsOneOf(type, {"nvarchar", "nchar"});
-  if (national || IsOneOf(type, {"varchar", "char", "varbinary", "binary"})) {
-    if (column.m_wLength > kLargestSizedLength) return "(max)";
-    return FormatString("(%d)", national ? column.m_wLength / 2 : column.m_wLength);
-  }
-  if (IsOneOf(type, {"decimal", "numeric"})) return FormatString("(%d,%d)", column.m_bPrecision, column.m_bScale);
-  if (IsOneOf(type, {"time", "datetime2", "datetimeoffset"}) && column.m_bScale <= kLargestTimeScale)
-    return FormatString("(%d)", column.m_bScale);
-  return CString();
-}
-
 // The column's full type as a statement names it: [nvarchar](40), [decimal](10,2), [Phone].
 CString FullType(const CColumn& column) {
   const CString& type = column.m_strUserType.IsEmpty() ? column.m_strType : column.m_strUserType;
-  return SqlQuoteName(type) + TypeSuffix(type, column);
+  return SqlQuoteName(type) + SqlTypeSuffix(type, column.m_wLength, column.m_bPrecision, column.m_bScale);
 }
 
 bool IsLargeTextColumn(const CColumn& c) { return c.m_strUserType == "ntext" || c.m_strType == "ntext"; }
@@ -534,18 +518,8 @@ void CSQLServer2008::GenerateUserDataTypeQueries() {
                        int(type->m_bSystemTypeId)));
       continue;
     }
-    CString statement = "sp_addtype " + SqlQuoteName(type->m_strName) + ",";
-    const bool national = base == "nvarchar" || base == "nchar";
-    if (national || IsOneOf(base, {"varchar", "char", "varbinary", "binary"})) {
-      if (type->m_wLength > kLargestSizedLength)
-        statement = "CREATE TYPE " + SqlQuoteName(type->m_strName) + " FROM " + base + "(max)";
-      else
-        statement += FormatString(" '%s(%d)' ", base, national ? type->m_wLength / 2 : type->m_wLength);
-    } else if (IsOneOf(base, {"decimal", "numeric"})) {
-      statement += FormatString(" '%s(%d,%d)'", base, type->m_bPrecision, type->m_bScale);
-    } else {
-      statement += " " + base;
-    }
+    const CString statement =
+        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale);
     if (server)
       ExecuteLogged(m_pDatabase, statement, "User Data Type", nullptr);
     else
