@@ -175,7 +175,10 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     }
   };
   CString create;
-  if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create)) return;
+  if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create)) {
+    table->m_bHasNtext = false;
+    return;
+  }
 
   // The temporary column lets the row export find the row it has just inserted when it adds
   // an ntext value; without rows it would stay behind as a stray column.

@@ -218,6 +218,31 @@ TEST_F(Scripts2000Test, StopDuringTheColumnWalkWritesNothingOfTheTable) {
   EXPECT_EQ(File("T_Constraint.sql"), "");
 }
 
+// The simpler table script: columns, defaults and nullability through the engine's own
+// connection, no identity, no keys, and the rows walked on the caller's thread with nothing
+// left to wait for afterwards.
+TEST_F(Scripts2000Test, PlainTableScript) {
+  CTable* t = Table("dbo", "P");
+  CColumn* id = Column(t, {"id", "int", 4, false});
+  id->m_bIdentity = true;
+  id->m_nIdentitySeed64 = id->m_nIdentityIncrement64 = 1;
+  Column(t, {"n", "ntext", 16});
+  Column(t, {"d", "int"})->m_strDefault = "(1)";
+  Index(t, "1", "pk", {1})->m_bPrimaryKey = 1;
+  m_engine.m_bExportRows = 1;
+  m_engine.m_hTableSqlFile = CreateFileForWrite(Path("P.sql").c_str());
+  m_engine.GenerateTableQueries(t);
+  CloseFileHandle(m_engine.m_hTableSqlFile);
+  EXPECT_EQ(File("P.sql"), "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] default (1))\r\n" + kGo);
+
+  FakeDatabase db;
+  m_engine.m_bExportToServer = 1;
+  m_engine.m_pDatabase = &db;
+  m_engine.GenerateTableQueries(t);
+  EXPECT_EQ(db.Statements(),
+            std::vector<std::string>{"CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] default (1))\r\n"});
+}
+
 // ---- keys and indexes
 
 TEST_F(Scripts2000Test, KeysIndexesAndTheirFixUps) {
