@@ -141,6 +141,8 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   std::atomic<int> m_nObjectsWithoutText{0};
   // Writes text to a script file; false (counted, the first failures logged) when it failed.
   bool WriteScript(FILE_HANDLE file, const CString& text);
+  // Creates a column's default object once per export: on database, or into Default.sql.
+  void CreateDefaultObject(const CString& text, bool server, CDatabase* database);
   // One line per completed GenerateTableInsertQueries, for a batch file that runs them.
   CString m_strBatchCommands;
 

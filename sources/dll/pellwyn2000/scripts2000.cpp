@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/settings.h"
 #include "common/sqltext.h"
@@ -42,14 +43,6 @@ CString DeclaredType(const CColumn& c) {
 
 CString OwnerOf(const CTable& table) { return table.m_strOwner.IsEmpty() ? CString("dbo") : table.m_strOwner; }
 CString QualifiedName(const CTable& table) { return SqlQualifiedName(OwnerOf(table), table.m_strName); }
-
-// A default text that is a whole default object's statement, in whatever case it was
-// written; anything else is a column default expression.
-bool IsDefaultObjectText(const CString& text) {
-  std::string lower = text.str();
-  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return lower.find("create default") != std::string::npos;
-}
 
 // The first column of the table with the column id; null when none. Ids are looked up as
 // they are: a table keeps the ids of columns after a dropped one, so a count proves nothing.
@@ -108,10 +101,18 @@ enum class TableScript {
   kPlain,  // the simpler one: columns, defaults and nullability only
 };
 
-// The CREATE TABLE text of a table; default objects are created (or written) on the way.
-// False when the record-stop flag ended the walk: nothing more of the table is produced.
+// A column that takes its default from a default object: bound once the table exists.
+struct DefaultBinding {
+  CString defaultName;
+  CString column;
+};
+
+// The CREATE TABLE text of a table; default objects are created (or written) on the way and
+// their bindings collected. False when the record-stop flag ended the walk: nothing more of
+// the table is produced.
 bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
-                      const std::function<void(const CString&)>& createDefault, CString& text) {
+                      const std::function<void(const CString&)>& createDefault, CString& text,
+                      std::vector<DefaultBinding>& bindings) {
   text = "CREATE TABLE " + QualifiedName(table) + " (";
   bool first = true;
   for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
@@ -124,8 +125,16 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
     text += SqlQuoteName(c->m_strName) + " " + DeclaredType(*c);
     if (kind == TableScript::kFull && c->m_strType == "ntext") table.m_bHasNtext = true;
     if (!c->m_strDefault.IsEmpty()) {
-      if (IsDefaultObjectText(c->m_strDefault)) createDefault(c->m_strDefault);
-      else text += " default " + c->m_strDefault;
+      if (IsDefaultObjectText(c->m_strDefault)) {
+        createDefault(c->m_strDefault);
+        const CString name = DefaultObjectName(c->m_strDefault);
+        if (name.IsEmpty())
+          Log("Default object without a name: not bound to " + QualifiedName(table) + "." + SqlQuoteName(c->m_strName));
+        else
+          bindings.push_back({name, c->m_strName});
+      } else {
+        text += " default " + c->m_strDefault;
+      }
     }
     if (!c->m_bNullable) text += " NOT NULL";
     if (kind == TableScript::kFull && c->m_bIdentity) {
@@ -144,7 +153,35 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
   return true;
 }
 
+// Binds each collected default object to its column, on the connection or into the script.
+void BindDefaults(CSQLServer2000& engine, const CTable& table, const std::vector<DefaultBinding>& bindings, bool server,
+                  CDatabase* database, FILE_HANDLE file) {
+  for (const DefaultBinding& b : bindings) {
+    const CString statement = SqlBindDefaultStatement(OwnerOf(table), table.m_strName, b.column, b.defaultName);
+    if (!server) {
+      engine.WriteScript(file, statement + kSqlScriptGo);
+      continue;
+    }
+    CString error;
+    if (!Execute(database, statement, &error)) Log("Bind Default failed: " + OneLine(statement) + " | " + OneLine(error));
+  }
+}
+
 }  // namespace
+
+// A default object is created once per export. On a server the lock is held while it is
+// created, so a pool thread that binds the same object waits until it exists.
+void CSQLServer2000::CreateDefaultObject(const CString& text, bool server, CDatabase* database) {
+  std::lock_guard<std::mutex> lock(m_csDefaultObjects);
+  if (!m_setDefaultObjects.insert(text.str()).second) return;
+  if (server) {
+    CString error;
+    if (!Execute(database, text, &error)) Log("Create Default failed: " + OneLine(text) + " | " + OneLine(error));
+  } else {
+    // CREATE DEFAULT must begin its batch.
+    WriteScript(m_hDefaultSqlFile, text + kSqlScriptGo);
+  }
+}
 
 // ---- tables
 
@@ -161,21 +198,10 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     WriteScript(m_hTableSqlFile, kSqlScriptGo);
   }
 
-  auto createDefault = [&](const CString& text) {
-    {
-      std::lock_guard<std::mutex> lock(m_csDefaultObjects);
-      if (!m_setDefaultObjects.insert(text.str()).second) return;
-    }
-    if (server) {
-      CString error;
-      if (!Execute(database, text, &error)) Log("Create Default failed: " + OneLine(error));
-    } else {
-      // CREATE DEFAULT must begin its batch.
-      WriteScript(m_hDefaultSqlFile, text + kSqlScriptGo);
-    }
-  };
+  auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, database); };
   CString create;
-  if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create)) {
+  std::vector<DefaultBinding> bindings;
+  if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create, bindings)) {
     table->m_bHasNtext = false;
     return;
   }
@@ -194,6 +220,7 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     WriteScript(m_hTableSqlFile, text);
   }
 
+  BindDefaults(*this, *table, bindings, server, database, m_hConstraintSqlFile);
   GenerateConstraintQueries(table, database);
 
   if (rows) {
@@ -212,21 +239,16 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
 void CSQLServer2000::GenerateTableQueries(CTable* table) {
   if (!table) return;
   const bool server = m_bExportToServer == 1;
-  auto createDefault = [&](const CString& text) {
-    {
-      std::lock_guard<std::mutex> lock(m_csDefaultObjects);
-      if (!m_setDefaultObjects.insert(text.str()).second) return;
-    }
-    if (server) Execute(m_pDatabase, text);
-    else WriteScript(m_hDefaultSqlFile, text + kSqlScriptGo);
-  };
+  auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, m_pDatabase); };
   CString create;
-  if (!BuildCreateTable(*this, *table, TableScript::kPlain, createDefault, create)) return;
+  std::vector<DefaultBinding> bindings;
+  if (!BuildCreateTable(*this, *table, TableScript::kPlain, createDefault, create, bindings)) return;
   if (server) {
     if (!Execute(m_pDatabase, create)) LogError(create);
   } else {
     WriteScript(m_hTableSqlFile, create + kSqlScriptGo);
   }
+  BindDefaults(*this, *table, bindings, server, m_pDatabase, m_hTableSqlFile);
   if (m_bExportRows != 1) return;
 
   std::string value;

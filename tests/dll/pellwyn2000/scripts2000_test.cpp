@@ -182,6 +182,11 @@ TEST_F(Scripts2000Test, DefaultObjectsAreWrittenOncePerExport) {
   Column(b, {"x", "int"})->m_strDefault = zero;
   ScriptTable(a);
   EXPECT_EQ(Statements(File("T.sql")).at(0), "CREATE TABLE [dbo].[A] ([x] [int],[y] [int],[z] [int])");
+  // Each column is bound to its object once its table exists.
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[zero]', N'[dbo].[A].[x]'",
+                                      "EXEC sp_bindefault N'[dbo].[zero]', N'[dbo].[A].[y]'",
+                                      "EXEC sp_bindefault N'[dbo].[one]', N'[dbo].[A].[z]'"}));
   ScriptTable(b);
   EXPECT_EQ(File("Default.sql"), std::string(zero) + kGo + "CREATE DEFAULT [dbo].[one] AS 1" + kGo);
   // A new export starts over.
@@ -323,6 +328,7 @@ TEST_F(Scripts2000Test, ServerStatementsAndTheirFailures) {
       "CREATE DEFAULT [d] AS 1",
       "CREATE TABLE [sales].[T] ([a] [int],[n] [ntext],[d] [int])\r\n"
       "ALTER TABLE [sales].[T] ADD [_TARNWELL_TEMPCOL] uniqueidentifier null \r\n",
+      "EXEC sp_bindefault N'[d]', N'[sales].[T].[d]'",
       "ALTER TABLE [sales].[T] ALTER COLUMN [a] [int] NOT NULL",
       "ALTER TABLE [sales].[T] ADD CONSTRAINT [pk] PRIMARY KEY CLUSTERED ([a])",
       "Alter Table [sales].[T] Drop Column [_TARNWELL_TEMPCOL]",
