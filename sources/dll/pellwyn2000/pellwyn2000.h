@@ -132,6 +132,9 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   void ExportTableRows(CTable* table, CDatabase* database);
   // Plain script sets of the whole catalog, written into folder (see generators2000.cpp).
   void GenerateQueries(CString folder);
+  // The rows alone, handed over table by table: after each table it raises "ExportEvent" and
+  // waits for "ExportReady". Without a thread that answers, it returns only once the status
+  // block's m_bStopRecords is set, and then writes nothing.
   void GenerateTableInsertQueries(CString folder);
   // Script writes that failed in this export (a full disk must not look like a finished
   // export) and the objects exported without a definition text.
