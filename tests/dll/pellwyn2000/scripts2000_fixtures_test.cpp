@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "dll/pellwyn2000/pellwyn2000.h"
+#include "support/fakedatabase.h"
+#include "support/fakeprogram.h"
 #include "support/fixtures.h"
 #include "support/oracleddl.h"
 #include "support/tsqllexer.h"
@@ -172,5 +175,65 @@ TEST(Scripts2000Fixtures, NorthwindAndPubsScriptsEqualTheirInstallScripts) {
       foreignKeys += int(got.foreignKeys.size());
     }
     EXPECT_EQ(foreignKeys, db.foreignKeys);
+  }
+}
+
+// The same export to a server: every statement the scripts hold reaches the connection (and
+// a schema statement per table), and the foreign keys come after the last table.
+TEST(Scripts2000Fixtures, ServerExportSendsWhatTheScriptsHold) {
+  if (testsupport::FixturesDir().empty()) GTEST_SKIP() << "fixtures not available";
+  TempDir dir;
+  for (const Database& db : kDatabases) {
+    SCOPED_TRACE(db.file);
+    REQUIRE_FIXTURE(path, db.file);
+    const std::string out = dir.file(std::string(db.file) + ".export");
+    const ExportRun run = RunExport(path, out, dir.path());
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::multiset<std::string> scripted;
+    for (const auto& entry : fs::recursive_directory_iterator(out))
+      if (entry.path().extension() == ".sql")
+        for (const std::string& s : testsupport::SplitSqlStatements(ReadFile(entry.path().string()))) scripted.insert(s);
+
+    testsupport::ModuleFolderScope module;
+    CSQLServer2000 engine;
+    ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+    testsupport::FakeDatabase connection;
+    engine.m_bExportToServer = 1;
+    engine.m_pDatabase = &connection;
+    engine.GenerateUserDataTypeQueries();
+    for (const auto& e : engine.m_mapTables) engine.GenerateTableQueries(e.second, &connection);
+    const size_t tablesDone = connection.Statements().size();
+    engine.GenerateForeignKeyConstraint();
+    for (auto* map : {&engine.m_mapViews, &engine.m_mapStoredProcs, &engine.m_mapFunctions, &engine.m_mapRules,
+                      &engine.m_mapTriggers})
+      for (const auto& e : *map) {
+        if (map == &engine.m_mapViews) engine.GenerateViewQueries(e.second);
+        else if (map == &engine.m_mapStoredProcs) engine.GenerateStoredProcQueries(e.second);
+        else if (map == &engine.m_mapFunctions) engine.GenerateFunctionQueries(e.second);
+        else if (map == &engine.m_mapRules) engine.GenerateRulesQueries(e.second);
+        else engine.GenerateTriggerQueries(e.second);
+      }
+
+    const std::vector<std::string> statements = connection.Statements();
+    std::multiset<std::string> sent;
+    int schemas = 0, foreignKeys = 0;
+    for (size_t i = 0; i < statements.size(); ++i) {
+      // As a script batch reads it: blanks around it do not count.
+      const std::vector<std::string> one = testsupport::SplitSqlStatements(statements[i]);
+      ASSERT_LE(one.size(), 1u) << statements[i];
+      const std::string s = one.empty() ? "" : one[0];
+      if (s == "CREATE SCHEMA [dbo]") {
+        ++schemas;
+        continue;
+      }
+      if (s.find("FOREIGN KEY") != std::string::npos) {
+        ++foreignKeys;
+        EXPECT_GE(i, tablesDone) << s;
+      }
+      sent.insert(s);
+    }
+    EXPECT_EQ(schemas, db.tables);
+    EXPECT_EQ(foreignKeys, db.foreignKeys);
+    EXPECT_EQ(sent, scripted);
   }
 }
