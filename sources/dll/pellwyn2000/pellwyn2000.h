@@ -28,6 +28,8 @@ PELLWYN2000_EXPORT std::mutex& ScriptLock2000();
 // The library's exported table object; nothing reads it.
 extern PELLWYN2000_EXPORT CTable* m_objTable;
 
+struct PreviewWalks2000;
+
 class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
  public:
   CSQLServer2000();
@@ -127,18 +129,16 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // ---- schema scripts and the script-set generators
   // The keys and indexes of one table, with the not-null fix-ups of its primary-key columns.
   void GenerateConstraintQueries(CTable* table, CDatabase* database);
-  // The export walk of one table's rows: INSERTs to the table script when database is null,
-  // else executed on database; counted in the table's m_nRowsExported.
-  void ExportTableRows(CTable* table, CDatabase* database);
   // Plain script sets of the whole catalog, written into folder (see generators2000.cpp).
   void GenerateQueries(CString folder);
   // The rows alone, handed over table by table: after each table it raises "ExportEvent" and
   // waits for "ExportReady". Without a thread that answers, it returns only once the status
   // block's m_bStopRecords is set, and then writes nothing.
   void GenerateTableInsertQueries(CString folder);
-  // Script writes that failed in this export (a full disk must not look like a finished
-  // export) and the objects exported without a definition text.
-  int FailedScriptWrites() const { return m_nFailedScriptWrites.load(); }
+  // Script writes that failed (a full disk must not look like a finished export): the
+  // schema's in this export and the rows' since the engine was made; and the objects exported
+  // without a definition text.
+  int FailedScriptWrites() const { return m_nFailedScriptWrites.load() + m_nFailedRowWrites.load(); }
   int ObjectsWithoutText() const { return m_nObjectsWithoutText.load(); }
   std::atomic<int> m_nFailedScriptWrites{0};
   std::atomic<int> m_nObjectsWithoutText{0};
@@ -148,6 +148,28 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   void CreateDefaultObject(const CString& text, bool server, CDatabase* database);
   // One line per completed GenerateTableInsertQueries, for a batch file that runs them.
   CString m_strBatchCommands;
+
+  // ---- record walks (walk2000.cpp)
+  static constexpr int kPreviewWindowRows = 500;
+  // The record thread: a preview window of m_pStatus->m_pPreviewTable, or in export mode the
+  // rows of m_pStatus->m_pExportTable (to m_pDatabase when m_bExportToServer is set).
+  static DWORD RecoverTableRecordThread(void* engine);
+  // The export walk of one table, whatever the engine's mode flags say meanwhile.
+  static DWORD RecoverTableRecordThread(void* engine, CTable* table, CDatabase* database);
+  // The rows of one table as INSERT statements: written to m_hTableSqlFile (database null) or
+  // executed on `database` in batches of "Exportsize" slots. m_nRowsExported counts the rows
+  // written or executed. Obeys the record-stop flag; several tables may be exported at once
+  // from different threads, each with its own connection.
+  void ExportTableRows(CTable* table, CDatabase* database);
+  // Ends the record walks' bookkeeping for this engine: a preview walk still running stops at
+  // its next slot and publishes nothing. The destructor calls it.
+  void StopRecordWalks();
+  // Where the next preview window begins.
+  WindowStart m_posResume;
+  // Row script writes that failed since the engine was made (a full disk, a closed file).
+  std::atomic<int> m_nFailedRowWrites{0};
+  static std::shared_ptr<PreviewWalks2000> NewPreviewWalks();
+  std::shared_ptr<PreviewWalks2000> m_pPreviewWalks = NewPreviewWalks();
 
   // Members the 2000 engine adds.
   CString m_strExtension;
@@ -163,6 +185,10 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   std::atomic<int> m_nRowCount{0};
 
  private:
+  DWORD RunExportWalk(CTable* table, CDatabase* database);
+  static DWORD RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<PreviewWalks2000> walks, UINT64 ticket);
+  void SetRecordWalkDone();
+
   void RunScan();
   bool Stage(const char* text);
   bool HandShake(const char* waitingText, const char* receivedText);
