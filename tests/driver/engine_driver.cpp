@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
 #include "support/catalogtext.h"
@@ -41,8 +42,8 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
   help                   this text
 
 Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
-the engine that writes SCANFILE. 2005 files are read by the 2008 engine. The 2000 engine does
-not write scripts yet: "export" refuses --format 2000.
+the engine that writes SCANFILE. 2005 files are read by the 2008 engine. A 2000 "export" also
+writes ForeignKeys.sql, run after the tables.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -225,6 +226,7 @@ std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
 }
 
 // The program's export worker, script target, every object selected, writing into DIR.
+template <class Engine>
 int Export(const Args& a) {
   if (a.positional.size() != 2) return 2;
   namespace fs = std::filesystem;
@@ -235,7 +237,7 @@ int Export(const Args& a) {
     std::cout << "export failed: Directory could not be created\n";
     return 1;
   }
-  CSQLServer2008 engine;
+  Engine engine;
   testsupport::RecoveryResult r;
   if (!Recover(engine, a.positional[0], a.set, "export", r)) return 1;
   if (!r.finished) {
@@ -332,15 +334,11 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
-  if (a.command == "export" && a.format == 2000) {
-    std::cout << a.command << " failed: the 2000 engine does not write scripts yet\n";
-    return 1;
-  }
   if (a.command == "sets") rc = Sets(a);
   else if (a.command == "scan") rc = Scan(a);
   else if (a.command == "save") rc = Save(a);
   else if (a.command == "load") rc = Load(a);
-  else if (a.command == "export") rc = Export(a);
+  else if (a.command == "export") rc = a.format == 2000 ? Export<CSQLServer2000>(a) : Export<CSQLServer2008>(a);
   else if (a.command == "rows") rc = Rows(a);
   if (rc == 2) std::cerr << kUsage;
   return rc;

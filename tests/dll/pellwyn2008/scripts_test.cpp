@@ -112,17 +112,7 @@ std::string SchemaLine(const std::string& owner) {
   return "IF SCHEMA_ID(N'" + owner + "') IS NULL EXEC(N'CREATE SCHEMA [" + owner + "]')";
 }
 
-// The statements of a script file, one per batch, empty batches left out.
-std::vector<std::string> Statements(const std::string& script) {
-  std::vector<std::string> out;
-  for (std::string b : SplitSqlBatches(script)) {
-    while (!b.empty() && std::isspace(static_cast<unsigned char>(b.back()))) b.pop_back();
-    size_t start = 0;
-    while (start < b.size() && std::isspace(static_cast<unsigned char>(b[start]))) ++start;
-    if (start < b.size()) out.push_back(b.substr(start));
-  }
-  return out;
-}
+std::vector<std::string> Statements(const std::string& script) { return testsupport::SplitSqlStatements(script); }
 
 // ---------------------------------------------------------------------------------------
 // CREATE TABLE
