@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "support/fixtures.h"
+#include "support/tdsendpoint.h"
 
 namespace {
 
@@ -110,4 +112,38 @@ TEST(EngineDriver, SaveReplacesOnlyScanFilesAndLoadGivesTheScannedCatalog) {
   const DriverRun cut = Driver({"load", scanFile}, dir.path());
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.out, "load failed: The selected file could not be read.\n");
+}
+
+// "export --server" runs the program's server export of every table through the connection
+// pool and the real FreeTDS driver: each table arrives with its rows, on as many connections as
+// asked for; a server that refuses every login ends it with the program's message.
+TEST(EngineDriver, ServerExportSendsEveryTableThroughThePool) {
+  REQUIRE_FIXTURE(backup, "bak2008_northwind_thuyluv.bak");
+  testsupport::TempDir dir;
+  {
+    REQUIRE_ENDPOINT(endpoint);
+    const DriverRun run =
+        Driver({"export", backup, "--server", endpoint.ConnectString(), "--rows", "--threads", "5"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("table [dbo].[Order Details] rows=2155\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("table [dbo].[Shippers] rows=3\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\nconnections: 5\n"), std::string::npos);
+    const size_t reported = run.out.find("tables reported: ");
+    ASSERT_NE(reported, std::string::npos);
+    const int tables = std::atoi(run.out.c_str() + reported + 17);
+    EXPECT_NE(run.out.find("tables reported: " + std::to_string(tables) + " of " + std::to_string(tables) + "\n"),
+              std::string::npos);
+    long rows = 0;
+    int creates = 0;
+    for (size_t at = 0; (at = run.out.find(" rows=", at)) != std::string::npos; ++at) rows += std::atol(run.out.c_str() + at + 6);
+    for (const std::string& batch : endpoint.Batches()) creates += batch.rfind("CREATE TABLE", 0) == 0;
+    EXPECT_EQ(rows, 3308);
+    EXPECT_EQ(creates, tables);
+  }
+  {
+    REQUIRE_ENDPOINT(endpoint, testsupport::RefusingLogins());
+    const DriverRun run = Driver({"export", backup, "--server", endpoint.ConnectString(), "--threads", "3"}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "export failed: Could not connect to the server\n");
+  }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -18,9 +19,14 @@
 #include "support/catalogtext.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
+#include "support/recordingexportsink.h"
+#include "platform/database.h"
 #include "ui/core/enginefactory.h"
+#include "ui/core/exportpool.h"
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
+#include "ui/core/serverconnection.h"
+#include "ui/core/sqlsettings.h"
 
 namespace {
 
@@ -33,6 +39,10 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
   load SCANFILE          open a scan file as the program's Open Scan does and print its catalog
   export FILE DIR [--set N] [--rows]
                          scan FILE and write its schema scripts (and rows with --rows) into DIR
+  export FILE --server CONNECTION-STRING [--set N] [--rows] [--threads K]
+                         scan FILE and export every table into the server the ODBC connection
+                         string names, through the program's connection pool: K pooled
+                         connections (sql.settings' Thread_Size by default), at most 5
   rows FILE TABLE [--set N] [--window K] [--back M]
                          scan FILE, then preview TABLE ("name" or "owner.name") as the program
                          does: select it, press next page until window K (1 by default) is
@@ -61,6 +71,10 @@ when that is a scan file, and adds ".str" to a name without an extension. "load"
 a file that is not a scan file ("load failed: ..." for one that cannot be read). "export" prints, per table in object-id order, "table [owner].[name] rows=N
 script=Tables/NAME.sql", then "objects without text: N", then "file RELATIVE-PATH bytes=N" for
 every file in DIR (sorted), and "script write failures: N" when writes failed (exit status 1).
+"export --server" prints, per table the pool reported, in object-id order, "table
+[owner].[name] rows=N" (N: the rows the server took), then "connections: K" and "tables
+reported: R of T"; when no pooled connection opens, "export failed: Could not connect to the
+server" (the reasons are in the log), exit status 1.
 "rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
 a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
 "rows: COUNT last-window: 0|1".
@@ -80,6 +94,8 @@ struct Args {
   int window = 1;
   int back = 0;
   int format = 2008;
+  std::optional<std::string> server;  // export --server: the connection string
+  std::optional<int> threads;
 };
 
 bool Parse(int argc, char** argv, Args& a) {
@@ -89,6 +105,10 @@ bool Parse(int argc, char** argv, Args& a) {
     std::string arg = argv[i];
     if (arg == "--set" && i + 1 < argc) {
       a.set = std::atoi(argv[++i]);
+    } else if (arg == "--server" && i + 1 < argc) {
+      a.server = argv[++i];
+    } else if (arg == "--threads" && i + 1 < argc) {
+      a.threads = std::atoi(argv[++i]);
     } else if (arg == "--rows") {
       a.rows = true;
     } else if (arg == "--window" && i + 1 < argc) {
@@ -231,9 +251,51 @@ std::string ScriptFileName(const CString& tableName) {
   return name;
 }
 
+// The scan an export starts from; false after the line that says why it cannot go on.
+bool RecoverForExport(CSQLServer2008& engine, const Args& a) {
+  testsupport::RecoveryResult r;
+  if (!Recover(engine, a.positional[0], a.set, "export", r)) return false;
+  if (!r.finished) std::cout << "export failed: the scan did not finish\n";
+  return r.finished;
+}
+
+// The program's server export of every table, through its connection pool.
+int ServerExport(const Args& a) {
+  if (a.positional.size() != 1) return 2;
+  CSQLServer2008 engine;
+  if (!RecoverForExport(engine, a)) return 1;
+  engine.m_bExportToServer = 1;
+  engine.m_bExportRows = a.rows ? 1 : 0;
+  engine.m_pStatus->m_bStopRecords = 0;
+  const std::vector<CTable*> tables = ByObjectId(engine.m_mapTables);
+  const int threads = a.threads ? *a.threads : SqlSettings::ReadProgramSettings().ThreadSize(0);
+  const std::string connect = *a.server;
+  testsupport::RecordingExportSink sink;
+  const uicore::PoolOutcome outcome = uicore::ExportPool::Run(
+      engine, tables, threads, sink,
+      [&connect](std::string* error) { return uicore::NewServerConnection(connect, error); });
+  engine.m_bExportMode = 0;
+  if (outcome.noConnection) {
+    std::cout << "export failed: " << uicore::ExportPool::kNoConnectionMessage << "\n";
+    return 1;
+  }
+  std::map<std::string, std::string> counts;
+  for (const auto& row : sink.Rows()) counts[row.name] = row.count;
+  for (CTable* table : tables) {
+    auto it = counts.find(table->m_strName.str());
+    if (it == counts.end()) continue;
+    std::cout << "table [" << table->m_strOwner.str() << "].[" << table->m_strName.str() << "] rows=" << it->second
+              << "\n";
+  }
+  std::cout << "connections: " << outcome.connections << "\n";
+  std::cout << "tables reported: " << outcome.tablesReported << " of " << tables.size() << "\n";
+  return outcome.tablesReported == int(tables.size()) ? 0 : 1;
+}
+
 // Plays the program's export worker for a script target: the same files, opened in the same
 // order, and the engine's operations called in the program's order.
 int Export(const Args& a) {
+  if (a.server) return ServerExport(a);
   if (a.positional.size() != 2) return 2;
   namespace fs = std::filesystem;
   const std::string dir = a.positional[1];
@@ -244,12 +306,7 @@ int Export(const Args& a) {
     return 1;
   }
   CSQLServer2008 engine;
-  testsupport::RecoveryResult r;
-  if (!Recover(engine, a.positional[0], a.set, "export", r)) return 1;
-  if (!r.finished) {
-    std::cout << "export failed: the scan did not finish\n";
-    return 1;
-  }
+  if (!RecoverForExport(engine, a)) return 1;
   auto path = [&](const std::string& name) { return (fs::path(dir) / name).string(); };
 
   engine.m_bExportToServer = 0;

@@ -19,9 +19,7 @@ bool ServerConnectString(const ServerLogin& login, std::string& out, std::string
 
 namespace {
 
-bool OpenOn(CDatabase& db, const ServerLogin& login, const char* database, std::string* error) {
-  std::string connect;
-  if (!ServerConnectString(login, connect, error, database)) return false;
+bool OpenWith(CDatabase& db, const std::string& connect, std::string* error) {
   db.SetLoginTimeout(kServerLoginTimeoutSeconds);
   try {
     return db.OpenEx(connect.c_str(), CDatabase::noOdbcDialog);
@@ -30,6 +28,11 @@ bool OpenOn(CDatabase& db, const ServerLogin& login, const char* database, std::
     if (error) *error = e.m_strError.str();
     return false;
   }
+}
+
+bool OpenOn(CDatabase& db, const ServerLogin& login, const char* database, std::string* error) {
+  std::string connect;
+  return ServerConnectString(login, connect, error, database) && OpenWith(db, connect, error);
 }
 
 }  // namespace
@@ -41,6 +44,12 @@ bool OpenServerConnection(CDatabase& db, const ServerLogin& login, std::string* 
 std::unique_ptr<CDatabase> NewServerConnection(const ServerLogin& login, std::string* error) {
   auto db = std::make_unique<CDatabase>();
   if (!OpenServerConnection(*db, login, error)) return nullptr;
+  return db;
+}
+
+std::unique_ptr<CDatabase> NewServerConnection(const std::string& connect, std::string* error) {
+  auto db = std::make_unique<CDatabase>();
+  if (!OpenWith(*db, connect, error)) return nullptr;
   return db;
 }
 

@@ -34,6 +34,8 @@ bool OpenServerConnection(CDatabase& db, const ServerLogin& login, std::string* 
 
 // A new connection opened as OpenServerConnection opens one, or null (and why).
 std::unique_ptr<CDatabase> NewServerConnection(const ServerLogin& login, std::string* error);
+// The same for a connection string given whole (engine-driver's --server).
+std::unique_ptr<CDatabase> NewServerConnection(const std::string& connect, std::string* error);
 
 // "CREATE DATABASE [name]" with any "]" of the name doubled.
 std::string CreateDatabaseStatement(const std::string& name);
