@@ -305,6 +305,30 @@ TEST(ExportPool, OnlyConnectionsThatOpenedAreUsed) {
   EXPECT_EQ(failures, 2) << errors;
 }
 
+// The connections open side by side: an unreachable server costs one login time-out, not one
+// per connection. Each open here waits until all five are under way (or gives up after a while).
+TEST(ExportPool, ConnectionsOpenSideBySide) {
+  testsupport::ModuleFolderScope module;
+  PoolEngine engine;
+  const std::vector<CTable*> tables = AddTables(engine, 5);
+  std::mutex mutex;
+  std::condition_variable changed;
+  int opening = 0, mostAtOnce = 0;
+  uicore::ConnectionFactory factory = [&](std::string*) -> std::unique_ptr<CDatabase> {
+    std::unique_lock<std::mutex> lock(mutex);
+    mostAtOnce = std::max(mostAtOnce, ++opening);
+    changed.notify_all();
+    changed.wait_for(lock, 5s, [&] { return mostAtOnce >= 5; });
+    --opening;
+    return std::make_unique<FakeDatabase>();
+  };
+  RecordingExportSink sink;
+  const PoolOutcome outcome = ExportPool::Run(engine, tables, 5, sink, factory);
+  EXPECT_EQ(outcome.connections, 5);
+  EXPECT_EQ(mostAtOnce, 5);
+  EXPECT_EQ(outcome.tablesReported, 5);
+}
+
 // Not one connection: the message, and the export ends as a stop ends it, with no job run and
 // nothing waiting for good.
 TEST(ExportPool, NoConnectionEndsTheExportWithAMessage) {
