@@ -279,11 +279,11 @@ int ServerExport(const Args& a) {
     std::cout << "export failed: " << uicore::ExportPool::kNoConnectionMessage << "\n";
     return 1;
   }
-  std::map<std::string, std::string> counts;
-  for (const auto& row : sink.Rows()) counts[row.name] = row.count;
+  std::map<const CTable*, long> rows;
+  for (const auto& r : outcome.reported) rows[r.table] = r.rows;
   for (CTable* table : tables) {
-    auto it = counts.find(table->m_strName.str());
-    if (it == counts.end()) continue;
+    auto it = rows.find(table);
+    if (it == rows.end()) continue;
     std::cout << "table [" << table->m_strOwner.str() << "].[" << table->m_strName.str() << "] rows=" << it->second
               << "\n";
   }

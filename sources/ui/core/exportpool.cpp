@@ -46,6 +46,7 @@ struct Pool {
   int jobsCompleted = 0;
   int tablesDone = 0;
   int percent = 0;
+  std::vector<PoolOutcome::Reported> reported;
 
   bool StopRequested() const { return engine.m_pStatus->m_bStopRecords.load() != 0; }
 
@@ -103,6 +104,7 @@ struct Pool {
     sink.AddObjectRow(name, std::to_string(count), false);
     sink.AppendReport(ExportReportLine(name, count));
     table->m_nRowsExported = 0;
+    reported.push_back({table, count});
     ++tablesDone;
     char counter[48];
     std::snprintf(counter, sizeof counter, "(%d / %d)", tablesDone, tableCount);
@@ -245,6 +247,7 @@ PoolOutcome ExportPool::Run(CSQLServer& engine, const std::vector<CTable*>& tabl
   std::lock_guard<std::mutex> guard(pool.lock);
   outcome.percent = pool.percent;
   outcome.tablesReported = pool.tablesDone;
+  outcome.reported = std::move(pool.reported);
   outcome.connections = int(owned.size());
   outcome.stopped = pool.StopRequested();
   return outcome;

@@ -37,8 +37,13 @@ int PoolSize(int threadSize, int tables);
 using ConnectionFactory = std::function<std::unique_ptr<CDatabase>(std::string* error)>;
 
 struct PoolOutcome {
+  struct Reported {
+    CTable* table = nullptr;
+    long rows = 0;  // the rows it exported, as its object-list row and report line say
+  };
   int percent = 0;           // the percentage the table stage reached (30 once any table is done)
   int tablesReported = 0;    // rows added to the object list and lines to the report
+  std::vector<Reported> reported;  // those tables, in the order they were reported
   int connections = 0;       // pooled connections that opened (and pool threads that ran)
   bool stopped = false;      // the record-stop flag ended the stage early
   bool noConnection = false; // no connection opened; the export must end early

@@ -265,6 +265,11 @@ TEST(ExportPool, EveryTableExportedOnceOnConnectionsNeverShared) {
     }
     EXPECT_EQ(rows, Names(tables));
     EXPECT_EQ(sink.Report(), report);  // in the order the rows were added
+    ASSERT_EQ(outcome.reported.size(), sink.Rows().size());
+    for (size_t i = 0; i < outcome.reported.size(); ++i) {
+      EXPECT_EQ(outcome.reported[i].table->m_strName.str(), sink.Rows()[i].name);
+      EXPECT_EQ(std::to_string(outcome.reported[i].rows), sink.Rows()[i].count);
+    }
     std::vector<std::string> counters, expectedCounters;
     std::vector<int> percents;
     for (int done = 1; done <= c.tables; ++done) {
