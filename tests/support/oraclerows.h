@@ -347,7 +347,9 @@ inline void CompareWithOracle(const TableRows& ours, const TableRows& oracle, co
         EXPECT_TRUE(same) << wanted << " column " << column << "\n ours: " << have << "\n want: " << want;
       }
     }
-    if (got.size() == expected.size()) EXPECT_EQ(std::count(used.begin(), used.end(), false), 0);
+    if (got.size() == expected.size()) {
+      EXPECT_EQ(std::count(used.begin(), used.end(), false), 0);
+    }
     ++compared;
   }
   EXPECT_EQ(compared, edited.empty() ? tables : tables - 1);
