@@ -84,6 +84,7 @@ void CSQLServer2000::FreeRecoveredObjects() {
   DeleteAll(m_mapDataTypes);
   DeleteAll(m_mapObjectTexts);
   m_mapOwnerNames.RemoveAll();
+  m_strLastOwnerName = "";
   m_mapForeignKeyNames.RemoveAll();
   m_mapExecutedStatements.RemoveAll();
   m_mapTextPages.RemoveAll();

@@ -76,6 +76,8 @@ void CSQLServer2008::FreeRecoveredObjects() {
   m_mapPageGroups.RemoveAll();
   m_mapRowsetObjects.RemoveAll();
   m_mapTextPages.RemoveAll();
+  // An unnamed table takes the owner last seen: never one of an earlier scan.
+  m_strLastOwnerName = "";
   std::lock_guard<std::mutex> lock(m_csTablePool);
   m_tablePool.clear();
 }
