@@ -187,9 +187,12 @@ class Connections {
   std::vector<std::vector<std::string>> m_closed;
 };
 
-std::vector<CTable*> AddTables(PoolEngine& engine, int count, const std::string& prefix = "T") {
+// Ids from `firstId` on: the engine's map owns its tables, and a second table under one id
+// would replace the first.
+std::vector<CTable*> AddTables(PoolEngine& engine, int count, const std::string& prefix = "T", unsigned firstId = 1) {
   std::vector<CTable*> tables;
-  for (int i = 1; i <= count; ++i) tables.push_back(engine.AddTable(unsigned(i), "dbo", prefix + std::to_string(i)));
+  for (int i = 1; i <= count; ++i)
+    tables.push_back(engine.AddTable(firstId + unsigned(i - 1), "dbo", prefix + std::to_string(i)));
   return tables;
 }
 
@@ -411,7 +414,7 @@ TEST(ExportPool, StopMidStageKeepsTheReportedTablesAndTheNextExportStartsAfresh)
   engine.m_pStatus->m_bStopRecords = 0;
   engine.Reset();
   engine.together = 1;
-  const std::vector<CTable*> again = AddTables(engine, 3, "U");
+  const std::vector<CTable*> again = AddTables(engine, 3, "U", 100);
   Connections second;
   RecordingExportSink secondSink;
   const PoolOutcome next = ExportPool::Run(engine, again, 2, secondSink, second.Factory());
