@@ -3,26 +3,26 @@
 // and inspection tool, not installed.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "platform/database.h"
 #include "platform/files.h"
 #include "support/catalogtext.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
+#include "support/quietexportsink.h"
 #include "support/recordingexportsink.h"
-#include "platform/database.h"
 #include "ui/core/enginefactory.h"
 #include "ui/core/exportpool.h"
+#include "ui/core/exportworker.h"
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
 #include "ui/core/serverconnection.h"
@@ -38,7 +38,8 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
                          scan FILE and save the scan to SCANFILE
   load SCANFILE          open a scan file as the program's Open Scan does and print its catalog
   export FILE DIR [--set N] [--rows]
-                         scan FILE and write its schema scripts (and rows with --rows) into DIR
+                         scan FILE and export it as the program does to scripts (every
+                         object, rows with --rows), the script folder being DIR
   export FILE --server CONNECTION-STRING [--set N] [--rows] [--threads K]
                          scan FILE and export every table into the server the ODBC connection
                          string names, through the program's connection pool: K pooled
@@ -243,14 +244,6 @@ std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
   return out;
 }
 
-// The table script's file name, as the program's export worker builds it.
-std::string ScriptFileName(const CString& tableName) {
-  std::string name = tableName.str();
-  for (char& c : name)
-    if (c != '\0' && std::strchr("*/\\:?<>", c)) c = '_';
-  return name;
-}
-
 // The scan an export starts from; false after the line that says why it cannot go on.
 bool RecoverForExport(CSQLServer2008& engine, const Args& a) {
   testsupport::RecoveryResult r;
@@ -292,74 +285,46 @@ int ServerExport(const Args& a) {
   return outcome.tablesReported == int(tables.size()) ? 0 : 1;
 }
 
-// Plays the program's export worker for a script target: the same files, opened in the same
-// order, and the engine's operations called in the program's order.
+// The program's export worker, script target, every object selected, writing into DIR.
 int Export(const Args& a) {
   if (a.server) return ServerExport(a);
   if (a.positional.size() != 2) return 2;
   namespace fs = std::filesystem;
   const std::string dir = a.positional[1];
   std::error_code ec;
-  fs::create_directories(fs::path(dir) / "Tables", ec);
+  fs::create_directories(dir, ec);
   if (ec) {
     std::cout << "export failed: Directory could not be created\n";
     return 1;
   }
   CSQLServer2008 engine;
   if (!RecoverForExport(engine, a)) return 1;
-  auto path = [&](const std::string& name) { return (fs::path(dir) / name).string(); };
 
-  engine.m_bExportToServer = 0;
-  engine.m_strOutputFolder = dir.c_str();
-  engine.m_hUserTypesSqlFile = CreateFileForWrite(path("UserDefinedDatatypes.sql").c_str());
-  engine.GenerateUserDataTypeQueries();  // closes its file itself
-
-  engine.m_bExportRows = a.rows ? 1 : 0;
-  // Default.sql gathers the default objects of every table, so it is started once and each
-  // table's defaults are appended.
-  FILE_HANDLE defaults = CreateFileForWrite(path("Default.sql").c_str());
-  CloseFileHandle(defaults);
-  std::set<std::string> usedNames;
-  for (CTable* table : ByObjectId(engine.m_mapTables)) {
-    std::string base = ScriptFileName(table->m_strName);
-    // Two schemas may hold tables of one name: the second script must not replace the first.
-    if (!usedNames.insert(base).second) {
-      base += "_" + std::to_string(table->m_dwObjectId);
-      usedNames.insert(base);
-    }
-    const std::string script = "Tables/" + base + ".sql";
-    engine.m_hTableSqlFile = CreateFileForWrite(path(script).c_str());
-    engine.m_hConstraintSqlFile = CreateFileForWrite(path("Tables/" + base + "_Constraint.sql").c_str());
-    engine.m_hDefaultSqlFile = OpenFileForAppend(path("Default.sql").c_str());
-    table->m_nRowsExported = 0;
-    engine.GenerateTableQueries(table, nullptr);
-    CloseFileHandle(engine.m_hTableSqlFile);
-    CloseFileHandle(engine.m_hConstraintSqlFile);
-    CloseFileHandle(engine.m_hDefaultSqlFile);
-    std::cout << "table [" << table->m_strOwner.str() << "].[" << table->m_strName.str()
-              << "] rows=" << table->m_nRowsExported << " script=" << script << "\n";
+  uicore::ExportRequest request;
+  request.toServer = false;
+  request.rows = a.rows;
+  request.outputFolder = dir;
+  request.tables = ByObjectId(engine.m_mapTables);
+  request.views = ByObjectId(engine.m_mapViews);
+  request.procedures = ByObjectId(engine.m_mapStoredProcs);
+  request.functions = ByObjectId(engine.m_mapFunctions);
+  request.rules = ByObjectId(engine.m_mapRules);
+  request.triggers = ByObjectId(engine.m_mapTriggers);
+  testsupport::QuietExportSink sink;
+  uicore::ExportWorker worker("");
+  if (!worker.Start(engine, std::move(request), sink)) {
+    std::cout << "export failed: an export is running\n";
+    return 1;
   }
-  engine.m_bExportMode = 0;
-
-  struct Kind {
-    const char* file;
-    FILE_HANDLE CSQLServer::*handle;
-    CStringKeyMap<CViewStoredProc*>* objects;
-    void (CSQLServer2008::*generate)(CViewStoredProc*);
-  } kinds[] = {
-      {"Views.sql", &CSQLServer::m_hViewsSqlFile, &engine.m_mapViews, &CSQLServer2008::GenerateViewQueries},
-      {"Stored_Procedure.sql", &CSQLServer::m_hProcSqlFile, &engine.m_mapStoredProcs,
-       &CSQLServer2008::GenerateStoredProcQueries},
-      {"Functions.sql", &CSQLServer::m_hFunctionsSqlFile, &engine.m_mapFunctions,
-       &CSQLServer2008::GenerateFunctionQueries},
-      {"Rules.sql", &CSQLServer::m_hRulesSqlFile, &engine.m_mapRules, &CSQLServer2008::GenerateRulesQueries},
-      {"Triggers.sql", &CSQLServer::m_hTriggersSqlFile, &engine.m_mapTriggers, &CSQLServer2008::GenerateTriggerQueries},
-  };
-  for (const Kind& k : kinds) {
-    engine.*k.handle = CreateFileForWrite(path(k.file).c_str());
-    for (CViewStoredProc* object : ByObjectId(*k.objects)) (engine.*k.generate)(object);
-    CloseFileHandle(engine.*k.handle);
+  worker.Join();
+  const uicore::ExportResult result = worker.Result();
+  if (result.end != uicore::ExportResult::End::kFinished) {
+    std::cout << "export failed: " << (sink.message.empty() ? "the export ended early" : sink.message) << "\n";
+    return 1;
   }
+  for (const uicore::ExportResult::Table& t : result.tables)
+    std::cout << "table [" << t.table->m_strOwner.str() << "].[" << t.table->m_strName.str() << "] rows=" << t.rows
+              << " script=" << t.script << "\n";
   std::cout << "objects without text: " << engine.ObjectsWithoutText() << "\n";
 
   std::vector<std::pair<std::string, std::uintmax_t>> files;

@@ -35,6 +35,7 @@ std::mutex& ScriptLock2000() {
 }
 
 CSQLServer2000::CSQLServer2000() {
+  m_nFormatVersion = 2000;
   m_nSelectedDataSet = 0;
   m_nDataSetCount = 0;
   FreeRecoveredObjects();

@@ -1,5 +1,7 @@
 #include "pellwyn2008.h"
 
+#include <cstdlib>
+
 #include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/page.h"
@@ -8,6 +10,7 @@ CSQLServer2008::CSQLServer2008() : CSQLServer2008("2008 Format", "2008") {}
 
 CSQLServer2008::CSQLServer2008(const char* formatLogText, const char* scanFileVersion)
     : m_szScanFileVersion(scanFileVersion) {
+  m_nFormatVersion = std::atoi(scanFileVersion);
   m_nSelectedDataSet = 0;
   m_nDataSetCount = 0;
   m_strFilePath = "";
