@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/executionlog.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/database.h"
 #include "platform/files.h"
@@ -19,14 +20,11 @@
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 #include "support/quietexportsink.h"
-#include "support/recordingexportsink.h"
 #include "ui/core/enginefactory.h"
-#include "ui/core/exportpool.h"
 #include "ui/core/exportworker.h"
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
 #include "ui/core/serverconnection.h"
-#include "ui/core/sqlsettings.h"
 
 namespace {
 
@@ -72,10 +70,11 @@ when that is a scan file, and adds ".str" to a name without an extension. "load"
 a file that is not a scan file ("load failed: ..." for one that cannot be read). "export" prints, per table in object-id order, "table [owner].[name] rows=N
 script=Tables/NAME.sql", then "objects without text: N", then "file RELATIVE-PATH bytes=N" for
 every file in DIR (sorted), and "script write failures: N" when writes failed (exit status 1).
-"export --server" prints, per table the pool reported, in object-id order, "table
-[owner].[name] rows=N" (N: the rows the server took), then "connections: K" and "tables
-reported: R of T"; when no pooled connection opens, "export failed: Could not connect to the
-server" (the reasons are in the log), exit status 1.
+"export --server" runs the program's export worker with every object selected: the tables
+through its connection pool, the other objects on a main connection. It prints, per table
+reported, in object-id order, "table [owner].[name] rows=N" (N: the rows the server took),
+then "connections: K" and "tables reported: R of T"; when the server takes no connection,
+"export failed: Could not connect to the server" (the reasons are in the log), exit status 1.
 "rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
 a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
 "rows: COUNT last-window: 0|1".
@@ -244,6 +243,37 @@ std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
   return out;
 }
 
+// An export of every object the scan found, each kind in object-id order.
+uicore::ExportRequest EveryObject(CSQLServer2008& engine) {
+  uicore::ExportRequest request;
+  request.tables = ByObjectId(engine.m_mapTables);
+  request.views = ByObjectId(engine.m_mapViews);
+  request.procedures = ByObjectId(engine.m_mapStoredProcs);
+  request.functions = ByObjectId(engine.m_mapFunctions);
+  request.rules = ByObjectId(engine.m_mapRules);
+  request.triggers = ByObjectId(engine.m_mapTriggers);
+  return request;
+}
+
+// Runs the program's export worker to its end: its result when the export finished; otherwise
+// nothing, after the line that says why.
+std::optional<uicore::ExportResult> RunWorker(CSQLServer& engine, uicore::ExportRequest request,
+                                              CDatabase* main = nullptr) {
+  testsupport::QuietExportSink sink;
+  uicore::ExportWorker worker("");
+  if (!worker.Start(engine, std::move(request), sink, main)) {
+    std::cout << "export failed: an export is running\n";
+    return std::nullopt;
+  }
+  worker.Join();
+  uicore::ExportResult result = worker.Result();
+  if (result.end != uicore::ExportResult::End::kFinished) {
+    std::cout << "export failed: " << (sink.message.empty() ? "the export ended early" : sink.message) << "\n";
+    return std::nullopt;
+  }
+  return result;
+}
+
 // The scan an export starts from; false after the line that says why it cannot go on.
 bool RecoverForExport(CSQLServer2008& engine, const Args& a) {
   testsupport::RecoveryResult r;
@@ -257,32 +287,32 @@ int ServerExport(const Args& a) {
   if (a.positional.size() != 1) return 2;
   CSQLServer2008 engine;
   if (!RecoverForExport(engine, a)) return 1;
-  engine.m_bExportToServer = 1;
-  engine.m_bExportRows = a.rows ? 1 : 0;
-  engine.m_pStatus->m_bStopRecords = 0;
-  const std::vector<CTable*> tables = ByObjectId(engine.m_mapTables);
-  const int threads = a.threads ? *a.threads : SqlSettings::ReadProgramSettings().ThreadSize(0);
   const std::string connect = *a.server;
-  testsupport::RecordingExportSink sink;
-  const uicore::PoolOutcome outcome = uicore::ExportPool::Run(
-      engine, tables, threads, sink,
-      [&connect](std::string* error) { return uicore::NewServerConnection(connect, error); });
-  engine.m_bExportMode = 0;
-  if (outcome.noConnection) {
-    std::cout << "export failed: " << uicore::ExportPool::kNoConnectionMessage << "\n";
-    return 1;
-  }
+  // The program's options dialog opens the main connection before the export starts; the
+  // worker refuses to start a server export without one.
+  std::string error;
+  std::unique_ptr<CDatabase> main = uicore::NewServerConnection(connect, &error);
+  if (!main) CExecutionLog::WriteLog(0, 0, ("The main connection could not be opened: " + error).c_str(), true);
+
+  uicore::ExportRequest request = EveryObject(engine);
+  request.toServer = true;
+  request.rows = a.rows;
+  request.threadSize = a.threads;
+  request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
+  const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request), main.get());
+  if (!result) return 1;
   std::map<const CTable*, long> rows;
-  for (const auto& r : outcome.reported) rows[r.table] = r.rows;
+  for (const uicore::ExportResult::Table& t : result->tables) rows[t.table] = t.rows;
+  const std::vector<CTable*> tables = ByObjectId(engine.m_mapTables);
   for (CTable* table : tables) {
     auto it = rows.find(table);
     if (it == rows.end()) continue;
     std::cout << "table [" << table->m_strOwner.str() << "].[" << table->m_strName.str() << "] rows=" << it->second
               << "\n";
   }
-  std::cout << "connections: " << outcome.connections << "\n";
-  std::cout << "tables reported: " << outcome.tablesReported << " of " << tables.size() << "\n";
-  return outcome.tablesReported == int(tables.size()) ? 0 : 1;
+  std::cout << "connections: " << result->poolConnections << "\n";
+  std::cout << "tables reported: " << rows.size() << " of " << tables.size() << "\n";
+  return rows.size() == tables.size() ? 0 : 1;
 }
 
 // The program's export worker, script target, every object selected, writing into DIR.
@@ -300,29 +330,13 @@ int Export(const Args& a) {
   CSQLServer2008 engine;
   if (!RecoverForExport(engine, a)) return 1;
 
-  uicore::ExportRequest request;
+  uicore::ExportRequest request = EveryObject(engine);
   request.toServer = false;
   request.rows = a.rows;
   request.outputFolder = dir;
-  request.tables = ByObjectId(engine.m_mapTables);
-  request.views = ByObjectId(engine.m_mapViews);
-  request.procedures = ByObjectId(engine.m_mapStoredProcs);
-  request.functions = ByObjectId(engine.m_mapFunctions);
-  request.rules = ByObjectId(engine.m_mapRules);
-  request.triggers = ByObjectId(engine.m_mapTriggers);
-  testsupport::QuietExportSink sink;
-  uicore::ExportWorker worker("");
-  if (!worker.Start(engine, std::move(request), sink)) {
-    std::cout << "export failed: an export is running\n";
-    return 1;
-  }
-  worker.Join();
-  const uicore::ExportResult result = worker.Result();
-  if (result.end != uicore::ExportResult::End::kFinished) {
-    std::cout << "export failed: " << (sink.message.empty() ? "the export ended early" : sink.message) << "\n";
-    return 1;
-  }
-  for (const uicore::ExportResult::Table& t : result.tables)
+  const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request));
+  if (!result) return 1;
+  for (const uicore::ExportResult::Table& t : result->tables)
     std::cout << "table [" << t.table->m_strOwner.str() << "].[" << t.table->m_strName.str() << "] rows=" << t.rows
               << " script=" << t.script << "\n";
   std::cout << "objects without text: " << engine.ObjectsWithoutText() << "\n";

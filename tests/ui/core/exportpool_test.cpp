@@ -23,6 +23,7 @@
 #include "support/recordingexportsink.h"
 #include "ui/core/exportnames.h"
 #include "ui/core/exportpool.h"
+#include "ui/core/exportworker.h"
 
 namespace {
 
@@ -424,6 +425,100 @@ TEST(ExportPool, StopMidStageKeepsTheReportedTablesAndTheNextExportStartsAfresh)
   EXPECT_EQ(secondSink.Counters().front(), "(1 / 3)");
   EXPECT_EQ(secondSink.Counters().back(), "(3 / 3)");
   EXPECT_EQ(second.Opened(), 2);
+}
+
+}  // namespace
+
+namespace {
+
+using uicore::ExportRequest;
+using uicore::ExportResult;
+using uicore::ExportWorker;
+
+// A server export through the worker: the settings' Thread_Size and the request's tables.
+struct WorkerRun {
+  explicit WorkerRun(const std::string& settings) {
+    testsupport::WriteFile(dir.path() + "/sql.settings", settings);
+  }
+  ExportRequest Request(Connections& connections, const std::vector<CTable*>& tables) {
+    ExportRequest r;
+    r.toServer = true;
+    r.tables = tables;
+    r.connections = connections.Factory();
+    return r;
+  }
+  testsupport::ModuleFolderScope module;
+  testsupport::TempDir dir;
+  ExportWorker worker{dir.path(), [] { return std::string("_1_2_2010_3_4_5"); }, dir.path()};
+};
+
+// The worker's table stage of a server export is the pool's: the setting's pool size, every
+// table on a pooled connection (never the main one, which the other stages keep), one row
+// and one report line per table, and the export finishes.
+TEST(ExportPoolInTheWorker, ServerTablesGoThroughThePool) {
+  WorkerRun run("Thread_Size=4\r\n");
+  PoolEngine engine;
+  const std::vector<CTable*> tables = AddTables(engine, 7);
+  Connections connections;
+  FakeDatabase main;
+  RecordingExportSink sink;
+  ASSERT_TRUE(run.worker.Start(engine, run.Request(connections, tables), sink, &main));
+  run.worker.Join();
+  const ExportResult result = run.worker.Result();
+  EXPECT_EQ(result.end, ExportResult::End::kFinished);
+  EXPECT_EQ(result.poolConnections, 4);
+  EXPECT_EQ(connections.Opened(), 4);
+  EXPECT_EQ(TablesCalled(engine), Names(tables));
+  for (const PoolEngine::Call& c : engine.Calls()) EXPECT_NE(c.db, &main);
+  EXPECT_TRUE(main.Statements().empty());
+  EXPECT_EQ(result.tables.size(), tables.size());
+  EXPECT_EQ(sink.Rows().size(), tables.size());
+  const std::string report = sink.Report();
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 7);
+  EXPECT_EQ(sink.FinishedCount(), 1);
+  EXPECT_TRUE(connections.Live().empty());
+}
+
+// A stop while the pool works, and a server that takes no connection: the export ends early
+// with "Export terminated", keeping the tables already reported.
+TEST(ExportPoolInTheWorker, StopAndNoConnectionEndTheExportEarly) {
+  {
+    WorkerRun run("Thread_Size=1\r\n");
+    PoolEngine engine;
+    const std::vector<CTable*> tables = AddTables(engine, 4);
+    engine.Hold({"T3"});
+    Connections connections;
+    FakeDatabase main;
+    RecordingExportSink sink;
+    ASSERT_TRUE(run.worker.Start(engine, run.Request(connections, tables), sink, &main));
+    ASSERT_TRUE(engine.WaitReached(1));
+    run.worker.Stop();
+    engine.Release();
+    run.worker.Join();
+    const ExportResult result = run.worker.Result();
+    EXPECT_EQ(result.end, ExportResult::End::kEndedEarly);
+    ASSERT_EQ(result.tables.size(), 2u);
+    EXPECT_EQ(result.tables[0].table, tables[0]);
+    EXPECT_EQ(result.tables[1].table, tables[1]);
+    EXPECT_EQ(sink.Rows().size(), 2u);
+    EXPECT_EQ(sink.Status().back(), "Export terminated");
+    EXPECT_EQ(sink.EndedEarlyCount(), 1);
+    EXPECT_EQ(TablesCalled(engine), (std::multiset<std::string>{"T1", "T2", "T3"}));
+  }
+  {
+    WorkerRun run("Thread_Size=2\r\n");
+    PoolEngine engine;
+    Connections connections({0, 1});
+    FakeDatabase main;
+    RecordingExportSink sink;
+    ASSERT_TRUE(run.worker.Start(engine, run.Request(connections, AddTables(engine, 3)), sink, &main));
+    run.worker.Join();
+    EXPECT_EQ(run.worker.Result().end, ExportResult::End::kEndedEarly);
+    EXPECT_EQ(sink.Messages(), std::vector<std::string>{"Could not connect to the server"});
+    EXPECT_EQ(sink.Status().back(), "Export terminated");
+    EXPECT_TRUE(engine.Calls().empty());
+    EXPECT_FALSE(main.IsOpen());  // the early end closes the main connection too
+  }
 }
 
 }  // namespace
