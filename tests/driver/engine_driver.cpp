@@ -50,7 +50,7 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
 
 Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
 the engine that writes SCANFILE. 2005 files are read by the 2008 engine. The 2000 engine does
-not decode rows or write scripts yet: "export" and "rows" refuse --format 2000.
+not write scripts yet: "export" refuses --format 2000.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -403,8 +403,8 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
-  if ((a.command == "export" || a.command == "rows") && a.format == 2000) {
-    std::cout << a.command << " failed: the 2000 engine does not decode rows or write scripts yet\n";
+  if (a.command == "export" && a.format == 2000) {
+    std::cout << a.command << " failed: the 2000 engine does not write scripts yet\n";
     return 1;
   }
   if (a.command == "sets") rc = Sets(a);

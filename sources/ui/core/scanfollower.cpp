@@ -12,6 +12,24 @@
 
 namespace uicore {
 
+namespace {
+
+// Waits for the scan's signal, or until the recovery is stopped: false for a stop. Never for
+// the event alone: a census that sees the stop flag clears "PageRead" on its way out (so the
+// next recovery starts in step), and that can take away the very wake-up Stop gave this
+// thread before it ran.
+bool AwaitScan(const EVENT_HANDLE& event, const CEngineStatus& status, const std::atomic<bool>& quit) {
+  constexpr unsigned kSliceMs = 20;
+  for (;;) {
+    if (status.m_bStopScan || quit) return false;
+    const WaitResult r = WaitForEvent(event, kSliceMs);
+    if (r == WaitResult::Signalled) return true;
+    if (r == WaitResult::Failed) return false;
+  }
+}
+
+}  // namespace
+
 bool IsBackupFile(const std::string& path) {
   const size_t dot = path.rfind('.');
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
@@ -198,7 +216,7 @@ void ScanFollower::PageThread() {
   bool nameShown = false;
   int shown = -1;
   for (;;) {
-    WaitForEvent(status->m_hPageRead, kInfinite);
+    if (!AwaitScan(status->m_hPageRead, *status, m_quit)) break;
     ResetEvent(status->m_hPageRead);
     // Before anything else of the status block is read: a stop may wake this thread before
     // the scan has written a thing.
@@ -243,7 +261,10 @@ void ScanFollower::SysTableThread() {
   bool answered = true;
   for (int pass = 0; pass < 3 && answered; ++pass) {
     Log("Waiting for Progress event : -Reading System table");
-    WaitForEvent(status->m_hSysRead, kInfinite);
+    if (!AwaitScan(status->m_hSysRead, *status, m_quit)) {
+      answered = false;
+      break;
+    }
     Log("Event Fonund for Progress  : -Reading System table");
     ResetEvent(status->m_hSysRead);
     if (status->m_bStopScan || m_quit) {
