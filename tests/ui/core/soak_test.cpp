@@ -1,6 +1,8 @@
 // Recoveries one after another on the real fixtures, run as the program runs them (engine
 // host, scan follower, object tree, preview driver, export worker), each broken off at a moment
-// a seeded generator picks, then closed as Exit closes the program. Whatever was running, every thread
+// a seeded generator picks, then closed as Exit closes the program. The server exports go
+// through FreeTDS to the recording endpoint; where that cannot run, script exports take
+// their place. Whatever was running, every thread
 // of the recovery must be gone within 2 s of the close. PELLWYN_SOAK_COUNT raises the number
 // of recoveries for a long local run; PELLWYN_SOAK_SEED replays one.
 #include <gtest/gtest.h>
@@ -18,14 +20,17 @@
 #include <vector>
 
 #include "common/sqlserver.h"
+#include "platform/database.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/tdsendpoint.h"
 #include "ui/core/enginefactory.h"
 #include "ui/core/enginehost.h"
 #include "ui/core/exportworker.h"
 #include "ui/core/objecttree.h"
 #include "ui/core/previewdriver.h"
 #include "ui/core/scanfollower.h"
+#include "ui/core/serverconnection.h"
 
 namespace {
 
@@ -136,9 +141,9 @@ class ExportDialog : public uicore::IExportSink {
   int m_ends = 0;
 };
 
-enum class Moment { Census, HandShake, Preview, ScriptExport, Finished };
-const char* const kMomentNames[] = {"census", "hand-shake", "preview", "script export", "finished"};
-constexpr int kMoments = 5;
+enum class Moment { Census, HandShake, Preview, ScriptExport, ServerExport, Finished };
+const char* const kMomentNames[] = {"census", "hand-shake", "preview", "script export", "server export", "finished"};
+constexpr int kMoments = 6;
 
 // How a script export ends: Stop pressed once the worker has reported some number of times,
 // let run to its end, or still running when the program closes.
@@ -185,12 +190,19 @@ uicore::ExportRequest EverythingInTheTree(const ObjectTreeContent& tree, bool ro
 
 // With a `session`, the recovery is one Load of a program that goes on: its close is the
 // next Load's, and Exit comes once, after every recovery.
-// `exportFolder` receives the script folder of an export moment.
-RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBefore, const std::string& exportFolder,
+// Where the exports of the recoveries go: `folder` receives the script folder, `endpoint`
+// (null when it cannot run) the server exports.
+struct ExportTargets {
+  std::string folder;
+  const testsupport::TdsEndpoint* endpoint = nullptr;
+};
+
+RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBefore, const ExportTargets& targets,
                     EngineHost* session = nullptr) {
   auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
   RecoveryRun run;
   run.moment = Moment(pick(0, kMoments - 1));
+  if (run.moment == Moment::ServerExport && !targets.endpoint) run.moment = Moment::ScriptExport;
   EngineHost own;
   EngineHost& host = session ? *session : own;
   host.Adopt(CreateEngine(source.version));
@@ -221,9 +233,11 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
   List list;
   std::unique_ptr<uicore::PreviewDriver> driver;
   ExportDialog exportDialog;
+  std::unique_ptr<CDatabase> mainConnection;  // the options dialog's, of a server export
   std::unique_ptr<uicore::ExportWorker> exporter;
   ExportEnd exportEnd = ExportEnd::Finished;
-  if (run.moment == Moment::Preview || run.moment == Moment::ScriptExport || run.moment == Moment::Finished) {
+  const bool exporting = run.moment == Moment::ScriptExport || run.moment == Moment::ServerExport;
+  if (run.moment == Moment::Preview || exporting || run.moment == Moment::Finished) {
     EXPECT_TRUE(follower->WaitUntilFinished(60s)) << "the scan did not end";
     if (follower->Complete()) {
       host.MarkCatalogComplete();
@@ -243,11 +257,21 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
           else driver->PreviousPage();
         }
       }
-      if (run.moment == Moment::ScriptExport) {
+      if (exporting) {
         exporter = std::make_unique<uicore::ExportWorker>("");
         exportEnd = ExportEnd(pick(0, 2));
         const bool rows = pick(0, 3) != 0;
-        EXPECT_TRUE(exporter->Start(engine, EverythingInTheTree(tree, rows, exportFolder), exportDialog));
+        uicore::ExportRequest request = EverythingInTheTree(tree, rows, targets.folder);
+        if (run.moment == Moment::ServerExport) {
+          const std::string connect = targets.endpoint->ConnectString("sa", "secret", "Soak");
+          request.toServer = true;
+          request.threadSize = pick(1, 5);
+          request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
+          std::string error;
+          mainConnection = uicore::NewServerConnection(connect, &error);
+          EXPECT_TRUE(mainConnection) << error;
+        }
+        EXPECT_TRUE(exporter->Start(engine, std::move(request), exportDialog, mainConnection.get()));
         if (exportEnd == ExportEnd::Stopped) {
           // Some reports in: inside the tables, the objects after them, or at the very end.
           exportDialog.WaitForReports(pick(0, 40), 30s);
@@ -257,6 +281,7 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
           exporter->Join();
           const uicore::ExportResult result = exporter->Result();
           EXPECT_EQ(result.end, uicore::ExportResult::End::kFinished) << exportDialog.message;
+          if (run.moment == Moment::ServerExport) EXPECT_GE(result.poolConnections, 1);
           for (const uicore::ExportResult::Table& t : result.tables)
             if (!t.script.empty()) {
               EXPECT_TRUE(std::filesystem::is_regular_file(result.folder + "/" + t.script)) << t.script;
@@ -291,6 +316,7 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
     run.exportsFinished += end == uicore::ExportResult::End::kFinished;
     run.exportsEndedEarly += end == uicore::ExportResult::End::kEndedEarly;
     exporter.reset();
+    mainConnection.reset();
   }
   follower->Close([](const std::string&, const std::string&) { return true; });
   if (driver) run.pagesShown = list.pages;
@@ -318,9 +344,18 @@ class Soak : public ::testing::Test {
     std::thread([] {}).join();
     count = EnvNumber("PELLWYN_SOAK_COUNT", 50);
     seed = std::uint64_t(EnvNumber("PELLWYN_SOAK_SEED", 20260101));
+    noServer = testsupport::FreeTdsUnavailableReason();
+    if (noServer.empty()) {
+      endpoint = std::make_unique<testsupport::TdsEndpoint>();
+      ASSERT_TRUE(endpoint->Running()) << "the recording endpoint did not start: " << endpoint->Error();
+    }
   }
+  ExportTargets Targets(const std::string& folder) const { return {dir.file(folder), endpoint.get()}; }
+
   testsupport::ModuleFolderScope scope;
   testsupport::TempDir dir;
+  std::string noServer;  // why the server exports are script exports here
+  std::unique_ptr<testsupport::TdsEndpoint> endpoint;
   std::vector<Source> sources;
   long long count = 0;
   std::uint64_t seed = 0;
@@ -338,15 +373,15 @@ TEST_F(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
   Clock::duration slowest{};
   for (long long i = 0; i < count; ++i) {
     const Source& source = sources[size_t(i) % sources.size()];
-    const std::string exportFolder = dir.file("export" + std::to_string(i));
-    const RecoveryRun run = Recover(source, random, threadsBefore, exportFolder);
+    const ExportTargets targets = Targets("export" + std::to_string(i));
+    const RecoveryRun run = Recover(source, random, threadsBefore, targets);
     SCOPED_TRACE(std::filesystem::path(source.path).filename().string() + " recovery " + std::to_string(i) +
                  " stopped at " + kMomentNames[int(run.moment)] + " (seed " + std::to_string(seed) + ")");
     EXPECT_TRUE(run.shutdownInTime);
     EXPECT_TRUE(run.threadsGone) << ThreadCount() << " threads, " << threadsBefore << " before";
     EXPECT_LT(run.closing, 2s);
     // However the export ended, none of its scripts is left open.
-    EXPECT_EQ(OpenFilesIn(exportFolder), std::vector<std::string>());
+    EXPECT_EQ(OpenFilesIn(targets.folder), std::vector<std::string>());
     if (run.moment == Moment::Finished) {
       EXPECT_TRUE(run.treeFilled);
     }
@@ -360,11 +395,17 @@ TEST_F(Soak, RecoveriesStoppedAtRandomMomentsCloseCleanly) {
     if (HasFatalFailure()) break;
   }
   EXPECT_EQ(ThreadCount(), threadsBefore);
+  // The server exports reached the server, not only the dialog.
+  if (endpoint && byMoment[int(Moment::ServerExport)] > 0) {
+    EXPECT_FALSE(endpoint->Batches().empty());
+  }
+  if (!noServer.empty()) std::printf("soak: server exports replaced by script exports: %s\n", noServer.c_str());
   std::printf("soak: %lld recoveries of %zu sources; stopped in the census %d, at a hand-shake %d, in a preview %d, "
-              "in a script export %d (%d ended early, %d finished, %lld rows), finished %d; trees %d, preview pages %d; "
-              "slowest close %lld ms\n",
-              count, sources.size(), byMoment[0], byMoment[1], byMoment[2], byMoment[3], exportsEndedEarly,
-              exportsFinished, rowsExported, byMoment[4], trees, pages, (long long)std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count());
+              "in a script export %d, in a server export %d (exports: %d ended early, %d finished, %lld rows), "
+              "finished %d; trees %d, preview pages %d; slowest close %lld ms\n",
+              count, sources.size(), byMoment[0], byMoment[1], byMoment[2], byMoment[3], byMoment[4],
+              exportsEndedEarly, exportsFinished, rowsExported, byMoment[5], trees, pages,
+              (long long)std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count());
 }
 
 // The recoveries as Loads of one program, each replacing the last whatever it left running,
@@ -375,7 +416,7 @@ TEST_F(Soak, RecoveriesInOneProgramThenExit) {
   EngineHost host;
   for (long long i = 0; i < count; ++i) {
     const RecoveryRun run =
-        Recover(sources[size_t(i) % sources.size()], random, threadsBefore, dir.file("program" + std::to_string(i)), &host);
+        Recover(sources[size_t(i) % sources.size()], random, threadsBefore, Targets("program" + std::to_string(i)), &host);
     // A scan that ran to its end fills the tree although earlier engines may still be busy.
     if (run.moment == Moment::Finished) {
       EXPECT_TRUE(run.treeFilled) << "recovery " << i << ", seed " << seed + 1;
