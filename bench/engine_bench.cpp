@@ -3,11 +3,12 @@
 // run on the same file or disk.
 //
 //   engine-bench SMALL.bak LARGE.bak WORKDIR [--repeat N] [--hand-over N] [--only LIST]
-//                [--mdf2000 LARGE.mdf]
+//                [--mdf2000 LARGE.mdf] [--server-seconds S]
 //
 // LIST picks figures by name, comma-separated: census, scan, preview, presses, export,
-// memory (the preview, the presses and the export run on the engine of the full scan, so they
-// measure it too); census2000, scan2000, preview2000 and export2000 (the 2000 engine on
+// server, memory (the preview, the presses and the exports run on the engine of the full
+// scan, so they measure it too; server: every table of it through FreeTDS into the recording
+// endpoint on 1 and on 5 pooled connections, stopped after S seconds, default 30); census2000, scan2000, preview2000 and export2000 (the 2000 engine on
 // LARGE.mdf, a 2000 database grown by make-large-mdf2000; its export row sets the rows/s
 // beside the 2008 engine's); tree (the object tree of a synthetic catalog of 20,000
 // tables, built by the program's core and mirrored into the window's tree).
@@ -34,6 +35,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,13 +47,18 @@
 #include "common/page.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "platform/database.h"
 #include "platform/files.h"
 #include "platform/module.h"
 #include "support/fakeprogram.h"
+#include "support/quietexportsink.h"
+#include "support/tdsendpoint.h"
 #include "ui/core/enginefactory.h"
+#include "ui/core/exportworker.h"
 #include "ui/core/objecttree.h"
 #include "ui/core/previewdriver.h"
 #include "ui/core/scanfollower.h"
+#include "ui/core/serverconnection.h"
 #include "treefill.h"
 
 extern char** environ;
@@ -333,6 +340,66 @@ double PlainPageRead(const std::string& path, const std::vector<DWORD>& pages, s
   return seconds;
 }
 
+// A server export of every table of the engine through the program's export worker, into a
+// recording endpoint of its own (so no earlier log is written around), on `connections`
+// pooled connections; stopped once `limitSeconds` have passed, as the Stop button stops it.
+struct ServerRun {
+  double seconds = 0;
+  long long rows = 0;  // the rows the server took
+  int connections = 0;
+  bool finished = false;
+  std::string error;
+};
+
+ServerRun ServerExport(CSQLServer& engine, int connections, double limitSeconds) {
+  ServerRun run;
+  testsupport::TdsEndpoint endpoint;
+  if (!endpoint.Running()) {
+    run.error = "the endpoint did not start";
+    return run;
+  }
+  const std::string connect = endpoint.ConnectString("sa", "secret", "Bench");
+  std::unique_ptr<CDatabase> main = uicore::NewServerConnection(connect, &run.error);
+  if (!main) return run;
+  uicore::ExportRequest request;
+  request.toServer = true;
+  request.rows = true;
+  request.threadSize = connections;
+  request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
+  for (const auto& e : engine.m_mapTables)
+    if (e.second) {
+      // A table the stop cuts short keeps its count here; an earlier figure's must not add in.
+      e.second->m_nRowsExported = 0;
+      request.tables.push_back(e.second);
+    }
+  const std::vector<CTable*> tables = request.tables;
+  testsupport::QuietExportSink sink;
+  uicore::ExportWorker worker("");
+  const auto start = Clock::now();
+  if (!worker.Start(engine, std::move(request), sink, main.get())) {
+    run.error = "the export did not start";
+    return run;
+  }
+  while (worker.Result().end == uicore::ExportResult::End::kNone && SecondsSince(start) < limitSeconds)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  worker.Stop();
+  worker.Join();
+  run.seconds = SecondsSince(start);
+  const uicore::ExportResult result = worker.Result();
+  run.finished = result.end == uicore::ExportResult::End::kFinished;
+  run.connections = result.poolConnections;
+  // The reported tables with their counts; a table under way at the stop with what it sent.
+  std::set<const CTable*> reported;
+  for (const uicore::ExportResult::Table& t : result.tables) {
+    run.rows += t.rows;
+    reported.insert(t.table);
+  }
+  for (CTable* t : tables)
+    if (!reported.count(t)) run.rows += t->m_nRowsExported;
+  if (!run.finished && run.rows == 0) run.error = sink.message.empty() ? "ended early" : sink.message;
+  return run;
+}
+
 long ReadHighWaterKb() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -516,14 +583,17 @@ int main(int argc, char** argv) {
   std::string small, large, work;
   int repeat = 5;
   int handOver = 1024;
-  std::string only = "census,scan,preview,presses,export,memory,census2000,scan2000,preview2000,export2000,tree";
+  std::string only =
+      "census,scan,preview,presses,export,server,memory,census2000,scan2000,preview2000,export2000,tree";
   std::string mdf2000;
+  double serverSeconds = 30;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
     else if (a == "--only" && i + 1 < argc) only = argv[++i];
     else if (a == "--hand-over" && i + 1 < argc) handOver = std::max(2, std::atoi(argv[++i]));
     else if (a == "--mdf2000" && i + 1 < argc) mdf2000 = argv[++i];
+    else if (a == "--server-seconds" && i + 1 < argc) serverSeconds = std::max(1.0, std::atof(argv[++i]));
     else if (small.empty()) small = a;
     else if (large.empty()) large = a;
     else if (work.empty()) work = a;
@@ -583,9 +653,9 @@ int main(int argc, char** argv) {
                     "(for information)", run.counted == (long long)pages ? "" : "count wrong"});
   }
 
-  // The engine of the last full scan serves the preview and the export.
+  // The engine of the last full scan serves the preview and the exports.
   std::unique_ptr<CSQLServer2008> kept;
-  if (wanted("scan") || wanted("preview") || wanted("presses") || wanted("export")) {
+  if (wanted("scan") || wanted("preview") || wanted("presses") || wanted("export") || wanted("server")) {
     bool finished = true;
     const std::vector<Pair> pairs = ScanFigure(large, stream, wanted("scan") ? repeat : 1, kept, finished);
     if (wanted("scan")) {
@@ -664,6 +734,38 @@ int main(int argc, char** argv) {
   };
 
   if (table && wanted("export")) rowRate2008 = exportFigure(*kept, table, "", "> 1,000,000", 1e6);
+
+  if (kept && wanted("server")) {
+    const std::string why = testsupport::FreeTdsUnavailableReason();
+    if (!why.empty()) {
+      rows.push_back({"server export (rows/s)", "n/a", "", "", "(for information)", "not run: " + why});
+    } else {
+      double oneConnection = 0;
+      for (int connections : {1, 5}) {
+        const ServerRun run = ServerExport(*kept, connections, serverSeconds);
+        const std::string label = "server export to the recording endpoint, " + std::to_string(connections) +
+                                  (connections == 1 ? " connection" : " connections");
+        if (!run.error.empty() || run.rows == 0) {
+          rows.push_back({label + " (rows/s)", "n/a", "", "", "(for information)",
+                          verdict(false) + " (" + (run.error.empty() ? "no rows" : run.error) + ")"});
+          continue;
+        }
+        const double rate = double(run.rows) / run.seconds;
+        std::printf("%s: %lld rows in %.1f s on %d pooled connections, %s\n", label.c_str(), run.rows, run.seconds,
+                    run.connections, run.finished ? "every table" : "stopped at the time limit");
+        Row row{label + (run.finished ? "" : ", first " + Fmt("%.0f", serverSeconds) + " s") + " (rows/s)",
+                Grouped(rate), "", "", "(for information)", ""};
+        // One connection against the script export of the same engine, five against one.
+        const double base = connections == 1 ? rowRate2008 : oneConnection;
+        if (base > 0) {
+          row.baseline = Grouped(base) + (connections == 1 ? " script" : " on 1");
+          row.ratio = Fmt("%.2f", rate / base);
+        }
+        if (connections == 1) oneConnection = rate;
+        rows.push_back(row);
+      }
+    }
+  }
   kept.reset();
 
   if (wanted("memory")) {
@@ -753,10 +855,6 @@ int main(int argc, char** argv) {
                       "", "", "< 1000 ms", verdict(window[window.size() / 2] < 1.0)});
     }
   }
-
-  // The server export of the large backup's rows (FreeTDS to the recording endpoint, on 1 and
-  // on 5 connections) comes with the program's export worker and its server pool.
-  rows.push_back({"server export, 1 and 5 connections (rows/s)", "n/a", "", "", "(for information)", "not built"});
 
   if (readSeconds > 0) std::printf("plain read of the stream: %.3f s (%.0f MB/s)\n", readSeconds, mb / readSeconds);
   std::printf("\n");

@@ -9,9 +9,9 @@
 # BENCH_REPEAT (paired runs of each read figure, the median reported; default 5);
 # BENCH_HAND_OVER (census pages per hand-over of the census and memory figures, default 1024;
 # the scan figure uses the program's own); BENCH_ONLY (figures to run, default all:
-# census,scan,preview,presses,export,memory,census2000,scan2000,preview2000,export2000,tree);
-# TMPDIR (where the large
-# files are made; the export is written there too).
+# census,scan,preview,presses,export,server,memory,census2000,scan2000,preview2000,export2000,
+# tree); BENCH_SERVER_SECONDS (the time limit of each server export, default 30); TMPDIR
+# (where the large files are made; the export and the endpoint's log are written there too).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -39,7 +39,8 @@ fi
 set +e
 "$build/bench/engine-bench" "$fixture" "$work/large.bak" "$work" \
   --repeat "${BENCH_REPEAT:-5}" --hand-over "${BENCH_HAND_OVER:-1024}" \
-  --only "${BENCH_ONLY:-census,scan,preview,presses,export,memory,census2000,scan2000,preview2000,export2000,tree}" "${extra[@]}"
+  --only "${BENCH_ONLY:-census,scan,preview,presses,export,server,memory,census2000,scan2000,preview2000,export2000,tree}" \
+  --server-seconds "${BENCH_SERVER_SECONDS:-30}" "${extra[@]}"
 rc=$?
 set -e
 exit $rc
