@@ -281,7 +281,9 @@ RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBe
           exporter->Join();
           const uicore::ExportResult result = exporter->Result();
           EXPECT_EQ(result.end, uicore::ExportResult::End::kFinished) << exportDialog.message;
-          if (run.moment == Moment::ServerExport) EXPECT_GE(result.poolConnections, 1);
+          if (run.moment == Moment::ServerExport) {
+            EXPECT_GE(result.poolConnections, 1);
+          }
           for (const uicore::ExportResult::Table& t : result.tables)
             if (!t.script.empty()) {
               EXPECT_TRUE(std::filesystem::is_regular_file(result.folder + "/" + t.script)) << t.script;
