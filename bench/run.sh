@@ -6,6 +6,7 @@
 # Usage: bench/run.sh [FIXTURE.bak [FIXTURE2000.mdf]]
 # Environment: BUILD_DIR (default build-bench); BENCH_BYTES (size of the large backup,
 # default 1 GiB); BENCH_TABLE (the table to grow, default the one with the most records);
+# BENCH_JOBS (ninja's parallel jobs for the build, default ninja's own);
 # BENCH_REPEAT (paired runs of each read figure, the median reported; default 5);
 # BENCH_HAND_OVER (census pages per hand-over of the census and memory figures, default 1024;
 # the scan figure uses the program's own); BENCH_ONLY (figures to run, default all:
@@ -24,7 +25,7 @@ if [ ! -f "$fixture" ]; then
 fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$build" make-large-backup make-large-mdf2000 engine-bench >/dev/null
+ninja -C "$build" ${BENCH_JOBS:+-j "$BENCH_JOBS"} make-large-backup make-large-mdf2000 engine-bench >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/pellwyn-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
