@@ -1,10 +1,10 @@
 // Recoveries one after another on the real fixtures, run as the program runs them (engine
 // host, scan follower, object tree, preview driver, export worker), each broken off at a moment
-// a seeded generator picks, then closed as Exit closes the program. The server exports go
-// through FreeTDS to the recording endpoint; where that cannot run, script exports take
-// their place. Whatever was running, every thread
-// of the recovery must be gone within 2 s of the close. PELLWYN_SOAK_COUNT raises the number
-// of recoveries for a long local run; PELLWYN_SOAK_SEED replays one.
+// a seeded generator picks, then closed as Exit closes the program. Whatever was running, every
+// thread of the recovery must be gone within 2 s of the close. The server exports go through
+// FreeTDS to the recording endpoint; where that cannot run, script exports take their place.
+// PELLWYN_SOAK_COUNT raises the number of recoveries for a long local run; PELLWYN_SOAK_SEED
+// replays one.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -145,7 +145,7 @@ enum class Moment { Census, HandShake, Preview, ScriptExport, ServerExport, Fini
 const char* const kMomentNames[] = {"census", "hand-shake", "preview", "script export", "server export", "finished"};
 constexpr int kMoments = 6;
 
-// How a script export ends: Stop pressed once the worker has reported some number of times,
+// How an export ends: Stop pressed once the worker has reported some number of times,
 // let run to its end, or still running when the program closes.
 enum class ExportEnd { Stopped, Finished, ClosedRunning };
 
@@ -188,14 +188,15 @@ uicore::ExportRequest EverythingInTheTree(const ObjectTreeContent& tree, bool ro
   return request;
 }
 
-// With a `session`, the recovery is one Load of a program that goes on: its close is the
-// next Load's, and Exit comes once, after every recovery.
 // Where the exports of the recoveries go: `folder` receives the script folder, `endpoint`
 // (null when it cannot run) the server exports.
 struct ExportTargets {
   std::string folder;
   const testsupport::TdsEndpoint* endpoint = nullptr;
 };
+
+// With a `session`, the recovery is one Load of a program that goes on: its close is the
+// next Load's, and Exit comes once, after every recovery.
 
 RecoveryRun Recover(const Source& source, std::mt19937_64& random, int threadsBefore, const ExportTargets& targets,
                     EngineHost* session = nullptr) {
