@@ -113,6 +113,8 @@ Watchdog::~Watchdog() {
   m_thread.join();
 }
 
+namespace {
+
 // Writes the case to `path` and scans it; the engine's tables when the scan ended.
 bool ScanCase(CSQLServer& engine, const Bytes& bytes, const std::string& path, unsigned timeoutSeconds,
               CaseResult& result, std::vector<CTable*>& tables) {
