@@ -75,4 +75,46 @@ bool Turn(Harness& h, QPushButton* button) {
   return WaitForPage(h, before);
 }
 
+void Picture(const Harness& h, const QString& name) {
+  QTest::qWait(50);
+  desktoptest::SaveScreenshot(h.window.get(), name);
+}
+
+void CheckNorthwindCustomers(Harness& h) {
+  QVERIFY(Preview(h, "dbo.Customers"));
+  QCOMPARE(RowCount(h), QStringLiteral("91"));
+  QCOMPARE(h.List()->rowCount(), 91);
+  QCOMPARE(h.List()->columnCount(), 11);
+  QCOMPARE(h.List()->horizontalHeaderItem(0)->text(), QStringLiteral("CustomerID"));
+  QCOMPARE(h.List()->columnWidth(10), 180);
+  QCOMPARE(Cell(h, 0, 0), QStringLiteral("ALFKI"));
+  QCOMPARE(Cell(h, 0, 1), QStringLiteral("Alfreds Futterkiste"));
+  QVERIFY(!Next(h)->isEnabled());
+  QVERIFY(!Prev(h)->isEnabled());
+  bool accented = false;
+  for (int r = 0; r < 91 && !accented; ++r) accented = Cell(h, r, 5) == QString::fromUtf8("M\xc3\xbcnchen");
+  QVERIFY(accented);
+}
+
+void CheckNorthwindOrders(Harness& h, const QString& picture) {
+  QVERIFY(Preview(h, "dbo.Orders"));
+  QCOMPARE(PageNumber(h) + QLatin1Char('/') + RowCount(h), QStringLiteral("1/500"));
+  QCOMPARE(Cell(h, 0, 0), QStringLiteral("10248"));
+  const QString firstOfPageOne = Cell(h, 0, 1);
+  QVERIFY(Next(h)->isEnabled());
+  QVERIFY(!Prev(h)->isEnabled());
+  QVERIFY(Turn(h, Next(h)));
+  QCOMPARE(PageNumber(h) + QLatin1Char('/') + RowCount(h), QStringLiteral("2/330"));
+  QVERIFY(Prev(h)->isEnabled());
+  QVERIFY(!Next(h)->isEnabled());
+  QCOMPARE(Cell(h, 0, 0), QStringLiteral("10748"));
+  QCOMPARE(Cell(h, 329, 0), QStringLiteral("11077"));
+  h.Folder(0)->setExpanded(true);
+  h.Tree()->scrollToItem(Child(h.Folder(0), QStringLiteral("dbo.Orders")));
+  Picture(h, picture);
+  QVERIFY(Turn(h, Prev(h)));
+  QCOMPARE(PageNumber(h) + QLatin1Char('/') + RowCount(h), QStringLiteral("1/500"));
+  QCOMPARE(Cell(h, 0, 1), firstOfPageOne);
+}
+
 }  // namespace recoverysteps

@@ -44,4 +44,16 @@ bool Preview(desktoptest::Harness& h, const char* table);
 // Presses "<" or ">" and waits for the page.
 bool Turn(desktoptest::Harness& h, QPushButton* button);
 
+// A picture of the window once the layout has followed the texts just set (a count that grew
+// from one digit to two would be cut otherwise).
+void Picture(const desktoptest::Harness& h, const QString& name);
+
+// What every format shows of a loaded Northwind, whichever engine read it. A failed check
+// fails the test function; callers look at QTest::currentTestFailed().
+// Customers: one page of 91 rows, ALFKI first, 180-pixel columns, Latin-1 text as it is.
+void CheckNorthwindCustomers(desktoptest::Harness& h);
+// Orders: 830 rows, pages of 500 and 330, and back to the first; the window pictured as
+// `picture` on page 2.
+void CheckNorthwindOrders(desktoptest::Harness& h, const QString& picture);
+
 }  // namespace recoverysteps
