@@ -51,6 +51,8 @@ class CEngineStatus {
   CString m_strDatabaseName;  // written by the scan thread before its first "PageRead"
   std::atomic<int> m_nRecordsProcessed{0};
   std::atomic<BYTE> m_bAllPagesRead{0};
+  // Set by a script-set generator when its file is complete, for the thread that watches it.
+  std::atomic<BYTE> m_bExportComplete{0};
   std::atomic<int> m_nTableCount{0};
   std::atomic<int> m_nViewCount{0};
   std::atomic<int> m_nProcCount{0};

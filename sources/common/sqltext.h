@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -112,4 +113,37 @@ inline bool SqlIsPlainText(std::string_view bytes) {
 // SqlVarcharLiteral).
 inline CString SqlAnsiTextLiteral(std::string_view bytes) {
   return SqlVarcharLiteral(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+}
+
+// The size part of a type as a statement declares it: "(n)" (characters for the national
+// types), "(max)" beyond 8000 bytes, "(p,s)", a time type's scale; empty for every other
+// name, user data types included (they carry their own size). A table, the fix-up of one of
+// its columns and a user type all spell a type this one way, so an ALTER never narrows a
+// column (a bare "decimal" would be decimal(18,0)).
+inline CString SqlTypeSuffix(const CString& type, WORD length, BYTE precision, BYTE scale) {
+  auto is = [&](std::initializer_list<const char*> names) {
+    for (const char* n : names)
+      if (type == n) return true;
+    return false;
+  };
+  const bool national = is({"nvarchar", "nchar"});
+  if (national || is({"varchar", "char", "varbinary", "binary"})) {
+    if (length > 8000) return "(max)";
+    return FormatString("(%d)", national ? length / 2 : length);
+  }
+  if (is({"decimal", "numeric"})) return FormatString("(%d,%d)", precision, scale);
+  if (is({"time", "datetime2", "datetimeoffset"}) && scale <= 7) return FormatString("(%d)", scale);
+  return CString();
+}
+
+// The statement that creates a user data type over a base type: sp_addtype with the sized
+// base quoted ('varchar(10)' followed by a blank), or CREATE TYPE for a (max) base, which
+// sp_addtype does not take.
+inline CString SqlAddTypeStatement(const CString& name, const CString& base, WORD length, BYTE precision, BYTE scale) {
+  const CString suffix = SqlTypeSuffix(base, length, precision, scale);
+  if (suffix == "(max)") return "CREATE TYPE " + SqlQuoteName(name) + " FROM " + base + suffix;
+  CString statement = "sp_addtype " + SqlQuoteName(name) + ",";
+  if (base == "decimal" || base == "numeric") return statement + " '" + base + suffix + "'";
+  if (!suffix.IsEmpty()) return statement + " '" + base + suffix + "' ";
+  return statement + " " + base;
 }

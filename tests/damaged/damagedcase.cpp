@@ -92,7 +92,6 @@ void SilenceLogs(const std::string& folder) {
   CExecutionLog::GetModuleFolder();
 }
 
-
 Watchdog::Watchdog(const std::string& label, unsigned seconds) : m_label(label) {
   m_thread = std::thread([this, seconds] {
     std::unique_lock<std::mutex> lock(m_mutex);

@@ -5,11 +5,14 @@
 
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "support/fixtures.h"
+#include "support/tdsendpoint.h"
 
 namespace {
 
@@ -110,6 +113,51 @@ TEST(EngineDriver, SaveReplacesOnlyScanFilesAndLoadGivesTheScannedCatalog) {
   const DriverRun cut = Driver({"load", scanFile}, dir.path());
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.out, "load failed: The selected file could not be read.\n");
+}
+
+// "export --server" runs the program's server export of every object through the export
+// worker, its connection pool and the real FreeTDS driver: each table arrives with its rows, on
+// as many connections as asked for; a server that refuses every login ends it with the
+// program's message.
+TEST(EngineDriver, ServerExportSendsEveryTableThroughThePool) {
+  REQUIRE_FIXTURE(backup, "bak2008_northwind_thuyluv.bak");
+  testsupport::TempDir dir;
+  {
+    REQUIRE_ENDPOINT(endpoint);
+    const DriverRun run =
+        Driver({"export", backup, "--server", endpoint.ConnectString(), "--rows", "--threads", "5"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("table [dbo].[Order Details] rows=2155\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("table [dbo].[Shippers] rows=3\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\nconnections: 5\n"), std::string::npos);
+    const size_t reported = run.out.find("tables reported: ");
+    ASSERT_NE(reported, std::string::npos);
+    const int tables = std::atoi(run.out.c_str() + reported + 17);
+    EXPECT_NE(run.out.find("tables reported: " + std::to_string(tables) + " of " + std::to_string(tables) + "\n"),
+              std::string::npos);
+    long rows = 0;
+    int creates = 0, views = 0, procedures = 0;
+    for (size_t at = 0; (at = run.out.find(" rows=", at)) != std::string::npos; ++at) rows += std::atol(run.out.c_str() + at + 6);
+    for (const std::string& batch : endpoint.Batches()) {
+      creates += batch.rfind("CREATE TABLE", 0) == 0;
+      // The other kinds go through the worker on the main connection, as the database has them.
+      const size_t start = batch.find_first_not_of(" \t\r\n");
+      std::string head = start == std::string::npos ? "" : batch.substr(start, 12);
+      for (char& c : head) c = char(std::tolower(static_cast<unsigned char>(c)));
+      views += head.rfind("create view", 0) == 0;
+      procedures += head.rfind("create proc", 0) == 0;
+    }
+    EXPECT_EQ(rows, 3308);
+    EXPECT_EQ(creates, tables);
+    EXPECT_EQ(views, 16);
+    EXPECT_EQ(procedures, 7);
+  }
+  {
+    REQUIRE_ENDPOINT(endpoint, testsupport::RefusingLogins());
+    const DriverRun run = Driver({"export", backup, "--server", endpoint.ConnectString(), "--threads", "3"}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "export failed: Could not connect to the server\n");
+  }
 }
 
 TEST(EngineDriver, RowsPagesThroughA2000Table) {

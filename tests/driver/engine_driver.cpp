@@ -5,13 +5,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "common/executionlog.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "platform/database.h"
 #include "platform/files.h"
 #include "support/catalogtext.h"
 #include "support/fakepreview.h"
@@ -21,6 +25,7 @@
 #include "ui/core/exportworker.h"
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
+#include "ui/core/serverconnection.h"
 
 namespace {
 
@@ -34,6 +39,10 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
   export FILE DIR [--set N] [--rows]
                          scan FILE and export it as the program does to scripts (every
                          object, rows with --rows), the script folder being DIR
+  export FILE --server CONNECTION-STRING [--set N] [--rows] [--threads K]
+                         scan FILE and export every table into the server the ODBC connection
+                         string names, through the program's connection pool: K pooled
+                         connections (sql.settings' Thread_Size by default), at most 5
   rows FILE TABLE [--set N] [--window K] [--back M]
                          scan FILE, then preview TABLE ("name" or "owner.name") as the program
                          does: select it, press next page until window K (1 by default) is
@@ -41,8 +50,8 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
   help                   this text
 
 Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
-the engine that writes SCANFILE. 2005 files are read by the 2008 engine. The 2000 engine does
-not write scripts yet: "export" refuses --format 2000.
+the engine that writes SCANFILE. 2005 files are read by the 2008 engine. A 2000 "export" also
+writes ForeignKeys.sql, run after the tables.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -62,6 +71,11 @@ when that is a scan file, and adds ".str" to a name without an extension. "load"
 a file that is not a scan file ("load failed: ..." for one that cannot be read). "export" prints, per table in object-id order, "table [owner].[name] rows=N
 script=Tables/NAME.sql", then "objects without text: N", then "file RELATIVE-PATH bytes=N" for
 every file in DIR (sorted), and "script write failures: N" when writes failed (exit status 1).
+"export --server" runs the program's export worker with every object selected: the tables
+through its connection pool, the other objects on a main connection. It prints, per table
+reported, in object-id order, "table [owner].[name] rows=N" (N: the rows the server took),
+then "connections: K" and "tables reported: R of T"; when the server takes no connection,
+"export failed: Could not connect to the server" (the reasons are in the log), exit status 1.
 "rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
 a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
 "rows: COUNT last-window: 0|1".
@@ -81,6 +95,8 @@ struct Args {
   int window = 1;
   int back = 0;
   int format = 2008;
+  std::optional<std::string> server;  // export --server: the connection string
+  std::optional<int> threads;
 };
 
 bool Parse(int argc, char** argv, Args& a) {
@@ -90,6 +106,10 @@ bool Parse(int argc, char** argv, Args& a) {
     std::string arg = argv[i];
     if (arg == "--set" && i + 1 < argc) {
       a.set = std::atoi(argv[++i]);
+    } else if (arg == "--server" && i + 1 < argc) {
+      a.server = argv[++i];
+    } else if (arg == "--threads" && i + 1 < argc) {
+      a.threads = std::atoi(argv[++i]);
     } else if (arg == "--rows") {
       a.rows = true;
     } else if (arg == "--window" && i + 1 < argc) {
@@ -224,8 +244,84 @@ std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
   return out;
 }
 
+// An export of every object the scan found, each kind in object-id order.
+uicore::ExportRequest EveryObject(CSQLServer& engine) {
+  uicore::ExportRequest request;
+  request.tables = ByObjectId(engine.m_mapTables);
+  request.views = ByObjectId(engine.m_mapViews);
+  request.procedures = ByObjectId(engine.m_mapStoredProcs);
+  request.functions = ByObjectId(engine.m_mapFunctions);
+  request.rules = ByObjectId(engine.m_mapRules);
+  request.triggers = ByObjectId(engine.m_mapTriggers);
+  return request;
+}
+
+// Runs the program's export worker to its end: its result when the export finished; otherwise
+// nothing, after the line that says why.
+std::optional<uicore::ExportResult> RunWorker(CSQLServer& engine, uicore::ExportRequest request,
+                                              CDatabase* main = nullptr) {
+  testsupport::QuietExportSink sink;
+  uicore::ExportWorker worker("");
+  if (!worker.Start(engine, std::move(request), sink, main)) {
+    std::cout << "export failed: an export is running\n";
+    return std::nullopt;
+  }
+  worker.Join();
+  uicore::ExportResult result = worker.Result();
+  if (result.end != uicore::ExportResult::End::kFinished) {
+    std::cout << "export failed: " << (sink.message.empty() ? "the export ended early" : sink.message) << "\n";
+    return std::nullopt;
+  }
+  return result;
+}
+
+// The scan an export starts from; false after the line that says why it cannot go on.
+template <class Engine>
+bool RecoverForExport(Engine& engine, const Args& a) {
+  testsupport::RecoveryResult r;
+  if (!Recover(engine, a.positional[0], a.set, "export", r)) return false;
+  if (!r.finished) std::cout << "export failed: the scan did not finish\n";
+  return r.finished;
+}
+
+// The program's server export of every table, through its connection pool.
+template <class Engine>
+int ServerExport(const Args& a) {
+  if (a.positional.size() != 1) return 2;
+  Engine engine;
+  if (!RecoverForExport(engine, a)) return 1;
+  const std::string connect = *a.server;
+  // The program's options dialog opens the main connection before the export starts; the
+  // worker refuses to start a server export without one.
+  std::string error;
+  std::unique_ptr<CDatabase> main = uicore::NewServerConnection(connect, &error);
+  if (!main) CExecutionLog::WriteLog(0, 0, ("The main connection could not be opened: " + error).c_str(), true);
+
+  uicore::ExportRequest request = EveryObject(engine);
+  request.toServer = true;
+  request.rows = a.rows;
+  request.threadSize = a.threads;
+  request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
+  const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request), main.get());
+  if (!result) return 1;
+  std::map<const CTable*, long> rows;
+  for (const uicore::ExportResult::Table& t : result->tables) rows[t.table] = t.rows;
+  const std::vector<CTable*> tables = ByObjectId(engine.m_mapTables);
+  for (CTable* table : tables) {
+    auto it = rows.find(table);
+    if (it == rows.end()) continue;
+    std::cout << "table [" << table->m_strOwner.str() << "].[" << table->m_strName.str() << "] rows=" << it->second
+              << "\n";
+  }
+  std::cout << "connections: " << result->poolConnections << "\n";
+  std::cout << "tables reported: " << rows.size() << " of " << tables.size() << "\n";
+  return rows.size() == tables.size() ? 0 : 1;
+}
+
 // The program's export worker, script target, every object selected, writing into DIR.
+template <class Engine>
 int Export(const Args& a) {
+  if (a.server) return ServerExport<Engine>(a);
   if (a.positional.size() != 2) return 2;
   namespace fs = std::filesystem;
   const std::string dir = a.positional[1];
@@ -235,37 +331,16 @@ int Export(const Args& a) {
     std::cout << "export failed: Directory could not be created\n";
     return 1;
   }
-  CSQLServer2008 engine;
-  testsupport::RecoveryResult r;
-  if (!Recover(engine, a.positional[0], a.set, "export", r)) return 1;
-  if (!r.finished) {
-    std::cout << "export failed: the scan did not finish\n";
-    return 1;
-  }
+  Engine engine;
+  if (!RecoverForExport(engine, a)) return 1;
 
-  uicore::ExportRequest request;
+  uicore::ExportRequest request = EveryObject(engine);
   request.toServer = false;
   request.rows = a.rows;
   request.outputFolder = dir;
-  request.tables = ByObjectId(engine.m_mapTables);
-  request.views = ByObjectId(engine.m_mapViews);
-  request.procedures = ByObjectId(engine.m_mapStoredProcs);
-  request.functions = ByObjectId(engine.m_mapFunctions);
-  request.rules = ByObjectId(engine.m_mapRules);
-  request.triggers = ByObjectId(engine.m_mapTriggers);
-  testsupport::QuietExportSink sink;
-  uicore::ExportWorker worker("");
-  if (!worker.Start(engine, std::move(request), sink)) {
-    std::cout << "export failed: an export is running\n";
-    return 1;
-  }
-  worker.Join();
-  const uicore::ExportResult result = worker.Result();
-  if (result.end != uicore::ExportResult::End::kFinished) {
-    std::cout << "export failed: " << (sink.message.empty() ? "the export ended early" : sink.message) << "\n";
-    return 1;
-  }
-  for (const uicore::ExportResult::Table& t : result.tables)
+  const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request));
+  if (!result) return 1;
+  for (const uicore::ExportResult::Table& t : result->tables)
     std::cout << "table [" << t.table->m_strOwner.str() << "].[" << t.table->m_strName.str() << "] rows=" << t.rows
               << " script=" << t.script << "\n";
   std::cout << "objects without text: " << engine.ObjectsWithoutText() << "\n";
@@ -332,15 +407,11 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
-  if (a.command == "export" && a.format == 2000) {
-    std::cout << a.command << " failed: the 2000 engine does not write scripts yet\n";
-    return 1;
-  }
   if (a.command == "sets") rc = Sets(a);
   else if (a.command == "scan") rc = Scan(a);
   else if (a.command == "save") rc = Save(a);
   else if (a.command == "load") rc = Load(a);
-  else if (a.command == "export") rc = Export(a);
+  else if (a.command == "export") rc = a.format == 2000 ? Export<CSQLServer2000>(a) : Export<CSQLServer2008>(a);
   else if (a.command == "rows") rc = Rows(a);
   if (rc == 2) std::cerr << kUsage;
   return rc;

@@ -155,4 +155,21 @@ std::string Latin1ToUtf8(std::string_view text) {
   return out;
 }
 
+std::string Utf8ToLatin1(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = text[i];
+    size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    if (i + length > text.size()) length = text.size() - i;
+    if (length == 2 && c < 0xC4) {
+      out += char(((c & 0x1F) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+    } else {
+      out += length == 1 && c < 0x80 ? char(c) : '?';
+    }
+    i += length;
+  }
+  return out;
+}
+
 }  // namespace testsupport

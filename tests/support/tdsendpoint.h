@@ -86,6 +86,9 @@ std::vector<std::string> SplitBatches(std::string_view log);
 // The program's 8-bit texts reach the server as ISO 8859-1 through FreeTDS (each byte one
 // UTF-16 unit), and the endpoint writes them in UTF-8: this gives the text to expect.
 std::string Latin1ToUtf8(std::string_view text);
+// The way back, for reading the log as the program's 8-bit text: each character below 256 one
+// byte, any other '?'.
+std::string Utf8ToLatin1(std::string_view text);
 
 }  // namespace testsupport
 

@@ -61,6 +61,18 @@ inline std::vector<std::string> SplitSqlBatches(const std::string& script) {
   return batches;
 }
 
+// The statements of a script, one per batch, trimmed; blank batches left out.
+inline std::vector<std::string> SplitSqlStatements(const std::string& script) {
+  std::vector<std::string> out;
+  for (std::string b : SplitSqlBatches(script)) {
+    while (!b.empty() && std::isspace(static_cast<unsigned char>(b.back()))) b.pop_back();
+    size_t start = 0;
+    while (start < b.size() && std::isspace(static_cast<unsigned char>(b[start]))) ++start;
+    if (start < b.size()) out.push_back(b.substr(start));
+  }
+  return out;
+}
+
 inline bool SqlWordChar(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
   return std::isalnum(u) || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;

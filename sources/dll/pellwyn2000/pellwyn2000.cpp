@@ -114,8 +114,7 @@ void CSQLServer2000::GenerateFunctionQueries(CViewStoredProc* object) {
   }
   if (object->m_strText.IsEmpty()) return;
   text += "\r\ngo\r\n";
-  if (m_hFunctionsSqlFile != kInvalidFile && !WriteFileText(m_hFunctionsSqlFile, text))
-    CExecutionLog::WriteLog(0, 1, "Functions script could not be written", true);
+  WriteScript(m_hFunctionsSqlFile, text);
 }
 
 CString CSQLServer2000::RealToString(DWORD bits) {
@@ -125,11 +124,3 @@ CString CSQLServer2000::RealToString(DWORD bits) {
   return FormatString("%e", double(value));
 }
 
-void CSQLServer2000::GenerateUserDataTypeQueries() {}
-void CSQLServer2000::GenerateTableQueries(CTable*) {}
-void CSQLServer2000::GenerateTableQueries(CTable*, CDatabase*) {}
-void CSQLServer2000::GenerateViewQueries(CViewStoredProc*) {}
-void CSQLServer2000::GenerateStoredProcQueries(CViewStoredProc*) {}
-void CSQLServer2000::GenerateRulesQueries(CViewStoredProc*) {}
-void CSQLServer2000::GenerateTriggerQueries(CViewStoredProc*) {}
-void CSQLServer2000::GenerateForeignKeyConstraint() {}

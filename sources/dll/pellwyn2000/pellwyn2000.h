@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -132,6 +133,29 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Result of the last SaveScanInfo: 1 saved, 0 failed, -1 cancelled or not asked.
   int m_nLastSaveResult = -1;
 
+  // ---- schema scripts and the script-set generators
+  // The keys and indexes of one table, with the not-null fix-ups of its primary-key columns.
+  void GenerateConstraintQueries(CTable* table, CDatabase* database);
+  // Plain script sets of the whole catalog, written into folder (see generators2000.cpp).
+  void GenerateQueries(CString folder);
+  // The rows alone, handed over table by table: after each table it raises "ExportEvent" and
+  // waits for "ExportReady". Without a thread that answers, it returns only once the status
+  // block's m_bStopRecords is set, and then writes nothing.
+  void GenerateTableInsertQueries(CString folder);
+  // Script writes that failed (a full disk must not look like a finished export): the
+  // schema's in this export and the rows' since the engine was made; and the objects exported
+  // without a definition text.
+  int FailedScriptWrites() const { return m_nFailedScriptWrites.load() + m_nFailedRowWrites.load(); }
+  int ObjectsWithoutText() const { return m_nObjectsWithoutText.load(); }
+  std::atomic<int> m_nFailedScriptWrites{0};
+  std::atomic<int> m_nObjectsWithoutText{0};
+  // Writes text to a script file; false (counted, the first failures logged) when it failed.
+  bool WriteScript(FILE_HANDLE file, const CString& text);
+  // Creates a column's default object once per export: on database, or into Default.sql.
+  void CreateDefaultObject(const CString& text, bool server, CDatabase* database);
+  // One line per completed GenerateTableInsertQueries, for a batch file that runs them.
+  CString m_strBatchCommands;
+
   // ---- record walks (walk2000.cpp)
   static constexpr int kPreviewWindowRows = 500;
   // The record thread: a preview window of m_pStatus->m_pPreviewTable, or in export mode the
@@ -187,9 +211,20 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   CViewStoredProc* FindTextOwner(const CString& key, CStringKeyMap<CViewStoredProc*>** map);
 
   int m_nCensusHandOverEvery = 1;
+  // Default objects already created or written in this export: tables share them, and a
+  // second CREATE DEFAULT of one name fails.
+  std::mutex m_csDefaultObjects;
+  std::set<std::string> m_setDefaultObjects;
   // Ids of sysobjects rows that are not user tables: their syscolumns rows (view columns,
   // procedure parameters) make no table.
   std::set<DWORD> m_setNonTableObjects;
   std::map<std::pair<DWORD, WORD>, TextPieces> m_mapTextPieces;
   CTablePool m_tablePool;
 };
+
+// The script-set generators under their plain names, for callers that bind the library by
+// symbol name (a C++ member's name is mangled).
+extern "C" {
+PELLWYN2000_EXPORT void GenerateQueries(CSQLServer2000* engine, const char* folder);
+PELLWYN2000_EXPORT void GenerateTableInsertQueries(CSQLServer2000* engine, const char* folder);
+}

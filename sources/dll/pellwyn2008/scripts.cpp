@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "pellwyn2008.h"
 #include "platform/database.h"
@@ -27,8 +28,6 @@ constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
 constexpr int kLoggedStatementChars = 200;
 // A full disk fails every later write too; the first ones say enough.
 constexpr int kLoggedWriteFailures = 10;
-constexpr WORD kLargestSizedLength = 8000;
-constexpr BYTE kLargestTimeScale = 7;
 constexpr long kLastBuiltInTypeId = 256;
 
 void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
@@ -53,24 +52,10 @@ bool IsOneOf(const CString& s, std::initializer_list<const char*> names) {
   return false;
 }
 
-// The size part of a type: "(n)", "(max)", "(p,s)" or a time type's scale; empty for every
-// other name, user data types included (they carry their own size).
-CString TypeSuffix(const CString& type, const CColumn& column) {
-  const bool national = IsOneOf(type, {"nvarchar", "nchar"});
-  if (national || IsOneOf(type, {"varchar", "char", "varbinary", "binary"})) {
-    if (column.m_wLength > kLargestSizedLength) return "(max)";
-    return FormatString("(%d)", national ? column.m_wLength / 2 : column.m_wLength);
-  }
-  if (IsOneOf(type, {"decimal", "numeric"})) return FormatString("(%d,%d)", column.m_bPrecision, column.m_bScale);
-  if (IsOneOf(type, {"time", "datetime2", "datetimeoffset"}) && column.m_bScale <= kLargestTimeScale)
-    return FormatString("(%d)", column.m_bScale);
-  return CString();
-}
-
 // The column's full type as a statement names it: [nvarchar](40), [decimal](10,2), [Phone].
 CString FullType(const CColumn& column) {
   const CString& type = column.m_strUserType.IsEmpty() ? column.m_strType : column.m_strUserType;
-  return SqlQuoteName(type) + TypeSuffix(type, column);
+  return SqlQuoteName(type) + SqlTypeSuffix(type, column.m_wLength, column.m_bPrecision, column.m_bScale);
 }
 
 bool IsLargeTextColumn(const CColumn& c) { return c.m_strUserType == "ntext" || c.m_strType == "ntext"; }
@@ -89,81 +74,13 @@ void IdentityValues(const CColumn& c, INT64& seed, INT64& increment) {
   }
 }
 
-bool IsIdentifierChar(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
-}
-
-// Where the words "create default" begin in a default text (any case, any blanks between
-// them), or npos: such a text is the statement of a default object, not an expression.
-size_t FindCreateDefault(const std::string& text, size_t* nameStart = nullptr) {
-  std::string lower(text);
-  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-  for (size_t at = lower.find("create"); at != std::string::npos; at = lower.find("create", at + 1)) {
-    if (at > 0 && IsIdentifierChar(lower[at - 1])) continue;
-    size_t p = at + 6;
-    const size_t blanks = p;
-    while (p < lower.size() && std::isspace(static_cast<unsigned char>(lower[p]))) ++p;
-    if (p == blanks || lower.compare(p, 7, "default") != 0) continue;
-    p += 7;
-    if (p < lower.size() && IsIdentifierChar(lower[p])) continue;
-    if (nameStart) {
-      while (p < lower.size() && std::isspace(static_cast<unsigned char>(lower[p]))) ++p;
-      *nameStart = p;
-    }
-    return at;
-  }
-  return std::string::npos;
-}
-
-bool IsDefaultObjectText(const CString& text) { return FindCreateDefault(text.str()) != std::string::npos; }
-
-// The default object's name as its statement writes it ("D", "[dbo].[D]", "dbo.D"); empty
-// when the text names none.
-CString DefaultObjectName(const CString& text) {
-  const std::string& s = text.str();
-  size_t p = 0;
-  if (FindCreateDefault(s, &p) == std::string::npos) return CString();
-  const size_t start = p;
-  for (;;) {
-    if (p >= s.size()) break;
-    if (s[p] == '[' || s[p] == '"') {
-      const char close = s[p] == '[' ? ']' : '"';
-      ++p;
-      for (;;) {
-        if (p >= s.size()) return CString();  // the name never ends
-        if (s[p] == close) {
-          if (p + 1 < s.size() && s[p + 1] == close) {
-            p += 2;
-            continue;
-          }
-          ++p;
-          break;
-        }
-        ++p;
-      }
-    } else {
-      const size_t part = p;
-      while (p < s.size() && IsIdentifierChar(s[p])) ++p;
-      if (p == part) break;
-    }
-    if (p < s.size() && s[p] == '.') {
-      ++p;
-      continue;
-    }
-    break;
-  }
-  return CString(s.substr(start, p - start));
-}
-
 struct DefaultBinding {
   CString defaultName;
   CString column;
 };
 
 CString BindDefaultStatement(const CTable& table, const DefaultBinding& binding) {
-  const CString target = SqlQualifiedName(table.m_strOwner, table.m_strName) + "." + SqlQuoteName(binding.column);
-  return "EXEC sp_bindefault " + SqlQuoteNString(binding.defaultName) + ", " + SqlQuoteNString(target);
+  return SqlBindDefaultStatement(table.m_strOwner, table.m_strName, binding.column, binding.defaultName);
 }
 
 CString SchemaStatement(const CString& owner) {
@@ -534,18 +451,8 @@ void CSQLServer2008::GenerateUserDataTypeQueries() {
                        int(type->m_bSystemTypeId)));
       continue;
     }
-    CString statement = "sp_addtype " + SqlQuoteName(type->m_strName) + ",";
-    const bool national = base == "nvarchar" || base == "nchar";
-    if (national || IsOneOf(base, {"varchar", "char", "varbinary", "binary"})) {
-      if (type->m_wLength > kLargestSizedLength)
-        statement = "CREATE TYPE " + SqlQuoteName(type->m_strName) + " FROM " + base + "(max)";
-      else
-        statement += FormatString(" '%s(%d)' ", base, national ? type->m_wLength / 2 : type->m_wLength);
-    } else if (IsOneOf(base, {"decimal", "numeric"})) {
-      statement += FormatString(" '%s(%d,%d)'", base, type->m_bPrecision, type->m_bScale);
-    } else {
-      statement += " " + base;
-    }
+    const CString statement =
+        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale);
     if (server)
       ExecuteLogged(m_pDatabase, statement, "User Data Type", nullptr);
     else

@@ -17,6 +17,7 @@
 #include "ui/core/exportbatch.h"
 #include "ui/core/exportnames.h"
 #include "ui/core/programfolder.h"
+#include "ui/core/serverconnection.h"
 #include "ui/core/sqlsettings.h"
 
 namespace uicore {
@@ -73,7 +74,7 @@ class ExportRun {
   // The table stage of a server export without Avoid_Duplicate: the tables go through the
   // connection pool (m_threadSize connections, the main one kept for the rest), each with
   // its object row and report line. Returns the percentage the stage ended at, or -1 after
-  // EndEarly. Until the pool takes them they go one after another on this thread.
+  // EndEarly.
   int ServerTableStage();
   // Tables one after another on this thread; the stage's end percentage, or -1 when it ended early.
   int SerialTableStage();
@@ -175,7 +176,31 @@ int ExportRun::TableStage() {
   return SerialTableStage();
 }
 
-int ExportRun::ServerTableStage() { return SerialTableStage(); }
+int ExportRun::ServerTableStage() {
+  std::vector<CTable*> tables;
+  for (CTable* t : m_request.tables)
+    if (t) tables.push_back(t);
+  ConnectionFactory factory = m_request.connections;
+  if (!factory) {
+    const ServerLogin login{m_request.server, m_request.user, m_request.password, m_request.database};
+    factory = [login](std::string* error) { return NewServerConnection(login, error); };
+  }
+  const int threadSize = m_request.threadSize ? *m_request.threadSize : m_threadSize;
+  const PoolOutcome outcome = ExportPool::Run(m_engine, tables, threadSize, m_sink, factory);
+  {
+    std::lock_guard<std::mutex> lock(m_resultMutex);
+    for (const PoolOutcome::Reported& r : outcome.reported) m_result.tables.push_back({r.table, "", r.rows});
+    m_result.poolConnections = outcome.connections;
+  }
+  // A stop, or not one connection: the export ends here as Stop ends it, the tables already
+  // reported staying in the list and the report.
+  if (outcome.stopped) {
+    EndEarly("Export terminated", Stage::kTables);
+    return -1;
+  }
+  m_engine.m_bExportMode = 0;
+  return outcome.percent;
+}
 
 std::string ExportRun::UniqueTableFileName(const CTable& table) {
   // Tables of one name in two schemas, or names that differ only in characters a file name

@@ -8,9 +8,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "ui/core/exportpool.h"
 
 class CSQLServer;
 class CTable;
@@ -30,6 +33,13 @@ struct ExportRequest {
   // The script folder itself, made when missing, in place of a new time-stamped folder under
   // `folder`: for a front end that is told where to write (engine-driver).
   std::string outputFolder;
+  // Server target: where the connection pool's connections come from; empty: each is opened
+  // with server, user, password and database (NewServerConnection). A front end given a whole
+  // connection string (engine-driver), or a test, supplies its own.
+  ConnectionFactory connections;
+  // Server target: the pool size asked for in place of "Thread_Size" of the settings file
+  // (engine-driver's --threads); the pool clamps it as it clamps the setting.
+  std::optional<int> threadSize;
   // The checked objects of each kind, in tree order. They point into the engine's maps.
   std::vector<CTable*> tables;
   std::vector<CViewStoredProc*> views, procedures, rules, triggers, functions;
@@ -61,6 +71,7 @@ struct ExportResult {
   enum class End { kNone, kFinished, kEndedEarly };
   End end = End::kNone;
   std::string folder;  // the script folder ("" for a server target or when none was made)
+  int poolConnections = 0;  // server target: the pooled connections that opened
   struct Table {
     CTable* table = nullptr;
     std::string script;  // relative to the folder: "Tables/<file name>.sql" ("" on a server)

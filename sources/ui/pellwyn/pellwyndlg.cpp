@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 
 #include "common/backupreader.h"
@@ -34,6 +35,7 @@
 #include "ui/core/sinks.h"
 #include "ui/pellwyn/aboutdlg.h"
 #include "ui/pellwyn/artwork.h"
+#include "ui/pellwyn/exportcontroller.h"
 #include "ui/pellwyn/guipost.h"
 #include "ui/pellwyn/progressdlg.h"
 #include "ui/pellwyn/splashscreen.h"
@@ -230,6 +232,7 @@ CPellwynDlg::CPellwynDlg(const Services& services, QWidget* parent)
   BuildCommands();
   BuildInitialTree();
   InitialState();
+  BuildExport();
   // The log's banner, then the folder its later lines go to.
   { CExecutionLog banner; }
   CExecutionLog::GetModuleFolder();
@@ -237,6 +240,8 @@ CPellwynDlg::CPellwynDlg(const Services& services, QWidget* parent)
 }
 
 CPellwynDlg::~CPellwynDlg() {
+  // An export still running is stopped and joined while the windows it reports to exist.
+  m_pExport.reset();
   // The preview and the follower end their threads before the window they report to goes.
   m_pPreview.reset();
   m_pRecovery.reset();
@@ -573,7 +578,7 @@ void CPellwynDlg::ShowObjectText(const CViewStoredProc* object) {
 
 void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
   CSQLServer* engine = m_host.Current();
-  if (!engine || !table || engine->m_bExportMode) return;
+  if (!engine || !table || engine->m_bExportMode || m_pExport->Running()) return;
   m_pTextBox->hide();
   m_pList->show();
   for (QWidget* w : std::initializer_list<QWidget*>{m_pPrevButton, m_pNextButton, m_pRowCount, m_pOfPage,
@@ -635,7 +640,8 @@ void CPellwynDlg::OnPrevPage() { TurnPreviewPage(false); }
 
 void CPellwynDlg::TurnPreviewPage(bool forward) {
   CSQLServer* engine = m_host.Current();
-  if (!engine || engine->m_bExportMode || !m_pPreview || m_pPreview->engine != engine) return;
+  if (!engine || engine->m_bExportMode || m_pExport->Running() || !m_pPreview || m_pPreview->engine != engine)
+    return;
   uicore::PreviewDriver& driver = m_pPreview->driver;
   if ((forward ? driver.NextPage() : driver.PreviousPage()) != uicore::PreviewStart::Started) return;
   m_nPreviewPage = driver.PageNumber();
@@ -700,6 +706,8 @@ void CPellwynDlg::OnBrowseMdf() {
 }
 
 void CPellwynDlg::UpdateExportCommands(bool enable) {
+  // Nothing turns them on while an export runs: its worker still uses the engine.
+  enable = enable && !(m_pExport && m_pExport->Running());
   m_pExportButton->setEnabled(enable);
   CommandAction(kCmdExportMenu)->setEnabled(enable);
   CommandAction(kCmdExport)->setEnabled(enable);
@@ -802,7 +810,56 @@ void CPellwynDlg::OnExportMenu() {
 
 void CPellwynDlg::OnExport() {
   // Whatever enabled the command, there must be an engine to export from.
-  if (!m_host.Current()) return Inform(kLoadBeforeExport);
+  CSQLServer* engine = m_host.Current();
+  if (!engine) return Inform(kLoadBeforeExport);
+  if (m_pExport->Running()) return;
+  m_bExportStarted = true;
+  m_pExport->Run(*engine, ExportObjects(), engine->m_strDatabaseName.str());
+}
+
+void CPellwynDlg::BuildExport() {
+  CExportController::Window side;
+  side.parent = this;
+  side.setRunning = [this](bool running) { SetExportRunning(running); };
+  side.setPercent = [this](int percent) {
+    m_pExportProgress->setValue(std::clamp(percent, 0, 100));
+    if (auto* text = findChild<QLabel*>(Id(1053))) text->setText(QStringLiteral("%1%").arg(percent));
+  };
+  side.setCounter = [this](const std::string& counter) {
+    if (auto* text = findChild<QLabel*>(Id(1080))) text->setText(FromEngineText(counter));
+  };
+  std::unique_ptr<IExportRunner> runner =
+      m_services.createExportRunner ? m_services.createExportRunner() : NewExportWorkerRunner();
+  m_pExport = std::make_unique<CExportController>(*m_services.prompts, std::move(side), std::move(runner));
+  connect(m_pExport.get(), &CExportController::cancelled, this, [this] { m_bExportStarted = false; });
+}
+
+void CPellwynDlg::SetExportRunning(bool running) {
+  m_pExportButton->setText(running ? QStringLiteral("Stop") : QStringLiteral("Export"));
+  m_pRecoverButton->setEnabled(!running);
+  UpdateExportCommands(!running && m_host.CatalogComplete());
+  if (!running) {
+    if (auto* text = findChild<QLabel*>(Id(1080))) text->clear();
+  }
+}
+
+uicore::ExportCheckTree CPellwynDlg::ExportObjects() const {
+  uicore::ExportCheckTree tree;
+  tree.rootText = ToEngineText(m_hRootItem->text(0));
+  for (int f = 0; f < kFolderCount && f < uicore::kExportFolderCount; ++f) {
+    const QTreeWidgetItem* folder = m_hFolderItems[size_t(f)];
+    auto& objects = tree.folders[size_t(f)].objects;
+    for (int i = 0; i < folder->childCount(); ++i) {
+      const QTreeWidgetItem* item = folder->child(i);
+      uicore::ExportTreeObject o;
+      o.name = ToEngineText(item->text(0));
+      o.bold = item->font(0).bold();
+      if (KindOf(item) == TreeItemKind::Table) o.table = RecordOf<CTable>(item);
+      else o.object = RecordOf<CViewStoredProc>(item);
+      objects.push_back(std::move(o));
+    }
+  }
+  return tree;
 }
 
 void CPellwynDlg::OnSaveScan() {

@@ -11,9 +11,12 @@
 #include <string>
 
 #include "ui/core/enginehost.h"
+#include "ui/core/exportchecktree.h"
 #include "ui/core/objecttree.h"
 
+class CExportController;
 class CProgressDlg;
+class IExportRunner;
 class CSplitterControl;
 class CSQLServer;
 class CTable;
@@ -67,6 +70,8 @@ class CPellwynDlg : public QMainWindow {
     int splashDelayMs = 2000;      // how long the splash stays; negative: no splash
     // Makes the engine of a chosen version; empty: the engine factory's own.
     std::function<CreatedEngine(int version)> createEngine;
+    // Makes what runs an export; empty: the core's export worker.
+    std::function<std::unique_ptr<IExportRunner>()> createExportRunner;
   };
 
   explicit CPellwynDlg(const Services& services, QWidget* parent = nullptr);
@@ -93,6 +98,10 @@ class CPellwynDlg : public QMainWindow {
   // A page of the record preview, read for the preview generation `generation`; pages of an
   // earlier engine's preview are dropped.
   void ShowPreviewPage(const uicore::PreviewPage& page, int generation);
+  // The export's dialogs and its running state.
+  CExportController* Exporter() const { return m_pExport.get(); }
+  // The objects of the tree's six folders, as the export options dialog lists them.
+  uicore::ExportCheckTree ExportObjects() const;
   // The recovery progress dialog while it is open; null otherwise.
   CProgressDlg* ProgressDialog() const;
   // Preview pages shown so far (for front ends that wait for the next one).
@@ -138,6 +147,8 @@ class CPellwynDlg : public QMainWindow {
   void EndRecover();
   void EmptyObjectFolders();
   void Inform(const std::string& text);
+  void BuildExport();
+  void SetExportRunning(bool running);
 
   Services m_services;
   EngineHost m_host;
@@ -147,6 +158,7 @@ class CPellwynDlg : public QMainWindow {
   struct Recovery;
   std::unique_ptr<Recovery> m_pRecovery;
   QPointer<CProgressDlg> m_pProgress;
+  std::unique_ptr<CExportController> m_pExport;
   // The record preview of the current engine, made anew for each engine.
   struct Preview;
   std::unique_ptr<Preview> m_pPreview;

@@ -83,12 +83,14 @@ int ScriptedPrompts::ChooseBackupSet(const CBackupReader& reader) {
   return Take(sets, -1);
 }
 
-Harness::Harness(std::function<CreatedEngine(int version)> createEngine) {
+Harness::Harness(std::function<CreatedEngine(int version)> createEngine,
+                 std::function<std::unique_ptr<IExportRunner>()> createExportRunner) {
   CPellwynDlg::Services services;
   services.prompts = &prompts;
   services.shell = &shell;
   services.splashDelayMs = -1;
   services.createEngine = std::move(createEngine);
+  services.createExportRunner = std::move(createExportRunner);
   window = std::make_unique<CPellwynDlg>(services);
   window->show();
   QVERIFY(QTest::qWaitForWindowExposed(window.get()));

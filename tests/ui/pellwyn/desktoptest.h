@@ -16,6 +16,7 @@
 #include "support/catalogengine.h"
 #include "support/fixtures.h"
 #include "ui/core/prompts.h"
+#include "ui/pellwyn/exportcontroller.h"
 #include "ui/pellwyn/pellwyndlg.h"
 
 class QPlainTextEdit;
@@ -79,7 +80,8 @@ struct Harness {
   RecordingShell shell;
   std::unique_ptr<CPellwynDlg> window;
 
-  explicit Harness(std::function<CreatedEngine(int version)> createEngine = {});
+  explicit Harness(std::function<CreatedEngine(int version)> createEngine = {},
+                   std::function<std::unique_ptr<IExportRunner>()> createExportRunner = {});
   template <class T>
   T* Find(const char* name) const {
     T* w = window->findChild<T*>(QString::fromLatin1(name));

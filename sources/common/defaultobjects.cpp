@@ -1,0 +1,78 @@
+#include "common/defaultobjects.h"
+
+#include <cctype>
+
+#include "common/sqltext.h"
+
+static bool IsIdentifierChar(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
+}
+
+// Where the words "create default" begin in a default text (any case, any blanks between
+// them), or npos: such a text is the statement of a default object, not an expression.
+size_t FindCreateDefault(const std::string& text, size_t* nameStart) {
+  std::string lower(text);
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (size_t at = lower.find("create"); at != std::string::npos; at = lower.find("create", at + 1)) {
+    if (at > 0 && IsIdentifierChar(lower[at - 1])) continue;
+    size_t p = at + 6;
+    const size_t blanks = p;
+    while (p < lower.size() && std::isspace(static_cast<unsigned char>(lower[p]))) ++p;
+    if (p == blanks || lower.compare(p, 7, "default") != 0) continue;
+    p += 7;
+    if (p < lower.size() && IsIdentifierChar(lower[p])) continue;
+    if (nameStart) {
+      while (p < lower.size() && std::isspace(static_cast<unsigned char>(lower[p]))) ++p;
+      *nameStart = p;
+    }
+    return at;
+  }
+  return std::string::npos;
+}
+
+bool IsDefaultObjectText(const CString& text) { return FindCreateDefault(text.str()) != std::string::npos; }
+
+// The default object's name as its statement writes it ("D", "[dbo].[D]", "dbo.D"); empty
+// when the text names none.
+CString DefaultObjectName(const CString& text) {
+  const std::string& s = text.str();
+  size_t p = 0;
+  if (FindCreateDefault(s, &p) == std::string::npos) return CString();
+  const size_t start = p;
+  for (;;) {
+    if (p >= s.size()) break;
+    if (s[p] == '[' || s[p] == '"') {
+      const char close = s[p] == '[' ? ']' : '"';
+      ++p;
+      for (;;) {
+        if (p >= s.size()) return CString();  // the name never ends
+        if (s[p] == close) {
+          if (p + 1 < s.size() && s[p + 1] == close) {
+            p += 2;
+            continue;
+          }
+          ++p;
+          break;
+        }
+        ++p;
+      }
+    } else {
+      const size_t part = p;
+      while (p < s.size() && IsIdentifierChar(s[p])) ++p;
+      if (p == part) break;
+    }
+    if (p < s.size() && s[p] == '.') {
+      ++p;
+      continue;
+    }
+    break;
+  }
+  return CString(s.substr(start, p - start));
+}
+
+CString SqlBindDefaultStatement(const CString& owner, const CString& table, const CString& column,
+                                const CString& defaultName) {
+  const CString target = SqlQualifiedName(owner, table) + "." + SqlQuoteName(column);
+  return "EXEC sp_bindefault " + SqlQuoteNString(defaultName) + ", " + SqlQuoteNString(target);
+}

@@ -1,0 +1,24 @@
+// Default objects: a column's default text may be the whole statement of a bound default
+// object ("CREATE DEFAULT [dbo].[zero] AS 0") instead of an expression. The schema scripts
+// create such an object once and bind it to each column that uses it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/cstring.h"
+
+// Where the words "create default" begin in a default text (any case, any blanks between
+// them), or npos; *nameStart, when given, gets where the object's name begins.
+size_t FindCreateDefault(const std::string& text, size_t* nameStart = nullptr);
+
+// Whether the text is a default object's statement rather than an expression.
+bool IsDefaultObjectText(const CString& text);
+
+// The default object's name as its statement writes it ("D", "[dbo].[D]", "dbo.D"); empty
+// when the text names none.
+CString DefaultObjectName(const CString& text);
+
+// EXEC sp_bindefault N'name', N'[owner].[table].[column]'.
+CString SqlBindDefaultStatement(const CString& owner, const CString& table, const CString& column,
+                                const CString& defaultName);

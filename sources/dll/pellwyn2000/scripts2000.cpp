@@ -1,0 +1,450 @@
+// Schema scripts of the 2000 format: per table its CREATE TABLE (defaults, identity,
+// computed columns), keys and indexes with the not-null fix-ups they need, and the rows;
+// the user data types, the foreign keys, and the texts of views, procedures, rules and
+// triggers. Each goes to the script file the export worker opened or runs on a connection.
+//
+// Every name goes through SqlQuoteName (sqltext.h): names come from pages and may hold "]",
+// "'" or ";". Server failures that lose a table or a procedure are logged with their text.
+#include <cctype>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/defaultobjects.h"
+#include "common/executionlog.h"
+#include "common/settings.h"
+#include "common/sqltext.h"
+#include "pellwyn2000.h"
+#include "platform/database.h"
+
+namespace {
+
+constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
+constexpr int kLoggedStatementChars = 200;
+// A full disk fails every later write too; the first ones say enough.
+constexpr int kLoggedWriteFailures = 10;
+
+void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
+void LogError(const CString& text) { CExecutionLog::WriteLog(1, 0, text.c_str(), true); }
+
+// One log line: line breaks and tabs become blanks.
+CString OneLine(const CString& text) {
+  CString out(text.Left(kLoggedStatementChars));
+  for (char& c : out.str())
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  return out;
+}
+
+// [nvarchar](40): the column's base type (user types are created with sp_addtype, but the
+// table names the base type, so it does not depend on them).
+CString DeclaredType(const CColumn& c) {
+  return SqlQuoteName(c.m_strType) + SqlTypeSuffix(c.m_strType, c.m_wLength, c.m_bPrecision, c.m_bScale);
+}
+
+CString OwnerOf(const CTable& table) { return table.m_strOwner.IsEmpty() ? CString("dbo") : table.m_strOwner; }
+CString QualifiedName(const CTable& table) { return SqlQualifiedName(OwnerOf(table), table.m_strName); }
+
+// The first column of the table with the column id; null when none. Ids are looked up as
+// they are: a table keeps the ids of columns after a dropped one, so a count proves nothing.
+const CColumn* ColumnWithId(const CTable& table, int id) {
+  if (id <= 0) return nullptr;
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext)
+    if (c->m_nColumnId == id) return c;
+  return nullptr;
+}
+
+void IdentityValues(const CColumn& c, long long& seed, long long& increment) {
+  seed = c.m_nIdentitySeed64;
+  increment = c.m_nIdentityIncrement64;
+  if (seed == 0 && increment == 0) {
+    seed = static_cast<int>(c.m_dwIdentitySeed);
+    increment = static_cast<int>(c.m_dwIdentityIncrement);
+  }
+}
+
+CString AddTempColumnStatement(const CTable& table) {
+  return "ALTER TABLE " + QualifiedName(table) + " ADD " + SqlQuoteName(kTempColumn) + " uniqueidentifier null \r\n";
+}
+
+CString DropTempColumnStatement(const CTable& table) {
+  return "Alter Table " + QualifiedName(table) + " Drop Column " + SqlQuoteName(kTempColumn);
+}
+
+// Runs a statement; false when the server refused it, with the server's text in *error.
+bool Execute(CDatabase* database, const CString& sql, CString* error = nullptr) {
+  try {
+    if (!database) throw CDBException(-1, "no connection", "08003");
+    database->ExecuteSQL(sql.c_str());
+    return true;
+  } catch (const CDBException& e) {
+    if (error) *error = e.m_strError;
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CSQLServer2000::WriteScript(FILE_HANDLE file, const CString& text) {
+  if (WriteFileText(file, text)) return true;
+  const int failures = ++m_nFailedScriptWrites;
+  if (failures <= kLoggedWriteFailures)
+    Log(FormatString("Script write failed (%d bytes): %s", text.GetLength(), OneLine(text)));
+  return false;
+}
+
+namespace {
+
+enum class TableScript {
+  kFull,   // the program's table script: identity, ntext handling
+  kPlain,  // the simpler one: columns, defaults and nullability only
+};
+
+// A column that takes its default from a default object: bound once the table exists.
+struct DefaultBinding {
+  CString defaultName;
+  CString column;
+};
+
+// The CREATE TABLE text of a table; default objects are created (or written) on the way and
+// their bindings collected. False when the record-stop flag ended the walk: nothing more of
+// the table is produced.
+bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
+                      const std::function<void(const CString&)>& createDefault, CString& text,
+                      std::vector<DefaultBinding>& bindings) {
+  text = "CREATE TABLE " + QualifiedName(table) + " (";
+  bool first = true;
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
+    if (!first) text += ",";
+    first = false;
+    if (!c->m_strComputed.IsEmpty()) {
+      text += SqlQuoteName(c->m_strName) + " as " + c->m_strComputed;
+      continue;
+    }
+    text += SqlQuoteName(c->m_strName) + " " + DeclaredType(*c);
+    if (kind == TableScript::kFull && c->m_strType == "ntext") table.m_bHasNtext = true;
+    if (!c->m_strDefault.IsEmpty()) {
+      if (IsDefaultObjectText(c->m_strDefault)) {
+        createDefault(c->m_strDefault);
+        const CString name = DefaultObjectName(c->m_strDefault);
+        if (name.IsEmpty())
+          Log("Default object without a name: not bound to " + QualifiedName(table) + "." + SqlQuoteName(c->m_strName));
+        else
+          bindings.push_back({name, c->m_strName});
+      } else {
+        text += " default " + c->m_strDefault;
+      }
+    }
+    if (!c->m_bNullable) text += " NOT NULL";
+    if (kind == TableScript::kFull && c->m_bIdentity) {
+      long long seed = 0, increment = 0;
+      IdentityValues(*c, seed, increment);
+      // An increment of 0 is refused, and with it the whole table and its rows.
+      if (increment == 0) {
+        Log("Identity increment 0 read for " + QualifiedName(table) + "." + SqlQuoteName(c->m_strName) + ": 1 used");
+        increment = 1;
+      }
+      text += FormatString(" IDENTITY(%lld,%lld) ", seed, increment);
+    }
+    if (engine.m_pStatus && engine.m_pStatus->m_bStopRecords.load() == 1) return false;
+  }
+  text += ")\r\n";
+  return true;
+}
+
+// Binds each collected default object to its column, on the connection or into the script.
+void BindDefaults(CSQLServer2000& engine, const CTable& table, const std::vector<DefaultBinding>& bindings, bool server,
+                  CDatabase* database, FILE_HANDLE file) {
+  for (const DefaultBinding& b : bindings) {
+    const CString statement = SqlBindDefaultStatement(OwnerOf(table), table.m_strName, b.column, b.defaultName);
+    if (!server) {
+      engine.WriteScript(file, statement + kSqlScriptGo);
+      continue;
+    }
+    CString error;
+    if (!Execute(database, statement, &error)) Log("Bind Default failed: " + OneLine(statement) + " | " + OneLine(error));
+  }
+}
+
+}  // namespace
+
+// A default object is created once per export. On a server the lock is held while it is
+// created, so a pool thread that binds the same object waits until it exists.
+void CSQLServer2000::CreateDefaultObject(const CString& text, bool server, CDatabase* database) {
+  std::lock_guard<std::mutex> lock(m_csDefaultObjects);
+  if (!m_setDefaultObjects.insert(text.str()).second) return;
+  if (server) {
+    CString error;
+    if (!Execute(database, text, &error)) Log("Create Default failed: " + OneLine(text) + " | " + OneLine(error));
+  } else {
+    // CREATE DEFAULT must begin its batch.
+    WriteScript(m_hDefaultSqlFile, text + kSqlScriptGo);
+  }
+}
+
+// ---- tables
+
+void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
+  if (!table) return;
+  if (table->m_strOwner.IsEmpty()) table->m_strOwner = "dbo";
+  const bool server = m_bExportToServer == 1;
+
+  // Schema. On the server it is sent for every table; "dbo" and a schema made for an earlier
+  // table answer with an error, which says nothing about the table.
+  if (server) {
+    if (!Execute(database, "CREATE SCHEMA " + SqlQuoteName(table->m_strOwner))) Log("Create Schema failed");
+  } else {
+    WriteScript(m_hTableSqlFile, kSqlScriptGo);
+  }
+
+  auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, database); };
+  CString create;
+  std::vector<DefaultBinding> bindings;
+  if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create, bindings)) {
+    table->m_bHasNtext = false;
+    return;
+  }
+
+  // The temporary column lets the row export find the row it has just inserted when it adds
+  // an ntext value; without rows it would stay behind as a stray column.
+  const bool rows = m_bExportRows == 1;
+  const bool tempColumn = rows && table->m_bHasNtext;
+  if (server) {
+    if (tempColumn) create += AddTempColumnStatement(*table);
+    CString error;
+    if (!Execute(database, create, &error)) LogError(create);
+  } else {
+    CString text = create + kSqlScriptGo;
+    if (tempColumn) text += AddTempColumnStatement(*table) + kSqlScriptGo;
+    WriteScript(m_hTableSqlFile, text);
+  }
+
+  BindDefaults(*this, *table, bindings, server, database, m_hConstraintSqlFile);
+  GenerateConstraintQueries(table, database);
+
+  if (rows) {
+    m_bExportMode = 1;
+    if (m_pStatus) m_pStatus->m_pExportTable = table;
+    ExportTableRows(table, server ? database : nullptr);
+  }
+  // Dropped on every way out of the rows, a stopped export too.
+  if (tempColumn) {
+    if (server) Execute(database, DropTempColumnStatement(*table));
+    else WriteScript(m_hTableSqlFile, DropTempColumnStatement(*table) + kSqlScriptGo);
+  }
+  table->m_bHasNtext = false;
+}
+
+void CSQLServer2000::GenerateTableQueries(CTable* table) {
+  if (!table) return;
+  const bool server = m_bExportToServer == 1;
+  auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, m_pDatabase); };
+  CString create;
+  std::vector<DefaultBinding> bindings;
+  if (!BuildCreateTable(*this, *table, TableScript::kPlain, createDefault, create, bindings)) return;
+  if (server) {
+    if (!Execute(m_pDatabase, create)) LogError(create);
+  } else {
+    WriteScript(m_hTableSqlFile, create + kSqlScriptGo);
+  }
+  BindDefaults(*this, *table, bindings, server, m_pDatabase, m_hTableSqlFile);
+  if (m_bExportRows != 1) return;
+
+  std::string value;
+  if (ReadSetting("Avoid_Duplicate", value) == SettingLookup::Found && value == "1") m_bAvoidDuplicate = 1;
+  m_bExportMode = 1;
+  if (m_pStatus) m_pStatus->m_pExportTable = table;
+  // The walk runs on this thread and has ended when it returns: nothing is left to wait for.
+  ExportTableRows(table, server ? m_pDatabase : nullptr);
+}
+
+// ---- keys and indexes
+
+void CSQLServer2000::GenerateConstraintQueries(CTable* table, CDatabase* database) {
+  if (!table) return;
+  {
+    std::lock_guard<std::mutex> lock(ScriptLock2000());
+    CTable* found = nullptr;
+    if (!m_mapTables.Lookup(FormatString("%ld", table->m_dwObjectId).view(), found) || !found) return;
+  }
+  const bool server = m_bExportToServer == 1;
+  const CString tableName = QualifiedName(*table);
+
+  auto emit = [&](const CString& statement) {
+    if (server) {
+      CString error;
+      if (!Execute(database, statement, &error)) Log("Constraint failed: " + OneLine(statement) + " | " + OneLine(error));
+      return;
+    }
+    std::lock_guard<std::mutex> lock(ScriptLock2000());
+    WriteScript(m_hConstraintSqlFile, statement + kSqlScriptGo);
+  };
+
+  for (const auto& entry : table->m_mapTableIndexes) {
+    const CIndexInfo* index = entry.second;
+    if (!index) continue;
+    std::vector<const CColumn*> columns;
+    for (int id : index->m_vecColumns)
+      if (const CColumn* c = ColumnWithId(*table, id)) columns.push_back(c);
+    // A record without key columns (one loaded from an older scan file) says nothing to run.
+    if (columns.empty()) continue;
+
+    const bool primaryKey = index->m_bPrimaryKey != 0;
+    const bool constraint = index->m_bConstraint != 0;
+    const char* kind = index->m_bClustered ? "CLUSTERED " : index->m_bNonClustered ? "NONCLUSTERED " : "";
+    CString statement;
+    CString list;
+    if (primaryKey || constraint) {
+      statement = "ALTER TABLE " + tableName + " ADD";
+      if (!index->m_strName.IsEmpty()) statement += " CONSTRAINT " + SqlQuoteName(index->m_strName);
+      // A key constraint that is not the primary key is a unique one, whatever its flags say.
+      statement += primaryKey ? " PRIMARY KEY " : " UNIQUE ";
+      statement += CString(kind) + "(";
+    } else {
+      if (index->m_strName.IsEmpty()) {
+        Log("Index without a name on " + tableName + ": not created");
+        continue;
+      }
+      statement = CString("CREATE ") + (index->m_bUnique ? "UNIQUE " : "") + kind + "INDEX " +
+                  SqlQuoteName(index->m_strName) + " ON " + tableName + "(";
+    }
+    for (const CColumn* c : columns) {
+      if (!list.IsEmpty()) list += ",";
+      if (primaryKey) {
+        // A primary key needs NOT NULL columns; one declared so already needs nothing (its
+        // default or its index would make the ALTER fail), and a computed one cannot change.
+        if (c->m_bNullable && c->m_strComputed.IsEmpty())
+          emit("ALTER TABLE " + tableName + " ALTER COLUMN " + SqlQuoteName(c->m_strName) + " " + DeclaredType(*c) +
+               " NOT NULL");
+        list += SqlQuoteName(c->m_strName);
+      } else {
+        list += SqlQuoteName(c->m_strName) + " ASC";
+      }
+    }
+    emit(statement + list + ")");
+  }
+}
+
+// ---- foreign keys
+
+void CSQLServer2000::GenerateForeignKeyConstraint() {
+  const bool server = m_bExportToServer == 1;
+  // Every table that has keys is scripted, selected or not: a key whose table was left out
+  // of a partial export fails on the server and is logged there.
+  for (const auto& entry : m_mapForeignKeyTables) {
+    const CTable* table = entry.second;
+    if (!table) continue;
+    for (const CForeignKey* key = table->m_pForeignKeyHead; key; key = key->m_pNext) {
+      const CString what = FormatString("Foreign key %lu of %s", key->m_dwConstraintId, QualifiedName(*table));
+      CString name;
+      if (!m_mapForeignKeyNames.Lookup(FormatString("%lu", key->m_dwConstraintId).view(), name) || name.IsEmpty()) {
+        Log(what + ": no constraint name, not created");
+        continue;
+      }
+      CTable* referenced = nullptr;
+      if (!m_mapTables.Lookup(FormatString("%lu", key->m_dwRefTableId).view(), referenced) || !referenced) {
+        Log(what + FormatString(": referenced table %lu not recovered, not created", key->m_dwRefTableId));
+        continue;
+      }
+      CString columns, refColumns;
+      bool complete = key->Count() > 0 && key->m_vecRefColumns.size() == key->m_vecKeyColumns.size();
+      for (size_t i = 0; complete && i < key->m_vecKeyColumns.size(); ++i) {
+        const CColumn* c = ColumnWithId(*table, key->m_vecKeyColumns[i]);
+        const CColumn* r = ColumnWithId(*referenced, key->m_vecRefColumns[i]);
+        if (!c || !r) {
+          complete = false;
+          break;
+        }
+        if (i > 0) {
+          columns += ",";
+          refColumns += ",";
+        }
+        columns += SqlQuoteName(c->m_strName);
+        refColumns += SqlQuoteName(r->m_strName);
+      }
+      // A key with a column that is not there would reference the wrong columns or none.
+      if (!complete) {
+        Log(what + " " + SqlQuoteName(name) + ": a key column was not recovered, not created");
+        continue;
+      }
+      const CString statement = "ALTER TABLE " + QualifiedName(*table) + " ADD CONSTRAINT " + SqlQuoteName(name) +
+                                " FOREIGN KEY (" + columns + ") REFERENCES " + QualifiedName(*referenced) + " (" +
+                                refColumns + ")";
+      if (server) {
+        CString error;
+        if (!Execute(m_pDatabase, statement, &error)) Log(error);
+      } else {
+        WriteScript(m_hTableSqlFile, statement + kSqlScriptGo);
+      }
+    }
+  }
+}
+
+// ---- user data types
+
+void CSQLServer2000::GenerateUserDataTypeQueries() {
+  // The first call of an export: what the last export created is forgotten.
+  {
+    std::lock_guard<std::mutex> lock(m_csDefaultObjects);
+    m_setDefaultObjects.clear();
+  }
+  m_nFailedScriptWrites = 0;
+  m_nObjectsWithoutText = 0;
+
+  const bool server = m_bExportToServer == 1;
+  for (const auto& entry : m_mapDataTypes) {
+    const CDataType* type = entry.second;
+    if (!type || type->m_strName.IsEmpty()) continue;
+    const CString base = GetTypeName(type->m_bSystemTypeId);
+    if (base.IsEmpty()) {
+      Log(FormatString("User data type %s has no known base type (%d): not exported", SqlQuoteName(type->m_strName),
+                       int(type->m_bSystemTypeId)));
+      continue;
+    }
+    const CString statement =
+        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale);
+    if (server) Execute(m_pDatabase, statement);
+    else WriteScript(m_hUserTypesSqlFile, statement + kSqlScriptGo);
+  }
+  // The program opens this one file and leaves closing it to the engine.
+  if (!server) CloseFileHandle(m_hUserTypesSqlFile);
+}
+
+// ---- views, procedures, rules and triggers
+
+namespace {
+
+// The object's text as one statement. An empty text is still sent: the object is counted
+// as exported without text, and its batch is empty.
+void EmitObject(CSQLServer2000& engine, const CViewStoredProc* object, FILE_HANDLE file, bool logFailure) {
+  if (!object) return;
+  CString trimmed(object->m_strText);
+  trimmed.Trim();
+  if (trimmed.IsEmpty()) ++engine.m_nObjectsWithoutText;
+  const CString statement = object->m_strText + "\r\n";
+  if (engine.m_bExportToServer == 1) {
+    CString error;
+    if (Execute(engine.m_pDatabase, statement, &error)) {
+      if (engine.m_pStatus) ++engine.m_pStatus->m_nRecordsSent;
+    } else if (logFailure) {
+      LogError(statement);
+    }
+    return;
+  }
+  engine.WriteScript(file, statement + kSqlScriptGo);
+}
+
+}  // namespace
+
+void CSQLServer2000::GenerateViewQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hViewsSqlFile, false); }
+
+void CSQLServer2000::GenerateStoredProcQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hProcSqlFile, true);
+}
+
+void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hRulesSqlFile, false); }
+
+void CSQLServer2000::GenerateTriggerQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hTriggersSqlFile, false);
+}

@@ -1,0 +1,109 @@
+#include "exportcontroller.h"
+
+#include <QWidget>
+
+#include "common/enginestatus.h"
+#include "common/sqlserver.h"
+#include "platform/database.h"
+#include "ui/core/programfolder.h"
+#include "ui/core/prompts.h"
+#include "ui/pellwyn/exportoptiondlg.h"
+#include "ui/pellwyn/exportprogressdlg.h"
+
+namespace {
+
+class WorkerRunner : public IExportRunner {
+ public:
+  WorkerRunner() : m_worker(ProgramFolder()) {}
+  bool Start(CSQLServer& engine, uicore::ExportRequest request, uicore::IExportSink& sink,
+             CDatabase* mainConnection) override {
+    return m_worker.Start(engine, std::move(request), sink, mainConnection);
+  }
+  void Stop() override { m_worker.Stop(); }
+  void Join() override { m_worker.Join(); }
+
+ private:
+  uicore::ExportWorker m_worker;
+};
+
+const char* const kStillRunning = "An export is still running.";
+const char* const kNoExport = "Export is not available in this build.";
+}  // namespace
+
+std::unique_ptr<IExportRunner> NewExportWorkerRunner() { return std::make_unique<WorkerRunner>(); }
+
+CExportController::CExportController(IPrompts& prompts, Window window, std::unique_ptr<IExportRunner> runner)
+    : m_prompts(prompts), m_window(std::move(window)), m_pRunner(std::move(runner)) {
+  m_pOptions = new CExportOptionDlg(prompts, m_window.parent);
+  connect(m_pOptions, &QDialog::finished, this, [this] {
+    CSQLServer* engine = m_pEngine;
+    if (!engine) return;
+    engine->m_bRecoverDeleted = m_pOptions->Request().recoverDeleted ? 1 : 0;
+    if (!m_pOptions->Accepted()) {
+      emit cancelled();
+      return;
+    }
+    StartExport(*engine, m_strDatabaseName);
+  });
+}
+
+CExportController::~CExportController() {
+  // A worker still running reports to windows that are going: it is stopped and waited for
+  // here, and its last reports find no receiver.
+  if (m_bRunning && m_pRunner) {
+    m_pRunner->Stop();
+    m_pRunner->Join();
+  }
+  delete m_pOptions;
+}
+
+CExportProgressDlg* CExportController::ProgressDialog() const { return m_pProgress.data(); }
+
+void CExportController::Run(CSQLServer& engine, const uicore::ExportCheckTree& objects,
+                            const std::string& databaseName) {
+  if (m_bRunning) return m_prompts.Inform(kMessageTitle, kStillRunning);
+  if (!m_pRunner) return m_prompts.Inform(kMessageTitle, kNoExport);
+  m_pEngine = &engine;
+  m_strDatabaseName = databaseName;
+  engine.m_bExportToServer = 0;
+  m_pOptions->Prepare(objects, databaseName);
+  m_pOptions->open();
+}
+
+void CExportController::StartExport(CSQLServer& engine, const std::string& databaseName) {
+  if (engine.m_pStatus) engine.m_pStatus->m_bStopRecords = 0;
+  m_pConnection = m_pOptions->TakeConnection();
+  const uicore::ExportRequest& request = m_pOptions->Request();
+
+  auto* dialog = new CExportProgressDlg(m_prompts, [this] { m_pRunner->Stop(); }, m_window.parent);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->Begin(request.toServer, databaseName);
+  m_pProgress = dialog;
+  ExportSinkToGui::MainWindowSide side;
+  side.setPercent = m_window.setPercent;
+  side.setCounter = m_window.setCounter;
+  side.showMessage = [this](const std::string& text) { m_prompts.Inform(std::string(), text); };
+  side.ended = [this] { WorkerEnded(); };
+  m_pSink = std::make_unique<ExportSinkToGui>(dialog, this, std::move(side));
+
+  m_bRunning = true;
+  if (m_window.setRunning) m_window.setRunning(true);
+  dialog->open();
+  if (!m_pRunner->Start(engine, request, *m_pSink, m_pConnection.get())) {
+    m_bRunning = false;
+    if (m_window.setRunning) m_window.setRunning(false);
+    dialog->EndEarly();
+    m_pConnection.reset();
+    m_prompts.Inform(kMessageTitle, kStillRunning);
+  }
+}
+
+void CExportController::WorkerEnded() {
+  if (!m_bRunning) return;
+  // The worker's last report came just before its thread returns: the join is short.
+  m_pRunner->Join();
+  m_bRunning = false;
+  m_pConnection.reset();
+  if (m_window.setRunning) m_window.setRunning(false);
+  emit ended();
+}
