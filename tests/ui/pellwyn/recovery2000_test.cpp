@@ -3,7 +3,11 @@
 // label, the preview's pages, Save Scan and Open Scan. No real 2000 backup exists, so the
 // 2000 sample databases are put inside the tape framing of real backups (one set, and two
 // sets); the database files themselves come in through a scan file made from them.
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -17,14 +21,20 @@
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
 #include "ui/core/openscan.h"
+#include "support/tsqllexer.h"
+#include "ui/pellwyn/exportcontroller.h"
+#include "ui/pellwyn/exportoptiondlg.h"
+#include "ui/pellwyn/exportprogressdlg.h"
 #include "ui/pellwyn/pellwyndlg.h"
 #include "ui/pellwyn/progressdlg.h"
 #include "desktoptest.h"
 #include "recoverysteps.h"
+#include "scriptfiles.h"
 
 using desktoptest::Child;
 using desktoptest::Harness;
 using namespace recoverysteps;
+using namespace scriptfiles;
 
 namespace {
 
@@ -68,6 +78,29 @@ QString Counts(const Harness& h) {
   return counts.join(QLatin1Char('|'));
 }
 
+// The script export from the toolbar: the options dialog with its defaults (every object,
+// schema and data), the scripts target, `parent` as the folder, the progress dialog to its end
+// (where `finished` looks at it) and closed. The folder the export made; "" when it did not
+// end or made none.
+std::string ExportScripts(Harness& h, const std::string& parent,
+                          const std::function<void(CExportProgressDlg&)>& finished = {}) {
+  CExportController& exporter = *h.window->Exporter();
+  h.Trigger(kCmdExport);
+  if (!QTest::qWaitFor([&] { return exporter.OptionsDialog()->isVisible(); }, 5000)) return "";
+  exporter.OptionsDialog()->findChild<QRadioButton*>("id1042")->click();
+  h.prompts.files = {parent};
+  exporter.OptionsDialog()->findChild<QPushButton*>("id1021")->click();
+  if (!QTest::qWaitFor([&] { return exporter.ProgressDialog() && exporter.ProgressDialog()->ExportFinished(); },
+                       kScanTimeoutMs))
+    return "";
+  if (finished) finished(*exporter.ProgressDialog());
+  exporter.ProgressDialog()->findChild<QPushButton*>("id1098")->click();
+  if (!QTest::qWaitFor([&] { return !exporter.Running(); }, kScanTimeoutMs)) return "";
+  std::vector<std::string> folders;
+  for (const auto& e : std::filesystem::directory_iterator(parent)) folders.push_back(e.path().string());
+  return folders.size() == 1 ? folders[0] : "";
+}
+
 }  // namespace
 
 class Recovery2000Test : public desktoptest::DesktopTestCase {
@@ -79,6 +112,8 @@ class Recovery2000Test : public desktoptest::DesktopTestCase {
   void saveScanThenOpenScan();
   void databaseFilesComeInThroughTheirScanFiles();
   void aWrongVersionEndsItsScan();
+  void scriptExportWritesWhatTheDriverWrites();
+  void exportAfterOpenScanReadsTheBackupItNames();
 };
 
 void Recovery2000Test::northwindFromLoadToItsRows() {
@@ -289,6 +324,113 @@ void Recovery2000Test::aWrongVersionEndsItsScan() {
     QVERIFY(Preview(h, "dbo.Customers"));
     QCOMPARE(RowCount(h), QStringLiteral("91"));
   }
+}
+
+// The script export of a 2000 backup from the window: the options dialog, the folder, the
+// progress dialog to its end. The files are those engine-driver's export of the same backup
+// writes with the same worker; the batch file runs osql, the foreign keys last.
+void Recovery2000Test::scriptExportWritesWhatTheDriverWrites() {
+  Backups2000 backups;
+  if (!backups.Ready()) QSKIP("fixtures not available");
+  Harness h;
+  QVERIFY(LoadToTheEnd(h, backups.oneSet, kVersion2000, 1));
+  testsupport::TempDir parent;
+  const std::string folder = ExportScripts(h, parent.path(), [&](CExportProgressDlg& done) {
+    const QString message = done.findChild<QPlainTextEdit*>("id1096")->toPlainText();
+    QVERIFY2(message.contains(QStringLiteral("ForeignKeys.sql")), qPrintable(message));
+    desktoptest::SaveScreenshot(&done, QStringLiteral("export-finished-2000-northwind"));
+  });
+  QVERIFY(!folder.empty());
+  const std::map<std::string, std::string> ours = FilesUnder(folder);
+  QVERIFY(ours.count("Northwind.bat") && ours.count("ForeignKeys.sql"));
+
+  // The batch file: osql for both logins, every script once per login, the foreign keys
+  // after the last table's constraints.
+  const std::string& bat = ours.at("Northwind.bat");
+  QVERIFY(bat.find("sqlcmd") == std::string::npos);
+  const QStringList lines = QString::fromStdString(bat).split(QStringLiteral("\r\n"));
+  const QStringList windows = lines.filter(QRegularExpression(QStringLiteral("^osql -E -S %1 -d %2 -i ")));
+  const QStringList logins = lines.filter(QRegularExpression(QStringLiteral("^osql -U %1 -P %2 -S %3 -d %4 -i ")));
+  QCOMPARE(windows.size(), logins.size());
+  QCOMPARE(windows.filter(QStringLiteral("Tables\\")).size(), 26);
+  const int foreignKeys = int(windows.indexOf(QStringLiteral("osql -E -S %1 -d %2 -i ForeignKeys.sql")));
+  QVERIFY(foreignKeys > 0);
+  QVERIFY(windows[foreignKeys - 1].endsWith(QStringLiteral("_Constraint.sql\"")));
+  QVERIFY(windows.mid(foreignKeys).filter(QStringLiteral("Tables\\")).isEmpty());
+
+  // Northwind's thirteen foreign keys, each a statement that lexes as T-SQL.
+  int constraints = 0;
+  for (const std::string& batch : testsupport::SplitSqlBatches(ours.at("ForeignKeys.sql"))) {
+    const testsupport::SqlLexResult lexed = testsupport::LexSqlBatch(batch);
+    QVERIFY2(lexed.ok(), (lexed.error + ": " + batch).c_str());
+    if (batch.find("FOREIGN KEY") != std::string::npos) ++constraints;
+  }
+  QCOMPARE(constraints, 13);
+
+  // engine-driver's export of the same backup, rows included.
+  testsupport::TempDir driverDir;
+  QProcess driver;
+  driver.start(QStringLiteral(PELLWYN_ENGINE_DRIVER),
+               {QStringLiteral("export"), QString::fromStdString(backups.oneSet), QString::fromStdString(driverDir.path()),
+                QStringLiteral("--rows"), QStringLiteral("--format"), QStringLiteral("2000")});
+  QVERIFY(driver.waitForFinished(120000));
+  QCOMPARE(driver.exitCode(), 0);
+  const std::map<std::string, std::string> theirs = FilesUnder(driverDir.path());
+  QStringList ourNames, theirNames;
+  for (const auto& e : ours) ourNames << QString::fromStdString(e.first);
+  for (const auto& e : theirs) theirNames << QString::fromStdString(e.first);
+  QCOMPARE(ourNames, theirNames);
+  for (const auto& [name, bytes] : ours) {
+    const std::string a = Replaced(bytes, folder, "<folder>");
+    const std::string b = Replaced(theirs.at(name), driverDir.path(), "<folder>");
+    // The tree lists objects by name, the driver by object id: the object scripts and the
+    // batch file hold the same statements or lines, in another order.
+    const bool table = name.find('/') != std::string::npos;
+    const std::string separator = name.size() > 4 && name.substr(name.size() - 4) == ".bat" ? "\r\n" : "\r\ngo\r\n";
+    QVERIFY2(table ? a == b : SortedPieces(a, separator) == SortedPieces(b, separator), name.c_str());
+  }
+  QVERIFY(ours.at("Tables/Orders.sql").find("Insert into [dbo].[Orders]") != std::string::npos);
+}
+
+// Rows exported after Open Scan come from the backup the scan file names, its set located as
+// for a preview; without the backup the schema is exported alone, and the user is told.
+void Recovery2000Test::exportAfterOpenScanReadsTheBackupItNames() {
+  Backups2000 backups;
+  if (!backups.Ready()) QSKIP("fixtures not available");
+  Harness h;
+  QVERIFY(LoadToTheEnd(h, backups.twoSets, kVersion2000, 2));
+  const std::string scanFile = backups.dir.file("pubs.str");
+  h.prompts.files = {scanFile};
+  h.Trigger(kCmdSaveScan);
+  const std::string moved = backups.dir.file("elsewhere.bak");
+  struct Case {
+    const char* name;
+    bool backupThere;
+  } cases[] = {{"backup there", true}, {"backup gone", false}};
+  for (const Case& c : cases) {
+    if (!c.backupThere) std::filesystem::rename(backups.twoSets, moved);
+    h.prompts.files = {scanFile};
+    h.Trigger(kCmdOpenScan);
+    QCOMPARE(h.prompts.Last("info"), std::string(uicore::kLoadComplete));
+    h.prompts.asked.clear();
+    h.prompts.sets = {2};
+    testsupport::TempDir parent;
+    const std::string folder = ExportScripts(h, parent.path());
+    QVERIFY2(!folder.empty(), c.name);
+    const std::string authors = testsupport::ReadFile(folder + "/Tables/authors.sql");
+    QVERIFY2(authors.find("CREATE TABLE") != std::string::npos, c.name);
+    QCOMPARE(h.prompts.Count("set"), c.backupThere ? 1 : 0);
+    if (c.backupThere) {
+      QVERIFY(authors.find("Insert into [dbo].[authors]") != std::string::npos);
+      QVERIFY(authors.find("'172-32-1176'") != std::string::npos);
+    } else {
+      QVERIFY(authors.find("Insert into [dbo].[authors]") == std::string::npos);
+      QCOMPARE(h.prompts.Count("info"), 1);
+      QCOMPARE(h.prompts.Last("info"), std::string(uicore::kRowsNeedBackup) + backups.twoSets +
+                                                 ". The schema is exported without rows.");
+    }
+  }
+  std::filesystem::rename(moved, backups.twoSets);
 }
 
 DESKTOP_TEST(Recovery2000Test);
