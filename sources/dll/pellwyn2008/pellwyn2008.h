@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/enginesupport.h"
 #include "common/sqlserver.h"
 
 // Off-row values (lob.h).
@@ -365,6 +366,5 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   mutable std::mutex m_csSource;
   CSourceFile m_source;
   CString m_strSourceOpened;
-  std::mutex m_csTablePool;
-  std::vector<std::unique_ptr<CTable>> m_tablePool;
+  CTablePool m_tablePool;
 };

@@ -7,6 +7,7 @@
 
 #include "common/allocation.h"
 #include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/pagesource.h"
@@ -19,29 +20,12 @@ constexpr UINT64 kBootPageOffset = 9ull * kPageSize;
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
 
-// The database name of a boot page (type 13, page id 9): the whole 128-unit field at 148,
-// its trailing padding (zero units, blanks, 0x2020 pairs) trimmed. Empty for any other page.
-CString NameOfBootPage(const BYTE* page) {
-  if (PageTypeOf(page) != kPageBoot || PageIdOf(page) != 9) return CString();
-  ByteView field(page + 148, 256);
-  std::vector<WORD> units;
-  for (int i = 0; i < 128; ++i) {
-    WORD u = field.U16(size_t(i) * 2);
-    if (u == 0) break;
-    units.push_back(u);
-  }
-  while (!units.empty() && (units.back() == 0x20 || units.back() == 0x2020 || units.back() == 0)) units.pop_back();
-  CString name;
-  for (WORD u : units) name += u <= 0xFF ? char(u) : '?';
-  return name;
-}
-
 // The database name of a backup set, from the boot page at its stream's page 9.
 CString NameOfSet(const CSourceFile& file, const CBackupSet& set) {
   if (!set.m_pStream || set.m_pStream->nLength < kBootPageOffset + kPageSize) return CString();
   std::vector<BYTE> page(kPageSize);
   if (!file.ReadExact(set.m_pStream->nOffset + kBootPageOffset, page.data(), kPageSize)) return CString();
-  return NameOfBootPage(page.data());
+  return DatabaseNameFromBootPage(page.data());
 }
 
 // Runs in stream order to runs sorted by page id with no id in two of them: where pages
@@ -83,12 +67,7 @@ std::vector<Run> IndexByPageId(const std::vector<Run>& inStreamOrder) {
 
 }  // namespace
 
-CString CSQLServer2008::GetFileExtension() const {
-  if (m_strFilePath.GetLength() <= 2) return CString();
-  int dot = m_strFilePath.ReverseFind('.');
-  if (dot < 0) return CString();
-  return m_strFilePath.Mid(dot + 1);
-}
+CString CSQLServer2008::GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
 
 bool CSQLServer2008::IsBackupExtension() const {
   return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
@@ -98,15 +77,10 @@ void CSQLServer2008::ScanDataSets() {
   m_strExtension = GetFileExtension();
   if (!IsBackupExtension()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
-  auto* reader = new CBackupReader();
-  reader->ReadDataSets(m_strFilePath);
-  CBackupReader* old = m_pBackupReader;
-  m_pBackupReader = reader;
   m_pCurrentSet = nullptr;
   m_pBaseSet = nullptr;
   m_vecSetSegments.clear();
-  delete old;
-  m_nDataSetCount = reader->m_nStreamCount;
+  m_nDataSetCount = ReadBackupSets(m_strFilePath, m_pBackupReader);
 }
 
 void CSQLServer2008::ScanMdfFile() {
@@ -522,9 +496,9 @@ CString CSQLServer2008::GetDatabaseName() {
   CSourceFile file;
   if (!file.Open(m_strFilePath)) return CString();
   std::vector<BYTE> page(kPageSize, 0);
-  if (m_nDataSetCount <= 0) return file.ReadExact(kBootPageOffset, page.data(), kPageSize) ? NameOfBootPage(page.data()) : CString();
+  if (m_nDataSetCount <= 0) return file.ReadExact(kBootPageOffset, page.data(), kPageSize) ? DatabaseNameFromBootPage(page.data()) : CString();
   const UINT64 start = UINT64(std::max<INT64>(m_nDataSetStart, 0));
-  CString name = file.ReadExact(start + kBootPageOffset, page.data(), kPageSize) ? NameOfBootPage(page.data()) : CString();
+  CString name = file.ReadExact(start + kBootPageOffset, page.data(), kPageSize) ? DatabaseNameFromBootPage(page.data()) : CString();
   if (name.IsEmpty() && m_pBaseSet) name = NameOfSet(file, *m_pBaseSet);
   return name;
 }
