@@ -12,10 +12,14 @@
 #include "common/enginesupport.h"
 #include "common/sqlserver.h"
 
-// Off-row values (lob.h).
+// Off-row values (lob.h, over common/lobcore.h).
 struct OffRowPointer;
-class LobSink;
-struct LobReadReport;
+namespace lobcore {
+class Sink;
+struct Report;
+}  // namespace lobcore
+using LobSink = lobcore::Sink;
+using LobReadReport = lobcore::Report;
 // Stored records (record.h).
 struct ColumnPlan;
 struct RecordCell;
