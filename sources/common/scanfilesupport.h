@@ -42,7 +42,14 @@ void LoadSection(CArchive& ar, int count, CStringKeyMap<Record*>& map, LoadFn lo
   }
 }
 
+// Where a failed write is logged: the error code of the line and which log it goes to.
+struct ScanFileLogTarget {
+  int error = 1;
+  bool toErrorLog = true;
+};
+
 // Writes a scan file through `write` into a temporary file beside `path`, renamed over it
 // only when complete: an existing file is never left half-written. False, logged and with
 // the reason in *error, when the file could not be created, written or replaced.
-bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error);
+bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error,
+                             ScanFileLogTarget log = ScanFileLogTarget());
