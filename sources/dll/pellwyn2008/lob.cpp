@@ -1,6 +1,7 @@
 #include "lob.h"
 
 #include "common/executionlog.h"
+#include "common/sqltext.h"
 #include "pellwyn2008.h"
 
 namespace {
@@ -98,15 +99,7 @@ CString RenderLobText(const BYTE* data, size_t size, bool hex, bool textCheck) {
   CString out;
   if (!data || size == 0) return out;
   std::string& s = out.str();
-  if (hex) {
-    static const char kHex[] = "0123456789abcdef";
-    s.reserve(size * 2);
-    for (size_t i = 0; i < size; ++i) {
-      s += kHex[data[i] >> 4];
-      s += kHex[data[i] & 15];
-    }
-    return out;
-  }
+  if (hex) return CString(SqlHexDigits(data, size));
   if (textCheck) {
     for (size_t i : {size_t(1), size_t(3), size_t(5)}) {
       if (i < size && data[i] != 0) return CString("?????");

@@ -13,6 +13,7 @@
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/formatters.h"
+#include "common/sqltext.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 #include "platform/guid.h"
@@ -62,25 +63,10 @@ UINT64 ReadLE(ByteView v, size_t width) {
   return x;
 }
 
-CString Hex(ByteView v) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  s.reserve(v.size() * 2);
-  for (size_t i = 0; i < v.size(); ++i) {
-    s += kDigits[v.data()[i] >> 4];
-    s += kDigits[v.data()[i] & 15];
-  }
-  return CString(std::move(s));
-}
+CString Hex(ByteView v) { return CString(SqlHexDigits(v.data(), v.size())); }
 
 // 8-bit text: the bytes without their zeros.
-CString NarrowText(ByteView v) {
-  std::string s;
-  s.reserve(v.size());
-  for (size_t i = 0; i < v.size(); ++i)
-    if (v.data()[i]) s += char(v.data()[i]);
-  return CString(std::move(s));
-}
+CString NarrowText(ByteView v) { return BytesToString(v.data(), int(v.size()), false); }
 
 // UTF-16 text shown in 8 bits: each unit of one byte as that byte, any wider unit as '?'.
 CString UnitsText(ByteView v) {
