@@ -111,7 +111,7 @@ void CSQLServer2008::LocateBackupDataSet() {
     if (!s || !s->m_pStream) continue;
     const UINT64 offset = s->m_pStream->nOffset;
     const UINT64 held = offset >= fileSize ? 0 : std::min(s->m_pStream->nLength, fileSize - offset);
-    m_vecSetSegments.push_back({offset, DWORD(std::min<UINT64>(held / kPageSize, 0x7FFFFFFF))});
+    m_vecSetSegments.push_back({offset, std::min<UINT64>(held / kPageSize, 0x7FFFFFFF)});
   }
 }
 
@@ -148,46 +148,31 @@ void CSQLServer2008::GetPageOffset(int page, INT64* position) {
     *position = UINT64(page) < pages ? INT64(set->m_pStream->nOffset + UINT64(page) * kPageSize) : 0;
     return;
   }
-  UINT64 n = UINT64(page);
-  for (const StreamSegment& segment : m_vecSetSegments) {
-    if (n < segment.pages) {
-      *position = INT64(segment.offset + n * kPageSize);
-      return;
-    }
-    n -= segment.pages;
-  }
-  *position = 0;
+  *position = INT64(SegmentPageOffset(m_vecSetSegments, UINT64(page)));
 }
 
 bool CSQLServer2008::OpenSource() {
   // Callers hold m_csSource.
-  if (m_source.IsOpen() && m_strSourceOpened == m_strFilePath) return true;
+  const bool backup = m_nDataSetCount > 0;
+  if (m_source.IsOpen() && m_strSourceOpened == m_strFilePath && m_bSourceIsBackup == backup &&
+      (!backup || m_vecSourceSegments == m_vecSetSegments))
+    return true;
   m_source.Close();
   m_strSourceOpened = m_strFilePath;
-  return m_source.Open(m_strFilePath);
+  m_bSourceIsBackup = backup;
+  m_vecSourceSegments = backup ? m_vecSetSegments : std::vector<PageSegment>();
+  return backup ? m_source.OpenSegments(m_strFilePath, m_vecSourceSegments) : m_source.OpenPlain(m_strFilePath);
 }
 
 bool CSQLServer2008::ReadSourcePage(DWORD page, BYTE* buffer) {
   if (!buffer) return false;
   std::memset(buffer, 0, kPageSize);
-  INT64 position = 0;
-  if (m_nDataSetCount > 0) {
-    GetPageOffset(int(std::min<DWORD>(page, 0x7FFFFFFF)), &position);
-    if (position <= 0) return false;
-  } else if (IsBackupExtension()) {
-    // A backup without a located set (for example a scan loaded from file): reading it as
-    // a plain database file would decode tape blocks as pages.
-    return false;
-  } else {
-    position = INT64(page) * kPageSize;
-  }
+  // A backup without a located set (for example a scan loaded from file): reading it as a
+  // plain database file would decode tape blocks as pages.
+  if (m_nDataSetCount <= 0 && IsBackupExtension()) return false;
   std::lock_guard<std::mutex> lock(m_csSource);
   if (!OpenSource()) return false;
-  if (!m_source.ReadExact(UINT64(position), buffer, kPageSize)) {
-    std::memset(buffer, 0, kPageSize);
-    return false;
-  }
-  return true;
+  return m_source.ReadPage(page, buffer);
 }
 
 bool CSQLServer2008::StreamIndexOfPageId(DWORD pageId, DWORD& index) const {
@@ -230,10 +215,10 @@ void CSQLServer2008::ReadAllPages() {
   m_nCensusPagesRead = 0;
   m_vecPageIdRuns.clear();
 
-  CSourceFile file;
-  const bool opened = file.Open(m_strFilePath);
+  CPageSource source;
+  OpenCensusSource(source);
   const bool backup = m_nDataSetCount > 0;
-  const CensusPlan plan = PlanCensus(file, opened);
+  const CensusPlan plan = PlanCensus(source);
   status->m_nTotalPages = int(plan.totalPages);
 
   CAllocationEvidence evidence;
@@ -291,7 +276,7 @@ void CSQLServer2008::ReadAllPages() {
   // The partner is handed every page (or every N pages) in turn, read or not.
   const int handOver = m_nCensusHandOverEvery;
   bool stopped = false;
-  const int superseded = WalkCensusPages(file, opened, plan, census, [&](int n) {
+  const int superseded = WalkCensusPages(source, plan, census, [&](int n) {
     m_nCensusPagesRead.store(n, std::memory_order_release);
     if (handOver <= 1 || n % handOver == 0 || n == plan.limit) {
       SetEvent(status->m_hPageRead);
@@ -369,18 +354,23 @@ void CSQLServer2008::ReadAllPages() {
   }
 }
 
-CSQLServer2008::CensusPlan CSQLServer2008::PlanCensus(const CSourceFile& file, bool opened) const {
+void CSQLServer2008::OpenCensusSource(CPageSource& source) const {
+  if (m_nDataSetCount > 0) source.OpenSegments(m_strFilePath, m_vecSetSegments);
+  else source.OpenPlain(m_strFilePath);
+}
+
+CSQLServer2008::CensusPlan CSQLServer2008::PlanCensus(const CPageSource& source) const {
   CensusPlan plan;
   const bool backup = m_nDataSetCount > 0;
   // One piece after the other, numbering the pages on: the file itself, or the chosen set's
   // stream and then its base's (each bounded by the file).
   if (backup) {
-    if (m_pCurrentSet) plan.pieces = m_vecSetSegments;
-  } else if (opened) {
-    plan.pieces.push_back({0, DWORD(std::min<UINT64>(file.Size() / kPageSize, 0x7FFFFFFF))});
+    if (m_pCurrentSet) plan.pieces = source.IsOpen() ? source.Segments() : m_vecSetSegments;
+  } else if (source.IsOpen()) {
+    plan.pieces = source.Segments();
   }
-  for (StreamSegment& piece : plan.pieces) {
-    piece.pages = DWORD(std::min<UINT64>(piece.pages, 0x7FFFFFFF - plan.totalPages));
+  for (PageSegment& piece : plan.pieces) {
+    piece.pages = std::min<UINT64>(piece.pages, 0x7FFFFFFF - plan.totalPages);
     plan.totalPages += piece.pages;
   }
   plan.limit = int(plan.totalPages);
@@ -389,40 +379,40 @@ CSQLServer2008::CensusPlan CSQLServer2008::PlanCensus(const CSourceFile& file, b
   return plan;
 }
 
-int CSQLServer2008::WalkCensusPages(const CSourceFile& file, bool opened, const CensusPlan& plan,
+int CSQLServer2008::WalkCensusPages(const CPageSource& source, const CensusPlan& plan,
                                     const std::function<void(const BYTE* page, DWORD index)>& visit,
                                     const std::function<bool(int counted)>& counted) const {
   // A differential read over its base holds the newer copy of each page it has: the base's
   // copies of those pages are passed over. Keys (file, page id) of the differential's pages.
   std::vector<UINT64> newer;
   int superseded = 0;
-  auto keyOf = [](const BYTE* page) { return UINT64(ReadU16(page + 36)) << 32 | PageIdOf(page); };
+  auto keyOf = [](const BYTE* page) { return UINT64(PageFileIdOf(page)) << 32 | PageIdOf(page); };
   // Read in 1 MiB pieces.
   std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
   std::vector<BYTE> single(kPageSize);
+  const bool opened = source.IsOpen();
   bool stopped = false;
   int n = 0;  // pages counted so far
   for (size_t p = 0; p < plan.pieces.size() && n < plan.limit && !stopped; ++p) {
-    const StreamSegment& piece = plan.pieces[p];
+    const PageSegment& piece = plan.pieces[p];
     const int pieceEnd = std::min(plan.limit, n + int(piece.pages));
     const int pieceFirst = n;
-    if (opened && pieceEnd > n) file.AdviseSequential(piece.offset, UINT64(pieceEnd - n) * kPageSize);
+    if (opened && pieceEnd > n) source.File().AdviseSequential(piece.offset, UINT64(pieceEnd - n) * kPageSize);
     if (plan.overlay && p == 1) {
       std::sort(newer.begin(), newer.end());
       newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
     }
     for (int first = pieceFirst; first < pieceEnd && !stopped; first += int(kCensusChunkPages)) {
       const int count = std::min(int(kCensusChunkPages), pieceEnd - first);
-      const UINT64 at = piece.offset + UINT64(first - pieceFirst) * kPageSize;
-      const size_t got = opened ? file.ReadAt(at, chunk.data(), size_t(count) * kPageSize) : 0;
+      const size_t whole = opened ? source.ReadPages(UINT64(first), size_t(count), chunk.data()) : 0;
       for (int k = 0; k < count; ++k) {
         const DWORD index = DWORD(first + k);
         const BYTE* page = chunk.data() + size_t(k) * kPageSize;
-        bool read = size_t(k + 1) * kPageSize <= got;
+        bool read = size_t(k) < whole;
         // A piece that came back short: the rest of it page by page, so a bad spot costs only
         // the pages it holds.
         if (!read && opened) {
-          read = file.ReadExact(at + UINT64(k) * kPageSize, single.data(), kPageSize);
+          read = source.ReadPage(index, single.data());
           page = single.data();
         }
         if (read) {
@@ -446,7 +436,7 @@ int CSQLServer2008::WalkCensusPages(const CSourceFile& file, bool opened, const 
 
 void CSQLServer2008::AddToRuns(std::vector<CensusRun>& runs, const BYTE* page, DWORD index) {
   const DWORD pageId = PageIdOf(page);
-  const WORD fileId = ReadU16(page + 36);
+  const WORD fileId = PageFileIdOf(page);
   if (!runs.empty() && runs.back().index + runs.back().count == index && runs.back().fileId == fileId &&
       UINT64(runs.back().pageId) + runs.back().count == pageId)
     ++runs.back().count;
@@ -463,11 +453,12 @@ void CSQLServer2008::SetPageIdIndex(const std::vector<CensusRun>& runs) {
 
 bool CSQLServer2008::IndexSourcePages() {
   if (m_nDataSetCount <= 0 || !m_pCurrentSet) return false;
-  CSourceFile file;
-  if (!file.Open(m_strFilePath)) return false;
-  const CensusPlan plan = PlanCensus(file, true);
+  CPageSource source;
+  OpenCensusSource(source);
+  if (!source.IsOpen()) return false;
+  const CensusPlan plan = PlanCensus(source);
   std::vector<CensusRun> runs;
-  WalkCensusPages(file, true, plan, [&](const BYTE* page, DWORD index) { AddToRuns(runs, page, index); },
+  WalkCensusPages(source, plan, [&](const BYTE* page, DWORD index) { AddToRuns(runs, page, index); },
                   [](int) { return true; });
   SetPageIdIndex(runs);
   Log(FormatString("Pages of backup set %d indexed: %d", m_nSelectedDataSet, int(plan.totalPages)));
