@@ -121,41 +121,57 @@ bool WaitUnlessStopped(const EVENT_HANDLE& event, const std::atomic<BYTE>* stop)
   }
 }
 
-bool RunCensusLoop(const CPageSource& source, UINT64 limit, CEngineStatus* status, int handOverEvery,
-                   std::atomic<long long>& pagesRead, const std::function<void(const BYTE*, DWORD)>& visit) {
-  if (limit > 0x7FFFFFFF) limit = 0x7FFFFFFF;
-  if (handOverEvery < 1) handOverEvery = 1;
+bool ForEachSourcePage(const CPageSource& source, UINT64 limit, const std::function<void(const BYTE*, DWORD)>& visit,
+                       const std::function<bool(UINT64 counted)>& counted) {
   std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
   std::vector<BYTE> single(kPageSize);
-  if (source.IsOpen() && limit > 0) source.File().AdviseSequential(source.Offset(0), limit * kPageSize);
+  const bool opened = source.IsOpen();
+  if (opened) {
+    UINT64 left = limit;
+    for (const PageSegment& segment : source.Segments()) {
+      const UINT64 pages = std::min(left, segment.pages);
+      if (pages > 0) source.File().AdviseSequential(segment.offset, pages * kPageSize);
+      left -= pages;
+    }
+  }
   for (UINT64 first = 0; first < limit; first += kCensusChunkPages) {
     const size_t count = size_t(std::min<UINT64>(kCensusChunkPages, limit - first));
-    const size_t whole = source.IsOpen() ? source.ReadPages(first, count, chunk.data()) : 0;
+    const size_t whole = opened ? source.ReadPages(first, count, chunk.data()) : 0;
     for (size_t k = 0; k < count; ++k) {
       const UINT64 index = first + k;
       const BYTE* page = chunk.data() + k * kPageSize;
       bool read = k < whole;
-      // A piece that came back short: the rest of it page by page, so a bad spot costs only
-      // the pages it holds.
-      if (!read && source.IsOpen()) {
+      // A piece that came back short (or ran into the next segment): the rest of it page by
+      // page, so a bad spot costs only the pages it holds.
+      if (!read && opened) {
         read = source.ReadPage(index, single.data());
         page = single.data();
       }
       if (read) visit(page, DWORD(index));
-      // A page that could not be read is counted by the partner all the same, so the two
-      // sides stay in step.
-      const long long n = (long long)(index + 1);
-      pagesRead.store(n, std::memory_order_release);
-      if (handOverEvery <= 1 || n % handOverEvery == 0 || UINT64(n) == limit) {
-        SetEvent(status->m_hPageRead);
-        if (!WaitUnlessStopped(status->m_hRecordEvent, &status->m_bStopScan)) {
-          ResetEvent(status->m_hPageRead);
-          ResetEvent(status->m_hRecordEvent);
-          return false;
-        }
-        ResetEvent(status->m_hRecordEvent);
-      }
+      // A page that could not be read is counted all the same, so a partner counting pages
+      // stays in step.
+      if (!counted(index + 1)) return false;
     }
   }
   return true;
+}
+
+bool RunCensusLoop(const CPageSource& source, UINT64 limit, CEngineStatus* status, int handOverEvery,
+                   std::atomic<long long>& pagesRead, const std::function<void(const BYTE*, DWORD)>& visit) {
+  if (limit > 0x7FFFFFFF) limit = 0x7FFFFFFF;
+  if (handOverEvery < 1) handOverEvery = 1;
+  return ForEachSourcePage(source, limit, visit, [&](UINT64 counted) {
+    const long long n = (long long)counted;
+    pagesRead.store(n, std::memory_order_release);
+    if (handOverEvery <= 1 || n % handOverEvery == 0 || counted == limit) {
+      SetEvent(status->m_hPageRead);
+      if (!WaitUnlessStopped(status->m_hRecordEvent, &status->m_bStopScan)) {
+        ResetEvent(status->m_hPageRead);
+        ResetEvent(status->m_hRecordEvent);
+        return false;
+      }
+      ResetEvent(status->m_hRecordEvent);
+    }
+    return true;
+  });
 }

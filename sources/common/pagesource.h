@@ -76,6 +76,13 @@ CString DatabaseNameFromBootPage(const BYTE* page);
 // the wait fails, so a partner that went away never leaves a thread blocked for good.
 bool WaitUnlessStopped(const EVENT_HANDLE& event, const std::atomic<BYTE>* stop);
 
+// Reads pages 0..limit-1 of the source in large pieces (never more than `limit` pages, and
+// counting pages the source does not hold): gives each page that came back whole to `visit`
+// (page, index), and after every page, read or not, calls `counted` with the pages counted so
+// far; `counted` returns false to end the walk. False when it did.
+bool ForEachSourcePage(const CPageSource& source, UINT64 limit, const std::function<void(const BYTE*, DWORD)>& visit,
+                       const std::function<bool(UINT64 counted)>& counted);
+
 // The page census loop both engines run: reads pages 0..limit-1 of the source in large
 // pieces, gives each page that came back whole to `visit` (page, index), and hands the
 // progress partner every page, or every `handOverEvery` pages and the last: it sets

@@ -15,7 +15,6 @@
 #include "platform/threads.h"
 
 namespace {
-constexpr size_t kCensusChunkPages = 128;  // the census reads 1 MiB at a time
 constexpr UINT64 kBootPageOffset = 9ull * kPageSize;
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
@@ -385,52 +384,30 @@ int CSQLServer2008::WalkCensusPages(const CPageSource& source, const CensusPlan&
   // A differential read over its base holds the newer copy of each page it has: the base's
   // copies of those pages are passed over. Keys (file, page id) of the differential's pages.
   std::vector<UINT64> newer;
+  bool newerSorted = false;
   int superseded = 0;
+  const UINT64 ownPages = plan.overlay ? plan.pieces.front().pages : 0;
   auto keyOf = [](const BYTE* page) { return UINT64(PageFileIdOf(page)) << 32 | PageIdOf(page); };
-  // Read in 1 MiB pieces.
-  std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
-  std::vector<BYTE> single(kPageSize);
-  const bool opened = source.IsOpen();
-  bool stopped = false;
-  int n = 0;  // pages counted so far
-  for (size_t p = 0; p < plan.pieces.size() && n < plan.limit && !stopped; ++p) {
-    const PageSegment& piece = plan.pieces[p];
-    const int pieceEnd = std::min(plan.limit, n + int(piece.pages));
-    const int pieceFirst = n;
-    if (opened && pieceEnd > n) source.File().AdviseSequential(piece.offset, UINT64(pieceEnd - n) * kPageSize);
-    if (plan.overlay && p == 1) {
-      std::sort(newer.begin(), newer.end());
-      newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
-    }
-    for (int first = pieceFirst; first < pieceEnd && !stopped; first += int(kCensusChunkPages)) {
-      const int count = std::min(int(kCensusChunkPages), pieceEnd - first);
-      const size_t whole = opened ? source.ReadPages(UINT64(first), size_t(count), chunk.data()) : 0;
-      for (int k = 0; k < count; ++k) {
-        const DWORD index = DWORD(first + k);
-        const BYTE* page = chunk.data() + size_t(k) * kPageSize;
-        bool read = size_t(k) < whole;
-        // A piece that came back short: the rest of it page by page, so a bad spot costs only
-        // the pages it holds.
-        if (!read && opened) {
-          read = source.ReadPage(index, single.data());
-          page = single.data();
-        }
-        if (read) {
+  ForEachSourcePage(
+      source, UINT64(std::max(plan.limit, 0)),
+      [&](const BYTE* page, DWORD index) {
+        if (!plan.overlay) {
+          visit(page, index);
+        } else if (index < ownPages) {
           // An unformatted page (type 0) names no page it could replace.
-          if (plan.overlay && p == 0 && PageTypeOf(page) != 0) newer.push_back(keyOf(page));
-          if (plan.overlay && p > 0 && std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
+          if (PageTypeOf(page) != 0) newer.push_back(keyOf(page));
+          visit(page, index);
+        } else {
+          if (!newerSorted) {
+            std::sort(newer.begin(), newer.end());
+            newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
+            newerSorted = true;
+          }
+          if (std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
           else visit(page, index);
         }
-        // A page that could not be read is not counted as anything, but it is counted, so
-        // the census and its partner stay in step.
-        n = int(index) + 1;
-        if (!counted(n)) {
-          stopped = true;
-          break;
-        }
-      }
-    }
-  }
+      },
+      [&](UINT64 n) { return counted(int(n)); });
   return superseded;
 }
 
