@@ -48,15 +48,6 @@ Value TextOrEmpty(std::string text) {
   return Value::Of(std::move(text));
 }
 
-// "float" in the preview: scientific notation with the column's precision as the digit count
-// after the point. The precision a catalog gives float is 53; a damaged one stays within what
-// printf can print.
-std::string ScientificText(double value, int digits) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*e", std::clamp(digits, 0, 300), value);
-  return buf;
-}
-
 }  // namespace
 
 SqlType SqlTypeFromName(const CString& name) {
@@ -212,7 +203,7 @@ Value RenderFixed(const FixedColumn& column, ByteView v, Mode mode) {
       if (!FormatReal(b, v.size(), text)) return corrupt;
       return FromText(text);
     case SqlType::kFloat:
-      if (display) return Value::Of(ScientificText(std::bit_cast<double>(ReadLE(v)), column.precision));
+      if (display) return FromText(FormatScientific(std::bit_cast<double>(ReadLE(v)), column.precision));
       if (!FormatFloat(b, v.size(), text)) return corrupt;
       return FromText(text);
     case SqlType::kDecimal:

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <iomanip>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,13 +103,6 @@ CString TimeText(ByteView v, int scale) {
                       fraction.c_str());
 }
 
-CString FloatText(ByteView v, int precision) {
-  const double value = std::bit_cast<double>(ReadLE(v, 8));
-  std::ostringstream out;
-  out << std::scientific << std::setprecision(precision) << value;
-  return CString(out.str());
-}
-
 }  // namespace
 
 CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& cell) {
@@ -144,7 +135,7 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
   bool ok = true;
   switch (p.type) {
     case SqlType::kReal: return RealToString(DWORD(ReadLE(v, 4)));
-    case SqlType::kFloat: return FloatText(v, column->m_bPrecision);
+    case SqlType::kFloat: return FormatScientific(std::bit_cast<double>(ReadLE(v, 8)), column->m_bPrecision);
     case SqlType::kBigInt: return FormatString("%I64d", INT64(ReadLE(v, 8)));
     case SqlType::kInt: return FormatString("%d", int(DWORD(ReadLE(v, v.size()))));
     case SqlType::kSmallInt: return FormatString("%d", int(short(WORD(ReadLE(v, 2)))));
