@@ -50,43 +50,6 @@ Value TextOrEmpty(std::string text) {
 
 }  // namespace
 
-SqlType SqlTypeFromName(const CString& name) {
-  static const struct {
-    const char* name;
-    SqlType type;
-  } kTypes[] = {
-      {"bit", SqlType::kBit},
-      {"tinyint", SqlType::kTinyInt},
-      {"smallint", SqlType::kSmallInt},
-      {"int", SqlType::kInt},
-      {"bigint", SqlType::kBigInt},
-      {"real", SqlType::kReal},
-      {"float", SqlType::kFloat},
-      {"decimal", SqlType::kDecimal},
-      {"numeric", SqlType::kNumeric},
-      {"money", SqlType::kMoney},
-      {"smallmoney", SqlType::kSmallMoney},
-      {"datetime", SqlType::kDateTime},
-      {"smalldatetime", SqlType::kSmallDateTime},
-      {"char", SqlType::kChar},
-      {"nchar", SqlType::kNChar},
-      {"binary", SqlType::kBinary},
-      {"uniqueidentifier", SqlType::kUniqueIdentifier},
-      {"timestamp", SqlType::kTimestamp},
-      {"sql_variant", SqlType::kSqlVariant},
-      {"varchar", SqlType::kVarChar},
-      {"nvarchar", SqlType::kNVarChar},
-      {"text", SqlType::kText},
-      {"ntext", SqlType::kNText},
-      {"image", SqlType::kImage},
-      {"varbinary", SqlType::kVarBinary},
-      {"xml", SqlType::kXml},
-  };
-  for (const auto& t : kTypes)
-    if (name == t.name) return t.type;
-  return SqlType::kUnknown;
-}
-
 bool IsVariableType(SqlType type) {
   switch (type) {
     case SqlType::kVarChar:
