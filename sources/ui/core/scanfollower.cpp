@@ -6,6 +6,7 @@
 
 #include "common/backupreader.h"
 #include "common/executionlog.h"
+#include "common/pagesource.h"
 #include "common/sqlserver.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
@@ -198,7 +199,9 @@ void ScanFollower::PageThread() {
   bool nameShown = false;
   int shown = -1;
   for (;;) {
-    WaitForEvent(status->m_hPageRead, kInfinite);
+    // The census resets "PageRead" when it sees a stop, which can swallow the wake-up the stop
+    // gave this thread: the stop flag is looked at between short waits as well.
+    WaitUnlessStopped(status->m_hPageRead, &status->m_bStopScan);
     ResetEvent(status->m_hPageRead);
     // Before anything else of the status block is read: a stop may wake this thread before
     // the scan has written a thing.
@@ -243,7 +246,7 @@ void ScanFollower::SysTableThread() {
   bool answered = true;
   for (int pass = 0; pass < 3 && answered; ++pass) {
     Log("Waiting for Progress event : -Reading System table");
-    WaitForEvent(status->m_hSysRead, kInfinite);
+    WaitUnlessStopped(status->m_hSysRead, &status->m_bStopScan);
     Log("Event Fonund for Progress  : -Reading System table");
     ResetEvent(status->m_hSysRead);
     if (status->m_bStopScan || m_quit) {
