@@ -321,6 +321,24 @@ TEST(ScanFollower, DestroyedMidScanStopsTheRecovery) {
   EXPECT_TRUE(engine.m_bBusy.WaitFor(0, 20s));
 }
 
+// The engines reset "PageRead" when their census sees a stop, which can swallow the wake-up
+// the stop gave the follower. A stop flag raised with no event set at all stands for that:
+// the follower's threads still leave.
+TEST(ScanFollower, StopFlagWithoutItsWakeUpEndsTheFollower) {
+  testsupport::ModuleFolderScope scope;
+  ScanScript script;
+  script.gateAtPage = 200;
+  FakeEngine engine(script);
+  RecordingSink sink;
+  ScanFollower follower(engine, sink, Options(engine, 1));
+  follower.Start();
+  ASSERT_TRUE(engine.scanGate.WaitReached());
+  engine.m_pStatus->m_bStopScan = 1;
+  EXPECT_TRUE(follower.WaitUntilFinished(20s));
+  EXPECT_FALSE(follower.Complete());
+  EXPECT_EQ(follower.PagesCounted(), 199);
+}
+
 TEST(ScanFollower, BackupFileNames) {
   struct Case {
     const char* path;
