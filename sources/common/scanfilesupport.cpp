@@ -4,6 +4,13 @@
 
 #include "common/executionlog.h"
 
+int SaveScanWhereAsked(const std::function<bool(CString& path)>& ask, const std::function<bool(const CString& path)>& save) {
+  CString path;
+  if (!ask || !ask(path) || path.IsEmpty()) return -1;
+  if (path.Find('.', path.ReverseFind('/') + 1) < 0) path += ".str";
+  return save(path) ? 1 : 0;
+}
+
 bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error,
                              ScanFileLogTarget log) {
   if (!path || !*path) {

@@ -42,6 +42,11 @@ void LoadSection(CArchive& ar, int count, CStringKeyMap<Record*>& map, LoadFn lo
   }
 }
 
+// The engines' SaveScanInfo: asks where to save (`ask` shows the desktop's save dialog; false
+// or an empty path = cancelled), adds the dialog's default extension ".str" to a name
+// without one, and saves there. 1 saved, 0 failed, -1 cancelled or nobody to ask.
+int SaveScanWhereAsked(const std::function<bool(CString& path)>& ask, const std::function<bool(const CString& path)>& save);
+
 // Where a failed write is logged: the error code of the line and which log it goes to.
 struct ScanFileLogTarget {
   int error = 1;
