@@ -68,9 +68,7 @@ std::vector<Run> IndexByPageId(const std::vector<Run>& inStreamOrder) {
 
 CString CSQLServer2008::GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
 
-bool CSQLServer2008::IsBackupExtension() const {
-  return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
-}
+bool CSQLServer2008::IsBackupExtension() const { return IsBackupExtensionText(m_strExtension); }
 
 void CSQLServer2008::ScanDataSets() {
   m_strExtension = GetFileExtension();
