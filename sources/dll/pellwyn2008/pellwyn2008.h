@@ -12,6 +12,7 @@
 #include "common/enginesupport.h"
 #include "common/pagesource.h"
 #include "common/sqlserver.h"
+#include "common/sqltext.h"
 
 // Off-row values (lob.h, over common/lobcore.h).
 struct OffRowPointer;
@@ -243,7 +244,7 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
 
   // ---- schema scripts
   // Statement separator of every script file.
-  static constexpr const char* kScriptGo = "\r\ngo\r\n";
+  static constexpr const char* kScriptGo = kSqlScriptGo;
   // Seconds a schema statement may run on a server: keys and indexes are built after the
   // rows are in, which takes far longer than a connection's default time-out.
   static constexpr DWORD kSchemaQueryTimeout = 1800;
