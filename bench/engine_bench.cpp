@@ -2,9 +2,13 @@
 // set against a baseline measured in the same run on the same file or disk.
 //
 //   engine-bench SMALL.bak LARGE.bak WORKDIR [--repeat N] [--hand-over N] [--only LIST]
+//                [--mdf2000 LARGE.mdf]
 //
-// LIST picks figures by name, comma-separated: census, scan, preview, export, memory (the
-// preview and the export run on the engine of the full scan, so they measure it too).
+// LIST picks figures by name, comma-separated: census, scan, preview, presses, export,
+// memory (the preview, the presses and the export run on the engine of the full scan, so they
+// measure it too); census2000 and scan2000 (the 2000 engine on LARGE.mdf, a 2000 database
+// grown by make-large-mdf2000); tree (the object tree of a synthetic catalog of 20,000
+// tables, built by the program's core and mirrored into the window's tree).
 // --hand-over sets the census pages per hand-over of the census figure and the memory scans;
 // the scan figure follows the scan as the program does, with the program's own hand-over.
 //
@@ -20,33 +24,39 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
+#include "benchsupport.h"
 #include "common/backupreader.h"
 #include "common/page.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
 #include "platform/module.h"
 #include "support/fakeprogram.h"
+#include "ui/core/enginefactory.h"
+#include "ui/core/objecttree.h"
 #include "ui/core/previewdriver.h"
 #include "ui/core/scanfollower.h"
+#include "treefill.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using namespace bench;
 
 // The chosen set's data stream: what the census reads.
 struct Stream {
@@ -94,13 +104,15 @@ struct CensusRun {
   long long handOvers = 0;
 };
 
+// Either engine: a 2008 one on a backup's first set, a 2000 one on a plain database file.
+template <class Engine>
 CensusRun RunCensus(const std::string& path, int handOverEvery) {
   CensusRun run;
-  CSQLServer2008 engine;
+  Engine engine;
   engine.m_strFilePath = path.c_str();
   engine.ScanDataSets();
   engine.m_nSelectedDataSet = 1;
-  engine.LocateBackupDataSet();
+  if constexpr (std::is_same_v<Engine, CSQLServer2008>) engine.LocateBackupDataSet();
   engine.SetCensusHandOverEvery(handOverEvery);
   CEngineStatus* st = engine.m_pStatus;
   const bool strict = handOverEvery <= 1;
@@ -136,7 +148,7 @@ struct ScanRun {
   long long counted = 0;
 };
 
-ScanRun RunScan(CSQLServer2008& engine, const std::string& path, int handOverEvery) {
+ScanRun RunScan(CSQLServer& engine, const std::string& path, int handOverEvery) {
   testsupport::RecoveryOptions o;
   o.censusHandOverEvery = handOverEvery;
   o.timeoutMs = 600000;
@@ -184,6 +196,82 @@ double FirstPreviewWindow(CSQLServer2008& engine, CTable* table, size_t& rows) {
   return seconds;
 }
 
+// "Next" pressed again and again in the preview, through the program's preview driver: the
+// time from each press to its page in the sink. Empty when the table ends before `presses`.
+class PageClock : public uicore::IPreviewSink {
+ public:
+  void ShowPage(const uicore::PreviewPage& page) override {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ++m_pages;
+      m_next = page.nextEnabled;
+      m_rows = page.rows.size();
+    }
+    m_cv.notify_all();
+  }
+  // Waits for page number `n` (1 for the first); false when it did not come in time.
+  bool WaitFor(int n, bool& next, size_t& rows) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_cv.wait_for(lock, std::chrono::seconds(10), [&] { return m_pages >= n; })) return false;
+    next = m_next;
+    rows = m_rows;
+    return true;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  int m_pages = 0;
+  bool m_next = false;
+  size_t m_rows = 0;
+};
+
+std::vector<double> PressNext(CSQLServer& engine, CTable* table, int presses) {
+  PageClock sink;
+  uicore::PreviewDriver driver(engine, sink);
+  bool next = false;
+  size_t rows = 0;
+  if (driver.SelectTable(table) != uicore::PreviewStart::Started || !sink.WaitFor(1, next, rows)) return {};
+  std::vector<double> seconds;
+  for (int k = 1; k <= presses; ++k) {
+    if (!next) return {};
+    // The driver takes a press once its page is out; the sink sees the page right after.
+    driver.WaitIdle(std::chrono::seconds(10));
+    const auto start = Clock::now();
+    if (driver.NextPage() != uicore::PreviewStart::Started || !sink.WaitFor(k + 1, next, rows)) return {};
+    seconds.push_back(SecondsSince(start));
+    if (rows == 0) return {};
+  }
+  return seconds;
+}
+
+// The median of presses [from, from + 4] (1-based).
+double MedianPress(std::vector<double> seconds, size_t from) {
+  std::vector<double> five(seconds.begin() + long(from - 1), seconds.begin() + long(std::min(seconds.size(), from + 4)));
+  std::sort(five.begin(), five.end());
+  return five[five.size() / 2];
+}
+
+// A catalog as a scan of a big database would leave it: `tables` tables of `columns` columns.
+void FillSyntheticCatalog(CSQLServer2008& engine, int tables, int columns) {
+  engine.m_strDatabaseName = "Synthetic";
+  for (int i = 0; i < tables; ++i) {
+    CTable* t = engine.NewTable();
+    t->m_strName = FormatString("table%05d", i);
+    t->m_strOwner = "dbo";
+    t->m_dwObjectId = DWORD(100000 + i);
+    for (int c = 0; c < columns; ++c) {
+      auto* column = new CColumn();
+      column->m_strName = FormatString("column%02d", c);
+      column->m_strType = c == 0 ? "int" : "nvarchar";
+      column->m_wLength = WORD(c == 0 ? 4 : 80);
+      column->m_nColumnId = c + 1;
+      t->AppendColumn(column);
+    }
+    engine.m_mapTables.SetAt(FormatString("%lu", (unsigned long)t->m_dwObjectId).view(), t);
+  }
+}
+
 double ThreadCpuSeconds() {
   rusage u {};
   getrusage(RUSAGE_THREAD, &u);
@@ -229,25 +317,6 @@ ExportRun ExportRows(CSQLServer2008& engine, CTable* table, const std::string& d
   run.bytes = fs::file_size(script, ec);
   if (ec) run.bytes = 0;
   return run;
-}
-
-// The baseline of the export: as many bytes written to a file in the same folder.
-double PlainWrite(const std::string& path, UINT64 bytes) {
-  FILE_HANDLE h = CreateFileForWrite(path.c_str());
-  if (h == kInvalidFile) return 0;
-  std::vector<char> buffer(size_t(1) << 20, 'x');
-  ::sync();
-  const auto start = Clock::now();
-  for (UINT64 done = 0; done < bytes;) {
-    size_t n = size_t(std::min<UINT64>(buffer.size(), bytes - done));
-    if (!WriteFileAll(h, buffer.data(), n)) break;
-    done += n;
-  }
-  CloseFileHandle(h);
-  const double seconds = SecondsSince(start);
-  std::error_code ec;
-  fs::remove(path, ec);
-  return seconds;
 }
 
 long ReadHighWaterKb() {
@@ -303,6 +372,36 @@ int ChildScan(const std::string& path, int handOverEvery) {
   if (!run.finished) return 1;
   std::printf("pages=%d hwm_kb=%ld\n", int(engine.m_pStatus->m_nTotalPages), ReadHighWaterKb());
   return 0;
+}
+
+// Each run of a read figure is paired with a plain read just before it, so both see the
+// machine alike; the pair with the median ratio is the one reported.
+struct Pair {
+  double readSeconds = 0;
+  double seconds = 0;
+  double ratio() const { return readSeconds / seconds; }
+};
+
+Pair median(std::vector<Pair> pairs) {
+  std::sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) { return x.ratio() < y.ratio(); });
+  return pairs[pairs.size() / 2];
+}
+
+// `repeat` censuses of the file, each after its plain read; `counted` says whether every one
+// counted each page.
+template <class Engine>
+Pair CensusFigure(const std::string& path, const Stream& stream, int handOver, int repeat, bool& counted) {
+  std::vector<Pair> pairs;
+  counted = true;
+  for (int i = 0; i < repeat; ++i) {
+    Pair p;
+    p.readSeconds = PlainRead(path, stream);
+    const CensusRun run = RunCensus<Engine>(path, handOver);
+    p.seconds = run.seconds;
+    counted = counted && run.counted == (long long)stream.pages();
+    pairs.push_back(p);
+  }
+  return median(pairs);
 }
 
 // ---- the table
@@ -361,12 +460,14 @@ int main(int argc, char** argv) {
   std::string small, large, work;
   int repeat = 5;
   int handOver = 1024;
-  std::string only = "census,scan,preview,export,memory";
+  std::string only = "census,scan,preview,presses,export,memory,census2000,scan2000,tree";
+  std::string mdf2000;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
     else if (a == "--only" && i + 1 < argc) only = argv[++i];
     else if (a == "--hand-over" && i + 1 < argc) handOver = std::max(2, std::atoi(argv[++i]));
+    else if (a == "--mdf2000" && i + 1 < argc) mdf2000 = argv[++i];
     else if (small.empty()) small = a;
     else if (large.empty()) large = a;
     else if (work.empty()) work = a;
@@ -408,38 +509,18 @@ int main(int argc, char** argv) {
   };
 
   PlainRead(large, stream);  // brings the file into the page cache
-  // Each run of a read figure is paired with a plain read just before it, so both see the
-  // machine alike; the pair with the median ratio is the one reported.
-  struct Pair {
-    double readSeconds = 0;
-    double seconds = 0;
-    double ratio() const { return readSeconds / seconds; }
-  };
-  auto median = [](std::vector<Pair> pairs) {
-    std::sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) { return x.ratio() < y.ratio(); });
-    return pairs[pairs.size() / 2];
-  };
   double readSeconds = 0;  // of the pairs reported, for the last line
   auto readFigure = [&](const Pair& p) { return Grouped(pages / p.readSeconds) + " read"; };
 
   if (wanted("census")) {
-    std::vector<Pair> pairs;
     bool counted = true;
-    for (int i = 0; i < repeat; ++i) {
-      Pair p;
-      p.readSeconds = PlainRead(large, stream);
-      const CensusRun run = RunCensus(large, handOver);
-      p.seconds = run.seconds;
-      counted = counted && run.counted == (long long)pages;
-      pairs.push_back(p);
-    }
-    const Pair m = median(pairs);
+    const Pair m = CensusFigure<CSQLServer2008>(large, stream, handOver, repeat, counted);
     readSeconds = m.readSeconds;
     rows.push_back({"census, coalesced partner (pages/s)", Grouped(pages / m.seconds), readFigure(m),
                     Fmt("%.2f", m.ratio()), ">= 0.50", counted ? verdict(m.ratio() >= 0.5) : verdict(false) + " (count)"});
     Pair strict;
     strict.readSeconds = PlainRead(large, stream);
-    const CensusRun run = RunCensus(large, 1);
+    const CensusRun run = RunCensus<CSQLServer2008>(large, 1);
     strict.seconds = run.seconds;
     rows.push_back({"census, strict lock-step (us/page)", Fmt("%.2f", strict.seconds / pages * 1e6),
                     Fmt("%.2f", strict.readSeconds / pages * 1e6) + " read", Fmt("%.2f", strict.ratio()),
@@ -448,7 +529,7 @@ int main(int argc, char** argv) {
 
   // The engine of the last full scan serves the preview and the export.
   CSQLServer2008* kept = nullptr;
-  if (wanted("scan") || wanted("preview") || wanted("export")) {
+  if (wanted("scan") || wanted("preview") || wanted("presses") || wanted("export")) {
     std::vector<Pair> pairs;
     bool finished = true;
     for (int i = 0; i < (wanted("scan") ? repeat : 1); ++i) {
@@ -495,6 +576,25 @@ int main(int argc, char** argv) {
                       "", "", "< 20 ms", verdict(best < 0.020 && windowRows == 500)});
   }
 
+  if (table && wanted("presses")) {
+    const std::vector<double> presses = PressNext(*kept, table, 1004);
+    if (presses.empty()) {
+      rows.push_back({"preview page after presses of next (ms)", "n/a", "", "", "< 20 ms", verdict(false) + " (no page)"});
+    } else {
+      const double first = MedianPress(presses, 1);
+      for (size_t at : {size_t(1), size_t(100), size_t(1000)}) {
+        const double t = MedianPress(presses, at);
+        // A press costs what the page costs, wherever it lies in the table: no more than
+        // half again the first presses'.
+        const bool flat = t <= first * 1.5 + 0.0005;
+        rows.push_back({"preview page after press " + std::to_string(at) + " of next (ms, median of 5)",
+                        Fmt("%.2f", t * 1e3), at == 1 ? "" : Fmt("%.2f", first * 1e3) + " at press 1",
+                        at == 1 ? "" : Fmt("%.2f", t / first), "< 20 ms, flat",
+                        verdict(t < 0.020 && flat)});
+      }
+    }
+  }
+
   if (table && wanted("export")) {
     const std::string exportDir = (fs::path(work) / "export").string();
     ExportRun ex = ExportRows(*kept, table, exportDir);
@@ -532,6 +632,74 @@ int main(int argc, char** argv) {
                   big.hwmKb, big.pages);
     }
   }
+  if ((wanted("census2000") || wanted("scan2000")) && !mdf2000.empty()) {
+    std::error_code ec;
+    const Stream whole{0, UINT64(fs::file_size(mdf2000, ec))};
+    const double pages2000 = double(whole.pages());
+    std::printf("2000 database: %s, %.0f pages (%.1f MB)\n", mdf2000.c_str(), pages2000, double(whole.length) / 1e6);
+    auto read2000 = [&](const Pair& p) { return Grouped(pages2000 / p.readSeconds) + " read"; };
+    PlainRead(mdf2000, whole);
+    if (wanted("census2000")) {
+      bool counted = true;
+      const Pair m = CensusFigure<CSQLServer2000>(mdf2000, whole, handOver, repeat, counted);
+      rows.push_back({"2000 engine: census, coalesced partner (pages/s)", Grouped(pages2000 / m.seconds), read2000(m),
+                      Fmt("%.2f", m.ratio()), ">= 0.50", counted ? verdict(m.ratio() >= 0.5) : verdict(false) + " (count)"});
+    }
+    if (wanted("scan2000")) {
+      std::vector<Pair> pairs;
+      bool finished = true;
+      for (int i = 0; i < repeat; ++i) {
+        CSQLServer2000 engine;
+        Pair p;
+        p.readSeconds = PlainRead(mdf2000, whole);
+        const ScanRun run = RunScan(engine, mdf2000, uicore::ScanFollowerOptions().handOverEvery);
+        p.seconds = run.seconds;
+        finished = finished && run.finished && run.counted == (long long)pages2000;
+        pairs.push_back(p);
+      }
+      const Pair m = median(pairs);
+      rows.push_back({"2000 engine: scan followed by the program's scan follower (pages/s)", Grouped(pages2000 / m.seconds),
+                      read2000(m), Fmt("%.2f", m.ratio()), ">= 0.50",
+                      finished ? verdict(m.ratio() >= 0.5) : verdict(false) + " (unfinished)"});
+    }
+    // The 2000 engine's script export, beside the 2008 figure, comes with its row decoders.
+    rows.push_back({"2000 engine: script export of its largest table (rows/s)", "n/a", "", "", "beside 2008",
+                    "not built"});
+  } else if (wanted("census2000") || wanted("scan2000")) {
+    rows.push_back({"2000 engine: census and scan", "n/a", "", "", ">= 0.50", "not run (no --mdf2000)"});
+  }
+
+  if (wanted("tree")) {
+    constexpr int kTables = 20000, kColumns = 10;
+    auto* engine = new CSQLServer2008();
+    FillSyntheticCatalog(*engine, kTables, kColumns);
+    std::vector<double> core;
+    size_t items = 0;
+    for (int i = 0; i < std::max(repeat, 3); ++i) {
+      const auto start = Clock::now();
+      const ObjectTreeContent tree = BuildObjectTree(*engine, FindEngineVersion(3)->label);
+      core.push_back(SecondsSince(start));
+      items = tree.Folder(ObjectFolder::Tables).size();
+    }
+    std::sort(core.begin(), core.end());
+    const std::string catalog = Grouped(kTables) + " tables x " + std::to_string(kColumns) + " columns";
+    rows.push_back({"object tree content of " + catalog + " (ms)", Fmt("%.1f", core[core.size() / 2] * 1e3), "", "",
+                    "< 1000 ms", verdict(items == size_t(kTables) && core[core.size() / 2] < 1.0)});
+    // The window keeps the engine it adopted.
+    std::vector<double> window = TimeWindowTreeFill(engine, 3);
+    if (window.empty()) {
+      rows.push_back({"window tree fill of " + catalog + " (ms)", "n/a", "", "", "< 1000 ms", "not measured"});
+    } else {
+      std::sort(window.begin(), window.end());
+      rows.push_back({"window tree fill of " + catalog + " (ms, offscreen)", Fmt("%.1f", window[window.size() / 2] * 1e3),
+                      "", "", "< 1000 ms", verdict(window[window.size() / 2] < 1.0)});
+    }
+  }
+
+  // The server export of the large backup's rows (FreeTDS to the recording endpoint, on 1 and
+  // on 5 connections) comes with the program's export worker and its server pool.
+  rows.push_back({"server export, 1 and 5 connections (rows/s)", "n/a", "", "", "(for information)", "not built"});
+
   if (readSeconds > 0) std::printf("plain read of the stream: %.3f s (%.0f MB/s)\n", readSeconds, mb / readSeconds);
   std::printf("\n");
   PrintTable(rows);

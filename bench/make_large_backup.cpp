@@ -25,74 +25,36 @@
 #include "platform/files.h"
 #include "platform/module.h"
 #include "support/fakeprogram.h"
+#include "largefile.h"
 
 namespace {
+
+using largefile::Output;
+using largefile::PutU32;
+using largefile::PutU64;
 
 constexpr DWORD kPfsInterval = 8088;
 constexpr size_t kPfsFirstByte = 100;
 constexpr BYTE kPfsAllocated = 0x40;
 constexpr size_t kStreamHeaderToData = 24;  // the stream header sits 24 bytes before the data
 
-void PutU32(BYTE* p, DWORD v) {
-  for (int i = 0; i < 4; ++i) p[i] = BYTE(v >> (8 * i));
-}
-void PutU64(BYTE* p, UINT64 v) {
-  for (int i = 0; i < 8; ++i) p[i] = BYTE(v >> (8 * i));
-}
-
 int Fail(const std::string& why) {
   std::fprintf(stderr, "make-large-backup: %s\n", why.c_str());
   return 1;
 }
 
-// Buffered writer: the output is written in 1 MiB pieces.
-class Output {
- public:
-  explicit Output(const std::string& path) : m_fd(CreateFileForWrite(path.c_str())) { m_buffer.reserve(kChunk); }
-  ~Output() { CloseFileHandle(m_fd); }
-  bool ok() const { return m_fd != kInvalidFile && m_ok; }
-  void Put(const BYTE* data, size_t size) {
-    while (size > 0) {
-      size_t n = std::min(size, kChunk - m_buffer.size());
-      m_buffer.insert(m_buffer.end(), data, data + n);
-      data += n;
-      size -= n;
-      if (m_buffer.size() == kChunk) Flush();
-    }
-  }
-  bool Finish() {
-    Flush();
-    return ok();
-  }
-
- private:
-  static constexpr size_t kChunk = size_t(1) << 20;
-  void Flush() {
-    if (!m_buffer.empty() && !WriteFileAll(m_fd, m_buffer.data(), m_buffer.size())) m_ok = false;
-    m_buffer.clear();
-  }
-  FILE_HANDLE m_fd;
-  bool m_ok = true;
-  std::vector<BYTE> m_buffer;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string in, out, tableName;
-  UINT64 bytes = UINT64(1) << 30;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--bytes" && i + 1 < argc) bytes = std::strtoull(argv[++i], nullptr, 10);
-    else if (a == "--table" && i + 1 < argc) tableName = argv[++i];
-    else if (in.empty()) in = a;
-    else if (out.empty()) out = a;
-    else in.clear();
-  }
-  if (in.empty() || out.empty()) {
+  largefile::GrowArgs args;
+  if (!largefile::ParseGrowArgs(argc, argv, args)) {
     std::fprintf(stderr, "usage: make-large-backup FULL-BACKUP.bak OUT.bak [--bytes N] [--table NAME]\n");
     return 2;
   }
+  const std::string& in = args.in;
+  const std::string& out = args.out;
+  const std::string& tableName = args.table;
+  const UINT64 bytes = args.bytes;
   std::string source;
   if (!ReadWholeFile(in.c_str(), source)) return Fail("cannot read " + in);
   const BYTE* src = reinterpret_cast<const BYTE*>(source.data());
@@ -115,21 +77,7 @@ int main(int argc, char** argv) {
       std::memcmp(src + streamOffset - kStreamHeaderToData, "MQDA", 4) != 0)
     return Fail("no data stream header before the pages");
   // The table with the most records (slots of its data pages), unless one is named.
-  CTable* biggest = nullptr;
-  UINT64 biggestRecords = 0;
-  for (const auto& e : engine.m_mapTables) {
-    CTable* t = e.second;
-    if (!t || t->m_strName.IsEmpty() || t->m_vecDataPages.empty()) continue;
-    UINT64 records = 0;
-    for (DWORD n : t->m_vecDataPages)
-      if (UINT64(n) < streamLength / kPageSize) records += PageSlotCount(src + streamOffset + UINT64(n) * kPageSize);
-    if (!tableName.empty()) {
-      if (t->m_strName.str() == tableName) biggest = t;
-    } else if (!biggest || records > biggestRecords) {
-      biggest = t;
-      biggestRecords = records;
-    }
-  }
+  CTable* biggest = largefile::TableToGrow(engine, src + streamOffset, streamLength / kPageSize, tableName);
   if (!biggest) return Fail(tableName.empty() ? "no user table with data pages" : "no table " + tableName);
   const std::vector<DWORD> tablePages = biggest->m_vecDataPages;
 

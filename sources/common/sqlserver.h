@@ -122,4 +122,8 @@ class CSQLServer {
   int m_nDataSetCount = 0;
   // The folder the program's export worker writes into (script export).
   CString m_strOutputFolder;
+  // The SQL Server version whose files the engine reads: 2000, 2005 or 2008 (0: not said).
+  // The export takes from it, not from the window's labels, which client the batch file runs
+  // and whether foreign keys get a script of their own.
+  int m_nFormatVersion = 0;
 };

@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
       return 2;
     }
     const std::string label = name + " " + mode + " " + std::to_string(i);
-    const damaged::CaseResult r = damaged::RunCase(bytes, dir.path(), label);
+    const damaged::CaseResult r = damaged::Is2000Fixture(name) ? damaged::RunCase2000(bytes, dir.path(), label)
+                                                               : damaged::RunCase(bytes, dir.path(), label);
     for (const std::string& d : r.disagreements) {
       std::fprintf(stderr, "damaged: case %s: preview and export disagree: %s\n", label.c_str(), d.c_str());
       ++disagreements;

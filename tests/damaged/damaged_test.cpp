@@ -1,5 +1,5 @@
 // Damaged backups end to end: a bounded sample of the full run (tests/damaged/run-full.sh)
-// over every 2005 to 2008 R2 fixture. Each case is scanned, every table previewed and the
+// over every 2005 to 2008 R2 fixture and the SQL Server 2000 data files. Each case is scanned, every table previewed and the
 // whole database exported with rows; none may crash, hang or read outside its buffers (the
 // sanitizer build checks the last), and preview and export must agree on every table's rows.
 #include <gtest/gtest.h>
@@ -10,6 +10,13 @@
 #include "support/fixtures.h"
 
 namespace {
+
+std::string FixtureTestName(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param.substr(0, info.param.find('.'));
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
 
 class DamagedBackup : public ::testing::TestWithParam<std::string> {};
 
@@ -43,12 +50,43 @@ TEST_P(DamagedBackup, TruncatedAndMutatedCopiesRunEndToEnd) {
   }
 }
 
+// SQL Server 2000 data files: the 2000 engine scans, previews and exports each copy. Cuts
+// inside the boot page and the system tables, spread over the data pages, and the last block
+// missing; then seeded mutants.
+class Damaged2000File : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Damaged2000File, TruncatedAndMutatedCopiesRunEndToEnd) {
+  REQUIRE_FIXTURE(path, GetParam());
+  testsupport::TempDir dir;
+  damaged::SilenceLogs(dir.path());
+  const damaged::Bytes file = damaged::ReadBytes(path);
+  ASSERT_GT(file.size(), 64u * 8192);
+  const size_t blocks = file.size() / 512;
+  std::vector<size_t> cuts = {0, 1, 16, 17, 73, 145, 160, 161, 200};
+  for (int k = 1; k <= 3; ++k) cuts.push_back(blocks * size_t(k) / 4 + size_t(k));
+  cuts.push_back(blocks - 1);
+  long long exported = 0;
+  for (size_t cut : cuts) {
+    const std::string label = GetParam() + " truncate " + std::to_string(cut);
+    exported += damaged::RunCase2000(damaged::Truncated(file, cut * 512), dir.path(), label).exportedRows;
+  }
+  // Copies cut late keep most of their rows.
+  EXPECT_GT(exported, 0);
+  const damaged::CaseResult whole = damaged::RunCase2000(file, dir.path(), GetParam() + " whole");
+  EXPECT_TRUE(whole.scanned);
+  EXPECT_GT(whole.tables, 10);
+  EXPECT_EQ(whole.previewRows, whole.exportedRows);
+  EXPECT_GT(whole.exportedRows, 250);
+  for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+    const std::string label = GetParam() + " mutate " + std::to_string(seed);
+    EXPECT_TRUE(damaged::RunCase2000(damaged::Mutant(file, seed), dir.path(), label).scanned) << label;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, Damaged2000File, ::testing::ValuesIn(damaged::DataFile2000Fixtures()),
+                         FixtureTestName);
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, DamagedBackup, ::testing::ValuesIn(damaged::BackupFixtures()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param.substr(0, info.param.find('.'));
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         FixtureTestName);
 
 }  // namespace

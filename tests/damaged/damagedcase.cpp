@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/executionlog.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -27,6 +28,14 @@ std::vector<std::string> BackupFixtures() {
   return {"bak2005_stdb2sql_2sets.bak",   "bak2005_northwind_gabrujo.bak",  "bak2005_northwnd_mina.bak",
           "bak2008_northwind_512blk.bak", "bak2008_northwind_thuyluv.bak",  "bak2008_library_small.bak",
           "bak2008r2_northwind_victor.bak", "bak2008r2_entrepot_fr.bak"};
+}
+
+std::vector<std::string> DataFile2000Fixtures() { return {"sample2000_NORTHWND.MDF", "sample2000_PUBS.MDF"}; }
+
+bool Is2000Fixture(const std::string& name) {
+  for (const std::string& f : DataFile2000Fixtures())
+    if (name.size() >= f.size() && name.compare(name.size() - f.size(), f.size(), f) == 0) return true;
+  return false;
 }
 
 Bytes ReadBytes(const std::string& path) {
@@ -83,60 +92,76 @@ void SilenceLogs(const std::string& folder) {
   CExecutionLog::GetModuleFolder();
 }
 
+
+Watchdog::Watchdog(const std::string& label, unsigned seconds) : m_label(label) {
+  m_thread = std::thread([this, seconds] {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+      std::fprintf(stderr, "damaged: case %s did not end within %u s\n", m_label.c_str(), seconds);
+      std::fflush(stderr);
+      std::abort();
+    }
+  });
+}
+
+Watchdog::~Watchdog() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_done = true;
+  }
+  m_cv.notify_all();
+  m_thread.join();
+}
+
 namespace {
 
-// Aborts the process when the case it watches does not end in time.
-class Watchdog {
- public:
-  Watchdog(const std::string& label, unsigned seconds) : m_label(label) {
-    m_thread = std::thread([this, seconds] {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
-        std::fprintf(stderr, "damaged: case %s did not end within %u s\n", m_label.c_str(), seconds);
-        std::fflush(stderr);
-        std::abort();
-      }
-    });
-  }
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_done = true;
-    }
-    m_cv.notify_all();
-    m_thread.join();
-  }
-
- private:
-  std::string m_label;
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_done = false;
-  std::thread m_thread;
-};
-
-}  // namespace
-
-CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::string& label, unsigned timeoutSeconds) {
-  CaseResult result;
-  Watchdog watchdog(label, timeoutSeconds);
-  const std::string path = folder + "/case.bak";
+// Writes the case to `path` and scans it; the engine's tables when the scan ended.
+bool ScanCase(CSQLServer& engine, const Bytes& bytes, const std::string& path, unsigned timeoutSeconds,
+              CaseResult& result, std::vector<CTable*>& tables) {
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
-  CSQLServer2008 engine;
   testsupport::RecoveryOptions options;
   options.censusHandOverEvery = 64;
   options.timeoutMs = timeoutSeconds * 1000;
-  const testsupport::RecoveryResult scan = testsupport::RunRecovery(engine, path, options);
-  result.scanned = scan.finished;
-  if (!scan.finished) return result;
-
-  std::vector<CTable*> tables;
+  result.scanned = testsupport::RunRecovery(engine, path, options).finished;
+  if (!result.scanned) return false;
   for (const auto& e : engine.m_mapTables)
     if (e.second) tables.push_back(e.second);
   result.tables = int(tables.size());
+  return true;
+}
+
+}  // namespace
+
+CaseResult RunCase2000(const Bytes& bytes, const std::string& folder, const std::string& label,
+                       unsigned timeoutSeconds) {
+  CaseResult result;
+  Watchdog watchdog(label, timeoutSeconds);
+  CSQLServer2000 engine;
+  std::vector<CTable*> tables;
+  if (!ScanCase(engine, bytes, folder + "/case.mdf", timeoutSeconds, result, tables)) return result;
+  const std::string script = folder + "/table.sql";
+  for (CTable* table : tables) {
+    result.previewRows += (long long)testsupport::AllRows(engine, table).size();
+    engine.m_hTableSqlFile = CreateFileForWrite(script.c_str());
+    engine.ExportTableRows(table, nullptr);
+    CloseFileHandle(engine.m_hTableSqlFile);
+    engine.m_hTableSqlFile = kInvalidFile;
+    result.exportedRows += table->m_nRowsExported;
+  }
+  std::error_code ec;
+  fs::remove(script, ec);
+  return result;
+}
+
+CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::string& label, unsigned timeoutSeconds) {
+  CaseResult result;
+  Watchdog watchdog(label, timeoutSeconds);
+  CSQLServer2008 engine;
+  std::vector<CTable*> tables;
+  if (!ScanCase(engine, bytes, folder + "/case.bak", timeoutSeconds, result, tables)) return result;
   std::vector<long long> shown;
   for (CTable* table : tables) {
     shown.push_back((long long)testsupport::AllRows(engine, table).size());

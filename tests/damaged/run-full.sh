@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The full damaged-backup run: every 2005 to 2008 R2 fixture backup truncated at every
-# 512-byte boundary, and MUTANTS mutants of each (fixed seeds 1..MUTANTS), each scanned,
-# previewed and exported end to end in a sanitizer build, with a time-out per case.
+# The full damaged-backup run: every 2005 to 2008 R2 fixture backup and the two SQL Server
+# 2000 data files (through the 2000 engine) truncated at every 512-byte boundary, and MUTANTS
+# mutants of each (fixed seeds 1..MUTANTS), each scanned, previewed and exported end to end in
+# a sanitizer build, with a time-out per case.
 #   tests/damaged/run-full.sh [MUTANTS [JOBS]]      (defaults: 2000 mutants, all processors)
 # Environment: DAMAGED_BUILD_DIR (default build-damaged), PELLWYN_FIXTURES, DAMAGED_ONLY (one
 # fixture name), DAMAGED_MODES ("truncate mutate" by default), DAMAGED_DONE (the results file
@@ -40,7 +41,8 @@ slices="$work/slices"
 : >"$slices"
 names=(bak2005_stdb2sql_2sets.bak bak2005_northwind_gabrujo.bak bak2005_northwnd_mina.bak
        bak2008_northwind_512blk.bak bak2008_northwind_thuyluv.bak bak2008_library_small.bak
-       bak2008r2_northwind_victor.bak bak2008r2_entrepot_fr.bak)
+       bak2008r2_northwind_victor.bak bak2008r2_entrepot_fr.bak
+       sample2000_NORTHWND.MDF sample2000_PUBS.MDF)
 for name in "${names[@]}"; do
   [ -n "${DAMAGED_ONLY:-}" ] && [ "$name" != "$DAMAGED_ONLY" ] && continue
   f="$fixtures/$name"

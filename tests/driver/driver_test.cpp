@@ -111,3 +111,31 @@ TEST(EngineDriver, SaveReplacesOnlyScanFilesAndLoadGivesTheScannedCatalog) {
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.out, "load failed: The selected file could not be read.\n");
 }
+
+TEST(EngineDriver, RowsPagesThroughA2000Table) {
+  REQUIRE_FIXTURE(northwind, "sample2000_NORTHWND.MDF");
+  testsupport::TempDir dir;
+  struct Case {
+    std::vector<std::string> paging;
+    size_t rows;
+    std::string first;  // the first row's start
+    std::string tail;
+  } cases[] = {
+      {{}, 500, "10248$#$VINET$#$5$#$1996-07-04 0:00:00$#$", "rows: 500 last-window: 0\n"},
+      {{"--window", "2"}, 330, "10748$#$", "rows: 330 last-window: 1\n"},
+      {{"--window", "2", "--back", "1"}, 500, "10248$#$", "rows: 500 last-window: 0\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"rows", northwind, "Orders", "--format", "2000"};
+    args.insert(args.end(), c.paging.begin(), c.paging.end());
+    const DriverRun r = Driver(args, dir.path());
+    SCOPED_TRACE(r.out.substr(0, 300));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(c.first, 0), 0u);
+    size_t lines = 0;
+    for (char ch : r.out) lines += ch == '\n';
+    EXPECT_EQ(lines, c.rows + 1);
+    ASSERT_GE(r.out.size(), c.tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - c.tail.size()), c.tail);
+  }
+}

@@ -3,12 +3,10 @@
 // and inspection tool, not installed.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,7 +16,9 @@
 #include "support/catalogtext.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
+#include "support/quietexportsink.h"
 #include "ui/core/enginefactory.h"
+#include "ui/core/exportworker.h"
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
 
@@ -32,7 +32,8 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
                          scan FILE and save the scan to SCANFILE
   load SCANFILE          open a scan file as the program's Open Scan does and print its catalog
   export FILE DIR [--set N] [--rows]
-                         scan FILE and write its schema scripts (and rows with --rows) into DIR
+                         scan FILE and export it as the program does to scripts (every
+                         object, rows with --rows), the script folder being DIR
   rows FILE TABLE [--set N] [--window K] [--back M]
                          scan FILE, then preview TABLE ("name" or "owner.name") as the program
                          does: select it, press next page until window K (1 by default) is
@@ -41,7 +42,7 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
 
 Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
 the engine that writes SCANFILE. 2005 files are read by the 2008 engine. The 2000 engine does
-not decode rows or write scripts yet: "export" and "rows" refuse --format 2000.
+not write scripts yet: "export" refuses --format 2000.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -223,22 +224,13 @@ std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
   return out;
 }
 
-// The table script's file name, as the program's export worker builds it.
-std::string ScriptFileName(const CString& tableName) {
-  std::string name = tableName.str();
-  for (char& c : name)
-    if (c != '\0' && std::strchr("*/\\:?<>", c)) c = '_';
-  return name;
-}
-
-// Plays the program's export worker for a script target: the same files, opened in the same
-// order, and the engine's operations called in the program's order.
+// The program's export worker, script target, every object selected, writing into DIR.
 int Export(const Args& a) {
   if (a.positional.size() != 2) return 2;
   namespace fs = std::filesystem;
   const std::string dir = a.positional[1];
   std::error_code ec;
-  fs::create_directories(fs::path(dir) / "Tables", ec);
+  fs::create_directories(dir, ec);
   if (ec) {
     std::cout << "export failed: Directory could not be created\n";
     return 1;
@@ -250,59 +242,32 @@ int Export(const Args& a) {
     std::cout << "export failed: the scan did not finish\n";
     return 1;
   }
-  auto path = [&](const std::string& name) { return (fs::path(dir) / name).string(); };
 
-  engine.m_bExportToServer = 0;
-  engine.m_strOutputFolder = dir.c_str();
-  engine.m_hUserTypesSqlFile = CreateFileForWrite(path("UserDefinedDatatypes.sql").c_str());
-  engine.GenerateUserDataTypeQueries();  // closes its file itself
-
-  engine.m_bExportRows = a.rows ? 1 : 0;
-  // Default.sql gathers the default objects of every table, so it is started once and each
-  // table's defaults are appended.
-  FILE_HANDLE defaults = CreateFileForWrite(path("Default.sql").c_str());
-  CloseFileHandle(defaults);
-  std::set<std::string> usedNames;
-  for (CTable* table : ByObjectId(engine.m_mapTables)) {
-    std::string base = ScriptFileName(table->m_strName);
-    // Two schemas may hold tables of one name: the second script must not replace the first.
-    if (!usedNames.insert(base).second) {
-      base += "_" + std::to_string(table->m_dwObjectId);
-      usedNames.insert(base);
-    }
-    const std::string script = "Tables/" + base + ".sql";
-    engine.m_hTableSqlFile = CreateFileForWrite(path(script).c_str());
-    engine.m_hConstraintSqlFile = CreateFileForWrite(path("Tables/" + base + "_Constraint.sql").c_str());
-    engine.m_hDefaultSqlFile = OpenFileForAppend(path("Default.sql").c_str());
-    table->m_nRowsExported = 0;
-    engine.GenerateTableQueries(table, nullptr);
-    CloseFileHandle(engine.m_hTableSqlFile);
-    CloseFileHandle(engine.m_hConstraintSqlFile);
-    CloseFileHandle(engine.m_hDefaultSqlFile);
-    std::cout << "table [" << table->m_strOwner.str() << "].[" << table->m_strName.str()
-              << "] rows=" << table->m_nRowsExported << " script=" << script << "\n";
+  uicore::ExportRequest request;
+  request.toServer = false;
+  request.rows = a.rows;
+  request.outputFolder = dir;
+  request.tables = ByObjectId(engine.m_mapTables);
+  request.views = ByObjectId(engine.m_mapViews);
+  request.procedures = ByObjectId(engine.m_mapStoredProcs);
+  request.functions = ByObjectId(engine.m_mapFunctions);
+  request.rules = ByObjectId(engine.m_mapRules);
+  request.triggers = ByObjectId(engine.m_mapTriggers);
+  testsupport::QuietExportSink sink;
+  uicore::ExportWorker worker("");
+  if (!worker.Start(engine, std::move(request), sink)) {
+    std::cout << "export failed: an export is running\n";
+    return 1;
   }
-  engine.m_bExportMode = 0;
-
-  struct Kind {
-    const char* file;
-    FILE_HANDLE CSQLServer::*handle;
-    CStringKeyMap<CViewStoredProc*>* objects;
-    void (CSQLServer2008::*generate)(CViewStoredProc*);
-  } kinds[] = {
-      {"Views.sql", &CSQLServer::m_hViewsSqlFile, &engine.m_mapViews, &CSQLServer2008::GenerateViewQueries},
-      {"Stored_Procedure.sql", &CSQLServer::m_hProcSqlFile, &engine.m_mapStoredProcs,
-       &CSQLServer2008::GenerateStoredProcQueries},
-      {"Functions.sql", &CSQLServer::m_hFunctionsSqlFile, &engine.m_mapFunctions,
-       &CSQLServer2008::GenerateFunctionQueries},
-      {"Rules.sql", &CSQLServer::m_hRulesSqlFile, &engine.m_mapRules, &CSQLServer2008::GenerateRulesQueries},
-      {"Triggers.sql", &CSQLServer::m_hTriggersSqlFile, &engine.m_mapTriggers, &CSQLServer2008::GenerateTriggerQueries},
-  };
-  for (const Kind& k : kinds) {
-    engine.*k.handle = CreateFileForWrite(path(k.file).c_str());
-    for (CViewStoredProc* object : ByObjectId(*k.objects)) (engine.*k.generate)(object);
-    CloseFileHandle(engine.*k.handle);
+  worker.Join();
+  const uicore::ExportResult result = worker.Result();
+  if (result.end != uicore::ExportResult::End::kFinished) {
+    std::cout << "export failed: " << (sink.message.empty() ? "the export ended early" : sink.message) << "\n";
+    return 1;
   }
+  for (const uicore::ExportResult::Table& t : result.tables)
+    std::cout << "table [" << t.table->m_strOwner.str() << "].[" << t.table->m_strName.str() << "] rows=" << t.rows
+              << " script=" << t.script << "\n";
   std::cout << "objects without text: " << engine.ObjectsWithoutText() << "\n";
 
   std::vector<std::pair<std::string, std::uintmax_t>> files;
@@ -367,8 +332,8 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
-  if ((a.command == "export" || a.command == "rows") && a.format == 2000) {
-    std::cout << a.command << " failed: the 2000 engine does not decode rows or write scripts yet\n";
+  if (a.command == "export" && a.format == 2000) {
+    std::cout << a.command << " failed: the 2000 engine does not write scripts yet\n";
     return 1;
   }
   if (a.command == "sets") rc = Sets(a);

@@ -333,6 +333,8 @@ void Rows2000Seeds(const std::string& name, const Bytes& file) {
       Append(seed, page);
       for (const auto& [id, p] : pagePages) Append(seed, p);
       Seed("record2000", name + ".p" + std::to_string(n) + (mode ? ".export" : ".preview"), seed);
+      // The walks read the same page with its slot array; the export bit means nothing there.
+      if (!mode) Seed("walk2000", name + ".p" + std::to_string(n), seed);
     }
   }
 }

@@ -31,7 +31,7 @@ max_len() {
     backupreader) echo 262144 ;;
     census|catalog2000) echo 524288 ;;
     allocation) echo 327681 ;;
-    record|export|record2000) echo 73728 ;;
+    record|export|record2000|walk2000) echo 73728 ;;
     lob|lob2000) echo 65536 ;;
     scanfile|scanfile2000) echo 262144 ;;
     connect|settings) echo 4096 ;;

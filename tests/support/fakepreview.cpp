@@ -1,6 +1,7 @@
 #include "support/fakepreview.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 
@@ -11,10 +12,14 @@ namespace testsupport {
 
 struct Preview::Collector : uicore::IPreviewSink {
   std::mutex mutex;
+  std::condition_variable shown;
   std::optional<uicore::PreviewPage> page;
   void ShowPage(const uicore::PreviewPage& p) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    page = p;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      page = p;
+    }
+    shown.notify_all();
   }
   std::optional<uicore::PreviewPage> Take() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -22,15 +27,21 @@ struct Preview::Collector : uicore::IPreviewSink {
     page.reset();
     return p;
   }
+  // The driver is free before its sink sees the page: waiting for idle is not waiting for it.
+  std::optional<uicore::PreviewPage> Await(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!shown.wait_for(lock, timeout, [&] { return page.has_value(); })) return std::nullopt;
+    std::optional<uicore::PreviewPage> p = std::move(page);
+    page.reset();
+    return p;
+  }
 };
 
 namespace {
-PreviewWindow Await(uicore::PreviewStart started, uicore::PreviewDriver& driver, Preview::Collector& collector,
-                    unsigned timeoutMs) {
+PreviewWindow Await(uicore::PreviewStart started, Preview::Collector& collector, unsigned timeoutMs) {
   PreviewWindow w;
   if (started != uicore::PreviewStart::Started) return w;
-  if (!driver.WaitIdle(std::chrono::milliseconds(timeoutMs))) return w;
-  std::optional<uicore::PreviewPage> page = collector.Take();
+  std::optional<uicore::PreviewPage> page = collector.Await(std::chrono::milliseconds(timeoutMs));
   if (!page) return w;
   w.finished = true;
   w.rows = std::move(page->rowTexts);
@@ -49,17 +60,17 @@ Preview::~Preview() = default;
 
 PreviewWindow Preview::Select(CTable* table, unsigned timeoutMs) {
   m_collector->Take();
-  return Await(m_driver->SelectTable(table), *m_driver, *m_collector, timeoutMs);
+  return Await(m_driver->SelectTable(table), *m_collector, timeoutMs);
 }
 
 PreviewWindow Preview::Next(unsigned timeoutMs) {
   m_collector->Take();
-  return Await(m_driver->NextPage(), *m_driver, *m_collector, timeoutMs);
+  return Await(m_driver->NextPage(), *m_collector, timeoutMs);
 }
 
 PreviewWindow Preview::Previous(unsigned timeoutMs) {
   m_collector->Take();
-  return Await(m_driver->PreviousPage(), *m_driver, *m_collector, timeoutMs);
+  return Await(m_driver->PreviousPage(), *m_collector, timeoutMs);
 }
 
 CTable* FindTable(CSQLServer& engine, const std::string& name) {

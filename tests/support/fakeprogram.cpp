@@ -7,21 +7,6 @@
 
 namespace testsupport {
 
-namespace {
-// Nobody looks at the dialog: the follower's own counters say what happened.
-class SilentSink : public uicore::IScanProgressSink {
- public:
-  void ShowFormat(const std::string&) override {}
-  void ShowDatabaseName(const std::string&) override {}
-  void ShowPercent(int) override {}
-  void ShowPagesRead(long long) override {}
-  void FillObjectTree() override {}
-  void ShowCounts(const uicore::ObjectCounts&) override {}
-  void RecoveryComplete() override {}
-  void ScanEnded() override {}
-};
-}  // namespace
-
 RecoveryResult RunRecovery(CSQLServer& engine, const std::string& path, const RecoveryOptions& options) {
   uicore::ListBackupSets(engine, path);
   return FollowScan(engine, options);
@@ -36,7 +21,7 @@ RecoveryResult FollowScan(CSQLServer& engine, const RecoveryOptions& options) {
     o.stopAfterHandOver = [n = options.stopAfterPages](long long pages) { return pages >= n; };
   if (options.stopAtSysRound > 0)
     o.stopAtHandShake = [n = options.stopAtSysRound](int round) { return round == n; };
-  SilentSink sink;
+  SilentScanSink sink;
   uicore::ScanFollower follower(engine, sink, o);
   follower.Start();
   RecoveryResult result;

@@ -4,9 +4,24 @@
 
 #include <string>
 
+#include "ui/core/scanfollower.h"
+
 class CSQLServer;
 
 namespace testsupport {
+
+// Nobody looks at the dialog: the follower's own counters say what happened.
+class SilentScanSink : public uicore::IScanProgressSink {
+ public:
+  void ShowFormat(const std::string&) override {}
+  void ShowDatabaseName(const std::string&) override {}
+  void ShowPercent(int) override {}
+  void ShowPagesRead(long long) override {}
+  void FillObjectTree() override {}
+  void ShowCounts(const uicore::ObjectCounts&) override {}
+  void RecoveryComplete() override {}
+  void ScanEnded() override {}
+};
 
 struct RecoveryResult {
   bool finished = false;         // the scan thread ended (and the follower with it) in time

@@ -1,5 +1,7 @@
 #include "support/fixtures.h"
 
+#include "support/backupwrap.h"
+
 #include <errno.h>
 #include <grp.h>
 #include <sys/wait.h>
@@ -100,6 +102,16 @@ std::vector<std::uint8_t> ReadPageAt(const std::string& path, std::uint64_t offs
   in.read(reinterpret_cast<char*>(page.data()), 8192);
   if (in.gcount() != 8192) page.clear();
   return page;
+}
+
+std::string Northwind2000Backup(const TempDir& dir) {
+  const std::string frame = FixturePath("bak2005_stdb2sql_2sets.bak");
+  const std::string pages = FixturePath("sample2000_NORTHWND.MDF");
+  std::string wrapped;
+  if (frame.empty() || pages.empty() || !WrapPagesInBackup(ReadFile(frame), {ReadFile(pages)}, wrapped)) return "";
+  const std::string path = dir.file("northwind2000.bak");
+  WriteFile(path, wrapped);
+  return path;
 }
 
 }  // namespace testsupport

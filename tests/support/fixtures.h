@@ -30,6 +30,11 @@ class TempDir {
   std::string m_path;
 };
 
+// The pages of the 2000 fixture sample2000_NORTHWND.MDF in the tape framing of a real backup
+// (WrapPagesInBackup), written into `dir` as a ".bak"; the file's path, "" when the fixtures
+// are not there.
+std::string Northwind2000Backup(const TempDir& dir);
+
 // Points the module folder (logs, settings) at a temporary folder for the test's life.
 class ModuleFolderScope {
  public:

@@ -35,6 +35,7 @@ std::mutex& ScriptLock2000() {
 }
 
 CSQLServer2000::CSQLServer2000() {
+  m_nFormatVersion = 2000;
   m_nSelectedDataSet = 0;
   m_nDataSetCount = 0;
   FreeRecoveredObjects();
@@ -66,6 +67,7 @@ CSQLServer2000::CSQLServer2000() {
 
 // The program never deletes an engine; tests and tools do, so release what it owns.
 CSQLServer2000::~CSQLServer2000() {
+  StopRecordWalks();
   FreeRecoveredObjects();
   m_pCurrentSet = nullptr;
   delete m_pBackupReader;
@@ -84,6 +86,7 @@ void CSQLServer2000::FreeRecoveredObjects() {
   DeleteAll(m_mapDataTypes);
   DeleteAll(m_mapObjectTexts);
   m_mapOwnerNames.RemoveAll();
+  m_strLastOwnerName = "";
   m_mapForeignKeyNames.RemoveAll();
   m_mapExecutedStatements.RemoveAll();
   m_mapTextPages.RemoveAll();
@@ -120,18 +123,6 @@ CString CSQLServer2000::RealToString(DWORD bits) {
   float value = 0.0f;
   if (bits >= 0x10000000u) value = std::bit_cast<float>(bits);
   return FormatString("%e", double(value));
-}
-
-// Row decoding, the record threads and the schema scripts of this format come with the
-// row decoders; until then these operations leave the engine as it is.
-void CSQLServer2000::GetTableRecord(BYTE*, WORD, CTable*) {}
-
-WORD CSQLServer2000::ExportTableRecord(BYTE*, WORD, CTable*, CDatabase*, CString*, bool*) { return 0; }
-
-void CSQLServer2000::StartRecoverTableRecordThread() {
-  // No preview walk yet: the window is empty and the caller is released at once.
-  m_bLastWindow = 1;
-  if (m_pStatus) m_pStatus->m_bRecordThreadDone = 1;
 }
 
 void CSQLServer2000::GenerateUserDataTypeQueries() {}

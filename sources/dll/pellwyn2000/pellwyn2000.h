@@ -27,6 +27,8 @@ PELLWYN2000_EXPORT std::mutex& ScriptLock2000();
 // The library's exported table object; nothing reads it.
 extern PELLWYN2000_EXPORT CTable* m_objTable;
 
+struct PreviewWalks2000;
+
 class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
  public:
   CSQLServer2000();
@@ -123,6 +125,28 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Result of the last SaveScanInfo: 1 saved, 0 failed, -1 cancelled or not asked.
   int m_nLastSaveResult = -1;
 
+  // ---- record walks (walk2000.cpp)
+  static constexpr int kPreviewWindowRows = 500;
+  // The record thread: a preview window of m_pStatus->m_pPreviewTable, or in export mode the
+  // rows of m_pStatus->m_pExportTable (to m_pDatabase when m_bExportToServer is set).
+  static DWORD RecoverTableRecordThread(void* engine);
+  // The export walk of one table, whatever the engine's mode flags say meanwhile.
+  static DWORD RecoverTableRecordThread(void* engine, CTable* table, CDatabase* database);
+  // The rows of one table as INSERT statements: written to m_hTableSqlFile (database null) or
+  // executed on `database` in batches of "Exportsize" slots. m_nRowsExported counts the rows
+  // written or executed. Obeys the record-stop flag; several tables may be exported at once
+  // from different threads, each with its own connection.
+  void ExportTableRows(CTable* table, CDatabase* database);
+  // Ends the record walks' bookkeeping for this engine: a preview walk still running stops at
+  // its next slot and publishes nothing. The destructor calls it.
+  void StopRecordWalks();
+  // Where the next preview window begins.
+  WindowStart m_posResume;
+  // Row script writes that failed since the engine was made (a full disk, a closed file).
+  std::atomic<int> m_nFailedRowWrites{0};
+  static std::shared_ptr<PreviewWalks2000> NewPreviewWalks();
+  std::shared_ptr<PreviewWalks2000> m_pPreviewWalks = NewPreviewWalks();
+
   // Members the 2000 engine adds.
   CString m_strExtension;
   INT64 m_llDataSetStart = 0;
@@ -137,6 +161,10 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   std::atomic<int> m_nRowCount{0};
 
  private:
+  DWORD RunExportWalk(CTable* table, CDatabase* database);
+  static DWORD RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<PreviewWalks2000> walks, UINT64 ticket);
+  void SetRecordWalkDone();
+
   void RunScan();
   bool Stage(const char* text);
   bool HandShake(const char* waitingText, const char* receivedText);

@@ -52,8 +52,10 @@ void CSQLServer2000::PublishCounts() {
 void CSQLServer2000::RunScan() {
   if (IsBackupSource()) LocateDataSet();
   FreeRecoveredObjects();
-  // Substitute names are numbered per scan, so scanning a file again names it the same way.
+  // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
+  // this scan, so scanning a file again names it the same way.
   m_nUnicodeNameCounter = 1;
+  m_strLastOwnerName = "";
   const CString name = GetDatabaseName();
   m_pStatus->m_strDatabaseName = name;
   m_strDatabaseName = m_pStatus->m_strDatabaseName;

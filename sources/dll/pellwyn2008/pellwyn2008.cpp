@@ -1,5 +1,7 @@
 #include "pellwyn2008.h"
 
+#include <cstdlib>
+
 #include "common/backupreader.h"
 #include "common/enginesupport.h"
 #include "common/executionlog.h"
@@ -9,6 +11,7 @@ CSQLServer2008::CSQLServer2008() : CSQLServer2008("2008 Format", "2008") {}
 
 CSQLServer2008::CSQLServer2008(const char* formatLogText, const char* scanFileVersion)
     : m_szScanFileVersion(scanFileVersion) {
+  m_nFormatVersion = std::atoi(scanFileVersion);
   m_nSelectedDataSet = 0;
   m_nDataSetCount = 0;
   m_strFilePath = "";
@@ -68,6 +71,8 @@ void CSQLServer2008::FreeRecoveredObjects() {
   m_mapPageGroups.RemoveAll();
   m_mapRowsetObjects.RemoveAll();
   m_mapTextPages.RemoveAll();
+  // An unnamed table takes the owner last seen: never one of an earlier scan.
+  m_strLastOwnerName = "";
   m_tablePool.Clear();
 }
 

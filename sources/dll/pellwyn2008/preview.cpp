@@ -11,6 +11,7 @@
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/formatters.h"
+#include "common/previewwindow.h"
 #include "common/sqltext.h"
 #include "lob.h"
 #include "pellwyn2008.h"
@@ -293,87 +294,38 @@ DWORD CSQLServer2008::RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<Pre
 
   // Where the window starts: the first window of a table, the next one, or the previous one
   // from the stack of window starts. The window state changes only when the walk ends.
-  const bool paging = e.m_bPaging != 0;
-  const bool forward = e.m_bPageForward != 0;
-  const WindowStart first{PagePosition(0), 2, 0};
-  WindowStart start = first;
-  bool backward = false;
-  if (e.m_stkWindowStarts.empty() && !paging) {
-    start = first;
-  } else if (forward) {
-    if (e.m_posNextPage) start = WindowStart{e.m_posNextPage, e.m_nNextSlotPos, e.m_nNextSlotIndex};
-  } else {
-    backward = true;
-    if (!e.m_stkWindowStarts.empty()) start = e.m_stkWindowStarts.back();
-  }
-  if (!start.posPage) start = first;
-  start.nSlotIndex = std::max(start.nSlotIndex, 0);
+  const WindowRequest request =
+      ChooseWindowStart(e, WindowStart{e.m_posNextPage, e.m_nNextSlotPos, e.m_nNextSlotIndex});
 
   RecordPlan plan(*table);
   PreviewContext context;
   context.plan = &plan;
   ScopedPreviewContext scope(&context);
-  std::vector<BYTE> page(kPageSize);
-  size_t position = *start.posPage;
-  int slot = start.nSlotIndex;
-  size_t endPage = position;
-  int endSlot = slot;
-  bool reachedEnd = position >= pages.size();
-  bool abandoned = false;
-  for (; position < pages.size(); ++position, slot = 0) {
-    if (superseded()) {
-      abandoned = true;
-      break;
-    }
-    int next = slot;
-    int count = 0;
-    if (e.ReadSourcePage(pages[position], page.data()) && PageTypeOf(page.data()) == kPageData) {
-      RestoreTornBitsIfPresent(page.data());
-      count = SlotCountCapped(page.data());
-      while (next < count) {
-        const WORD entry = SlotEntry(page.data(), next);
-        ++next;
-        if (entry == 0) continue;
-        if (superseded()) {
-          abandoned = true;
-          break;
-        }
-        e.GetTableRecord(page.data() + kPageHeaderSize, WORD(entry - kPageHeaderSize), table);
-        if (context.rows >= kPreviewWindowRows) break;
-      }
-      if (abandoned) break;
-    }
-    const bool lastPage = position + 1 == pages.size();
-    if (context.rows >= kPreviewWindowRows || lastPage) {
-      endPage = position;
-      endSlot = next;
-      // The last window is the one that read the last page to its end: rows left on that
-      // page still need a window of their own.
-      reachedEnd = lastPage && next >= count;
-      break;
-    }
-  }
+  PreviewWindowSteps steps;
+  steps.readPage = [&](size_t position, BYTE* page) {
+    if (!e.ReadSourcePage(pages[position], page) || PageTypeOf(page) != kPageData) return false;
+    RestoreTornBitsIfPresent(page);
+    return true;
+  };
+  steps.slotEntry = [](const BYTE* page, int slot) { return SlotEntry(page, slot); };
+  steps.decodeRow = [&](BYTE* page, WORD entry) {
+    e.GetTableRecord(page + kPageHeaderSize, WORD(entry - kPageHeaderSize), table);
+  };
+  steps.rows = [&] { return context.rows; };
+  steps.superseded = superseded;
+  const PreviewWindowEnd end = WalkPreviewWindow(pages.size(), request.start, kPreviewWindowRows, steps);
 
   std::lock_guard<std::mutex> publishing(walks->state);
-  if (abandoned || superseded()) {
+  if (end.abandoned || superseded()) {
     // Leave nothing behind for the walk that replaces this one.
     std::lock_guard<std::mutex> lock(status->m_csPreviewRows);
     for (int i = 0; i < context.rows && !status->m_vecPreviewRows.empty(); ++i) status->m_vecPreviewRows.pop_back();
     return 0;
   }
-
-  if (backward) {
-    if (!e.m_stkWindowStarts.empty()) e.m_stkWindowStarts.pop_back();
-  } else if (paging && e.m_posShownPage) {
-    e.m_stkWindowStarts.push_back(WindowStart{e.m_posShownPage, e.m_nShownSlotPos, e.m_nShownSlotIndex});
-  }
-  e.m_posShownPage = start.posPage;
-  e.m_nShownSlotPos = 2 * (start.nSlotIndex + 1);
-  e.m_nShownSlotIndex = start.nSlotIndex;
-  e.m_posNextPage = PagePosition(endPage);
-  e.m_nNextSlotPos = 2 * (endSlot + 1);
-  e.m_nNextSlotIndex = endSlot;
-  e.m_bLastWindow = reachedEnd ? 1 : 0;
+  RecordShownWindow(e, request, end.reachedEnd);
+  e.m_posNextPage = end.next.posPage;
+  e.m_nNextSlotPos = end.next.nSlotPos;
+  e.m_nNextSlotIndex = end.next.nSlotIndex;
   // Last: the program reads the rows and the window state once it sees the flag.
   walks->windowPending = false;
   status->m_bRecordThreadDone = 1;

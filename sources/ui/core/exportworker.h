@@ -27,6 +27,9 @@ struct ExportRequest {
   bool createDatabase = true;    // "Create destination database" (server target)
   std::string server, user, password, database;
   std::string folder;            // the parent folder of the script folder (script target)
+  // The script folder itself, made when missing, in place of a new time-stamped folder under
+  // `folder`: for a front end that is told where to write (engine-driver).
+  std::string outputFolder;
   // The checked objects of each kind, in tree order. They point into the engine's maps.
   std::vector<CTable*> tables;
   std::vector<CViewStoredProc*> views, procedures, rules, triggers, functions;
@@ -53,12 +56,27 @@ class IExportSink {
   virtual void EndedEarly() = 0;
 };
 
+// What one export did, for the front end that reads it once the worker has been joined.
+struct ExportResult {
+  enum class End { kNone, kFinished, kEndedEarly };
+  End end = End::kNone;
+  std::string folder;  // the script folder ("" for a server target or when none was made)
+  struct Table {
+    CTable* table = nullptr;
+    std::string script;  // relative to the folder: "Tables/<file name>.sql" ("" on a server)
+    long rows = 0;       // rows exported
+  };
+  std::vector<Table> tables;  // in export order
+};
+
 class ExportWorker {
  public:
   // The clock of the folder's time stamp: UTC date, local time of day.
   using Clock = std::function<std::string()>;  // returns "_M_D_YYYY_h_m_s"
 
-  explicit ExportWorker(std::string programFolder, Clock clock = {});
+  // programFolder: where ReadMe.txt ships; stateFolder: where "sql.settings" is read and
+  // "OutputFldr.txt" written. Empty: the program's own folders (ProgramFolder, StateFolder).
+  explicit ExportWorker(std::string programFolder, Clock clock = {}, std::string stateFolder = {});
   ~ExportWorker();  // raises the stop flag and joins
   ExportWorker(const ExportWorker&) = delete;
   ExportWorker& operator=(const ExportWorker&) = delete;
@@ -73,6 +91,11 @@ class ExportWorker {
   bool Busy() const;
   // The script folder of the last export ("" before one was made).
   std::string OutputFolder() const;
+  // The last export's outcome; complete once it has been joined.
+  ExportResult Result() const;
+  // Connections and pool threads a server export asks for: "Thread_Size" of the settings
+  // file read at the last start, kept from the export before when the file does not set it.
+  int ThreadSize() const;
 
  private:
   struct State;

@@ -61,10 +61,16 @@ void ResetPaging(CSQLServer& engine) {
 PreviewDriver::PreviewDriver(CSQLServer& engine, IPreviewSink& sink) : m_engine(engine), m_sink(sink) {}
 
 PreviewDriver::~PreviewDriver() {
-  m_quit = true;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_quit = true;
+  }
+  m_requested.notify_all();
   // The page thread may sleep on the engine's done flag: wake it to see m_quit.
   m_engine.m_pStatus->m_bRecordThreadDone.Wake();
   if (m_thread.joinable()) m_thread.join();
+  // A page asked for but never started still holds the engine's claim.
+  if (m_requestTable) Release(&m_engine);
 }
 
 CTable* PreviewDriver::Table() const {
@@ -147,9 +153,29 @@ PreviewStart PreviewDriver::Turn(bool forward) {
 }
 
 void PreviewDriver::Launch(CTable* table, int pageNumber) {
-  // The previous page's thread has finished its work (m_running was clear); collect it.
-  if (m_thread.joinable()) m_thread.join();
-  m_thread = std::thread([this, table, pageNumber] { ReadPage(table, pageNumber); });
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requestTable = table;
+    m_requestPage = pageNumber;
+    if (!m_thread.joinable()) m_thread = std::thread([this] { PageThread(); });
+  }
+  m_requested.notify_one();
+}
+
+void PreviewDriver::PageThread() {
+  for (;;) {
+    CTable* table = nullptr;
+    int pageNumber = 0;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_requested.wait(lock, [&] { return m_quit.load() || m_requestTable; });
+      if (m_quit) return;
+      table = m_requestTable;
+      pageNumber = m_requestPage;
+      m_requestTable = nullptr;
+    }
+    ReadPage(table, pageNumber);
+  }
 }
 
 void PreviewDriver::ReadPage(CTable* table, int pageNumber) {
@@ -184,8 +210,10 @@ void PreviewDriver::ReadPage(CTable* table, int pageNumber) {
   page.lastPage = m_engine.m_bLastWindow != 0;
   page.previousEnabled = !m_engine.m_stkWindowStarts.empty();
   page.nextEnabled = !page.lastPage && !page.rows.empty();
-  if (!m_quit) m_sink.ShowPage(page);
+  // Free before shown: whoever sees the page may turn it at once. The engine's paging state
+  // was read above, so a press from now on cannot spoil this page.
   Finish(page.previousEnabled, page.nextEnabled);
+  if (!m_quit) m_sink.ShowPage(page);
 }
 
 void PreviewDriver::Finish(bool previousEnabled, bool nextEnabled) {

@@ -3,6 +3,9 @@
 // engine's record thread, sleeps until the engine says the rows are ready, takes them, splits
 // each row text into the list's cells and hands the whole page to a sink at once.
 //
+// The page is ready for the next press before the sink sees it: a window that answers a page
+// with ">" at once (or a sink that presses it itself) gets the next page, not Busy.
+//
 // Only one page of an engine is read at a time: a selection or a button while a page is read
 // is refused (the window puts its selection back on the table being read).
 #pragma once
@@ -79,13 +82,15 @@ class PreviewDriver {
   bool NextEnabled() const;
   bool PreviousEnabled() const;
 
-  // For front ends without a window: waits until no page is being read.
+  // For front ends without a window: waits until no page is being read. The last page may
+  // still be on its way to the sink: wait for the page itself to read it.
   bool WaitIdle(std::chrono::milliseconds timeout);
 
  private:
   PreviewStart Begin();
   PreviewStart Turn(bool forward);
   void Launch(CTable* table, int pageNumber);
+  void PageThread();
   void ReadPage(CTable* table, int pageNumber);
   void Finish(bool previousEnabled, bool nextEnabled);
 
@@ -98,6 +103,11 @@ class PreviewDriver {
   int m_pageNumber = 0;           // guarded by m_mutex
   bool m_nextEnabled = false;     // guarded by m_mutex
   bool m_previousEnabled = false; // guarded by m_mutex
+  // The page the page thread is to read next (guarded by m_mutex): one thread reads every
+  // page in turn, so a press made from the sink, on that thread, never has to join it.
+  CTable* m_requestTable = nullptr;
+  int m_requestPage = 0;
+  std::condition_variable m_requested;
   std::atomic<bool> m_running{false};
   std::atomic<bool> m_quit{false};
   std::thread m_thread;

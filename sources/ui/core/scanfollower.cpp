@@ -6,12 +6,29 @@
 
 #include "common/backupreader.h"
 #include "common/executionlog.h"
-#include "common/pagesource.h"
 #include "common/sqlserver.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 
 namespace uicore {
+
+namespace {
+
+// Waits for the scan's signal, or until the recovery is stopped: false for a stop. Never for
+// the event alone: a census that sees the stop flag clears "PageRead" on its way out (so the
+// next recovery starts in step), and that can take away the very wake-up Stop gave this
+// thread before it ran.
+bool AwaitScan(const EVENT_HANDLE& event, const CEngineStatus& status, const std::atomic<bool>& quit) {
+  constexpr unsigned kSliceMs = 20;
+  for (;;) {
+    if (status.m_bStopScan || quit) return false;
+    const WaitResult r = WaitForEvent(event, kSliceMs);
+    if (r == WaitResult::Signalled) return true;
+    if (r == WaitResult::Failed) return false;
+  }
+}
+
+}  // namespace
 
 bool IsBackupFile(const std::string& path) {
   const size_t dot = path.rfind('.');
@@ -199,9 +216,7 @@ void ScanFollower::PageThread() {
   bool nameShown = false;
   int shown = -1;
   for (;;) {
-    // The census resets "PageRead" when it sees a stop, which can swallow the wake-up the stop
-    // gave this thread: the stop flag is looked at between short waits as well.
-    WaitUnlessStopped(status->m_hPageRead, &status->m_bStopScan);
+    if (!AwaitScan(status->m_hPageRead, *status, m_quit)) break;
     ResetEvent(status->m_hPageRead);
     // Before anything else of the status block is read: a stop may wake this thread before
     // the scan has written a thing.
@@ -246,7 +261,10 @@ void ScanFollower::SysTableThread() {
   bool answered = true;
   for (int pass = 0; pass < 3 && answered; ++pass) {
     Log("Waiting for Progress event : -Reading System table");
-    WaitUnlessStopped(status->m_hSysRead, &status->m_bStopScan);
+    if (!AwaitScan(status->m_hSysRead, *status, m_quit)) {
+      answered = false;
+      break;
+    }
     Log("Event Fonund for Progress  : -Reading System table");
     ResetEvent(status->m_hSysRead);
     if (status->m_bStopScan || m_quit) {

@@ -204,8 +204,13 @@ class PreviewSink : public uicore::IPreviewSink {
 struct CPellwynDlg::Recovery {
   Recovery(CPellwynDlg* window, CSQLServer& engine, uicore::ScanFollowerOptions options)
       : sink(window, &engine), follower(engine, sink, std::move(options)) {}
+  // The dialog reads the follower: it goes first, even when closed and only waiting for its
+  // deferred delete, since reports the follower queued for it before it closed (its recovery
+  // complete) may still be waiting too, and would run after the next Load freed the follower.
+  ~Recovery() { delete dialog.data(); }
   RecoverySink sink;  // outlives the follower, whose threads report to it
   uicore::ScanFollower follower;
+  QPointer<CProgressDlg> dialog;
 };
 
 struct CPellwynDlg::Preview {
@@ -615,11 +620,11 @@ void CPellwynDlg::PutSelectionBackOnPreview() {
 }
 
 void CPellwynDlg::ShowPagingState() {
-  // Both buttons stay disabled while a page is read: a second page of one engine at once
-  // would share its paging state.
-  const uicore::PreviewDriver* driver = m_pPreview ? &m_pPreview->driver : nullptr;
-  m_pPrevButton->setEnabled(driver && driver->PreviousEnabled());
-  m_pNextButton->setEnabled(driver && driver->NextEnabled());
+  // Both buttons stay disabled until the page asked for is shown, and that page sets them:
+  // the driver is free a moment before its page reaches this window, and buttons enabled then
+  // would turn past a page the user has not seen.
+  m_pPrevButton->setEnabled(false);
+  m_pNextButton->setEnabled(false);
 }
 
 void CPellwynDlg::OnNextPage() { TurnPreviewPage(true); }
@@ -759,6 +764,7 @@ void CPellwynDlg::OnRecover() {
   m_pRecovery = std::make_unique<Recovery>(this, *engine, std::move(options));
   auto* dialog = new CProgressDlg(m_pRecovery->follower, *m_services.prompts, format, this);
   m_pRecovery->sink.SetDialog(dialog);
+  m_pRecovery->dialog = dialog;
   m_pProgress = dialog;
   connect(dialog, &CProgressDlg::stoppedByButton, this,
           [this] { SetStatusText(uicore::ScanFollower::kStoppedStatus); });

@@ -263,6 +263,13 @@ TEST(Scan2000, WithoutSysobjectsTablesAreRecoveredUnderSubstituteNames) {
   // The view's columns have no sysobjects row to say they are not a table.
   ASSERT_EQ(engine.m_mapTables.GetCount(), 2);
   for (const auto& e : engine.m_mapTables) EXPECT_EQ(e.second->m_strName.Left(14), "RecoveredTab#_");
+
+  // Scanned again on the same engine, the tables get the same owner: not one an earlier scan
+  // (or a stray row) left behind.
+  engine.m_strLastOwnerName = "(convert(smallint,0))";
+  ASSERT_TRUE(RunRecovery(engine, WriteDatabase(dir, pages)).finished);
+  ASSERT_EQ(engine.m_mapTables.GetCount(), 2);
+  for (const auto& e : engine.m_mapTables) EXPECT_EQ(e.second->m_strOwner, "dbo");
 }
 
 TEST(Scan2000, SlotRulesOfTheSystemTables) {

@@ -34,6 +34,7 @@
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/quietexportsink.h"
 #include "support/tsqllexer.h"
 #include "synthetic_pages.h"
 
@@ -1179,25 +1180,21 @@ std::string Utf16ToNarrow(const std::string& bytes) {
   return out;
 }
 
-// The program's export worker for a script target, tables only: each table's script file.
+// The program's export worker for a script target, every table with its rows, into `dir`:
+// each table's script text by table name.
 std::map<std::string, std::string> ExportTables(CSQLServer2008& engine, const std::string& dir) {
-  engine.m_bExportToServer = 0;
-  engine.m_bExportRows = 1;
-  engine.m_strOutputFolder = dir.c_str();
-  fs::create_directories(dir);
+  uicore::ExportRequest request;
+  request.rows = true;
+  request.outputFolder = dir;
+  for (auto& entry : engine.m_mapTables) request.tables.push_back(entry.second);
+  testsupport::QuietExportSink sink;
+  uicore::ExportWorker worker("");  // the test's module folder: its settings, its output list
+  EXPECT_TRUE(worker.Start(engine, std::move(request), sink));
+  worker.Join();
+  EXPECT_EQ(worker.Result().end, uicore::ExportResult::End::kFinished) << sink.message;
   std::map<std::string, std::string> scripts;
-  for (auto& entry : engine.m_mapTables) {
-    CTable* table = entry.second;
-    const std::string path = dir + "/" + entry.first + ".sql";
-    engine.m_hTableSqlFile = CreateFileForWrite(path.c_str());
-    engine.m_hConstraintSqlFile = CreateFileForWrite((path + ".c").c_str());
-    engine.m_hDefaultSqlFile = OpenFileForAppend((dir + "/Default.sql").c_str());
-    engine.GenerateTableQueries(table, nullptr);
-    CloseFileHandle(engine.m_hTableSqlFile);
-    CloseFileHandle(engine.m_hConstraintSqlFile);
-    CloseFileHandle(engine.m_hDefaultSqlFile);
-    scripts[table->m_strName.str()] = ReadFile(path);
-  }
+  for (const uicore::ExportResult::Table& t : worker.Result().tables)
+    scripts[t.table->m_strName.str()] = ReadFile(dir + "/" + t.script);
   return scripts;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "dll/pellwyn2005/pellwyn2005.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "support/fixtures.h"
@@ -47,6 +49,8 @@ TEST(EngineFactory, NumberAndTextGiveTheSameVersionAndEngine) {
       }
       ASSERT_TRUE(created) << created.refusal;
       ASSERT_NE(created.engine->m_pStatus, nullptr);
+      // The export asks the engine, not the window, which server generation it scripts for.
+      EXPECT_EQ(created.engine->m_nFormatVersion, std::atoi(c.text));
       if (c.number == 2) {
         EXPECT_TRUE(Is2005(created.engine.get()));
       } else if (c.number == 3) {

@@ -23,17 +23,33 @@ using namespace std::chrono_literals;
 class PageSink : public uicore::IPreviewSink {
  public:
   void ShowPage(const PreviewPage& page) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    pages.push_back(page);
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      pages.push_back(page);
+    }
+    m_shown.notify_all();
   }
   std::vector<PreviewPage> Pages() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return pages;
   }
+  // The driver is idle before the sink has the page: wait for the page itself.
+  bool WaitForPages(size_t count, std::chrono::milliseconds timeout = 20s) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_shown.wait_for(lock, timeout, [&] { return pages.size() >= count; });
+  }
+  // The first page not yet taken, once it is shown.
+  PreviewPage Take() {
+    if (!WaitForPages(m_taken + 1)) return PreviewPage();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return pages[m_taken++];
+  }
 
  private:
   std::mutex m_mutex;
+  std::condition_variable m_shown;
   std::vector<PreviewPage> pages;
+  size_t m_taken = 0;
 };
 
 std::vector<std::string> RowTexts(int first, int last) {
@@ -58,9 +74,9 @@ struct TableWithDroppedColumn {
 
 PreviewPage Shown(PreviewDriver& driver, PageSink& sink, PreviewStart started) {
   EXPECT_EQ(started, PreviewStart::Started);
+  PreviewPage page = sink.Take();
   EXPECT_TRUE(driver.WaitIdle(20s));
-  std::vector<PreviewPage> pages = sink.Pages();
-  return pages.empty() ? PreviewPage() : pages.back();
+  return page;
 }
 
 }  // namespace
@@ -158,6 +174,7 @@ TEST(PreviewDriver, ReselectionWhileAPageIsRead) {
   PreviewDriver other(engine, otherSink);
   EXPECT_EQ(other.SelectTable(&second.table), PreviewStart::Busy);
   gate.Open();
+  ASSERT_TRUE(sink.WaitForPages(1));
   ASSERT_TRUE(driver.WaitIdle(20s));
   const std::vector<PreviewPage> pages = sink.Pages();
   ASSERT_EQ(pages.size(), 1u);
@@ -166,6 +183,7 @@ TEST(PreviewDriver, ReselectionWhileAPageIsRead) {
   EXPECT_EQ(engine.recordThreads, 1);
   EXPECT_TRUE(otherSink.Pages().empty());
   // Once the page is shown the other table can be selected.
+  sink.Take();
   const PreviewPage p = Shown(driver, sink, driver.SelectTable(&second.table));
   EXPECT_EQ(p.table, &second.table);
   EXPECT_EQ(p.pageNumber, 1);
@@ -207,4 +225,42 @@ TEST(PreviewDriver, DestroyedWhileAPageIsRead) {
   engine.previewGate = nullptr;
   const PreviewPage p = Shown(again, sink, again.SelectTable(&t.table));
   EXPECT_EQ(p.rowTexts, RowTexts(1, 10));
+}
+
+// A window that answers each page with ">" the moment it sees it (here the sink itself, on
+// the driver's own thread) gets the next page every time, to the table's end.
+TEST(PreviewDriver, NextPressedFromInsideShowPage) {
+  class Pressing : public uicore::IPreviewSink {
+   public:
+    PreviewDriver* driver = nullptr;
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<int> pages;
+    std::vector<PreviewStart> presses;
+    void ShowPage(const PreviewPage& page) override {
+      const bool more = page.nextEnabled;
+      const PreviewStart pressed = more ? driver->NextPage() : PreviewStart::Unavailable;
+      std::lock_guard<std::mutex> lock(mutex);
+      pages.push_back(page.pageNumber);
+      if (more) presses.push_back(pressed);
+      done.notify_all();
+    }
+  };
+  FakeEngine engine;
+  engine.rows = RowTexts(1, 1700);
+  TableWithDroppedColumn t;
+  Pressing sink;
+  PreviewDriver driver(engine, sink);
+  sink.driver = &driver;
+  ASSERT_EQ(driver.SelectTable(&t.table), PreviewStart::Started);
+  std::unique_lock<std::mutex> lock(sink.mutex);
+  ASSERT_TRUE(sink.done.wait_for(lock, 20s, [&] { return sink.pages.size() == 4; }));
+  EXPECT_EQ(sink.pages, (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_EQ(sink.presses, std::vector<PreviewStart>(3, PreviewStart::Started));
+  lock.unlock();
+  ASSERT_TRUE(driver.WaitIdle(20s));
+  EXPECT_EQ(engine.recordThreads, 4);
+  EXPECT_EQ(driver.PageNumber(), 4);
+  EXPECT_FALSE(driver.NextEnabled());
+  EXPECT_TRUE(driver.PreviousEnabled());
 }

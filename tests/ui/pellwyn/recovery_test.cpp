@@ -4,12 +4,15 @@
 // holds the scan where a test needs it; the real engine runs on the fixtures.
 #include <QLabel>
 #include <QProgressBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "common/backupreader.h"
@@ -83,6 +86,14 @@ QStringList Dump(const QTreeWidgetItem* item, int depth = 0) {
   return lines;
 }
 
+// Load with the file, version and set dialogs answered.
+void StartLoad(Harness& h, const std::string& path, int version, int set) {
+  h.prompts.files = {path};
+  h.prompts.versions = {version};
+  h.prompts.sets = {set};
+  h.Trigger(kCmdLoad);
+}
+
 // Loads `path` with the real engine: version, set, and the scan to its end; the dialog closed
 // (after `complete` has looked at it).
 bool LoadToTheEnd(Harness& h, const std::string& path, int version, int set,
@@ -146,6 +157,7 @@ class RecoveryTest : public desktoptest::DesktopTestCase {
   void saveScanThenOpenScan();
   void openScanRefusesWhatItCannotRead();
   void rowsOfAReopenedScanNeedItsBackup();
+  void nextLoadTakesTheClosedDialogWithItsQueuedReports();
 };
 
 void RecoveryTest::progressDialogFollowsTheScanToTheFilledTree() {
@@ -290,10 +302,7 @@ void RecoveryTest::previewPagesThroughATable() {
   fakes.script.gateAtPage = 0;
   fakes.script.backupSets = 1;
   Harness h(fakes.Factory());
-  h.prompts.files = {std::string("/data/fake.bak")};
-  h.prompts.versions = {3};
-  h.prompts.sets = {1};
-  h.Trigger(kCmdLoad);
+  StartLoad(h, "/data/fake.bak", 3, 1);
   QTRY_COMPARE_WITH_TIMEOUT(Text(h, "statusText"), QStringLiteral("Recovery Complete"), kScanTimeoutMs);
   DialogButton(h)->click();
   FakeEngine* engine = fakes.made.back();
@@ -638,6 +647,32 @@ void RecoveryTest::rowsOfAReopenedScanNeedItsBackup() {
   h.Tree()->setCurrentItem(h.Folder(1));
   QVERIFY(Preview(h, "dbo.Customers"));
   QCOMPARE(RowCount(h), QStringLiteral("91"));
+}
+
+// A recovery completes while the window's thread is busy, so its last reports wait in the
+// queue for the dialog; the dialog is closed and the next Load comes before they run. The
+// closed dialog goes with its follower: the reports find no dialog, and nothing reads the
+// follower the next Load freed (the sanitizer build sees any read).
+void RecoveryTest::nextLoadTakesTheClosedDialogWithItsQueuedReports() {
+  FakeEngines fakes;
+  fakes.script.totalPages = fakes.script.pages = 50;
+  fakes.script.backupSets = 1;
+  Harness h(fakes.Factory());
+  StartLoad(h, "/data/fake.bak", 3, 1);
+  QPointer<CProgressDlg> first = h.window->ProgressDialog();
+  QVERIFY(first);
+  // Without the event loop: the reports of the finished recovery stay queued.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fakes.made[0]->m_bBusy.load() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  QVERIFY(fakes.made[0]->parseComplete);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  first->close();
+  QVERIFY(!h.window->ProgressDialog());
+  StartLoad(h, "/data/fake.bak", 3, 1);
+  QVERIFY(!first);
+  QVERIFY(h.window->ProgressDialog());
+  QTRY_COMPARE_WITH_TIMEOUT(Text(h, "statusText"), QStringLiteral("Recovery Complete"), kScanTimeoutMs);
 }
 
 DESKTOP_TEST(RecoveryTest);

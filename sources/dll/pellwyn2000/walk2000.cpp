@@ -1,0 +1,662 @@
+// The record walks of the 2000 format: the preview, which shows a table 500 rows at a time
+// and pages forward and back, and the export walk, which turns every stored row of a table
+// into its INSERT statement for a script file or a live server.
+//
+// Each walk keeps its table, mode, page source, decoding plans, batch and counts in a context
+// of its own (thread-local while it runs), so the program's pool threads can export several
+// tables of one engine at once and the shared mode flags never change a walk half-way.
+//
+// Export output:
+//   script  rows gathered and written a page at a time; an identity table's rows are put
+//           under one IDENTITY_INSERT ON ... OFF (it holds for the session that runs the
+//           script), ntext blocks included.
+//   server  plain INSERTs join a batch that runs when "Exportsize" slots have passed and at
+//           the end of every page; IDENTITY_INSERT is switched on once for the connection
+//           before the first row and off after the last. A row with ntext values runs as its
+//           own block, after the batch before it. A batch the server refuses is run again a
+//           statement at a time, so one bad row loses only itself; refusals are logged (the
+//           first hundred of a table with their statements) and counted.
+//           With Avoid_Duplicate a row whose statement equals one already sent for the table
+//           is not sent again.
+//   m_nRowsExported counts the rows that reached the script file or the server.
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "common/executionlog.h"
+#include "common/page.h"
+#include "common/pagesource.h"
+#include "common/previewwindow.h"
+#include "common/settings.h"
+#include "common/sqltext.h"
+#include "insert2000.h"
+#include "lob2000.h"
+#include "pellwyn2000.h"
+#include "platform/database.h"
+#include "platform/files.h"
+#include "platform/threads.h"
+#include "record2000.h"
+
+struct PreviewWalks2000 {
+  std::mutex walk;                // held by the preview walk that runs
+  std::mutex state;               // a new ticket, or a walk publishing its window
+  std::atomic<UINT64> latest{0};  // ticket of the walk whose window the program waits for
+  bool windowPending = false;     // that window is not published yet (guarded by `state`)
+};
+
+namespace {
+
+constexpr int kDefaultExportSize = 100;
+constexpr DWORD kRowQueryTimeout = 1800;
+// Script rows are written a page at a time, or sooner once this much has gathered.
+constexpr int kScriptPieceBytes = 1 << 20;
+// Slot entries point into the page: 96 .. 8191.
+constexpr WORD kFirstRowOffset = kPageHeaderSize;
+constexpr WORD kLastRowOffset = kPageSize - 1;
+// A batch's text in the error log is cut here: a batch of large rows runs to megabytes.
+constexpr int kLoggedStatementChars = 2000;
+constexpr int kLoggedRefusals = 100;
+
+void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text, false); }
+void LogError(int code, const CString& text) { CExecutionLog::WriteLog(code, 0, text, true); }
+
+CString Shortened(const CString& text) {
+  if (text.GetLength() <= kLoggedStatementChars) return text;
+  return text.Left(kLoggedStatementChars) + " ...";
+}
+
+bool Stopped(const CEngineStatus* status) { return status && status->m_bStopRecords.load() == 1; }
+
+// The pages of the engine's source as one walk reads them: data pages by their place in the
+// census, text pages by their page id.
+class WalkPages {
+ public:
+  explicit WalkPages(CSQLServer2000& engine) : m_engine(engine), m_backup(engine.m_nDataSetCount > 0) {
+    m_open = engine.OpenPageSource(m_source);
+  }
+  WalkPages(const WalkPages&) = delete;
+  WalkPages& operator=(const WalkPages&) = delete;
+  bool IsOpen() const { return m_open; }
+  bool ReadDataPage(DWORD index, BYTE* page) const { return m_open && m_source.ReadPage(index, page); }
+
+  bool ReadTextPage(const lobcore::Rid& rid, BYTE* page) const {
+    if (!m_open) return false;
+    if (!m_backup) return m_source.ReadPage(rid.page, page);
+    // A backup's stream leaves out unallocated extents: the census noted where each text page
+    // lies. A scan loaded from its scan file has no such list; then the stream position is
+    // taken when the page there is the one asked for.
+    CString index;
+    if (m_engine.m_mapTextPages.Lookup(FormatString("%ld", rid.page).view(), index))
+      return m_source.ReadPage(std::strtoull(index.c_str(), nullptr, 10), page);
+    return m_source.ReadPage(rid.page, page) && PageIdOf(page) == rid.page;
+  }
+
+  lobcore::PageReader Reader() const {
+    return [this](const lobcore::Rid& rid, BYTE* page) { return ReadTextPage(rid, page); };
+  }
+
+ private:
+  CSQLServer2000& m_engine;
+  CPageSource m_source;
+  bool m_backup;
+  bool m_open = false;
+};
+
+// Everything one walk, or one call outside a walk, keeps apart from every other.
+struct RowWalk {
+  RowWalk(CSQLServer2000& e, CTable& t, rows2000::Mode m)
+      : engine(e), table(t), mode(m), pages(e), lob(pages.Reader()), plan(t) {
+    options.mode = mode;
+    options.recoverDeleted = e.m_bRecoverDeleted != 0;
+    options.lob = &lob;
+    tableName = SqlQualifiedName(t.m_strOwner, t.m_strName);
+  }
+  // The off-row reader holds on to this walk's pages.
+  RowWalk(const RowWalk&) = delete;
+  RowWalk& operator=(const RowWalk&) = delete;
+
+  CSQLServer2000& engine;
+  CTable& table;
+  rows2000::Mode mode;
+  WalkPages pages;
+  rows2000::LobReader lob;
+  rows2000::RowPlan plan;
+  rows2000::DecodeOptions options;
+  CString tableName;
+  int previewRows = 0;
+
+  // Export.
+  std::optional<rows2000::InsertPlan> insert;
+  CDatabase* database = nullptr;  // null: the script file
+  FILE_HANDLE script = kInvalidFile;
+  bool inWalk = false;           // rows join the batch and the script piece of a walk
+  bool identityOn = false;       // IDENTITY_INSERT switched on for this table
+  std::vector<CString> batch;    // server statements waiting to run
+  // Avoid_Duplicate: the statements of this table already sent (or waiting in the batch);
+  // a row whose statement is among them is not sent again.
+  bool avoidDuplicates = false;
+  std::unordered_set<std::string> sent;
+  int duplicates = 0;
+  CString pending;               // script text waiting to be written
+  int pendingRows = 0;
+  int rows = 0;
+  int refusedRows = 0;
+  int refusals = 0;  // statements the server refused, batches and reruns alike
+  int incompleteValues = 0;
+  int failedRecords = 0;
+  bool writeFailed = false;
+};
+thread_local RowWalk* t_walk = nullptr;
+
+class ScopedRowWalk {
+ public:
+  explicit ScopedRowWalk(RowWalk* walk) : m_previous(t_walk) { t_walk = walk; }
+  ~ScopedRowWalk() { t_walk = m_previous; }
+  ScopedRowWalk(const ScopedRowWalk&) = delete;
+  ScopedRowWalk& operator=(const ScopedRowWalk&) = delete;
+
+ private:
+  RowWalk* m_previous;
+};
+
+RowWalk* WalkFor(const CTable* table, rows2000::Mode mode) {
+  return t_walk && &t_walk->table == table && t_walk->mode == mode ? t_walk : nullptr;
+}
+
+void CountRows(RowWalk& walk, int n) {
+  walk.rows += n;
+  walk.table.m_nRowsExported += n;
+}
+
+// Writes the gathered script rows. False (the walk ends) when the file does not take them.
+bool FlushScript(RowWalk& walk) {
+  if (walk.pending.IsEmpty()) return !walk.writeFailed;
+  const bool ok = walk.script != kInvalidFile && WriteFileText(walk.script, walk.pending);
+  if (ok) {
+    CountRows(walk, walk.pendingRows);
+  } else {
+    if (!walk.writeFailed && walk.engine.m_nFailedRowWrites++ == 0)
+      LogError(1, "Rows of table " + walk.tableName + " could not be written to its script: the export is incomplete");
+    walk.writeFailed = true;
+  }
+  walk.pending.Empty();
+  walk.pendingRows = 0;
+  return ok;
+}
+
+void AppendScript(RowWalk& walk, const CString& text, int rows) {
+  walk.pending += text;
+  walk.pendingRows += rows;
+  if (!walk.inWalk || walk.pending.GetLength() >= kScriptPieceBytes) FlushScript(walk);
+}
+
+// Runs one text on the walk's connection; a refusal is logged with the server's message and
+// the text. A connection that refuses everything (it went away) would log every row of the
+// table twice: past the first refusals they are only counted, the table's summary says how
+// many.
+bool Execute(RowWalk& walk, const CString& text, bool logText = true) {
+  CString error;
+  try {
+    walk.database->ExecuteSQL(text.c_str());
+    return true;
+  } catch (const CDBException& e) {
+    error = e.m_strError;
+  } catch (...) {
+    error = "Insert into " + walk.tableName + " failed";
+  }
+  if (++walk.refusals <= kLoggedRefusals) {
+    LogError(0, error);
+    if (logText) LogError(1, Shortened(text));
+    if (walk.refusals == kLoggedRefusals)
+      LogError(0, "Further refusals of table " + walk.tableName + " are counted, not logged");
+  }
+  return false;
+}
+
+void RowsSent(RowWalk& walk, int n) {
+  CountRows(walk, n);
+  walk.engine.m_pStatus->m_nRecordsSent += n;
+}
+
+// A row the server refused: a later equal row may still go in.
+void Refused(RowWalk& walk, const CString& statement) {
+  ++walk.refusedRows;
+  if (walk.avoidDuplicates) walk.sent.erase(statement.str());
+}
+
+// Runs the waiting statements as one batch; when the server refuses it, one by one, so the
+// rows that are sound still go in.
+void FlushBatch(RowWalk& walk) {
+  if (walk.batch.empty()) return;
+  std::vector<CString> statements;
+  statements.swap(walk.batch);
+  CString text;
+  for (const CString& s : statements) text += s;
+  if (Execute(walk, text, statements.size() == 1)) {
+    RowsSent(walk, int(statements.size()));
+    return;
+  }
+  if (statements.size() == 1) {
+    Refused(walk, statements.front());
+    return;
+  }
+  Log(FormatString("A batch of %d rows of table %s was refused: its rows are sent one at a time",
+                   int(statements.size()), walk.tableName));
+  for (const CString& s : statements) {
+    if (Execute(walk, s)) RowsSent(walk, 1);
+    else Refused(walk, s);
+  }
+}
+
+void SwitchIdentityOn(RowWalk& walk) {
+  if (walk.identityOn) return;
+  walk.identityOn = true;
+  const CString on = rows2000::IdentityInsertText(walk.table, true);
+  if (walk.database) Execute(walk, on);
+  else AppendScript(walk, on + "\r\ngo\r\n", 0);
+}
+
+void SwitchIdentityOff(RowWalk& walk) {
+  if (!walk.identityOn) return;
+  walk.identityOn = false;
+  const CString off = rows2000::IdentityInsertText(walk.table, false);
+  if (walk.database) Execute(walk, off);
+  else AppendScript(walk, off + "\r\ngo\r\n", 0);
+}
+
+// Hands one row's statement to the script or the connection.
+void Deliver(RowWalk& walk, const rows2000::RowStatement& statement, bool* batchFull) {
+  if (statement.identity) SwitchIdentityOn(walk);
+  if (!walk.database) {
+    AppendScript(walk, statement.ScriptText(), 1);
+    return;
+  }
+  if (walk.avoidDuplicates && !walk.sent.insert(statement.ServerText().str()).second) {
+    ++walk.duplicates;
+    return;
+  }
+  if (statement.HasBlock()) {
+    // The block declares its own variables and commits itself: it runs alone, after the
+    // rows before it, so the batch's order stays the table's.
+    FlushBatch(walk);
+    if (Execute(walk, statement.block)) RowsSent(walk, 1);
+    else Refused(walk, statement.block);
+    return;
+  }
+  walk.batch.push_back(statement.insert);
+  if (!walk.inWalk || (batchFull && *batchFull)) {
+    FlushBatch(walk);
+    if (batchFull) *batchFull = false;
+  }
+}
+
+// A walk's last steps: what is still gathered goes out, the identity switch goes off.
+void FinishExport(RowWalk& walk) {
+  if (walk.database) {
+    FlushBatch(walk);
+    SwitchIdentityOff(walk);
+    return;
+  }
+  if (!walk.writeFailed) {
+    SwitchIdentityOff(walk);
+    FlushScript(walk);
+  }
+}
+
+void LogExportSummary(const RowWalk& walk, int foreignPages) {
+  CString line = FormatString("Exported %d rows of table %s", walk.rows, walk.tableName);
+  if (walk.refusedRows) line += FormatString(", %d rows refused by the server", walk.refusedRows);
+  if (walk.duplicates) line += FormatString(", %d repeated rows not sent again", walk.duplicates);
+  Log(line);
+  if (walk.incompleteValues)
+    Log(FormatString("Table %s: %d large values exported as far as they could be read", walk.tableName,
+                     walk.incompleteValues));
+  if (walk.failedRecords)
+    Log(FormatString("Table %s: %d records could not be decoded", walk.tableName, walk.failedRecords));
+  if (foreignPages)
+    Log(FormatString("Table %s: %d pages of other objects in its page list were passed over", walk.tableName,
+                     foreignPages));
+}
+
+// Slots per batch: "Exportsize" of sql.settings; 100 without the file, every slot when the
+// file does not name it.
+int ExportBatchSize() {
+  std::string value;
+  switch (ReadSetting("Exportsize", value)) {
+    case SettingLookup::NoFile: return kDefaultExportSize;
+    case SettingLookup::NoKey: return 0;
+    case SettingLookup::Found: break;
+  }
+  return std::max(std::atoi(value.c_str()), 0);
+}
+
+// Avoid_Duplicate: set on the engine, or "1" in sql.settings.
+bool AvoidDuplicates(const CSQLServer2000& e) {
+  if (e.m_bAvoidDuplicate) return true;
+  std::string value;
+  return ReadSetting("Avoid_Duplicate", value) == SettingLookup::Found && value == "1";
+}
+
+// The slot entry as the walks read it: slot 0's damaged low byte 0x60 put back to 96, and in
+// the preview also a first entry whose high byte alone is damaged (the record then starts
+// below 0x100, and the page byte at the damaged offset is no record's first byte).
+WORD RepairedEntry(const BYTE* page, int slot, bool preview) {
+  WORD entry = ReadU16(page + kPageSize - 2 * (slot + 1));
+  if (slot != 0 || entry == kFirstRowOffset) return entry;
+  if ((entry & 0xFF) == 0x60) return kFirstRowOffset;
+  if (preview && (entry >> 8) == 1 && (entry & 0xFF) > 0x69 && page[entry] != 0x30) return WORD(entry & 0xFF);
+  return entry;
+}
+
+bool InPage(WORD entry) { return entry >= kFirstRowOffset && entry <= kLastRowOffset; }
+
+// The pages a walk reads: the table's, and those the allocation map marks free when deleted
+// rows are wanted (they hold them).
+std::vector<DWORD> WalkedPages(const CSQLServer2000& e, const CTable& table) {
+  std::vector<DWORD> pages = table.m_vecDataPages;
+  if (e.m_bRecoverDeleted)
+    pages.insert(pages.end(), table.m_vecFreedPages.begin(), table.m_vecFreedPages.end());
+  return pages;
+}
+
+// Decodes one row of the walk and delivers its statement. The record's end offset, or 0.
+WORD ExportRow(RowWalk& walk, BYTE* body, WORD recordOffset, bool* batchFull) {
+  CSQLServer2000& e = walk.engine;
+  CEngineStatus* status = e.m_pStatus;
+  rows2000::DecodedRow row;
+  const ByteView bytes(body, kPageBodySize);
+  if (rows2000::DecodeRecord(walk.plan, bytes, recordOffset, walk.options, row) != rows2000::Verdict::kDecoded)
+    return 0;
+  walk.incompleteValues += row.incompleteValues;
+  if (!walk.insert) walk.insert.emplace(walk.table);
+  const rows2000::RowStatement statement =
+      walk.insert->Build(row.values, walk.database ? rows2000::Target::kServer : rows2000::Target::kScript);
+  if (Stopped(status)) return 0;
+  ++status->m_nRecordsProcessed;
+  Deliver(walk, statement, batchFull);
+  return row.endOffset;
+}
+
+}  // namespace
+
+std::shared_ptr<PreviewWalks2000> CSQLServer2000::NewPreviewWalks() { return std::make_shared<PreviewWalks2000>(); }
+
+void CSQLServer2000::StopRecordWalks() {
+  std::shared_ptr<PreviewWalks2000> walks = m_pPreviewWalks;
+  if (!walks) return;
+  {
+    std::lock_guard<std::mutex> lock(walks->state);
+    ++walks->latest;
+    walks->windowPending = false;
+  }
+  // A walk that runs sees its ticket superseded at its next slot; wait until it has left.
+  std::lock_guard<std::mutex> running(walks->walk);
+}
+
+void CSQLServer2000::SetRecordWalkDone() {
+  std::lock_guard<std::mutex> lock(m_pPreviewWalks->state);
+  // While a preview window is on its way the flag is that walk's: the program takes the
+  // window's rows as soon as it reads 1.
+  if (!m_pPreviewWalks->windowPending) m_pStatus->m_bRecordThreadDone = 1;
+}
+
+void CSQLServer2000::GetTableRecord(BYTE* body, WORD recordOffset, CTable* table) {
+  if (!body || !table || !m_pStatus) return;
+  // Inside a walk the row belongs to that walk, whatever the engine's flags say meanwhile.
+  if (RowWalk* exporting = WalkFor(table, rows2000::Mode::kExport)) {
+    ExportRow(*exporting, body, recordOffset, nullptr);
+    return;
+  }
+  RowWalk* walk = WalkFor(table, rows2000::Mode::kDisplay);
+  std::optional<RowWalk> own;
+  if (!walk) {
+    if (m_bExportMode == 1) {
+      // A row of its own in export mode: written or executed at once.
+      RowWalk& w = own.emplace(*this, *table, rows2000::Mode::kExport);
+      w.database = m_bExportToServer ? m_pDatabase : nullptr;
+      w.script = m_hTableSqlFile;
+      ExportRow(w, body, recordOffset, nullptr);
+      FinishExport(w);
+      return;
+    }
+    walk = &own.emplace(*this, *table, rows2000::Mode::kDisplay);
+  }
+  rows2000::DecodedRow row;
+  if (rows2000::DecodeRecord(walk->plan, ByteView(body, kPageBodySize), recordOffset, walk->options, row) !=
+      rows2000::Verdict::kDecoded)
+    return;
+  std::string text;
+  if (!rows2000::PreviewRowText(row, text)) return;
+  {
+    std::lock_guard<std::mutex> lock(m_pStatus->m_csPreviewRows);
+    m_pStatus->m_vecPreviewRows.push_back(CString(std::move(text)));
+  }
+  ++m_nRowCount;
+  ++walk->previewRows;
+  // Progress is the counter alone: "RecordEvent" is the census hand-shake, and setting it
+  // here could release a census of this engine that starts meanwhile.
+  ++m_pStatus->m_nRecordsProcessed;
+}
+
+WORD CSQLServer2000::ExportTableRecord(BYTE* body, WORD recordOffset, CTable* table, CDatabase* database, CString*,
+                                       bool* batchFull) {
+  if (!body || !table || !m_pStatus) return 0;
+  if (Stopped(m_pStatus)) {
+    SetRecordWalkDone();
+    return 0;
+  }
+  if (RowWalk* walk = WalkFor(table, rows2000::Mode::kExport)) return ExportRow(*walk, body, recordOffset, batchFull);
+  // A call of its own has no batch to join: its row is written or executed at once.
+  RowWalk own(*this, *table, rows2000::Mode::kExport);
+  own.database = m_bExportToServer ? database : nullptr;
+  own.script = m_hTableSqlFile;
+  const WORD end = ExportRow(own, body, recordOffset, nullptr);
+  FinishExport(own);
+  return end;
+}
+
+void CSQLServer2000::ExportTableRows(CTable* table, CDatabase* database) { RunExportWalk(table, database); }
+
+DWORD CSQLServer2000::RecoverTableRecordThread(void* engine, CTable* table, CDatabase* database) {
+  auto* e = static_cast<CSQLServer2000*>(engine);
+  if (!e) return 0;
+  // This routine always exports: the program clears the shared mode flag when a table is
+  // selected, which must not turn an export running on a pool thread into a preview.
+  return e->RunExportWalk(table, database);
+}
+
+DWORD CSQLServer2000::RecoverTableRecordThread(void* engine) {
+  auto* e = static_cast<CSQLServer2000*>(engine);
+  if (!e || !e->m_pStatus) return 0;
+  if (e->m_bExportMode == 1)
+    return e->RunExportWalk(e->m_pStatus->m_pExportTable, e->m_bExportToServer ? e->m_pDatabase : nullptr);
+  UINT64 ticket = 0;
+  {
+    std::lock_guard<std::mutex> lock(e->m_pPreviewWalks->state);
+    e->m_pPreviewWalks->windowPending = true;
+    ticket = ++e->m_pPreviewWalks->latest;
+  }
+  return RunPreviewWalk(e, e->m_pPreviewWalks, ticket);
+}
+
+void CSQLServer2000::StartRecoverTableRecordThread() {
+  // The ticket is taken here, on the caller's thread, so a walk still running for an earlier
+  // request knows at once that its window is no longer wanted.
+  std::shared_ptr<PreviewWalks2000> walks = m_pPreviewWalks;
+  UINT64 ticket = 0;
+  {
+    std::lock_guard<std::mutex> lock(walks->state);
+    ticket = ++walks->latest;
+    walks->windowPending = true;
+    m_pStatus->m_bRecordThreadDone = 0;
+  }
+  if (!StartDetachedThread([this, walks, ticket] { RunPreviewWalk(this, walks, ticket); })) {
+    Log("The record preview thread could not be started");
+    std::lock_guard<std::mutex> lock(walks->state);
+    m_bLastWindow = 1;
+    if (walks->latest.load() == ticket) walks->windowPending = false;
+    m_pStatus->m_bRecordThreadDone = 1;
+  }
+}
+
+DWORD CSQLServer2000::RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<PreviewWalks2000> walks, UINT64 ticket) {
+  if (!walks) return 0;
+  std::lock_guard<std::mutex> running(walks->walk);
+  // A newer request came while this one waited (or the engine is going): its walk shows the
+  // window, and this one touches nothing.
+  if (walks->latest.load() != ticket || !engine) return 0;
+  auto superseded = [&] { return walks->latest.load() != ticket; };
+
+  CSQLServer2000& e = *engine;
+  CEngineStatus* status = e.m_pStatus;
+  e.m_nRowCount = 0;
+  CTable* table = status->m_pPreviewTable;
+  auto publishEmpty = [&](const CString& why) {
+    Log(why);
+    std::lock_guard<std::mutex> publishing(walks->state);
+    if (superseded()) return DWORD(0);
+    e.m_bLastWindow = 1;
+    walks->windowPending = false;
+    status->m_bRecordThreadDone = 1;
+    return DWORD(0);
+  };
+  if (!table) return publishEmpty("Record preview: no table chosen");
+
+  std::optional<RowWalk> context;
+  context.emplace(e, *table, rows2000::Mode::kDisplay);
+  RowWalk& walk = *context;
+  if (!walk.pages.IsOpen())
+    return publishEmpty("Record preview of " + walk.tableName + ": no rows, the source cannot be read");
+  const std::vector<DWORD> pages = WalkedPages(e, *table);
+
+  // The window state changes only when the walk publishes.
+  const WindowRequest request = ChooseWindowStart(e, e.m_posResume);
+  ScopedRowWalk scope(&walk);
+  PreviewWindowSteps steps;
+  steps.readPage = [&](size_t position, BYTE* page) {
+    // A page of another object in the list has this table's columns nowhere: passed over.
+    if (!walk.pages.ReadDataPage(pages[position], page) || PageTypeOf(page) != kPageData ||
+        PageObjectId(page) != table->m_dwObjectId)
+      return false;
+    RestoreTornBitsIfPresent(page);
+    return true;
+  };
+  steps.slotEntry = [](const BYTE* page, int slot) {
+    const WORD entry = RepairedEntry(page, slot, true);
+    return InPage(entry) ? entry : WORD(0);
+  };
+  steps.decodeRow = [&](BYTE* page, WORD entry) {
+    try {
+      e.GetTableRecord(page + kPageHeaderSize, WORD(entry - kPageHeaderSize), table);
+    } catch (...) {
+      // A row that cannot be decoded is left out; the window goes on.
+    }
+  };
+  steps.rows = [&] { return walk.previewRows; };
+  steps.superseded = superseded;
+  const PreviewWindowEnd end = WalkPreviewWindow(pages.size(), request.start, kPreviewWindowRows, steps);
+
+  std::lock_guard<std::mutex> publishing(walks->state);
+  if (end.abandoned || superseded()) {
+    // Leave nothing behind for the walk that replaces this one.
+    std::lock_guard<std::mutex> lock(status->m_csPreviewRows);
+    for (int i = 0; i < walk.previewRows && !status->m_vecPreviewRows.empty(); ++i) status->m_vecPreviewRows.pop_back();
+    return 0;
+  }
+  RecordShownWindow(e, request, end.reachedEnd);
+  e.m_posResume = end.next;
+  // Last: the program reads the rows and the window state once it sees the flag.
+  walks->windowPending = false;
+  status->m_bRecordThreadDone = 1;
+  return 1;
+}
+
+DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
+  CEngineStatus* status = m_pStatus;
+  auto done = [&](DWORD result) {
+    SetRecordWalkDone();
+    return result;
+  };
+  if (!table || !status) return done(0);
+  table->m_nRowsExported = 0;
+  if (Stopped(status)) return done(0);
+  if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
+    Log(FormatString("Row export: table %lu has no name or no columns, no rows exported", table->m_dwObjectId));
+    return done(0);
+  }
+  RowWalk walk(*this, *table, rows2000::Mode::kExport);
+  walk.database = database;
+  walk.script = m_hTableSqlFile;
+  walk.inWalk = true;
+  walk.avoidDuplicates = database && AvoidDuplicates(*this);
+  if (!walk.pages.IsOpen()) {
+    Log("Rows of table " + walk.tableName + " not exported: the source cannot be read");
+    return done(0);
+  }
+  const int batchSize = ExportBatchSize();
+  const std::vector<DWORD> pages = WalkedPages(*this, *table);
+  const bool deleted = walk.options.recoverDeleted;
+
+  ScopedRowWalk scope(&walk);
+  bool batchFull = false;
+  int counter = 0;
+  int foreignPages = 0;
+  std::vector<BYTE> page(kPageSize);
+  auto end = [&](DWORD result) {
+    LogExportSummary(walk, foreignPages);
+    return done(result);
+  };
+  auto stop = [&] {
+    // What was decoded before the stop is in the script, as it would be row by row; a batch
+    // not yet sent is dropped, the connection left as it was found.
+    walk.batch.clear();
+    if (!walk.writeFailed) SwitchIdentityOff(walk);
+    if (!walk.database) FlushScript(walk);
+    return end(0);
+  };
+  for (DWORD index : pages) {
+    const bool read = walk.pages.ReadDataPage(index, page.data());
+    if (Stopped(status)) return stop();
+    if (!read || PageTypeOf(page.data()) != kPageData) continue;
+    if (PageObjectId(page.data()) != table->m_dwObjectId) {
+      ++foreignPages;
+      continue;
+    }
+    RestoreTornBitsIfPresent(page.data());
+    if (walk.database) walk.database->SetQueryTimeout(kRowQueryTimeout);
+    BYTE* body = page.data() + kPageHeaderSize;
+    WORD lastEnd = 0;
+    const int count = SlotCountCapped(page.data());
+    for (int slot = 0; slot < count; ++slot) {
+      if (++counter >= batchSize) {
+        batchFull = true;
+        counter = 0;
+      }
+      WORD entry = RepairedEntry(page.data(), slot, false);
+      // A zeroed slot of a deleted row: its record follows the one before it.
+      if (entry == 0 && deleted && lastEnd != 0) entry = WORD(lastEnd + kPageHeaderSize);
+      if (!InPage(entry)) {
+        lastEnd = 0;
+        continue;
+      }
+      try {
+        lastEnd = ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, nullptr, &batchFull);
+      } catch (...) {
+        ++walk.failedRecords;
+      }
+      if (Stopped(status)) return stop();
+      if (walk.writeFailed) return end(0);
+    }
+    if (walk.database) FlushBatch(walk);
+    else if (!FlushScript(walk)) return end(0);
+  }
+  FinishExport(walk);
+  if (walk.writeFailed) return end(0);
+  return end(Stopped(status) ? 0 : 1);
+}

@@ -1,0 +1,557 @@
+#include "ui/core/exportworker.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <utility>
+
+#include "common/enginestatus.h"
+#include "common/executionlog.h"
+#include "common/records.h"
+#include "common/sqlserver.h"
+#include "platform/database.h"
+#include "platform/files.h"
+#include "ui/core/exportbatch.h"
+#include "ui/core/exportnames.h"
+#include "ui/core/programfolder.h"
+#include "ui/core/sqlsettings.h"
+
+namespace uicore {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Log(const std::string& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
+
+std::string WithSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+std::string Counter(int done, int total) {
+  char text[48];
+  std::snprintf(text, sizeof text, "(%d / %d)", done, total);
+  return text;
+}
+
+// Where an early end happens decides what it resets, as the window expects it.
+enum class Stage { kStart, kTables, kViews, kLater };
+
+// One export: the worker thread runs exactly one of these from start to end.
+class ExportRun {
+ public:
+  ExportRun(CSQLServer& engine, ExportRequest& request, IExportSink& sink, CDatabase* mainConnection,
+            const std::string& programFolder, const std::string& stateFolder, const ExportWorker::Clock& clock,
+            int& threadSize, ExportResult& result, std::mutex& resultMutex)
+      : m_engine(engine),
+        m_request(request),
+        m_sink(sink),
+        m_pMain(mainConnection),
+        m_programFolder(programFolder),
+        m_stateFolder(stateFolder),
+        m_clock(clock),
+        m_threadSize(threadSize),
+        m_result(result),
+        m_resultMutex(resultMutex),
+        m_bServer(request.toServer),
+        m_b2000(engine.m_nFormatVersion == 2000),
+        m_batch(m_b2000 ? BatchClient::kOsql : BatchClient::kSqlcmd) {}
+
+  void Run();
+
+ private:
+  bool Stopped() const { return m_engine.m_pStatus && m_engine.m_pStatus->m_bStopRecords.load() != 0; }
+  std::string Path(const std::string& relative) const { return (fs::path(m_folder) / relative).string(); }
+  FILE_HANDLE Create(const std::string& relative) const { return CreateFileForWrite(Path(relative).c_str()); }
+
+  bool MakeOutputFolder();
+  int TableStage();
+  // The table stage of a server export without Avoid_Duplicate: the tables go through the
+  // connection pool (m_threadSize connections, the main one kept for the rest), each with
+  // its object row and report line. Returns the percentage the stage ended at, or -1 after
+  // EndEarly. Until the pool takes them they go one after another on this thread.
+  int ServerTableStage();
+  // Tables one after another on this thread; the stage's end percentage, or -1 when it ended early.
+  int SerialTableStage();
+  std::string UniqueTableFileName(const CTable& table);
+  void ForeignKeyStage();
+  bool ObjectStages(int tablesEnd);
+  void Finish();
+  void EndEarly(const char* statusLine, Stage stage);
+  void CloseScriptFiles();
+  void CloseMainConnection();
+  void ClearSelection();
+
+  CSQLServer& m_engine;
+  ExportRequest& m_request;
+  IExportSink& m_sink;
+  CDatabase* m_pMain;
+  const std::string& m_programFolder;
+  const std::string& m_stateFolder;
+  const ExportWorker::Clock& m_clock;
+  int& m_threadSize;
+  ExportResult& m_result;
+  std::mutex& m_resultMutex;
+
+  const bool m_bServer;
+  const bool m_b2000;
+  std::string m_avoidDuplicate;
+  std::string m_folder;
+  BatchFile m_batch;
+  ScriptFolderContents m_contents;
+  std::set<std::string> m_usedTableFiles;
+};
+
+void ExportRun::Run() {
+  const SqlSettings settings = SqlSettings::Read(m_stateFolder + kSettingsFileName);
+  m_threadSize = settings.ThreadSize(m_threadSize);
+  m_avoidDuplicate = settings.AvoidDuplicate();
+
+  // Avoiding duplicate statements on a server is the 2000 engine's own work; the other
+  // engines would export duplicates in silence.
+  if (m_bServer && m_avoidDuplicate == "1" && !m_b2000) return EndEarly("Export terminated", Stage::kStart);
+
+  // The engines would send every statement through a null connection.
+  if (m_bServer && !m_pMain) {
+    m_sink.ShowMessage("Could not connect to the server");
+    return EndEarly(nullptr, Stage::kStart);
+  }
+  m_engine.m_bExportToServer = m_bServer ? 1 : 0;
+  if (m_bServer) m_engine.m_pDatabase = m_pMain;
+
+  if (!m_bServer) {
+    if (!MakeOutputFolder()) {
+      m_sink.ShowMessage("Directory could not be created");
+      return EndEarly(nullptr, Stage::kStart);
+    }
+    m_engine.m_hUserTypesSqlFile = Create("UserDefinedDatatypes.sql");
+    m_batch.Add("UserDefinedDatatypes.sql");
+  }
+  Log("Generating user datatypes");
+  m_engine.GenerateUserDataTypeQueries();
+  // Engines differ in whether they close it themselves; a second close does nothing.
+  CloseFileHandle(m_engine.m_hUserTypesSqlFile);
+
+  m_engine.m_bExportRows = m_request.rows ? 1 : 0;
+  const int tablesEnd = TableStage();
+  if (tablesEnd < 0) return;
+  ForeignKeyStage();
+  if (!ObjectStages(tablesEnd)) return;
+  Finish();
+}
+
+bool ExportRun::MakeOutputFolder() {
+  if (!m_request.outputFolder.empty()) {
+    m_folder = m_request.outputFolder;
+    std::error_code ec;
+    fs::create_directories(m_folder, ec);
+    if (!fs::is_directory(m_folder, ec)) return false;
+  } else {
+    // Without a parent the folder would land wherever the working directory happens to be.
+    if (m_request.folder.empty()) return false;
+    const std::string stamp = m_clock ? m_clock() : ExportTimeStampNow();
+    m_folder = (fs::path(m_request.folder) /
+                ("Tarnwell_Pellwyn_" + DatabaseFolderPart(m_engine.m_strDatabaseName.str()) + stamp))
+                   .string();
+    // One level, as the user chose the parent: a parent that is not there is an error.
+    std::error_code ec;
+    fs::create_directory(m_folder, ec);
+    if (!fs::is_directory(m_folder, ec)) return false;
+  }
+  m_engine.m_strOutputFolder = m_folder.c_str();
+  std::lock_guard<std::mutex> lock(m_resultMutex);
+  m_result.folder = m_folder;
+  return true;
+}
+
+int ExportRun::TableStage() {
+  Log("Generating tables");
+  if (m_request.tables.empty()) m_sink.SetDialogPercent(30);
+  if (m_bServer && m_avoidDuplicate != "1") return ServerTableStage();
+  return SerialTableStage();
+}
+
+int ExportRun::ServerTableStage() { return SerialTableStage(); }
+
+std::string ExportRun::UniqueTableFileName(const CTable& table) {
+  // Tables of one name in two schemas, or names that differ only in characters a file name
+  // cannot hold or only in letter case (the folder is meant for Windows, whose file names
+  // ignore case), would otherwise share a script, and the later would replace the earlier.
+  auto take = [this](const std::string& name) {
+    std::string key = name;
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return m_usedTableFiles.insert(key).second;
+  };
+  // A name the catalog lost would give the hidden file ".sql".
+  std::string base = TableFileName(table.m_strName.str());
+  if (base.empty()) base = "Table_" + std::to_string(table.m_dwObjectId);
+  if (take(base)) return base;
+  std::string name = base + "_" + std::to_string(table.m_dwObjectId);
+  for (int n = 2; !take(name); ++n) name = base + "_" + std::to_string(table.m_dwObjectId) + "_" + std::to_string(n);
+  return name;
+}
+
+int ExportRun::SerialTableStage() {
+  std::vector<CTable*> tables;
+  for (CTable* t : m_request.tables)
+    if (t) tables.push_back(t);
+  const int total = int(tables.size());
+
+  if (!m_bServer && total > 0) {
+    std::error_code ec;
+    fs::create_directory(Path("Tables"), ec);
+    if (!fs::is_directory(Path("Tables"), ec)) {
+      m_sink.ShowMessage("Directory could not be created");
+      EndEarly(nullptr, Stage::kTables);
+      return -1;
+    }
+    // One file for the defaults of every table, run before any constraint script binds them.
+    m_engine.m_hDefaultSqlFile = Create("Default.sql");
+    m_batch.Add("Default.sql");
+    m_contents.defaults = true;
+  }
+
+  int done = 0;
+  for (CTable* table : tables) {
+    const std::string name = table->m_strName.str();
+    m_sink.AppendStatus("Exporting table : " + table->m_strOwner.str() + "." + name);
+    Log("Exporting " + name);
+    std::string script;
+    if (!m_bServer) {
+      const std::string file = UniqueTableFileName(*table);
+      script = "Tables/" + file + ".sql";
+      m_engine.m_hTableSqlFile = Create(script);
+      m_engine.m_hConstraintSqlFile = Create("Tables/" + file + "_Constraint.sql");
+      m_batch.AddTableScript(file + ".sql");
+      m_batch.AddTableScript(file + "_Constraint.sql");
+      ++m_contents.tables;
+    }
+    table->m_nRowsExported = 0;
+    m_engine.GenerateTableQueries(table, m_bServer ? m_pMain : nullptr);
+    const long rows = table->m_nRowsExported;
+    {
+      std::lock_guard<std::mutex> lock(m_resultMutex);
+      m_result.tables.push_back({table, script, rows});
+    }
+    if (m_bServer) {
+      // The rows that reached the server, whichever path sent them.
+      m_sink.AddObjectRow(name, std::to_string(rows), false);
+      m_sink.AppendReport(ExportReportLine(name, rows));
+      if (m_engine.m_pStatus) m_engine.m_pStatus->m_nRecordsSent = 0;
+    }
+    ++done;
+    m_sink.SetCounterText(Counter(done, total));
+    m_sink.SetDialogPercent(done * 30 / total);
+    if (Stopped()) {
+      EndEarly("Export terminated", Stage::kTables);
+      return -1;
+    }
+    CloseFileHandle(m_engine.m_hTableSqlFile);
+    CloseFileHandle(m_engine.m_hConstraintSqlFile);
+  }
+  CloseFileHandle(m_engine.m_hDefaultSqlFile);
+  m_engine.m_bExportMode = 0;
+  m_sink.SetMainPercent(30);
+  return 30;
+}
+
+void ExportRun::ForeignKeyStage() {
+  if (!m_b2000) return;
+  // The engine writes foreign keys through the table handle; they get a file of their own,
+  // run once every table exists.
+  if (!m_bServer) m_engine.m_hTableSqlFile = Create("ForeignKeys.sql");
+  m_engine.GenerateForeignKeyConstraint();
+  if (!m_bServer) {
+    CloseFileHandle(m_engine.m_hTableSqlFile);
+    m_batch.Add("ForeignKeys.sql");
+    m_contents.foreignKeys = true;
+  }
+}
+
+bool ExportRun::ObjectStages(int tablesEnd) {
+  using Generator = void (CSQLServer::*)(CViewStoredProc*);
+  struct Kind {
+    std::vector<CViewStoredProc*>* objects;
+    const char* logLine;
+    const char* file;
+    const char* batchArgument;  // the kind's "-i" argument: some end with a blank
+    FILE_HANDLE CSQLServer::*handle;
+    Generator generate;
+    const char* statusPrefix;
+    const char* stopLine;
+    Stage stage;
+  };
+  const Kind kinds[] = {
+      {&m_request.views, "Generating Views", "Views.sql", "Views.sql", &CSQLServer::m_hViewsSqlFile,
+       &CSQLServer::GenerateViewQueries, "Exporting View : ", "Export terminated", Stage::kViews},
+      {&m_request.procedures, "Generating Stored Procedures", "Stored_Procedure.sql", "Stored_Procedure.sql ",
+       &CSQLServer::m_hProcSqlFile, &CSQLServer::GenerateStoredProcQueries, "Exporting Stored Procedure : ",
+       "Export Terminated", Stage::kLater},
+      {&m_request.functions, "Generating Functions", "Functions.sql", "Functions.sql ", &CSQLServer::m_hFunctionsSqlFile,
+       &CSQLServer::GenerateFunctionQueries, "Exporting Functions : ", "Export Terminated", Stage::kLater},
+      {&m_request.rules, "Generating Rules", "Rules.sql", "Rules.sql ", &CSQLServer::m_hRulesSqlFile,
+       &CSQLServer::GenerateRulesQueries, "Exporting Rule : ", "Export Terminated", Stage::kLater},
+      {&m_request.triggers, "Generating Triggers", "Triggers.sql", "Triggers.sql ", &CSQLServer::m_hTriggersSqlFile,
+       &CSQLServer::GenerateTriggerQueries, "Exporting Trigger: ", "Export Terminated", Stage::kLater},
+  };
+  for (const Kind& kind : kinds) {
+    const bool views = kind.handle == &CSQLServer::m_hViewsSqlFile;
+    const bool procedures = kind.handle == &CSQLServer::m_hProcSqlFile;
+    const bool functions = kind.handle == &CSQLServer::m_hFunctionsSqlFile;
+    const bool rules = kind.handle == &CSQLServer::m_hRulesSqlFile;
+    std::vector<CViewStoredProc*> objects;
+    for (CViewStoredProc* o : *kind.objects)
+      if (o) objects.push_back(o);
+    const int total = int(objects.size());
+    if (total == 0) {
+      if (views) m_sink.SetDialogPercent(60);
+      if (procedures) m_sink.SetMainPercent(90);
+      continue;
+    }
+    Log(kind.logLine);
+    if (!m_bServer) m_engine.*kind.handle = Create(kind.file);
+    const int base = views ? tablesEnd : 60;
+    int done = 0;
+    for (CViewStoredProc* object : objects) {
+      m_sink.AppendStatus(kind.statusPrefix + object->m_strName.str());
+      if (rules && m_bServer) m_sink.AddObjectRow(object->m_strName.str(), "", true);
+      (m_engine.*kind.generate)(object);
+      ++done;
+      if (views || procedures) {
+        m_sink.SetCounterText(Counter(done, total));
+        m_sink.SetDialogPercent(base + done * 30 / total);
+      }
+      if (Stopped()) {
+        EndEarly(kind.stopLine, kind.stage);
+        return false;
+      }
+    }
+    // A function may use one created after it: on a server the second pass creates those
+    // the first could not.
+    if (functions && m_bServer)
+      for (CViewStoredProc* object : objects) m_engine.GenerateFunctionQueries(object);
+    if (!m_bServer) {
+      CloseFileHandle(m_engine.*kind.handle);
+      m_batch.Add(kind.batchArgument);
+      m_contents.objectScripts.push_back(kind.file);
+    }
+    m_sink.SetCounterText("");
+    if (views) m_sink.SetDialogPercent(60);
+    if (procedures) m_sink.SetMainPercent(90);
+  }
+  return true;
+}
+
+void ExportRun::Finish() {
+  if (Stopped()) return EndEarly("Export Terminated", Stage::kLater);
+  ClearSelection();
+  if (m_bServer) CloseMainConnection();
+
+  std::string message;
+  if (!m_bServer) {
+    std::string batchName = BatchFileName(m_engine.m_strDatabaseName.str());
+    // A database whose name could not be read still gets a batch file one can see and run.
+    if (batchName.empty()) batchName = "Database";
+    batchName += ".bat";
+    const std::string text = m_batch.Text();
+    FILE_HANDLE bat = Create(batchName);
+    if (!WriteFileAll(bat, text.data(), text.size())) Log("The batch file could not be written: " + Path(batchName));
+    CloseFileHandle(bat);
+    m_batch.ClearWindowsSection();
+
+    m_contents.folder = m_folder;
+    m_contents.batchFile = batchName;
+    message = ExportCompletionMessage(m_contents);
+
+    // The list of every script folder made, for the user to find them again ("\n" ends each).
+    if (!m_stateFolder.empty()) {
+      FILE_HANDLE list = OpenFileForAppend((m_stateFolder + kOutputListFileName).c_str());
+      const std::string line = m_folder + "\n";
+      WriteFileAll(list, line.data(), line.size());
+      CloseFileHandle(list);
+    }
+    // The program's ReadMe.txt says how to run the scripts; without one the folder has none.
+    if (!m_programFolder.empty()) {
+      std::error_code ec;
+      fs::copy_file(m_programFolder + "ReadMe.txt", Path("ReadMe.txt"), fs::copy_options::overwrite_existing, ec);
+    }
+  }
+  m_sink.SetDialogPercent(100);
+  m_sink.AppendStatus("Export Complete.");
+  m_sink.SetCounterText("");
+  m_engine.m_bExportMode = 0;
+  Log("Export Complete");
+  {
+    std::lock_guard<std::mutex> lock(m_resultMutex);
+    m_result.end = ExportResult::End::kFinished;
+  }
+  m_sink.Finished(m_bServer, message);
+}
+
+void ExportRun::EndEarly(const char* statusLine, Stage stage) {
+  if (statusLine) m_sink.AppendStatus(statusLine);
+  ClearSelection();
+  if (stage != Stage::kLater) {
+    m_batch.ClearWindowsSection();
+    m_sink.SetMainPercent(0);
+  }
+  if (stage == Stage::kStart || stage == Stage::kViews) m_sink.SetCounterText("");
+  // Cleared at every early end, not only where the window expects it: a flag left set would
+  // keep the previews off for the rest of the session.
+  m_engine.m_bExportMode = 0;
+  if (m_bServer && stage != Stage::kStart) CloseMainConnection();
+  // Whatever stage it was, no script file stays open.
+  CloseScriptFiles();
+  {
+    std::lock_guard<std::mutex> lock(m_resultMutex);
+    m_result.end = ExportResult::End::kEndedEarly;
+  }
+  m_sink.EndedEarly();
+}
+
+void ExportRun::CloseScriptFiles() {
+  for (FILE_HANDLE CSQLServer::*h :
+       {&CSQLServer::m_hViewsSqlFile, &CSQLServer::m_hProcSqlFile, &CSQLServer::m_hTableSqlFile,
+        &CSQLServer::m_hDefaultSqlFile, &CSQLServer::m_hRulesSqlFile, &CSQLServer::m_hTriggersSqlFile,
+        &CSQLServer::m_hUserTypesSqlFile, &CSQLServer::m_hConstraintSqlFile, &CSQLServer::m_hFunctionsSqlFile})
+    CloseFileHandle(m_engine.*h);
+}
+
+void ExportRun::CloseMainConnection() {
+  if (!m_pMain) return;
+  try {
+    m_pMain->Close();
+  } catch (const CDBException&) {
+    // The export is over either way; a connection that fails to close has nothing to lose.
+  }
+  // It belongs to the caller; the engine must not use it once it is closed.
+  if (m_engine.m_pDatabase == m_pMain) m_engine.m_pDatabase = nullptr;
+}
+
+void ExportRun::ClearSelection() {
+  m_request.tables.clear();
+  m_request.views.clear();
+  m_request.procedures.clear();
+  m_request.rules.clear();
+  m_request.triggers.clear();
+  m_request.functions.clear();
+}
+
+}  // namespace
+
+struct ExportWorker::State {
+  std::string programFolder;
+  std::string stateFolder;
+  Clock clock;
+
+  mutable std::mutex mutex;  // guards the members below
+  std::thread thread;
+  std::atomic<bool> running{false};
+  CSQLServer* engine = nullptr;
+  ExportRequest request;
+  int threadSize = 0;
+  ExportResult result;
+};
+
+ExportWorker::ExportWorker(std::string programFolder, Clock clock, std::string stateFolder)
+    : m_state(std::make_unique<State>()) {
+  m_state->programFolder = WithSlash(programFolder.empty() ? ProgramFolder() : std::move(programFolder));
+  m_state->stateFolder = WithSlash(stateFolder.empty() ? StateFolder() : std::move(stateFolder));
+  m_state->clock = std::move(clock);
+}
+
+ExportWorker::~ExportWorker() {
+  Stop();
+  Join();
+}
+
+bool ExportWorker::Start(CSQLServer& engine, ExportRequest request, IExportSink& sink, CDatabase* mainConnection) {
+  State& s = *m_state;
+  std::thread finished;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.running.load()) return false;
+    // An export that has ended but was not joined yet: nothing of it runs any more.
+    finished = std::move(s.thread);
+  }
+  if (finished.joinable()) finished.join();
+
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.running.load() || s.thread.joinable()) return false;
+  if (engine.m_pStatus) engine.m_pStatus->m_bStopRecords = 0;
+  engine.m_bRecoverDeleted = request.recoverDeleted ? 1 : 0;
+  s.engine = &engine;
+  s.request = std::move(request);
+  s.result = ExportResult();
+  s.running = true;
+  s.thread = std::thread([&s, &engine, &sink, mainConnection] {
+    int threadSize;
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      threadSize = s.threadSize;
+    }
+    ExportRun run(engine, s.request, sink, mainConnection, s.programFolder, s.stateFolder, s.clock, threadSize,
+                  s.result, s.mutex);
+    try {
+      run.Run();
+    } catch (const std::exception& e) {
+      // Out of memory and the like: the export cannot go on, but the window must learn it ended.
+      Log(std::string("Export failed: ") + e.what());
+      {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.result.end = ExportResult::End::kEndedEarly;
+      }
+      sink.EndedEarly();
+    }
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      s.threadSize = threadSize;
+    }
+    s.running = false;
+  });
+  return true;
+}
+
+void ExportWorker::Stop() {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  if (m_state->running.load() && m_state->engine && m_state->engine->m_pStatus)
+    m_state->engine->m_pStatus->m_bStopRecords = 1;
+}
+
+void ExportWorker::Join() {
+  std::thread t;
+  {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    // A sink that joins from its own end call runs on the export thread: it cannot wait for
+    // itself, and a later Join from another thread still will.
+    if (m_state->thread.get_id() == std::this_thread::get_id()) return;
+    t = std::move(m_state->thread);
+  }
+  if (t.joinable()) t.join();
+}
+
+bool ExportWorker::Busy() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->running.load() || m_state->thread.joinable();
+}
+
+std::string ExportWorker::OutputFolder() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->result.folder;
+}
+
+ExportResult ExportWorker::Result() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->result;
+}
+
+int ExportWorker::ThreadSize() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->threadSize;
+}
+
+}  // namespace uicore

@@ -1,0 +1,633 @@
+// The export worker against an engine whose generators write one marker statement each: the
+// script folder it leaves, its batch file byte for byte, the order of the engine calls, where a
+// stop ends it, and what it refuses.
+#include "ui/core/exportworker.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/database.h"
+#include "support/catalogengine.h"
+#include "support/fakeengine.h"
+#include "support/fixtures.h"
+#include "ui/core/exportnames.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+using uicore::ExportRequest;
+using uicore::ExportResult;
+using uicore::ExportWorker;
+
+const char kStamp[] = "_3_8_2009_19_5_9";
+
+// Each generator writes "-- <call>" and a separator into the handle it is meant to use, and
+// notes the call ("(no file)" when that handle was not open).
+class ScriptEngine : public testsupport::CatalogEngine {
+ public:
+  explicit ScriptEngine(int format) {
+    m_nFormatVersion = format;
+    m_strDatabaseName = "C:\\data\\R&D";
+  }
+
+  std::vector<std::string> calls;
+  std::vector<CDatabase*> connections;
+  std::string stopAt;  // the record-stop flag goes up during this call
+  std::string gateAt;  // this call waits at the gate
+  coretest::Gate gate;
+
+  void GenerateUserDataTypeQueries() override { Call("udt", m_hUserTypesSqlFile); }
+  void GenerateTableQueries(CTable* table, CDatabase* db) override {
+    connections.push_back(db);
+    const std::string name = table->m_strName.str();
+    Write(m_hConstraintSqlFile, "-- keys of " + name);
+    Write(m_hDefaultSqlFile, "-- default of " + name);
+    table->m_nRowsExported = int(table->m_dwObjectId);
+    Call("table " + name, m_hTableSqlFile);
+  }
+  void GenerateForeignKeyConstraint() override { Call("fk", m_hTableSqlFile); }
+  void GenerateViewQueries(CViewStoredProc* o) override { Call("view " + o->m_strName.str(), m_hViewsSqlFile); }
+  void GenerateStoredProcQueries(CViewStoredProc* o) override { Call("proc " + o->m_strName.str(), m_hProcSqlFile); }
+  void GenerateFunctionQueries(CViewStoredProc* o) override {
+    Call("function " + o->m_strName.str(), m_hFunctionsSqlFile);
+  }
+  void GenerateRulesQueries(CViewStoredProc* o) override { Call("rule " + o->m_strName.str(), m_hRulesSqlFile); }
+  void GenerateTriggerQueries(CViewStoredProc* o) override {
+    Call("trigger " + o->m_strName.str(), m_hTriggersSqlFile);
+  }
+
+  bool AllScriptFilesClosed() const {
+    for (FILE_HANDLE h : {m_hViewsSqlFile, m_hProcSqlFile, m_hTableSqlFile, m_hDefaultSqlFile, m_hRulesSqlFile,
+                          m_hTriggersSqlFile, m_hUserTypesSqlFile, m_hConstraintSqlFile, m_hFunctionsSqlFile})
+      if (h != kInvalidFile) return false;
+    return true;
+  }
+
+ private:
+  static void Write(FILE_HANDLE h, const std::string& text) {
+    if (h == kInvalidFile) return;
+    const std::string statement = text + "\r\ngo\r\n";
+    WriteFileAll(h, statement.data(), statement.size());
+  }
+  void Call(const std::string& what, FILE_HANDLE h) {
+    calls.push_back(h == kInvalidFile ? what + " (no file)" : what);
+    Write(h, "-- " + what);
+    if (what == gateAt) gate.Pass([this] { return m_pStatus->m_bStopRecords.load() != 0; });
+    if (what == stopAt) m_pStatus->m_bStopRecords = 1;
+  }
+};
+
+// Every sink call as one line, in order.
+class RecordingSink : public uicore::IExportSink {
+ public:
+  void AppendStatus(const std::string& line) override { Add("status " + line); }
+  void SetDialogPercent(int p) override { Add("dialog " + std::to_string(p)); }
+  void SetMainPercent(int p) override { Add("main " + std::to_string(p)); }
+  void SetCounterText(const std::string& text) override { Add("counter " + text); }
+  void AddObjectRow(const std::string& name, const std::string& count, bool first) override {
+    Add("row " + name + "," + count + (first ? " first" : ""));
+  }
+  void AppendReport(const std::string& line) override { Add("report " + line); }
+  void ShowMessage(const std::string& text) override { Add("message " + text); }
+  void Finished(bool toServer, const std::string& message) override {
+    Add(std::string("finished ") + (toServer ? "server" : "scripts"));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    completion = message;
+  }
+  void EndedEarly() override { Add("ended early"); }
+
+  // The calls that begin with `prefix`, the prefix cut off.
+  std::vector<std::string> Calls(const std::string& prefix) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> out;
+    for (const std::string& e : events)
+      if (e.rfind(prefix, 0) == 0) out.push_back(e.substr(prefix.size()));
+    return out;
+  }
+  std::vector<std::string> Events() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return events;
+  }
+  std::string completion;
+
+ private:
+  void Add(const std::string& e) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    events.push_back(e);
+  }
+  mutable std::mutex m_mutex;
+  std::vector<std::string> events;
+};
+
+// A parent folder for the script folder, the program's folder with its ReadMe.txt, and the
+// state folder with the settings and the output list.
+struct Folders {
+  Folders() {
+    fs::create_directories(parent());
+    fs::create_directories(program());
+    fs::create_directories(state());
+    WriteFile(program() + "/ReadMe.txt", "how to run the scripts\r\n");
+  }
+  std::string parent() const { return dir.file("out"); }
+  std::string program() const { return dir.file("program"); }
+  std::string state() const { return dir.file("state"); }
+  std::string scriptFolder() const { return parent() + "/Tarnwell_Pellwyn_R&D" + kStamp; }
+  TempDir dir;
+  testsupport::ModuleFolderScope logs;
+};
+
+ExportRequest ScriptRequest(const Folders& f) {
+  ExportRequest r;
+  r.toServer = false;
+  r.folder = f.parent();
+  return r;
+}
+
+// Runs one export to its end.
+void RunExport(ExportWorker& worker, ScriptEngine& engine, ExportRequest request, RecordingSink& sink,
+               CDatabase* main = nullptr) {
+  ASSERT_TRUE(worker.Start(engine, std::move(request), sink, main));
+  worker.Join();
+}
+
+std::vector<std::string> FileTree(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    files.push_back(fs::relative(e.path(), folder).generic_string() + (e.is_directory() ? "/" : ""));
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+const char kBatchHeader[] =
+    "@echo off\r\n"
+    "set op1=false\r\n"
+    "set op2=false\r\n"
+    "if not \"%0\"==\"\" (if not \"%1\"==\"\" (if not \"%2\"==\"\" set op1=true))\r\n"
+    "if not \"%3\"==\"\" (if not \"%4\"==\"\" set op2=true)\r\n"
+    "if \"%op1%\"==\"true\" (if \"%op2%\"==\"true\" goto label2)\r\n"
+    "if \"%op1%\"==\"true\" (if \"%op2%\"==\"false\" goto label1)\r\n"
+    "goto label3\r\n"
+    ":label1\r\n";
+
+const char kBatchTail[] =
+    "goto end\r\n"
+    ":label3\r\n"
+    "echo.\r\n"
+    "echo Syntax:\r\n"
+    "echo\t^<batch file path^> ^[^<user name^> ^<password^>^] ^<server name^> ^<database name^>\r\n"
+    "echo.\r\n"
+    "echo  Options:\r\n"
+    "echo.\r\n"
+    "echo    batch file path    : path of batch file which will run the exported SQL scrip                        ts\r\n"
+    "echo.\r\n"
+    "echo    user name password : user name and password for SQL Server^(for SQL Server Aut                        "
+    "hentication^)\r\n"
+    "echo.\r\n"
+    "echo    server name        : instance of SQL Server to which to connect\r\n"
+    "echo.\r\n"
+    "echo    database name      : name of database to which data will be exported\r\n"
+    "echo.\r\n"
+    ":end";
+
+// The Windows-authentication lines of a batch file: between ":label1" and "goto end".
+std::string WindowsSection(const std::string& bat) {
+  const size_t from = bat.find(":label1\r\n"), to = bat.find("goto end\r\n");
+  if (from == std::string::npos || to == std::string::npos || to < from) return "<no section>";
+  return bat.substr(from + 9, to - from - 9);
+}
+
+}  // namespace
+
+TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile) {
+  Folders f;
+  ScriptEngine engine(2008);
+  ExportRequest request = ScriptRequest(f);
+  // Two names that differ only in a character a file name cannot hold, in two schemas.
+  request.tables = {engine.AddTable(5, "dbo", "a*b"), engine.AddTable(9, "sales", "a?b")};
+  request.views = {engine.AddObject(engine.m_mapViews, 20, "V1", "")};
+  request.procedures = {engine.AddObject(engine.m_mapStoredProcs, 21, "P1", "")};
+  request.rules = {engine.AddObject(engine.m_mapRules, 22, "R1", "")};
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  const std::string folder = f.scriptFolder();
+  EXPECT_EQ(worker.OutputFolder(), folder);
+  EXPECT_EQ(FileTree(folder),
+            (std::vector<std::string>{"C:\\data\\R_D.bat", "Default.sql", "ReadMe.txt", "Rules.sql",
+                                      "Stored_Procedure.sql", "Tables/", "Tables/a_b.sql", "Tables/a_b_9.sql",
+                                      "Tables/a_b_9_Constraint.sql", "Tables/a_b_Constraint.sql",
+                                      "UserDefinedDatatypes.sql", "Views.sql"}));
+  const std::string expected = std::string(kBatchHeader) +
+                               "sqlcmd -E -S %1 -d %2 -i UserDefinedDatatypes.sql\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i Default.sql\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_Constraint.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_9.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_9_Constraint.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i Views.sql\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i Stored_Procedure.sql \r\n"
+                               "sqlcmd -E -S %1 -d %2 -i Rules.sql \r\n"
+                               "goto end\r\n"
+                               ":label2\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i UserDefinedDatatypes.sql\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Default.sql\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_Constraint.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_9.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_9_Constraint.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Views.sql\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Stored_Procedure.sql \r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Rules.sql \r\n" +
+                               kBatchTail;
+  EXPECT_EQ(ReadFile(folder + "/C:\\data\\R_D.bat"), expected);
+
+  // Each script holds what its generator wrote; the defaults of every table are kept.
+  EXPECT_EQ(ReadFile(folder + "/Default.sql"), "-- default of a*b\r\ngo\r\n-- default of a?b\r\ngo\r\n");
+  EXPECT_EQ(ReadFile(folder + "/Tables/a_b_9.sql"), "-- table a?b\r\ngo\r\n");
+  EXPECT_EQ(ReadFile(folder + "/Tables/a_b_Constraint.sql"), "-- keys of a*b\r\ngo\r\n");
+  EXPECT_EQ(ReadFile(folder + "/Rules.sql"), "-- rule R1\r\ngo\r\n");
+  EXPECT_EQ(ReadFile(folder + "/ReadMe.txt"), "how to run the scripts\r\n");
+  EXPECT_EQ(ReadFile(f.state() + "/OutputFldr.txt"), folder + "\n");
+
+  // A 2005-2008 engine has no foreign-key call, and nothing ran without its file.
+  EXPECT_EQ(engine.calls, (std::vector<std::string>{"udt", "table a*b", "table a?b", "view V1", "proc P1", "rule R1"}));
+  EXPECT_EQ(engine.connections, (std::vector<CDatabase*>{nullptr, nullptr}));
+  EXPECT_TRUE(engine.AllScriptFilesClosed());
+  EXPECT_EQ(engine.m_bExportMode.load(), 0);
+
+  EXPECT_EQ(sink.Calls("status "), (std::vector<std::string>{"Exporting table : dbo.a*b", "Exporting table : sales.a?b",
+                                                             "Exporting View : V1", "Exporting Stored Procedure : P1",
+                                                             "Exporting Rule : R1", "Export Complete."}));
+  EXPECT_EQ(sink.Calls("dialog "), (std::vector<std::string>{"15", "30", "60", "60", "90", "100"}));
+  EXPECT_EQ(sink.Calls("main "), (std::vector<std::string>{"30", "90"}));
+  EXPECT_EQ(sink.Calls("counter ").front(), "(1 / 2)");
+  EXPECT_EQ(sink.Calls("counter ").back(), "");
+  EXPECT_TRUE(sink.Calls("row ").empty());
+  EXPECT_EQ(sink.Events().back(), "finished scripts");
+  EXPECT_EQ(sink.completion.rfind("Your scripts have been saved at the location : " + folder + "\r\n", 0), 0u);
+  EXPECT_NE(sink.completion.find("C:\\data\\R_D.bat <server name> <database name>"), std::string::npos);
+  EXPECT_NE(sink.completion.find("It runs UserDefinedDatatypes.sql, Default.sql, the script of each of the 2 tables "
+                                 "in Tables, each followed by its _Constraint.sql, Views.sql, Stored_Procedure.sql "
+                                 "and Rules.sql, in this order."),
+            std::string::npos)
+      << sink.completion;
+  EXPECT_EQ(worker.Result().end, ExportResult::End::kFinished);
+  ASSERT_EQ(worker.Result().tables.size(), 2u);
+  EXPECT_EQ(worker.Result().tables[1].script, "Tables/a_b_9.sql");
+  EXPECT_EQ(worker.Result().tables[1].rows, 9);
+
+  const std::string log = f.logs.ReadExecLog();
+  size_t at = 0;
+  for (const char* line : {"Generating user datatypes", "Generating tables", "Exporting a*b", "Exporting a?b",
+                           "Generating Views", "Generating Stored Procedures", "Generating Rules", "Export Complete"}) {
+    at = log.find(std::string("MSG:") + line, at);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << log;
+  }
+}
+
+TEST(ExportWorker, A2000FormatEngineGetsOsqlLinesAndItsForeignKeysInTheirOwnScript) {
+  Folders f;
+  ScriptEngine engine(2000);
+  ExportRequest request = ScriptRequest(f);
+  request.rows = false;
+  request.tables = {engine.AddTable(5, "dbo", "Orders")};
+  request.triggers = {engine.AddObject(engine.m_mapTriggers, 30, "G1", "")};
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  const std::string folder = f.scriptFolder();
+  EXPECT_EQ(ReadFile(folder + "/C:\\data\\R_D.bat"),
+            std::string(kBatchHeader) +
+                "osql -E -S %1 -d %2 -i UserDefinedDatatypes.sql\r\n"
+                "osql -E -S %1 -d %2 -i Default.sql\r\n"
+                "osql -E -S %1 -d %2 -i \"Tables\\Orders.sql\"\r\n"
+                "osql -E -S %1 -d %2 -i \"Tables\\Orders_Constraint.sql\"\r\n"
+                "osql -E -S %1 -d %2 -i ForeignKeys.sql\r\n"
+                "osql -E -S %1 -d %2 -i Triggers.sql \r\n"
+                "goto end\r\n"
+                ":label2\r\n"
+                "osql -U %1 -P %2 -S %3 -d %4 -i UserDefinedDatatypes.sql\r\n"
+                "osql -U %1 -P %2 -S %3 -d %4 -i Default.sql\r\n"
+                "osql -U %1 -P %2 -S %3 -d %4 -i \"Tables\\Orders.sql\"\r\n"
+                "osql -U %1 -P %2 -S %3 -d %4 -i \"Tables\\Orders_Constraint.sql\"\r\n"
+                "osql -U %1 -P %2 -S %3 -d %4 -i ForeignKeys.sql\r\n"
+                "osql -U %1 -P %2 -S %3 -d %4 -i Triggers.sql \r\n" +
+                kBatchTail);
+  // The foreign keys come once, after the tables, into a file of their own (the table's
+  // script was closed before).
+  EXPECT_EQ(engine.calls, (std::vector<std::string>{"udt", "table Orders", "fk", "trigger G1"}));
+  EXPECT_EQ(ReadFile(folder + "/ForeignKeys.sql"), "-- fk\r\ngo\r\n");
+  EXPECT_EQ(ReadFile(folder + "/Tables/Orders.sql"), "-- table Orders\r\ngo\r\n");
+  EXPECT_EQ(engine.m_bExportRows.load(), 0);
+  EXPECT_NE(sink.completion.find("_Constraint.sql, ForeignKeys.sql and Triggers.sql, in this order."),
+            std::string::npos)
+      << sink.completion;
+}
+
+TEST(ExportWorker, WithoutTablesThereIsNoTablesFolderAndTheTableStageShows30AtOnce) {
+  Folders f;
+  ScriptEngine engine(2008);
+  ExportRequest request = ScriptRequest(f);
+  request.views = {engine.AddObject(engine.m_mapViews, 20, "V1", "")};
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  const std::string folder = f.scriptFolder();
+  EXPECT_FALSE(fs::exists(folder + "/Tables"));
+  EXPECT_FALSE(fs::exists(folder + "/Default.sql"));
+  EXPECT_EQ(sink.Calls("dialog ").front(), "30");
+  EXPECT_EQ(WindowsSection(ReadFile(folder + "/C:\\data\\R_D.bat")),
+            "sqlcmd -E -S %1 -d %2 -i UserDefinedDatatypes.sql\r\n"
+            "sqlcmd -E -S %1 -d %2 -i Views.sql\r\n");
+  // A second export lists its folder after the first one's.
+  ExportRequest again = ScriptRequest(f);
+  ExportWorker later(f.program(), [] { return std::string("_3_8_2009_19_5_10"); }, f.state());
+  RecordingSink sink2;
+  RunExport(later, engine, again, sink2);
+  EXPECT_EQ(ReadFile(f.state() + "/OutputFldr.txt"),
+            folder + "\n" + f.parent() + "/Tarnwell_Pellwyn_R&D_3_8_2009_19_5_10\n");
+}
+
+// No table's script replaces another's: the folder is meant for Windows, whose file names
+// ignore case, and a name made unique must not meet a table of that name. Lost names still
+// give files one can see.
+TEST(ExportWorker, TablesWhoseNamesGiveOneFileNameKeepAScriptEach) {
+  Folders f;
+  ScriptEngine engine(2008);
+  ExportRequest request = ScriptRequest(f);
+  request.rows = false;
+  request.tables = {engine.AddTable(5, "dbo", "a*b"), engine.AddTable(9, "x", "a?b"), engine.AddTable(11, "dbo", "A_B"),
+                    engine.AddTable(12, "dbo", "a_b_9"), engine.AddTable(13, "y", "a<b"), engine.AddTable(14, "dbo", "")};
+  engine.m_strDatabaseName = "";  // its boot page unreadable
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  std::vector<std::string> scripts;
+  for (const ExportResult::Table& t : worker.Result().tables) {
+    scripts.push_back(t.script);
+    EXPECT_EQ(ReadFile(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/" + t.script),
+              "-- table " + t.table->m_strName.str() + "\r\ngo\r\n");
+  }
+  EXPECT_EQ(scripts, (std::vector<std::string>{"Tables/a_b.sql", "Tables/a_b_9.sql", "Tables/A_B_11.sql",
+                                               "Tables/a_b_9_12.sql", "Tables/a_b_13.sql", "Tables/Table_14.sql"}));
+  EXPECT_TRUE(fs::is_regular_file(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/Database.bat"));
+}
+
+// A stop is seen at the stage check after the call that raised it; the export then ends
+// early: its status line, no batch file, every script file closed, the export flag cleared.
+TEST(ExportWorker, AStopEndsTheExportAtTheNextStageCheck) {
+  struct Case {
+    const char* stopAt;
+    bool objects;  // views, procedures, ... selected besides the tables
+    const char* lastCall;
+    const char* statusLine;
+  } cases[] = {
+      {"udt", true, "table T1", "Export terminated"},        {"table T1", true, "table T1", "Export terminated"},
+      {"table T2", true, "table T2", "Export terminated"},   {"view V1", true, "view V1", "Export terminated"},
+      {"proc P1", true, "proc P1", "Export Terminated"},     {"function F1", true, "function F1", "Export Terminated"},
+      {"rule R1", true, "rule R1", "Export Terminated"},     {"trigger G1", true, "trigger G1", "Export Terminated"},
+      {"fk", false, "fk", "Export Terminated"},  // no stage check after it: the one at the end
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stopAt);
+    Folders f;
+    ScriptEngine engine(2000);
+    engine.stopAt = c.stopAt;
+    ExportRequest request = ScriptRequest(f);
+    request.tables = {engine.AddTable(5, "dbo", "T1"), engine.AddTable(6, "dbo", "T2")};
+    if (c.objects) {
+      request.views = {engine.AddObject(engine.m_mapViews, 20, "V1", "")};
+      request.procedures = {engine.AddObject(engine.m_mapStoredProcs, 21, "P1", "")};
+      request.functions = {engine.AddObject(engine.m_mapFunctions, 22, "F1", "")};
+      request.rules = {engine.AddObject(engine.m_mapRules, 23, "R1", "")};
+      request.triggers = {engine.AddObject(engine.m_mapTriggers, 24, "G1", "")};
+    }
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink);
+
+    ASSERT_FALSE(engine.calls.empty());
+    EXPECT_EQ(engine.calls.back(), c.lastCall);
+    EXPECT_EQ(sink.Calls("status ").back(), c.statusLine);
+    EXPECT_EQ(sink.Events().back(), "ended early");
+    EXPECT_TRUE(sink.Calls("finished").empty());
+    EXPECT_EQ(worker.Result().end, ExportResult::End::kEndedEarly);
+    EXPECT_FALSE(fs::exists(f.scriptFolder() + "/C:\\data\\R_D.bat"));
+    EXPECT_FALSE(fs::exists(f.state() + "/OutputFldr.txt"));
+    EXPECT_TRUE(engine.AllScriptFilesClosed());
+    EXPECT_EQ(engine.m_bExportMode.load(), 0);
+    EXPECT_FALSE(worker.Busy());
+  }
+}
+
+TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
+  struct Case {
+    const char* what;
+    // Prepares the folders and the request that meets them.
+    std::function<ExportRequest(const Folders&)> prepare;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"the parent is a file",
+       [](const Folders& f) {
+         WriteFile(f.dir.file("plain"), "x");
+         ExportRequest r = ScriptRequest(f);
+         r.folder = f.dir.file("plain");
+         return r;
+       },
+       {}},
+      {"the parent is missing (one level is made, as the user chose the parent)",
+       [](const Folders& f) {
+         ExportRequest r = ScriptRequest(f);
+         r.folder = f.dir.file("missing/deeper");
+         return r;
+       },
+       {}},
+      {"no parent was chosen",
+       [](const Folders& f) {
+         ExportRequest r = ScriptRequest(f);
+         r.folder.clear();
+         return r;
+       },
+       {}},
+      {"the parent is read-only",
+       [](const Folders& f) {
+         ::chmod(f.parent().c_str(), 0555);
+         return ScriptRequest(f);
+       },
+       {}},
+      {"Tables is taken by a file: after the user data types",
+       [](const Folders& f) {
+         ExportRequest r = ScriptRequest(f);
+         r.outputFolder = f.dir.file("given");
+         fs::create_directories(r.outputFolder);
+         WriteFile(r.outputFolder + "/Tables", "x");
+         return r;
+       },
+       {"udt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folders f;
+    ScriptEngine engine(2008);
+    ExportRequest request = c.prepare(f);
+    // Root writes into a read-only folder: nothing to show there.
+    if (access(f.parent().c_str(), W_OK) == 0 && std::string(c.what) == "the parent is read-only") {
+      ::chmod(f.parent().c_str(), 0755);
+      continue;
+    }
+    request.tables = {engine.AddTable(5, "dbo", "T1")};
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink);
+    ::chmod(f.parent().c_str(), 0755);
+
+    EXPECT_EQ(sink.Calls("message "), std::vector<std::string>{"Directory could not be created"});
+    EXPECT_TRUE(sink.Calls("status ").empty());
+    EXPECT_EQ(sink.Events().back(), "ended early");
+    EXPECT_EQ(engine.calls, c.calls);
+    EXPECT_TRUE(engine.AllScriptFilesClosed());
+  }
+}
+
+TEST(ExportWorker, ASecondExportIsRefusedUntilTheFirstIsJoined) {
+  Folders f;
+  ScriptEngine engine(2008);
+  engine.gateAt = "table T1";
+  ExportRequest request = ScriptRequest(f);
+  request.tables = {engine.AddTable(5, "dbo", "T1")};
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  ASSERT_TRUE(worker.Start(engine, request, sink));
+  ASSERT_TRUE(engine.gate.WaitReached());
+
+  RecordingSink second;
+  EXPECT_FALSE(worker.Start(engine, request, second));
+  EXPECT_TRUE(worker.Busy());
+  EXPECT_TRUE(second.Events().empty());
+
+  engine.gate.Open();
+  worker.Join();
+  EXPECT_FALSE(worker.Busy());
+  EXPECT_EQ(sink.Events().back(), "finished scripts");
+
+  // Once joined, the next export runs.
+  engine.gateAt.clear();
+  EXPECT_TRUE(worker.Start(engine, request, second));
+  worker.Join();
+  EXPECT_EQ(second.Events().back(), "finished scripts");
+}
+
+// A window may join as soon as it hears of the end, even on the call that tells it.
+TEST(ExportWorker, JoiningFromTheEndCallDoesNotWaitForItself) {
+  struct JoiningSink : RecordingSink {
+    ExportWorker* worker = nullptr;
+    void Finished(bool toServer, const std::string& message) override {
+      worker->Join();
+      RecordingSink::Finished(toServer, message);
+    }
+  };
+  Folders f;
+  ScriptEngine engine(2008);
+  JoiningSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  sink.worker = &worker;
+  ASSERT_TRUE(worker.Start(engine, ScriptRequest(f), sink));
+  // The end call must come before the test's own Join takes the thread.
+  for (int waited = 0; sink.Calls("finished ").empty() && waited < 20000; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  worker.Join();
+  EXPECT_EQ(sink.Calls("finished "), std::vector<std::string>{"scripts"});
+  EXPECT_TRUE(sink.Calls("ended").empty());
+  EXPECT_FALSE(worker.Busy());
+}
+
+TEST(ExportWorker, DestroyingTheWorkerStopsAndJoinsTheExport) {
+  Folders f;
+  ScriptEngine engine(2008);
+  engine.gateAt = "table T1";  // held until the stop flag goes up
+  ExportRequest request = ScriptRequest(f);
+  request.tables = {engine.AddTable(5, "dbo", "T1"), engine.AddTable(6, "dbo", "T2")};
+  RecordingSink sink;
+  {
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    ASSERT_TRUE(worker.Start(engine, request, sink));
+    ASSERT_TRUE(engine.gate.WaitReached());
+  }
+  EXPECT_EQ(engine.calls, (std::vector<std::string>{"udt", "table T1"}));
+  EXPECT_EQ(sink.Calls("status ").back(), "Export terminated");
+  EXPECT_EQ(sink.Events().back(), "ended early");
+}
+
+// A server export on the worker's own thread: the tables on the main connection, one object
+// row and one report line per table with the rows that reached the server, functions twice,
+// no file anywhere.
+TEST(ExportWorker, ServerExportWithAvoidDuplicateRunsTheTablesOnTheWorkerFor2000Only) {
+  Folders f;
+  // Written on Windows: the carriage returns must not change the values.
+  WriteFile(f.state() + "/sql.settings", "Thread_Size=3\r\nAvoid_Duplicate=1\r\n");
+  ScriptEngine engine(2000);
+  ExportRequest request;
+  request.toServer = true;
+  request.tables = {engine.AddTable(5, "dbo", "T1"), engine.AddTable(9, "dbo", "a,b")};
+  request.functions = {engine.AddObject(engine.m_mapFunctions, 22, "F1", ""),
+                       engine.AddObject(engine.m_mapFunctions, 23, "F2", "")};
+  request.rules = {engine.AddObject(engine.m_mapRules, 24, "R1", "")};
+  CDatabase main;
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink, &main);
+
+  EXPECT_EQ(engine.calls, (std::vector<std::string>{"udt (no file)", "table T1 (no file)", "table a,b (no file)",
+                                                    "fk (no file)", "function F1 (no file)", "function F2 (no file)",
+                                                    "function F1 (no file)", "function F2 (no file)",
+                                                    "rule R1 (no file)"}));
+  EXPECT_EQ(engine.connections, (std::vector<CDatabase*>{&main, &main}));
+  EXPECT_EQ(engine.m_bExportToServer.load(), 1);
+  EXPECT_EQ(engine.m_pDatabase, nullptr);  // the closed connection is not left to the engine
+  EXPECT_EQ(sink.Calls("row "), (std::vector<std::string>{"T1,5", "a,b,9", "R1, first"}));
+  EXPECT_EQ(sink.Calls("report "), (std::vector<std::string>{"T1,5\r\n", "\"a,b\",9\r\n"}));
+  EXPECT_EQ(sink.Events().back(), "finished server");
+  EXPECT_EQ(sink.completion, "");
+  EXPECT_TRUE(FileTree(f.parent()).empty());
+  EXPECT_FALSE(fs::exists(f.state() + "/OutputFldr.txt"));
+  EXPECT_EQ(worker.ThreadSize(), 3);
+
+  // Without a connection nothing is sent.
+  ScriptEngine unconnected(2000);
+  ExportRequest noConnection;
+  noConnection.toServer = true;
+  noConnection.tables = {unconnected.AddTable(5, "dbo", "T1")};
+  RecordingSink sink1;
+  RunExport(worker, unconnected, noConnection, sink1, nullptr);
+  EXPECT_TRUE(unconnected.calls.empty());
+  EXPECT_EQ(sink1.Events(), (std::vector<std::string>{"message Could not connect to the server", "main 0", "counter ",
+                                                      "ended early"}));
+
+  // The 2005-2008 engines cannot avoid duplicates on a server: nothing is exported.
+  ScriptEngine engine2008(2008);
+  ExportRequest refused;
+  refused.toServer = true;
+  refused.tables = {engine2008.AddTable(5, "dbo", "T1")};
+  RecordingSink sink2;
+  RunExport(worker, engine2008, refused, sink2, &main);
+  EXPECT_TRUE(engine2008.calls.empty());
+  EXPECT_EQ(sink2.Calls("status "), std::vector<std::string>{"Export terminated"});
+  EXPECT_EQ(sink2.Events().back(), "ended early");
+}
