@@ -19,9 +19,7 @@ constexpr int kMaxSystemTableSlots = 500;
 constexpr int kLastRowStart = kPageSize - 1;
 }  // namespace
 
-bool CSQLServer2000::IsBackupSource() const {
-  return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
-}
+bool CSQLServer2000::IsBackupSource() const { return IsBackupExtensionText(m_strExtension); }
 
 void CSQLServer2000::ScanDataSets() {
   m_strExtension = GetFileExtension();
