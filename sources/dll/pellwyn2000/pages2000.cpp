@@ -27,9 +27,7 @@ void NoteTextPage(CMapStringToString& textPages, const BYTE* page, DWORD index) 
 }
 }  // namespace
 
-bool CSQLServer2000::IsBackupSource() const {
-  return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
-}
+bool CSQLServer2000::IsBackupSource() const { return IsBackupExtensionText(m_strExtension); }
 
 void CSQLServer2000::ScanDataSets() {
   m_strExtension = GetFileExtension();

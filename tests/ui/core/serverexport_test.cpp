@@ -1,13 +1,16 @@
-// The table stage of a server export on the wire: the real 2008 engine, the pool and its
+// The table stage of a server export on the wire: the real engines, the pool and its
 // connections through the real FreeTDS driver and the program's connection string, against the
 // recording endpoint. What the endpoint logged is read back as a server would have run it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/database.h"
 #include "support/catalogengine.h"
@@ -19,6 +22,7 @@
 #include "support/tdsendpoint.h"
 #include "support/tsqllexer.h"
 #include "ui/core/exportpool.h"
+#include "ui/core/exportworker.h"
 #include "ui/core/serverconnection.h"
 
 namespace {
@@ -193,3 +197,69 @@ TEST(ServerExport, RefusedLoginGivesTheMessageWithoutWaiting) {
 }
 
 }  // namespace
+
+// A whole 2000-format Northwind through the program's export worker to a server: the tables on
+// five pooled connections arrive as the install script has them, rows and all, and the foreign
+// keys come on the main connection once every table is there, so no key names a table that
+// does not exist yet.
+TEST(ServerExport, Whole2000NorthwindArrivesWithItsForeignKeysAfterTheTables) {
+  REQUIRE_FIXTURE(path, "sample2000_NORTHWND.MDF");
+  REQUIRE_FIXTURE(install, "oracle/instnwnd.sql");
+  REQUIRE_ENDPOINT(endpoint);
+  testsupport::ModuleFolderScope module;
+  CSQLServer2000 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+
+  std::string error;
+  std::unique_ptr<CDatabase> main = ConnectionsTo(endpoint)(&error);
+  ASSERT_TRUE(main) << error;
+  uicore::ExportRequest request;
+  request.toServer = true;
+  request.rows = true;
+  request.connections = ConnectionsTo(endpoint);
+  request.threadSize = 5;
+  request.tables = AllTables(engine);
+  RecordingExportSink sink;
+  uicore::ExportWorker worker(module.path(), {}, module.path());
+  ASSERT_TRUE(worker.Start(engine, std::move(request), sink, main.get()));
+  worker.Join();
+  ASSERT_EQ(worker.Result().end, uicore::ExportResult::End::kFinished);
+  EXPECT_EQ(worker.Result().poolConnections, 5);
+
+  const std::vector<std::string> batches = endpoint.Batches();
+  size_t lastCreate = 0, firstKey = batches.size();
+  int keys = 0;
+  for (size_t i = 0; i < batches.size(); ++i) {
+    const std::vector<testsupport::SqlToken> t = testsupport::LexSqlBatch(batches[i]).tokens;
+    for (size_t k = 0; k + 1 < t.size(); ++k) {
+      if (t[k].Is("create") && t[k + 1].Is("table")) lastCreate = i;
+      if (t[k].Is("foreign") && t[k + 1].Is("key")) {
+        firstKey = std::min(firstKey, i);
+        ++keys;
+      }
+    }
+  }
+  EXPECT_EQ(keys, 13);
+  EXPECT_GT(firstKey, lastCreate);
+
+  const std::map<std::string, std::string> scripts = ScriptsByTable(batches);
+  const std::string installText = rows::Utf16ToNarrow(testsupport::ReadFile(install));
+  schema::SchemaDefs expected, ours;
+  schema::ReadSchema(installText, expected);
+  for (const auto& [table, script] : scripts) schema::ReadSchema(script, ours);
+  for (const auto& [table, want] : expected) {
+    SCOPED_TRACE(table);
+    ASSERT_TRUE(ours.count(table));
+    EXPECT_EQ(ours[table].columns, want.columns);
+    ASSERT_TRUE(ours[table].primaryKey.has_value());
+    EXPECT_EQ(*ours[table].primaryKey, *want.primaryKey);
+  }
+  rows::TableRows ourRows, oracleRows;
+  for (const auto& [table, script] : scripts) rows::ReadOurRows(script, ourRows);
+  rows::ReadTableFacts(engine, ourRows);
+  rows::ReadOracleRows(installText, ourRows, oracleRows);
+  rows::CompareWithOracle(ourRows, oracleRows, "server 2000", 11);
+  long total = 0;
+  for (const auto& [table, list] : ourRows.rows) total += long(list.size());
+  EXPECT_EQ(total, 3308);
+}
