@@ -7,6 +7,7 @@
 #include "platform/database.h"
 #include "ui/core/openscan.h"
 #include "ui/core/programfolder.h"
+#include "ui/core/serverconnection.h"
 #include "ui/core/prompts.h"
 #include "ui/pellwyn/exportoptiondlg.h"
 #include "ui/pellwyn/exportprogressdlg.h"
@@ -27,6 +28,14 @@ class WorkerRunner : public IExportRunner {
   uicore::ExportWorker m_worker;
 };
 
+// The main connection of a server export, on the database the user named; made first on the
+// server when the dialog asks for it.
+std::unique_ptr<CDatabase> OpenMainConnection(const uicore::ExportRequest& request, std::string& error) {
+  const uicore::ServerLogin login{request.server, request.user, request.password, request.database};
+  if (request.createDatabase && !uicore::CreateDestinationDatabase(login, &error)) return nullptr;
+  return uicore::NewServerConnection(login, &error);
+}
+
 const char* const kStillRunning = "An export is still running.";
 const char* const kNoExport = "Export is not available in this build.";
 const char* const kSchemaOnly = " The schema is exported without rows.";
@@ -37,6 +46,7 @@ std::unique_ptr<IExportRunner> NewExportWorkerRunner() { return std::make_unique
 CExportController::CExportController(IPrompts& prompts, Window window, std::unique_ptr<IExportRunner> runner)
     : m_prompts(prompts), m_window(std::move(window)), m_pRunner(std::move(runner)) {
   m_pOptions = new CExportOptionDlg(prompts, m_window.parent);
+  m_pOptions->SetConnectionOpener(OpenMainConnection);
   connect(m_pOptions, &QDialog::finished, this, [this] {
     CSQLServer* engine = m_pEngine;
     if (!engine) return;
