@@ -11,6 +11,10 @@ CString FileExtensionOf(const CString& path) {
   return path.Mid(dot + 1);
 }
 
+bool IsBackupExtensionText(const CString& extension) {
+  return !extension.IsEmpty() && extension.CompareNoCase("bak") == 0;
+}
+
 int ReadBackupSets(const CString& path, CBackupReader*& reader) {
   auto* fresh = new CBackupReader();
   fresh->ReadDataSets(path);

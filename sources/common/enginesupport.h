@@ -15,6 +15,9 @@ class CTable;
 // Text after the last '.' of a path; empty when the path has two characters or fewer or
 // holds no '.'.
 CString FileExtensionOf(const CString& path);
+// Whether a source with this extension is a backup ("bak", any case), whose pages are read
+// through its backup sets rather than as a database file.
+bool IsBackupExtensionText(const CString& extension);
 
 // Lists the backup sets of the backup at `path` with a new reader that replaces (and frees)
 // `reader`; returns the number of sets found.

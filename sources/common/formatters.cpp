@@ -1,8 +1,10 @@
 #include "formatters.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -292,6 +294,12 @@ bool FormatDateTimeOffset(const BYTE* data, size_t length, int scale, CString& o
   out = CivilText(kEpoch0001 + days) + " " + time;
   out.AppendFormat(" %c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
   return true;
+}
+
+CString FormatScientific(double value, int digits) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*e", std::clamp(digits, 0, 300), value);
+  return CString(buf);
 }
 
 CString RealToStringText(DWORD bits) {

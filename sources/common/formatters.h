@@ -69,6 +69,11 @@ bool FormatDateTime2(const BYTE* data, size_t length, int scale, CString& out);
 // beyond +-14:00 fails. A local time before 0001-01-01 shows year 0000.
 bool FormatDateTimeOffset(const BYTE* data, size_t length, int scale, CString& out);
 
+// The preview text of a "float" value: scientific notation with `digits` digits after the
+// point ("%.*e"; the column's precision, 53 as catalogs give it). A damaged precision stays
+// within what printf prints: below 0 gives 0 digits, above 300 gives 300.
+CString FormatScientific(double value, int digits);
+
 // The preview text of a "real" value that both engines' RealToString give: the 4 bytes as one
 // 32-bit pattern printed with "%e"; a pattern whose top four bits are all 0 prints as 0.
 CString RealToStringText(DWORD bits);

@@ -19,8 +19,6 @@ enum Kind : WORD {
   kLargeRoot = 5,
 };
 
-UINT64 VisitKey(const Rid& rid) { return UINT64(rid.file) << 48 | UINT64(rid.page) << 16 | rid.slot; }
-
 }  // namespace
 
 const char* StopText(Stop stop) {
@@ -31,6 +29,7 @@ const char* StopText(Stop stop) {
     case Stop::kDepth: return "tree deeper than the limit";
     case Stop::kRecords: return "more records than the limit";
     case Stop::kBytes: return "more bytes than the limit";
+    case Stop::kSink: return "output refused";
   }
   return "unknown";
 }
@@ -49,14 +48,57 @@ void Walker::Fail(Stop stop) {
   if (stop != Stop::kDamaged) m_halted = true;
 }
 
+bool BytesSink::Append(const BYTE* data, size_t size) {
+  if (size) bytes.append(reinterpret_cast<const char*>(data), size);
+  return true;
+}
+
 Report Walker::ReadValue(const Rid& rid, DWORD valueId, std::string& out) {
-  Begin();
-  Visit(rid, valueId, true, 0, out);
+  BytesSink sink;
+  sink.bytes.swap(out);
+  ReadRecord(rid, valueId, true, sink);
+  out.swap(sink.bytes);
   return m_report;
 }
 
+const Report& Walker::ReadRecord(const Rid& rid, DWORD valueId, bool rootAllowed, Sink& sink) {
+  Begin();
+  Visit(rid, valueId, rootAllowed, 0, sink);
+  return m_report;
+}
+
+const Report& Walker::ReadNode(const Rid& rid, Sink& sink) {
+  Begin();
+  // The node itself is where the walk starts: a link back to it is a cycle.
+  m_visited.insert(VisitKey(rid));
+  ++m_report.records;
+  Record record;
+  if (!Locate(rid, record)) return m_report;
+  if (record.kind != kTreeNode) {
+    Fail(Stop::kDamaged);
+    return m_report;
+  }
+  WalkLinks(record, 0, sink);
+  return m_report;
+}
+
+const Report& Walker::ReadPieces(const std::vector<Rid>& pieces, DWORD valueId, Sink& sink) {
+  Begin();
+  if (pieces.empty()) Fail(Stop::kDamaged);
+  for (const Rid& piece : pieces) {
+    if (m_halted) break;
+    Visit(piece, valueId, false, 1, sink);
+  }
+  return m_report;
+}
+
+UINT64 Walker::VisitKey(const Rid& rid) const {
+  const UINT64 file = m_policy.pagesByIdAlone ? 0 : rid.file;
+  return file << 48 | UINT64(rid.page) << 16 | rid.slot;
+}
+
 bool Walker::Locate(const Rid& rid, Record& record) {
-  if (!m_pageValid || m_pageRid.page != rid.page || m_pageRid.file != rid.file) {
+  if (!m_pageValid || m_pageRid.page != rid.page || (!m_policy.pagesByIdAlone && m_pageRid.file != rid.file)) {
     m_pageValid = false;
     BYTE* page = m_page.data();
     if (!m_reader || !m_reader(rid, page)) {
@@ -97,7 +139,7 @@ bool Walker::Locate(const Rid& rid, Record& record) {
   return true;
 }
 
-void Walker::Visit(const Rid& rid, DWORD valueId, bool rootAllowed, int depth, std::string& out) {
+void Walker::Visit(const Rid& rid, DWORD valueId, bool rootAllowed, int depth, Sink& sink) {
   if (m_halted) return;
   if (depth > m_limits.maxDepth) {
     Fail(Stop::kDepth);
@@ -122,11 +164,11 @@ void Walker::Visit(const Rid& rid, DWORD valueId, bool rootAllowed, int depth, s
         Fail(Stop::kDamaged);
         return;
       }
-      Emit(run, out);
+      Emit(run, sink);
       return;
     }
     case kData:
-      Emit(r.Sub(kHeaderSize, r.size() - kHeaderSize), out);
+      Emit(r.Sub(kHeaderSize, r.size() - kHeaderSize), sink);
       return;
     case kLargeRootOld:
     case kLargeRoot:
@@ -135,10 +177,10 @@ void Walker::Visit(const Rid& rid, DWORD valueId, bool rootAllowed, int depth, s
         Fail(Stop::kDamaged);
         return;
       }
-      WalkLinks(record, depth, out);
+      WalkLinks(record, depth, sink);
       return;
     case kTreeNode:
-      WalkLinks(record, depth, out);
+      WalkLinks(record, depth, sink);
       return;
     default:
       Fail(Stop::kDamaged);
@@ -146,7 +188,7 @@ void Walker::Visit(const Rid& rid, DWORD valueId, bool rootAllowed, int depth, s
   }
 }
 
-void Walker::WalkLinks(const Record& record, int depth, std::string& out) {
+void Walker::WalkLinks(const Record& record, int depth, Sink& sink) {
   ByteView r = record.bytes;
   const bool node = record.kind == kTreeNode;
   const WORD maxLinks = r.U16(14);
@@ -176,11 +218,11 @@ void Walker::WalkLinks(const Record& record, int depth, std::string& out) {
   }
   for (const Rid& child : children) {
     if (m_halted) return;
-    Visit(child, record.valueId, false, depth + 1, out);
+    Visit(child, record.valueId, false, depth + 1, sink);
   }
 }
 
-void Walker::Emit(ByteView run, std::string& out) {
+void Walker::Emit(ByteView run, Sink& sink) {
   if (m_halted || run.size() == 0) return;
   size_t size = run.size();
   bool overLimit = false;
@@ -188,7 +230,10 @@ void Walker::Emit(ByteView run, std::string& out) {
     size = size_t(m_limits.maxBytes - m_report.bytes);
     overLimit = true;
   }
-  out.append(reinterpret_cast<const char*>(run.data()), size);
+  if (size && !sink.Append(run.data(), size)) {
+    Fail(Stop::kSink);
+    return;
+  }
   m_report.bytes += size;
   if (overLimit) Fail(Stop::kBytes);
 }

@@ -59,6 +59,10 @@ struct Policy {
   int extraSlots = 0;
   // Tree-node entries: as many as the node's length holds (2000) rather than its count field.
   bool nodeEntriesFromLength = false;
+  // The reader finds pages by page id alone (the 2005+ engine reads one database file, and
+  // its file ids are only diagnostics): records whose links differ only in the file id are
+  // one record, so a link back to one of them is a cycle.
+  bool pagesByIdAlone = false;
 };
 
 // Why a walk ended before the value was whole.
@@ -69,8 +73,24 @@ enum class Stop : BYTE {
   kDepth,    // the tree was deeper than the limit
   kRecords,  // more records than the limit
   kBytes,    // more bytes than the limit
+  kSink,     // the sink refused the bytes
 };
 const char* StopText(Stop stop);
+
+// Receives a value's bytes, in value order, as the walk reads them.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Takes the next run; false stops the walk (the sink could not keep the bytes).
+  virtual bool Append(const BYTE* data, size_t size) = 0;
+};
+
+// Keeps the bytes in memory.
+class BytesSink : public Sink {
+ public:
+  bool Append(const BYTE* data, size_t size) override;
+  std::string bytes;
+};
 
 struct Report {
   UINT64 bytes = 0;     // bytes gathered
@@ -85,10 +105,22 @@ class Walker {
  public:
   Walker(PageReader reader, const Policy& policy, const Limits& limits = Limits());
 
+  // Each read starts afresh (visited set and report).
   // The value whose first record a row's pointer names, appended to `out`. A large root there
   // is expanded when its identifier's first 4 bytes equal `valueId`; a large root met any
   // deeper is damage.
   Report ReadValue(const Rid& rid, DWORD valueId, std::string& out);
+  // The record at `rid` and everything below it, to `sink`. `rootAllowed` admits a large root,
+  // expanded only when its identifier matches `valueId`; small values and data records are
+  // read either way, tree nodes walked.
+  const Report& ReadRecord(const Rid& rid, DWORD valueId, bool rootAllowed, Sink& sink);
+  // The children of the tree node at `rid`, in link order.
+  const Report& ReadNode(const Rid& rid, Sink& sink);
+  // The pieces a root held in a row names, in order: data records or tree nodes one level
+  // below the root, never another root. No piece at all is damage.
+  const Report& ReadPieces(const std::vector<Rid>& pieces, DWORD valueId, Sink& sink);
+
+  const Report& report() const { return m_report; }
 
  private:
   struct Record {
@@ -100,9 +132,10 @@ class Walker {
   // Notes a problem; all but kDamaged also end the walk (a damaged piece is only skipped).
   void Fail(Stop stop);
   bool Locate(const Rid& rid, Record& record);
-  void Visit(const Rid& rid, DWORD valueId, bool rootAllowed, int depth, std::string& out);
-  void WalkLinks(const Record& record, int depth, std::string& out);
-  void Emit(ByteView run, std::string& out);
+  UINT64 VisitKey(const Rid& rid) const;
+  void Visit(const Rid& rid, DWORD valueId, bool rootAllowed, int depth, Sink& sink);
+  void WalkLinks(const Record& record, int depth, Sink& sink);
+  void Emit(ByteView run, Sink& sink);
 
   PageReader m_reader;
   Policy m_policy;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 #include "platform/cstring.h"
 #include "platform/events.h"
@@ -21,28 +22,47 @@ UINT64 StreamPageOffset(const CBackupSet* set, INT64 page);
 // Whole pages of a set's stream.
 UINT64 StreamPageCount(const CBackupSet* set);
 
+// Whole pages one after the other in a file: `pages` pages from byte `offset`.
+struct PageSegment {
+  UINT64 offset = 0;
+  UINT64 pages = 0;
+  bool operator==(const PageSegment&) const = default;
+};
+
+// File position of page n of segments numbered one after the other (the first segment's
+// pages, then the next one's); 0 when the segments do not hold page n.
+UINT64 SegmentPageOffset(const std::vector<PageSegment>& segments, UINT64 page);
+
 class CPageSource {
  public:
   // Plain database file: every whole page of the file.
   bool OpenPlain(const char* path);
   // A backup set's stream: `pages` pages from byte `offset`, bounded by what the file holds.
   bool OpenStream(const char* path, UINT64 offset, UINT64 pages);
+  // Streams read as one source, numbering pages on from one to the next (a differential
+  // set's stream, then its base's); each bounded by what the file holds.
+  bool OpenSegments(const char* path, const std::vector<PageSegment>& segments);
   void Close();
   bool IsOpen() const { return m_file.IsOpen(); }
   UINT64 PageCount() const { return m_nPages; }
+  // The segments as opened, each bounded by the file.
+  const std::vector<PageSegment>& Segments() const { return m_vecSegments; }
   // File position of page n, or 0 when the source does not hold it.
   UINT64 Offset(UINT64 page) const;
   // Reads page n whole into an 8192-byte buffer. False, with the buffer zeroed, when the
   // page lies outside the source or came back short: a half-read page never passes for a
   // page, and nothing of an earlier page is left in the buffer.
   bool ReadPage(UINT64 page, BYTE* buffer) const;
-  // Reads up to `count` consecutive pages from `first`; gives how many came back whole.
+  // Reads up to `count` consecutive pages from `first`, within the segment that holds
+  // `first`; gives how many came back whole.
   size_t ReadPages(UINT64 first, size_t count, BYTE* buffer) const;
   const CSourceFile& File() const { return m_file; }
 
  private:
+  // The segment holding page n and n's place in it; false when no segment does.
+  bool Locate(UINT64 page, UINT64& offset, UINT64& left) const;
   CSourceFile m_file;
-  UINT64 m_nBase = 0;
+  std::vector<PageSegment> m_vecSegments;
   UINT64 m_nPages = 0;
 };
 
@@ -55,6 +75,13 @@ CString DatabaseNameFromBootPage(const BYTE* page);
 // Waits for a manual-reset event in short slices; false as soon as the stop flag is set or
 // the wait fails, so a partner that went away never leaves a thread blocked for good.
 bool WaitUnlessStopped(const EVENT_HANDLE& event, const std::atomic<BYTE>* stop);
+
+// Reads pages 0..limit-1 of the source in large pieces (never more than `limit` pages, and
+// counting pages the source does not hold): gives each page that came back whole to `visit`
+// (page, index), and after every page, read or not, calls `counted` with the pages counted so
+// far; `counted` returns false to end the walk. False when it did.
+bool ForEachSourcePage(const CPageSource& source, UINT64 limit, const std::function<void(const BYTE*, DWORD)>& visit,
+                       const std::function<bool(UINT64 counted)>& counted);
 
 // The page census loop both engines run: reads pages 0..limit-1 of the source in large
 // pieces, gives each page that came back whole to `visit` (page, index), and hands the

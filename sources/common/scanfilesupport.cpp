@@ -4,7 +4,15 @@
 
 #include "common/executionlog.h"
 
-bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error) {
+int SaveScanWhereAsked(const std::function<bool(CString& path)>& ask, const std::function<bool(const CString& path)>& save) {
+  CString path;
+  if (!ask || !ask(path) || path.IsEmpty()) return -1;
+  if (path.Find('.', path.ReverseFind('/') + 1) < 0) path += ".str";
+  return save(path) ? 1 : 0;
+}
+
+bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error,
+                             ScanFileLogTarget log) {
   if (!path || !*path) {
     if (error) *error = "no file name";
     return false;
@@ -13,7 +21,7 @@ bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive
   const CString temp = target + ".tmp";
   CArchive ar;
   if (!ar.Open(temp, CArchive::store)) {
-    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be created: %s", temp), true);
+    CExecutionLog::WriteLog(0, log.error, FormatString("Scan file could not be created: %s", temp), log.toErrorLog);
     if (error) *error = "the file could not be created";
     return false;
   }
@@ -23,13 +31,13 @@ bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive
   } catch (const CArchiveException& e) {
     ar.Abort();
     std::remove(temp);
-    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be written: %s", e.what()), true);
+    CExecutionLog::WriteLog(0, log.error, FormatString("Scan file could not be written: %s", e.what()), log.toErrorLog);
     if (error) *error = e.what();
     return false;
   }
   if (std::rename(temp, target) != 0) {
     std::remove(temp);
-    CExecutionLog::WriteLog(0, 1, FormatString("Scan file could not be renamed to %s", target), true);
+    CExecutionLog::WriteLog(0, log.error, FormatString("Scan file could not be renamed to %s", target), log.toErrorLog);
     if (error) *error = "the file could not be replaced";
     return false;
   }

@@ -42,7 +42,19 @@ void LoadSection(CArchive& ar, int count, CStringKeyMap<Record*>& map, LoadFn lo
   }
 }
 
+// The engines' SaveScanInfo: asks where to save (`ask` shows the desktop's save dialog; false
+// or an empty path = cancelled), adds the dialog's default extension ".str" to a name
+// without one, and saves there. 1 saved, 0 failed, -1 cancelled or nobody to ask.
+int SaveScanWhereAsked(const std::function<bool(CString& path)>& ask, const std::function<bool(const CString& path)>& save);
+
+// Where a failed write is logged: the error code of the line and which log it goes to.
+struct ScanFileLogTarget {
+  int error = 1;
+  bool toErrorLog = true;
+};
+
 // Writes a scan file through `write` into a temporary file beside `path`, renamed over it
 // only when complete: an existing file is never left half-written. False, logged and with
 // the reason in *error, when the file could not be created, written or replaced.
-bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error);
+bool WriteScanFileAtomically(const char* path, const std::function<void(CArchive&)>& write, CString* error,
+                             ScanFileLogTarget log = ScanFileLogTarget());

@@ -1,7 +1,5 @@
 #include "settings.h"
 
-#include <cstring>
-
 #include "platform/files.h"
 #include "platform/module.h"
 
@@ -9,25 +7,38 @@ namespace {
 // A settings file is a few lines; anything larger is not one.
 constexpr size_t kMaxSettingsBytes = 1 << 20;
 
-std::string Trimmed(const std::string& s) {
+std::string_view Trimmed(std::string_view s) {
   const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
+  if (first == std::string_view::npos) return std::string_view();
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 }  // namespace
 
+std::vector<SettingLine> SettingLines(std::string_view text) {
+  std::vector<SettingLine> lines;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    lines.push_back({line.substr(0, eq), line.substr(eq + 1)});
+  }
+  return lines;
+}
+
+std::string SettingsFilePath() { return GetStateFolderPath() + "sql.settings"; }
+
+bool ReadSettingsFile(const std::string& path, std::string& text) {
+  return ReadWholeFile(path.c_str(), text, kMaxSettingsBytes);
+}
+
 SettingLookup FindSetting(const std::string& text, const char* key, std::string& value) {
   if (!key) return SettingLookup::NoKey;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos || Trimmed(line.substr(0, eq)) != key) continue;
-    value = Trimmed(line.substr(eq + 1));
+  for (const SettingLine& line : SettingLines(text)) {
+    if (Trimmed(line.key) != key) continue;
+    value = std::string(Trimmed(line.value));
     return SettingLookup::Found;
   }
   return SettingLookup::NoKey;
@@ -35,7 +46,6 @@ SettingLookup FindSetting(const std::string& text, const char* key, std::string&
 
 SettingLookup ReadSetting(const char* key, std::string& value) {
   std::string text;
-  if (!ReadWholeFile((GetStateFolderPath() + "sql.settings").c_str(), text, kMaxSettingsBytes))
-    return SettingLookup::NoFile;
+  if (!ReadSettingsFile(SettingsFilePath(), text)) return SettingLookup::NoFile;
   return FindSetting(text, key, value);
 }

@@ -42,3 +42,50 @@ CString SqlTypeName(BYTE id, bool laterTypes) {
     default: return CString();
   }
 }
+
+namespace {
+
+struct TypeName {
+  const char* name;
+  SqlType type;
+};
+constexpr TypeName kTypeNames[] = {
+    {"bit", SqlType::kBit},
+    {"tinyint", SqlType::kTinyInt},
+    {"smallint", SqlType::kSmallInt},
+    {"int", SqlType::kInt},
+    {"bigint", SqlType::kBigInt},
+    {"real", SqlType::kReal},
+    {"float", SqlType::kFloat},
+    {"decimal", SqlType::kDecimal},
+    {"numeric", SqlType::kNumeric},
+    {"money", SqlType::kMoney},
+    {"smallmoney", SqlType::kSmallMoney},
+    {"datetime", SqlType::kDateTime},
+    {"smalldatetime", SqlType::kSmallDateTime},
+    {"date", SqlType::kDate},
+    {"time", SqlType::kTime},
+    {"datetime2", SqlType::kDateTime2},
+    {"datetimeoffset", SqlType::kDateTimeOffset},
+    {"char", SqlType::kChar},
+    {"nchar", SqlType::kNChar},
+    {"binary", SqlType::kBinary},
+    {"uniqueidentifier", SqlType::kUniqueIdentifier},
+    {"timestamp", SqlType::kTimestamp},
+    {"varchar", SqlType::kVarChar},
+    {"nvarchar", SqlType::kNVarChar},
+    {"text", SqlType::kText},
+    {"ntext", SqlType::kNText},
+    {"image", SqlType::kImage},
+    {"varbinary", SqlType::kVarBinary},
+    {"xml", SqlType::kXml},
+    {"sql_variant", SqlType::kSqlVariant},
+};
+
+}  // namespace
+
+SqlType SqlTypeFromName(const CString& name) {
+  for (const TypeName& t : kTypeNames)
+    if (name == t.name) return t.type;
+  return SqlType::kUnknown;
+}

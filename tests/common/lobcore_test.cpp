@@ -43,4 +43,18 @@ TEST(LobWalk, PolicyOfEachFormat) {
   EXPECT_EQ(ReadWith(pages, format2000, 1, 1), "past");
   EXPECT_EQ(ReadWith(pages, later, 2, 0), "a");
   EXPECT_EQ(ReadWith(pages, format2000, 2, 0), "ab");
+
+  // Two entries naming page 4 slot 0, the second in file 2: one record to a reader that
+  // finds pages by id alone, so the second link is a cycle; two records otherwise.
+  Bytes twice = TextPage(5, {Node(9, {{4, 0}, {4, 0}})}, kPageTextTree);
+  recordtest::Put(twice, 96 + 20 + 16 + 12, 2, 2);
+  pages.pages[5] = twice;
+  pages.pages[4] = TextPage(4, {Data("x")});
+  lobcore::Policy byId = later;
+  byId.pagesByIdAlone = true;
+  EXPECT_EQ(ReadWith(pages, later, 5, 0), "xx");
+  EXPECT_EQ(ReadWith(pages, byId, 5, 0), "x");
+  lobcore::Walker walker(pages.Reader(), byId);
+  lobcore::BytesSink sink;
+  EXPECT_EQ(walker.ReadRecord({5, 1, 0}, 0, false, sink).stop, lobcore::Stop::kCycle);
 }

@@ -32,3 +32,17 @@ TEST(Settings, MissingFileIsToldApartFromAMissingKey) {
   EXPECT_EQ(ReadSetting("Thread_Size", value), SettingLookup::Found);
   EXPECT_EQ(value, "2");
 }
+
+// The line splitter both rules stand on: keys and values as written, '=' kept in a value,
+// one carriage return taken off, lines without '=' passed over.
+TEST(Settings, LinesAreSplitAtTheFirstEqualsSign) {
+  const std::vector<SettingLine> lines = SettingLines("a=b=c\r\r\n# note\n k = v \r\n=x\nlast=1");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].key, "a");
+  EXPECT_EQ(lines[0].value, "b=c\r");
+  EXPECT_EQ(lines[1].key, " k ");
+  EXPECT_EQ(lines[1].value, " v ");
+  EXPECT_EQ(lines[2].key, "");
+  EXPECT_EQ(lines[2].value, "x");
+  EXPECT_EQ(lines[3].value, "1");
+}

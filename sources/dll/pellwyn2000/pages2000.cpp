@@ -17,11 +17,17 @@ constexpr int kBootPage = 9;
 constexpr int kMaxSystemTableSlots = 500;
 // Rows start inside the page: 96 to 8191.
 constexpr int kLastRowStart = kPageSize - 1;
+
+// A backup's stream leaves out unallocated extents, so a text page's place in it is noted
+// under its page id.
+void NoteTextPage(CMapStringToString& textPages, const BYTE* page, DWORD index) {
+  const BYTE type = PageTypeOf(page);
+  if (type == kPageTextMix || type == kPageTextTree || type == kPageSort)
+    textPages.SetAt(FormatString("%ld", PageIdOf(page)).view(), FormatString("%ld", index));
+}
 }  // namespace
 
-bool CSQLServer2000::IsBackupSource() const {
-  return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
-}
+bool CSQLServer2000::IsBackupSource() const { return IsBackupExtensionText(m_strExtension); }
 
 void CSQLServer2000::ScanDataSets() {
   m_strExtension = GetFileExtension();
@@ -134,8 +140,8 @@ void CSQLServer2000::ReadAllPages() {
       table->m_nBitColumns = 0;
       // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
       filed.push_back({table, index, backup ? PageIdOf(page) : index, PageFileIdOf(page)});
-    } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
-      m_mapTextPages.SetAt(FormatString("%ld", PageIdOf(page)).view(), FormatString("%ld", index));
+    } else if (backup) {
+      NoteTextPage(m_mapTextPages, page, index);
     }
   });
 
@@ -150,6 +156,36 @@ void CSQLServer2000::ReadAllPages() {
   // Before the final "PageRead", so a partner that wakes on it sees the census has ended.
   status->m_bAllPagesRead = 1;
   if (finished) SetEvent(status->m_hPageRead);
+}
+
+bool CSQLServer2000::HasPageSource() const {
+  return !IsBackupSource() || (m_nDataSetCount > 0 && m_pCurrentSet && m_pCurrentSet->m_pStream);
+}
+
+bool CSQLServer2000::IndexTextPages() {
+  CPageSource source;
+  if (!OpenPageSource(source)) return false;
+  m_mapTextPages.RemoveAll();
+  if (m_nDataSetCount <= 0) return true;  // a plain file: a page's place is its id
+  constexpr size_t kChunkPages = 64;
+  std::vector<BYTE> chunk(kChunkPages * kPageSize);
+  std::vector<BYTE> single(kPageSize);
+  for (UINT64 first = 0; first < source.PageCount(); first += kChunkPages) {
+    const size_t count = size_t(std::min<UINT64>(kChunkPages, source.PageCount() - first));
+    const size_t whole = source.ReadPages(first, count, chunk.data());
+    for (size_t k = 0; k < count; ++k) {
+      const BYTE* page = chunk.data() + k * kPageSize;
+      // A piece that came back short: the rest of it page by page, as the census reads it.
+      if (k >= whole) {
+        if (!source.ReadPage(first + k, single.data())) continue;
+        page = single.data();
+      }
+      NoteTextPage(m_mapTextPages, page, DWORD(first + k));
+    }
+  }
+  CExecutionLog::WriteLog(0, 0, FormatString("Text pages of backup set %d indexed: %d", m_nSelectedDataSet,
+                                             int(m_mapTextPages.GetCount())), false);
+  return true;
 }
 
 bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {

@@ -73,6 +73,13 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Opens the pages of the source as the census numbers them. False (logged once per open
   // failure) when the file cannot be opened or a backup source has no located set.
   bool OpenPageSource(CPageSource& source);
+  // False only for a backup whose set is not located (a scan reopened from its file before
+  // LocateDataSet): its pages cannot be told from the tape blocks around them.
+  bool HasPageSource() const;
+  // Where each text page of the located set lies, as the census notes it, without the rest
+  // of the census: a scan reopened from its file finds off-row values by page id. False when
+  // the source cannot be opened.
+  bool IndexTextPages();
   // The census: every page once, in lock-step with the progress partner; data pages grouped
   // by owning object into m_mapTables, text pages of a backup into m_mapTextPages. Pages the
   // allocation evidence shows as free are kept apart in each table's m_vecFreedPages.

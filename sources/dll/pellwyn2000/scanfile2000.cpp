@@ -43,11 +43,7 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
 }
 
 void CSQLServer2000::SaveScanInfo() {
-  m_nLastSaveResult = -1;
-  CString path;
-  if (!m_fnAskSavePath || !m_fnAskSavePath(path) || path.IsEmpty()) return;
-  if (path.Find('.', path.ReverseFind('/') + 1) < 0) path += ".str";  // the dialog's default extension
-  m_nLastSaveResult = SaveScanFile(path) ? 1 : 0;
+  m_nLastSaveResult = SaveScanWhereAsked(m_fnAskSavePath, [this](const CString& path) { return SaveScanFile(path); });
 }
 
 void CSQLServer2000::LoadScanInfo(CArchive& ar) {

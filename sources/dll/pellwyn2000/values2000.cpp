@@ -48,53 +48,7 @@ Value TextOrEmpty(std::string text) {
   return Value::Of(std::move(text));
 }
 
-// "float" in the preview: scientific notation with the column's precision as the digit count
-// after the point. The precision a catalog gives float is 53; a damaged one stays within what
-// printf can print.
-std::string ScientificText(double value, int digits) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*e", std::clamp(digits, 0, 300), value);
-  return buf;
-}
-
 }  // namespace
-
-SqlType SqlTypeFromName(const CString& name) {
-  static const struct {
-    const char* name;
-    SqlType type;
-  } kTypes[] = {
-      {"bit", SqlType::kBit},
-      {"tinyint", SqlType::kTinyInt},
-      {"smallint", SqlType::kSmallInt},
-      {"int", SqlType::kInt},
-      {"bigint", SqlType::kBigInt},
-      {"real", SqlType::kReal},
-      {"float", SqlType::kFloat},
-      {"decimal", SqlType::kDecimal},
-      {"numeric", SqlType::kNumeric},
-      {"money", SqlType::kMoney},
-      {"smallmoney", SqlType::kSmallMoney},
-      {"datetime", SqlType::kDateTime},
-      {"smalldatetime", SqlType::kSmallDateTime},
-      {"char", SqlType::kChar},
-      {"nchar", SqlType::kNChar},
-      {"binary", SqlType::kBinary},
-      {"uniqueidentifier", SqlType::kUniqueIdentifier},
-      {"timestamp", SqlType::kTimestamp},
-      {"sql_variant", SqlType::kSqlVariant},
-      {"varchar", SqlType::kVarChar},
-      {"nvarchar", SqlType::kNVarChar},
-      {"text", SqlType::kText},
-      {"ntext", SqlType::kNText},
-      {"image", SqlType::kImage},
-      {"varbinary", SqlType::kVarBinary},
-      {"xml", SqlType::kXml},
-  };
-  for (const auto& t : kTypes)
-    if (name == t.name) return t.type;
-  return SqlType::kUnknown;
-}
 
 bool IsVariableType(SqlType type) {
   switch (type) {
@@ -212,7 +166,7 @@ Value RenderFixed(const FixedColumn& column, ByteView v, Mode mode) {
       if (!FormatReal(b, v.size(), text)) return corrupt;
       return FromText(text);
     case SqlType::kFloat:
-      if (display) return Value::Of(ScientificText(std::bit_cast<double>(ReadLE(v)), column.precision));
+      if (display) return FromText(FormatScientific(std::bit_cast<double>(ReadLE(v)), column.precision));
       if (!FormatFloat(b, v.size(), text)) return corrupt;
       return FromText(text);
     case SqlType::kDecimal:

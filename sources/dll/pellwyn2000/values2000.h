@@ -17,44 +17,18 @@
 #include <string>
 
 #include "common/page.h"
+#include "common/sqltypes.h"
 #include "platform/cstring.h"
 #include "platform/types.h"
 
 namespace rows2000 {
 
-// SQL types, resolved once per walk from a column's type name (exact, lower case). Anything
-// else is kUnknown, which a fixed column reads as a little-endian integer.
-enum class SqlType : BYTE {
-  kUnknown,
-  kBit,
-  kTinyInt,
-  kSmallInt,
-  kInt,
-  kBigInt,
-  kReal,
-  kFloat,
-  kDecimal,
-  kNumeric,
-  kMoney,
-  kSmallMoney,
-  kDateTime,
-  kSmallDateTime,
-  kChar,
-  kNChar,
-  kBinary,
-  kUniqueIdentifier,
-  kTimestamp,
-  kSqlVariant,
-  kVarChar,
-  kNVarChar,
-  kText,
-  kNText,
-  kImage,
-  kVarBinary,
-  kXml,
-};
+// SQL types and their names, shared with the 2005+ decoder. A name this decoder does not
+// know (kUnknown, or a type the 2000 format does not have) a fixed column reads as a
+// little-endian integer.
+using ::SqlType;
+using ::SqlTypeFromName;
 
-SqlType SqlTypeFromName(const CString& name);
 // The types whose values live in the record's variable part.
 bool IsVariableType(SqlType type);
 

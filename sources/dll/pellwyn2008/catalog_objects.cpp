@@ -126,13 +126,14 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
   const std::vector<DWORD> pages = group->m_vecDataPages;
   std::array<BYTE, kPageSize> buffer{};
   BYTE* page = buffer.data();
+  SlotWalkOptions slots;
+  slots.skipPageAbove = slotLimit > 0 ? slotLimit : 0;
   for (DWORD n : pages) {
     if (ScanStopped()) return;
     if (!ReadSourcePage(n, page)) continue;
     if (PageTypeOf(page) != kPageData) continue;
-    if (slotLimit > 0 && PageSlotCount(page) > slotLimit) continue;
     RestoreTornBitsIfPresent(page);
-    ForEachSlot(page, [&](int, WORD entry) {
+    ForEachSlot(page, slots, [&](int, WORD entry) {
       // One row's failure ends that row only.
       try {
         (this->*decoder)(page + kPageHeaderSize, WORD(entry - kPageHeaderSize));

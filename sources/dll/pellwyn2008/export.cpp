@@ -17,7 +17,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -26,6 +25,7 @@
 
 #include "common/executionlog.h"
 #include "common/page.h"
+#include "common/settings.h"
 #include "common/formatters.h"
 #include "lob.h"
 #include "pellwyn2008.h"
@@ -44,8 +44,6 @@ constexpr size_t kTextChunkHexChars = 15996;
 constexpr size_t kInlineBinaryBytes = 8000;
 constexpr int kDefaultExportSize = 100;
 constexpr DWORD kRowQueryTimeout = 1800;
-// Bytes of "sql.settings" the plain-table walk reads for its batch size.
-constexpr size_t kScriptWalkSettingsBytes = 50;
 // A folder holding this many Blob files is not a folder a value should still go to.
 constexpr int kMaxBlobNumber = 10000000;
 // A script walk writes its rows a page at a time, or sooner once this much has gathered.
@@ -705,25 +703,15 @@ void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
 // ---- settings and the walks
 
 int ExportSizeSetting() {
-  std::ifstream in(GetStateFolderPath() + "sql.settings", std::ios::binary);
-  if (!in) return kDefaultExportSize;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos || line.compare(0, eq, "Exportsize") != 0) continue;
-    const int n = std::atoi(line.c_str() + eq + 1);
+  std::string text;
+  if (!ReadSettingsFile(SettingsFilePath(), text)) return kDefaultExportSize;
+  // The first "Exportsize" line decides, whatever follows it.
+  for (const SettingLine& line : SettingLines(text)) {
+    if (line.key != "Exportsize") continue;
+    const int n = std::atoi(std::string(line.value).c_str());
     return n > 0 ? n : kDefaultExportSize;
   }
   return kDefaultExportSize;
-}
-
-int ScriptWalkBatchSize() {
-  std::string head;
-  if (!ReadWholeFile((GetStateFolderPath() + "sql.settings").c_str(), head, kScriptWalkSettingsBytes))
-    return kDefaultExportSize;
-  const size_t eq = head.find('=');
-  const int n = eq == std::string::npos ? 0 : std::atoi(head.c_str() + eq + 1);
-  return n > 0 ? n : kDefaultExportSize;
 }
 
 void LogWalkSummary(const ExportWalk& w) {
@@ -781,7 +769,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     Log("Rows of table " + walk.tableName + " not exported: the scan was loaded without its backup");
     return done(0);
   }
-  const int batchSize = kind == WalkKind::kTable ? ExportSizeSetting() : ScriptWalkBatchSize();
+  const int batchSize = ExportSizeSetting();
   // Pages the allocation map marks free hold deleted rows: walked only when those are wanted.
   const bool deleted = e.m_bRecoverDeleted != 0;
   std::vector<DWORD> pages = table->m_vecDataPages;

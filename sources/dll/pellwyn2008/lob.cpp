@@ -1,6 +1,7 @@
 #include "lob.h"
 
 #include "common/executionlog.h"
+#include "common/sqltext.h"
 #include "pellwyn2008.h"
 
 namespace {
@@ -8,22 +9,6 @@ namespace {
 constexpr size_t kTextPointerSize = 16;
 constexpr size_t kRootHeaderSize = 12;
 constexpr size_t kRootEntrySize = 12;
-constexpr size_t kLobHeaderSize = 14;       // status, length, identifier, kind
-constexpr size_t kSmallValueData = 20;
-constexpr size_t kLargeRootLinks = 24;
-constexpr size_t kLargeRootLinkSize = 12;
-constexpr size_t kNodeLinks = 20;
-constexpr size_t kNodeLinkSize = 16;
-
-enum LobKind : WORD {
-  kSmallValue = 0,
-  kInternalNode = 2,
-  kData = 3,
-  kLargeRootOld = 4,
-  kLargeRoot = 5,
-};
-
-UINT64 VisitKey(const LobRid& rid) { return UINT64(rid.page) << 16 | rid.slot; }
 
 }  // namespace
 
@@ -70,231 +55,51 @@ bool ParseOffRowPointer(ByteView column, OffRowPointer& pointer) {
   return true;
 }
 
-bool LobBytesSink::Append(const BYTE* data, size_t size) {
-  if (size) bytes.append(reinterpret_cast<const char*>(data), size);
-  return true;
-}
-
 bool LobFileSink::Append(const BYTE* data, size_t size) {
   if (m_file == kInvalidFile) return false;
   return size == 0 || WriteFileAll(m_file, data, size);
 }
 
-const char* LobStopText(LobStop stop) {
-  switch (stop) {
-    case LobStop::kNone: return "complete";
-    case LobStop::kDamaged: return "damaged record";
-    case LobStop::kCycle: return "link back into the value";
-    case LobStop::kDepth: return "tree deeper than the limit";
-    case LobStop::kRecords: return "more records than the limit";
-    case LobStop::kBytes: return "more bytes than the limit";
-    case LobStop::kSink: return "output refused";
-  }
-  return "unknown";
+namespace {
+// What the 2005+ formats read differently from the 2000 format: no slot past the page's slot
+// count, a node's count field, pages found by page id alone.
+lobcore::Policy LaterFormatPolicy() {
+  lobcore::Policy policy;
+  policy.pagesByIdAlone = true;
+  return policy;
 }
+}  // namespace
 
 LobWalker::LobWalker(LobPageReader reader, const LobLimits& limits)
-    : m_reader(std::move(reader)), m_limits(limits), m_page(kPageSize) {}
-
-void LobWalker::Begin() {
-  m_report = LobReadReport();
-  m_halted = false;
-  m_visited.clear();
-}
-
-void LobWalker::Fail(LobStop stop) {
-  if (m_report.stop == LobStop::kNone) m_report.stop = stop;
-  if (stop != LobStop::kDamaged) m_halted = true;
-}
+    : m_walker(
+          [reader = std::move(reader)](const lobcore::Rid& rid, BYTE* page) { return reader && reader(rid.page, page); },
+          LaterFormatPolicy(), limits) {}
 
 void LobWalker::ReadPointer(const OffRowPointer& pointer, LobSink& sink) {
-  Begin();
-  if (pointer.links.empty()) {
-    Fail(LobStop::kDamaged);
-    return;
-  }
-  if (pointer.form == OffRowPointer::Form::kTextPointer) {
-    Visit(pointer.links.front().rid, pointer.stamp, true, 0, sink);
+  if (pointer.form == OffRowPointer::Form::kTextPointer && !pointer.links.empty()) {
+    m_report = m_walker.ReadRecord(pointer.links.front().rid, pointer.stamp, true, sink);
     return;
   }
   // A root's entries name data records (level 0) or internal nodes, never another root.
-  for (const LobLink& link : pointer.links) {
-    if (m_halted) break;
-    Visit(link.rid, pointer.stamp, false, 1, sink);
-  }
-  if (pointer.truncated) Fail(LobStop::kDamaged);
+  std::vector<LobRid> pieces;
+  pieces.reserve(pointer.links.size());
+  for (const LobLink& link : pointer.links) pieces.push_back(link.rid);
+  m_report = m_walker.ReadPieces(pieces, pointer.stamp, sink);
+  // Entries left out of a damaged root are bytes the value misses.
+  if (pointer.truncated && m_report.stop == LobStop::kNone) m_report.stop = LobStop::kDamaged;
 }
 
 void LobWalker::ReadRecord(const LobRid& rid, DWORD stamp, bool rootAllowed, LobSink& sink) {
-  Begin();
-  Visit(rid, stamp, rootAllowed, 0, sink);
+  m_report = m_walker.ReadRecord(rid, stamp, rootAllowed, sink);
 }
 
-void LobWalker::ReadNode(const LobRid& rid, LobSink& sink) {
-  Begin();
-  m_visited.insert(VisitKey(rid));
-  ++m_report.records;
-  Record record;
-  if (!Locate(rid, record)) return;
-  if (record.kind != kInternalNode) {
-    Fail(LobStop::kDamaged);
-    return;
-  }
-  WalkLinks(record, 0, sink);
-}
-
-bool LobWalker::Locate(const LobRid& rid, Record& record) {
-  if (!m_pageValid || m_pageId != rid.page) {
-    m_pageValid = false;
-    BYTE* page = m_page.data();
-    if (!m_reader || !m_reader(rid.page, page)) {
-      Fail(LobStop::kDamaged);
-      return false;
-    }
-    const BYTE type = PageTypeOf(page);
-    // A page that is not the one named, or not a text page, holds nothing of this value.
-    if (PageIdOf(page) != rid.page || (type != kPageTextMix && type != kPageTextTree)) {
-      Fail(LobStop::kDamaged);
-      return false;
-    }
-    RestoreTornBitsIfPresent(page);
-    m_pageId = rid.page;
-    m_pageValid = true;
-  }
-  const BYTE* page = m_page.data();
-  if (rid.slot >= PageSlotCount(page)) {
-    Fail(LobStop::kDamaged);
-    return false;
-  }
-  const WORD entry = SlotEntry(page, rid.slot);
-  if (entry == 0) {
-    Fail(LobStop::kDamaged);
-    return false;
-  }
-  ByteView whole(page, kPageSize);
-  const WORD length = whole.U16(size_t(entry) + 2);
-  ByteView bytes = whole.Sub(entry, length);
-  if (!whole.ok() || length < kLobHeaderSize) {
-    Fail(LobStop::kDamaged);
-    return false;
-  }
-  record.bytes = bytes;
-  record.stamp = bytes.U32(4);
-  record.kind = bytes.U16(12);
-  return true;
-}
-
-void LobWalker::Visit(const LobRid& rid, DWORD stamp, bool rootAllowed, int depth, LobSink& sink) {
-  if (m_halted) return;
-  if (depth > m_limits.maxDepth) {
-    Fail(LobStop::kDepth);
-    return;
-  }
-  if (!m_visited.insert(VisitKey(rid)).second) {
-    Fail(LobStop::kCycle);
-    return;
-  }
-  if (++m_report.records > m_limits.maxRecords) {
-    Fail(LobStop::kRecords);
-    return;
-  }
-  Record record;
-  if (!Locate(rid, record)) return;
-  ByteView& r = record.bytes;
-  switch (record.kind) {
-    case kSmallValue: {
-      const WORD length = r.U16(14);
-      ByteView run = r.Sub(kSmallValueData, length);
-      if (!r.ok()) {
-        Fail(LobStop::kDamaged);
-        return;
-      }
-      Emit(run, sink);
-      return;
-    }
-    case kData:
-      Emit(r.Sub(kLobHeaderSize, r.size() - kLobHeaderSize), sink);
-      return;
-    case kLargeRootOld:
-    case kLargeRoot:
-      if (!rootAllowed || record.stamp != stamp) {
-        Fail(LobStop::kDamaged);
-        return;
-      }
-      WalkLinks(record, depth, sink);
-      return;
-    case kInternalNode:
-      WalkLinks(record, depth, sink);
-      return;
-    default:
-      Fail(LobStop::kDamaged);
-      return;
-  }
-}
-
-void LobWalker::WalkLinks(const Record& record, int depth, LobSink& sink) {
-  ByteView r = record.bytes;
-  const bool node = record.kind == kInternalNode;
-  const WORD maxLinks = r.U16(14);
-  const WORD links = r.U16(16);
-  if (!r.ok() || (!node && links > maxLinks)) {
-    Fail(LobStop::kDamaged);
-    return;
-  }
-  const size_t first = node ? kNodeLinks : kLargeRootLinks;
-  const size_t step = node ? kNodeLinkSize : kLargeRootLinkSize;
-  const size_t pageAt = node ? 8 : 4;
-  // The links are copied out first: reading a child replaces the page they sit on.
-  std::vector<LobRid> children;
-  children.reserve(links);
-  for (size_t i = 0; i < links; ++i) {
-    const size_t off = first + i * step;
-    if (!r.Has(off, step)) {
-      Fail(LobStop::kDamaged);
-      break;
-    }
-    LobRid child;
-    child.page = r.U32(off + pageAt);
-    child.file = r.U16(off + pageAt + 4);
-    child.slot = r.U16(off + pageAt + 6);
-    children.push_back(child);
-  }
-  const DWORD stamp = record.stamp;
-  for (const LobRid& child : children) {
-    if (m_halted) return;
-    Visit(child, stamp, false, depth + 1, sink);
-  }
-}
-
-void LobWalker::Emit(ByteView run, LobSink& sink) {
-  if (m_halted || run.size() == 0) return;
-  size_t size = run.size();
-  bool overLimit = false;
-  if (m_report.bytes + size > m_limits.maxBytes) {
-    size = size_t(m_limits.maxBytes - m_report.bytes);
-    overLimit = true;
-  }
-  if (size && !sink.Append(run.data(), size)) {
-    Fail(LobStop::kSink);
-    return;
-  }
-  m_report.bytes += size;
-  if (overLimit) Fail(LobStop::kBytes);
-}
+void LobWalker::ReadNode(const LobRid& rid, LobSink& sink) { m_report = m_walker.ReadNode(rid, sink); }
 
 CString RenderLobText(const BYTE* data, size_t size, bool hex, bool textCheck) {
   CString out;
   if (!data || size == 0) return out;
   std::string& s = out.str();
-  if (hex) {
-    static const char kHex[] = "0123456789abcdef";
-    s.reserve(size * 2);
-    for (size_t i = 0; i < size; ++i) {
-      s += kHex[data[i] >> 4];
-      s += kHex[data[i] & 15];
-    }
-    return out;
-  }
+  if (hex) return CString(SqlHexDigits(data, size));
   if (textCheck) {
     for (size_t i : {size_t(1), size_t(3), size_t(5)}) {
       if (i < size && data[i] != 0) return CString("?????");

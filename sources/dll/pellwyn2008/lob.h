@@ -46,9 +46,9 @@
 #include <cstddef>
 #include <functional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "common/lobcore.h"
 #include "common/page.h"
 #include "platform/cstring.h"
 #include "platform/files.h"
@@ -64,11 +64,7 @@
 
 // Where a large-value record lives. Page ids are the pages' own ids, as links name them; the
 // file id is kept for diagnostics only (a source is one database file).
-struct LobRid {
-  DWORD page = 0;
-  WORD file = 0;
-  WORD slot = 0;
-};
+using LobRid = lobcore::Rid;
 
 // One entry of a root: the value's running byte count after this piece, and the piece.
 struct LobLink {
@@ -98,20 +94,10 @@ struct OffRowPointer {
 // or a root whose first entry is already damaged.
 PELLWYN_EXPORT bool ParseOffRowPointer(ByteView column, OffRowPointer& pointer);
 
-// Receives a value's bytes, in value order, as the walk reads them.
-class PELLWYN_EXPORT LobSink {
- public:
-  virtual ~LobSink() = default;
-  // Takes the next run; false stops the walk (the sink could not keep the bytes).
-  virtual bool Append(const BYTE* data, size_t size) = 0;
-};
-
-// Keeps the bytes in memory.
-class PELLWYN_EXPORT LobBytesSink : public LobSink {
- public:
-  bool Append(const BYTE* data, size_t size) override;
-  std::string bytes;
-};
+// Receives a value's bytes, in value order, as the walk reads them; LobBytesSink keeps them
+// in memory.
+using LobSink = lobcore::Sink;
+using LobBytesSink = lobcore::BytesSink;
 
 // Appends the bytes to an open file (a table's Blob file); the caller opens and closes it.
 class PELLWYN_EXPORT LobFileSink : public LobSink {
@@ -123,37 +109,19 @@ class PELLWYN_EXPORT LobFileSink : public LobSink {
   FILE_HANDLE m_file;
 };
 
-struct LobLimits {
-  int maxDepth = 8;                      // records between a pointer and its data records
-  size_t maxRecords = 400000;            // records one value may visit (2 GB is ~270,000)
-  UINT64 maxBytes = 0x80000000ull;       // the largest value the server stores
-};
-
-// Why a walk ended before the value was whole.
-enum class LobStop : BYTE {
-  kNone,       // nothing went wrong
-  kDamaged,    // a page, slot or record failed a check (missing page, wrong type or kind...)
-  kCycle,      // a link led back to a record of this value
-  kDepth,      // the tree was deeper than the limit
-  kRecords,    // more records than the limit
-  kBytes,      // more bytes than the limit
-  kSink,       // the sink refused the bytes
-};
-
-struct LobReadReport {
-  UINT64 bytes = 0;       // bytes given to the sink
-  size_t records = 0;     // records visited
-  LobStop stop = LobStop::kNone;  // the first thing that went wrong
-  bool complete() const { return stop == LobStop::kNone; }
-};
-PELLWYN_EXPORT const char* LobStopText(LobStop stop);
+// The walk's bounds, why it ended early, and how far it got (common/lobcore.h).
+using LobLimits = lobcore::Limits;
+using LobStop = lobcore::Stop;
+using LobReadReport = lobcore::Report;
+inline const char* LobStopText(LobStop stop) { return lobcore::StopText(stop); }
 
 // Reads the page with this page id into an 8192-byte buffer; false when the source has none.
 using LobPageReader = std::function<bool(DWORD pageId, BYTE* page)>;
 
-// One walk over the records of a value. Not shared between threads; cheap to construct.
-// Each public read starts afresh (visited set and report); it keeps the last page it read,
-// since the records of one value often share a page.
+// One walk over the records of a value: the shared bounded walk under the 2005+ reading
+// rules. Not shared between threads; cheap to construct. Each public read starts afresh
+// (visited set and report); it keeps the last page it read, since the records of one value
+// often share a page.
 class PELLWYN_EXPORT LobWalker {
  public:
   explicit LobWalker(LobPageReader reader, const LobLimits& limits = LobLimits());
@@ -170,28 +138,8 @@ class PELLWYN_EXPORT LobWalker {
   const LobReadReport& report() const { return m_report; }
 
  private:
-  struct Record {
-    ByteView bytes;  // the record, bounded by its length and by the page
-    WORD kind = 0;
-    DWORD stamp = 0;
-  };
-  void Begin();
-  // Notes a problem; all but kDamaged also end the walk (a damaged piece is skipped).
-  void Fail(LobStop stop);
-  // Loads the page and finds the record; false (with the reason noted) when it cannot.
-  bool Locate(const LobRid& rid, Record& record);
-  void Visit(const LobRid& rid, DWORD stamp, bool rootAllowed, int depth, LobSink& sink);
-  void WalkLinks(const Record& record, int depth, LobSink& sink);
-  void Emit(ByteView run, LobSink& sink);
-
-  LobPageReader m_reader;
-  LobLimits m_limits;
+  lobcore::Walker m_walker;
   LobReadReport m_report;
-  bool m_halted = false;
-  std::unordered_set<UINT64> m_visited;
-  std::vector<BYTE> m_page;
-  DWORD m_pageId = 0;
-  bool m_pageValid = false;
 };
 
 // A value's bytes as the row decoders show them: two lower-case hex digits per byte in hex

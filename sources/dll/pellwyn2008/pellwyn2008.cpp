@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 
@@ -50,19 +51,10 @@ CSQLServer2008::~CSQLServer2008() {
   m_pCurrentSet = nullptr;
   delete m_pBackupReader;
   m_pBackupReader = nullptr;
-  // The status block stays alive for the process: a detached thread of this engine may
-  // still look at it. It is kept reachable so it is not taken for a leak.
-  static std::mutex retiredMutex;
-  static auto* retired = new std::vector<CEngineStatus*>();
-  std::lock_guard<std::mutex> lock(retiredMutex);
-  retired->push_back(m_pStatus);
+  RetireStatusBlock(m_pStatus);
 }
 
-CTable* CSQLServer2008::NewTable() {
-  std::lock_guard<std::mutex> lock(m_csTablePool);
-  m_tablePool.push_back(std::make_unique<CTable>());
-  return m_tablePool.back().get();
-}
+CTable* CSQLServer2008::NewTable() { return m_tablePool.New(); }
 
 void CSQLServer2008::FreeRecoveredObjects() {
   // Table records (tables, allocation units, page groups) all live in the pool, so the
@@ -81,8 +73,7 @@ void CSQLServer2008::FreeRecoveredObjects() {
   m_mapTextPages.RemoveAll();
   // An unnamed table takes the owner last seen: never one of an earlier scan.
   m_strLastOwnerName = "";
-  std::lock_guard<std::mutex> lock(m_csTablePool);
-  m_tablePool.clear();
+  m_tablePool.Clear();
 }
 
 void CSQLServer2008::RestoreTornBits(BYTE* body, DWORD tornBits) { ::RestoreTornBits(body, tornBits); }

@@ -9,12 +9,19 @@
 #include <utility>
 #include <vector>
 
+#include "common/enginesupport.h"
+#include "common/pagesource.h"
 #include "common/sqlserver.h"
+#include "common/sqltext.h"
 
-// Off-row values (lob.h).
+// Off-row values (lob.h, over common/lobcore.h).
 struct OffRowPointer;
-class LobSink;
-struct LobReadReport;
+namespace lobcore {
+class Sink;
+struct Report;
+}  // namespace lobcore
+using LobSink = lobcore::Sink;
+using LobReadReport = lobcore::Report;
 // Stored records (record.h).
 struct ColumnPlan;
 struct RecordCell;
@@ -237,7 +244,7 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
 
   // ---- schema scripts
   // Statement separator of every script file.
-  static constexpr const char* kScriptGo = "\r\ngo\r\n";
+  static constexpr const char* kScriptGo = kSqlScriptGo;
   // Seconds a schema statement may run on a server: keys and indexes are built after the
   // rows are in, which takes far longer than a connection's default time-out.
   static constexpr DWORD kSchemaQueryTimeout = 1800;
@@ -322,25 +329,23 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   int m_nCensusHandOverEvery = 1;
   // The streams the census numbers its pages over, in order: the chosen set's, then its
   // base's; each bounded by what the file holds.
-  struct StreamSegment {
-    UINT64 offset;
-    DWORD pages;
-  };
-  std::vector<StreamSegment> m_vecSetSegments;
+  std::vector<PageSegment> m_vecSetSegments;
   // What a census reads: its pieces one after the other, numbering pages on; the pages it
   // counts; whether a differential's base follows it.
   struct CensusPlan {
-    std::vector<StreamSegment> pieces;
+    std::vector<PageSegment> pieces;
     UINT64 totalPages = 0;
     int limit = 0;
     bool overlay = false;
   };
-  CensusPlan PlanCensus(const CSourceFile& file, bool opened) const;
+  // Opens what a census reads: the chosen set's stream and its base's, or the plain file.
+  void OpenCensusSource(CPageSource& source) const;
+  CensusPlan PlanCensus(const CPageSource& source) const;
   // Reads the plan's pages, handing each page read with its census index to `visit`, and
   // after every page, read or not, the pages counted so far to `counted` (false ends the
   // walk). A base set's copies of pages its differential holds are passed over; gives how
   // many were.
-  int WalkCensusPages(const CSourceFile& file, bool opened, const CensusPlan& plan,
+  int WalkCensusPages(const CPageSource& source, const CensusPlan& plan,
                       const std::function<void(const BYTE* page, DWORD index)>& visit,
                       const std::function<bool(int counted)>& counted) const;
   // Pages read, as runs of consecutive ids of one file at consecutive places, in census order.
@@ -362,9 +367,12 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // no two covering one id (where pages share an id, the first in the stream holds it).
   std::vector<PageIdRun> m_vecPageIdRuns;
   void SetPageIdIndex(const std::vector<CensusRun>& runs);
+  // The page source rows and catalog pages are read from, kept open between reads and opened
+  // again when the path or the located set changes. Guarded by m_csSource.
   mutable std::mutex m_csSource;
-  CSourceFile m_source;
+  CPageSource m_source;
   CString m_strSourceOpened;
-  std::mutex m_csTablePool;
-  std::vector<std::unique_ptr<CTable>> m_tablePool;
+  bool m_bSourceIsBackup = false;
+  std::vector<PageSegment> m_vecSourceSegments;
+  CTablePool m_tablePool;
 };

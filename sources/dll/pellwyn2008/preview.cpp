@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <iomanip>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "common/page.h"
 #include "common/formatters.h"
 #include "common/previewwindow.h"
+#include "common/sqltext.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 #include "platform/guid.h"
@@ -63,25 +62,10 @@ UINT64 ReadLE(ByteView v, size_t width) {
   return x;
 }
 
-CString Hex(ByteView v) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  s.reserve(v.size() * 2);
-  for (size_t i = 0; i < v.size(); ++i) {
-    s += kDigits[v.data()[i] >> 4];
-    s += kDigits[v.data()[i] & 15];
-  }
-  return CString(std::move(s));
-}
+CString Hex(ByteView v) { return CString(SqlHexDigits(v.data(), v.size())); }
 
 // 8-bit text: the bytes without their zeros.
-CString NarrowText(ByteView v) {
-  std::string s;
-  s.reserve(v.size());
-  for (size_t i = 0; i < v.size(); ++i)
-    if (v.data()[i]) s += char(v.data()[i]);
-  return CString(std::move(s));
-}
+CString NarrowText(ByteView v) { return BytesToString(v.data(), int(v.size()), false); }
 
 // UTF-16 text shown in 8 bits: each unit of one byte as that byte, any wider unit as '?'.
 CString UnitsText(ByteView v) {
@@ -120,13 +104,6 @@ CString TimeText(ByteView v, int scale) {
                       fraction.c_str());
 }
 
-CString FloatText(ByteView v, int precision) {
-  const double value = std::bit_cast<double>(ReadLE(v, 8));
-  std::ostringstream out;
-  out << std::scientific << std::setprecision(precision) << value;
-  return CString(out.str());
-}
-
 }  // namespace
 
 CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& cell) {
@@ -159,7 +136,7 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
   bool ok = true;
   switch (p.type) {
     case SqlType::kReal: return RealToString(DWORD(ReadLE(v, 4)));
-    case SqlType::kFloat: return FloatText(v, column->m_bPrecision);
+    case SqlType::kFloat: return FormatScientific(std::bit_cast<double>(ReadLE(v, 8)), column->m_bPrecision);
     case SqlType::kBigInt: return FormatString("%I64d", INT64(ReadLE(v, 8)));
     case SqlType::kInt: return FormatString("%d", int(DWORD(ReadLE(v, v.size()))));
     case SqlType::kSmallInt: return FormatString("%d", int(short(WORD(ReadLE(v, 2)))));

@@ -15,43 +15,6 @@ constexpr size_t kMaxInRowValue = 0x2000;
 constexpr int kMaxColumnCount = 1000;
 constexpr int kFixedPartStart = 4;
 
-struct TypeName {
-  const char* name;
-  SqlType type;
-};
-constexpr TypeName kTypeNames[] = {
-    {"bit", SqlType::kBit},
-    {"tinyint", SqlType::kTinyInt},
-    {"smallint", SqlType::kSmallInt},
-    {"int", SqlType::kInt},
-    {"bigint", SqlType::kBigInt},
-    {"real", SqlType::kReal},
-    {"float", SqlType::kFloat},
-    {"decimal", SqlType::kDecimal},
-    {"numeric", SqlType::kNumeric},
-    {"money", SqlType::kMoney},
-    {"smallmoney", SqlType::kSmallMoney},
-    {"datetime", SqlType::kDateTime},
-    {"smalldatetime", SqlType::kSmallDateTime},
-    {"date", SqlType::kDate},
-    {"time", SqlType::kTime},
-    {"datetime2", SqlType::kDateTime2},
-    {"datetimeoffset", SqlType::kDateTimeOffset},
-    {"char", SqlType::kChar},
-    {"nchar", SqlType::kNChar},
-    {"binary", SqlType::kBinary},
-    {"uniqueidentifier", SqlType::kUniqueIdentifier},
-    {"timestamp", SqlType::kTimestamp},
-    {"varchar", SqlType::kVarChar},
-    {"nvarchar", SqlType::kNVarChar},
-    {"text", SqlType::kText},
-    {"ntext", SqlType::kNText},
-    {"image", SqlType::kImage},
-    {"varbinary", SqlType::kVarBinary},
-    {"xml", SqlType::kXml},
-    {"sql_variant", SqlType::kSqlVariant},
-};
-
 // Stored width of the types whose width the type fixes; 0 = the column's length decides.
 int TypeWidth(SqlType type) {
   switch (type) {
@@ -85,12 +48,6 @@ struct VarEntry {
 };
 
 }  // namespace
-
-SqlType SqlTypeFromName(const CString& name) {
-  for (const TypeName& t : kTypeNames)
-    if (name == t.name) return t.type;
-  return SqlType::kUnknown;
-}
 
 bool IsVariableSqlType(SqlType type, bool dropped) {
   switch (type) {

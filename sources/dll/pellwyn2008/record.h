@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/page.h"
+#include "common/sqltypes.h"
 #include "lob.h"
 #include "platform/cstring.h"
 #include "platform/types.h"
@@ -40,43 +41,6 @@
 class CColumn;
 class CTable;
 
-// SQL types, resolved from a column's type name once per plan.
-enum class SqlType : BYTE {
-  kUnknown,  // a name this decoder does not know (or none): its bytes are shown as hex
-  kBit,
-  kTinyInt,
-  kSmallInt,
-  kInt,
-  kBigInt,
-  kReal,
-  kFloat,
-  kDecimal,
-  kNumeric,
-  kMoney,
-  kSmallMoney,
-  kDateTime,
-  kSmallDateTime,
-  kDate,
-  kTime,
-  kDateTime2,
-  kDateTimeOffset,
-  kChar,
-  kNChar,
-  kBinary,
-  kUniqueIdentifier,
-  kTimestamp,
-  kVarChar,
-  kNVarChar,
-  kText,
-  kNText,
-  kImage,
-  kVarBinary,
-  kXml,
-  kSqlVariant,
-};
-
-// Exact, case-sensitive match of the catalog's type names; anything else is kUnknown.
-SqlType SqlTypeFromName(const CString& name);
 // Types stored in the variable part. A dropped sql_variant column is laid out as a fixed one.
 bool IsVariableSqlType(SqlType type, bool dropped);
 // Character types whose bytes are UTF-16 units.

@@ -7,6 +7,7 @@
 
 #include "common/allocation.h"
 #include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/pagesource.h"
@@ -14,34 +15,16 @@
 #include "platform/threads.h"
 
 namespace {
-constexpr size_t kCensusChunkPages = 128;  // the census reads 1 MiB at a time
 constexpr UINT64 kBootPageOffset = 9ull * kPageSize;
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
-
-// The database name of a boot page (type 13, page id 9): the whole 128-unit field at 148,
-// its trailing padding (zero units, blanks, 0x2020 pairs) trimmed. Empty for any other page.
-CString NameOfBootPage(const BYTE* page) {
-  if (PageTypeOf(page) != kPageBoot || PageIdOf(page) != 9) return CString();
-  ByteView field(page + 148, 256);
-  std::vector<WORD> units;
-  for (int i = 0; i < 128; ++i) {
-    WORD u = field.U16(size_t(i) * 2);
-    if (u == 0) break;
-    units.push_back(u);
-  }
-  while (!units.empty() && (units.back() == 0x20 || units.back() == 0x2020 || units.back() == 0)) units.pop_back();
-  CString name;
-  for (WORD u : units) name += u <= 0xFF ? char(u) : '?';
-  return name;
-}
 
 // The database name of a backup set, from the boot page at its stream's page 9.
 CString NameOfSet(const CSourceFile& file, const CBackupSet& set) {
   if (!set.m_pStream || set.m_pStream->nLength < kBootPageOffset + kPageSize) return CString();
   std::vector<BYTE> page(kPageSize);
   if (!file.ReadExact(set.m_pStream->nOffset + kBootPageOffset, page.data(), kPageSize)) return CString();
-  return NameOfBootPage(page.data());
+  return DatabaseNameFromBootPage(page.data());
 }
 
 // Runs in stream order to runs sorted by page id with no id in two of them: where pages
@@ -83,30 +66,18 @@ std::vector<Run> IndexByPageId(const std::vector<Run>& inStreamOrder) {
 
 }  // namespace
 
-CString CSQLServer2008::GetFileExtension() const {
-  if (m_strFilePath.GetLength() <= 2) return CString();
-  int dot = m_strFilePath.ReverseFind('.');
-  if (dot < 0) return CString();
-  return m_strFilePath.Mid(dot + 1);
-}
+CString CSQLServer2008::GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
 
-bool CSQLServer2008::IsBackupExtension() const {
-  return !m_strExtension.IsEmpty() && m_strExtension.CompareNoCase("bak") == 0;
-}
+bool CSQLServer2008::IsBackupExtension() const { return IsBackupExtensionText(m_strExtension); }
 
 void CSQLServer2008::ScanDataSets() {
   m_strExtension = GetFileExtension();
   if (!IsBackupExtension()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
-  auto* reader = new CBackupReader();
-  reader->ReadDataSets(m_strFilePath);
-  CBackupReader* old = m_pBackupReader;
-  m_pBackupReader = reader;
   m_pCurrentSet = nullptr;
   m_pBaseSet = nullptr;
   m_vecSetSegments.clear();
-  delete old;
-  m_nDataSetCount = reader->m_nStreamCount;
+  m_nDataSetCount = ReadBackupSets(m_strFilePath, m_pBackupReader);
 }
 
 void CSQLServer2008::ScanMdfFile() {
@@ -137,7 +108,7 @@ void CSQLServer2008::LocateBackupDataSet() {
     if (!s || !s->m_pStream) continue;
     const UINT64 offset = s->m_pStream->nOffset;
     const UINT64 held = offset >= fileSize ? 0 : std::min(s->m_pStream->nLength, fileSize - offset);
-    m_vecSetSegments.push_back({offset, DWORD(std::min<UINT64>(held / kPageSize, 0x7FFFFFFF))});
+    m_vecSetSegments.push_back({offset, std::min<UINT64>(held / kPageSize, 0x7FFFFFFF)});
   }
 }
 
@@ -174,46 +145,31 @@ void CSQLServer2008::GetPageOffset(int page, INT64* position) {
     *position = UINT64(page) < pages ? INT64(set->m_pStream->nOffset + UINT64(page) * kPageSize) : 0;
     return;
   }
-  UINT64 n = UINT64(page);
-  for (const StreamSegment& segment : m_vecSetSegments) {
-    if (n < segment.pages) {
-      *position = INT64(segment.offset + n * kPageSize);
-      return;
-    }
-    n -= segment.pages;
-  }
-  *position = 0;
+  *position = INT64(SegmentPageOffset(m_vecSetSegments, UINT64(page)));
 }
 
 bool CSQLServer2008::OpenSource() {
   // Callers hold m_csSource.
-  if (m_source.IsOpen() && m_strSourceOpened == m_strFilePath) return true;
+  const bool backup = m_nDataSetCount > 0;
+  if (m_source.IsOpen() && m_strSourceOpened == m_strFilePath && m_bSourceIsBackup == backup &&
+      (!backup || m_vecSourceSegments == m_vecSetSegments))
+    return true;
   m_source.Close();
   m_strSourceOpened = m_strFilePath;
-  return m_source.Open(m_strFilePath);
+  m_bSourceIsBackup = backup;
+  m_vecSourceSegments = backup ? m_vecSetSegments : std::vector<PageSegment>();
+  return backup ? m_source.OpenSegments(m_strFilePath, m_vecSourceSegments) : m_source.OpenPlain(m_strFilePath);
 }
 
 bool CSQLServer2008::ReadSourcePage(DWORD page, BYTE* buffer) {
   if (!buffer) return false;
   std::memset(buffer, 0, kPageSize);
-  INT64 position = 0;
-  if (m_nDataSetCount > 0) {
-    GetPageOffset(int(std::min<DWORD>(page, 0x7FFFFFFF)), &position);
-    if (position <= 0) return false;
-  } else if (IsBackupExtension()) {
-    // A backup without a located set (for example a scan loaded from file): reading it as
-    // a plain database file would decode tape blocks as pages.
-    return false;
-  } else {
-    position = INT64(page) * kPageSize;
-  }
+  // A backup without a located set (for example a scan loaded from file): reading it as a
+  // plain database file would decode tape blocks as pages.
+  if (m_nDataSetCount <= 0 && IsBackupExtension()) return false;
   std::lock_guard<std::mutex> lock(m_csSource);
   if (!OpenSource()) return false;
-  if (!m_source.ReadExact(UINT64(position), buffer, kPageSize)) {
-    std::memset(buffer, 0, kPageSize);
-    return false;
-  }
-  return true;
+  return m_source.ReadPage(page, buffer);
 }
 
 bool CSQLServer2008::StreamIndexOfPageId(DWORD pageId, DWORD& index) const {
@@ -256,10 +212,10 @@ void CSQLServer2008::ReadAllPages() {
   m_nCensusPagesRead = 0;
   m_vecPageIdRuns.clear();
 
-  CSourceFile file;
-  const bool opened = file.Open(m_strFilePath);
+  CPageSource source;
+  OpenCensusSource(source);
   const bool backup = m_nDataSetCount > 0;
-  const CensusPlan plan = PlanCensus(file, opened);
+  const CensusPlan plan = PlanCensus(source);
   status->m_nTotalPages = int(plan.totalPages);
 
   CAllocationEvidence evidence;
@@ -317,7 +273,7 @@ void CSQLServer2008::ReadAllPages() {
   // The partner is handed every page (or every N pages) in turn, read or not.
   const int handOver = m_nCensusHandOverEvery;
   bool stopped = false;
-  const int superseded = WalkCensusPages(file, opened, plan, census, [&](int n) {
+  const int superseded = WalkCensusPages(source, plan, census, [&](int n) {
     m_nCensusPagesRead.store(n, std::memory_order_release);
     if (handOver <= 1 || n % handOver == 0 || n == plan.limit) {
       SetEvent(status->m_hPageRead);
@@ -395,18 +351,23 @@ void CSQLServer2008::ReadAllPages() {
   }
 }
 
-CSQLServer2008::CensusPlan CSQLServer2008::PlanCensus(const CSourceFile& file, bool opened) const {
+void CSQLServer2008::OpenCensusSource(CPageSource& source) const {
+  if (m_nDataSetCount > 0) source.OpenSegments(m_strFilePath, m_vecSetSegments);
+  else source.OpenPlain(m_strFilePath);
+}
+
+CSQLServer2008::CensusPlan CSQLServer2008::PlanCensus(const CPageSource& source) const {
   CensusPlan plan;
   const bool backup = m_nDataSetCount > 0;
   // One piece after the other, numbering the pages on: the file itself, or the chosen set's
   // stream and then its base's (each bounded by the file).
   if (backup) {
-    if (m_pCurrentSet) plan.pieces = m_vecSetSegments;
-  } else if (opened) {
-    plan.pieces.push_back({0, DWORD(std::min<UINT64>(file.Size() / kPageSize, 0x7FFFFFFF))});
+    if (m_pCurrentSet) plan.pieces = source.IsOpen() ? source.Segments() : m_vecSetSegments;
+  } else if (source.IsOpen()) {
+    plan.pieces = source.Segments();
   }
-  for (StreamSegment& piece : plan.pieces) {
-    piece.pages = DWORD(std::min<UINT64>(piece.pages, 0x7FFFFFFF - plan.totalPages));
+  for (PageSegment& piece : plan.pieces) {
+    piece.pages = std::min<UINT64>(piece.pages, 0x7FFFFFFF - plan.totalPages);
     plan.totalPages += piece.pages;
   }
   plan.limit = int(plan.totalPages);
@@ -415,64 +376,42 @@ CSQLServer2008::CensusPlan CSQLServer2008::PlanCensus(const CSourceFile& file, b
   return plan;
 }
 
-int CSQLServer2008::WalkCensusPages(const CSourceFile& file, bool opened, const CensusPlan& plan,
+int CSQLServer2008::WalkCensusPages(const CPageSource& source, const CensusPlan& plan,
                                     const std::function<void(const BYTE* page, DWORD index)>& visit,
                                     const std::function<bool(int counted)>& counted) const {
   // A differential read over its base holds the newer copy of each page it has: the base's
   // copies of those pages are passed over. Keys (file, page id) of the differential's pages.
   std::vector<UINT64> newer;
+  bool newerSorted = false;
   int superseded = 0;
-  auto keyOf = [](const BYTE* page) { return UINT64(ReadU16(page + 36)) << 32 | PageIdOf(page); };
-  // Read in 1 MiB pieces.
-  std::vector<BYTE> chunk(kCensusChunkPages * kPageSize);
-  std::vector<BYTE> single(kPageSize);
-  bool stopped = false;
-  int n = 0;  // pages counted so far
-  for (size_t p = 0; p < plan.pieces.size() && n < plan.limit && !stopped; ++p) {
-    const StreamSegment& piece = plan.pieces[p];
-    const int pieceEnd = std::min(plan.limit, n + int(piece.pages));
-    const int pieceFirst = n;
-    if (opened && pieceEnd > n) file.AdviseSequential(piece.offset, UINT64(pieceEnd - n) * kPageSize);
-    if (plan.overlay && p == 1) {
-      std::sort(newer.begin(), newer.end());
-      newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
-    }
-    for (int first = pieceFirst; first < pieceEnd && !stopped; first += int(kCensusChunkPages)) {
-      const int count = std::min(int(kCensusChunkPages), pieceEnd - first);
-      const UINT64 at = piece.offset + UINT64(first - pieceFirst) * kPageSize;
-      const size_t got = opened ? file.ReadAt(at, chunk.data(), size_t(count) * kPageSize) : 0;
-      for (int k = 0; k < count; ++k) {
-        const DWORD index = DWORD(first + k);
-        const BYTE* page = chunk.data() + size_t(k) * kPageSize;
-        bool read = size_t(k + 1) * kPageSize <= got;
-        // A piece that came back short: the rest of it page by page, so a bad spot costs only
-        // the pages it holds.
-        if (!read && opened) {
-          read = file.ReadExact(at + UINT64(k) * kPageSize, single.data(), kPageSize);
-          page = single.data();
-        }
-        if (read) {
+  const UINT64 ownPages = plan.overlay ? plan.pieces.front().pages : 0;
+  auto keyOf = [](const BYTE* page) { return UINT64(PageFileIdOf(page)) << 32 | PageIdOf(page); };
+  ForEachSourcePage(
+      source, UINT64(std::max(plan.limit, 0)),
+      [&](const BYTE* page, DWORD index) {
+        if (!plan.overlay) {
+          visit(page, index);
+        } else if (index < ownPages) {
           // An unformatted page (type 0) names no page it could replace.
-          if (plan.overlay && p == 0 && PageTypeOf(page) != 0) newer.push_back(keyOf(page));
-          if (plan.overlay && p > 0 && std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
+          if (PageTypeOf(page) != 0) newer.push_back(keyOf(page));
+          visit(page, index);
+        } else {
+          if (!newerSorted) {
+            std::sort(newer.begin(), newer.end());
+            newer.erase(std::unique(newer.begin(), newer.end()), newer.end());
+            newerSorted = true;
+          }
+          if (std::binary_search(newer.begin(), newer.end(), keyOf(page))) ++superseded;
           else visit(page, index);
         }
-        // A page that could not be read is not counted as anything, but it is counted, so
-        // the census and its partner stay in step.
-        n = int(index) + 1;
-        if (!counted(n)) {
-          stopped = true;
-          break;
-        }
-      }
-    }
-  }
+      },
+      [&](UINT64 n) { return counted(int(n)); });
   return superseded;
 }
 
 void CSQLServer2008::AddToRuns(std::vector<CensusRun>& runs, const BYTE* page, DWORD index) {
   const DWORD pageId = PageIdOf(page);
-  const WORD fileId = ReadU16(page + 36);
+  const WORD fileId = PageFileIdOf(page);
   if (!runs.empty() && runs.back().index + runs.back().count == index && runs.back().fileId == fileId &&
       UINT64(runs.back().pageId) + runs.back().count == pageId)
     ++runs.back().count;
@@ -489,11 +428,12 @@ void CSQLServer2008::SetPageIdIndex(const std::vector<CensusRun>& runs) {
 
 bool CSQLServer2008::IndexSourcePages() {
   if (m_nDataSetCount <= 0 || !m_pCurrentSet) return false;
-  CSourceFile file;
-  if (!file.Open(m_strFilePath)) return false;
-  const CensusPlan plan = PlanCensus(file, true);
+  CPageSource source;
+  OpenCensusSource(source);
+  if (!source.IsOpen()) return false;
+  const CensusPlan plan = PlanCensus(source);
   std::vector<CensusRun> runs;
-  WalkCensusPages(file, true, plan, [&](const BYTE* page, DWORD index) { AddToRuns(runs, page, index); },
+  WalkCensusPages(source, plan, [&](const BYTE* page, DWORD index) { AddToRuns(runs, page, index); },
                   [](int) { return true; });
   SetPageIdIndex(runs);
   Log(FormatString("Pages of backup set %d indexed: %d", m_nSelectedDataSet, int(plan.totalPages)));
@@ -522,9 +462,9 @@ CString CSQLServer2008::GetDatabaseName() {
   CSourceFile file;
   if (!file.Open(m_strFilePath)) return CString();
   std::vector<BYTE> page(kPageSize, 0);
-  if (m_nDataSetCount <= 0) return file.ReadExact(kBootPageOffset, page.data(), kPageSize) ? NameOfBootPage(page.data()) : CString();
+  if (m_nDataSetCount <= 0) return file.ReadExact(kBootPageOffset, page.data(), kPageSize) ? DatabaseNameFromBootPage(page.data()) : CString();
   const UINT64 start = UINT64(std::max<INT64>(m_nDataSetStart, 0));
-  CString name = file.ReadExact(start + kBootPageOffset, page.data(), kPageSize) ? NameOfBootPage(page.data()) : CString();
+  CString name = file.ReadExact(start + kBootPageOffset, page.data(), kPageSize) ? DatabaseNameFromBootPage(page.data()) : CString();
   if (name.IsEmpty() && m_pBaseSet) name = NameOfSet(file, *m_pBaseSet);
   return name;
 }

@@ -1,43 +1,20 @@
 // The scan file: the catalog of a finished scan, written so it can be reopened without the
 // backup.
-#include <cstdio>
-#include <memory>
-
 #include "common/executionlog.h"
+#include "common/scanfilesupport.h"
 #include "pellwyn2008.h"
 #include "platform/archive.h"
 
 namespace {
 
 template <class Record>
-void SaveSection(CArchive& ar, const CStringKeyMap<Record*>& map) {
-  for (const auto& e : map) {
-    if (!e.second) continue;
-    ar << CString(e.first);
-    e.second->Save(ar);
-  }
+void SaveRecord(CArchive& ar, const Record& record) {
+  record.Save(ar);
 }
 
 template <class Record>
-int CountEntries(const CStringKeyMap<Record*>& map) {
-  int n = 0;
-  for (const auto& e : map) n += e.second ? 1 : 0;
-  return n;
-}
-
-// Reads `count` entries of one section into the map. A damaged entry raises; what was read
-// before it stays in the map.
-template <class Record, class Make>
-void LoadSection(CArchive& ar, int count, CStringKeyMap<Record*>& map, Make make) {
-  for (int i = 0; i < count; ++i) {
-    CString key;
-    ar >> key;
-    std::unique_ptr<Record> record(make());
-    record->Load(ar);
-    Record* old = nullptr;
-    if (map.Lookup(key.view(), old)) delete old;  // a repeated key replaces the earlier entry
-    map.SetAt(key.view(), record.release());
-  }
+void LoadRecord(CArchive& ar, Record& record) {
+  record.Load(ar);
 }
 
 }  // namespace
@@ -49,8 +26,6 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
     if (error) *error = "no file name";
     return false;
   }
-  const CString target(path);
-  const CString temp = target + ".tmp";
   // Each section's count is the number of entries it really writes, so the file always
   // loads back; the count members follow.
   m_nDataTypeCount = CountEntries(m_mapDataTypes);
@@ -61,48 +36,24 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
   m_nRuleCount = CountEntries(m_mapRules);
   m_nTriggerCount = CountEntries(m_mapTriggers);
   m_nFunctionCount = CountEntries(m_mapFunctions);
-  CArchive ar;
-  if (!ar.Open(temp, CArchive::store)) {
-    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be created: %s", temp), false);
-    if (error) *error = "the file could not be created";
-    return false;
-  }
-  try {
-    ar << CString("tarnwell") << CString(m_szScanFileVersion) << m_strDatabaseName << m_strFilePath;
-    for (int count : {m_nDataTypeCount, m_nIndexCount, m_nTableCount, m_nViewCount, m_nProcCount, m_nRuleCount,
-                      m_nTriggerCount, m_nFunctionCount})
-      ar << count;
-    SaveSection(ar, m_mapDataTypes);
-    SaveSection(ar, m_mapIndexes);
-    SaveSection(ar, m_mapTables);
-    SaveSection(ar, m_mapViews);
-    SaveSection(ar, m_mapStoredProcs);
-    SaveSection(ar, m_mapRules);
-    SaveSection(ar, m_mapTriggers);
-    SaveSection(ar, m_mapFunctions);
-    ar.Close();
-  } catch (const CArchiveException& e) {
-    ar.Abort();
-    std::remove(temp);
-    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be written: %s", e.what()), false);
-    if (error) *error = e.what();
-    return false;
-  }
-  if (std::rename(temp, target) != 0) {
-    std::remove(temp);
-    CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be renamed to %s", target), false);
-    if (error) *error = "the file could not be replaced";
-    return false;
-  }
-  return true;
+  return WriteScanFileAtomically(
+      path,
+      [&](CArchive& ar) {
+        ar << CString("tarnwell") << CString(m_szScanFileVersion) << m_strDatabaseName << m_strFilePath;
+        for (int count : {m_nDataTypeCount, m_nIndexCount, m_nTableCount, m_nViewCount, m_nProcCount, m_nRuleCount,
+                          m_nTriggerCount, m_nFunctionCount})
+          ar << count;
+        SaveSection(ar, m_mapDataTypes, SaveRecord<CDataType>);
+        SaveSection(ar, m_mapIndexes, SaveRecord<CIndexInfo>);
+        SaveSection(ar, m_mapTables, SaveRecord<CTable>);
+        for (auto* map : {&m_mapViews, &m_mapStoredProcs, &m_mapRules, &m_mapTriggers, &m_mapFunctions})
+          SaveSection(ar, *map, SaveRecord<CViewStoredProc>);
+      },
+      error, ScanFileLogTarget{0, false});
 }
 
 void CSQLServer2008::SaveScanInfo() {
-  m_nLastSaveResult = -1;
-  CString path;
-  if (!m_fnAskSavePath || !m_fnAskSavePath(path) || path.IsEmpty()) return;
-  if (path.Find('.', path.ReverseFind('/') + 1) < 0) path += ".str";  // the dialog's default extension
-  m_nLastSaveResult = SaveScanFile(path) ? 1 : 0;
+  m_nLastSaveResult = SaveScanWhereAsked(m_fnAskSavePath, [this](const CString& path) { return SaveScanFile(path); });
 }
 
 void CSQLServer2008::LoadScanInfo(CArchive& ar) {
@@ -139,8 +90,8 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   }
   for (size_t i = 0; i < 8; ++i) *counts[i] = read[i];
   // Data types survive FreeRecoveredObjects; a type loaded under a known key replaces it.
-  LoadSection(ar, m_nDataTypeCount, m_mapDataTypes, [] { return new CDataType; });
-  LoadSection(ar, m_nIndexCount, m_mapIndexes, [] { return new CIndexInfo; });
+  LoadSection(ar, m_nDataTypeCount, m_mapDataTypes, LoadRecord<CDataType>);
+  LoadSection(ar, m_nIndexCount, m_mapIndexes, LoadRecord<CIndexInfo>);
   // Table records belong to the engine's pool, so a half-read one is never leaked.
   for (int i = 0; i < m_nTableCount; ++i) {
     CString key;
@@ -149,12 +100,11 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
     table->Load(ar);
     m_mapTables.SetAt(key.view(), table);
   }
-  auto makeObject = [] { return new CViewStoredProc; };
-  LoadSection(ar, m_nViewCount, m_mapViews, makeObject);
-  LoadSection(ar, m_nProcCount, m_mapStoredProcs, makeObject);
-  LoadSection(ar, m_nRuleCount, m_mapRules, makeObject);
-  LoadSection(ar, m_nTriggerCount, m_mapTriggers, makeObject);
-  LoadSection(ar, m_nFunctionCount, m_mapFunctions, makeObject);
+  LoadSection(ar, m_nViewCount, m_mapViews, LoadRecord<CViewStoredProc>);
+  LoadSection(ar, m_nProcCount, m_mapStoredProcs, LoadRecord<CViewStoredProc>);
+  LoadSection(ar, m_nRuleCount, m_mapRules, LoadRecord<CViewStoredProc>);
+  LoadSection(ar, m_nTriggerCount, m_mapTriggers, LoadRecord<CViewStoredProc>);
+  LoadSection(ar, m_nFunctionCount, m_mapFunctions, LoadRecord<CViewStoredProc>);
   OrganizeSchemaInfo();
   if (IsBackupExtension())
     CExecutionLog::WriteLog(0, 0, "Scan loaded from a scan file of a backup: rows are not read without the backup set",

@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
@@ -89,11 +91,34 @@ OpenScanResult OpenScanFile(const std::string& path) {
   return result;
 }
 
+namespace {
+
+// The page source as each engine that keeps one locates it: whether it can read pages now,
+// how it locates the chosen set (its scan thread's own step), and how it indexes the pages
+// its off-row values are found by.
+struct SetLocation {
+  std::function<bool()> ready;
+  std::function<void()> locate;
+  std::function<bool()> index;
+};
+
+std::optional<SetLocation> SetLocationOf(CSQLServer& engine) {
+  if (auto* e = dynamic_cast<CSQLServer2008*>(&engine))
+    return SetLocation{[e] { return e->HasPageSource(); }, [e] { e->LocateBackupDataSet(); },
+                       [e] { return e->IndexSourcePages(); }};
+  if (auto* e = dynamic_cast<CSQLServer2000*>(&engine))
+    return SetLocation{[e] { return e->HasPageSource(); }, [e] { e->LocateDataSet(); },
+                       [e] { return e->IndexTextPages(); }};
+  return std::nullopt;
+}
+
+}  // namespace
+
 PageSourceCheck AttachPageSource(CSQLServer& engine, const ChooseSet& choose) {
   PageSourceCheck check;
-  auto* located = dynamic_cast<CSQLServer2008*>(&engine);
+  const std::optional<SetLocation> location = SetLocationOf(engine);
   // Engines that keep no such state read their source as they find it.
-  if (!located) {
+  if (!location) {
     check.ready = true;
     return check;
   }
@@ -106,7 +131,7 @@ PageSourceCheck AttachPageSource(CSQLServer& engine, const ChooseSet& choose) {
     return check;
   }
   file.Close();
-  if (located->HasPageSource()) {
+  if (location->ready()) {
     check.ready = true;
     return check;
   }
@@ -118,13 +143,12 @@ PageSourceCheck AttachPageSource(CSQLServer& engine, const ChooseSet& choose) {
     return check;
   }
   engine.m_nSelectedDataSet = set;
-  located->LocateBackupDataSet();
+  location->locate();
   // Off-row values are found by page id; the census that indexed them ran before the save.
-  check.ready = located->HasPageSource() && located->IndexSourcePages();
+  check.ready = location->ready() && location->index();
   if (check.ready) check.message.clear();
   return check;
 }
-
 
 namespace {
 

@@ -1,30 +1,21 @@
 #include "sqlsettings.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
+#include "common/settings.h"
 #include "ui/core/programfolder.h"
 
 SqlSettings SqlSettings::Parse(std::string_view text) {
   SqlSettings settings;
   settings.m_bFileFound = true;
-  while (!text.empty()) {
-    size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
-    settings.m_values[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
-  }
+  // A key given twice: the later line wins.
+  for (const SettingLine& line : SettingLines(text)) settings.m_values[std::string(line.key)] = std::string(line.value);
   return settings;
 }
 
 SqlSettings SqlSettings::Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return SqlSettings();
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  if (!ReadSettingsFile(path, bytes)) return SqlSettings();
   return Parse(bytes);
 }
 

@@ -1,6 +1,7 @@
-// "sql.settings" in the program's state folder: lines of key=value. The key is the text
-// before the first '=', the value the rest of the line without one trailing carriage return
-// (a file edited on Windows still reads the same); a later line wins over an earlier one.
+// "sql.settings" in the program's state folder, as the desktop reads it: the lines of the
+// shared reader (common/settings.h) as a map. The key is the text before the first '=', the
+// value the rest of the line without one trailing carriage return (a file edited on Windows
+// still reads the same); a later line wins over an earlier one.
 #pragma once
 
 #include <map>

@@ -5,7 +5,9 @@
 #include "common/enginestatus.h"
 #include "common/sqlserver.h"
 #include "platform/database.h"
+#include "ui/core/openscan.h"
 #include "ui/core/programfolder.h"
+#include "ui/core/serverconnection.h"
 #include "ui/core/prompts.h"
 #include "ui/pellwyn/exportoptiondlg.h"
 #include "ui/pellwyn/exportprogressdlg.h"
@@ -26,8 +28,17 @@ class WorkerRunner : public IExportRunner {
   uicore::ExportWorker m_worker;
 };
 
+// The main connection of a server export, on the database the user named; made first on the
+// server when the dialog asks for it.
+std::unique_ptr<CDatabase> OpenMainConnection(const uicore::ExportRequest& request, std::string& error) {
+  const uicore::ServerLogin login{request.server, request.user, request.password, request.database};
+  if (request.createDatabase && !uicore::CreateDestinationDatabase(login, &error)) return nullptr;
+  return uicore::NewServerConnection(login, &error);
+}
+
 const char* const kStillRunning = "An export is still running.";
 const char* const kNoExport = "Export is not available in this build.";
+const char* const kSchemaOnly = " The schema is exported without rows.";
 }  // namespace
 
 std::unique_ptr<IExportRunner> NewExportWorkerRunner() { return std::make_unique<WorkerRunner>(); }
@@ -35,6 +46,7 @@ std::unique_ptr<IExportRunner> NewExportWorkerRunner() { return std::make_unique
 CExportController::CExportController(IPrompts& prompts, Window window, std::unique_ptr<IExportRunner> runner)
     : m_prompts(prompts), m_window(std::move(window)), m_pRunner(std::move(runner)) {
   m_pOptions = new CExportOptionDlg(prompts, m_window.parent);
+  m_pOptions->SetConnectionOpener(OpenMainConnection);
   connect(m_pOptions, &QDialog::finished, this, [this] {
     CSQLServer* engine = m_pEngine;
     if (!engine) return;
@@ -73,7 +85,18 @@ void CExportController::Run(CSQLServer& engine, const uicore::ExportCheckTree& o
 void CExportController::StartExport(CSQLServer& engine, const std::string& databaseName) {
   if (engine.m_pStatus) engine.m_pStatus->m_bStopRecords = 0;
   m_pConnection = m_pOptions->TakeConnection();
-  const uicore::ExportRequest& request = m_pOptions->Request();
+  uicore::ExportRequest request = m_pOptions->Request();
+  // A scan reopened from its file reads its rows from the backup it names once its set is
+  // located again, as the preview does; without the backup the schema goes out alone, and
+  // the user is told so rather than finding tables without rows.
+  if (request.rows) {
+    const uicore::PageSourceCheck source = uicore::AttachPageSource(
+        engine, [this](const CBackupReader& reader) { return m_prompts.ChooseBackupSet(reader); });
+    if (!source.ready) {
+      m_prompts.Inform(kMessageTitle, source.message + kSchemaOnly);
+      request.rows = false;
+    }
+  }
 
   auto* dialog = new CExportProgressDlg(m_prompts, [this] { m_pRunner->Stop(); }, m_window.parent);
   dialog->setAttribute(Qt::WA_DeleteOnClose);

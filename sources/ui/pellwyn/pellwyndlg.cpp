@@ -604,6 +604,8 @@ void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
     SetStatusText(source.message);
     return;
   }
+  // The rows are found now: a word that they could not be read no longer holds.
+  if (StatusText().startsWith(QLatin1String(uicore::kRowsNeedBackup))) SetStatusText("Ready");
   m_pDatabaseName->setText(FromEngineText(engine->m_strDatabaseName.str()));
   m_pTableName->setText(item->text(0));
   m_pTab->SetSingleTab(QStringLiteral("  ") + item->text(0) + QStringLiteral("  "));

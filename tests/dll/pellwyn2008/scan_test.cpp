@@ -338,7 +338,7 @@ TEST(Scan, NoSelectedSetGivesAnEmptyCatalog) {
   }
 }
 
-TEST(Scan, StopInTheCensusOrAtAHandShakeEndsWithinASecond) {
+TEST(Scan, StopInTheCensusOrAtAHandShakeEndsTheScanPromptly) {
   REQUIRE_FIXTURE(path, "bak2008_northwind_thuyluv.bak");
   for (int where : {0, 1, 2, 3}) {
     ModuleFolderScope scope;
@@ -351,7 +351,9 @@ TEST(Scan, StopInTheCensusOrAtAHandShakeEndsWithinASecond) {
     auto r = RunRecovery(engine, path, o);
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_TRUE(r.finished) << where;
-    EXPECT_LT(elapsed, std::chrono::seconds(1)) << where;
+    // The whole run, the reading up to the stop included, so the bound leaves room for a loaded
+    // machine; a stop that went unheard would be waited out only at the 20 s guard.
+    EXPECT_LT(elapsed, std::chrono::seconds(5)) << where;
     auto lines = StageLines(scope.ReadExecLog());
     EXPECT_TRUE(lines.empty() || lines.back() != "Parse Complete") << where;
   }

@@ -34,16 +34,19 @@
 #include "support/catalogengine.h"
 #include "support/fakepreview.h"
 #include "support/fixtures.h"
+#include "support/tdsendpoint.h"
 #include "ui/pellwyn/exportcontroller.h"
 #include "ui/pellwyn/exportoptiondlg.h"
 #include "ui/pellwyn/exportprogressdlg.h"
 #include "ui/pellwyn/progressdlg.h"
 #include "ui/pellwyn/textconv.h"
 #include "desktoptest.h"
+#include "scriptfiles.h"
 
 using desktoptest::ChildTexts;
 using desktoptest::Harness;
 using testsupport::CatalogEngine;
+using namespace scriptfiles;
 
 namespace {
 
@@ -219,36 +222,6 @@ bool LoadToTheEnd(Harness& h, const std::string& path) {
   return QTest::qWaitFor([&] { return h.window->CommandAction(kCmdExport)->isEnabled(); }, kScanTimeoutMs);
 }
 
-// The regular files under `dir`, by their paths relative to it.
-std::map<std::string, std::string> FilesUnder(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-    if (e.is_regular_file())
-      files[std::filesystem::relative(e.path(), dir).generic_string()] = testsupport::ReadFile(e.path().string());
-  return files;
-}
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
-// The pieces of a text between separators, sorted: two files hold the same statements, or
-// lines, whatever order their objects were written in.
-std::vector<std::string> SortedPieces(const std::string& text, const std::string& separator) {
-  std::vector<std::string> pieces;
-  size_t at = 0;
-  while (at <= text.size()) {
-    const size_t end = text.find(separator, at);
-    pieces.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    if (end == std::string::npos) break;
-    at = end + separator.size();
-  }
-  std::sort(pieces.begin(), pieces.end());
-  return pieces;
-}
-
 }  // namespace
 
 class ExportDialogsTest : public desktoptest::DesktopTestCase {
@@ -264,6 +237,7 @@ class ExportDialogsTest : public desktoptest::DesktopTestCase {
   void optionsOnAScannedBackup();
   void scriptExportOfNorthwindWritesWhatTheDriverWrites();
   void folderThatCannotBeMadeEndsTheExport();
+  void serverExportOfNorthwindThroughTheDriver();
 };
 
 void ExportDialogsTest::optionsTreeMirrorsTheMainWindowAndPropagatesClicks() {
@@ -735,6 +709,72 @@ void ExportDialogsTest::folderThatCannotBeMadeEndsTheExport() {
   QCOMPARE(h.prompts.asked.back().title, std::string());
   QVERIFY(h.window->CommandAction(kCmdExport)->isEnabled());
   QVERIFY(h.window->CommandAction(kCmdExportMenu)->isEnabled());
+}
+
+void ExportDialogsTest::serverExportOfNorthwindThroughTheDriver() {
+  const std::string path = testsupport::FixturePath("bak2008_northwind_thuyluv.bak");
+  if (path.empty()) QSKIP("fixtures not available");
+  const std::string unavailable = testsupport::FreeTdsUnavailableReason();
+  if (!unavailable.empty()) QSKIP(unavailable.c_str());
+  Harness h;  // the program's own worker and connection
+  QVERIFY(LoadToTheEnd(h, path));
+  CExportController& exporter = *h.window->Exporter();
+  CExportOptionDlg& options = *exporter.OptionsDialog();
+  auto fill = [&](const testsupport::TdsEndpoint& endpoint) {
+    h.Trigger(kCmdExport);
+    QTRY_VERIFY(options.isVisible());
+    options.findChild<QLineEdit*>("id1044")->setText(FromEngineText(endpoint.Server()));
+    options.findChild<QLineEdit*>("id1046")->setText(QStringLiteral("sa"));
+    options.findChild<QLineEdit*>("id1047")->setText(QStringLiteral("p;w}d"));
+  };
+
+  {
+    // A refused login is the server's message; the dialog stays for another try.
+    testsupport::TdsEndpoint refusing(testsupport::RefusingLogins());
+    QVERIFY2(refusing.Running(), refusing.Error().c_str());
+    fill(refusing);
+    options.findChild<QPushButton*>("id1021")->click();
+    QVERIFY(options.isVisible());
+    QVERIFY(!exporter.Running());
+    QVERIFY(!h.prompts.Last("info").empty());
+    QVERIFY(h.prompts.Last("info").find("p;w}d") == std::string::npos);
+    options.findChild<QPushButton*>("id1025")->click();
+  }
+
+  testsupport::TdsEndpoint endpoint(testsupport::AcceptingOnly("p;w}d"));
+  QVERIFY2(endpoint.Running(), endpoint.Error().c_str());
+  fill(endpoint);
+  options.findChild<QPushButton*>("id1021")->click();
+  QVERIFY(exporter.ProgressDialog());
+  QTRY_VERIFY_WITH_TIMEOUT(exporter.ProgressDialog()->ExportFinished(), kScanTimeoutMs);
+  const std::vector<std::string> batches = endpoint.Batches();
+  QVERIFY(!batches.empty());
+  QCOMPARE(batches.front(), std::string("CREATE DATABASE [Northwind_Recovered]"));
+  const auto created = std::count_if(batches.begin(), batches.end(),
+                                     [](const std::string& b) { return b.rfind("CREATE TABLE", 0) == 0; });
+  QCOMPARE(int(created), 13);
+  QTableWidget* objects = exporter.ProgressDialog()->findChild<QTableWidget*>("id1097");
+  QVERIFY(objects->isVisible());
+  QCOMPARE(objects->rowCount(), 13);
+  // The pool reports tables as they complete: look the row up by its name.
+  QStringList rows;
+  for (int r = 0; r < objects->rowCount(); ++r) rows << objects->item(r, 0)->text() + QLatin1Char('=') + objects->item(r, 1)->text();
+  QVERIFY2(rows.contains(QStringLiteral("Orders=830")), qPrintable(rows.join(QLatin1Char(' '))));
+  desktoptest::SaveScreenshot(exporter.ProgressDialog(), QStringLiteral("export-server-northwind"));
+
+  testsupport::TempDir reports;
+  h.prompts.yesNo = {true};
+  h.prompts.files = {reports.path()};
+  exporter.ProgressDialog()->findChild<QPushButton*>("id1098")->click();
+  QTRY_VERIFY(!exporter.ProgressDialog());
+  QTRY_VERIFY(!exporter.Running());
+  const std::map<std::string, std::string> files = FilesUnder(reports.path());
+  QCOMPARE(files.size(), size_t(1));
+  const std::string& csv = files.begin()->second;
+  QCOMPARE(SortedPieces(csv, "\r\n").size(), size_t(14));  // 13 lines and what follows the last
+  // The rows exported, as the object list showed them.
+  QVERIFY(csv.find("Orders,830\r\n") != std::string::npos);
+  QVERIFY(csv.find("Order Details,2155\r\n") != std::string::npos);
 }
 
 DESKTOP_TEST(ExportDialogsTest);
