@@ -6,8 +6,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <mutex>
 
+#include "common/enginestatus.h"
 #include "common/sqlserver.h"
+#include "platform/threads.h"
 #include "platform/types.h"
 
 struct PreviewWindowSteps {
@@ -49,3 +53,25 @@ WindowRequest ChooseWindowStart(const CSQLServer& engine, const WindowStart& nex
 // given the window shown before (forward while paging), the shown window and the last-window
 // flag.
 void RecordShownWindow(CSQLServer& engine, const WindowRequest& request, bool reachedEnd);
+
+// Starts the walk of a new preview window on a thread of its own. The ticket is taken here, on
+// the caller's thread, so a walk still running for an earlier request knows at once that its
+// window is no longer wanted; from then on only the new walk may say the window is done.
+// `walks` is the engine's walk state (its `state` lock, `latest` ticket and `windowPending`);
+// run(ticket) walks. False when no thread could start: the window is then the last and done.
+template <class Walks, class Run>
+bool StartPreviewWalk(CSQLServer& engine, const std::shared_ptr<Walks>& walks, Run run) {
+  UINT64 ticket = 0;
+  {
+    std::lock_guard<std::mutex> lock(walks->state);
+    ticket = ++walks->latest;
+    walks->windowPending = true;
+    engine.m_pStatus->m_bRecordThreadDone = 0;
+  }
+  if (StartDetachedThread([walks, ticket, run] { run(walks, ticket); })) return true;
+  std::lock_guard<std::mutex> lock(walks->state);
+  engine.m_bLastWindow = 1;
+  if (walks->latest.load() == ticket) walks->windowPending = false;
+  engine.m_pStatus->m_bRecordThreadDone = 1;
+  return false;
+}

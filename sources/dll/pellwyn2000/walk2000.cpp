@@ -486,23 +486,9 @@ DWORD CSQLServer2000::RecoverTableRecordThread(void* engine) {
 }
 
 void CSQLServer2000::StartRecoverTableRecordThread() {
-  // The ticket is taken here, on the caller's thread, so a walk still running for an earlier
-  // request knows at once that its window is no longer wanted.
-  std::shared_ptr<PreviewWalks2000> walks = m_pPreviewWalks;
-  UINT64 ticket = 0;
-  {
-    std::lock_guard<std::mutex> lock(walks->state);
-    ticket = ++walks->latest;
-    walks->windowPending = true;
-    m_pStatus->m_bRecordThreadDone = 0;
-  }
-  if (!StartDetachedThread([this, walks, ticket] { RunPreviewWalk(this, walks, ticket); })) {
+  const auto run = [this](std::shared_ptr<PreviewWalks2000> walks, UINT64 ticket) { RunPreviewWalk(this, walks, ticket); };
+  if (!StartPreviewWalk(*this, m_pPreviewWalks, run))
     Log("The record preview thread could not be started");
-    std::lock_guard<std::mutex> lock(walks->state);
-    m_bLastWindow = 1;
-    if (walks->latest.load() == ticket) walks->windowPending = false;
-    m_pStatus->m_bRecordThreadDone = 1;
-  }
 }
 
 DWORD CSQLServer2000::RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<PreviewWalks2000> walks, UINT64 ticket) {

@@ -231,24 +231,9 @@ void CSQLServer2008::SetRecordWalkDone() {
 }
 
 void CSQLServer2008::StartRecoverTableRecordThread() {
-  // The ticket is taken here, on the caller's thread, so a walk still running for an earlier
-  // request knows at once that its window is no longer wanted; from now on only the new walk
-  // may say the window is done.
-  std::shared_ptr<PreviewWalks> walks = m_pPreviewWalks;
-  UINT64 ticket = 0;
-  {
-    std::lock_guard<std::mutex> lock(walks->state);
-    ticket = ++walks->latest;
-    walks->windowPending = true;
-    m_pStatus->m_bRecordThreadDone = 0;
-  }
-  if (!StartDetachedThread([this, walks, ticket] { RunPreviewWalk(this, walks, ticket); })) {
+  const auto run = [this](std::shared_ptr<PreviewWalks> walks, UINT64 ticket) { RunPreviewWalk(this, walks, ticket); };
+  if (!StartPreviewWalk(*this, m_pPreviewWalks, run))
     CExecutionLog::WriteLog(0, 0, "The record preview thread could not be started", false);
-    std::lock_guard<std::mutex> lock(walks->state);
-    m_bLastWindow = 1;
-    if (walks->latest.load() == ticket) walks->windowPending = false;
-    m_pStatus->m_bRecordThreadDone = 1;
-  }
 }
 
 DWORD CSQLServer2008::RecoverTableRecordThread(void* arg) {
