@@ -147,6 +147,25 @@ SqlType RowPlan::EntryType(size_t entry) const {
   return m_entryTypes.empty() ? SqlType::kUnknown : m_entryTypes.back();
 }
 
+RecordShape RowPlan::Shape() const {
+  RecordShape shape;
+  // The fixed part ends after the last stored fixed value, dropped ones included.
+  shape.fixedEnd = 4;
+  for (const ColumnPlan& p : m_columns) {
+    if (p.role != ColumnRole::kFixed && p.role != ColumnRole::kDroppedFixed) continue;
+    // A timestamp is read as nothing but stored in 8 bytes.
+    const size_t width = p.fixed.type == SqlType::kTimestamp ? 8 : FixedWidth(p.fixed);
+    if (width == 0 || p.offset < 4) {
+      shape.fixedEnd = 0;  // a value whose place is not known: F cannot be told
+      break;
+    }
+    shape.fixedEnd = std::max(shape.fixedEnd, p.offset + int(width));
+  }
+  shape.columnCount = m_allColumns > 0 ? m_allColumns : int(m_columns.size());
+  shape.uniquifier = m_uniquifier;
+  return shape;
+}
+
 bool RowPlan::AcceptsColumnCount(int n) const {
   if (n <= kMaxStoredColumns) return true;
   return n <= m_liveColumns || n == m_allColumns || (m_uniquifier && n == m_liveColumns + 1);

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/deletedrows.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/settings.h"
@@ -714,9 +715,15 @@ int ExportSizeSetting() {
   return kDefaultExportSize;
 }
 
-void LogWalkSummary(const ExportWalk& w) {
+void LogWalkSummary(const ExportWalk& w, const DeletedRowPlan* deleted) {
   CString line = FormatString("Exported %d rows of table %s", w.rows, w.tableName);
   if (w.failedRows) line.AppendFormat(", %d rows refused by the server", w.failedRows);
+  if (deleted) {
+    line.AppendFormat(", %d of them deleted rows recovered; %d deleted rows left out as copies", w.table->m_nDeletedRecovered,
+                      w.table->m_nDeletedCopies);
+    if (deleted->unfit + deleted->notFound)
+      line.AppendFormat(", %d that could not be read", deleted->unfit + deleted->notFound);
+  }
   Log(line);
   if (w.xmlLeftOut)
     Log(FormatString("Table %s: %d xml values left out (binary xml is not decoded)", w.tableName, w.xmlLeftOut));
@@ -774,6 +781,16 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   const bool deleted = e.m_bRecoverDeleted != 0;
   std::vector<DWORD> pages = table->m_vecDataPages;
   if (deleted) pages.insert(pages.end(), table->m_vecFreedPages.begin(), table->m_vecFreedPages.end());
+  // Which slots hold the deleted rows to export, decided before the first row is written so
+  // that none is a copy of a live row further on.
+  std::optional<DeletedRowPlan> deletedRows;
+  table->m_nDeletedRecovered = 0;
+  table->m_nDeletedCopies = 0;
+  if (deleted) {
+    deletedRows.emplace(e.PlanDeletedRowsOf(*table, pages, plan, true));
+    table->m_nDeletedCopies = deletedRows->copies;
+  }
+  const DeletedRowPlan* deletedPlan = deletedRows ? &*deletedRows : nullptr;
 
   ScopedExportWalk scope(&walk);
   CString batch;
@@ -788,24 +805,24 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   };
   auto writeFailed = [&] {
     Log("Export of table " + walk.tableName + " failed: its script could not be written");
-    LogWalkSummary(walk);
+    LogWalkSummary(walk, deletedPlan);
     return done(0);
   };
   auto stop = [&] {
     // The rows decoded before the stop are in the script, as they would be row by row.
     FlushScript(walk);
     if (kind == WalkKind::kTable) RemoveEmptyFolder(table->m_strBlobFolder);
-    LogWalkSummary(walk);
+    LogWalkSummary(walk, deletedPlan);
     return done(0);
   };
-  for (DWORD pageNumber : pages) {
+  for (size_t position = 0; position < pages.size(); ++position) {
+    const DWORD pageNumber = pages[position];
     if (walk.server && database && kind == WalkKind::kTable) database->SetQueryTimeout(kRowQueryTimeout);
     const bool read = e.ReadSourcePage(pageNumber, page.data());
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
     BYTE* body = page.data() + kPageHeaderSize;
-    WORD previousEnd = 0;
     const int count = SlotCountCapped(page.data());
     for (int slot = 0; slot < count; ++slot) {
       if (++counter >= batchSize) {
@@ -813,17 +830,20 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
         counter = 0;
       }
       WORD entry = SlotEntry(page.data(), slot);
-      const WORD raw = ReadU16(page.data() + kPageSize - 2 * (slot + 1));
-      // A zeroed slot of a deleted row: its record follows the one before it.
-      if (raw == 0 && deleted && previousEnd != 0 && previousEnd + kPageHeaderSize < kPageSize)
-        entry = WORD(previousEnd + kPageHeaderSize);
+      bool deletedRow = false;
+      if (deletedPlan) {
+        const WORD at = deletedPlan->RowAt(position, slot);
+        deletedRow = at != DeletedRowPlan::kAsStored;
+        if (deletedRow) entry = at;
+      }
       if (entry == 0) continue;
+      const int rowsBefore = walk.rows;
       try {
-        previousEnd = e.ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, &batch, &batchFull);
+        e.ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, &batch, &batchFull);
       } catch (...) {
-        previousEnd = 0;
         ++walk.corruptValues;
       }
+      if (deletedRow && walk.rows > rowsBefore) ++table->m_nDeletedRecovered;
       if (Stopped(status)) return stop();
       if (walk.pending.GetLength() >= kScriptPieceBytes) FlushScript(walk);
       if (walk.writeFailed) return writeFailed();
@@ -837,7 +857,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     FILE_HANDLE touched = OpenFileForAppend((GetStateFolderPath() + "Log.txt").c_str());
     CloseFileHandle(touched);
   }
-  LogWalkSummary(walk);
+  LogWalkSummary(walk, deletedPlan);
   if (Stopped(status)) return done(0);
   return done(1);
 }

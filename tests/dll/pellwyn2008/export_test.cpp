@@ -751,6 +751,58 @@ TEST_F(ExportTest, WalkExportsEveryDataPageAndDeletedRowsOnlyWhenAsked) {
   EXPECT_EQ(t.table.m_nRowsExported, 254);
 }
 
+// Deleted rows read soundly: a zeroed slot whose record starts after the stale tail of a
+// shortened row, a zeroed slot over free space, ghosts and pages set aside; a deleted row
+// whose primary key a live row (or an earlier recovered row) has is left out and logged. The
+// preview lists exactly the rows the export writes, in its order.
+TEST_F(ExportTest, DeletedRowsFitTheTableAreNeverCopiesAndPreviewAsExported) {
+  WalkTable t;
+  auto* key = new CIndexInfo;
+  key->m_strName = "PK_T";
+  key->m_bPrimaryKey = key->m_bUnique = key->m_bConstraint = 1;
+  key->m_vecColumns = {0, 1};
+  t.table.SetIndex("1", key);
+  // Page 1: rows 1 and 2, the two stale bytes a shortened row left, deleted row 3 under a
+  // zeroed slot, row 4.
+  const DWORD first = t.AddPage({WalkTable::Row(1), WalkTable::Row(2), Concat({0x30, 0x00}, WalkTable::Row(3)),
+                                 WalkTable::Row(4)});
+  Put(t.pages[first], kPageSize - 6, 0, 2);
+  // Page 2: row 5, a zeroed slot with nothing after row 5, and a ghost of row 1 (the same key).
+  const DWORD second = t.AddPage({WalkTable::Row(5), Bytes(), WalkTable::Row(1, 0x3C)});
+  Put(t.pages[second], kPageSize - 4, 0, 2);
+  // A page set aside: a ghost of row 6, a leftover copy of row 2, row 7, and a ghost of a
+  // recovered row.
+  const DWORD freed = t.AddPage({WalkTable::Row(6, 0x3C), WalkTable::Row(2), WalkTable::Row(7), WalkTable::Row(6, 0x3C)});
+  t.table.m_vecDataPages = {first, second};
+  t.table.m_vecFreedPages = {freed};
+  t.Attach(m_engine);
+
+  EXPECT_EQ(CSQLServer2008::RecoverTableRecordThread(&m_engine, &t.table, nullptr), 1u);
+  EXPECT_EQ(Written(), Statements(1, 2) + Statements(4, 5));
+  m_engine.m_bRecoverDeleted = 1;
+  EXPECT_EQ(CSQLServer2008::RecoverTableRecordThread(&m_engine, &t.table, nullptr), 1u);
+  const std::string exported = Written();
+  EXPECT_EQ(exported, Statements(1, 7));
+  EXPECT_EQ(t.table.m_nRowsExported, 7);
+  EXPECT_EQ(t.table.m_nDeletedRecovered, 3);
+  EXPECT_EQ(t.table.m_nDeletedCopies, 3);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Exported 7 rows of table [dbo].[T], 3 of them deleted rows recovered; 3 deleted rows left out "
+                     "as copies, 1 that could not be read"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Deleted row of table [dbo].[T] left out as a copy: its key [id]=1 is that of a live row; its "
+                     "values: 1, row1"),
+            std::string::npos);
+  EXPECT_NE(log.find("its key [id]=6 is that of another recovered row"), std::string::npos);
+  EXPECT_NE(log.find("page 2 slot 1 is zeroed and no deleted row that fits the table was found for it"),
+            std::string::npos);
+
+  std::vector<std::string> shown;
+  for (int id = 1; id <= 7; ++id) shown.push_back(FormatString("%d$#$row%d$#$", id, id).str());
+  EXPECT_EQ(testsupport::AllRows(m_engine, &t.table), shown);
+}
+
 TEST_F(ExportTest, WalkRefusalsAndAScanWithoutItsBackup) {
   WalkTable t;
   t.table.m_vecDataPages = t.AddRows(1, 3, 10);
