@@ -124,6 +124,9 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
     }
     text += SqlQuoteName(c->m_strName) + " " + DeclaredType(*c);
     if (kind == TableScript::kFull && c->m_strType == "ntext") table.m_bHasNtext = true;
+    // Long text values, and in a script long image values, are appended in pieces too, through
+    // the same column.
+    if (kind == TableScript::kFull && (c->m_strType == "text" || c->m_strType == "image")) table.m_bHasBlob = true;
     if (!c->m_strDefault.IsEmpty()) {
       if (IsDefaultObjectText(c->m_strDefault)) {
         createDefault(c->m_strDefault);
@@ -203,13 +206,14 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
   std::vector<DefaultBinding> bindings;
   if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create, bindings)) {
     table->m_bHasNtext = false;
+    table->m_bHasBlob = false;
     return;
   }
 
   // The temporary column lets the row export find the row it has just inserted when it adds
-  // an ntext value; without rows it would stay behind as a stray column.
+  // a value in pieces; without rows it would stay behind as a stray column.
   const bool rows = m_bExportRows == 1;
-  const bool tempColumn = rows && table->m_bHasNtext;
+  const bool tempColumn = rows && (table->m_bHasNtext || table->m_bHasBlob);
   if (server) {
     if (tempColumn) create += AddTempColumnStatement(*table);
     CString error;
@@ -234,6 +238,7 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     else WriteScript(m_hTableSqlFile, DropTempColumnStatement(*table) + kSqlScriptGo);
   }
   table->m_bHasNtext = false;
+  table->m_bHasBlob = false;
 }
 
 void CSQLServer2000::GenerateTableQueries(CTable* table) {
