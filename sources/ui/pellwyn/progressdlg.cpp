@@ -154,6 +154,7 @@ void CProgressDlg::OnStop() {
     return m_prompts.AskYesNo(title, question);
   });
   if (!closing) return;
+  Refresh();  // the pages counted up to the stop
   m_pTimer->stop();
   if (!asked) {
     // The recovery was complete: the button only closes.
