@@ -172,6 +172,7 @@ bool ExportRun::MakeOutputFolder() {
 int ExportRun::TableStage() {
   Log("Generating tables");
   if (m_request.tables.empty()) m_sink.SetDialogPercent(30);
+  if (m_bServer && m_request.recoverDeleted && m_request.rows) m_sink.AppendReport(kDeletedRowsReportHeader);
   if (m_bServer && m_avoidDuplicate != "1") return ServerTableStage();
   return SerialTableStage();
 }
@@ -256,16 +257,24 @@ int ExportRun::SerialTableStage() {
       ++m_contents.tables;
     }
     table->m_nRowsExported = 0;
+    table->m_nDeletedRecovered = table->m_nDeletedCopies = 0;
     m_engine.GenerateTableQueries(table, m_bServer ? m_pMain : nullptr);
     const long rows = table->m_nRowsExported;
     {
       std::lock_guard<std::mutex> lock(m_resultMutex);
       m_result.tables.push_back({table, script, rows});
     }
+    if (!m_bServer && m_request.recoverDeleted && m_request.rows) {
+      m_contents.deletedRows = true;
+      m_contents.deletedRecovered += table->m_nDeletedRecovered;
+      m_contents.deletedCopies += table->m_nDeletedCopies;
+    }
     if (m_bServer) {
       // The rows that reached the server, whichever path sent them.
       m_sink.AddObjectRow(name, std::to_string(rows), false);
-      m_sink.AppendReport(ExportReportLine(name, rows));
+      m_sink.AppendReport(m_request.recoverDeleted && m_request.rows
+                              ? ExportReportLine(name, rows, table->m_nDeletedRecovered, table->m_nDeletedCopies)
+                              : ExportReportLine(name, rows));
       if (m_engine.m_pStatus) m_engine.m_pStatus->m_nRecordsSent = 0;
     }
     ++done;
