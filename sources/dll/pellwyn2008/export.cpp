@@ -160,6 +160,23 @@ CString FloatLiteral(const CString& text) {
   return text + "E0";
 }
 
+// A datetimeoffset is stored as UTC time and an offset. Its local time, which a literal spells,
+// falls on year 0 or 10000 when the UTC time is within an offset of either end of the range;
+// no literal of such a local time is taken, so the value is given in UTC and moved to its
+// offset.
+CString DateTimeOffsetLiteral(ByteView v, int scale, const CString& local) {
+  const std::string& s = local.str();
+  const bool inRange = s.size() > 5 && s[4] == '-' && s.compare(0, 4, "0000") != 0;
+  if (inRange || v.size() < 2) return SqlQuoteString(local);
+  std::vector<BYTE> utc(v.data(), v.data() + v.size());
+  utc[utc.size() - 2] = utc[utc.size() - 1] = 0;
+  CString utcText;
+  if (!FormatDateTimeOffset(utc.data(), utc.size(), scale, utcText)) return SqlQuoteString(local);
+  const CString offset(s.substr(s.size() - 6));
+  return FormatString("SWITCHOFFSET(CONVERT(datetimeoffset(%d), ", scale) + SqlQuoteString(utcText) + "), " +
+         SqlQuoteString(offset) + ")";
+}
+
 struct TypeInfo {
   SqlType type = SqlType::kUnknown;
   int length = 0;
@@ -236,7 +253,7 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
       return true;
     case SqlType::kDateTimeOffset:
       if (!FormatDateTimeOffset(v.data(), v.size(), t.scale, text)) return false;
-      out = SqlQuoteString(text);
+      out = DateTimeOffsetLiteral(v, t.scale, text);
       return true;
     case SqlType::kUniqueIdentifier:
       if (v.size() != 16) return false;
