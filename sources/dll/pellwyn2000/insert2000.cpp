@@ -226,11 +226,15 @@ RowStatement InsertPlan::Build(const std::vector<Value>& values, Target target) 
   if (chunks.empty()) return out;
 
   CString& b = out.block;
-  b = "begin transaction \r\n";
-  b += "Declare @ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @ID = "
-       "NewId() \r\n";
+  // A script's row whose pieces need several batches sets its marker from a literal in each.
+  const bool batches = !server && NeedsSeveralBatches(chunks);
+  const CString declarations = "Declare @ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR "
+                               "VarBinary(16) \r\n Set @ID = " +
+                               (batches ? NewRowMarkerLiteral() : CString("NewId()")) + " \r\n";
+  b = "begin transaction \r\n" + declarations;
   b += s + "\r\n";
-  AppendChunkedValues(b.str(), tableName, SqlQuoteName(kTempColumn), "@ID", " \r\n", chunks);
+  AppendChunkedValues(b.str(), tableName, SqlQuoteName(kTempColumn), "@ID", " \r\n", chunks,
+                      batches ? "go\r\n" + declarations.str() : std::string());
   for (const ChunkedValue& v : chunks) out.pieces += int((v.hex.size() + kChunkHexDigits - 1) / kChunkHexDigits);
   b += "commit transaction";
   return out;

@@ -484,11 +484,15 @@ CString InsertStatement(const ExportWalk& walk, const RowParts& row, bool tempCo
 // its large values. Without a trailing "go".
 CString LargeValueScript(const ExportWalk& walk, const RowParts& row) {
   const CString where = " where " + SqlQuoteName(kTempColumn) + " = @_ID \r\n";
-  CString s = "begin transaction \r\n";
-  s += "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @_ID = "
-       "NewId() \r\n";
+  // A script's row whose pieces need several batches sets its marker from a literal in each.
+  const bool batches = !walk.server && NeedsSeveralBatches(row.chunks);
+  const CString declarations = "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR "
+                               "VarBinary(16) \r\n Set @_ID = " +
+                               (batches ? NewRowMarkerLiteral() : CString("NewId()")) + " \r\n";
+  CString s = "begin transaction \r\n" + declarations;
   s += InsertStatement(walk, row, true) + "\r\n";
-  AppendChunkedValues(s.str(), walk.tableName, SqlQuoteName(kTempColumn), "@_ID", " \r\n ", row.chunks);
+  AppendChunkedValues(s.str(), walk.tableName, SqlQuoteName(kTempColumn), "@_ID", " \r\n ", row.chunks,
+                      batches ? "go\r\n" + declarations.str() : std::string());
   s += "commit transaction";
   return s;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/largevalues.h"
 #include "common/records.h"
 #include "dll/pellwyn2008/record_builder.h"
 #include "rows2000_oracle.h"
@@ -192,6 +193,20 @@ TEST(BuildInsert, LongTextAndImageValuesFollowInPieces) {
   // Up to 8000 bytes a value stays in the row.
   const RowStatement small = BuildInsert(big, {V("1"), V(std::string(8000, 'a')), V(std::string(16000, 'c'))}, Target::kScript);
   EXPECT_FALSE(small.HasBlock());
+  // An image longer than one batch takes: the row's marker is a literal, set again in each
+  // batch, so the later batches find the row the first one inserted.
+  const std::string huge(kBatchHexDigits + 2 * kChunkHexDigits, 'e');
+  const RowStatement split = BuildInsert(big, {V("1"), V("x"), V(huge)}, Target::kScript);
+  const std::vector<std::string> batches = testsupport::SplitSqlBatches(split.ScriptText().str());
+  ASSERT_EQ(batches.size(), 3u);  // two, and the empty text after the last "go"
+  const size_t at = batches[0].find(" Set @ID = '{");
+  ASSERT_NE(at, std::string::npos);
+  const std::string marker = batches[0].substr(at, batches[0].find("\r\n", at) - at);
+  EXPECT_EQ(batches[1].find(marker), batches[1].find(" Set @ID = "));
+  EXPECT_NE(batches[1].find(marker), std::string::npos);
+  EXPECT_EQ(batches[1].find("NewId()"), std::string::npos);
+  EXPECT_NE(batches[1].find("commit transaction"), std::string::npos);
+
   // On a connection the image stays in the statement; the text still goes in pieces.
   const RowStatement server = BuildInsert(big, {V("1"), V(longText), V(picture)}, Target::kServer);
   EXPECT_NE(server.insert.str().find(",0x" + picture + ",@ID);"), std::string::npos);
