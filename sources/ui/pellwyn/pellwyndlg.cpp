@@ -5,6 +5,11 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QStyle>
+#include <QToolTip>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -64,7 +69,7 @@ const char* const kLoadBeforeExport = "Please load bak file before export";
 const char* const kLoadBeforeSave = "Please load mdf file before saving";
 const char* const kBakFilter = "BAK Files (*.bak *.BAK)";
 const char* const kMdfFilter = "MDF Files (*.mdf *.MDF)";
-const char* const kScanOpenFilter = "MDF Files (*.str *.STR)";
+const char* const kScanOpenFilter = "Scan Files (*.str *.STR)";
 const char* const kScanSaveFilter = " (*.str *.STR);;All Files (*)";
 const char* const kScanSuffix = "str";
 // Record list columns, each as wide, whatever the column holds.
@@ -73,29 +78,43 @@ constexpr int kListColumnWidth = 180;
 // One row of the command table: a menu item or toolbar button and the handler it runs.
 struct Command {
   int id;
-  const char* text;     // menu text, and the toolbar button's tooltip
+  const char* text;      // the toolbar button's tooltip, and the menu text without its mnemonic
+  const char* menuText;  // the menu text with its mnemonic; null for a command on no menu
+  const char* shortcut;  // the usual key of the command; null for none
   void (CPellwynDlg::*handler)();
 };
 
+// The menu items take the keys: the toolbar buttons of the same commands are shortcuts of the
+// mouse only (Tab never reaches a toolbar).
 const Command kCommands[] = {
-    {kCmdLoadMenu, "Load", &CPellwynDlg::OnLoadBak},
-    {kCmdExportMenu, "Export", &CPellwynDlg::OnExport},
-    {kCmdExitMenu, "Exit", &CPellwynDlg::OnExit},
-    {kCmdHelpContents, "Help Contents", &CPellwynDlg::OnHelp},
-    {kCmdAboutUs, "About Us", &CPellwynDlg::OnAbout},
-    {kCmdAbout, "About", &CPellwynDlg::OnAbout},
-    {kCmdLoad, "Load", &CPellwynDlg::OnLoadBak},
-    {kCmdOpenScan, "Open Scan", &CPellwynDlg::OnOpenScan},
-    {kCmdSaveScan, "Save Scan", &CPellwynDlg::OnSaveScan},
-    {kCmdExport, "Export", &CPellwynDlg::OnExportMenu},
-    {kCmdSupport, "Support", &CPellwynDlg::OnSupport},
-    {kCmdHelp, "Help", &CPellwynDlg::OnHelp},
-    {kCmdExit, "Exit", &CPellwynDlg::OnExit},
+    {kCmdLoadMenu, "Load", "&Load...", "Ctrl+O", &CPellwynDlg::OnLoadBak},
+    {kCmdExportMenu, "Export", "&Export...", "Ctrl+E", &CPellwynDlg::OnExport},
+    {kCmdExitMenu, "Exit", "E&xit", "Ctrl+Q", &CPellwynDlg::OnExit},
+    {kCmdHelpContents, "Help Contents", "&Help Contents", "F1", &CPellwynDlg::OnHelp},
+    {kCmdAboutUs, "About Us", "&About Us", nullptr, &CPellwynDlg::OnAbout},
+    {kCmdAbout, "About", nullptr, nullptr, &CPellwynDlg::OnAbout},
+    {kCmdLoad, "Load", nullptr, nullptr, &CPellwynDlg::OnLoadBak},
+    {kCmdOpenScan, "Open Scan", "&Open Scan...", "Ctrl+Shift+O", &CPellwynDlg::OnOpenScan},
+    {kCmdSaveScan, "Save Scan", "&Save Scan...", "Ctrl+S", &CPellwynDlg::OnSaveScan},
+    {kCmdExport, "Export", nullptr, nullptr, &CPellwynDlg::OnExportMenu},
+    {kCmdSupport, "Support", "Su&pport", nullptr, &CPellwynDlg::OnSupport},
+    {kCmdHelp, "Help", nullptr, nullptr, &CPellwynDlg::OnHelp},
+    {kCmdExit, "Exit", nullptr, nullptr, &CPellwynDlg::OnExit},
 };
+
+// Menu order; 0 is a separator.
+const int kActionsMenuLayout[] = {kCmdLoadMenu, kCmdOpenScan, kCmdSaveScan, 0, kCmdExportMenu, 0, kCmdSupport, 0,
+                                  kCmdExitMenu};
+const int kHelpMenuLayout[] = {kCmdHelpContents, kCmdAboutUs};
 
 // Toolbar order; 0 is a separator.
 const int kToolbarLayout[] = {kCmdLoad, kCmdOpenScan, kCmdSaveScan, 0, kCmdExport, 0, kCmdSupport, 0, kCmdHelp,
                               0, kCmdExit};
+
+// A tooltip that wraps a long value at the width of a readable line, with its own line breaks.
+QString CellToolTip(const QString& text) {
+  return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
 
 ToolbarImage ImageOf(int id) {
   switch (id) {
@@ -327,7 +346,13 @@ void CPellwynDlg::BuildControls() {
   m_pPageNumber = new QLabel(right);
   m_pPageNumber->setObjectName(Id(1074));
   m_pNextButton = Button(right, 1071, QStringLiteral(">"));
-  for (QPushButton* b : {m_pPrevButton, m_pNextButton}) b->setFixedSize(28, 24);
+  m_pRowsShown = new QLabel(right);
+  m_pRowsShown->setObjectName(QStringLiteral("rowsShown"));
+  for (QPushButton* b : {m_pPrevButton, m_pNextButton}) {
+    b->setFixedSize(28, 24);
+    // Enter presses the focused paging button, as Space does.
+    b->setAutoDefault(true);
+  }
   auto* paging = new QHBoxLayout();
   paging->setContentsMargins(0, 4, 0, 4);
   paging->addWidget(m_pPrevButton);
@@ -338,6 +363,8 @@ void CPellwynDlg::BuildControls() {
   paging->addWidget(m_pPageNumber);
   paging->addSpacing(6);
   paging->addWidget(m_pNextButton);
+  paging->addSpacing(12);
+  paging->addWidget(m_pRowsShown);
   paging->addStretch(1);
 
   auto* rightLayout = new QVBoxLayout(right);
@@ -400,26 +427,69 @@ void CPellwynDlg::BuildControls() {
   bar->setPalette(statusPalette);
 
   connect(m_pTree, &QTreeWidget::currentItemChanged, this, &CPellwynDlg::OnTreeSelChanged);
+
+  // Tab walks tree, list (or text box), "<" and ">"; inside the list the arrow keys move, and
+  // Page Down and Page Up turn its pages.
+  m_pList->setTabKeyNavigation(false);
+  m_pList->installEventFilter(this);
+  m_pList->viewport()->installEventFilter(this);
+  m_pTextBox->setTabChangesFocus(true);
+  m_pTab->setFocusPolicy(Qt::NoFocus);
+  setTabOrder(m_pTree, m_pList);
+  setTabOrder(m_pList, m_pTextBox);
+  setTabOrder(m_pTextBox, m_pPrevButton);
+  setTabOrder(m_pPrevButton, m_pNextButton);
+}
+
+bool CPellwynDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_pList && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_PageDown || key->key() == Qt::Key_PageUp)) {
+      QPushButton* button = key->key() == Qt::Key_PageDown ? m_pNextButton : m_pPrevButton;
+      if (button->isEnabled() && button->isVisible()) {
+        m_bPageTurnedFromList = true;
+        button->click();
+      }
+      return true;
+    }
+  }
+  if (watched == m_pList->viewport() && event->type() == QEvent::ToolTip) {
+    // A value the cell cuts short (or one of several lines) shows whole in its tooltip.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = m_pList->indexAt(help->pos());
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const QRect cell = m_pList->visualRect(index);
+    const int room = cell.width() - 2 * (m_pList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    if (index.isValid() && (text.contains(QLatin1Char('\n')) || m_pList->fontMetrics().horizontalAdvance(text) > room))
+      QToolTip::showText(help->globalPos(), CellToolTip(text), m_pList->viewport(), cell);
+    else
+      QToolTip::hideText();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void CPellwynDlg::BuildCommands() {
   for (const Command& c : kCommands) {
-    auto* action = new QAction(QString::fromLatin1(c.text), this);
+    auto* action = new QAction(QString::fromLatin1(c.menuText ? c.menuText : c.text), this);
     action->setObjectName(Id(c.id));
     action->setToolTip(QString::fromLatin1(c.text));
+    if (c.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(c.shortcut)));
     if (c.handler) connect(action, &QAction::triggered, this, c.handler);
     addAction(action);
   }
+  auto fill = [this](QMenu* menu, const auto& layout) {
+    for (int id : layout) {
+      if (id == 0) menu->addSeparator();
+      else menu->addAction(CommandAction(id));
+    }
+  };
   QMenu* actions = menuBar()->addMenu(QStringLiteral("&Actions"));
   actions->setObjectName(QStringLiteral("menuActions"));
-  actions->addAction(CommandAction(kCmdLoadMenu));
-  actions->addAction(CommandAction(kCmdExportMenu));
-  actions->addSeparator();
-  actions->addAction(CommandAction(kCmdExitMenu));
+  fill(actions, kActionsMenuLayout);
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("menuHelp"));
-  help->addAction(CommandAction(kCmdHelpContents));
-  help->addAction(CommandAction(kCmdAboutUs));
+  fill(help, kHelpMenuLayout);
 
   for (int id : kToolbarLayout) {
     if (id == 0) {
@@ -477,12 +547,14 @@ QString CPellwynDlg::StatusText() const { return m_pStatusPane->text(); }
 
 void CPellwynDlg::Inform(const std::string& text) { m_services.prompts->Inform(kMessageTitle, text); }
 
+std::array<QWidget*, 6> CPellwynDlg::PagingRow() const {
+  return {m_pPrevButton, m_pRowCount, m_pOfPage, m_pPageNumber, m_pNextButton, m_pRowsShown};
+}
+
 void CPellwynDlg::ShowPagingRow(bool show) {
   m_pPrevButton->setEnabled(show);
   m_pNextButton->setEnabled(show);
-  for (QWidget* w : std::initializer_list<QWidget*>{m_pPrevButton, m_pNextButton, m_pRowCount, m_pOfPage,
-                                                    m_pPageNumber})
-    w->setVisible(show);
+  for (QWidget* w : PagingRow()) w->setVisible(show);
 }
 
 // ---- tree
@@ -579,11 +651,10 @@ void CPellwynDlg::ShowObjectText(const CViewStoredProc* object) {
 void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
   CSQLServer* engine = m_host.Current();
   if (!engine || !table || engine->m_bExportMode || m_pExport->Running()) return;
+  m_bPageTurnedFromList = false;
   m_pTextBox->hide();
   m_pList->show();
-  for (QWidget* w : std::initializer_list<QWidget*>{m_pPrevButton, m_pNextButton, m_pRowCount, m_pOfPage,
-                                                    m_pPageNumber})
-    w->show();
+  for (QWidget* w : PagingRow()) w->show();
   if (!m_pPreview || m_pPreview->engine != engine)
     m_pPreview = std::make_unique<Preview>(this, *engine, ++m_nPreviewGeneration);
   uicore::PreviewDriver& driver = m_pPreview->driver;
@@ -610,6 +681,9 @@ void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
   m_pTableName->setText(item->text(0));
   m_pTab->SetSingleTab(QStringLiteral("  ") + item->text(0) + QStringLiteral("  "));
   if (driver.SelectTable(table) != uicore::PreviewStart::Started) return;
+  m_mapPageRows.clear();
+  m_nTableRows = -1;
+  m_pRowsShown->clear();
   m_nPreviewPage = driver.PageNumber();
   m_pPageNumber->setText(QString::number(m_nPreviewPage));
   m_hPreviewItem = item;
@@ -662,15 +736,39 @@ void CPellwynDlg::ShowPreviewPage(const uicore::PreviewPage& page, int generatio
   for (int r = 0; r < int(page.rows.size()); ++r) {
     const std::vector<std::string>& cells = page.rows[size_t(r)];
     // A cell beyond the table's columns has no place in the list.
-    for (int c = 0; c < int(cells.size()) && c < columns; ++c)
-      m_pList->setItem(r, c, new QTableWidgetItem(FromEngineText(cells[size_t(c)])));
+    for (int c = 0; c < int(cells.size()) && c < columns; ++c) {
+      auto* cell = new QTableWidgetItem(FromEngineText(cells[size_t(c)]));
+      // Numbers line up at their last digit.
+      if (size_t(c) < page.numeric.size() && page.numeric[size_t(c)])
+        cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      m_pList->setItem(r, c, cell);
+    }
   }
   m_nPreviewPage = page.pageNumber;
   m_pPageNumber->setText(QString::number(page.pageNumber));
   m_pRowCount->setText(QString::number(page.rows.size()));
+  // Where the page lies in the table: the first page starts at row 1, a later one where the
+  // page before it ended; going back finds the start it had.
+  const long long rows = static_cast<long long>(page.rows.size());
+  long long first = 0;
+  if (page.pageNumber > 1) {
+    const auto before = m_mapPageRows.find(page.pageNumber - 1);
+    const auto again = m_mapPageRows.find(page.pageNumber);
+    if (again != m_mapPageRows.end()) first = again->second.first;
+    else if (before != m_mapPageRows.end()) first = before->second.first + before->second.second;
+    else first = -1;  // not reached page by page: where it starts is not known
+  }
+  if (first >= 0) {
+    m_mapPageRows[page.pageNumber] = {first, rows};
+    if (page.lastPage) m_nTableRows = first + rows;
+  }
+  m_pRowsShown->setText(FromEngineText(PagerRowsText(first, rows, m_nTableRows)));
   m_pPrevButton->setEnabled(page.previousEnabled);
   m_pNextButton->setEnabled(page.nextEnabled);
-  m_pNextButton->setFocus();
+  // A page turned from the list by its keys keeps the focus there, for the next key.
+  if (m_bPageTurnedFromList) m_pList->setFocus();
+  else m_pNextButton->setFocus();
+  m_bPageTurnedFromList = false;
   update();
   ++m_nPreviewPagesShown;
 }
@@ -691,7 +789,11 @@ void CPellwynDlg::OnLoadBak() {
     SetStatusText("Ready");
     return;
   }
-  m_strSourcePath = *path;
+  LoadFile(*path);
+}
+
+void CPellwynDlg::LoadFile(const std::string& path) {
+  m_strSourcePath = path;
   m_pPathBox->setText(FromPath(m_strSourcePath));
   if (!m_bExportStarted) m_pRecoverButton->setEnabled(true);
   OnRecover();

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -84,6 +85,9 @@ class CPellwynDlg : public QMainWindow {
   // once the window has gone.
   std::shared_ptr<IMainWindowSink> MainSink() const { return m_pSink; }
 
+  // Load with the file already chosen (file-system bytes): what Load does once its dialog
+  // has given the path. The program's command line comes here.
+  void LoadFile(const std::string& path);
   // Fills the tree from the current engine.
   void FillObjectTree();
   // Deletes every child of the item, with its subtree, and keeps the item.
@@ -128,6 +132,7 @@ class CPellwynDlg : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
@@ -138,6 +143,7 @@ class CPellwynDlg : public QMainWindow {
   void EndRecoverEarly();
   void UpdateExportCommands(bool enable);
   void ShowPagingRow(bool show);
+  std::array<QWidget*, 6> PagingRow() const;
   void ShowObjectText(const CViewStoredProc* object);
   void StartPreview(CTable* table, QTreeWidgetItem* item);
   void PutSelectionBackOnPreview();
@@ -169,9 +175,14 @@ class CPellwynDlg : public QMainWindow {
   std::string m_strSourcePath;    // file-system bytes of the chosen backup
   std::string m_strVersionLabel;  // "(SQL Server 2008)"
   int m_nPreviewPage = 0;
+  // Per page of the table previewed: its first row (from 0) and its row count; the table's
+  // row count once its last page was read, else -1.
+  std::map<int, std::pair<long long, long long>> m_mapPageRows;
+  long long m_nTableRows = -1;
   bool m_bIgnoreSelChange = false;
   bool m_bExportStarted = false;
   bool m_bCloseConfirmed = false;
+  bool m_bPageTurnedFromList = false;  // the page being read was asked for by the list's keys
   bool m_bAllThreadsEnded = true;
 
   // Controls.
@@ -187,6 +198,7 @@ class CPellwynDlg : public QMainWindow {
   QLabel* m_pRowCount = nullptr;
   QLabel* m_pOfPage = nullptr;
   QLabel* m_pPageNumber = nullptr;
+  QLabel* m_pRowsShown = nullptr;  // "rows 501-830 of 830"
   QLabel* m_pStatusPane = nullptr;
   // Hidden controls that hold state for the load and export steps.
   QLineEdit* m_pPathBox = nullptr;

@@ -98,17 +98,25 @@ void MainWindowTest::initialState() {
            qPrintable(font.family()));
   QCOMPARE(font.pointSize(), 8);
 
-  // Menu: Actions (Load, Export, -, Exit) and Help (Help Contents, About Us); Export grayed.
+  // Menu: Actions (every toolbar command but Help, with mnemonics and the usual keys) and Help
+  // (Help Contents on F1, About Us); Export grayed.
   const QList<QAction*> menus = w->menuBar()->actions();
   QCOMPARE(menus.size(), 2);
   QCOMPARE(menus[0]->text(), QStringLiteral("&Actions"));
   QCOMPARE(menus[1]->text(), QStringLiteral("&Help"));
+  auto describe = [](QMenu* menu) {
+    QStringList items;
+    for (QAction* a : menu->actions())
+      items << (a->isSeparator() ? QStringLiteral("-")
+                                 : a->objectName() + QLatin1Char(':') + a->text() + QLatin1Char(':') +
+                                       a->shortcut().toString());
+    return items;
+  };
+  QCOMPARE(describe(menus[0]->menu()),
+           (QStringList{"id32771:&Load...:Ctrl+O", "id32789:&Open Scan...:Ctrl+Shift+O", "id32790:&Save Scan...:Ctrl+S",
+                        "-", "id32772:&Export...:Ctrl+E", "-", "id32786:Su&pport:", "-", "id32773:E&xit:Ctrl+Q"}));
+  QCOMPARE(describe(menus[1]->menu()), (QStringList{"id32774:&Help Contents:F1", "id32775:&About Us:"}));
   QStringList items;
-  for (QAction* a : menus[0]->menu()->actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
-  QCOMPARE(items, (QStringList{"id32771", "id32772", "-", "id32773"}));
-  items.clear();
-  for (QAction* a : menus[1]->menu()->actions()) items << a->objectName() + QLatin1Char(':') + a->text();
-  QCOMPARE(items, (QStringList{"id32774:Help Contents", "id32775:About Us"}));
   QVERIFY(!w->CommandAction(kCmdExportMenu)->isEnabled());
   QVERIFY(w->CommandAction(kCmdExport)->isEnabled());
   QVERIFY(w->CommandAction(kCmdSaveScan)->isEnabled());
@@ -209,7 +217,7 @@ void MainWindowTest::commandsReachTheirHandlers() {
       {kCmdExit, nullptr, "question", "Are you sure you want to close the application ?"},
       {kCmdExitMenu, nullptr, "question", "Are you sure you want to close the application ?"},
       {kCmdSaveScan, nullptr, "info", "Please load mdf file before saving"},
-      {kCmdOpenScan, nullptr, "open", "MDF Files (*.str *.STR)"},
+      {kCmdOpenScan, nullptr, "open", "Scan Files (*.str *.STR)"},
       {0, "id1006", "open", "MDF Files (*.mdf *.MDF)"},
       {0, "id1007", "version", ""},
       {0, "id1008", "info", "Please load bak file before export"},

@@ -1,0 +1,259 @@
+// The window as a keyboard user and a returning user meet it: focus order and keys, the set
+// dialog's first choice, the command line, what the preview's cells and paging row say, and
+// what the window shows after a load ends or is replaced.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolTip>
+#include <QTreeWidget>
+#include <string>
+#include <vector>
+
+#include "support/catalogengine.h"
+#include "support/fixtures.h"
+#include "ui/core/programfolder.h"
+#include "ui/pellwyn/exportcontroller.h"
+#include "ui/pellwyn/exportoptiondlg.h"
+#include "ui/pellwyn/pellwyn.h"
+#include "ui/pellwyn/pellwyndlg.h"
+#include "ui/pellwyn/tabctrlex.h"
+#include "desktoptest.h"
+
+using desktoptest::Child;
+using desktoptest::Harness;
+using testsupport::CatalogEngine;
+
+namespace {
+
+// A hand-built engine whose tables page like a real one: 500 row texts a page, forward and
+// back, with the paging state the preview driver reads.
+class PagedEngine : public CatalogEngine {
+ public:
+  std::vector<std::string> rows;  // the row texts of every table
+  size_t pageRows = 500;
+
+  void StartRecoverTableRecordThread() override {
+    if (!m_bPaging && m_stkWindowStarts.empty()) m_start = 0;
+    if (m_bPaging && m_bPageForward) {
+      m_stkWindowStarts.push_back(WindowStart());
+      m_starts.push_back(m_start);
+      m_start = m_end;
+    } else if (m_bPaging && !m_bPageForward && !m_starts.empty()) {
+      m_start = m_starts.back();
+      m_starts.pop_back();
+      m_stkWindowStarts.pop_back();
+    }
+    m_end = std::min(rows.size(), m_start + pageRows);
+    {
+      std::lock_guard<std::mutex> lock(m_pStatus->m_csPreviewRows);
+      for (size_t i = m_start; i < m_end; ++i) m_pStatus->m_vecPreviewRows.push_back(CString(rows[i]));
+    }
+    m_bLastWindow = m_end >= rows.size() ? 1 : 0;
+    m_pStatus->m_bRecordThreadDone = 1;
+  }
+
+ private:
+  size_t m_start = 0, m_end = 0;
+  std::vector<size_t> m_starts;
+};
+
+PagedEngine* AdoptPaged(Harness& h, int rowCount) {
+  auto* engine = new PagedEngine();
+  engine->m_strDatabaseName = "shop";
+  CTable* orders = engine->AddTable(10, "dbo", "Orders");
+  engine->AddColumn(orders, "Id", "int", 4);
+  engine->AddColumn(orders, "Note", "nvarchar", 200);
+  engine->AddObject(engine->m_mapViews, 30, "recent", "CREATE VIEW recent AS SELECT 1");
+  for (int i = 1; i <= rowCount; ++i)
+    engine->rows.push_back(std::to_string(i) + "$#$note " + std::to_string(i) + "$#$");
+  CreatedEngine created;
+  created.engine.reset(engine);
+  created.version = FindEngineVersion(3);
+  h.window->Engines().Adopt(std::move(created));
+  h.window->Engines().MarkCatalogComplete();
+  h.window->FillObjectTree();
+  return engine;
+}
+
+QTreeWidgetItem* TableItem(Harness& h, const char* text = "dbo.Orders") { return Child(h.Folder(0), QString::fromLatin1(text)); }
+
+// Selects the item and waits for the preview page it starts.
+void SelectAndWait(Harness& h, QTreeWidgetItem* item) {
+  const int before = h.window->PreviewPagesShown();
+  h.Tree()->setCurrentItem(item);
+  QTRY_VERIFY(h.window->PreviewPagesShown() > before);
+}
+
+QString RowsShown(const Harness& h) { return h.Find<QLabel>("rowsShown")->text(); }
+
+}  // namespace
+
+class UsabilityTest : public desktoptest::DesktopTestCase {
+  Q_OBJECT
+
+ private slots:
+  void tabWalksTreeListAndPagingButtons();
+  void menuKeysReachTheirCommands();
+  void pageKeysAndEnterTurnPages();
+  void commandLine();
+};
+
+void UsabilityTest::tabWalksTreeListAndPagingButtons() {
+  Harness h;
+  AdoptPaged(h, 1200);
+  h.Tree()->setFocus();
+  SelectAndWait(h, TableItem(h));
+  QTRY_VERIFY(h.Find<QPushButton>("id1071")->isEnabled());
+  h.Tree()->setFocus();
+  QTRY_VERIFY(h.Tree()->hasFocus());
+  // Tab: tree, list, ">" ("<" is disabled on the first page), and round to the tree; Shift+Tab
+  // back. Inside the list Tab no longer walks the cells.
+  const char* order[] = {"id1002", "id1071", "id1001"};
+  for (const char* name : order) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(name));
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+  QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("id1071"));
+  // The arrow keys still move in the list.
+  QTableWidget* list = h.List();
+  list->setFocus();
+  list->setCurrentCell(0, 0);
+  QTest::keyClick(list, Qt::Key_Down);
+  QCOMPARE(list->currentRow(), 1);
+  // A view's text box passes Tab on too.
+  h.Tree()->setCurrentItem(Child(h.Folder(1), QStringLiteral("recent")));
+  QTRY_VERIFY(h.TextBox()->isVisible());
+  h.TextBox()->setFocus();
+  QTest::keyClick(h.TextBox(), Qt::Key_Tab);
+  QTRY_VERIFY(!h.TextBox()->hasFocus());
+}
+
+void UsabilityTest::menuKeysReachTheirCommands() {
+  Harness h;
+  testsupport::WriteFile(ProgramFile(kHelpFileName), "<html></html>");
+  h.window->activateWindow();
+  QTRY_VERIFY(h.window->isActiveWindow());
+  struct Case {
+    QKeySequence keys;
+    const char* kind;  // what the command asks
+    const char* text;
+  } cases[] = {
+      {QKeySequence(QStringLiteral("Ctrl+O")), "open", "BAK Files (*.bak *.BAK)"},
+      {QKeySequence(QStringLiteral("Ctrl+Shift+O")), "open", "Scan Files (*.str *.STR)"},
+      {QKeySequence(QStringLiteral("Ctrl+S")), "info", "Please load mdf file before saving"},
+      {QKeySequence(QStringLiteral("Ctrl+Q")), "question", "Are you sure you want to close the application ?"},
+  };
+  for (const Case& c : cases) {
+    h.prompts.asked.clear();
+    QTest::keySequence(h.window.get(), c.keys);
+    QVERIFY2(h.prompts.Count(c.kind) == 1, qPrintable(c.keys.toString()));
+    QCOMPARE(h.prompts.Last(c.kind), std::string(c.text));
+  }
+  QVERIFY(h.window->isVisible());  // Ctrl+Q was answered No
+  QTest::keySequence(h.window.get(), QKeySequence(Qt::Key_F1));
+  QCOMPARE(h.shell.documents.size(), size_t(1));
+  // Ctrl+E is the menu's Export: grayed, so silent, before a load; once a catalog is there it
+  // opens the export options.
+  h.prompts.asked.clear();
+  QTest::keySequence(h.window.get(), QKeySequence(QStringLiteral("Ctrl+E")));
+  QVERIFY(h.prompts.asked.empty());
+  QVERIFY(!h.window->Exporter()->OptionsDialog() || !h.window->Exporter()->OptionsDialog()->isVisible());
+  AdoptPaged(h, 3);
+  h.window->OnScanEnded();
+  QVERIFY(h.window->CommandAction(kCmdExportMenu)->isEnabled());
+  QTest::keySequence(h.window.get(), QKeySequence(QStringLiteral("Ctrl+E")));
+  QTRY_VERIFY(h.window->Exporter()->OptionsDialog()->isVisible());
+  h.window->Exporter()->OptionsDialog()->reject();
+
+  // Alt+A opens the Actions menu; its mnemonics choose the command.
+  QMenu* actions = h.window->findChild<QMenu*>(QStringLiteral("menuActions"));
+  // (The offscreen platform cannot grab the keyboard for a popup, and says so.)
+  QTest::ignoreMessage(QtWarningMsg, "This plugin does not support grabbing the keyboard");
+  QTest::keyClick(h.window.get(), Qt::Key_A, Qt::AltModifier);
+  QTRY_VERIFY(actions->isVisible());
+  desktoptest::SaveScreenshot(actions, QStringLiteral("actions-menu"));
+  h.prompts.asked.clear();
+  QTest::keyClick(actions, Qt::Key_O);
+  QTRY_VERIFY(!actions->isVisible());
+  QCOMPARE(h.prompts.Last("open"), std::string("Scan Files (*.str *.STR)"));
+}
+
+void UsabilityTest::pageKeysAndEnterTurnPages() {
+  Harness h;
+  AdoptPaged(h, 1200);
+  SelectAndWait(h, TableItem(h));
+  QTableWidget* list = h.List();
+  QCOMPARE(list->rowCount(), 500);
+  QCOMPARE(RowsShown(h), QStringLiteral("rows 1-500"));
+  // Page Down in the list turns to the next page and keeps the keys in the list.
+  list->setFocus();
+  int before = h.window->PreviewPagesShown();
+  QTest::keyClick(list, Qt::Key_PageDown);
+  QTRY_VERIFY(h.window->PreviewPagesShown() > before);
+  QCOMPARE(list->item(0, 0)->text(), QStringLiteral("501"));
+  QCOMPARE(RowsShown(h), QStringLiteral("rows 501-1000"));
+  QTRY_VERIFY(list->hasFocus());
+  // Enter on the focused ">" presses it: the last page, and now the table's size is known.
+  QPushButton* next = h.Find<QPushButton>("id1071");
+  next->setFocus();
+  before = h.window->PreviewPagesShown();
+  QTest::keyClick(next, Qt::Key_Return);
+  QTRY_VERIFY(h.window->PreviewPagesShown() > before);
+  QCOMPARE(list->rowCount(), 200);
+  QCOMPARE(RowsShown(h), QStringLiteral("rows 1001-1200 of 1200"));
+  QVERIFY(!next->isEnabled());
+  // Page Down on the last page does nothing; Page Up goes back, the total still known.
+  before = h.window->PreviewPagesShown();
+  QTest::keyClick(list, Qt::Key_PageDown);
+  QTest::qWait(50);
+  QCOMPARE(h.window->PreviewPagesShown(), before);
+  QTest::keyClick(list, Qt::Key_PageUp);
+  QTRY_VERIFY(h.window->PreviewPagesShown() > before);
+  QCOMPARE(list->item(0, 0)->text(), QStringLiteral("501"));
+  QCOMPARE(RowsShown(h), QStringLiteral("rows 501-1000 of 1200"));
+  desktoptest::SaveScreenshot(h.window.get(), QStringLiteral("preview-page-2-of-3"));
+}
+
+void UsabilityTest::commandLine() {
+  struct Case {
+    std::vector<const char*> args;
+    CommandLine::Action action;
+    const char* file;
+    const char* textStart;
+  } cases[] = {
+      {{"corvane"}, CommandLine::Action::Run, "", ""},
+      {{"corvane", "/data/pubs.bak"}, CommandLine::Action::Run, "/data/pubs.bak", ""},
+      {{"corvane", "--help", "/data/pubs.bak"}, CommandLine::Action::Print, "", "Usage: corvane [FILE]"},
+      {{"corvane", "-h"}, CommandLine::Action::Print, "", "Usage: corvane [FILE]"},
+      {{"corvane", "--version"}, CommandLine::Action::Print, "", "corvane 4.10\n"},
+      // The toolkit's options and their values are not files.
+      {{"corvane", "-platform", "xcb", "--style=Fusion", "n.mdf"}, CommandLine::Action::Run, "n.mdf", ""},
+      {{"corvane", "--", "-odd.bak"}, CommandLine::Action::Run, "-odd.bak", ""},
+      {{"corvane", "a.bak", "b.bak"}, CommandLine::Action::Fail, "", "corvane: one file at a time"},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = ParseCommandLine(int(c.args.size()), c.args.data());
+    QVERIFY2(int(line.action) == int(c.action), c.args.back());
+    QVERIFY2(line.file == c.file, c.args.back());
+    QVERIFY2(line.text.rfind(c.textStart, 0) == 0, line.text.c_str());
+  }
+  // A file given there goes the way Load's dialog sends one: the version dialog comes next.
+  Harness h;
+  h.window->LoadFile("/data/pubs.bak");
+  QCOMPARE(h.prompts.Count("version"), 1);
+  QCOMPARE(h.prompts.Count("open"), 0);
+  QCOMPARE(h.Find<QLineEdit>("id1005")->text(), QStringLiteral("/data/pubs.bak"));
+}
+
+DESKTOP_TEST(UsabilityTest);
+#include "usability_test.moc"
