@@ -67,6 +67,7 @@ constexpr auto kExitJoinBound = 2s;
 const char* const kCloseQuestion = "Are you sure you want to close the application ?";
 const char* const kLoadBeforeExport = "Please load bak file before export";
 const char* const kLoadBeforeSave = "Please load mdf file before saving";
+const std::string kRecoveringStatus = "Recovering file :";
 const char* const kBakFilter = "BAK Files (*.bak *.BAK)";
 const char* const kMdfFilter = "MDF Files (*.mdf *.MDF)";
 const char* const kScanOpenFilter = "Scan Files (*.str *.STR)";
@@ -475,6 +476,8 @@ void CPellwynDlg::BuildCommands() {
     action->setObjectName(Id(c.id));
     action->setToolTip(QString::fromLatin1(c.text));
     if (c.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(c.shortcut)));
+    // The toolbar's pictures are for the toolbar: in the menu every item is text alone.
+    action->setIconVisibleInMenu(false);
     if (c.handler) connect(action, &QAction::triggered, this, c.handler);
     addAction(action);
   }
@@ -632,6 +635,8 @@ void CPellwynDlg::OnTreeSelChanged(QTreeWidgetItem* current, QTreeWidgetItem*) {
       ShowPagingRow(false);
       m_pTextBox->show();
       m_pList->hide();
+      // The tab names what the pane shows, the object as a previewed table.
+      m_pTab->SetSingleTab(QStringLiteral("  ") + current->text(0) + QStringLiteral("  "));
       ShowObjectText(RecordOf<CViewStoredProc>(current));
       break;
     case SelectionEffect::Nothing:
@@ -818,17 +823,18 @@ void CPellwynDlg::UpdateExportCommands(bool enable) {
 
 void CPellwynDlg::EndRecoverEarly() {
   m_bIgnoreSelChange = false;
+  // Nothing of the earlier table or object stays on view, and nothing is said to be running.
+  ClearRightPane();
+  EndRecoveringStatus();
   m_pTextBox->hide();
   m_pList->hide();
-  m_pPrevButton->setEnabled(false);
-  m_pNextButton->setEnabled(false);
   // An engine whose scan has not run has nothing to export or save yet; with no engine the
   // commands stay usable and say that a backup must be loaded first.
   UpdateExportCommands(!m_host.Current() || m_host.CatalogComplete());
 }
 
 void CPellwynDlg::OnRecover() {
-  SetStatusText("Recovering file :" + PathForDisplay(m_strSourcePath));
+  SetStatusText(kRecoveringStatus + PathForDisplay(m_strSourcePath));
   m_bIgnoreSelChange = true;
   m_pTextBox->hide();
   ClearRecordList();
@@ -851,13 +857,8 @@ void CPellwynDlg::OnRecover() {
   m_pPreview.reset();
 
   EmptyObjectFolders();
-  ClearRecordList();
+  ClearRightPane();
   engine->m_strFilePath = m_strSourcePath.c_str();
-  m_pPageNumber->setText(QStringLiteral(" "));
-  m_pRowCount->setText(QStringLiteral("0"));
-  m_pTableName->clear();
-  m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
-  m_nPreviewPage = 0;
 
   engine->ScanDataSets();
   if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader) return EndRecoverEarly();
@@ -886,8 +887,33 @@ void CPellwynDlg::OnRecover() {
   m_pRecovery->follower.Start();
 }
 
+void CPellwynDlg::EndRecoveringStatus() {
+  if (StatusText().startsWith(QLatin1String(kRecoveringStatus))) SetStatusText("Ready");
+}
+
+void CPellwynDlg::ClearRightPane() {
+  ClearRecordList();
+  m_pTextBox->clear();
+  m_pPageNumber->setText(QStringLiteral(" "));
+  m_pRowCount->setText(QStringLiteral("0"));
+  m_pRowsShown->clear();
+  m_pTableName->clear();
+  m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
+  ShowPagingRow(false);
+  m_nPreviewPage = 0;
+  m_hPreviewItem = nullptr;
+  m_mapPageRows.clear();
+  m_nTableRows = -1;
+  // Nothing in the tree stays chosen for a pane that shows nothing: choosing the same table
+  // again previews it again.
+  const QSignalBlocker quiet(m_pTree);
+  m_pTree->setCurrentItem(nullptr);
+  m_pTree->clearSelection();
+}
+
 void CPellwynDlg::EndRecover() {
   m_bIgnoreSelChange = false;
+  EndRecoveringStatus();
   // Export and Save Scan wait for the scan thread to leave the engine, which a stopped scan
   // may do after the dialog has gone.
   UpdateExportCommands(m_host.CatalogComplete());
@@ -977,11 +1003,15 @@ void CPellwynDlg::OnOpenScan() {
   SetStatusText("Loading...");
   for (int i = 0; i < m_hRootItem->childCount(); ++i) m_hRootItem->child(i)->setExpanded(false);
   const std::optional<std::string> path = m_services.prompts->OpenFile(kScanOpenFilter);
-  if (!path) return;
+  // Nothing is loading once the dialog is cancelled or the file refused.
+  if (!path) return SetStatusText("Ready");
   // Read into a new engine first: a file that is refused changes neither the engine in use
   // nor its tree.
   uicore::OpenScanResult opened = uicore::OpenScanFile(*path);
-  if (!opened.Loaded()) return Inform(opened.message);
+  if (!opened.Loaded()) {
+    SetStatusText("Ready");
+    return Inform(opened.message);
+  }
   CreatedEngine created;
   created.engine = std::move(opened.engine);
   created.version = FindEngineVersion(opened.version);
@@ -992,7 +1022,7 @@ void CPellwynDlg::OnOpenScan() {
   m_pPreview.reset();
   EmptyObjectFolders();
   CommandAction(kCmdExportMenu)->setEnabled(true);
-  ClearRecordList();
+  ClearRightPane();
   FillObjectTree();
   SetStatusText("Ready");
   Inform(uicore::kLoadComplete);

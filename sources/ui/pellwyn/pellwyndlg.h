@@ -150,6 +150,10 @@ class CPellwynDlg : public QMainWindow {
   void TurnPreviewPage(bool forward);
   void ShowPagingState();
   void ClearRecordList();
+  // Empties the list and the text box, blanks the tab and hides the paging row.
+  void ClearRightPane();
+  // A status that still says the file is being recovered says "Ready" once nothing runs.
+  void EndRecoveringStatus();
   void EndRecover();
   void EmptyObjectFolders();
   void Inform(const std::string& text);

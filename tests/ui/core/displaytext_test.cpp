@@ -63,6 +63,18 @@ TEST(DisplayText, BackupSetDates) {
   }
 }
 
+TEST(DisplayText, PagerRows) {
+  struct Case {
+    long long first, count, total;
+    const char* text;
+  } cases[] = {
+      {0, 500, -1, "rows 1-500"},           {500, 330, -1, "rows 501-830"},
+      {500, 330, 830, "rows 501-830 of 830"}, {0, 1, 1, "rows 1-1 of 1"},
+      {0, 0, 0, "no rows"},                 {-1, 42, -1, "42 rows"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PagerRowsText(c.first, c.count, c.total), c.text);
+}
+
 TEST(DisplayText, TreeOrderIgnoresCaseAndIsTotal) {
   std::vector<std::string> texts = {"b", "Orders", "_x", "A", "Order Details", "a", "Z", "B", "Order", "\xe9t\xe9"};
   std::sort(texts.begin(), texts.end(), TreeTextLess);

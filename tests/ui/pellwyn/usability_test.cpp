@@ -15,11 +15,16 @@
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "dll/pellwyn2008/pellwyn2008.h"
 #include "support/catalogengine.h"
+#include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "ui/core/openscan.h"
 #include "ui/core/programfolder.h"
 #include "ui/pellwyn/exportcontroller.h"
 #include "ui/pellwyn/exportoptiondlg.h"
@@ -105,6 +110,10 @@ class UsabilityTest : public desktoptest::DesktopTestCase {
   void menuKeysReachTheirCommands();
   void pageKeysAndEnterTurnPages();
   void commandLine();
+  void previewCellsShowWholeValues();
+  void disabledControlsLookDisabled();
+  void tabCaptionFollowsThePane();
+  void loadsAndScansClearThePane();
 };
 
 void UsabilityTest::tabWalksTreeListAndPagingButtons() {
@@ -253,6 +262,152 @@ void UsabilityTest::commandLine() {
   QCOMPARE(h.prompts.Count("version"), 1);
   QCOMPARE(h.prompts.Count("open"), 0);
   QCOMPARE(h.Find<QLineEdit>("id1005")->text(), QStringLiteral("/data/pubs.bak"));
+}
+
+void UsabilityTest::previewCellsShowWholeValues() {
+  Harness h;
+  PagedEngine* engine = AdoptPaged(h, 0);
+  const std::string longNote = "A note far too long for its cell: " + std::string(300, 'x') + " (end)";
+  engine->rows = {"7$#$" + longNote + "$#$", "8$#$short$#$"};
+  SelectAndWait(h, TableItem(h));
+  QTableWidget* list = h.List();
+  QCOMPARE(list->rowCount(), 2);
+  QCOMPARE(RowsShown(h), QStringLiteral("rows 1-2 of 2"));
+  // Numbers line up on the right, texts on the left.
+  QCOMPARE(list->item(0, 0)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
+  QVERIFY(!(list->item(0, 1)->textAlignment() & Qt::AlignRight));
+  // The cut value shows whole in its tooltip; a value that fits has none.
+  auto tipAt = [&](int row, int column) -> QString {
+    QToolTip::hideText();
+    QTest::qWaitFor([] { return !QToolTip::isVisible(); });
+    const QPoint at = list->visualRect(list->model()->index(row, column)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  };
+  const QString tip = tipAt(0, 1);
+  QVERIFY2(tip.contains(QString::fromStdString(longNote)), qPrintable(tip));
+  QVERIFY(tipAt(1, 1).isEmpty());
+  QVERIFY(tipAt(0, 0).isEmpty());
+  QToolTip::hideText();
+  // Ctrl+C copies the whole value of the current cell.
+  list->setFocus();
+  list->setCurrentCell(0, 1);
+  QTest::keySequence(list, QKeySequence::Copy);
+  QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(longNote));
+}
+
+void UsabilityTest::disabledControlsLookDisabled() {
+  Harness h;
+  AdoptPaged(h, 600);
+  SelectAndWait(h, TableItem(h));
+  QPushButton* prev = h.Find<QPushButton>("id1070");
+  QPushButton* next = h.Find<QPushButton>("id1071");
+  QVERIFY(!prev->isEnabled());
+  QTRY_VERIFY(next->isEnabled());
+  // "<" on the first page: grey text on a grey face, not the black on white of ">".
+  const QImage off = prev->grab().toImage();
+  const QImage on = next->grab().toImage();
+  const QPoint middle(off.width() / 2, off.height() / 2);
+  QVERIFY(off.pixelColor(3, middle.y()) != on.pixelColor(3, middle.y()));
+  auto darkest = [](const QImage& image) {
+    int least = 255;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) least = std::min(least, qGray(image.pixel(x, y)));
+    return least;
+  };
+  QVERIFY2(darkest(off) > 90, qPrintable(QString::number(darkest(off))));  // no black glyph
+  QVERIFY(darkest(on) < 60);
+  desktoptest::SaveScreenshot(h.Find<QWidget>("rightSide"), QStringLiteral("paging-first-page"));
+
+  // The export options' credentials, greyed while the target is a folder of scripts.
+  h.window->OnScanEnded();
+  h.Trigger(kCmdExportMenu);
+  CExportOptionDlg* options = h.window->Exporter()->OptionsDialog();
+  QTRY_VERIFY(options->isVisible());
+  auto* server = options->findChild<QLineEdit*>(QStringLiteral("id1044"));
+  options->OnScriptTarget();
+  QVERIFY(!server->isEnabled());
+  const QPalette p = server->palette();
+  QVERIFY(p.color(QPalette::Disabled, QPalette::Base) != p.color(QPalette::Active, QPalette::Base));
+  QVERIFY(p.color(QPalette::Disabled, QPalette::Text) != p.color(QPalette::Active, QPalette::Text));
+  QCOMPARE(p.color(QPalette::Active, QPalette::Base), QColor(Qt::white));
+  desktoptest::SaveScreenshot(options, QStringLiteral("export-options-credentials-greyed"));
+  options->reject();
+}
+
+void UsabilityTest::tabCaptionFollowsThePane() {
+  Harness h;
+  AdoptPaged(h, 3);
+  CTabCtrlEx* tab = h.Find<CTabCtrlEx>("id1123");
+  SelectAndWait(h, TableItem(h));
+  QCOMPARE(tab->tabText(0), QStringLiteral("  dbo.Orders  "));
+  h.Tree()->setCurrentItem(Child(h.Folder(1), QStringLiteral("recent")));
+  QTRY_VERIFY(h.TextBox()->isVisible());
+  QCOMPARE(tab->tabText(0), QStringLiteral("  recent  "));
+  desktoptest::SaveScreenshot(h.window.get(), QStringLiteral("view-text-under-its-tab"));
+  SelectAndWait(h, TableItem(h));
+  QCOMPARE(tab->tabText(0), QStringLiteral("  dbo.Orders  "));
+}
+
+void UsabilityTest::loadsAndScansClearThePane() {
+  testsupport::TempDir dir;
+  const std::string notAScan = dir.file("notes.str");
+  testsupport::WriteFile(notAScan, "just text\n");
+  const std::string plain = dir.file("plain.mdf");
+  testsupport::WriteFile(plain, std::string(8192, '\0'));
+  // A scan file to open, saved by the engine the program uses, when the fixtures are here.
+  std::string scan;
+  const std::string backup = testsupport::FixturePath("bak2008_library_small.bak");
+  if (!backup.empty()) {
+    testsupport::ModuleFolderScope scope;
+    CSQLServer2008 engine;
+    QVERIFY(testsupport::RunRecovery(engine, backup).finished);
+    scan = dir.file("library.str");
+    QVERIFY(uicore::SaveScan(&engine, backup, [&] { return std::optional<std::string>(scan); }).message.empty());
+  }
+  enum class After { PageKept, PaneCleared, PaneAndTreeCleared };
+  struct Case {
+    const char* name;
+    std::vector<std::optional<std::string>> files;
+    std::vector<int> versions;
+    int command;
+    After after;
+  } cases[] = {
+      {"Load cancelled in the version dialog", {std::string("/data/other.bak")}, {}, kCmdLoad, After::PaneCleared},
+      {"Load of a file without backup sets", {plain}, {3}, kCmdLoad, After::PaneAndTreeCleared},
+      {"Open Scan cancelled", {}, {}, kCmdOpenScan, After::PageKept},
+      {"Open Scan of a file that is not a scan", {notAScan}, {}, kCmdOpenScan, After::PageKept},
+      {"Open Scan", {scan}, {}, kCmdOpenScan, After::PaneCleared},
+  };
+  for (const Case& c : cases) {
+    if (c.files.size() == 1 && c.files[0] && c.files[0]->empty()) continue;  // no fixtures: no scan file
+    Harness h;
+    AdoptPaged(h, 700);
+    SelectAndWait(h, TableItem(h));
+    QCOMPARE(h.Find<QLabel>("id1064")->text(), QStringLiteral("500"));
+    h.prompts.files.assign(c.files.begin(), c.files.end());
+    h.prompts.versions.assign(c.versions.begin(), c.versions.end());
+    h.Trigger(c.command);
+    // Whatever happened, nothing is said to be loading or recovering now.
+    QVERIFY2(h.window->StatusText() == QLatin1String("Ready"), c.name);
+    if (c.after == After::PageKept) {
+      // Nothing was opened: the engine, its tree and the table's page stay.
+      QVERIFY2(h.List()->rowCount() == 500, c.name);
+      continue;
+    }
+    QVERIFY2(h.List()->rowCount() == 0 && h.List()->columnCount() == 0, c.name);
+    QVERIFY2(h.TextBox()->toPlainText().isEmpty(), c.name);
+    QVERIFY2(h.Find<CTabCtrlEx>("id1123")->tabText(0).trimmed().isEmpty(), c.name);
+    for (const char* name : {"id1070", "id1071", "id1064", "id1100", "id1074", "rowsShown"})
+      QVERIFY2(!h.Find<QWidget>(name)->isVisible(), name);
+    if (c.after == After::PaneCleared && c.command == kCmdLoad) {
+      // The previous engine and its tree stay; its table previews again.
+      SelectAndWait(h, TableItem(h));
+      QCOMPARE(h.List()->rowCount(), 500);
+      QVERIFY(h.Find<QWidget>("id1071")->isVisible());
+    }
+  }
 }
 
 DESKTOP_TEST(UsabilityTest);
