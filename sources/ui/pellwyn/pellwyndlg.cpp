@@ -4,7 +4,9 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QHelpEvent>
 #include <QStyle>
 #include <QToolTip>
@@ -48,6 +50,7 @@
 #include "ui/pellwyn/style.h"
 #include "ui/pellwyn/tabctrlex.h"
 #include "ui/pellwyn/textconv.h"
+#include "ui/pellwyn/usersettings.h"
 
 namespace {
 
@@ -60,6 +63,13 @@ constexpr int kRecordRole = Qt::UserRole + 1;
 constexpr int kSplitterLeftRange = 62;
 constexpr int kSplitterRightRange = 275;
 constexpr int kInitialTreeWidth = 260;
+constexpr int kMinTreeWidth = 120;
+constexpr int kMinListWidth = 320;
+// The window's first size, where the screen has room for it; the window manager's frame
+// (borders and a title bar) is left room too.
+constexpr int kInitialWidth = 1024;
+constexpr int kInitialHeight = 740;
+constexpr QSize kFrameAllowance(16, 40);
 constexpr int kListRowHeight = 20;
 // Exit waits this long for the engines' threads before the process ends without them.
 constexpr auto kExitJoinBound = 2s;
@@ -150,6 +160,21 @@ QPushButton* Button(QWidget* parent, int id, const QString& text) {
   button->setObjectName(Id(id));
   return button;
 }
+
+// The object tree, whose width the splitter sets: it asks for that width, and a narrow window
+// may give it less.
+class ObjectTreeWidget : public QTreeWidget {
+ public:
+  using QTreeWidget::QTreeWidget;
+  void SetPreferredWidth(int width) {
+    m_nPreferred = width;
+    updateGeometry();
+  }
+  QSize sizeHint() const override { return QSize(m_nPreferred, QTreeWidget::sizeHint().height()); }
+
+ private:
+  int m_nPreferred = 0;
+};
 
 // The main window's side of IMainWindowSink: every call is posted to the GUI thread.
 class MainWindowSink : public IMainWindowSink {
@@ -256,7 +281,33 @@ CPellwynDlg::CPellwynDlg(const Services& services, QWidget* parent)
   // The log's banner, then the folder its later lines go to.
   { CExecutionLog banner; }
   CExecutionLog::GetModuleFolder();
-  resize(1024, 740);
+  RestorePlacement();
+}
+
+void CPellwynDlg::RestorePlacement() {
+  const WindowPlacement kept = RememberedPlacement();
+  if (kept.treeWidth > 0) {
+    // Within the splitter's own reach from where it starts.
+    const int width = std::clamp(kept.treeWidth, kInitialTreeWidth - kSplitterLeftRange,
+                                 kInitialTreeWidth + kSplitterRightRange);
+    SetTreeWidth(width);
+    const int moved = width - kInitialTreeWidth;
+    m_pSplitter->SetRange(kSplitterLeftRange + moved, kSplitterRightRange - moved);
+  }
+  if (!kept.geometry.isEmpty() && restoreGeometry(kept.geometry)) return;
+  // The first window fits the screen's free area, in the screen's own (scaled) units.
+  QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+  const QRect free = on ? on->availableGeometry() : QRect(QPoint(), QSize(kInitialWidth, kInitialHeight) + kFrameAllowance);
+  const QSize room = free.size() - kFrameAllowance;
+  resize(QSize(kInitialWidth, kInitialHeight).boundedTo(room).expandedTo(minimumSizeHint()));
+  move(free.topLeft() + QPoint(std::max(0, (room.width() - width()) / 2), std::max(0, (room.height() - height()) / 2)));
+}
+
+void CPellwynDlg::SavePlacement() {
+  WindowPlacement placement;
+  placement.geometry = saveGeometry();
+  placement.treeWidth = m_nTreeWidth;
+  RememberPlacement(placement);
 }
 
 CPellwynDlg::~CPellwynDlg() {
@@ -277,6 +328,8 @@ void CPellwynDlg::BuildControls() {
   m_pBanner->setObjectName(Id(1010));
   m_pBanner->setPixmap(BannerPixmap());
   m_pBanner->setFixedHeight(60);
+  // Cut at the right rather than hold the window wider than a small screen.
+  m_pBanner->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   m_pBanner->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   m_pBanner->setAutoFillBackground(true);
   QPalette bannerPalette = m_pBanner->palette();
@@ -292,7 +345,7 @@ void CPellwynDlg::BuildControls() {
 
   auto* body = new QWidget(central);
   body->setObjectName(QStringLiteral("body"));
-  m_pTree = new QTreeWidget(body);
+  m_pTree = new ObjectTreeWidget(body);
   m_pTree->setObjectName(Id(1001));
   m_pTree->setHeaderHidden(true);
   m_pTree->setRootIsDecorated(true);
@@ -300,7 +353,7 @@ void CPellwynDlg::BuildControls() {
   m_pTree->setMouseTracking(true);  // hot tracking
   m_pTree->setSelectionMode(QAbstractItemView::SingleSelection);
   m_pTree->setIconSize(QSize(16, 16));
-  m_pTree->setFixedWidth(kInitialTreeWidth);
+  SetTreeWidth(kInitialTreeWidth);
   m_pTree->setStyleSheet(QStringLiteral("QTreeView::item:hover { text-decoration: underline; color: #1a4fa0; }"));
 
   // The splitter takes the place of the placeholder 1120: a tall, thin rectangle.
@@ -309,6 +362,8 @@ void CPellwynDlg::BuildControls() {
   connect(m_pSplitter, &CSplitterControl::moved, this, &CPellwynDlg::OnSplitterMoved);
 
   auto* right = new QWidget(body);
+  // The list never narrows to a sliver, whatever the tree's width: the tree gives way first.
+  right->setMinimumWidth(kMinListWidth);
   right->setObjectName(QStringLiteral("rightSide"));
   m_pTab = new CTabCtrlEx(right);
   m_pTab->setObjectName(Id(1123));
@@ -778,10 +833,19 @@ void CPellwynDlg::ShowPreviewPage(const uicore::PreviewPage& page, int generatio
   ++m_nPreviewPagesShown;
 }
 
+void CPellwynDlg::SetTreeWidth(int width) {
+  // The tree takes the width it was given while the window has room for it and the list's
+  // least width beside it; a narrower window narrows the tree first, down to its own least.
+  m_nTreeWidth = std::max(kMinTreeWidth, width);
+  static_cast<ObjectTreeWidget*>(m_pTree)->SetPreferredWidth(m_nTreeWidth);
+  m_pTree->setMinimumWidth(std::min(kMinTreeWidth, m_nTreeWidth));
+  m_pTree->setMaximumWidth(m_nTreeWidth);
+}
+
 void CPellwynDlg::OnSplitterMoved(int distance) {
   // The tree grows by the distance; the layout narrows the right side by as much and moves
   // the paging row with it.
-  m_pTree->setFixedWidth(std::max(0, m_pTree->width() + distance));
+  SetTreeWidth(m_pTree->width() + distance);
   update();
 }
 
@@ -1060,6 +1124,7 @@ void CPellwynDlg::closeEvent(QCloseEvent* event) {
     return;
   }
   m_bCloseConfirmed = true;
+  SavePlacement();
   m_bAllThreadsEnded = m_host.Shutdown(kExitJoinBound);
   if (CSplashScreen* splash = CSplashScreen::Current()) splash->close();
   event->accept();

@@ -143,6 +143,11 @@ class CPellwynDlg : public QMainWindow {
   void EndRecoverEarly();
   void UpdateExportCommands(bool enable);
   void ShowPagingRow(bool show);
+  // The tree's width as the splitter sets it.
+  void SetTreeWidth(int width);
+  // The window's size, place and tree width: as the user left them, else fitted to the screen.
+  void RestorePlacement();
+  void SavePlacement();
   std::array<QWidget*, 6> PagingRow() const;
   void ShowObjectText(const CViewStoredProc* object);
   void StartPreview(CTable* table, QTreeWidgetItem* item);
@@ -179,6 +184,7 @@ class CPellwynDlg : public QMainWindow {
   std::string m_strSourcePath;    // file-system bytes of the chosen backup
   std::string m_strVersionLabel;  // "(SQL Server 2008)"
   int m_nPreviewPage = 0;
+  int m_nTreeWidth = 0;  // what the splitter gave the tree
   // Per page of the table previewed: its first row (from 0) and its row count; the table's
   // row count once its last page was read, else -1.
   std::map<int, std::pair<long long, long long>> m_mapPageRows;

@@ -4,6 +4,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QScreen>
+#include <QSettings>
+#include <QTimer>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +36,9 @@
 #include "ui/pellwyn/exportoptiondlg.h"
 #include "ui/pellwyn/pellwyn.h"
 #include "ui/pellwyn/pellwyndlg.h"
+#include "ui/pellwyn/qtprompts.h"
+#include "ui/pellwyn/splittercontrol.h"
+#include "ui/pellwyn/usersettings.h"
 #include "ui/pellwyn/tabctrlex.h"
 #include "desktoptest.h"
 
@@ -98,6 +107,21 @@ void SelectAndWait(Harness& h, QTreeWidgetItem* item) {
   QTRY_VERIFY(h.window->PreviewPagesShown() > before);
 }
 
+// A window as a new run of the program makes it: with whatever the user settings hold (the
+// harness starts from none).
+struct NextRun {
+  desktoptest::ScriptedPrompts prompts;
+  desktoptest::RecordingShell shell;
+  std::unique_ptr<CPellwynDlg> window;
+  NextRun() {
+    CPellwynDlg::Services services;
+    services.prompts = &prompts;
+    services.shell = &shell;
+    services.splashDelayMs = -1;
+    window = std::make_unique<CPellwynDlg>(services);
+  }
+};
+
 QString RowsShown(const Harness& h) { return h.Find<QLabel>("rowsShown")->text(); }
 
 }  // namespace
@@ -111,6 +135,9 @@ class UsabilityTest : public desktoptest::DesktopTestCase {
   void pageKeysAndEnterTurnPages();
   void commandLine();
   void previewCellsShowWholeValues();
+  void windowPlacementIsRemembered();
+  void firstWindowFitsTheScreen();
+  void fileDialogsOpenWhereTheyWereLeft();
   void disabledControlsLookDisabled();
   void tabCaptionFollowsThePane();
   void loadsAndScansClearThePane();
@@ -295,6 +322,128 @@ void UsabilityTest::previewCellsShowWholeValues() {
   list->setCurrentCell(0, 1);
   QTest::keySequence(list, QKeySequence::Copy);
   QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(longNote));
+}
+
+void UsabilityTest::windowPlacementIsRemembered() {
+  QRect geometry;
+  int treeWidth = 0;
+  {
+    Harness h;
+    h.window->resize(900, 620);
+    h.window->move(40, 30);
+    // A splitter drag 60 to the right.
+    auto* bar = h.Find<CSplitterControl>("id1120");
+    const int y = bar->height() / 2;
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(2, y));
+    QTest::mouseMove(bar, QPoint(62, y));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(62, y));
+    QTRY_COMPARE(h.Tree()->width(), 320);
+    geometry = h.window->geometry();
+    treeWidth = h.Tree()->width();
+    h.prompts.yesNo = {true};
+    h.Trigger(kCmdExitMenu);
+    QTRY_VERIFY(!h.window->isVisible());
+  }
+  // Kept in the user's configuration folder, which the test run points elsewhere.
+  const QString file = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/corvane/corvane.conf");
+  QVERIFY2(QFileInfo::exists(file), qPrintable(file));
+  // The next run's window: the same size, place and tree.
+  NextRun run;
+  CPellwynDlg& again = *run.window;
+  again.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&again));
+  QCOMPARE(again.size(), geometry.size());
+  QCOMPARE(again.geometry().topLeft(), geometry.topLeft());
+  auto* tree = again.findChild<QTreeWidget*>(QStringLiteral("id1001"));
+  QTRY_COMPARE(tree->width(), treeWidth);
+  // The splitter still reaches as far as it did from where the tree first started: 275 right
+  // of 260, whatever the width the tree came back with.
+  auto* bar = again.findChild<CSplitterControl*>(QStringLiteral("id1120"));
+  const int y = bar->height() / 2;
+  QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(2, y));
+  QTest::mouseMove(bar, QPoint(500, y));
+  QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(500, y));
+  QTRY_COMPARE(tree->width(), 260 + 275);
+  // The list keeps room beside it, and the window can still be made smaller: the tree gives
+  // way, never the list below its least width.
+  again.resize(700, 500);
+  QTRY_COMPARE(again.width(), 700);
+  auto* right = again.findChild<QWidget*>(QStringLiteral("rightSide"));
+  QTRY_VERIFY(right->width() >= 320);
+  QVERIFY(tree->width() < 260 + 275);
+  QVERIFY(again.minimumSizeHint().width() <= 520);
+  desktoptest::SaveScreenshot(&again, QStringLiteral("main-window-narrowed-after-wide-tree"));
+  again.resize(1000, 700);
+  QTRY_COMPARE(tree->width(), 260 + 275);  // wide again once there is room
+  OpenUserSettings()->clear();
+}
+
+void UsabilityTest::firstWindowFitsTheScreen() {
+  OpenUserSettings()->clear();
+  NextRun run;
+  CPellwynDlg& window = *run.window;
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  const QRect free = window.screen()->availableGeometry();
+  QVERIFY2(free.contains(window.frameGeometry()), qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                                                                  .arg(window.frameGeometry().width())
+                                                                  .arg(window.frameGeometry().height())
+                                                                  .arg(free.width())
+                                                                  .arg(free.height())));
+  // The whole window is usable there: the paging row and the status bar inside it.
+  for (const char* name : {"id1070", "statusBar"}) {
+    QWidget* w = window.findChild<QWidget*>(QString::fromLatin1(name));
+    const QRect at(w->mapTo(&window, QPoint(0, 0)), w->size());
+    QVERIFY2(window.rect().contains(at), name);
+  }
+  QVERIFY(window.minimumSizeHint().width() <= free.width() && window.minimumSizeHint().height() <= free.height());
+  desktoptest::SaveScreenshot(&window, QStringLiteral("main-window-first-run-on-a-small-screen"));
+}
+
+void UsabilityTest::fileDialogsOpenWhereTheyWereLeft() {
+  OpenUserSettings()->clear();
+  testsupport::TempDir dir;
+  const QString first = QString::fromStdString(dir.file("first"));
+  const QString second = QString::fromStdString(dir.file("second"));
+  QDir().mkpath(first);
+  QDir().mkpath(second);
+  testsupport::WriteFile(dir.file("second/pubs.bak"), "x");
+  // Each dialog by its own text; a folder gone since is forgotten.
+  RememberFolder("BAK Files (*.bak *.BAK)", first);
+  RememberFolder("Scan Files (*.str *.STR)", second);
+  QCOMPARE(RememberedFolder("BAK Files (*.bak *.BAK)"), first);
+  QCOMPARE(RememberedFolder("Scan Files (*.str *.STR)"), second);
+  QCOMPARE(RememberedFolder("Other"), QString());
+  RememberFolder("Other", QString::fromStdString(dir.file("gone")));
+  QCOMPARE(RememberedFolder("Other"), QString());
+
+  // The program's own Load dialog opens in the folder kept for it and keeps the next one.
+  QtPrompts prompts;
+  QString shownIn;
+  QTimer::singleShot(0, [&] {
+    QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    shownIn = dialog->directory().absolutePath();
+    dialog->selectFile(second + QStringLiteral("/pubs.bak"));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  const std::optional<std::string> chosen = prompts.OpenFile("BAK Files (*.bak *.BAK)");
+  QCOMPARE(shownIn, first);
+  QVERIFY(chosen);
+  QCOMPARE(QString::fromStdString(*chosen), second + QStringLiteral("/pubs.bak"));
+  QCOMPARE(RememberedFolder("BAK Files (*.bak *.BAK)"), second);
+  // A folder chooser starts where it was left rather than where its caller suggests.
+  RememberFolder(CExportOptionDlg::kFolderTitle, first);
+  QTimer::singleShot(0, [&] {
+    QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    shownIn = dialog->directory().absolutePath();
+    dialog->reject();
+  });
+  QVERIFY(!prompts.ChooseFolder(CExportOptionDlg::kFolderTitle, second.toStdString()));
+  QCOMPARE(shownIn, first);
+  QCOMPARE(RememberedFolder(CExportOptionDlg::kFolderTitle), first);  // a cancel keeps it
+  OpenUserSettings()->clear();
 }
 
 void UsabilityTest::disabledControlsLookDisabled() {
