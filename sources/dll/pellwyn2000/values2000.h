@@ -78,7 +78,7 @@ size_t FixedWidth(const FixedColumn& column);
 Value RenderFixed(const FixedColumn& column, ByteView bytes, Mode mode);
 
 // "datetime": ticks of 1/300 s since midnight and days since 1900-01-01, as
-// "yyyy-mm-dd h:mm:ss" (the hour without a leading zero, the ticks cut to whole seconds).
+// "yyyy-mm-dd hh:mm:ss" (the ticks cut to whole seconds).
 // Outside 1753-01-01..9999-12-31, or with ticks of a whole day or more, the value is not one
 // the server stores: "Invalid DateTime.".
 CString FormatDateTime2000(DWORD ticks, LONG days);
