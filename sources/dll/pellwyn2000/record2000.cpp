@@ -46,6 +46,9 @@ Value RenderEntry(const RowPlan& plan, const Entry& entry, size_t index, const D
       // not hold unless asked to) is read as varchar is.
       if (IsPlainText(type)) {
         text = FilteredText(entry.bytes);
+      } else if (display && type == SqlType::kSqlVariant) {
+        // Its base type's header comes first: the bytes are no text to show.
+        text = kBinaryMarker;
       } else if (display) {
         // UTF-16 of single-byte characters is shown as those characters; anything else is not
         // text the preview can show.

@@ -150,6 +150,8 @@ struct RowWalk {
   int refusedRows = 0;
   int refusals = 0;  // statements the server refused, batches and reruns alike
   int incompleteValues = 0;
+  int nullsInNotNull = 0;
+  int variantsLeftOut = 0;
   int failedRecords = 0;
   bool writeFailed = false;
 };
@@ -324,6 +326,12 @@ void LogExportSummary(const RowWalk& walk, int foreignPages, const DeletedRowPla
   if (walk.incompleteValues)
     Log(FormatString("Table %s: %d large values exported as far as they could be read", walk.tableName,
                      walk.incompleteValues));
+  if (walk.nullsInNotNull)
+    Log(FormatString("Table %s: %d NULL values of NOT NULL character columns written as ''", walk.tableName,
+                     walk.nullsInNotNull));
+  if (walk.variantsLeftOut)
+    Log(FormatString("Table %s: %d sql_variant values of a base type that cannot be read left out", walk.tableName,
+                     walk.variantsLeftOut));
   if (walk.failedRecords)
     Log(FormatString("Table %s: %d records could not be decoded", walk.tableName, walk.failedRecords));
   if (foreignPages)
@@ -452,6 +460,8 @@ WORD ExportRow(RowWalk& walk, BYTE* body, WORD recordOffset, bool* batchFull) {
   const rows2000::RowStatement statement =
       walk.insert->Build(row.values, walk.database ? rows2000::Target::kServer : rows2000::Target::kScript);
   if (Stopped(status)) return 0;
+  walk.nullsInNotNull += statement.nullsInNotNull;
+  walk.variantsLeftOut += statement.variantsLeftOut;
   ++status->m_nRecordsProcessed;
   Deliver(walk, statement, batchFull);
   return row.endOffset;

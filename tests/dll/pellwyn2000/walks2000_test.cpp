@@ -132,6 +132,19 @@ TEST(Walks2000, ExportPassesOverPagesItCannotUse) {
   EXPECT_NE(db.scope.ReadExecLog().find("1 pages of other objects"), std::string::npos);
 }
 
+TEST(Walks2000, NullsOfANotNullColumnAreWrittenAsEmptyAndCounted) {
+  // The second row has no variable part: its name is NULL, which the column does not take.
+  Page page = DataPage();
+  page.Add(TRow(1, "x"));
+  page.Add(Row(8, 0x0010).Put(4, DWORD(2), 4).Columns(2).Build());
+  Database db({Page(kPageData, 0, 0), page}, {1});
+  db.table->m_pColumnHead->m_pNext->m_bNullable = false;
+  EXPECT_EQ(db.ExportScript(), "Insert into [dbo].[T] ([id],[name])  values(1,'x')\r\ngo\r\n"
+                               "Insert into [dbo].[T] ([id],[name])  values(2,'')\r\ngo\r\n");
+  EXPECT_NE(db.scope.ReadExecLog().find("Table [dbo].[T]: 1 NULL values of NOT NULL character columns written as ''"),
+            std::string::npos);
+}
+
 TEST(Walks2000, FirstSlotRepairAndSlotBounds) {
   Page p = DataPage();
   p.Add(TRow(1, "first"));  // at 96

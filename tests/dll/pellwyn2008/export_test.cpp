@@ -152,6 +152,14 @@ TEST_F(ExportTest, FixedLengthLiteralsByType) {
       {"datetime2", 7, 23, 3, Concat(LE(3723456, 4), LE(730119, 3)), "'2000-01-01 01:02:03.456'"},
       {"datetimeoffset", 8, 26, 0, Concat(Concat(LE(0, 3), LE(730119, 3)), LE(std::uint16_t(-90), 2)),
        "'1999-12-31 22:30:00 -01:30'"},
+      // At the ends of the range the local time would fall on year 0 or 10000: the UTC time,
+      // moved to the offset.
+      {"datetimeoffset", 8, 26, 0, Concat(Concat(LE(0, 3), LE(0, 3)), LE(std::uint16_t(-60), 2)),
+       "SWITCHOFFSET(CONVERT(datetimeoffset(0), '0001-01-01 00:00:00 +00:00'), '-01:00')"},
+      {"datetimeoffset", 8, 26, 0, Concat(Concat(LE(84600, 3), LE(3652058, 3)), LE(60, 2)),
+       "SWITCHOFFSET(CONVERT(datetimeoffset(0), '9999-12-31 23:30:00 +00:00'), '+01:00')"},
+      {"datetimeoffset", 10, 34, 7, Concat(Concat(LE(0, 5), LE(3652058, 3)), LE(840, 2)),
+       "'9999-12-31 14:00:00.0000000 +14:00'"},
       {"char", 5, 0, 0, Ascii(std::string("ab\0\0\0", 5)), "'ab'"},
       {"char", 5, 0, 0, Bytes(5, 0), "''"},
       {"char", 9, 0, 0, Ascii("O'Brien  "), "'O''Brien  '"},
@@ -890,7 +898,7 @@ TEST_F(ExportTest, WalkStopsAfterTheCurrentRowAndOnAFailedWrite) {
   EXPECT_NE(Log().find("Export of table [dbo].[T] failed: its script could not be written"), std::string::npos);
 }
 
-TEST_F(ExportTest, WalkLogsTheValuesItLeavesOut) {
+TEST_F(ExportTest, WalkLogsTheValuesItLeavesOutOrEmpties) {
   WalkTable t;
   CColumn* x = new CColumn;  // an xml column after the two of WalkTable
   x->m_strName = "doc";
@@ -903,15 +911,24 @@ TEST_F(ExportTest, WalkLogsTheValuesItLeavesOut) {
   t.table.AppendColumn(x);
   ++t.table.m_nCatalogColumns;
   ++t.table.m_nAllColumns;
+  // name takes no NULL: a row holding one there keeps '', and the log counts it.
+  t.table.m_pColumnHead->m_pNext->m_bNullable = false;
   RecordParts s;
   s.Set(4, LE(1, 4));
   s.columnCount = 3;
   s.vars = {{Ascii("a")}, {Ascii("<x/>")}};
-  t.table.m_vecDataPages = {t.AddPage({BuildRecord(s), BuildRecord(s)})};
+  // A record without a variable part holds NULL in each variable column.
+  RecordParts nullName = s;
+  nullName.statusA = 0x10;
+  nullName.writeVarPart = false;
+  nullName.vars.clear();
+  t.table.m_vecDataPages = {t.AddPage({BuildRecord(s), BuildRecord(s), BuildRecord(nullName)})};
   t.Attach(m_engine);
   EXPECT_EQ(CSQLServer2008::RecoverTableRecordThread(&m_engine, &t.table, nullptr), 1u);
-  EXPECT_EQ(Written(), "Insert into [dbo].[T] ([id],[name])  values(1,'a')\r\nInsert into [dbo].[T] ([id],[name])  values(1,'a')\r\n");
+  EXPECT_EQ(Written(), "Insert into [dbo].[T] ([id],[name])  values(1,'a')\r\nInsert into [dbo].[T] ([id],[name])  values(1,'a')\r\n"
+                       "Insert into [dbo].[T] ([id],[name])  values(1,'')\r\n");
   EXPECT_NE(Log().find("Table [dbo].[T]: 2 xml values left out (binary xml is not decoded)"), std::string::npos);
+  EXPECT_NE(Log().find("Table [dbo].[T]: 1 NULL values of NOT NULL character columns written as ''"), std::string::npos);
 }
 
 TEST_F(ExportTest, PlainTableScriptPutsLargeValuesInline) {
