@@ -291,8 +291,19 @@ TEST(EngineDriver, DeletedRowsOfTheRealFilesComeBackOnceAndSound) {
     EXPECT_NE(rows.out.find("\nrows: 13 last-window: 1\n"), std::string::npos) << rows.out;
   }
   {
+    // The driver's log is beside it; only what this export adds to it is looked at.
+    const std::string log =
+        std::filesystem::path(PELLWYN_ENGINE_DRIVER).parent_path().string() + "/Log Files/ExecLog.log";
+    const size_t before = testsupport::ReadFile(log).size();
     const auto deleted = exported("bak2008_northwind_512blk.bak", "nw", true);
     EXPECT_EQ(Count(deleted.at("Tables/Category.sql"), "values(1,"), 1u);
+    const std::string added = testsupport::ReadFile(log).substr(before);
+    EXPECT_NE(added.find("Deleted row of table [dbo].[Category] left out as a copy: its key [ID]=1 is that of a live "
+                         "row; its values: 1, Beverages 122"),
+              std::string::npos);
+    EXPECT_NE(added.find("Exported 8 rows of table [dbo].[Category], 0 of them deleted rows recovered; 1 deleted rows "
+                         "left out as copies"),
+              std::string::npos);
   }
   // Every other file the program reads: its deleted rows are all copies of live rows, or it
   // holds none, so nothing changes.
