@@ -202,6 +202,9 @@ class CTable {
   std::vector<DWORD> m_vecFreedPages;       // pages the allocation map marks free (deleted data)
   std::vector<CColumn*> m_vecColumnById;    // column index by column id, empty entries null
   FILE_HANDLE m_hBlobFile = kInvalidFile;   // Blob file being written
+  // What a cut-off source lost of this table's catalog ("columns 1-7 missing"); empty when
+  // nothing is known to be missing.
+  CString m_strCatalogLoss;
 
   // Appends a column (or variable column) at the tail of its list; the table owns it.
   void AppendColumn(CColumn* column);

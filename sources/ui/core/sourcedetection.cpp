@@ -209,10 +209,4 @@ std::string ContraryChoiceQuestion(const SourceFacts& facts, int choice) {
   return std::string(kind) + " holds " + facts.holds + ". Read it as " + ChoiceName(choice) + "?";
 }
 
-std::string TruncationWarning(const SourceFacts& facts) {
-  if (!facts.Truncated()) return std::string();
-  return std::string(facts.backup ? "The backup is truncated: " : "The database file is truncated: ") +
-         std::to_string(facts.pagesHeld) + " of " + std::to_string(facts.pagesDeclared) + " pages were read.";
-}
-
 }  // namespace uicore
