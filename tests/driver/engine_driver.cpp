@@ -63,6 +63,9 @@ database file, empty, unreadable) ends the command with status 1 and one line
 database file that ends inside a page, gives "warning: ... N of M pages were read." first,
 and after the scan "warning: table [owner].[name] is incomplete: WHAT" for each table whose
 catalog rows were lost (column ids missing, index keys naming columns the catalog lacks).
+A differential set is read over its base full set in the same file; without one,
+"warning: Backup set N is a differential backup, and this file holds no full backup ..."
+comes before the scan.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -177,6 +180,8 @@ bool Recover(CSQLServer& engine, const std::string& path, int set, const char* c
   options.selectedSet = set;
   options.censusHandOverEvery = uicore::ScanFollowerOptions().handOverEvery;
   engine.m_nSelectedDataSet = set;
+  const std::string alone = uicore::MissingBaseWarning(engine);
+  if (!alone.empty()) std::cout << "warning: " << alone << "\n";
   const std::string cut = uicore::SourceCutOffText(engine);
   if (!cut.empty()) std::cout << "warning: " << cut << "\n";
   result = testsupport::FollowScan(engine, options);

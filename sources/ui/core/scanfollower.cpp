@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/sqlserver.h"
@@ -66,6 +67,19 @@ std::string SourceCutOffText(const CSQLServer& engine) {
   if (held >= declared) return std::string();
   return std::string(engine.m_nDataSetCount > 0 ? "The backup is truncated: " : "The database file is truncated: ") +
          std::to_string(held) + " of " + std::to_string(declared) + " pages were read.";
+}
+
+std::string MissingBaseWarning(const CSQLServer& engine) {
+  if (engine.m_nDataSetCount <= 0 || !engine.m_pBackupReader) return std::string();
+  const int number = engine.m_nSelectedDataSet;
+  const CBackupSet* set = engine.m_pBackupReader->GetSet(number);
+  if (!set || set->m_nBackupType != 2) return std::string();
+  CSourceFile file;
+  if (file.Open(engine.m_strFilePath.c_str()) && FindDifferentialBase(*engine.m_pBackupReader, file, number, set))
+    return std::string();
+  return "Backup set " + std::to_string(number) +
+         " is a differential backup, and this file holds no full backup of its database to read it over: only "
+         "the pages it changed are read, so tables and rows may be missing.";
 }
 
 std::string CountText(int count) {

@@ -46,6 +46,10 @@ bool HasBackupSet(const CSQLServer& engine, int set);
 // dialog's end and engine-driver show it.
 std::string SourceCutOffText(const CSQLServer& engine);
 
+// What the user is told before the scan of a differential set whose base full set the file
+// does not hold (only the pages it changed can be read); empty for any other set.
+std::string MissingBaseWarning(const CSQLServer& engine);
+
 // A count as the progress dialog shows it: "%d (%d)", the count in both places.
 std::string CountText(int count);
 

@@ -810,6 +810,8 @@ void CPellwynDlg::OnRecover() {
     const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
     if (set == -1) return EndRecoverEarly();
     engine->m_nSelectedDataSet = set;
+    const std::string alone = uicore::MissingBaseWarning(*engine);
+    if (!alone.empty()) Inform(alone);
   } else {
     // A database file is one database: no set to choose; its pages lie at page number x 8192.
     engine->m_nSelectedDataSet = 1;
