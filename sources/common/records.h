@@ -205,6 +205,9 @@ class CTable {
   // What a cut-off source lost of this table's catalog ("columns 1-7 missing"); empty when
   // nothing is known to be missing.
   CString m_strCatalogLoss;
+  // Deleted rows of the last row export: exported, and left out as copies of other rows.
+  int m_nDeletedRecovered = 0;
+  int m_nDeletedCopies = 0;
 
   // Appends a column (or variable column) at the tail of its list; the table owns it.
   void AppendColumn(CColumn* column);

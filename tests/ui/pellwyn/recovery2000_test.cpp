@@ -400,10 +400,13 @@ void Recovery2000Test::scriptExportWritesWhatTheDriverWrites() {
   for (const auto& [name, bytes] : ours) {
     const std::string a = Replaced(bytes, folder, "<folder>");
     const std::string b = Replaced(theirs.at(name), driverDir.path(), "<folder>");
-    // The tree lists objects by name, the driver by object id: the object scripts and the
-    // batch file hold the same statements or lines, in another order.
+    // The tree lists objects by name, the driver by object id: the object scripts, the batch
+    // file and the shell script hold the same statements or lines, in another order.
     const bool table = name.find('/') != std::string::npos;
-    const std::string separator = name.size() > 4 && name.substr(name.size() - 4) == ".bat" ? "\r\n" : "\r\ngo\r\n";
+    const auto endsWith = [&](const std::string& end) {
+      return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+    };
+    const std::string separator = endsWith(".bat") ? "\r\n" : endsWith(".sh") ? "\n" : "\r\ngo\r\n";
     QVERIFY2(table ? a == b : SortedPieces(a, separator) == SortedPieces(b, separator), name.c_str());
   }
   QVERIFY(ours.at("Tables/Orders.sql").find("Insert into [dbo].[Orders]") != std::string::npos);
