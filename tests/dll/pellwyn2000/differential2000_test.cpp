@@ -4,8 +4,6 @@
 // Region page with a changed row, and an added Region page with the PFS byte that allocates it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,17 +11,15 @@
 #include "common/backupreader.h"
 #include "common/page.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
-#include "support/allocationpages.h"
 #include "support/backupwriter.h"
+#include "support/differentialsets.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
-#include "support/differentialsets.h"
 #include "support/fixtures.h"
 #include "ui/core/scanfollower.h"
 
 namespace {
 
-using Page = std::vector<BYTE>;
 using Tables = std::map<std::string, std::vector<std::string>>;
 
 // What the program tells before the scan of the set.
@@ -34,51 +30,14 @@ std::string WarningBefore(const std::string& path, int set) {
   return uicore::MissingBaseWarning(engine);
 }
 
-struct Differential {
-  std::string full;         // the full backup
-  std::vector<Page> pages;  // the differential's stream
-};
-
-Differential MakeDifferential(const std::string& fullPath, const std::string& databaseName = "") {
-  Differential d;
-  d.full = testsupport::ReadFile(fullPath);
-  CBackupReader reader;
-  reader.ReadDataSets(fullPath.c_str());
-  const CBackupSet* set = reader.GetSet(1);
-  auto streamPage = [&](DWORD index) {
-    const char* p = d.full.data() + set->m_pStream->nOffset + size_t(index) * kPageSize;
-    return Page(p, p + kPageSize);
-  };
-  const DWORD pages = DWORD(set->m_pStream->nLength / kPageSize);
-  DWORD region = 0, maxId = 0;
-  for (DWORD i = 0; i < pages; ++i) {
-    Page p = streamPage(i);
-    maxId = std::max(maxId, PageIdOf(p.data()));
-    if (PageTypeOf(p.data()) == kPageData && testsupport::RenameNcharRows(p, "Eastern", "Eastern") == 1) region = i;
-  }
-  EXPECT_NE(region, 0u);
-  const DWORD addedId = maxId + 1;
-  for (DWORD i = 0; i < 16; ++i) {
-    Page p = streamPage(i);
-    if (i == 1) p[100 + addedId] = 0x60;  // PFS: the added page is allocated
-    if (i == 9 && !databaseName.empty()) {
-      std::fill(p.begin() + 148, p.begin() + 148 + 256, 0);
-      const std::u16string name = testsupport::Widen(databaseName);
-      std::memcpy(p.data() + 148, name.data(), name.size() * 2);
-    }
-    d.pages.push_back(p);
-  }
-  Page changed = streamPage(region);
-  EXPECT_EQ(testsupport::RenameNcharRows(changed, "Eastern", "Oriente"), 1);
-  d.pages.push_back(changed);
-  Page added = streamPage(region);
-  allocpages::Put(added.data(), 32, addedId, 4);
-  ForEachSlot(added.data(), [&](int, WORD entry) {
-    allocpages::Put(added.data(), entry + 4, ReadU32(added.data() + entry + 4) + 100, 4);  // RegionID
-    return true;
-  });
-  d.pages.push_back(added);
-  return d;
+// A differential made from the 2000 Northwind's full set: the Eastern region renamed, the four
+// regions added again under ids 101-104.
+testsupport::DifferentialPages MakeDifferential(const std::string& fullPath, const std::string& databaseName = "") {
+  testsupport::DifferentialEdit edit;
+  edit.row = "Eastern";
+  edit.renamed = "Oriente";
+  edit.databaseName = databaseName;
+  return testsupport::MakeDifferentialPages(fullPath, edit);
 }
 
 }  // namespace
@@ -93,7 +52,7 @@ TEST(Differential2000, ReadOverItsBaseFullSet) {
   const std::vector<std::string> regions = full.tables.at("Region");
   ASSERT_EQ(regions.size(), 4u);
 
-  Differential d = MakeDifferential(fullPath);
+  testsupport::DifferentialPages d = MakeDifferential(fullPath);
   std::string file = d.full;
   backupwriter::AppendSet(file, backupwriter::kDifferentialBackup, 3, u"Northwind-Differential", d.pages);
   const std::string both = dir.file("full+diff.bak");
@@ -134,7 +93,7 @@ TEST(Differential2000, WithoutItsBaseTheChangedPagesAloneAreRead) {
     const char* databaseName;  // the differential's, when not the full set's
   } cases[] = {{"no full set in the file", false, ""}, {"the full set is of another database", true, "Archive"}};
   for (const Case& c : cases) {
-    Differential d = MakeDifferential(fullPath, c.databaseName);
+    testsupport::DifferentialPages d = MakeDifferential(fullPath, c.databaseName);
     std::string file = c.withFull ? d.full : std::string();
     backupwriter::AppendSet(file, backupwriter::kDifferentialBackup, 3, u"Northwind-Differential", d.pages);
     const std::string alone = dir.file("diff.bak");

@@ -15,72 +15,27 @@
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "support/allocationpages.h"
 #include "support/backupwriter.h"
+#include "support/differentialsets.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
-#include "support/differentialsets.h"
 #include "support/fixtures.h"
 
-using Page = std::vector<BYTE>;
 
 namespace {
 
 using Tables = std::map<std::string, std::vector<std::string>>;
 
-// The pieces of a differential made from the full set of bak2008_library_small.bak.
-struct Differential {
-  std::string full;        // the real backup file
-  std::vector<Page> pages; // the differential's stream
-  DWORD addedId = 0;
-};
-
-Differential MakeDifferential(const std::string& path, const std::string& databaseName = "") {
-  Differential d;
-  d.full = testsupport::ReadFile(path);
-  CBackupReader reader;
-  reader.ReadDataSets(path.c_str());
-  const CBackupSet* set = reader.GetSet(1);
-  auto streamPage = [&](DWORD index) {
-    const char* p = d.full.data() + set->m_pStream->nOffset + size_t(index) * kPageSize;
-    return Page(p, p + kPageSize);
-  };
-  const DWORD pages = DWORD(set->m_pStream->nLength / kPageSize);
-  // Where the Authors rows lie, and the first page id nothing in the set uses.
-  DWORD authors = 0, maxId = 0;
-  for (DWORD i = 0; i < pages; ++i) {
-    Page p = streamPage(i);
-    maxId = std::max(maxId, PageIdOf(p.data()));
-    if (PageTypeOf(p.data()) == kPageData && testsupport::RenameNcharRows(p, "Author 2", "Author 2") == 1) authors = i;
-  }
-  EXPECT_NE(authors, 0u);
-  d.addedId = maxId + 1;
-  // Extents 0 and 1: file header, PFS (now also allocating the added page), boot page, ...
-  for (DWORD i = 0; i < 16; ++i) {
-    Page p = streamPage(i);
-    EXPECT_TRUE(PageIdOf(p.data()) == i || PageTypeOf(p.data()) == 0) << i;  // unused pages are zero
-    if (i == 1) p[100 + d.addedId] = 0x60;
-    if (i == 9 && !databaseName.empty()) {
-      std::fill(p.begin() + 148, p.begin() + 148 + 256, 0);
-      const std::u16string name = testsupport::Widen(databaseName);
-      std::memcpy(p.data() + 148, name.data(), name.size() * 2);
-    }
-    if (i == 1 || i == 9) allocpages::Checksum(p);
-    d.pages.push_back(p);
-  }
-  // A changed row, and an added page of the same table with four more rows.
-  Page changed = streamPage(authors);
-  EXPECT_EQ(testsupport::RenameNcharRows(changed, "Author 2", "Writer 2"), 1);
-  allocpages::Checksum(changed);
-  d.pages.push_back(changed);
-  Page added = streamPage(authors);
-  allocpages::Put(added.data(), 32, d.addedId, 4);
-  EXPECT_EQ(testsupport::RenameNcharRows(added, "Author", "Second"), 4);
-  ForEachSlot(added.data(), [&](int, WORD entry) {
-    allocpages::Put(added.data(), entry + 4, ReadU32(added.data() + entry + 4) + 100, 4);  // the Id column
-    return true;
-  });
-  allocpages::Checksum(added);
-  d.pages.push_back(added);
-  return d;
+// A differential made from the full set of bak2008_library_small.bak: an Authors row changed,
+// four Authors rows added.
+testsupport::DifferentialPages MakeDifferential(const std::string& path, const std::string& databaseName = "") {
+  testsupport::DifferentialEdit edit;
+  edit.row = "Author 2";
+  edit.renamed = "Writer 2";
+  edit.addedFrom = "Author";
+  edit.addedTo = "Second";
+  edit.databaseName = databaseName;
+  edit.seal = [](std::vector<BYTE>& page) { allocpages::Checksum(page); };
+  return testsupport::MakeDifferentialPages(path, edit);
 }
 
 }  // namespace
@@ -93,7 +48,7 @@ TEST(Differential, ReadOverItsBaseFullSet) {
   ASSERT_EQ(full.tables.count("Authors"), 1u);
   ASSERT_EQ(full.tables.at("Authors").size(), 4u);
 
-  Differential d = MakeDifferential(path);
+  testsupport::DifferentialPages d = MakeDifferential(path);
   std::string file = d.full;
   backupwriter::AppendSet(file, backupwriter::kDifferentialBackup, 2, u"Library-Differential", d.pages);
   const std::string both = dir.file("full+diff.bak");
@@ -133,7 +88,7 @@ TEST(Differential, WithoutItsBaseTheChangedPagesAloneAreRead) {
     const char* databaseName;  // the differential's, when not the full set's
   } cases[] = {{"no full set in the file", false, ""}, {"the full set is of another database", true, "Archive"}};
   for (const Case& c : cases) {
-    Differential d = MakeDifferential(path, c.databaseName);
+    testsupport::DifferentialPages d = MakeDifferential(path, c.databaseName);
     std::string file = c.withFull ? d.full : std::string();
     backupwriter::AppendSet(file, backupwriter::kDifferentialBackup, 2, u"Library-Differential", d.pages);
     const std::string alone = dir.file("diff.bak");
