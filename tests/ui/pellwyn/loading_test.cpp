@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "support/backupwriter.h"
+#include "support/differentialsets.h"
 #include "support/fixtures.h"
 #include "ui/core/openscan.h"
 #include "ui/core/sourcedetection.h"
@@ -49,6 +51,7 @@ class LoadingTest : public desktoptest::DesktopTestCase {
   void aContraryChoiceAndAFailedLoadInTheProgramsMessageBoxes();
   void databaseFilesOfBothFamiliesLoadToTheirRows();
   void aCutOffBackupSaysSoAndMarksItsTables();
+  void aDifferentialWithoutItsBaseIsReadAfterAWord();
 };
 
 void LoadingTest::theVersionDialogOpensOnTheFilesVersion() {
@@ -196,6 +199,26 @@ void LoadingTest::aCutOffBackupSaysSoAndMarksItsTables() {
   employees->setExpanded(true);
   h.Tree()->scrollToItem(employees);
   Picture(h, QStringLiteral("main-window-truncated-backup-marked-table"));
+}
+
+void LoadingTest::aDifferentialWithoutItsBaseIsReadAfterAWord() {
+  testsupport::TempDir dir;
+  const std::string full = testsupport::Northwind2000Backup(dir);
+  if (full.empty()) QSKIP("fixtures not available");
+  testsupport::DifferentialEdit edit;
+  edit.row = "Eastern";
+  edit.renamed = "Oriente";
+  const testsupport::DifferentialPages d = testsupport::MakeDifferentialPages(full, edit);
+  std::string alone;
+  backupwriter::AppendSet(alone, backupwriter::kDifferentialBackup, 1, u"Northwind-Differential", d.pages);
+  const std::string path = dir.file("differential.bak");
+  testsupport::WriteFile(path, alone);
+  Harness h;
+  QVERIFY(LoadToTheEnd(h, path, 1, 1));
+  QCOMPARE(h.prompts.Count("info"), 1);
+  QCOMPARE(h.prompts.Last("info"),
+           std::string("Backup set 1 is a differential backup, and this file holds no full backup of its database to "
+                       "read it over: only the pages it changed are read, so tables and rows may be missing."));
 }
 
 DESKTOP_TEST(LoadingTest);
