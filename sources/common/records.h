@@ -204,6 +204,9 @@ class CTable {
   std::vector<DWORD> m_vecFreedPages;       // pages the allocation map marks free (deleted data)
   std::vector<CColumn*> m_vecColumnById;    // column index by column id, empty entries null
   FILE_HANDLE m_hBlobFile = kInvalidFile;   // Blob file being written
+  // What a cut-off source lost of this table's catalog ("columns 1-7 missing"); empty when
+  // nothing is known to be missing.
+  CString m_strCatalogLoss;
   // Deleted rows of the last row export: exported, and left out as copies of other rows.
   int m_nDeletedRecovered = 0;
   int m_nDeletedCopies = 0;

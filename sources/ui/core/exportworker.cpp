@@ -14,6 +14,7 @@
 #include "common/sqlserver.h"
 #include "platform/database.h"
 #include "platform/files.h"
+#include "ui/core/catalogloss.h"
 #include "ui/core/exportbatch.h"
 #include "ui/core/exportnames.h"
 #include "ui/core/programfolder.h"
@@ -171,6 +172,12 @@ bool ExportRun::MakeOutputFolder() {
 
 int ExportRun::TableStage() {
   Log("Generating tables");
+  // A table whose catalog a cut-off source lost in part is exported as read, never as whole
+  // without a word.
+  for (CTable* t : m_request.tables)
+    if (t && !t->m_strCatalogLoss.IsEmpty())
+      Log("Table " + t->m_strOwner.str() + "." + t->m_strName.str() + " is exported incomplete: " +
+          t->m_strCatalogLoss.str());
   if (m_request.tables.empty()) m_sink.SetDialogPercent(30);
   if (m_bServer && m_request.recoverDeleted && m_request.rows) m_sink.AppendReport(kDeletedRowsReportHeader);
   if (m_bServer && m_avoidDuplicate != "1") return ServerTableStage();
@@ -251,6 +258,9 @@ int ExportRun::SerialTableStage() {
       const std::string file = UniqueTableFileName(*table);
       script = "Tables/" + file + ".sql";
       m_engine.m_hTableSqlFile = Create(script);
+      const std::string loss = CatalogLossComment(*table);
+      if (!loss.empty() && m_engine.m_hTableSqlFile != kInvalidFile)
+        WriteFileAll(m_engine.m_hTableSqlFile, loss.data(), loss.size());
       m_engine.m_hConstraintSqlFile = Create("Tables/" + file + "_Constraint.sql");
       m_batch.AddTableScript(file + ".sql");
       m_batch.AddTableScript(file + "_Constraint.sql");

@@ -33,6 +33,7 @@
 #include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
+#include "ui/core/catalogloss.h"
 #include "ui/core/displaytext.h"
 #include "ui/core/openscan.h"
 #include "ui/core/previewdriver.h"
@@ -934,6 +935,7 @@ int CPellwynDlg::ChooseVersionFor(const uicore::SourceFacts& facts) {
 
 void CPellwynDlg::OnRecover() {
   SetStatusText(kRecoveringStatus + PathForDisplay(m_strSourcePath));
+  m_strTruncation.clear();
   m_bIgnoreSelChange = true;
   m_pTextBox->hide();
   ClearRecordList();
@@ -956,7 +958,6 @@ void CPellwynDlg::OnRecover() {
     return EndRecoverEarly();
   }
   m_strVersionLabel = created.version->label;
-  m_strTruncation = uicore::TruncationWarning(facts);
   m_host.Adopt(std::move(created));
   CSQLServer* engine = m_host.Current();
   m_pPreview.reset();
@@ -972,10 +973,13 @@ void CPellwynDlg::OnRecover() {
     const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
     if (set == -1) return EndRecoverEarly();
     engine->m_nSelectedDataSet = set;
+    const std::string alone = uicore::MissingBaseWarning(*engine);
+    if (!alone.empty()) Inform(alone);
   } else {
     // A database file is one database: no set to choose; its pages lie at page number x 8192.
     engine->m_nSelectedDataSet = 1;
   }
+  m_strTruncation = uicore::SourceCutOffText(*engine);
 
   // The follower prepares the status block, starts the scan and follows it.
   const std::string format = m_host.CurrentVersion()->formatText;
@@ -993,7 +997,9 @@ void CPellwynDlg::OnRecover() {
   m_pProgress = dialog;
   connect(dialog, &CProgressDlg::stoppedByButton, this, [this](bool stopped) {
     if (stopped && m_pRecovery) m_pRecovery->stopped = true;
-    SetStatusText(stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus);
+    std::string status = stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus;
+    if (!m_strTruncation.empty()) status += ". " + m_strTruncation;
+    SetStatusText(status);
   });
   connect(dialog, &QDialog::finished, this, &CPellwynDlg::EndRecover);
   // Modal over the main window; the window's own event loop keeps everything responsive.
@@ -1043,7 +1049,10 @@ void CPellwynDlg::OnScanEnded(const CSQLServer* engine) {
   // marked partial for Export and Save Scan.
   const bool stopped = engine && m_pRecovery && m_pRecovery->engine == engine && m_pRecovery->stopped;
   m_host.MarkCatalogComplete(stopped);
-  if (stopped) FillObjectTree();
+  // A cut-off source: the tables whose catalog rows lay past the end are marked, now that the
+  // scan thread has left the maps, and the tree shows the marks.
+  const bool marked = engine && !m_strTruncation.empty() && uicore::MarkCatalogLosses(*m_host.Current()) > 0;
+  if (stopped || marked) FillObjectTree();
   UpdateExportCommands(true);
 }
 
