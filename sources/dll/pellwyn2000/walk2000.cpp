@@ -608,6 +608,8 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   };
   for (DWORD index : pages) {
     const bool read = walk.pages.ReadDataPage(index, page.data());
+    // Counted read or not: the export's progress goes by the pages gone through.
+    if (status) ++status->m_nExportPagesRead;
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     if (PageObjectId(page.data()) != table->m_dwObjectId) {

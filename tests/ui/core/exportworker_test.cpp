@@ -555,6 +555,8 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
     // Prepares the folders and the request that meets them.
     std::function<ExportRequest(const Folders&)> prepare;
     std::vector<std::string> calls;
+    // The folder the message names ("" when none was chosen).
+    std::function<std::string(const Folders&)> named;
   } cases[] = {
       {"the parent is a file",
        [](const Folders& f) {
@@ -563,27 +565,31 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
          r.folder = f.dir.file("plain");
          return r;
        },
-       {}},
+       {},
+       [](const Folders& f) { return f.dir.file("plain") + "/Tarnwell_Pellwyn_R&D" + kStamp; }},
       {"the parent is missing (one level is made, as the user chose the parent)",
        [](const Folders& f) {
          ExportRequest r = ScriptRequest(f);
          r.folder = f.dir.file("missing/deeper");
          return r;
        },
-       {}},
+       {},
+       [](const Folders& f) { return f.dir.file("missing/deeper") + "/Tarnwell_Pellwyn_R&D" + kStamp; }},
       {"no parent was chosen",
        [](const Folders& f) {
          ExportRequest r = ScriptRequest(f);
          r.folder.clear();
          return r;
        },
-       {}},
+       {},
+       [](const Folders&) { return std::string(); }},
       {"the parent is read-only",
        [](const Folders& f) {
          ::chmod(f.parent().c_str(), 0555);
          return ScriptRequest(f);
        },
-       {}},
+       {},
+       [](const Folders& f) { return f.scriptFolder(); }},
       {"Tables is taken by a file: after the user data types",
        [](const Folders& f) {
          ExportRequest r = ScriptRequest(f);
@@ -592,7 +598,8 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
          WriteFile(r.outputFolder + "/Tables", "x");
          return r;
        },
-       {"udt"}},
+       {"udt"},
+       [](const Folders& f) { return f.dir.file("given") + "/Tables"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -610,7 +617,16 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
     RunExport(worker, engine, request, sink);
     ::chmod(f.parent().c_str(), 0755);
 
-    EXPECT_EQ(sink.Calls("message "), std::vector<std::string>{"Directory could not be created"});
+    // The message names the folder and says why it could not be made.
+    const std::vector<std::string> messages = sink.Calls("message ");
+    ASSERT_EQ(messages.size(), 1u);
+    const std::string named = c.named(f);
+    if (named.empty()) {
+      EXPECT_EQ(messages[0], "Directory could not be created: no folder was chosen");
+    } else {
+      EXPECT_EQ(messages[0].rfind("Directory could not be created: " + named + " (", 0), 0u) << messages[0];
+      EXPECT_EQ(messages[0].back(), ')');
+    }
     EXPECT_TRUE(sink.Calls("status ").empty());
     EXPECT_EQ(sink.Events().back(), "ended early");
     EXPECT_EQ(engine.calls, c.calls);
@@ -742,4 +758,65 @@ TEST(ExportWorker, ServerExportWithAvoidDuplicateRunsTheTablesOnTheWorkerFor2000
   EXPECT_TRUE(engine2008.calls.empty());
   EXPECT_EQ(sink2.Calls("status "), std::vector<std::string>{"Export terminated"});
   EXPECT_EQ(sink2.Events().back(), "ended early");
+}
+
+// A large table's export is followed while it runs: the bar moves by the pages read and the
+// dialog says how many rows have gone so far.
+TEST(ExportWorker, ProgressMovesInsideATable) {
+  struct Sink : RecordingSink {
+    void ShowTableProgress(const std::string& text) override {
+      std::lock_guard<std::mutex> lock(mutex);
+      texts.push_back(text);
+    }
+    std::vector<std::string> Texts() {
+      std::lock_guard<std::mutex> lock(mutex);
+      return texts;
+    }
+    bool Seen(const std::string& start) {
+      for (const std::string& t : Texts())
+        if (t.rfind(start, 0) == 0) return true;
+      return false;
+    }
+    std::mutex mutex;
+    std::vector<std::string> texts;
+  };
+  // Halfway through its pages the table's walk waits until the follower has reported it.
+  struct Engine : ScriptEngine {
+    Engine() : ScriptEngine(2008) {}
+    Sink* sink = nullptr;
+    void GenerateTableQueries(CTable* table, CDatabase* db) override {
+      if (table->m_strName.str() == "big") {
+        m_pStatus->m_nExportPagesRead += 5;
+        m_pStatus->m_nRecordsProcessed += 1200;
+        for (int i = 0; i < 2000 && !sink->Seen("dbo.big"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        m_pStatus->m_nExportPagesRead += 5;
+        m_pStatus->m_nRecordsProcessed += 1000;
+      }
+      ScriptEngine::GenerateTableQueries(table, db);
+    }
+  };
+  Folders f;
+  Engine engine;
+  Sink sink;
+  engine.sink = &sink;
+  ExportRequest request = ScriptRequest(f);
+  CTable* small = engine.AddTable(5, "dbo", "small");
+  CTable* big = engine.AddTable(9, "dbo", "big", 10);
+  request.tables = {small, big};
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  // Nothing moved while the small table ran; the big one was reported halfway, and the text
+  // is cleared after each table.
+  // (A loaded machine may let one more report through before the walk ends.)
+  const std::vector<std::string> texts = sink.Texts();
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[0], "");
+  EXPECT_EQ(texts[1], "dbo.big: 1200 rows (page 5 of 10)");
+  EXPECT_EQ(texts.back(), "");
+  // The second of two tables spans 15 % to 30 %: half its pages read puts the bar at 22 %.
+  const std::vector<std::string> percents = sink.Calls("dialog ");
+  ASSERT_GE(percents.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(percents.begin(), percents.begin() + 2), (std::vector<std::string>{"15", "22"}));
+  EXPECT_NE(std::find(percents.begin(), percents.end(), "30"), percents.end());
 }
