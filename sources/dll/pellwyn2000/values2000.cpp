@@ -58,7 +58,8 @@ bool IsVariableType(SqlType type) {
     case SqlType::kText:
     case SqlType::kImage:
     case SqlType::kVarBinary:
-    case SqlType::kXml: return true;
+    case SqlType::kXml:
+    case SqlType::kSqlVariant: return true;
     default: return false;
   }
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/deletedrows.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/formatters.h"
@@ -290,16 +291,26 @@ DWORD CSQLServer2008::RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<Pre
       ChooseWindowStart(e, WindowStart{e.m_posNextPage, e.m_nNextSlotPos, e.m_nNextSlotIndex});
 
   RecordPlan plan(*table);
+  // The deleted rows the export of the table writes, in its order (the export logs them).
+  std::optional<DeletedRowPlan> deletedRows;
+  if (e.m_bRecoverDeleted) deletedRows.emplace(e.PlanDeletedRowsOf(*table, pages, plan, false));
   PreviewContext context;
   context.plan = &plan;
   ScopedPreviewContext scope(&context);
   PreviewWindowSteps steps;
+  size_t current = 0;
   steps.readPage = [&](size_t position, BYTE* page) {
+    current = position;
     if (!e.ReadSourcePage(pages[position], page) || PageTypeOf(page) != kPageData) return false;
     RestoreTornBitsIfPresent(page);
     return true;
   };
-  steps.slotEntry = [](const BYTE* page, int slot) { return SlotEntry(page, slot); };
+  steps.slotEntry = [&](const BYTE* page, int slot) {
+    const WORD entry = SlotEntry(page, slot);
+    if (!deletedRows) return entry;
+    const WORD at = deletedRows->RowAt(current, slot);
+    return at == DeletedRowPlan::kAsStored ? entry : at;
+  };
   steps.decodeRow = [&](BYTE* page, WORD entry) {
     e.GetTableRecord(page + kPageHeaderSize, WORD(entry - kPageHeaderSize), table);
   };

@@ -345,12 +345,16 @@ TEST(DecodeRecord, InRowVariableValuesByType) {
   b.Variable("vb", "varbinary", 10);
   // A text value kept in the row, as a table with "text in row" holds it: 8-bit text still.
   b.Variable("tx", "text", 16);
+  // A sql_variant lies in the variable part too: its base type's header, then the value.
+  b.Variable("sv", "sql_variant", 8016);
   RecordParts r;
-  r.columnCount = 5;
-  r.vars = {{{0x41, 0x01, 0x42, 0x00, 0x43}}, {Utf16("AB")}, {{0x41, 0x00, 0x1F, 0x04}}, {{0x01, 0xAB}}, {Ascii("Hi")}};
+  r.columnCount = 6;
+  r.vars = {{{0x41, 0x01, 0x42, 0x00, 0x43}}, {Utf16("AB")}, {{0x41, 0x00, 0x1F, 0x04}}, {{0x01, 0xAB}}, {Ascii("Hi")},
+            {{56, 1, 42, 0, 0, 0}}};
   const Bytes body = Body(BuildRecord(r));
-  EXPECT_EQ(Decode(table, body).shown, (Strings{"ABC", "AB", "?????", "?????", "Hi"}));
-  EXPECT_EQ(Decode(table, body, 0, Mode::kExport).shown, (Strings{"ABC", "41004200", "41001f04", "01ab", "Hi"}));
+  EXPECT_EQ(Decode(table, body).shown, (Strings{"ABC", "AB", "?????", "?????", "Hi", "<binary data>"}));
+  EXPECT_EQ(Decode(table, body, 0, Mode::kExport).shown,
+            (Strings{"ABC", "41004200", "41001f04", "01ab", "Hi", "38012a000000"}));
 }
 
 TEST(DecodeRecord, OffRowValuesThroughTheirPointers) {
