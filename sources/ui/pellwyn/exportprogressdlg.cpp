@@ -96,7 +96,7 @@ CExportProgressDlg::CExportProgressDlg(IPrompts& prompts, std::function<void()> 
   layout->addWidget(m_pTableProgress);
   layout->addLayout(barRow);
   layout->addLayout(buttons);
-  resize(600, 360);
+  resize(FittedSize(this, QSize(600, 360)));
   Begin(false, std::string());
 }
 
