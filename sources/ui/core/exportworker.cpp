@@ -53,23 +53,20 @@ std::string FolderNotMade(const std::string& folder, const std::error_code& why)
   return text;
 }
 
-// While one table's rows are walked: every so often the rows exported so far and the share
-// of the table's pages read, so the bar moves inside a large table. Its own thread, ended
-// (and joined) before the worker reports the table done.
+// While tables' rows are walked: every so often the rows exported so far and the share of
+// the pages read. For one table of the serial stage the bar moves too, inside the table's
+// share; the connection pool reports its bar per finished table, and its tables are followed
+// by their text alone (a second source for the bar would make it go back). Its own thread,
+// ended (and joined) before the worker reports what was done.
 class TableProgress {
  public:
+  // One table of the serial stage: `done` tables of `total` are behind it.
   TableProgress(CSQLServer& engine, const CTable& table, IExportSink& sink, int done, int total)
-      : m_status(engine.m_pStatus),
-        m_sink(sink),
-        m_name(table.m_strOwner.str() + "." + table.m_strName.str()),
-        m_pages(table.m_vecDataPages.size() + (engine.m_bRecoverDeleted ? table.m_vecFreedPages.size() : 0)),
-        m_done(done),
-        m_total(total) {
-    if (!m_status || total <= 0) return;
-    m_pagesAtStart = m_status->m_nExportPagesRead.load();
-    m_rowsAtStart = m_status->m_nRecordsProcessed.load();
-    m_thread = std::thread([this] { Follow(); });
-  }
+      : TableProgress(engine, table.m_strOwner.str() + "." + table.m_strName.str(), PagesOf(engine, table), sink,
+                      done, total) {}
+  // The tables the pool exports at once, under one name.
+  TableProgress(CSQLServer& engine, const std::vector<CTable*>& tables, IExportSink& sink)
+      : TableProgress(engine, "Tables", PagesOf(engine, tables), sink, -1, int(tables.size())) {}
   ~TableProgress() {
     {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -84,9 +81,26 @@ class TableProgress {
   static constexpr std::chrono::milliseconds kEvery{250};
 
  private:
+  TableProgress(CSQLServer& engine, std::string name, size_t pages, IExportSink& sink, int done, int total)
+      : m_status(engine.m_pStatus), m_sink(sink), m_name(std::move(name)), m_pages(pages), m_done(done), m_total(total) {
+    if (!m_status || total <= 0) return;
+    m_pagesAtStart = m_status->m_nExportPagesRead.load();
+    m_rowsAtStart = m_status->m_nRecordsProcessed.load();
+    m_thread = std::thread([this] { Follow(); });
+  }
+  static size_t PagesOf(const CSQLServer& engine, const CTable& table) {
+    return table.m_vecDataPages.size() + (engine.m_bRecoverDeleted ? table.m_vecFreedPages.size() : 0);
+  }
+  static size_t PagesOf(const CSQLServer& engine, const std::vector<CTable*>& tables) {
+    size_t pages = 0;
+    for (const CTable* t : tables) pages += PagesOf(engine, *t);
+    return pages;
+  }
+
   void Follow() {
     // Only what moved is reported: the worker reported the table's start itself.
-    int lastPercent = m_done * 30 / m_total;
+    const bool movesBar = m_done >= 0;
+    int lastPercent = movesBar ? m_done * 30 / m_total : 0;
     long long lastRows = 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_wake.wait_for(lock, kEvery, [&] { return m_end; })) {
@@ -94,8 +108,8 @@ class TableProgress {
       const long long rows = m_status->m_nRecordsProcessed.load() - m_rowsAtStart;
       // The table's share of the stage's 30 %, short of its end, which the worker reports.
       const double read = m_pages ? std::min(0.99, double(pages) / double(m_pages)) : 0.0;
-      const int percent = int((m_done + read) * 30.0 / m_total);
-      if (percent != lastPercent) m_sink.SetDialogPercent(percent);
+      const int percent = movesBar ? int((m_done + read) * 30.0 / m_total) : 0;
+      if (movesBar && percent != lastPercent) m_sink.SetDialogPercent(percent);
       if (rows != lastRows) {
         m_sink.ShowTableProgress(TableProgressText(m_name, rows, std::min<long long>(pages, m_pages), m_pages));
       }
@@ -265,7 +279,12 @@ int ExportRun::ServerTableStage() {
     factory = [login](std::string* error) { return NewServerConnection(login, error); };
   }
   const int threadSize = m_request.threadSize ? *m_request.threadSize : m_threadSize;
-  const PoolOutcome outcome = ExportPool::Run(m_engine, tables, threadSize, m_sink, factory);
+  PoolOutcome outcome;
+  {
+    const TableProgress progress(m_engine, tables, m_sink);
+    outcome = ExportPool::Run(m_engine, tables, threadSize, m_sink, factory);
+  }
+  m_sink.ShowTableProgress("");
   {
     std::lock_guard<std::mutex> lock(m_resultMutex);
     for (const PoolOutcome::Reported& r : outcome.reported) m_result.tables.push_back({r.table, "", r.rows});
