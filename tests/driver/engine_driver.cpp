@@ -361,7 +361,7 @@ int Export(const Args& a) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) {
-    std::cout << "export failed: Directory could not be created\n";
+    std::cout << "export failed: Directory could not be created: " << dir << " (" << ec.message() << ")\n";
     return 1;
   }
   Engine engine;

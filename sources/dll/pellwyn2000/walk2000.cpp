@@ -715,6 +715,8 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   };
   for (size_t position = 0; position < pages.size(); ++position) {
     const bool read = walk.pages.ReadDataPage(pages[position], page.data());
+    // Counted read or not: the export's progress goes by the pages gone through.
+    if (status) ++status->m_nExportPagesRead;
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     if (PageObjectId(page.data()) != table->m_dwObjectId) {

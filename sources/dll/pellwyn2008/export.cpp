@@ -669,6 +669,8 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     const DWORD pageNumber = pages[position];
     if (walk.server && database && kind == WalkKind::kTable) database->SetQueryTimeout(kRowQueryTimeout);
     const bool read = e.ReadSourcePage(pageNumber, page.data());
+    // Counted read or not: the export's progress goes by the pages gone through.
+    if (status) ++status->m_nExportPagesRead;
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());

@@ -23,6 +23,10 @@ std::string BackupSetDateText(const SYSTEMTIME& written);
 // is not known ("830 rows"). A page without rows: "no rows".
 std::string PagerRowsText(long long first, long long count, long long total);
 
+// A table's export so far, for the progress dialog: "dbo.Orders: 12000 rows (page 340 of
+// 1200)"; without pages to read, "dbo.Orders: 12000 rows".
+std::string TableProgressText(const std::string& table, long long rows, long long pagesRead, long long pages);
+
 // A file-system path (UTF-8 bytes) as the program's 8-bit message texts show it: characters
 // beyond Latin-1 become '?'; bytes that are not UTF-8 stay as they are.
 std::string PathForDisplay(std::string_view path);

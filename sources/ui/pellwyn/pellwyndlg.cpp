@@ -1,6 +1,7 @@
 #include "pellwyndlg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -66,11 +67,8 @@ constexpr int kSplitterRightRange = 275;
 constexpr int kInitialTreeWidth = 260;
 constexpr int kMinTreeWidth = 120;
 constexpr int kMinListWidth = 320;
-// The window's first size, where the screen has room for it; the window manager's frame
-// (borders and a title bar) is left room too.
-constexpr int kInitialWidth = 1024;
-constexpr int kInitialHeight = 740;
-constexpr QSize kFrameAllowance(16, 40);
+// The window's first size, where the screen has room for it.
+constexpr QSize kInitialSize(1024, 740);
 constexpr int kListRowHeight = 20;
 // Exit waits this long for the engines' threads before the process ends without them.
 constexpr auto kExitJoinBound = 2s;
@@ -305,12 +303,14 @@ void CPellwynDlg::RestorePlacement() {
     m_pSplitter->SetRange(kSplitterLeftRange + moved, kSplitterRightRange - moved);
   }
   if (!kept.geometry.isEmpty() && restoreGeometry(kept.geometry)) return;
-  // The first window fits the screen's free area, in the screen's own (scaled) units.
-  QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
-  const QRect free = on ? on->availableGeometry() : QRect(QPoint(), QSize(kInitialWidth, kInitialHeight) + kFrameAllowance);
-  const QSize room = free.size() - kFrameAllowance;
-  resize(QSize(kInitialWidth, kInitialHeight).boundedTo(room).expandedTo(minimumSizeHint()));
-  move(free.topLeft() + QPoint(std::max(0, (room.width() - width()) / 2), std::max(0, (room.height() - height()) / 2)));
+  // The first window fits the screen's free area, in the screen's own (scaled) units, and
+  // stands in its middle.
+  resize(FittedSize(this, kInitialSize));
+  const QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!on) return;
+  const QSize room = ScreenRoom(this);
+  move(on->availableGeometry().topLeft() +
+       QPoint(std::max(0, (room.width() - width()) / 2), std::max(0, (room.height() - height()) / 2)));
 }
 
 void CPellwynDlg::SavePlacement() {
@@ -512,10 +512,7 @@ bool CPellwynDlg::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_PageDown || key->key() == Qt::Key_PageUp)) {
       QPushButton* button = key->key() == Qt::Key_PageDown ? m_pNextButton : m_pPrevButton;
-      if (button->isEnabled() && button->isVisible()) {
-        m_bPageTurnedFromList = true;
-        button->click();
-      }
+      if (button->isEnabled() && button->isVisible()) button->click();
       return true;
     }
   }
@@ -721,7 +718,6 @@ void CPellwynDlg::ShowObjectText(const CViewStoredProc* object) {
 void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
   CSQLServer* engine = m_host.Current();
   if (!engine || !table || engine->m_bExportMode || m_pExport->Running()) return;
-  m_bPageTurnedFromList = false;
   m_pTextBox->hide();
   m_pList->show();
   for (QWidget* w : PagingRow()) w->show();
@@ -835,10 +831,10 @@ void CPellwynDlg::ShowPreviewPage(const uicore::PreviewPage& page, int generatio
   m_pRowsShown->setText(FromEngineText(PagerRowsText(first, rows, m_nTableRows)));
   m_pPrevButton->setEnabled(page.previousEnabled);
   m_pNextButton->setEnabled(page.nextEnabled);
-  // A page turned from the list by its keys keeps the focus there, for the next key.
-  if (m_bPageTurnedFromList) m_pList->setFocus();
-  else m_pNextButton->setFocus();
-  m_bPageTurnedFromList = false;
+  // ">" takes the focus, unless the keys are at work in the tree (arrowing from table to
+  // table) or in the list (Page Down): there they stay, for the next key.
+  const QWidget* focus = QApplication::focusWidget();
+  if (focus != m_pTree && focus != m_pList) m_pNextButton->setFocus();
   update();
   ++m_nPreviewPagesShown;
 }
@@ -1033,6 +1029,8 @@ void CPellwynDlg::ClearRightPane() {
 
 void CPellwynDlg::EndRecover() {
   m_bIgnoreSelChange = false;
+  // The keys go on in the tree the recovery filled.
+  m_pTree->setFocus();
   EndRecoveringStatus();
   // Export and Save Scan wait for the scan thread to leave the engine, which a stopped scan
   // may do after the dialog has gone.
