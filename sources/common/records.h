@@ -58,6 +58,9 @@ class CColumn {
   // Full identity values (bigint identities keep 64 bits and the sign in memory).
   INT64 m_nIdentitySeed64 = 0;
   INT64 m_nIdentityIncrement64 = 0;
+  // The name of the default constraint whose text m_strDefault holds; empty for a bound
+  // default object or when the catalog gave no name.
+  CString m_strDefaultName;
   CColumn* m_pNext = nullptr;
 
   // Archived size with every text empty: the least a record takes in a scan file.
@@ -116,7 +119,21 @@ class CIndexInfo {
   void Load(CArchive& ar);
 };
 
-// A foreign key of the 2000 format: entry i of the two column lists forms one column pair.
+// What the catalog says of a constraint beyond its definition: whether the server checked
+// the rows it holds, whether it is switched off, whether replication agents skip it, and
+// whether the server made up its name.
+struct ConstraintState {
+  bool notTrusted = false;
+  bool disabled = false;
+  bool notForReplication = false;
+  bool systemNamed = false;
+};
+
+// Referential actions as the catalog numbers them.
+enum : BYTE { kNoAction = 0, kCascade = 1, kSetNull = 2, kSetDefault = 3 };
+
+// A foreign key: entry i of the two column lists forms one column pair. The 2000 format
+// keeps its names in a map of the engine; the 2005/2008 format fills m_strName.
 class CForeignKey {
  public:
   DWORD m_dwConstraintId = 0;
@@ -124,9 +141,23 @@ class CForeignKey {
   DWORD m_dwRefTableId = 0;  // referenced table
   std::vector<WORD> m_vecKeyColumns;
   std::vector<WORD> m_vecRefColumns;
+  CString m_strName;
+  BYTE m_bDeleteAction = kNoAction;
+  BYTE m_bUpdateAction = kNoAction;
+  ConstraintState m_state;
   CForeignKey* m_pNext = nullptr;
 
   WORD Count() const { return WORD(m_vecKeyColumns.size()); }
+};
+
+// A CHECK constraint of a table, column and table constraints alike.
+class CCheckConstraint {
+ public:
+  DWORD m_dwId = 0;
+  CString m_strName;
+  CString m_strText;    // the condition as the catalog holds it, "([Quantity]>(0))"
+  WORD m_wColumnId = 0; // the column a column constraint belongs to; 0 for a table constraint
+  ConstraintState m_state;
 };
 
 class CViewStoredProc {
@@ -178,11 +209,13 @@ class CTable {
   CVarColumn* m_pVarHead = nullptr;  // 24
   CVarColumn* m_pVarTail = nullptr;
 
-  // The 2000 format: its foreign keys (owned, appended at the tail) and whether index
+  // Its foreign keys (owned, appended at the tail) and, in the 2000 format, whether index
   // records were read for it (not archived).
   CForeignKey* m_pForeignKeyHead = nullptr;
   CForeignKey* m_pForeignKeyTail = nullptr;
   bool m_bHasIndexes = false;
+  // Its CHECK constraints in object-id order (carried by the scan file's extension).
+  std::vector<CCheckConstraint> m_vecChecks;
 
   CMapStringToString m_mapComputed;                 // 25 column id text -> computed/default text
   CStringKeyMap<CIndexInfo*> m_mapTableIndexes;     // 26 index id text -> index record (owned)

@@ -285,7 +285,8 @@ int ExportRun::SerialTableStage() {
 }
 
 void ExportRun::ForeignKeyStage() {
-  if (!m_b2000) return;
+  // Without tables there is nothing a key could be added to.
+  if (m_request.tables.empty()) return;
   // The engine writes foreign keys through the table handle; they get a file of their own,
   // run once every table exists.
   if (!m_bServer) m_engine.m_hTableSqlFile = Create("ForeignKeys.sql");

@@ -10,6 +10,7 @@
 #include "support/catalogtext.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/scanfilebytes.h"
 
 using testsupport::ModuleFolderScope;
 
@@ -81,8 +82,9 @@ TEST(ScanFile, EmptyEngineCancelAndFailedSave) {
   CSQLServer2008 engine;
   engine.m_strDatabaseName = "db";
   ASSERT_TRUE(engine.SaveScanFile(dir.file("empty.str").c_str()));
-  // Header, name, empty path, eight zero counts.
-  std::string want = std::string("\x08tarnwell\x04" "2008\x02" "db\x00", 18) + std::string(32, '\0');
+  // Header, name, empty path, eight zero counts, and the extension with its empty schema.
+  std::string want =
+      std::string("\x08tarnwell\x04" "2008\x02" "db\x00", 18) + std::string(32, '\0') + testsupport::EmptySchemaExtension();
   EXPECT_EQ(testsupport::ReadFile(dir.file("empty.str")), want);
   // Cancelled dialog: nothing written.
   engine.m_fnAskSavePath = [](CString&) { return false; };

@@ -170,7 +170,7 @@ TEST_F(ScriptTest, IdentityDefaultsAndComputedColumns) {
   ScriptTable(t);
   EXPECT_EQ(Statements(File("T.sql")).at(1),
             "CREATE TABLE [dbo].[T] ([total] as ([a]*(2)),[id] [smallint] NOT NULL IDENTITY(100,-1) ,"
-            "[big] [bigint] NOT NULL IDENTITY(5000000000,1) ,[flag] [bit] default ((0)) NOT NULL)");
+            "[big] [bigint] NOT NULL IDENTITY(5000000000,1) ,[flag] [bit] DEFAULT ((0)) NOT NULL)");
 }
 
 TEST_F(ScriptTest, TableScriptLayoutWithAndWithoutRows) {
@@ -238,7 +238,7 @@ TEST_F(ScriptTest, DefaultObjectsAreCreatedOnceAndBoundAfterTheRows) {
   ScriptTable(t);
   // The column definitions hold the expression only.
   EXPECT_EQ(Statements(File("T.sql")).at(1),
-            "CREATE TABLE [dbo].[T] ([a] [int],[b] [int],[c] [int],[d] [int] default (7))");
+            "CREATE TABLE [dbo].[T] ([a] [int],[b] [int],[c] [int],[d] [int] DEFAULT (7))");
   EXPECT_EQ(File("Default.sql"), dflt.str() + kGo + "create default One as 1" + kGo);
   EXPECT_EQ(Statements(File("T_Constraint.sql")),
             (std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[Zero]', N'[dbo].[T].[a]'",
