@@ -16,7 +16,7 @@ const char* ActionText(BYTE action) {
 CString ColumnList(const std::vector<CString>& columns) {
   CString out;
   for (const CString& c : columns) {
-    if (!out.IsEmpty()) out += ", ";
+    if (!out.IsEmpty()) out += ",";
     out += SqlQuoteName(c);
   }
   return out;

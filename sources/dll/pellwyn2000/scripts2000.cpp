@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/constraintscripts.h"
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/settings.h"
@@ -133,7 +134,7 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
         else
           bindings.push_back({name, c->m_strName});
       } else {
-        text += " default " + c->m_strDefault;
+        text += SqlColumnDefault(c->m_strDefaultName, c->m_strDefault);
       }
     }
     if (!c->m_bNullable) text += " NOT NULL";
@@ -234,6 +235,17 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     else WriteScript(m_hTableSqlFile, DropTempColumnStatement(*table) + kSqlScriptGo);
   }
   table->m_bHasNtext = false;
+  // CHECK constraints after the rows, so rows the original took are not refused on the way.
+  for (const CCheckConstraint& check : table->m_vecChecks)
+    for (const CString& statement : SqlCheckStatements(QualifiedName(*table), check)) {
+      if (server) {
+        CString error;
+        if (!Execute(database, statement, &error)) Log("Constraint failed: " + OneLine(statement) + " | " + OneLine(error));
+      } else {
+        std::lock_guard<std::mutex> lock(ScriptLock2000());
+        WriteScript(m_hConstraintSqlFile, statement + kSqlScriptGo);
+      }
+    }
 }
 
 void CSQLServer2000::GenerateTableQueries(CTable* table) {
@@ -347,7 +359,7 @@ void CSQLServer2000::GenerateForeignKeyConstraint() {
         Log(what + FormatString(": referenced table %lu not recovered, not created", key->m_dwRefTableId));
         continue;
       }
-      CString columns, refColumns;
+      std::vector<CString> columns, refColumns;
       bool complete = key->Count() > 0 && key->m_vecRefColumns.size() == key->m_vecKeyColumns.size();
       for (size_t i = 0; complete && i < key->m_vecKeyColumns.size(); ++i) {
         const CColumn* c = ColumnWithId(*table, key->m_vecKeyColumns[i]);
@@ -356,26 +368,23 @@ void CSQLServer2000::GenerateForeignKeyConstraint() {
           complete = false;
           break;
         }
-        if (i > 0) {
-          columns += ",";
-          refColumns += ",";
-        }
-        columns += SqlQuoteName(c->m_strName);
-        refColumns += SqlQuoteName(r->m_strName);
+        columns.push_back(c->m_strName);
+        refColumns.push_back(r->m_strName);
       }
       // A key with a column that is not there would reference the wrong columns or none.
       if (!complete) {
         Log(what + " " + SqlQuoteName(name) + ": a key column was not recovered, not created");
         continue;
       }
-      const CString statement = "ALTER TABLE " + QualifiedName(*table) + " ADD CONSTRAINT " + SqlQuoteName(name) +
-                                " FOREIGN KEY (" + columns + ") REFERENCES " + QualifiedName(*referenced) + " (" +
-                                refColumns + ")";
-      if (server) {
-        CString error;
-        if (!Execute(m_pDatabase, statement, &error)) Log(error);
-      } else {
-        WriteScript(m_hTableSqlFile, statement + kSqlScriptGo);
+      for (const CString& statement :
+           SqlForeignKeyStatements(QualifiedName(*table), name, columns, QualifiedName(*referenced), refColumns,
+                                   key->m_bDeleteAction, key->m_bUpdateAction, key->m_state)) {
+        if (server) {
+          CString error;
+          if (!Execute(m_pDatabase, statement, &error)) Log("Foreign key failed: " + OneLine(statement) + " | " + OneLine(error));
+        } else {
+          WriteScript(m_hTableSqlFile, statement + kSqlScriptGo);
+        }
       }
     }
   }

@@ -166,7 +166,7 @@ TEST_F(Scripts2000Test, IdentityAndInlineDefaults) {
   ScriptTable(t);
   EXPECT_EQ(Statements(File("T.sql")).at(0),
             "CREATE TABLE [dbo].[T] ([id] [int] NOT NULL IDENTITY(100,5) ,[big] [bigint] NOT NULL "
-            "IDENTITY(5000000000,-1) ,[broken] [smallint] NOT NULL IDENTITY(7,1) ,[flag] [bit] default (0) NOT NULL)");
+            "IDENTITY(5000000000,-1) ,[broken] [smallint] NOT NULL IDENTITY(7,1) ,[flag] [bit] DEFAULT (0) NOT NULL)");
 }
 
 // Default objects are shared by columns and tables: each is created once per export, as a
@@ -238,14 +238,14 @@ TEST_F(Scripts2000Test, PlainTableScript) {
   m_engine.m_hTableSqlFile = CreateFileForWrite(Path("P.sql").c_str());
   m_engine.GenerateTableQueries(t);
   CloseFileHandle(m_engine.m_hTableSqlFile);
-  EXPECT_EQ(File("P.sql"), "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] default (1))\r\n" + kGo);
+  EXPECT_EQ(File("P.sql"), "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] DEFAULT (1))\r\n" + kGo);
 
   FakeDatabase db;
   m_engine.m_bExportToServer = 1;
   m_engine.m_pDatabase = &db;
   m_engine.GenerateTableQueries(t);
   EXPECT_EQ(db.Statements(),
-            std::vector<std::string>{"CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] default (1))\r\n"});
+            std::vector<std::string>{"CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] DEFAULT (1))\r\n"});
 }
 
 // ---- keys and indexes
@@ -421,10 +421,10 @@ TEST_F(Scripts2000Test, ForeignKeys) {
   ForeignKey(orders, 14, "FK_column", 1002, {2, 9}, {1, 2});  // nor one of its columns
   ForeignKey(orders, 15, "FK_Orders_Orders", 1001, {3}, {1});
   EXPECT_EQ(ScriptForeignKeys(),
-            "ALTER TABLE [dbo].[Orders] ADD CONSTRAINT [FK_Orders_Customers] FOREIGN KEY ([CustomerID],[ShipID]) "
+            "ALTER TABLE [dbo].[Orders] WITH CHECK ADD CONSTRAINT [FK_Orders_Customers] FOREIGN KEY ([CustomerID],[ShipID]) "
             "REFERENCES [dbo].[Customers] ([CustomerID],[ShipID])" +
                 kGo +
-                "ALTER TABLE [dbo].[Orders] ADD CONSTRAINT [FK_Orders_Orders] FOREIGN KEY ([ShipID]) REFERENCES "
+                "ALTER TABLE [dbo].[Orders] WITH CHECK ADD CONSTRAINT [FK_Orders_Orders] FOREIGN KEY ([ShipID]) REFERENCES "
                 "[dbo].[Orders] ([OrderID])" +
                 kGo);
   const std::string log = m_module.ReadExecLog();
