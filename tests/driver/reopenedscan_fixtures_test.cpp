@@ -14,6 +14,7 @@
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/everyobject.h"
 #include "support/quietexportsink.h"
 #include "ui/core/exportworker.h"
 #include "ui/core/openscan.h"
@@ -23,26 +24,9 @@ using testsupport::ReadFile;
 
 namespace {
 
-template <class V>
-std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
-  std::vector<std::pair<long long, V>> entries;
-  for (const auto& e : map)
-    if (e.second) entries.emplace_back(std::atoll(e.first.c_str()), e.second);
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-  std::vector<V> out;
-  for (auto& e : entries) out.push_back(e.second);
-  return out;
-}
-
 // Every object of the scan into `folder`, as the program's export worker writes it.
 bool ExportEverything(CSQLServer& engine, const std::string& folder) {
-  uicore::ExportRequest request;
-  request.tables = ByObjectId(engine.m_mapTables);
-  request.views = ByObjectId(engine.m_mapViews);
-  request.procedures = ByObjectId(engine.m_mapStoredProcs);
-  request.functions = ByObjectId(engine.m_mapFunctions);
-  request.rules = ByObjectId(engine.m_mapRules);
-  request.triggers = ByObjectId(engine.m_mapTriggers);
+  uicore::ExportRequest request = testsupport::EveryObject(engine);
   request.rows = false;
   request.outputFolder = folder;
   testsupport::QuietExportSink sink;
