@@ -14,6 +14,7 @@
 #include "common/sqlserver.h"
 #include "platform/database.h"
 #include "platform/files.h"
+#include "ui/core/creationorder.h"
 #include "ui/core/exportbatch.h"
 #include "ui/core/exportnames.h"
 #include "ui/core/programfolder.h"
@@ -302,6 +303,7 @@ bool ExportRun::ObjectStages(int tablesEnd) {
   using Generator = void (CSQLServer::*)(CViewStoredProc*);
   struct Kind {
     std::vector<CViewStoredProc*>* objects;
+    CStringKeyMap<CViewStoredProc*> CSQLServer::*map;
     const char* logLine;
     const char* file;
     const char* batchArgument;  // the kind's "-i" argument: some end with a blank
@@ -312,16 +314,16 @@ bool ExportRun::ObjectStages(int tablesEnd) {
     Stage stage;
   };
   const Kind kinds[] = {
-      {&m_request.views, "Generating Views", "Views.sql", "Views.sql", &CSQLServer::m_hViewsSqlFile,
+      {&m_request.views, &CSQLServer::m_mapViews, "Generating Views", "Views.sql", "Views.sql", &CSQLServer::m_hViewsSqlFile,
        &CSQLServer::GenerateViewQueries, "Exporting View : ", "Export terminated", Stage::kViews},
-      {&m_request.procedures, "Generating Stored Procedures", "Stored_Procedure.sql", "Stored_Procedure.sql ",
+      {&m_request.procedures, &CSQLServer::m_mapStoredProcs, "Generating Stored Procedures", "Stored_Procedure.sql", "Stored_Procedure.sql ",
        &CSQLServer::m_hProcSqlFile, &CSQLServer::GenerateStoredProcQueries, "Exporting Stored Procedure : ",
        "Export Terminated", Stage::kLater},
-      {&m_request.functions, "Generating Functions", "Functions.sql", "Functions.sql ", &CSQLServer::m_hFunctionsSqlFile,
+      {&m_request.functions, &CSQLServer::m_mapFunctions, "Generating Functions", "Functions.sql", "Functions.sql ", &CSQLServer::m_hFunctionsSqlFile,
        &CSQLServer::GenerateFunctionQueries, "Exporting Functions : ", "Export Terminated", Stage::kLater},
-      {&m_request.rules, "Generating Rules", "Rules.sql", "Rules.sql ", &CSQLServer::m_hRulesSqlFile,
+      {&m_request.rules, &CSQLServer::m_mapRules, "Generating Rules", "Rules.sql", "Rules.sql ", &CSQLServer::m_hRulesSqlFile,
        &CSQLServer::GenerateRulesQueries, "Exporting Rule : ", "Export Terminated", Stage::kLater},
-      {&m_request.triggers, "Generating Triggers", "Triggers.sql", "Triggers.sql ", &CSQLServer::m_hTriggersSqlFile,
+      {&m_request.triggers, &CSQLServer::m_mapTriggers, "Generating Triggers", "Triggers.sql", "Triggers.sql ", &CSQLServer::m_hTriggersSqlFile,
        &CSQLServer::GenerateTriggerQueries, "Exporting Trigger: ", "Export Terminated", Stage::kLater},
   };
   for (const Kind& kind : kinds) {
@@ -332,6 +334,9 @@ bool ExportRun::ObjectStages(int tablesEnd) {
     std::vector<CViewStoredProc*> objects;
     for (CViewStoredProc* o : *kind.objects)
       if (o) objects.push_back(o);
+    // Each after the objects of its kind that its text uses, whatever order the selection
+    // lists them in; rules use none.
+    if (!rules) objects = CreationOrder(objects, m_engine.*kind.map);
     const int total = int(objects.size());
     if (total == 0) {
       if (views) m_sink.SetDialogPercent(60);
