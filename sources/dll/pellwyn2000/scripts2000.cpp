@@ -200,6 +200,22 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     if (!Execute(database, "CREATE SCHEMA " + SqlQuoteName(table->m_strOwner))) Log("Create Schema failed");
   } else {
     WriteScript(m_hTableSqlFile, kSqlScriptGo);
+    if (table->m_strOwner != "dbo") {
+      // An owner other than dbo must exist before the table. A server of version 2005 or later
+      // creates its schema (once: a rerun passes over it). SQL Server 2000 makes a user only
+      // for a login, which a script cannot know: the comment and the log say so.
+      const CString owner = table->m_strOwner;
+      const CString create = "IF SCHEMA_ID(" + SqlQuoteNString(owner) + ") IS NULL EXEC(" +
+                             SqlQuoteNString("CREATE SCHEMA " + SqlQuoteName(owner)) + ")";
+      WriteScript(m_hTableSqlFile,
+                  "-- The owner " + SqlQuoteName(owner) +
+                      " must exist as a user of the database first on SQL Server 2000 (sp_grantdbaccess with its "
+                      "login); later servers get its schema here.\r\n"
+                      "IF LEFT(CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(20)), 2) <> N'8.' EXEC(" +
+                      SqlQuoteNString(create) + ")" + kSqlScriptGo);
+      Log("Table " + QualifiedName(*table) + ": its owner " + SqlQuoteName(owner) +
+          " must exist as a database user before the scripts run on SQL Server 2000");
+    }
   }
 
   auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, database); };

@@ -401,6 +401,12 @@ TEST_F(Scripts2000Test, HostileNamesStayOneIdentifier) {
     const auto lexed = LexSqlBatch(batch);
     ASSERT_TRUE(lexed.ok()) << lexed.error << "\n" << batch;
     if (lexed.tokens.empty()) continue;
+    // The owner's guard holds the owner inside its literal, quotes doubled, and that one
+    // literal alone.
+    if (lexed.tokens[0].Is("IF")) {
+      EXPECT_NE(batch.find("CREATE SCHEMA [o]]'''';x]"), std::string::npos) << batch;
+      continue;
+    }
     ++batches;
     // Every name comes back whole; no statement ends early at a ";" or a quote.
     std::vector<std::string> names;
