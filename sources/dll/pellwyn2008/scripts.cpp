@@ -395,6 +395,14 @@ void CSQLServer2008::GenerateConstraintQueries(CTable* table, CDatabase* databas
       if (!index->m_strName.IsEmpty()) statement += "CONSTRAINT " + SqlQuoteName(index->m_strName) + " ";
       statement += CString("PRIMARY KEY ") + kind + " (" + columns + ") ";
       emit(statement);
+    } else if (index->m_bConstraint && index->m_bUnique && !index->m_strName.IsEmpty()) {
+      // A UNIQUE constraint stays a constraint: scripts that drop it by name need one.
+      for (const auto& [c, descending] : keys) {
+        if (!columns.IsEmpty()) columns += ",";
+        columns += SqlQuoteName(c->m_strName) + (descending ? " DESC" : "");
+      }
+      emit("ALTER TABLE " + tableName + " ADD CONSTRAINT " + SqlQuoteName(index->m_strName) + " UNIQUE " + kind +
+           " (" + columns + ") ");
     } else {
       if (index->m_strName.IsEmpty()) {
         Log("Index without a name on " + tableName + ": not created");

@@ -263,6 +263,7 @@ TEST_F(ScriptTest, KeyAndIndexStatements) {
     std::vector<int> keys;
     bool primaryKey, clustered, nonClustered, unique;
     std::vector<std::string> expected;
+    bool uniqueConstraint = false;
   } cases[] = {
       // Nullable key columns are made NOT NULL with their full type; NOT NULL ones need nothing.
       {"pk over nullable columns", {0, 2, 3}, true, true, false, true,
@@ -281,6 +282,9 @@ TEST_F(ScriptTest, KeyAndIndexStatements) {
        {"CREATE NONCLUSTERED INDEX [k] ON [dbo].[T]([code] ASC )"}},
       {"unknown and dropped column ids", {0, 9, 5, 1}, false, false, true, false,
        {"CREATE NONCLUSTERED INDEX [k] ON [dbo].[T]([id] ASC )"}},
+      // A UNIQUE constraint stays one; a unique index stays an index.
+      {"unique constraint", {0, 4, 1}, false, false, true, true,
+       {"ALTER TABLE [dbo].[T] ADD CONSTRAINT [k] UNIQUE NONCLUSTERED ([code],[id])"}, true},
       {"no key columns", {}, false, false, true, false, {}},
       {"only a dropped key column", {0, 5}, true, true, false, true, {}},
       {"disabled or hypothetical", {0, 1}, false, false, false, false, {}},
@@ -295,7 +299,7 @@ TEST_F(ScriptTest, KeyAndIndexStatements) {
     Column(t, {"old", "int"})->m_bDropped = 1;
     CIndexInfo* i = Index(t, "1", "k", k.keys);
     i->m_bPrimaryKey = k.primaryKey;
-    i->m_bConstraint = k.primaryKey;
+    i->m_bConstraint = k.primaryKey || k.uniqueConstraint;
     i->m_bClustered = k.clustered;
     i->m_bNonClustered = k.nonClustered;
     i->m_bUnique = k.unique;
