@@ -23,6 +23,8 @@ class CDataType {
   DWORD m_dwValue3 = 0;
   DWORD m_dwValue4 = 0;  // not carried by the scan file
   CString m_strName;
+  // Columns of the type refuse NULL unless they say otherwise (sp_addtype ..., 'NOT NULL').
+  bool m_bNotNull = false;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 18;

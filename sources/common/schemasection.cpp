@@ -169,3 +169,36 @@ void ApplySchemaSection(const CScanFileExtension& extension, CStringKeyMap<CTabl
   if (const std::string* bytes = extension.Find(kSchemaSectionTag)) ReadSchemaSection(*bytes, tables);
   else Log(kSchemaSectionMissing);
 }
+
+void WriteTypeSection(CScanFileExtension& extension, const CStringKeyMap<CDataType*>& types) {
+  ScanExtensionWriter& w = extension.Add(kTypeSectionTag);
+  size_t count = 0;
+  for (const auto& e : types) count += e.second ? 1 : 0;
+  w.Count(count);
+  for (const auto& [key, type] : types)
+    if (type) w.Text(CString(key)).Flag(type->m_bNotNull);
+}
+
+void ApplyTypeSection(const CScanFileExtension& extension, CStringKeyMap<CDataType*>& types) {
+  const std::string* bytes = extension.Find(kTypeSectionTag);
+  if (!bytes) {
+    if (types.GetCount() > 0) Log("Scan file written before type nullability was kept: its user data types load as nullable");
+    return;
+  }
+  ScanExtensionReader r(*bytes);
+  std::vector<std::pair<std::string, bool>> flags;
+  const size_t count = r.Count(2);
+  for (size_t i = 0; i < count && r.ok(); ++i) {
+    std::string key = r.Text().str();
+    const bool notNull = r.Flag();
+    flags.emplace_back(std::move(key), notNull);
+  }
+  if (!r.ok()) {
+    Log("Scan file: its type nullability section is damaged: user data types load as nullable");
+    return;
+  }
+  for (const auto& [key, notNull] : flags) {
+    CDataType* type = nullptr;
+    if (types.Lookup(key, type) && type) type->m_bNotNull = notNull;
+  }
+}

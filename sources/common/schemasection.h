@@ -22,6 +22,13 @@ constexpr const char* kSchemaSectionMissing =
 
 void WriteSchemaSection(CScanFileExtension& extension, const CStringKeyMap<CTable*>& tables);
 
+// The "type-nullability" section: which user data types are NOT NULL, for a format whose
+// first archive form of CDataType does not keep the type's status.
+constexpr const char* kTypeSectionTag = "type-nullability";
+void WriteTypeSection(CScanFileExtension& extension, const CStringKeyMap<CDataType*>& types);
+// Without the section (an older file) the types load as nullable, which the log says.
+void ApplyTypeSection(const CScanFileExtension& extension, CStringKeyMap<CDataType*>& types);
+
 // Applies a section read back to the loaded tables (by their keys; a key no loaded table has
 // is passed over). False, logged, with no table changed, when the section does not parse.
 bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables);

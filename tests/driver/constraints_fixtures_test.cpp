@@ -2,7 +2,8 @@
 // them and read back: every foreign key, CHECK constraint and named default of each file's
 // catalog is in the scripts under its name; on the Northwind and pubs files each equals the
 // public install script's (columns, referenced table and columns, actions, condition text,
-// default value); every batch lexes; the batch file runs ForeignKeys.sql after every table.
+// default value, user data types with their nullability); every batch lexes; the batch file
+// runs ForeignKeys.sql after every table.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -175,7 +176,8 @@ TEST(ConstraintsFixtures, ExportsHoldTheCatalogsConstraintsAndTheInstallScriptsO
         const auto lexed = testsupport::LexSqlBatch(batch);
         EXPECT_TRUE(lexed.ok()) << run << ": " << lexed.error << "\n" << batch;
       }
-      if (run.rfind("Tables/", 0) == 0 || run == "ForeignKeys.sql") schemaText += text + "\r\ngo\r\n";
+      if (run.rfind("Tables/", 0) == 0 || run == "ForeignKeys.sql" || run == "UserDefinedDatatypes.sql")
+        schemaText += text + "\r\ngo\r\n";
     }
     const OracleSchema scripts = testsupport::ReadOracleSchema(schemaText);
 
@@ -195,6 +197,13 @@ TEST(ConstraintsFixtures, ExportsHoldTheCatalogsConstraintsAndTheInstallScriptsO
     if (!fs::exists(oraclePath)) continue;
     ++compared;
     const OracleSchema oracle = testsupport::ReadOracleSchema(testsupport::InstallScriptText(ReadFile(oraclePath)));
+    // User data types with their base type and nullability.
+    ASSERT_EQ(scripts.userTypes.size(), oracle.userTypes.size());
+    for (const auto& [name, type] : oracle.userTypes) {
+      ASSERT_TRUE(scripts.userTypes.count(name)) << name;
+      EXPECT_EQ(scripts.userTypes.at(name).base, type.base) << name;
+      EXPECT_EQ(scripts.userTypes.at(name).notNull, type.notNull) << name;
+    }
     for (const auto& [name, expected] : oracle.tables) {
       SCOPED_TRACE(name);
       ASSERT_TRUE(scripts.tables.count(name));

@@ -18,9 +18,14 @@ size_t ScanExtensionOffset(const Bytes& bytes) {
   return at == bytes.end() ? std::string::npos : size_t(at - bytes.begin());
 }
 
-// Marker, frame version 1, one section "schema" of four bytes: a table count of 0.
-inline std::string EmptySchemaExtension() {
-  return std::string("\x0ctarnwell-ext\x01\x00\x00\x00\x01\x00\x00\x00\x06schema\x04\x00\x00\x00\x00\x00\x00\x00", 36);
+// Marker, frame version 1, the section count, then "schema" of four bytes (a table count of
+// 0) and, where the format writes it, "type-nullability" of four bytes (a type count of 0).
+inline std::string EmptySchemaExtension(bool withTypes = false) {
+  std::string out("\x0ctarnwell-ext\x01\x00\x00\x00", 17);
+  out += std::string(withTypes ? "\x02" : "\x01") + std::string(3, '\0');
+  out += std::string("\x06schema\x04\x00\x00\x00\x00\x00\x00\x00", 15);
+  if (withTypes) out += std::string("\x10type-nullability\x04\x00\x00\x00\x00\x00\x00\x00", 25);
+  return out;
 }
 
 }  // namespace testsupport

@@ -664,6 +664,8 @@ void CSQLServer2000::ParseSysTypesRow(BYTE* body, WORD rowOffset) {
   const size_t countOffset = row.U16(2);
   if (!row.ok() || countOffset >= 501) return;
   const BYTE typeId = row.U8(4);
+  // Bit 0x1: columns of the type are NOT NULL unless declared otherwise.
+  const BYTE typeStatus = row.U8(5);
   const WORD userTypeId = row.U16(6);
   const WORD length = row.U16(8);
   const BYTE precision = row.U8(10);
@@ -688,5 +690,6 @@ void CSQLServer2000::ParseSysTypesRow(BYTE* body, WORD rowOffset) {
   type->m_bScale = scale;
   type->m_dwValue1 = collationId;
   type->m_dwValue2 = defaultId;
+  type->m_bNotNull = (typeStatus & 0x1) != 0;
   Replace(m_mapDataTypes, FormatString("%d", int(userTypeId)), type);
 }

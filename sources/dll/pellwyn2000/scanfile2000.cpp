@@ -42,6 +42,7 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
           SaveSection(ar, *map, SaveObject);
         CScanFileExtension extension;
         WriteSchemaSection(extension, m_mapTables);
+        WriteTypeSection(extension, m_mapDataTypes);
         extension.Write(ar);
       },
       error);
@@ -98,6 +99,7 @@ void CSQLServer2000::LoadScanInfo(CArchive& ar) {
     CScanFileExtension extension;
     extension.Read(ar);
     ApplySchemaSection(extension, m_mapTables);
+    ApplyTypeSection(extension, m_mapDataTypes);
   } catch (const CArchiveException&) {
     // A damaged file leaves nothing half-loaded behind; the caller reports the failure.
     FreeRecoveredObjects();

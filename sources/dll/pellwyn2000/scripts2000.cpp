@@ -36,9 +36,11 @@ CString OneLine(const CString& text) {
   return out;
 }
 
-// [nvarchar](40): the column's base type (user types are created with sp_addtype, but the
-// table names the base type, so it does not depend on them).
+// [nvarchar](40), or [id] for a column of a user data type: the table keeps the type it was
+// declared with (UserDefinedDatatypes.sql runs before the tables), and with it the type's
+// nullability, default and rule.
 CString DeclaredType(const CColumn& c) {
+  if (!c.m_strUserType.IsEmpty() && c.m_strUserType != c.m_strType) return SqlQuoteName(c.m_strUserType);
   return SqlQuoteName(c.m_strType) + SqlTypeSuffix(c.m_strType, c.m_wLength, c.m_bPrecision, c.m_bScale);
 }
 
@@ -453,7 +455,8 @@ void CSQLServer2000::GenerateUserDataTypeQueries() {
       continue;
     }
     const CString statement =
-        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale);
+        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale,
+                            type->m_bNotNull);
     if (server) Execute(m_pDatabase, statement);
     else WriteScript(m_hUserTypesSqlFile, statement + kSqlScriptGo);
   }

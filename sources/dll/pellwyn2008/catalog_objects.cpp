@@ -32,6 +32,9 @@ constexpr size_t kMaxNameBytes = 500;
 constexpr DWORD kFirstUserObjectId = 200;
 constexpr DWORD kLastBuiltInTypeId = 256;
 constexpr BYTE kSchemaClass = 50;
+// Scalar type status: columns of the type are NOT NULL unless declared otherwise (sysname
+// and timestamp carry it, as do user types made with 'NOT NULL').
+constexpr DWORD kTypeNotNull = 0x1;
 
 // The record at `offset` of a page body, bounded by the page.
 ByteView RecordAt(const BYTE* body, WORD offset) {
@@ -270,6 +273,7 @@ void CSQLServer2008::DecodeDataTypeRow(BYTE* body, WORD recordOffset) {
   type->m_bScale = scale;
   type->m_dwValue1 = collation;
   type->m_dwValue2 = typeStatus;
+  type->m_bNotNull = (typeStatus & kTypeNotNull) != 0;
   type->m_dwValue3 = defaultId;
   type->m_dwValue4 = ruleId;
   type->m_strName = ByteFilterName(name);

@@ -113,6 +113,9 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   CScanFileExtension extension;
   extension.Read(ar);
   ApplySchemaSection(extension, m_mapTables);
+  // The type's status is part of its record here.
+  for (auto& e : m_mapDataTypes)
+    if (e.second) e.second->m_bNotNull = (e.second->m_dwValue2 & 0x1) != 0;
   OrganizeSchemaInfo();
   if (IsBackupExtension())
     CExecutionLog::WriteLog(0, 0, "Scan loaded from a scan file of a backup: rows are not read without the backup set",

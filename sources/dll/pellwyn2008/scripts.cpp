@@ -492,7 +492,8 @@ void CSQLServer2008::GenerateUserDataTypeQueries() {
       continue;
     }
     const CString statement =
-        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale);
+        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale,
+                            type->m_bNotNull);
     if (server)
       ExecuteLogged(m_pDatabase, statement, "User Data Type", nullptr);
     else

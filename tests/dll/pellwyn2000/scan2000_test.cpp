@@ -373,7 +373,7 @@ TEST(ScanFile2000, EmptyEngineFileIsExact) {
   ASSERT_TRUE(engine.SaveScanFile(dir.file("e.str").c_str()));
   std::string expected;
   for (const char* s : {"tarnwell", "2000", "db", "x.mdf"}) expected += char(std::strlen(s)) + std::string(s);
-  expected += std::string(8 * 4 + 2 * 4, '\0') + testsupport::EmptySchemaExtension();
+  expected += std::string(8 * 4 + 2 * 4, '\0') + testsupport::EmptySchemaExtension(true);
   EXPECT_EQ(testsupport::ReadFile(dir.file("e.str")), expected);
 }
 
