@@ -114,6 +114,9 @@ class CIndexInfo {
   std::vector<int> m_vecColumns;
   // Per key column: true when the column is sorted descending (same order as m_vecColumns).
   std::vector<bool> m_vecDescending;
+  // Columns the index carries beside its keys (INCLUDE), by column id in catalog order; not
+  // archived by the first form (the scan file's extension carries them).
+  std::vector<int> m_vecIncluded;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 50;

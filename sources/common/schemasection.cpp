@@ -33,7 +33,12 @@ struct ColumnExtra {
 struct TableExtra {
   std::string key;
   std::vector<ColumnExtra> columns;
-  std::vector<std::pair<std::string, std::vector<bool>>> descending;
+  struct IndexExtra {
+    std::string key;
+    std::vector<bool> descending;
+    std::vector<int> included;
+  };
+  std::vector<IndexExtra> indexes;
   std::vector<std::unique_ptr<CForeignKey>> keys;
   std::vector<CCheckConstraint> checks;
 };
@@ -60,6 +65,8 @@ void WriteSchemaSection(CScanFileExtension& extension, const CStringKeyMap<CTabl
       if (!index) continue;
       w.Text(CString(indexKey)).Count(index->m_vecDescending.size());
       for (bool d : index->m_vecDescending) w.Flag(d);
+      w.Count(index->m_vecIncluded.size());
+      for (int id : index->m_vecIncluded) w.I32(id);
     }
     size_t keys = 0;
     for (const CForeignKey* k = table->m_pForeignKeyHead; k; k = k->m_pNext) ++keys;
@@ -96,12 +103,15 @@ bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables)
       c.increment = r.I64();
       x.columns.push_back(c);
     }
-    const size_t indexes = r.Count(5);
+    const size_t indexes = r.Count(9);
     for (size_t i = 0; i < indexes && r.ok(); ++i) {
-      std::string indexKey = r.Text().str();
-      std::vector<bool> flags(r.Count(1));
-      for (size_t f = 0; f < flags.size() && r.ok(); ++f) flags[f] = r.Flag();
-      x.descending.emplace_back(std::move(indexKey), std::move(flags));
+      TableExtra::IndexExtra ix;
+      ix.key = r.Text().str();
+      ix.descending.resize(r.Count(1));
+      for (size_t f = 0; f < ix.descending.size() && r.ok(); ++f) ix.descending[f] = r.Flag();
+      ix.included.resize(r.Count(4));
+      for (size_t f = 0; f < ix.included.size() && r.ok(); ++f) ix.included[f] = r.I32();
+      x.indexes.push_back(std::move(ix));
     }
     const size_t keys = r.Count(23);
     for (size_t i = 0; i < keys && r.ok(); ++i) {
@@ -146,11 +156,12 @@ bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables)
       c->m_nIdentitySeed64 = x.columns[i].seed;
       c->m_nIdentityIncrement64 = x.columns[i].increment;
     }
-    for (auto& [indexKey, flags] : x.descending) {
+    for (auto& ix : x.indexes) {
       CIndexInfo* index = nullptr;
-      if (!table->m_mapTableIndexes.Lookup(indexKey, index) || !index) continue;
-      flags.resize(index->m_vecColumns.size(), false);
-      index->m_vecDescending = flags;
+      if (!table->m_mapTableIndexes.Lookup(ix.key, index) || !index) continue;
+      ix.descending.resize(index->m_vecColumns.size(), false);
+      index->m_vecDescending = ix.descending;
+      index->m_vecIncluded = ix.included;
     }
     // The section's keys are the whole list: they replace what the first layout carried.
     for (CForeignKey* k = table->m_pForeignKeyHead; k;) {

@@ -1,6 +1,7 @@
 // The "schema" section of the scan file's extension (scanextension.h): what the catalog
 // records' first archive form leaves out, per table: the names of default constraints, the
-// full 64-bit identity values, the sort direction of index key columns, the foreign keys
+// full 64-bit identity values, the sort direction of index key columns and the columns an
+// index includes, the foreign keys
 // with their names, actions and state, and the CHECK constraints. Both engines write it, so a
 // scan reopened from its file exports the schema the scan itself would.
 #pragma once

@@ -412,8 +412,12 @@ void CSQLServer2008::GenerateConstraintQueries(CTable* table, CDatabase* databas
         if (!columns.IsEmpty()) columns += ",";
         columns += SqlQuoteName(c->m_strName) + (descending ? " DESC " : " ASC ");
       }
+      CString include;
+      for (int id : index->m_vecIncluded)
+        if (const CColumn* c = KeyColumn(*table, id)) include += (include.IsEmpty() ? "" : ",") + SqlQuoteName(c->m_strName);
+      if (!include.IsEmpty()) include = "INCLUDE (" + include + ")";
       emit(CString("CREATE ") + (index->m_bUnique ? "UNIQUE " : "") + kind + " INDEX " + SqlQuoteName(index->m_strName) +
-           " ON " + tableName + "(" + columns + ") ");
+           " ON " + tableName + "(" + columns + ") " + include);
     }
   }
 

@@ -328,6 +328,20 @@ TEST_F(ScriptTest, ClusteredIndexComesFirstAndDescendingKeysStay) {
                                       "CREATE NONCLUSTERED INDEX [IX_late] ON [dbo].[T]([b] ASC )"}));
 }
 
+TEST_F(ScriptTest, IncludedColumnsFollowTheKeys) {
+  CTable* t = Table("dbo", "T");
+  Column(t, {"a", "int", 4, false});
+  Column(t, {"b", "int", 4, false});
+  Column(t, {"c", "nvarchar", 20});
+  CIndexInfo* cover = Index(t, "2", "IX_cover", {0, 1});
+  cover->m_bNonClustered = 1;
+  cover->m_vecIncluded = {3, 9, 2};  // 9: a column the scan does not have
+  Organize();
+  ScriptTable(t);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{"CREATE NONCLUSTERED INDEX [IX_cover] ON [dbo].[T]([a] ASC ) INCLUDE ([c],[b])"}));
+}
+
 // ---------------------------------------------------------------------------------------
 // Server export through a connection
 
