@@ -100,6 +100,8 @@ void CSQLServer2000::LoadScanInfo(CArchive& ar) {
     extension.Read(ar);
     ApplySchemaSection(extension, m_mapTables);
     ApplyTypeSection(extension, m_mapDataTypes);
+    // A file without the schema section still names its keys (in the names map).
+    AttachConstraints();
   } catch (const CArchiveException&) {
     // A damaged file leaves nothing half-loaded behind; the caller reports the failure.
     FreeRecoveredObjects();
