@@ -25,6 +25,8 @@ class CDataType {
   DWORD m_dwValue3 = 0;
   DWORD m_dwValue4 = 0;  // not carried by the scan file
   CString m_strName;
+  // Columns of the type refuse NULL unless they say otherwise (sp_addtype ..., 'NOT NULL').
+  bool m_bNotNull = false;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 18;
@@ -60,6 +62,9 @@ class CColumn {
   // Full identity values (bigint identities keep 64 bits and the sign in memory).
   INT64 m_nIdentitySeed64 = 0;
   INT64 m_nIdentityIncrement64 = 0;
+  // The name of the default constraint whose text m_strDefault holds; empty for a bound
+  // default object or when the catalog gave no name.
+  CString m_strDefaultName;
   CColumn* m_pNext = nullptr;
 
   // Archived size with every text empty: the least a record takes in a scan file.
@@ -111,6 +116,9 @@ class CIndexInfo {
   std::vector<int> m_vecColumns;
   // Per key column: true when the column is sorted descending (same order as m_vecColumns).
   std::vector<bool> m_vecDescending;
+  // Columns the index carries beside its keys (INCLUDE), by column id in catalog order; not
+  // archived by the first form (the scan file's extension carries them).
+  std::vector<int> m_vecIncluded;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 50;
@@ -118,7 +126,21 @@ class CIndexInfo {
   void Load(CArchive& ar);
 };
 
-// A foreign key of the 2000 format: entry i of the two column lists forms one column pair.
+// What the catalog says of a constraint beyond its definition: whether the server checked
+// the rows it holds, whether it is switched off, whether replication agents skip it, and
+// whether the server made up its name.
+struct ConstraintState {
+  bool notTrusted = false;
+  bool disabled = false;
+  bool notForReplication = false;
+  bool systemNamed = false;
+};
+
+// Referential actions as the catalog numbers them.
+enum : BYTE { kNoAction = 0, kCascade = 1, kSetNull = 2, kSetDefault = 3 };
+
+// A foreign key: entry i of the two column lists forms one column pair. The 2000 format
+// keeps its names in a map of the engine; the 2005/2008 format fills m_strName.
 class CForeignKey {
  public:
   DWORD m_dwConstraintId = 0;
@@ -126,9 +148,23 @@ class CForeignKey {
   DWORD m_dwRefTableId = 0;  // referenced table
   std::vector<WORD> m_vecKeyColumns;
   std::vector<WORD> m_vecRefColumns;
+  CString m_strName;
+  BYTE m_bDeleteAction = kNoAction;
+  BYTE m_bUpdateAction = kNoAction;
+  ConstraintState m_state;
   CForeignKey* m_pNext = nullptr;
 
   WORD Count() const { return WORD(m_vecKeyColumns.size()); }
+};
+
+// A CHECK constraint of a table, column and table constraints alike.
+class CCheckConstraint {
+ public:
+  DWORD m_dwId = 0;
+  CString m_strName;
+  CString m_strText;    // the condition as the catalog holds it, "([Quantity]>(0))"
+  WORD m_wColumnId = 0; // the column a column constraint belongs to; 0 for a table constraint
+  ConstraintState m_state;
 };
 
 class CViewStoredProc {
@@ -180,11 +216,13 @@ class CTable {
   CVarColumn* m_pVarHead = nullptr;  // 24
   CVarColumn* m_pVarTail = nullptr;
 
-  // The 2000 format: its foreign keys (owned, appended at the tail) and whether index
+  // Its foreign keys (owned, appended at the tail) and, in the 2000 format, whether index
   // records were read for it (not archived).
   CForeignKey* m_pForeignKeyHead = nullptr;
   CForeignKey* m_pForeignKeyTail = nullptr;
   bool m_bHasIndexes = false;
+  // Its CHECK constraints in object-id order (carried by the scan file's extension).
+  std::vector<CCheckConstraint> m_vecChecks;
 
   CMapStringToString m_mapComputed;                 // 25 column id text -> computed/default text
   CStringKeyMap<CIndexInfo*> m_mapTableIndexes;     // 26 index id text -> index record (owned)

@@ -139,11 +139,13 @@ inline CString SqlTypeSuffix(const CString& type, WORD length, BYTE precision, B
 // The statement that creates a user data type over a base type: sp_addtype with the sized
 // base quoted ('varchar(10)' followed by a blank), or CREATE TYPE for a (max) base, which
 // sp_addtype does not take.
-inline CString SqlAddTypeStatement(const CString& name, const CString& base, WORD length, BYTE precision, BYTE scale) {
+inline CString SqlAddTypeStatement(const CString& name, const CString& base, WORD length, BYTE precision, BYTE scale,
+                                   bool notNull = false) {
   const CString suffix = SqlTypeSuffix(base, length, precision, scale);
-  if (suffix == "(max)") return "CREATE TYPE " + SqlQuoteName(name) + " FROM " + base + suffix;
+  if (suffix == "(max)") return "CREATE TYPE " + SqlQuoteName(name) + " FROM " + base + suffix + (notNull ? " NOT NULL" : "");
   CString statement = "sp_addtype " + SqlQuoteName(name) + ",";
-  if (base == "decimal" || base == "numeric") return statement + " '" + base + suffix + "'";
-  if (!suffix.IsEmpty()) return statement + " '" + base + suffix + "' ";
-  return statement + " " + base;
+  const CString nullability = notNull ? ", 'NOT NULL'" : "";
+  if (base == "decimal" || base == "numeric") return statement + " '" + base + suffix + "'" + nullability;
+  if (!suffix.IsEmpty()) return statement + " '" + base + suffix + "'" + (notNull ? nullability : CString(" "));
+  return statement + " " + base + nullability;
 }

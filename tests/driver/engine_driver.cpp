@@ -20,6 +20,7 @@
 #include "support/catalogtext.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
+#include "support/everyobject.h"
 #include "support/quietexportsink.h"
 #include "ui/core/catalogloss.h"
 #include "ui/core/enginefactory.h"
@@ -264,29 +265,8 @@ int Load(const Args& a) {
   return 0;
 }
 
-// Orders a map's entries by the object id their key holds, as the catalog text does.
-template <class V>
-std::vector<V> ByObjectId(const CStringKeyMap<V>& map) {
-  std::vector<std::pair<long long, V>> entries;
-  for (const auto& e : map)
-    if (e.second) entries.emplace_back(std::atoll(e.first.c_str()), e.second);
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-  std::vector<V> out;
-  for (auto& e : entries) out.push_back(e.second);
-  return out;
-}
-
-// An export of every object the scan found, each kind in object-id order.
-uicore::ExportRequest EveryObject(CSQLServer& engine) {
-  uicore::ExportRequest request;
-  request.tables = ByObjectId(engine.m_mapTables);
-  request.views = ByObjectId(engine.m_mapViews);
-  request.procedures = ByObjectId(engine.m_mapStoredProcs);
-  request.functions = ByObjectId(engine.m_mapFunctions);
-  request.rules = ByObjectId(engine.m_mapRules);
-  request.triggers = ByObjectId(engine.m_mapTriggers);
-  return request;
-}
+using testsupport::ByObjectId;
+using testsupport::EveryObject;
 
 // Runs the program's export worker to its end: its result when the export finished; otherwise
 // nothing, after the line that says why.

@@ -65,8 +65,17 @@ void PrintCensus(const CSQLServer& engine, std::ostream& out) {
   out << "text pages: " << engine.m_mapTextPages.GetCount() << "\n";
 }
 
+std::string StateText(const ConstraintState& state) {
+  std::string out;
+  if (state.notTrusted) out += " not-trusted";
+  if (state.disabled) out += " disabled";
+  if (state.notForReplication) out += " not-for-replication";
+  if (state.systemNamed) out += " system-named";
+  return out;
+}
+
 void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
-  // Only the 2000 engine reads foreign keys in its scan; it keeps their names apart.
+  // The 2000 engine keeps the names of its foreign keys apart.
   const auto* engine2000 = dynamic_cast<const CSQLServer2000*>(&engine);
   const CMapStringToString* foreignKeyNames = engine2000 ? &engine2000->m_mapForeignKeyNames : nullptr;
   out << "database: " << engine.m_strDatabaseName.str() << "\n";
@@ -119,8 +128,9 @@ void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
       out << "\n";
     }
     for (const CForeignKey* k = t->m_pForeignKeyHead; k; k = k->m_pNext) {
-      CString name;
-      if (foreignKeyNames) foreignKeyNames->Lookup(FormatString("%lu", k->m_dwConstraintId).view(), name);
+      CString name = k->m_strName;
+      if (name.IsEmpty() && foreignKeyNames)
+        foreignKeyNames->Lookup(FormatString("%lu", k->m_dwConstraintId).view(), name);
       CTable* referenced = nullptr;
       engine.m_mapTables.Lookup(FormatString("%ld", k->m_dwRefTableId).view(), referenced);
       auto ids = [](const std::vector<WORD>& v) {
@@ -131,8 +141,17 @@ void PrintCatalog(const CSQLServer& engine, std::ostream& out) {
       out << FormatString("  foreign-key [%s] columns=%s references=", name, ids(k->m_vecKeyColumns).c_str());
       if (referenced) out << FormatString("[%s].[%s]", referenced->m_strOwner, referenced->m_strName);
       else out << FormatString("id=%lu", k->m_dwRefTableId);
-      out << FormatString(" columns=%s\n", ids(k->m_vecRefColumns).c_str());
+      out << FormatString(" columns=%s", ids(k->m_vecRefColumns).c_str());
+      if (k->m_bDeleteAction) out << FormatString(" on-delete=%d", int(k->m_bDeleteAction));
+      if (k->m_bUpdateAction) out << FormatString(" on-update=%d", int(k->m_bUpdateAction));
+      out << StateText(k->m_state) << "\n";
     }
+    for (const CCheckConstraint& check : t->m_vecChecks)
+      out << FormatString("  check [%s]", check.m_strName) << StateText(check.m_state) << " " << check.m_strText.str()
+          << "\n";
+    for (const CColumn* c = t->m_pColumnHead; c; c = c->m_pNext)
+      if (!c->m_strDefaultName.IsEmpty())
+        out << FormatString("  default [%s] column=[%s]\n", c->m_strDefaultName, c->m_strName);
   }
   struct Kind {
     const char* label;

@@ -16,6 +16,11 @@ inline std::string LowerText(std::string s) {
   return s;
 }
 
+inline std::string UpperText(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
 inline void AppendUtf8(std::string& out, unsigned cp) {
   if (cp < 0x80) {
     out += char(cp);

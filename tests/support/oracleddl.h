@@ -23,6 +23,7 @@ struct OracleColumn {
   bool identity = false;
   long long seed = 0, increment = 0;
   std::string defaultText;  // the DEFAULT expression's tokens, joined
+  std::string defaultName;  // CONSTRAINT name before DEFAULT; empty when none
 };
 
 struct OracleKey {
@@ -32,9 +33,16 @@ struct OracleKey {
 };
 
 struct OracleForeignKey {
+  std::string name;  // empty when the script names none
   std::vector<std::string> columns;
   std::string refTable;
   std::vector<std::string> refColumns;  // empty: the referenced table's primary key
+  std::string onDelete, onUpdate;       // "CASCADE", "SET NULL"...; empty: no action
+};
+
+struct OracleCheck {
+  std::string name;  // empty when the script names none
+  std::string text;  // the condition's tokens, joined (parentheses as written)
 };
 
 struct OracleTable {
@@ -42,6 +50,7 @@ struct OracleTable {
   std::vector<OracleColumn> columns;
   std::vector<OracleKey> keys;  // primary keys, unique constraints and indexes
   std::vector<OracleForeignKey> foreignKeys;
+  std::vector<OracleCheck> checks;
 };
 
 struct OracleUserType {
@@ -81,6 +90,21 @@ inline std::string Join(const Tokens& t, size_t from, size_t to) {
   return s;
 }
 
+// ON DELETE / ON UPDATE actions after REFERENCES, and NOT FOR REPLICATION.
+inline void ReadActions(const Tokens& t, size_t& at, OracleForeignKey& fk) {
+  while (at + 2 < t.size() && t[at].Is("ON") && (t[at + 1].Is("DELETE") || t[at + 1].Is("UPDATE"))) {
+    std::string& action = t[at + 1].Is("DELETE") ? fk.onDelete : fk.onUpdate;
+    at += 2;
+    if (t[at].Is("NO") && at + 1 < t.size()) {
+      at += 2;  // NO ACTION
+      continue;
+    }
+    action = UpperText(t[at].text);
+    ++at;
+    if ((action == "SET") && at < t.size()) action += " " + UpperText(t[at++].text);
+  }
+}
+
 // Constraint clauses after a column or at table level; `column` is the column they follow.
 inline void ReadConstraints(const Tokens& t, size_t at, OracleTable& table, OracleColumn* column) {
   std::string name;
@@ -102,20 +126,26 @@ inline void ReadConstraints(const Tokens& t, size_t at, OracleTable& table, Orac
     } else if (t[at].Is("FOREIGN")) {
       at += 2;
       OracleForeignKey fk;
+      fk.name = name;
       fk.columns = NameListAt(t, at);
       if (at < t.size() && t[at].Is("REFERENCES")) {
         ++at;
         fk.refTable = QualifiedNameAt(t, at);
         fk.refColumns = NameListAt(t, at);
       }
+      ReadActions(t, at, fk);
       table.foreignKeys.push_back(fk);
+      name.clear();
     } else if (t[at].Is("REFERENCES") && column) {
       ++at;
       OracleForeignKey fk;
+      fk.name = name;
       fk.columns = {column->name};
       fk.refTable = QualifiedNameAt(t, at);
       fk.refColumns = NameListAt(t, at);
+      ReadActions(t, at, fk);
       table.foreignKeys.push_back(fk);
+      name.clear();
     } else if (t[at].Is("DEFAULT") && column) {
       size_t end = ++at;
       int depth = 0;
@@ -127,11 +157,18 @@ inline void ReadConstraints(const Tokens& t, size_t at, OracleTable& table, Orac
         ++end;
       }
       column->defaultText = Join(t, at, end);
+      column->defaultName = name;
+      name.clear();
       at = end;
     } else if (t[at].Is("CHECK")) {
       ++at;
-      if (at < t.size() && t[at].Is("NOT")) at += 2;  // NOT FOR REPLICATION
-      if (at < t.size() && t[at].IsSymbol('(')) ListItemsAt(t, at);
+      if (at + 2 < t.size() && t[at].Is("NOT") && t[at + 1].Is("FOR")) at += 3;  // NOT FOR REPLICATION
+      if (at < t.size() && t[at].IsSymbol('(')) {
+        const size_t from = at;
+        ListItemsAt(t, at);
+        table.checks.push_back({name, Join(t, from, at)});
+      }
+      name.clear();
     } else if (t[at].Is("NOT") && at + 1 < t.size() && t[at + 1].Is("NULL") && column) {
       column->nullable = false;
       at += 2;
@@ -193,6 +230,7 @@ inline OracleSchema ReadOracleSchema(const std::string& script) {
       if (t[i].Is("ALTER") && t[i + 1].Is("TABLE")) {
         size_t at = i + 2;
         const std::string name = QualifiedNameAt(t, at);
+        if (at + 1 < t.size() && t[at].Is("WITH") && (t[at + 1].Is("CHECK") || t[at + 1].Is("NOCHECK"))) at += 2;
         if (at < t.size() && t[at].Is("ADD")) ReadConstraints(t, at + 1, schema.tables[name], nullptr);
         break;
       }

@@ -10,6 +10,8 @@
 
 namespace {
 
+void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
+
 constexpr DWORD kFirstUserObject = 200;
 constexpr WORD kRowStatusWithVarPart = 0x0030;
 constexpr size_t kMaxNameBytes = 500;
@@ -98,7 +100,7 @@ bool FindRowStart(BYTE* body, WORD offset, ByteView& row) {
   return false;
 }
 
-enum class ObjectKind { None, Table, View, Procedure, Rule, Trigger, Function, ForeignKey };
+enum class ObjectKind { None, Table, View, Procedure, Rule, Trigger, Function, ForeignKey, Check, Default };
 
 ObjectKind KindOf(char a, char b) {
   if (b == ' ') {
@@ -108,6 +110,8 @@ ObjectKind KindOf(char a, char b) {
       case 'P': return ObjectKind::Procedure;
       case 'R': return ObjectKind::Rule;
       case 'F': return ObjectKind::ForeignKey;
+      case 'C': return ObjectKind::Check;
+      case 'D': return ObjectKind::Default;
       default: return ObjectKind::None;
     }
   }
@@ -178,13 +182,18 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
   const char type1 = char(row.U8(9));
   const WORD ownerId = row.U16(12);
   const DWORD status = row.U32(16);
+  const WORD info = row.U16(14);
   const DWORD parent = row.U32(28);
   if (!row.ok()) return;
   const ObjectKind kind = KindOf(type0, type1);
   // Whatever is not a user table: its syscolumns rows (view columns, parameters) make no table.
   if (kind != ObjectKind::Table) m_setNonTableObjects.insert(objectId);
   if (kind == ObjectKind::None) return;
-  if (parent != 0 && kind != ObjectKind::Trigger && kind != ObjectKind::ForeignKey) return;
+  // A default object made by CREATE DEFAULT has no table; its text is all it needs.
+  if ((kind == ObjectKind::Check || kind == ObjectKind::Default) && parent == 0) return;
+  if (parent != 0 && kind != ObjectKind::Trigger && kind != ObjectKind::ForeignKey && kind != ObjectKind::Check &&
+      kind != ObjectKind::Default)
+    return;
   // Views, procedures and the like shipped with the server (syssegments, sysconstraints, the
   // replication procedures) are not the user's. Tables keep theirs: the diagram table
   // dtproperties holds the user's diagrams.
@@ -216,7 +225,12 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
     case ObjectKind::View: addObject(m_mapViews); break;
     case ObjectKind::Procedure: addObject(m_mapStoredProcs); break;
     case ObjectKind::Function: addObject(m_mapFunctions); break;
-    case ObjectKind::ForeignKey: m_mapForeignKeyNames.SetAt(FormatString("%lu", objectId).view(), name); break;
+    case ObjectKind::ForeignKey:
+      m_mapForeignKeyNames.SetAt(FormatString("%lu", objectId).view(), name);
+      m_mapConstraintObjects[objectId] = {name, 'F', parent, info, status};
+      break;
+    case ObjectKind::Check: m_mapConstraintObjects[objectId] = {name, 'C', parent, info, status}; break;
+    case ObjectKind::Default: m_mapConstraintObjects[objectId] = {name, 'D', parent, info, status}; break;
     case ObjectKind::Table: {
       if (objectId < kFirstUserObject) return;
       CTable* table = nullptr;
@@ -253,6 +267,48 @@ void CSQLServer2000::NameUnnamedTables() {
       table->m_strOwner = m_strLastOwnerName.IsEmpty() ? CString("dbo") : m_strLastOwnerName;
     }
     ++it;
+  }
+}
+
+// Status bits of a constraint's sysobjects row, as the fixtures' catalogs show them against
+// their install scripts: 0x4 a name the server made up, 0x800 not trusted (the rows were not
+// checked when it was last switched on).
+void CSQLServer2000::AttachConstraints() {
+  constexpr DWORD kSystemNamed = 0x4;
+  constexpr DWORD kNotTrusted = 0x800;
+  auto stateOf = [](DWORD status) {
+    ConstraintState state;
+    state.systemNamed = (status & kSystemNamed) != 0;
+    state.notTrusted = (status & kNotTrusted) != 0;
+    return state;
+  };
+  for (auto& [key, table] : m_mapTables) {
+    if (!table) continue;
+    for (CForeignKey* k = table->m_pForeignKeyHead; k; k = k->m_pNext) {
+      m_mapForeignKeyNames.Lookup(FormatString("%lu", k->m_dwConstraintId).view(), k->m_strName);
+      const auto found = m_mapConstraintObjects.find(k->m_dwConstraintId);
+      if (found != m_mapConstraintObjects.end()) k->m_state = stateOf(found->second.status);
+    }
+  }
+  for (const auto& [id, constraint] : m_mapConstraintObjects) {
+    if (constraint.type != 'C') continue;
+    CTable* table = nullptr;
+    if (!m_mapTables.Lookup(FormatString("%lu", constraint.parentId).view(), table) || !table) continue;
+    const CString what = "CHECK constraint [" + constraint.name + "] of [" + table->m_strOwner + "].[" +
+                         table->m_strName + "]";
+    CIndexInfo* text = nullptr;
+    if (constraint.name.IsEmpty() || !m_mapObjectTexts.Lookup(FormatString("%lu", id).view(), text) || !text ||
+        text->m_strText.IsEmpty()) {
+      Log(what + " has no name or condition text: not exported");
+      continue;
+    }
+    CCheckConstraint check;
+    check.m_dwId = id;
+    check.m_strName = constraint.name;
+    check.m_strText = text->m_strText;
+    check.m_wColumnId = constraint.columnId;
+    check.m_state = stateOf(constraint.status);
+    table->m_vecChecks.push_back(check);
   }
 }
 
@@ -349,6 +405,11 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
     CIndexInfo* text = nullptr;
     if (m_mapObjectTexts.Lookup(FormatString("%ld", defaultId).view(), text) && text)
       column->m_strDefault = text->m_strText;
+    // A default constraint of this table keeps its name; a bound default object has none.
+    const auto constraint = m_mapConstraintObjects.find(defaultId);
+    if (constraint != m_mapConstraintObjects.end() && constraint->second.type == 'D' &&
+        constraint->second.parentId == objectId && !column->m_strDefault.IsEmpty())
+      column->m_strDefaultName = constraint->second.name;
   }
   CDataType* userType = nullptr;
   if (m_mapDataTypes.Lookup(FormatString("%d", int(userTypeId)).view(), userType) && userType)
@@ -603,6 +664,8 @@ void CSQLServer2000::ParseSysTypesRow(BYTE* body, WORD rowOffset) {
   const size_t countOffset = row.U16(2);
   if (!row.ok() || countOffset >= 501) return;
   const BYTE typeId = row.U8(4);
+  // Bit 0x1: columns of the type are NOT NULL unless declared otherwise.
+  const BYTE typeStatus = row.U8(5);
   const WORD userTypeId = row.U16(6);
   const WORD length = row.U16(8);
   const BYTE precision = row.U8(10);
@@ -627,5 +690,6 @@ void CSQLServer2000::ParseSysTypesRow(BYTE* body, WORD rowOffset) {
   type->m_bScale = scale;
   type->m_dwValue1 = collationId;
   type->m_dwValue2 = defaultId;
+  type->m_bNotNull = (typeStatus & 0x1) != 0;
   Replace(m_mapDataTypes, FormatString("%d", int(userTypeId)), type);
 }

@@ -88,6 +88,7 @@ void CSQLServer2000::FreeRecoveredObjects() {
   m_mapOwnerNames.RemoveAll();
   m_strLastOwnerName = "";
   m_mapForeignKeyNames.RemoveAll();
+  m_mapConstraintObjects.clear();
   m_mapExecutedStatements.RemoveAll();
   m_mapTextPages.RemoveAll();
   m_setNonTableObjects.clear();

@@ -123,6 +123,9 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Drops system tables and tables without columns, names the tables whose sysobjects row
   // was never read.
   void NameUnnamedTables();
+  // Once the tables are final: the foreign keys get their names and state, every table its
+  // CHECK constraints (those without a text are logged and left out).
+  void AttachConstraints();
   static CString GetTypeName(BYTE systemTypeId);
   static BYTE BuildColumnStatus(BYTE bitPosition, BYTE typeStatus, BYTE systemTypeId, WORD columnStatus);
   // Column ids of an index's key list (32-byte entries), each once, in key order.
@@ -192,6 +195,16 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   INT64 m_llDataSetLength = 0;
   int m_nUnicodeNameCounter = 1;
   CMapStringToString m_mapForeignKeyNames;       // "%lu" constraint id -> name
+  // Constraint rows of sysobjects (foreign keys, CHECK and default constraints) by object id:
+  // their table, their column (info) and their status bits.
+  struct CatalogConstraint {
+    CString name;
+    char type = 0;  // 'F', 'C', 'D'
+    DWORD parentId = 0;
+    WORD columnId = 0;
+    DWORD status = 0;
+  };
+  std::map<DWORD, CatalogConstraint> m_mapConstraintObjects;
   CStringKeyMap<CTable*> m_mapForeignKeyTables;  // "%lu" table id -> table (of m_mapTables)
   CStringKeyMap<CIndexInfo*> m_mapObjectTexts;   // "%ld" object id -> object-text record (owned)
   CMapStringToString m_mapExecutedStatements;

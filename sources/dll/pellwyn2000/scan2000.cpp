@@ -93,6 +93,7 @@ void CSQLServer2000::RunScan() {
   Log("Waiting For Event after reading column information.");
   if (!HandShake(nullptr, "Event recieved")) return stopped();
   NameUnnamedTables();
+  AttachConstraints();
   PublishCounts();
   if (!HandShake(nullptr, nullptr)) {
     Log("Scan stopped");

@@ -1,6 +1,8 @@
 // The scan file of the 2000 format: the catalog of a finished scan, with its object texts,
 // the foreign-key tables and the constraint names.
 #include "common/executionlog.h"
+#include "common/scanextension.h"
+#include "common/schemasection.h"
 #include "common/scanfilesupport.h"
 #include "pellwyn2000.h"
 #include "platform/archive.h"
@@ -38,6 +40,10 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
         for (const auto& [key, name] : m_mapForeignKeyNames) ar << CString(key) << name;
         for (auto* map : {&m_mapViews, &m_mapStoredProcs, &m_mapRules, &m_mapTriggers, &m_mapFunctions})
           SaveSection(ar, *map, SaveObject);
+        CScanFileExtension extension;
+        WriteSchemaSection(extension, m_mapTables);
+        WriteTypeSection(extension, m_mapDataTypes);
+        extension.Write(ar);
       },
       error);
 }
@@ -90,6 +96,12 @@ void CSQLServer2000::LoadScanInfo(CArchive& ar) {
     LoadSection(ar, m_nRuleCount, m_mapRules, LoadObject);
     LoadSection(ar, m_nTriggerCount, m_mapTriggers, LoadObject);
     LoadSection(ar, m_nFunctionCount, m_mapFunctions, LoadObject);
+    CScanFileExtension extension;
+    extension.Read(ar);
+    ApplySchemaSection(extension, m_mapTables);
+    ApplyTypeSection(extension, m_mapDataTypes);
+    // A file without the schema section still names its keys (in the names map).
+    AttachConstraints();
   } catch (const CArchiveException&) {
     // A damaged file leaves nothing half-loaded behind; the caller reports the failure.
     FreeRecoveredObjects();

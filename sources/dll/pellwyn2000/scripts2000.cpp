@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/constraintscripts.h"
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/settings.h"
@@ -35,9 +36,11 @@ CString OneLine(const CString& text) {
   return out;
 }
 
-// [nvarchar](40): the column's base type (user types are created with sp_addtype, but the
-// table names the base type, so it does not depend on them).
+// [nvarchar](40), or [id] for a column of a user data type: the table keeps the type it was
+// declared with (UserDefinedDatatypes.sql runs before the tables), and with it the type's
+// nullability, default and rule.
 CString DeclaredType(const CColumn& c) {
+  if (!c.m_strUserType.IsEmpty() && c.m_strUserType != c.m_strType) return SqlQuoteName(c.m_strUserType);
   return SqlQuoteName(c.m_strType) + SqlTypeSuffix(c.m_strType, c.m_wLength, c.m_bPrecision, c.m_bScale);
 }
 
@@ -136,7 +139,7 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
         else
           bindings.push_back({name, c->m_strName});
       } else {
-        text += " default " + c->m_strDefault;
+        text += SqlColumnDefault(c->m_strDefaultName, c->m_strDefault);
       }
     }
     if (!c->m_bNullable) text += " NOT NULL";
@@ -199,6 +202,22 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     if (!Execute(database, "CREATE SCHEMA " + SqlQuoteName(table->m_strOwner))) Log("Create Schema failed");
   } else {
     WriteScript(m_hTableSqlFile, kSqlScriptGo);
+    if (table->m_strOwner != "dbo") {
+      // An owner other than dbo must exist before the table. A server of version 2005 or later
+      // creates its schema (once: a rerun passes over it). SQL Server 2000 makes a user only
+      // for a login, which a script cannot know: the comment and the log say so.
+      const CString owner = table->m_strOwner;
+      const CString create = "IF SCHEMA_ID(" + SqlQuoteNString(owner) + ") IS NULL EXEC(" +
+                             SqlQuoteNString("CREATE SCHEMA " + SqlQuoteName(owner)) + ")";
+      WriteScript(m_hTableSqlFile,
+                  "-- The owner " + SqlQuoteName(owner) +
+                      " must exist as a user of the database first on SQL Server 2000 (sp_grantdbaccess with its "
+                      "login); later servers get its schema here.\r\n"
+                      "IF LEFT(CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(20)), 2) <> N'8.' EXEC(" +
+                      SqlQuoteNString(create) + ")" + kSqlScriptGo);
+      Log("Table " + QualifiedName(*table) + ": its owner " + SqlQuoteName(owner) +
+          " must exist as a database user before the scripts run on SQL Server 2000");
+    }
   }
 
   auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, database); };
@@ -239,6 +258,17 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
   }
   table->m_bHasNtext = false;
   table->m_bHasBlob = false;
+  // CHECK constraints after the rows, so rows the original took are not refused on the way.
+  for (const CCheckConstraint& check : table->m_vecChecks)
+    for (const CString& statement : SqlCheckStatements(QualifiedName(*table), check)) {
+      if (server) {
+        CString error;
+        if (!Execute(database, statement, &error)) Log("Constraint failed: " + OneLine(statement) + " | " + OneLine(error));
+      } else {
+        std::lock_guard<std::mutex> lock(ScriptLock2000());
+        WriteScript(m_hConstraintSqlFile, statement + kSqlScriptGo);
+      }
+    }
 }
 
 void CSQLServer2000::GenerateTableQueries(CTable* table) {
@@ -372,7 +402,7 @@ void CSQLServer2000::GenerateForeignKeyConstraint() {
         Log(what + FormatString(": referenced table %lu not recovered, not created", key->m_dwRefTableId));
         continue;
       }
-      CString columns, refColumns;
+      std::vector<CString> columns, refColumns;
       bool complete = key->Count() > 0 && key->m_vecRefColumns.size() == key->m_vecKeyColumns.size();
       for (size_t i = 0; complete && i < key->m_vecKeyColumns.size(); ++i) {
         const CColumn* c = ColumnWithId(*table, key->m_vecKeyColumns[i]);
@@ -381,26 +411,23 @@ void CSQLServer2000::GenerateForeignKeyConstraint() {
           complete = false;
           break;
         }
-        if (i > 0) {
-          columns += ",";
-          refColumns += ",";
-        }
-        columns += SqlQuoteName(c->m_strName);
-        refColumns += SqlQuoteName(r->m_strName);
+        columns.push_back(c->m_strName);
+        refColumns.push_back(r->m_strName);
       }
       // A key with a column that is not there would reference the wrong columns or none.
       if (!complete) {
         Log(what + " " + SqlQuoteName(name) + ": a key column was not recovered, not created");
         continue;
       }
-      const CString statement = "ALTER TABLE " + QualifiedName(*table) + " ADD CONSTRAINT " + SqlQuoteName(name) +
-                                " FOREIGN KEY (" + columns + ") REFERENCES " + QualifiedName(*referenced) + " (" +
-                                refColumns + ")";
-      if (server) {
-        CString error;
-        if (!Execute(m_pDatabase, statement, &error)) Log(error);
-      } else {
-        WriteScript(m_hTableSqlFile, statement + kSqlScriptGo);
+      for (const CString& statement :
+           SqlForeignKeyStatements(QualifiedName(*table), name, columns, QualifiedName(*referenced), refColumns,
+                                   key->m_bDeleteAction, key->m_bUpdateAction, key->m_state)) {
+        if (server) {
+          CString error;
+          if (!Execute(m_pDatabase, statement, &error)) Log("Foreign key failed: " + OneLine(statement) + " | " + OneLine(error));
+        } else {
+          WriteScript(m_hTableSqlFile, statement + kSqlScriptGo);
+        }
       }
     }
   }
@@ -428,7 +455,8 @@ void CSQLServer2000::GenerateUserDataTypeQueries() {
       continue;
     }
     const CString statement =
-        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale);
+        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale,
+                            type->m_bNotNull);
     if (server) Execute(m_pDatabase, statement);
     else WriteScript(m_hUserTypesSqlFile, statement + kSqlScriptGo);
   }

@@ -21,6 +21,7 @@
 #include "common/names.h"
 #include "common/page.h"
 #include "common/sqltypes.h"
+#include "common/defaultobjects.h"
 #include "pellwyn2008.h"
 
 namespace {
@@ -273,6 +274,13 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
     CIndexInfo* defaultObject = nullptr;
     if (m_mapIndexes.Lookup(FormatString("%ld", defaultId).view(), defaultObject) && defaultObject)
       column->m_strDefault = defaultObject->m_strText;
+    // A default constraint belongs to its table and keeps its name; a default object made
+    // by CREATE DEFAULT has no table and is bound by its own name instead.
+    const auto constraint = m_mapConstraintObjects.find(defaultId);
+    if (constraint != m_mapConstraintObjects.end() && constraint->second.type == "D" &&
+        constraint->second.parentId == objectId && !column->m_strDefault.IsEmpty() &&
+        !IsDefaultObjectText(column->m_strDefault))
+      column->m_strDefaultName = constraint->second.name;
   }
 
   // Column list in ascending column id; an equal id goes after the existing ones.

@@ -1,5 +1,7 @@
 // Index catalog: the index rows of system object 54 (one CIndexInfo per index of a table)
 // and their key columns from system object 55.
+#include <algorithm>
+
 #include "common/page.h"
 #include "pellwyn2008.h"
 
@@ -99,7 +101,8 @@ void CSQLServer2008::DecodeIsColRow(BYTE* body, WORD recordOffset) {
   if (!rec.ok() || objectId == 55) return;
   // Only key columns of an index: statistics columns and included columns have no key
   // position, and included columns would otherwise read as keys.
-  if (!(status & kIsColIndexColumn) || (status & kIsColIncluded) || keyOrdinal == 0) return;
+  const bool included = (status & kIsColIncluded) != 0;
+  if (!(status & kIsColIndexColumn) || (keyOrdinal == 0 && !included)) return;
   if (columnId == 0 || columnId > 0xFFFF) return;
 
   CTable* table = nullptr;
@@ -114,6 +117,12 @@ void CSQLServer2008::DecodeIsColRow(BYTE* body, WORD recordOffset) {
   for (const CColumn* c = table->m_pColumnHead; c && !present; c = c->m_pNext)
     present = c->m_wColOrder == columnId;
   if (!present) return;
+  if (included) {
+    // Carried beside the keys; a page read twice gives the row twice.
+    if (std::find(index->m_vecIncluded.begin(), index->m_vecIncluded.end(), int(columnId)) == index->m_vecIncluded.end())
+      index->m_vecIncluded.push_back(int(columnId));
+    return;
+  }
 
   // Position p holds the p-th key column; position 0 and unfilled positions hold 0.
   const size_t p = keyOrdinal;

@@ -32,6 +32,9 @@ constexpr size_t kMaxNameBytes = 500;
 constexpr DWORD kFirstUserObjectId = 200;
 constexpr DWORD kLastBuiltInTypeId = 256;
 constexpr BYTE kSchemaClass = 50;
+// Scalar type status: columns of the type are NOT NULL unless declared otherwise (sysname
+// and timestamp carry it, as do user types made with 'NOT NULL').
+constexpr DWORD kTypeNotNull = 0x1;
 
 // The record at `offset` of a page body, bounded by the page.
 ByteView RecordAt(const BYTE* body, WORD offset) {
@@ -89,7 +92,7 @@ bool NameBytes(ByteView& row, size_t start, WORD storedEnd, ByteView* name) {
   return row.ok();
 }
 
-enum class ObjectKind { kNone, kTable, kView, kProcedure, kRule, kTrigger, kFunction, kPrimaryKey };
+enum class ObjectKind { kNone, kTable, kView, kProcedure, kRule, kTrigger, kFunction, kPrimaryKey, kConstraint };
 
 ObjectKind KindOfType(const CString& type) {
   static const struct {
@@ -99,7 +102,8 @@ ObjectKind KindOfType(const CString& type) {
       {"U", ObjectKind::kTable},     {"V", ObjectKind::kView},     {"P", ObjectKind::kProcedure},
       {"R", ObjectKind::kRule},      {"TR", ObjectKind::kTrigger}, {"T", ObjectKind::kTrigger},
       {"PK", ObjectKind::kPrimaryKey}, {"FN", ObjectKind::kFunction}, {"IF", ObjectKind::kFunction},
-      {"TF", ObjectKind::kFunction}, {"F", ObjectKind::kFunction},
+      {"TF", ObjectKind::kFunction}, {"F", ObjectKind::kConstraint}, {"C", ObjectKind::kConstraint},
+      {"D", ObjectKind::kConstraint}, {"UQ", ObjectKind::kConstraint},
   };
   for (const auto& t : kTypes)
     if (type == t.code) return t.kind;
@@ -269,6 +273,7 @@ void CSQLServer2008::DecodeDataTypeRow(BYTE* body, WORD recordOffset) {
   type->m_bScale = scale;
   type->m_dwValue1 = collation;
   type->m_dwValue2 = typeStatus;
+  type->m_bNotNull = (typeStatus & kTypeNotNull) != 0;
   type->m_dwValue3 = defaultId;
   type->m_dwValue4 = ruleId;
   type->m_strName = ByteFilterName(name);
@@ -341,7 +346,9 @@ void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
   const WORD fixedEnd = row.U16(2);
   const int objectId = row.I32(4);
   const DWORD schemaId = row.U32(8);
+  const DWORD objectStatus = row.U32(13);
   BYTE typeBytes[2] = {row.U8(17), row.U8(18)};
+  const int parentId = row.I32(19);
   if (!row.ok()) return;
   CString typeText = BytesToString(typeBytes, 2, false);
   typeText.TrimRight(' ');
@@ -359,6 +366,11 @@ void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
 
   CStringKeyMap<CViewStoredProc*>* objects = nullptr;
   switch (kind) {
+    case ObjectKind::kConstraint:
+      // A dropped constraint stays dropped: restored, it would refuse rows the table holds.
+      if (ghost) return;
+      m_mapConstraintObjects[objectId] = CatalogConstraint{name, typeText, parentId, objectStatus};
+      return;
     case ObjectKind::kPrimaryKey: {
       if (ghost && m_mapIndexes.Contains(key)) return;
       auto* index = new CIndexInfo;

@@ -68,6 +68,8 @@ void CSQLServer2008::FreeRecoveredObjects() {
   m_mapRowsets.RemoveAll();
   for (auto& e : m_mapIndexes) delete e.second;
   m_mapIndexes.RemoveAll();
+  m_mapConstraintObjects.clear();
+  m_mapForeignKeyReferences.clear();
   m_mapPageGroups.RemoveAll();
   m_mapRowsetObjects.RemoveAll();
   m_mapTextPages.RemoveAll();
@@ -78,6 +80,3 @@ void CSQLServer2008::FreeRecoveredObjects() {
 
 void CSQLServer2008::RestoreTornBits(BYTE* body, DWORD tornBits) { ::RestoreTornBits(body, tornBits); }
 
-void CSQLServer2008::GenerateForeignKeyConstraint() {
-  // Foreign keys are scripted by the 2000-format engine only.
-}

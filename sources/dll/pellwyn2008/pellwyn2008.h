@@ -150,6 +150,28 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   void DecodeObjectValueRow(BYTE* body, WORD recordOffset);
   // The rowset stage's second half: hands every table object the census pages of its units.
   void LinkUnitPagesToTables();
+  // Constraint objects of system object 34 (foreign keys, CHECK and default constraints,
+  // unique keys), by object id: what their references and texts are filed under.
+  struct CatalogConstraint {
+    CString name;
+    CString type;       // "F", "C", "D", "UQ"
+    int parentId = 0;   // the table; 0 for a default object made by CREATE DEFAULT
+    DWORD status = 0;
+  };
+  std::map<int, CatalogConstraint> m_mapConstraintObjects;
+  // The foreign keys as system object 74 (object references) describes them, by constraint
+  // id: the referenced table, and per key position the referencing and referenced column.
+  struct ForeignKeyReferences {
+    int refTableId = 0;
+    std::map<int, std::pair<int, int>> parentColumns;  // position -> (table id, column id)
+    std::map<int, std::pair<int, int>> refColumns;     // position -> (table id, column id)
+  };
+  std::map<int, ForeignKeyReferences> m_mapForeignKeyReferences;
+  void ReadObjectReferences();
+  void DecodeObjectReferenceRow(BYTE* body, WORD recordOffset);
+  // Once the tables are final: each gets its foreign keys and CHECK constraints; what cannot
+  // be put together whole is logged and left out.
+  void AttachConstraints();
 
   // ---- catalog stages (indexes, columns, schema completion)
   void ReadIndexInfo();

@@ -480,6 +480,7 @@ void CSQLServer2008::RunScan() {
   ReadOwnerNames();
   if (!Stage("Reading object information")) return;
   ReadObjectInfo();
+  ReadObjectReferences();
   if (!HandShake("Waiting for event after reading object information")) return;
   if (!Stage("Gathering views,stored procedures,triggers etc")) return;
   ReadObjectValues();
@@ -497,6 +498,7 @@ void CSQLServer2008::RunScan() {
   if (!Stage("Organizing Schema information")) return;
   OrganizeSchemaInfo();
   m_mapTables.RemoveKey("55");
+  AttachConstraints();
   m_nTableCount = m_mapTables.GetCount();
   m_nViewCount = m_mapViews.GetCount();
   m_nProcCount = m_mapStoredProcs.GetCount();

@@ -1,6 +1,8 @@
 // The scan file: the catalog of a finished scan, written so it can be reopened without the
 // backup.
 #include "common/executionlog.h"
+#include "common/scanextension.h"
+#include "common/schemasection.h"
 #include "common/scanfilesupport.h"
 #include "pellwyn2008.h"
 #include "platform/archive.h"
@@ -48,6 +50,9 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
         SaveSection(ar, m_mapTables, SaveRecord<CTable>);
         for (auto* map : {&m_mapViews, &m_mapStoredProcs, &m_mapRules, &m_mapTriggers, &m_mapFunctions})
           SaveSection(ar, *map, SaveRecord<CViewStoredProc>);
+        CScanFileExtension extension;
+        WriteSchemaSection(extension, m_mapTables);
+        extension.Write(ar);
       },
       error, ScanFileLogTarget{0, false});
 }
@@ -105,6 +110,12 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   LoadSection(ar, m_nRuleCount, m_mapRules, LoadRecord<CViewStoredProc>);
   LoadSection(ar, m_nTriggerCount, m_mapTriggers, LoadRecord<CViewStoredProc>);
   LoadSection(ar, m_nFunctionCount, m_mapFunctions, LoadRecord<CViewStoredProc>);
+  CScanFileExtension extension;
+  extension.Read(ar);
+  ApplySchemaSection(extension, m_mapTables);
+  // The type's status is part of its record here.
+  for (auto& e : m_mapDataTypes)
+    if (e.second) e.second->m_bNotNull = (e.second->m_dwValue2 & 0x1) != 0;
   OrganizeSchemaInfo();
   if (IsBackupExtension())
     CExecutionLog::WriteLog(0, 0, "Scan loaded from a scan file of a backup: rows are not read without the backup set",

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/constraintscripts.h"
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "pellwyn2008.h"
@@ -143,7 +144,7 @@ bool BuildCreateTable(CSQLServer2008& engine, CTable& table, TableScriptKind kin
           else
             bindings.push_back({name, c->m_strName});
         } else {
-          text += " default " + c->m_strDefault;
+          text += SqlColumnDefault(c->m_strDefaultName, c->m_strDefault);
         }
       }
       if (!c->m_bNullable) text += " NOT NULL";
@@ -189,7 +190,7 @@ void EmitObject(CSQLServer2008& engine, CViewStoredProc* object, FILE_HANDLE fil
   CString trimmed(object->m_strText);
   trimmed.Trim();
   if (trimmed.IsEmpty()) {
-    // Foreign keys are catalogued among the functions without a text; nothing can be run.
+    // An object whose text the scan did not find: nothing can be run.
     const int skipped = ++engine.m_nObjectsWithoutText;
     Log(FormatString("%s %s has no definition text: not exported (%d without text in this export)", kind,
                      SqlQuoteName(object->m_strName), skipped));
@@ -394,6 +395,14 @@ void CSQLServer2008::GenerateConstraintQueries(CTable* table, CDatabase* databas
       if (!index->m_strName.IsEmpty()) statement += "CONSTRAINT " + SqlQuoteName(index->m_strName) + " ";
       statement += CString("PRIMARY KEY ") + kind + " (" + columns + ") ";
       emit(statement);
+    } else if (index->m_bConstraint && index->m_bUnique && !index->m_strName.IsEmpty()) {
+      // A UNIQUE constraint stays a constraint: scripts that drop it by name need one.
+      for (const auto& [c, descending] : keys) {
+        if (!columns.IsEmpty()) columns += ",";
+        columns += SqlQuoteName(c->m_strName) + (descending ? " DESC" : "");
+      }
+      emit("ALTER TABLE " + tableName + " ADD CONSTRAINT " + SqlQuoteName(index->m_strName) + " UNIQUE " + kind +
+           " (" + columns + ") ");
     } else {
       if (index->m_strName.IsEmpty()) {
         Log("Index without a name on " + tableName + ": not created");
@@ -403,8 +412,66 @@ void CSQLServer2008::GenerateConstraintQueries(CTable* table, CDatabase* databas
         if (!columns.IsEmpty()) columns += ",";
         columns += SqlQuoteName(c->m_strName) + (descending ? " DESC " : " ASC ");
       }
+      CString include;
+      for (int id : index->m_vecIncluded)
+        if (const CColumn* c = KeyColumn(*table, id)) include += (include.IsEmpty() ? "" : ",") + SqlQuoteName(c->m_strName);
+      if (!include.IsEmpty()) include = "INCLUDE (" + include + ")";
       emit(CString("CREATE ") + (index->m_bUnique ? "UNIQUE " : "") + kind + " INDEX " + SqlQuoteName(index->m_strName) +
-           " ON " + tableName + "(" + columns + ") ");
+           " ON " + tableName + "(" + columns + ") " + include);
+    }
+  }
+
+  // CHECK constraints after the rows, so rows the original took are not refused on the way.
+  for (const CCheckConstraint& check : table->m_vecChecks)
+    for (const CString& statement : SqlCheckStatements(tableName, check)) emit(statement);
+}
+
+// ---- foreign keys
+
+void CSQLServer2008::GenerateForeignKeyConstraint() {
+  const bool server = m_bExportToServer;
+  // Object-id order, so every export of a scan writes the keys alike.
+  std::vector<const CTable*> tables;
+  for (const auto& entry : m_mapTables)
+    if (entry.second && entry.second->m_pForeignKeyHead) tables.push_back(entry.second);
+  std::sort(tables.begin(), tables.end(),
+            [](const CTable* a, const CTable* b) { return a->m_dwObjectId < b->m_dwObjectId; });
+  for (const CTable* table : tables) {
+    const CString owner = table->m_strOwner.IsEmpty() ? CString("dbo") : table->m_strOwner;
+    const CString tableName = SqlQualifiedName(owner, table->m_strName);
+    for (const CForeignKey* key = table->m_pForeignKeyHead; key; key = key->m_pNext) {
+      const CString what = "Foreign key " + SqlQuoteName(key->m_strName) + " of " + tableName;
+      const CTable* referenced = nullptr;
+      CTable* found = nullptr;
+      if (m_mapTables.Lookup(FormatString("%lu", key->m_dwRefTableId).view(), found)) referenced = found;
+      if (!referenced) {
+        Log(what + ": the referenced table is not in the scan: not exported");
+        continue;
+      }
+      std::vector<CString> columns, refColumns;
+      bool whole = !key->m_vecKeyColumns.empty() && key->m_vecKeyColumns.size() == key->m_vecRefColumns.size();
+      for (size_t i = 0; whole && i < key->m_vecKeyColumns.size(); ++i) {
+        const CColumn* column = KeyColumn(*table, key->m_vecKeyColumns[i]);
+        const CColumn* refColumn = KeyColumn(*referenced, key->m_vecRefColumns[i]);
+        if (!column || !refColumn) whole = false;
+        else {
+          columns.push_back(column->m_strName);
+          refColumns.push_back(refColumn->m_strName);
+        }
+      }
+      if (!whole || key->m_strName.IsEmpty()) {
+        Log(what + ": its name or columns cannot be read: not exported");
+        continue;
+      }
+      const CString refOwner = referenced->m_strOwner.IsEmpty() ? CString("dbo") : referenced->m_strOwner;
+      for (const CString& statement :
+           SqlForeignKeyStatements(tableName, key->m_strName, columns, SqlQualifiedName(refOwner, referenced->m_strName),
+                                   refColumns, key->m_bDeleteAction, key->m_bUpdateAction, key->m_state)) {
+        if (server)
+          ExecuteLogged(m_pDatabase, statement, "Foreign Key", table);
+        else
+          WriteScript(m_hTableSqlFile, statement + kScriptGo);
+      }
     }
   }
 }
@@ -429,7 +496,8 @@ void CSQLServer2008::GenerateUserDataTypeQueries() {
       continue;
     }
     const CString statement =
-        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale);
+        SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale,
+                            type->m_bNotNull);
     if (server)
       ExecuteLogged(m_pDatabase, statement, "User Data Type", nullptr);
     else

@@ -19,6 +19,7 @@
 #include "platform/database.h"
 #include "platform/files.h"
 #include "ui/core/catalogloss.h"
+#include "ui/core/creationorder.h"
 #include "ui/core/displaytext.h"
 #include "ui/core/exportbatch.h"
 #include "ui/core/exportnames.h"
@@ -406,7 +407,8 @@ int ExportRun::SerialTableStage() {
 }
 
 void ExportRun::ForeignKeyStage() {
-  if (!m_b2000) return;
+  // Without tables there is nothing a key could be added to.
+  if (m_request.tables.empty()) return;
   // The engine writes foreign keys through the table handle; they get a file of their own,
   // run once every table exists.
   if (!m_bServer) m_engine.m_hTableSqlFile = Create("ForeignKeys.sql");
@@ -422,6 +424,7 @@ bool ExportRun::ObjectStages(int tablesEnd) {
   using Generator = void (CSQLServer::*)(CViewStoredProc*);
   struct Kind {
     std::vector<CViewStoredProc*>* objects;
+    CStringKeyMap<CViewStoredProc*> CSQLServer::*map;
     const char* logLine;
     const char* file;
     const char* batchArgument;  // the kind's "-i" argument: some end with a blank
@@ -432,16 +435,16 @@ bool ExportRun::ObjectStages(int tablesEnd) {
     Stage stage;
   };
   const Kind kinds[] = {
-      {&m_request.views, "Generating Views", "Views.sql", "Views.sql", &CSQLServer::m_hViewsSqlFile,
+      {&m_request.views, &CSQLServer::m_mapViews, "Generating Views", "Views.sql", "Views.sql", &CSQLServer::m_hViewsSqlFile,
        &CSQLServer::GenerateViewQueries, "Exporting View : ", "Export terminated", Stage::kViews},
-      {&m_request.procedures, "Generating Stored Procedures", "Stored_Procedure.sql", "Stored_Procedure.sql ",
+      {&m_request.procedures, &CSQLServer::m_mapStoredProcs, "Generating Stored Procedures", "Stored_Procedure.sql", "Stored_Procedure.sql ",
        &CSQLServer::m_hProcSqlFile, &CSQLServer::GenerateStoredProcQueries, "Exporting Stored Procedure : ",
        "Export Terminated", Stage::kLater},
-      {&m_request.functions, "Generating Functions", "Functions.sql", "Functions.sql ", &CSQLServer::m_hFunctionsSqlFile,
+      {&m_request.functions, &CSQLServer::m_mapFunctions, "Generating Functions", "Functions.sql", "Functions.sql ", &CSQLServer::m_hFunctionsSqlFile,
        &CSQLServer::GenerateFunctionQueries, "Exporting Functions : ", "Export Terminated", Stage::kLater},
-      {&m_request.rules, "Generating Rules", "Rules.sql", "Rules.sql ", &CSQLServer::m_hRulesSqlFile,
+      {&m_request.rules, &CSQLServer::m_mapRules, "Generating Rules", "Rules.sql", "Rules.sql ", &CSQLServer::m_hRulesSqlFile,
        &CSQLServer::GenerateRulesQueries, "Exporting Rule : ", "Export Terminated", Stage::kLater},
-      {&m_request.triggers, "Generating Triggers", "Triggers.sql", "Triggers.sql ", &CSQLServer::m_hTriggersSqlFile,
+      {&m_request.triggers, &CSQLServer::m_mapTriggers, "Generating Triggers", "Triggers.sql", "Triggers.sql ", &CSQLServer::m_hTriggersSqlFile,
        &CSQLServer::GenerateTriggerQueries, "Exporting Trigger: ", "Export Terminated", Stage::kLater},
   };
   for (const Kind& kind : kinds) {
@@ -452,6 +455,9 @@ bool ExportRun::ObjectStages(int tablesEnd) {
     std::vector<CViewStoredProc*> objects;
     for (CViewStoredProc* o : *kind.objects)
       if (o) objects.push_back(o);
+    // Each after the objects of its kind that its text uses, whatever order the selection
+    // lists them in; rules use none.
+    if (!rules) objects = CreationOrder(objects, m_engine.*kind.map);
     const int total = int(objects.size());
     if (total == 0) {
       if (views) m_sink.SetDialogPercent(60);

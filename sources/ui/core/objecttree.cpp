@@ -42,8 +42,17 @@ TreeNode TableNode(CTable& table) {
     if (index && (index->m_bClustered || index->m_bNonClustered))
       indexes.children.push_back(Node(index->m_strName.str(), kImageIndex, TreeItemKind::Index, &table));
   }
+  // The primary key, then the foreign keys: the keys a restore recreates on this table.
+  TreeNode keys = Node("Keys", kImageKeys, TreeItemKind::Keys, &table);
+  for (const auto& entry : table.m_mapTableIndexes) {
+    const CIndexInfo* index = entry.second;
+    if (index && index->m_bPrimaryKey && !index->m_strName.IsEmpty())
+      keys.children.push_back(Node(index->m_strName.str(), kImageKeys, TreeItemKind::Key, &table));
+  }
+  for (const CForeignKey* k = table.m_pForeignKeyHead; k; k = k->m_pNext)
+    if (!k->m_strName.IsEmpty()) keys.children.push_back(Node(k->m_strName.str(), kImageKeys, TreeItemKind::Key, &table));
   item.children.push_back(std::move(columns));
-  item.children.push_back(Node("Keys", kImageKeys, TreeItemKind::Keys, &table));
+  item.children.push_back(std::move(keys));
   item.children.push_back(std::move(indexes));
   return item;
 }

@@ -13,7 +13,8 @@ class CSQLServer;
 class CTable;
 class CViewStoredProc;
 
-enum class TreeItemKind { Root, Database, Folder, Table, Columns, Keys, Indexes, Column, Index, Object };
+// Key: a primary key or a foreign key of the table, under its "Keys".
+enum class TreeItemKind { Root, Database, Folder, Table, Columns, Keys, Indexes, Column, Index, Object, Key };
 
 // Indexes into the tree's image list.
 enum TreeImage : int {

@@ -166,7 +166,7 @@ TEST_F(Scripts2000Test, IdentityAndInlineDefaults) {
   ScriptTable(t);
   EXPECT_EQ(Statements(File("T.sql")).at(0),
             "CREATE TABLE [dbo].[T] ([id] [int] NOT NULL IDENTITY(100,5) ,[big] [bigint] NOT NULL "
-            "IDENTITY(5000000000,-1) ,[broken] [smallint] NOT NULL IDENTITY(7,1) ,[flag] [bit] default (0) NOT NULL)");
+            "IDENTITY(5000000000,-1) ,[broken] [smallint] NOT NULL IDENTITY(7,1) ,[flag] [bit] DEFAULT (0) NOT NULL)");
 }
 
 // Default objects are shared by columns and tables: each is created once per export, as a
@@ -239,13 +239,13 @@ TEST_F(Scripts2000Test, PlainTableScript) {
   m_engine.m_hTableSqlFile = CreateFileForWrite(Path("P.sql").c_str());
   m_engine.GenerateTableQueries(t);
   CloseFileHandle(m_engine.m_hTableSqlFile);
-  EXPECT_EQ(File("P.sql"), "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] default (1))\r\n" + kGo);
+  EXPECT_EQ(File("P.sql"), "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] DEFAULT (1))\r\n" + kGo);
 
   m_engine.m_bExportRows = 1;
   m_engine.m_hTableSqlFile = CreateFileForWrite(Path("P.sql").c_str());
   m_engine.GenerateTableQueries(t);
   CloseFileHandle(m_engine.m_hTableSqlFile);
-  const std::string withRows = "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL IDENTITY(1,1) ,[n] [ntext],[d] [int] default (1))\r\n";
+  const std::string withRows = "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL IDENTITY(1,1) ,[n] [ntext],[d] [int] DEFAULT (1))\r\n";
   const std::string add = "ALTER TABLE [dbo].[P] ADD [_TARNWELL_TEMPCOL] uniqueidentifier null \r\n";
   const std::string drop = "Alter Table [dbo].[P] Drop Column [_TARNWELL_TEMPCOL]";
   EXPECT_EQ(File("P.sql"), withRows + kGo + add + kGo + drop + kGo);
@@ -401,6 +401,12 @@ TEST_F(Scripts2000Test, HostileNamesStayOneIdentifier) {
     const auto lexed = LexSqlBatch(batch);
     ASSERT_TRUE(lexed.ok()) << lexed.error << "\n" << batch;
     if (lexed.tokens.empty()) continue;
+    // The owner's guard holds the owner inside its literal, quotes doubled, and that one
+    // literal alone.
+    if (lexed.tokens[0].Is("IF")) {
+      EXPECT_NE(batch.find("CREATE SCHEMA [o]]'''';x]"), std::string::npos) << batch;
+      continue;
+    }
     ++batches;
     // Every name comes back whole; no statement ends early at a ";" or a quote.
     std::vector<std::string> names;
@@ -431,10 +437,10 @@ TEST_F(Scripts2000Test, ForeignKeys) {
   ForeignKey(orders, 14, "FK_column", 1002, {2, 9}, {1, 2});  // nor one of its columns
   ForeignKey(orders, 15, "FK_Orders_Orders", 1001, {3}, {1});
   EXPECT_EQ(ScriptForeignKeys(),
-            "ALTER TABLE [dbo].[Orders] ADD CONSTRAINT [FK_Orders_Customers] FOREIGN KEY ([CustomerID],[ShipID]) "
+            "ALTER TABLE [dbo].[Orders] WITH CHECK ADD CONSTRAINT [FK_Orders_Customers] FOREIGN KEY ([CustomerID],[ShipID]) "
             "REFERENCES [dbo].[Customers] ([CustomerID],[ShipID])" +
                 kGo +
-                "ALTER TABLE [dbo].[Orders] ADD CONSTRAINT [FK_Orders_Orders] FOREIGN KEY ([ShipID]) REFERENCES "
+                "ALTER TABLE [dbo].[Orders] WITH CHECK ADD CONSTRAINT [FK_Orders_Orders] FOREIGN KEY ([ShipID]) REFERENCES "
                 "[dbo].[Orders] ([OrderID])" +
                 kGo);
   const std::string log = m_module.ReadExecLog();

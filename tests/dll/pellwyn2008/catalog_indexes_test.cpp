@@ -162,6 +162,9 @@ TEST_F(IndexesTest, KeyColumnsByColumnIdInKeyOrder) {
   AddKey(Key(3, 3, 2));               // no such column
   AddKey(Key(3, 5, 0));               // no key position
   EXPECT_EQ(Index("3")->m_vecColumns, (std::vector<int>{0, 1}));
+  // The included column is carried beside the keys, once however often its row is read.
+  AddKey(Key(3, 2, 0, 0x03 | 0x10));
+  EXPECT_EQ(Index("3")->m_vecIncluded, (std::vector<int>{2}));
 
   // Rows of unknown tables or indexes, and of object 55 itself, change nothing.
   IsColRow other = Key(1, 1, 3);

@@ -345,8 +345,12 @@ TEST(CatalogObjects, TypeCodesGoToTheirMaps) {
   EXPECT_EQ(ids(engine.m_mapStoredProcs), (std::set<std::string>{"2003=o2003"}));
   EXPECT_EQ(ids(engine.m_mapRules), (std::set<std::string>{"2004=o2004"}));
   EXPECT_EQ(ids(engine.m_mapTriggers), (std::set<std::string>{"2005=o2005", "2006=o2006"}));
-  EXPECT_EQ(ids(engine.m_mapFunctions),
-            (std::set<std::string>{"2008=o2008", "2009=o2009", "2010=o2010", "2011=o2011"}));
+  // Foreign keys, defaults and unique keys are constraints of their tables, not functions.
+  EXPECT_EQ(ids(engine.m_mapFunctions), (std::set<std::string>{"2008=o2008", "2009=o2009", "2010=o2010"}));
+  std::set<std::string> constraints;
+  for (const auto& [id, c] : engine.m_mapConstraintObjects)
+    constraints.insert(std::to_string(id) + "=" + c.type.str() + ":" + c.name.str());
+  EXPECT_EQ(constraints, (std::set<std::string>{"2011=F:o2011", "2012=D:o2012", "2016=UQ:o2016"}));
   ASSERT_EQ(engine.m_mapIndexes.GetCount(), 1);
   CIndexInfo* pk = nullptr;
   ASSERT_TRUE(engine.m_mapIndexes.Lookup("2007", pk));

@@ -10,6 +10,7 @@
 #include "support/catalogtext.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/scanfilebytes.h"
 
 using testsupport::ModuleFolderScope;
 
@@ -81,8 +82,9 @@ TEST(ScanFile, EmptyEngineCancelAndFailedSave) {
   CSQLServer2008 engine;
   engine.m_strDatabaseName = "db";
   ASSERT_TRUE(engine.SaveScanFile(dir.file("empty.str").c_str()));
-  // Header, name, empty path, eight zero counts.
-  std::string want = std::string("\x08tarnwell\x04" "2008\x02" "db\x00", 18) + std::string(32, '\0');
+  // Header, name, empty path, eight zero counts, and the extension with its empty schema.
+  std::string want =
+      std::string("\x08tarnwell\x04" "2008\x02" "db\x00", 18) + std::string(32, '\0') + testsupport::EmptySchemaExtension();
   EXPECT_EQ(testsupport::ReadFile(dir.file("empty.str")), want);
   // Cancelled dialog: nothing written.
   engine.m_fnAskSavePath = [](CString&) { return false; };
@@ -215,4 +217,39 @@ TEST(ScanFile, DamagedFilesNeverCrash) {
   tryLoad("Content of a text file that is not a scan file at all\n");
   EXPECT_GT(raised, 250);  // nearly every truncation raises
   EXPECT_GT(cases, 400);
+}
+
+// A file of the layout before the extension (the same file cut where it begins) still opens;
+// the log says what its scan lacks, and the constraints are not made up.
+TEST(ScanFile, AFileWithoutTheExtensionOpensAndSaysWhatItLacks) {
+  if (testsupport::FixturesDir().empty()) GTEST_SKIP() << "fixtures not available";
+  REQUIRE_FIXTURE(path, "mdf2008_northwnd_itsligo.mdf");
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CSQLServer2008 scanned;
+  ASSERT_TRUE(testsupport::RunRecovery(scanned, path).finished);
+  const std::string file = dir.file("new.str");
+  ASSERT_TRUE(scanned.SaveScanFile(file.c_str()));
+  const std::string bytes = testsupport::ReadFile(file);
+  const size_t layoutEnd = testsupport::ScanExtensionOffset(bytes);
+  ASSERT_NE(layoutEnd, std::string::npos);
+  testsupport::WriteFile(dir.file("old.str"), bytes.substr(0, layoutEnd));
+
+  CSQLServer2008 loaded;
+  ASSERT_TRUE(OpenScan(dir.file("old.str"), loaded));
+  EXPECT_NE(scope.ReadExecLog().find("Scan file written before constraints were kept"), std::string::npos);
+  int keys = 0, checks = 0, named = 0, tables = 0;
+  for (const auto& [key, t] : loaded.m_mapTables) {
+    ++tables;
+    for (const CForeignKey* k = t->m_pForeignKeyHead; k; k = k->m_pNext) ++keys;
+    checks += int(t->m_vecChecks.size());
+    for (const CColumn* c = t->m_pColumnHead; c; c = c->m_pNext) named += c->m_strDefaultName.IsEmpty() ? 0 : 1;
+  }
+  EXPECT_EQ(tables, 13);
+  EXPECT_EQ(keys + checks + named, 0);
+
+  // The whole file brings them back.
+  CSQLServer2008 whole;
+  ASSERT_TRUE(OpenScan(file, whole));
+  EXPECT_EQ(CatalogText(whole), CatalogText(scanned));
 }

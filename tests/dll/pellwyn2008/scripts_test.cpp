@@ -170,7 +170,7 @@ TEST_F(ScriptTest, IdentityDefaultsAndComputedColumns) {
   ScriptTable(t);
   EXPECT_EQ(Statements(File("T.sql")).at(1),
             "CREATE TABLE [dbo].[T] ([total] as ([a]*(2)),[id] [smallint] NOT NULL IDENTITY(100,-1) ,"
-            "[big] [bigint] NOT NULL IDENTITY(5000000000,1) ,[flag] [bit] default ((0)) NOT NULL)");
+            "[big] [bigint] NOT NULL IDENTITY(5000000000,1) ,[flag] [bit] DEFAULT ((0)) NOT NULL)");
 }
 
 TEST_F(ScriptTest, TableScriptLayoutWithAndWithoutRows) {
@@ -238,7 +238,7 @@ TEST_F(ScriptTest, DefaultObjectsAreCreatedOnceAndBoundAfterTheRows) {
   ScriptTable(t);
   // The column definitions hold the expression only.
   EXPECT_EQ(Statements(File("T.sql")).at(1),
-            "CREATE TABLE [dbo].[T] ([a] [int],[b] [int],[c] [int],[d] [int] default (7))");
+            "CREATE TABLE [dbo].[T] ([a] [int],[b] [int],[c] [int],[d] [int] DEFAULT (7))");
   EXPECT_EQ(File("Default.sql"), dflt.str() + kGo + "create default One as 1" + kGo);
   EXPECT_EQ(Statements(File("T_Constraint.sql")),
             (std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[Zero]', N'[dbo].[T].[a]'",
@@ -263,6 +263,7 @@ TEST_F(ScriptTest, KeyAndIndexStatements) {
     std::vector<int> keys;
     bool primaryKey, clustered, nonClustered, unique;
     std::vector<std::string> expected;
+    bool uniqueConstraint = false;
   } cases[] = {
       // Nullable key columns are made NOT NULL with their full type; NOT NULL ones need nothing.
       {"pk over nullable columns", {0, 2, 3}, true, true, false, true,
@@ -281,6 +282,9 @@ TEST_F(ScriptTest, KeyAndIndexStatements) {
        {"CREATE NONCLUSTERED INDEX [k] ON [dbo].[T]([code] ASC )"}},
       {"unknown and dropped column ids", {0, 9, 5, 1}, false, false, true, false,
        {"CREATE NONCLUSTERED INDEX [k] ON [dbo].[T]([id] ASC )"}},
+      // A UNIQUE constraint stays one; a unique index stays an index.
+      {"unique constraint", {0, 4, 1}, false, false, true, true,
+       {"ALTER TABLE [dbo].[T] ADD CONSTRAINT [k] UNIQUE NONCLUSTERED ([code],[id])"}, true},
       {"no key columns", {}, false, false, true, false, {}},
       {"only a dropped key column", {0, 5}, true, true, false, true, {}},
       {"disabled or hypothetical", {0, 1}, false, false, false, false, {}},
@@ -295,7 +299,7 @@ TEST_F(ScriptTest, KeyAndIndexStatements) {
     Column(t, {"old", "int"})->m_bDropped = 1;
     CIndexInfo* i = Index(t, "1", "k", k.keys);
     i->m_bPrimaryKey = k.primaryKey;
-    i->m_bConstraint = k.primaryKey;
+    i->m_bConstraint = k.primaryKey || k.uniqueConstraint;
     i->m_bClustered = k.clustered;
     i->m_bNonClustered = k.nonClustered;
     i->m_bUnique = k.unique;
@@ -322,6 +326,20 @@ TEST_F(ScriptTest, ClusteredIndexComesFirstAndDescendingKeysStay) {
             (std::vector<std::string>{"CREATE CLUSTERED INDEX [IX_b] ON [dbo].[T]([b] DESC ,[a] ASC )",
                                       "ALTER TABLE [dbo].[T] ADD CONSTRAINT [PK_T] PRIMARY KEY NONCLUSTERED ([a])",
                                       "CREATE NONCLUSTERED INDEX [IX_late] ON [dbo].[T]([b] ASC )"}));
+}
+
+TEST_F(ScriptTest, IncludedColumnsFollowTheKeys) {
+  CTable* t = Table("dbo", "T");
+  Column(t, {"a", "int", 4, false});
+  Column(t, {"b", "int", 4, false});
+  Column(t, {"c", "nvarchar", 20});
+  CIndexInfo* cover = Index(t, "2", "IX_cover", {0, 1});
+  cover->m_bNonClustered = 1;
+  cover->m_vecIncluded = {3, 9, 2};  // 9: a column the scan does not have
+  Organize();
+  ScriptTable(t);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{"CREATE NONCLUSTERED INDEX [IX_cover] ON [dbo].[T]([a] ASC ) INCLUDE ([c],[b])"}));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -235,7 +235,7 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
   const std::string folder = f.scriptFolder();
   EXPECT_EQ(worker.OutputFolder(), folder);
   EXPECT_EQ(FileTree(folder),
-            (std::vector<std::string>{"C:\\data\\R_D.bat", "C:\\data\\R_D.sh", "Default.sql", "ReadMe.txt", "Rules.sql",
+            (std::vector<std::string>{"C:\\data\\R_D.bat", "C:\\data\\R_D.sh", "Default.sql", "ForeignKeys.sql", "ReadMe.txt", "Rules.sql",
                                       "Stored_Procedure.sql", "Tables/", "Tables/a_b.sql", "Tables/a_b_9.sql",
                                       "Tables/a_b_9_Constraint.sql", "Tables/a_b_Constraint.sql",
                                       "UserDefinedDatatypes.sql", "Views.sql"}));
@@ -246,6 +246,7 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
                                "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_Constraint.sql\"\r\n"
                                "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_9.sql\"\r\n"
                                "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_9_Constraint.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i ForeignKeys.sql\r\n"
                                "sqlcmd -E -S %1 -d %2 -i Views.sql\r\n"
                                "sqlcmd -E -S %1 -d %2 -i Stored_Procedure.sql \r\n"
                                "sqlcmd -E -S %1 -d %2 -i Rules.sql \r\n"
@@ -257,6 +258,7 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_Constraint.sql\"\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_9.sql\"\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_9_Constraint.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i ForeignKeys.sql\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Views.sql\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Stored_Procedure.sql \r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Rules.sql \r\n" +
@@ -271,8 +273,9 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
   EXPECT_EQ(ReadFile(folder + "/ReadMe.txt"), "how to run the scripts\r\n");
   EXPECT_EQ(ReadFile(f.state() + "/OutputFldr.txt"), folder + "\n");
 
-  // A 2005-2008 engine has no foreign-key call, and nothing ran without its file.
-  EXPECT_EQ(engine.calls, (std::vector<std::string>{"udt", "table a*b", "table a?b", "view V1", "proc P1", "rule R1"}));
+  // Foreign keys after every table, and nothing ran without its file.
+  EXPECT_EQ(engine.calls,
+            (std::vector<std::string>{"udt", "table a*b", "table a?b", "fk", "view V1", "proc P1", "rule R1"}));
   EXPECT_EQ(engine.connections, (std::vector<CDatabase*>{nullptr, nullptr}));
   EXPECT_TRUE(engine.AllScriptFilesClosed());
   EXPECT_EQ(engine.m_bExportMode.load(), 0);
@@ -289,8 +292,8 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
   EXPECT_EQ(sink.completion.rfind("Your scripts have been saved at the location : " + folder + "\r\n", 0), 0u);
   EXPECT_NE(sink.completion.find("C:\\data\\R_D.bat <server name> <database name>"), std::string::npos);
   EXPECT_NE(sink.completion.find("It runs UserDefinedDatatypes.sql, Default.sql, the script of each of the 2 tables "
-                                 "in Tables, each followed by its _Constraint.sql, Views.sql, Stored_Procedure.sql "
-                                 "and Rules.sql, in this order."),
+                                 "in Tables, each followed by its _Constraint.sql, ForeignKeys.sql, Views.sql, "
+                                 "Stored_Procedure.sql and Rules.sql, in this order."),
             std::string::npos)
       << sink.completion;
   EXPECT_EQ(worker.Result().end, ExportResult::End::kFinished);
@@ -386,7 +389,8 @@ TEST(ExportWorker, ShellScriptRunsWhatTheBatchFileRuns) {
     EXPECT_EQ(st.st_mode & 0777, 0755u);
 
     const std::vector<std::string> scripts = BatchScripts(ReadFile(folder + "/C:\\data\\R_D.bat"));
-    ASSERT_EQ(scripts.size(), version == 2000 ? 9u : 8u);
+    // Both formats run ForeignKeys.sql after the tables.
+    ASSERT_EQ(scripts.size(), 9u);
     EXPECT_EQ(scripts[2], "Tables/a_b.sql");
     EXPECT_EQ(scripts[4], "Tables/O'Hara.sql");
     std::vector<std::string> windows, sql;

@@ -202,12 +202,17 @@ TEST(ServerExport, RefusedLoginGivesTheMessageWithoutWaiting) {
 // five pooled connections arrive as the install script has them, rows and all, and the foreign
 // keys come on the main connection once every table is there, so no key names a table that
 // does not exist yet.
-TEST(ServerExport, Whole2000NorthwindArrivesWithItsForeignKeysAfterTheTables) {
-  REQUIRE_FIXTURE(path, "sample2000_NORTHWND.MDF");
+// Through the export worker, both formats: the tables through the pool, then the foreign
+// keys on the main connection after the last table; each CHECK constraint after its table's
+// rows, WITH NOCHECK where Northwind's were never checked.
+template <class Engine>
+void ExportNorthwindWithItsConstraints(const char* fixture, const char* what) {
+  SCOPED_TRACE(what);
+  REQUIRE_FIXTURE(path, fixture);
   REQUIRE_FIXTURE(install, "oracle/instnwnd.sql");
   REQUIRE_ENDPOINT(endpoint);
   testsupport::ModuleFolderScope module;
-  CSQLServer2000 engine;
+  Engine engine;
   ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
 
   std::string error;
@@ -228,19 +233,28 @@ TEST(ServerExport, Whole2000NorthwindArrivesWithItsForeignKeysAfterTheTables) {
 
   const std::vector<std::string> batches = endpoint.Batches();
   size_t lastCreate = 0, firstKey = batches.size();
-  int keys = 0;
+  int keys = 0, checks = 0;
+  std::map<std::string, size_t> lastInsert;  // table name -> its last INSERT batch
   for (size_t i = 0; i < batches.size(); ++i) {
     const std::vector<testsupport::SqlToken> t = testsupport::LexSqlBatch(batches[i]).tokens;
     for (size_t k = 0; k + 1 < t.size(); ++k) {
       if (t[k].Is("create") && t[k + 1].Is("table")) lastCreate = i;
+      if (t[k].Is("insert") && k + 4 < t.size() && t[k + 1].Is("into")) lastInsert[t[k + 4].text] = i;
       if (t[k].Is("foreign") && t[k + 1].Is("key")) {
         firstKey = std::min(firstKey, i);
         ++keys;
       }
     }
+    if (t.size() > 8 && t[0].Is("ALTER") && t[6].Is("NOCHECK") && t[7].Is("ADD") && t.back().IsSymbol(')') &&
+        batches[i].find(" CHECK (") != std::string::npos) {
+      ++checks;
+      // [dbo].[Products]: the table's name is the fifth token.
+      EXPECT_GT(i, lastInsert[t[4].text]) << batches[i];
+    }
   }
   EXPECT_EQ(keys, 13);
   EXPECT_GT(firstKey, lastCreate);
+  EXPECT_EQ(checks, 8);
 
   const std::map<std::string, std::string> scripts = ScriptsByTable(batches);
   const std::string installText = rows::Utf16ToNarrow(testsupport::ReadFile(install));
@@ -258,8 +272,16 @@ TEST(ServerExport, Whole2000NorthwindArrivesWithItsForeignKeysAfterTheTables) {
   for (const auto& [table, script] : scripts) rows::ReadOurRows(script, ourRows);
   rows::ReadTableFacts(engine, ourRows);
   rows::ReadOracleRows(installText, ourRows, oracleRows);
-  rows::CompareWithOracle(ourRows, oracleRows, "server 2000", 11);
+  rows::CompareWithOracle(ourRows, oracleRows, what, 11);
   long total = 0;
   for (const auto& [table, list] : ourRows.rows) total += long(list.size());
   EXPECT_EQ(total, 3308);
+}
+
+TEST(ServerExport, Whole2000NorthwindArrivesWithItsConstraintsAfterTheRows) {
+  ExportNorthwindWithItsConstraints<CSQLServer2000>("sample2000_NORTHWND.MDF", "server 2000");
+}
+
+TEST(ServerExport, Whole2008NorthwindArrivesWithItsConstraintsAfterTheRows) {
+  ExportNorthwindWithItsConstraints<CSQLServer2008>("bak2008_northwind_thuyluv.bak", "server 2008");
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTreeWidget>
 #include <functional>
 #include <string>
 
@@ -55,5 +56,22 @@ void CheckNorthwindCustomers(desktoptest::Harness& h);
 // Orders: 830 rows, pages of 500 and 330, and back to the first; the window pictured as
 // `picture` on page 2.
 void CheckNorthwindOrders(desktoptest::Harness& h, const QString& picture);
+
+// The names under a table's "Keys" in the tree (the table as the tree shows it, "dbo.Orders").
+inline QStringList TableKeyNames(const desktoptest::Harness& h, const QString& table) {
+  QStringList names;
+  QTreeWidgetItem* item = desktoptest::Child(h.Folder(0), table);
+  QTreeWidgetItem* keys = item ? desktoptest::Child(item, QStringLiteral("Keys")) : nullptr;
+  for (int i = 0; keys && i < keys->childCount(); ++i) names << keys->child(i)->text(0);
+  return names;
+}
+
+// Northwind's Views.sql creates "Product Sales for 1997" before "Category Sales for 1997",
+// which selects from it though its name sorts first.
+inline bool NorthwindViewsInDependencyOrder(const std::string& views) {
+  const size_t used = views.find("create view \"Product Sales for 1997\"");
+  const size_t user = views.find("create view \"Category Sales for 1997\"");
+  return used != std::string::npos && user != std::string::npos && used < user;
+}
 
 }  // namespace recoverysteps

@@ -1,0 +1,39 @@
+// The "schema" section of the scan file's extension (scanextension.h): what the catalog
+// records' first archive form leaves out, per table: the names of default constraints, the
+// full 64-bit identity values, the sort direction of index key columns and the columns an
+// index includes, the foreign keys
+// with their names, actions and state, and the CHECK constraints. Both engines write it, so a
+// scan reopened from its file exports the schema the scan itself would.
+#pragma once
+
+#include <string>
+
+#include "common/records.h"
+#include "platform/collections.h"
+
+class CScanFileExtension;
+
+constexpr const char* kSchemaSectionTag = "schema";
+
+// What a scan loaded from a file without the section lacks, as the load logs it.
+constexpr const char* kSchemaSectionMissing =
+    "Scan file written before constraints were kept: its scan has no foreign keys (2005/2008 format), no CHECK "
+    "constraints, no names of default constraints, no descending index key columns and identity values cut to "
+    "32 bits; exports from it lack them";
+
+void WriteSchemaSection(CScanFileExtension& extension, const CStringKeyMap<CTable*>& tables);
+
+// The "type-nullability" section: which user data types are NOT NULL, for a format whose
+// first archive form of CDataType does not keep the type's status.
+constexpr const char* kTypeSectionTag = "type-nullability";
+void WriteTypeSection(CScanFileExtension& extension, const CStringKeyMap<CDataType*>& types);
+// Without the section (an older file) the types load as nullable, which the log says.
+void ApplyTypeSection(const CScanFileExtension& extension, CStringKeyMap<CDataType*>& types);
+
+// Applies a section read back to the loaded tables (by their keys; a key no loaded table has
+// is passed over). False, logged, with no table changed, when the section does not parse.
+bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables);
+
+// Both halves of an engine's load: the section applied when the file has it, else the line
+// that says what the scan lacks.
+void ApplySchemaSection(const CScanFileExtension& extension, CStringKeyMap<CTable*>& tables);

@@ -1,0 +1,92 @@
+#include "common/scanextension.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/archive.h"
+#include "support/fixtures.h"
+
+namespace {
+
+// Writes `head` (what an engine's first layout would hold) and then the extension.
+std::string WriteFileWith(const testsupport::TempDir& dir, const CScanFileExtension& extension, bool withExtension) {
+  const std::string path = dir.file("scan.str");
+  CArchive ar;
+  EXPECT_TRUE(ar.Open(path.c_str(), CArchive::store));
+  ar << CString("layout");
+  if (withExtension) extension.Write(ar);
+  ar.Close();
+  return path;
+}
+
+bool ReadBack(const std::string& path, CScanFileExtension& into) {
+  CArchive ar;
+  EXPECT_TRUE(ar.Open(path.c_str(), CArchive::load));
+  CString head;
+  ar >> head;
+  return into.Read(ar);
+}
+
+}  // namespace
+
+TEST(ScanFileExtension, SectionsComeBackByTagAndAFileWithoutOneHasNone) {
+  testsupport::ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CScanFileExtension out;
+  out.Add("first").U8(7).U16(0x1234).U32(0xDEADBEEF).I64(-5000000000LL).Text(CString(std::string(300, 'x')));
+  out.Add("later-feature").Flag(true).Text("tail");
+  out.Add("empty");
+  CScanFileExtension in;
+  ASSERT_TRUE(ReadBack(WriteFileWith(dir, out, true), in));
+  const std::string* first = in.Find("first");
+  ASSERT_NE(first, nullptr);
+  ScanExtensionReader r(*first);
+  EXPECT_EQ(r.U8(), 7);
+  EXPECT_EQ(r.U16(), 0x1234);
+  EXPECT_EQ(r.U32(), 0xDEADBEEFu);
+  EXPECT_EQ(r.I64(), -5000000000LL);
+  EXPECT_EQ(r.Text(), CString(std::string(300, 'x')));
+  EXPECT_TRUE(r.ok() && r.AtEnd());
+  // Reading past a section fails softly, never beyond its bytes.
+  EXPECT_EQ(r.U32(), 0u);
+  EXPECT_FALSE(r.ok());
+  ASSERT_NE(in.Find("empty"), nullptr);
+  EXPECT_TRUE(in.Find("empty")->empty());
+  EXPECT_EQ(in.Find("never-written"), nullptr);
+
+  CScanFileExtension none;
+  EXPECT_FALSE(ReadBack(WriteFileWith(dir, out, false), none));
+  EXPECT_EQ(none.Find("first"), nullptr);
+}
+
+TEST(ScanFileExtension, ACutOrForeignTailRefusesTheFile) {
+  testsupport::ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CScanFileExtension out;
+  out.Add("schema").Count(3).Text("abc");
+  const std::string whole = testsupport::ReadFile(WriteFileWith(dir, out, true));
+  const size_t layout = 7;  // "layout" with its prefix
+  for (size_t cut = layout + 1; cut < whole.size(); ++cut) {
+    testsupport::WriteFile(dir.file("cut.str"), whole.substr(0, cut));
+    CScanFileExtension in;
+    EXPECT_THROW(ReadBack(dir.file("cut.str"), in), CArchiveException) << cut;
+    EXPECT_EQ(in.Find("schema"), nullptr) << cut;
+  }
+  testsupport::WriteFile(dir.file("foreign.str"), whole.substr(0, layout) + "\x05other");
+  CScanFileExtension in;
+  EXPECT_THROW(ReadBack(dir.file("foreign.str"), in), CArchiveException);
+}
+
+TEST(ScanFileExtension, ReaderCountsCannotClaimMoreThanTheSectionHolds) {
+  ScanExtensionWriter w;
+  w.Count(1000000).U8(1);
+  ScanExtensionReader r(w.Bytes());
+  EXPECT_EQ(r.Count(4), 0u);
+  EXPECT_FALSE(r.ok());
+  ScanExtensionWriter t;
+  t.U8(0xFF).U16(0xFFFF).U32(0x7FFFFFFF);  // a text length far past the end
+  ScanExtensionReader rt(t.Bytes());
+  EXPECT_EQ(rt.Text(), CString());
+  EXPECT_FALSE(rt.ok());
+}

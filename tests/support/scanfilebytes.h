@@ -1,0 +1,31 @@
+// What tests need to know of a scan file's bytes: where the extension begins, that is where
+// the layout an older reader reads ends (a file cut exactly there is a complete file of that
+// layout), and the extension a scan without tables writes.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
+#include "common/scanextension.h"
+
+namespace testsupport {
+
+template <class Bytes>
+size_t ScanExtensionOffset(const Bytes& bytes) {
+  const std::string marker = char(std::char_traits<char>::length(kScanExtensionMarker)) + std::string(kScanExtensionMarker);
+  const auto at = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
+  return at == bytes.end() ? std::string::npos : size_t(at - bytes.begin());
+}
+
+// Marker, frame version 1, the section count, then "schema" of four bytes (a table count of
+// 0) and, where the format writes it, "type-nullability" of four bytes (a type count of 0).
+inline std::string EmptySchemaExtension(bool withTypes = false) {
+  std::string out("\x0ctarnwell-ext\x01\x00\x00\x00", 17);
+  out += std::string(withTypes ? "\x02" : "\x01") + std::string(3, '\0');
+  out += std::string("\x06schema\x04\x00\x00\x00\x00\x00\x00\x00", 15);
+  if (withTypes) out += std::string("\x10type-nullability\x04\x00\x00\x00\x00\x00\x00\x00", 25);
+  return out;
+}
+
+}  // namespace testsupport
