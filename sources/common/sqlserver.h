@@ -126,4 +126,7 @@ class CSQLServer {
   // The export takes from it, not from the window's labels, which client the batch file runs
   // and whether foreign keys get a script of their own.
   int m_nFormatVersion = 0;
+  // The source held open from the listing of its sets through the scan and every export, so
+  // every read of the work goes to the one file first opened (see PinEngineSource).
+  CSourcePin m_sourcePin;
 };

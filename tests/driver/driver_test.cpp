@@ -3,6 +3,7 @@
 // opens to the catalog the scan printed.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cctype>
@@ -58,13 +59,25 @@ TEST(EngineDriver, InputItCannotUseGivesOneLineAndStatusOne) {
   testsupport::WriteFile(text, "not a tape\n");
   testsupport::WriteFile(dir.file("notes.str"), "not a scan\n");
   const std::string missing = dir.file("missing.bak");
+  // A named pipe nobody writes to would hold an open for reading for ever.
+  const std::string pipe = dir.file("pipe.bak");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  // A folder that holds another export's scripts.
+  const std::string used = dir.file("used");
+  ASSERT_EQ(mkdir(used.c_str(), 0755), 0);
+  testsupport::WriteFile(dir.file("used/Tables.sql"), "");
   struct Case {
     std::vector<std::string> args;
     std::string line;
   } cases[] = {
-      {{"scan", missing}, "scan failed: " + missing + " cannot be opened"},
-      {{"rows", missing, "Orders"}, "rows failed: " + missing + " cannot be opened"},
-      {{"sets", dir.path()}, "sets failed: " + dir.path() + " cannot be opened"},
+      {{"scan", missing}, "scan failed: " + missing + " cannot be opened: it does not exist"},
+      {{"rows", missing, "Orders"}, "rows failed: " + missing + " cannot be opened: it does not exist"},
+      {{"sets", dir.path()}, "sets failed: " + dir.path() + " cannot be opened: it is a directory"},
+      {{"sets", pipe}, "sets failed: " + pipe + " cannot be opened: it is a named pipe (FIFO), not a file"},
+      {{"scan", pipe}, "scan failed: " + pipe + " cannot be opened: it is a named pipe (FIFO), not a file"},
+      {{"scan", "/dev/zero", "--format", "2000"}, "scan failed: /dev/zero cannot be opened: it is a device, not a file"},
+      {{"export", backup, used},
+       "export failed: " + used + " is not an empty folder (it may hold another export)"},
       {{"scan", text}, "scan failed: " + text + " holds no backup set"},
       {{"export", text, dir.file("out")}, "export failed: " + text + " holds no backup set"},
       {{"scan", backup, "--set", "2"}, "scan failed: " + backup + " has no backup set 2 (it holds 1)"},

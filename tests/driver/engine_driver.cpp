@@ -140,10 +140,17 @@ std::unique_ptr<CSQLServer> NewEngine(const Args& a) {
 // Why an input file cannot be used at all; empty when it can be opened and read.
 std::string Unusable(const std::string& path) {
   CSourceFile file;
-  if (!file.Open(path.c_str())) return path + " cannot be opened";
+  if (!file.Open(path.c_str())) return path + " cannot be opened: it " + file.Refusal();
   BYTE first = 0;
   if (file.ReadAt(0, &first, 1) != 1) return path + " cannot be read";
   return "";
+}
+
+// A "warning:" line when the source changed since the engine first opened it.
+void WarnIfSourceChanged(const CSQLServer& engine, const char* work) {
+  std::string how;
+  if (engine.m_sourcePin.Changed(&how))
+    std::cout << "warning: the source changed during the " << work << ": " << how << "\n";
 }
 
 // Recover as the program runs it: the file into the engine, its backup sets listed, the set
@@ -166,6 +173,7 @@ bool Recover(CSQLServer& engine, const std::string& path, int set, const char* c
   options.selectedSet = set;
   options.censusHandOverEvery = uicore::ScanFollowerOptions().handOverEvery;
   result = testsupport::FollowScan(engine, options);
+  WarnIfSourceChanged(engine, "scan");
   return true;
 }
 
@@ -326,6 +334,11 @@ int Export(const Args& a) {
   namespace fs = std::filesystem;
   const std::string dir = a.positional[1];
   std::error_code ec;
+  // Another export's scripts in DIR would be mixed with this one's.
+  if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {
+    std::cout << "export failed: " << dir << " is not an empty folder (it may hold another export)\n";
+    return 1;
+  }
   fs::create_directories(dir, ec);
   if (ec) {
     std::cout << "export failed: Directory could not be created\n";
@@ -340,6 +353,8 @@ int Export(const Args& a) {
   request.outputFolder = dir;
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request));
   if (!result) return 1;
+  if (!result->sourceChange.empty())
+    std::cout << "warning: the source changed during the export: " << result->sourceChange << "\n";
   for (const uicore::ExportResult::Table& t : result->tables)
     std::cout << "table [" << t.table->m_strOwner.str() << "].[" << t.table->m_strName.str() << "] rows=" << t.rows
               << " script=" << t.script << "\n";

@@ -31,6 +31,9 @@ bool CSQLServer2000::IsBackupSource() const { return IsBackupExtensionText(m_str
 
 void CSQLServer2000::ScanDataSets() {
   m_strExtension = GetFileExtension();
+  // Listing the sets starts a new load: the file as it is now, not one pinned earlier.
+  m_sourcePin.Release();
+  PinEngineSource(*this);
   if (!IsBackupSource()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
   m_pCurrentSet = nullptr;

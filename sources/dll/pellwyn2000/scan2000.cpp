@@ -50,6 +50,7 @@ void CSQLServer2000::PublishCounts() {
 }
 
 void CSQLServer2000::RunScan() {
+  PinEngineSource(*this);
   if (IsBackupSource()) LocateDataSet();
   FreeRecoveredObjects();
   // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
@@ -98,5 +99,6 @@ void CSQLServer2000::RunScan() {
     Log("Scan stopped");
     return;
   }
+  ReportSourceChange(*this, "scan");
   Log("Parse Complete");
 }

@@ -72,6 +72,9 @@ bool CSQLServer2008::IsBackupExtension() const { return IsBackupExtensionText(m_
 
 void CSQLServer2008::ScanDataSets() {
   m_strExtension = GetFileExtension();
+  // Listing the sets starts a new load: the file as it is now, not one pinned earlier.
+  m_sourcePin.Release();
+  PinEngineSource(*this);
   if (!IsBackupExtension()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
   m_pCurrentSet = nullptr;
@@ -479,6 +482,7 @@ DWORD CSQLServer2008::RecoverSQLServerMDF(void* arg) {
 }
 
 void CSQLServer2008::RunScan() {
+  PinEngineSource(*this);
   if (IsBackupExtension()) LocateBackupDataSet();
   CString name = GetDatabaseName();
   m_pStatus->m_strDatabaseName = name;
@@ -533,6 +537,7 @@ void CSQLServer2008::RunScan() {
   m_pStatus->m_nTriggerCount = m_nTriggerCount;
   m_pStatus->m_nFunctionCount = m_nFunctionCount;
   if (!HandShake(nullptr)) return;
+  ReportSourceChange(*this, "scan");
   Log("Parse Complete");
 }
 

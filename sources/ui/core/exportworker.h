@@ -78,6 +78,8 @@ struct ExportResult {
     long rows = 0;       // rows exported
   };
   std::vector<Table> tables;  // in export order
+  // How the source file changed while the export read it ("" when it did not).
+  std::string sourceChange;
 };
 
 class ExportWorker {

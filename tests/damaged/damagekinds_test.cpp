@@ -1,0 +1,69 @@
+// Damage that must cost only what it touches, made on temporary copies of the fixtures: a
+// source changed under the scan, pages in the wrong place, impossible slot arrays.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "common/page.h"
+#include "damaged/damagedcase.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "support/fakepreview.h"
+#include "support/fakeprogram.h"
+#include "support/fixtures.h"
+#include "ui/core/scanfollower.h"
+
+namespace {
+
+using damaged::Bytes;
+
+std::unique_ptr<CSQLServer> EngineFor(int format) {
+  if (format == 2000) return std::make_unique<CSQLServer2000>();
+  return std::make_unique<CSQLServer2008>();
+}
+
+// Rows of every table the scan of `bytes` finds, by table name.
+std::map<std::string, size_t> RowsOf(int format, const Bytes& bytes, const std::string& path) {
+  testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+  std::unique_ptr<CSQLServer> engine = EngineFor(format);
+  const testsupport::RecoveryResult r = testsupport::RunRecovery(*engine, path);
+  EXPECT_TRUE(r.finished) << path;
+  std::map<std::string, size_t> rows;
+  for (const auto& entry : engine->m_mapTables)
+    if (entry.second) rows[entry.second->m_strName.str()] = testsupport::AllRows(*engine, entry.second).size();
+  return rows;
+}
+
+void CopyPage(Bytes& file, size_t from, size_t to) {
+  std::copy(file.begin() + from * 8192, file.begin() + (from + 1) * 8192, file.begin() + to * 8192);
+}
+
+}  // namespace
+
+// A file put in the source's place after its sets were listed: the scan reads the file first
+// opened, every page of it, and says the source changed.
+TEST(SourceChange, AFileReplacedDuringTheScanIsReadAsFirstOpenedAndTold) {
+  REQUIRE_FIXTURE(fixture, "mdf2008_northwnd_itsligo.mdf");
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  const Bytes bytes = damaged::ReadBytes(fixture);
+  const std::map<std::string, size_t> whole = RowsOf(2008, bytes, dir.file("whole.mdf"));
+
+  const std::string path = dir.file("moving.mdf");
+  testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+  CSQLServer2008 engine;
+  uicore::ListBackupSets(engine, path);
+  testsupport::WriteFile(dir.file("other"), std::string(8192 * 20, '\0'));
+  ASSERT_EQ(std::rename(dir.file("other").c_str(), path.c_str()), 0);
+  ASSERT_TRUE(testsupport::FollowScan(engine).finished);
+  std::map<std::string, size_t> rows;
+  for (const auto& entry : engine.m_mapTables) rows[entry.second->m_strName.str()] = testsupport::AllRows(engine, entry.second).size();
+  EXPECT_EQ(rows, whole);
+  std::string how;
+  EXPECT_TRUE(engine.m_sourcePin.Changed(&how));
+  EXPECT_EQ(how, "another file took its name (the one opened first was read throughout)");
+  EXPECT_NE(logs.ReadErrorLog().find("changed during the scan: another file took its name"), std::string::npos);
+}
