@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/page.h"
 #include "damaged/damagedcase.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
@@ -41,6 +43,21 @@ void CopyPage(Bytes& file, size_t from, size_t to) {
   std::copy(file.begin() + from * 8192, file.begin() + (from + 1) * 8192, file.begin() + to * 8192);
 }
 
+// File position of stream page n of a backup's first set.
+size_t StreamPage(const std::string& backup, size_t n) {
+  CBackupReader* reader = nullptr;
+  ReadBackupSets(backup.c_str(), reader);
+  const CBackupSet* set = reader ? reader->GetSet(1) : nullptr;
+  const size_t offset = set && set->m_pStream ? size_t(set->m_pStream->nOffset) : 0;
+  delete reader;
+  return offset + n * 8192;
+}
+
+void PutU16(Bytes& file, size_t at, WORD value) {
+  file[at] = BYTE(value);
+  file[at + 1] = BYTE(value >> 8);
+}
+
 }  // namespace
 
 // A file put in the source's place after its sets were listed: the scan reads the file first
@@ -66,4 +83,38 @@ TEST(SourceChange, AFileReplacedDuringTheScanIsReadAsFirstOpenedAndTold) {
   EXPECT_TRUE(engine.m_sourcePin.Changed(&how));
   EXPECT_EQ(how, "another file took its name (the one opened first was read throughout)");
   EXPECT_NE(logs.ReadErrorLog().find("changed during the scan: another file took its name"), std::string::npos);
+}
+
+// A page copied over another (a misdirected write) is read once, as the page it is; a slot
+// count of 65535 is cut to the slots that fit its page. No table gains a row.
+TEST(PagePlace, CopiedPagesAndImpossibleSlotCountsAddNoRow) {
+  struct Case {
+    const char* fixture;
+    int format;
+    void (*damage)(Bytes&, const std::string& path);
+  } cases[] = {
+      {"mdf2008r2_northwnd_upg2000.mdf", 2008, [](Bytes& b, const std::string&) { CopyPage(b, 235, 78); }},
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { CopyPage(b, 266, 120); }},
+      {"bak2005_northwind_gabrujo.bak", 2008,
+       [](Bytes& b, const std::string& path) { PutU16(b, StreamPage(path, 128) + 22, 65535); }},
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { PutU16(b, 266 * 8192 + 22, 65535); }},
+  };
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const std::string fixture = testsupport::FixturePath(c.fixture);
+    if (fixture.empty()) GTEST_SKIP() << "fixtures not available";
+    const std::string ext = std::string(c.fixture).substr(std::string(c.fixture).rfind('.'));
+    const Bytes whole = damaged::ReadBytes(fixture);
+    Bytes damaged = whole;
+    c.damage(damaged, fixture);
+    const std::map<std::string, size_t> before = RowsOf(c.format, whole, dir.file("whole" + ext));
+    const std::map<std::string, size_t> after = RowsOf(c.format, damaged, dir.file("damaged" + ext));
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, rows] : after) EXPECT_LE(rows, before.at(name)) << name;
+  }
+  EXPECT_NE(logs.ReadExecLog().find("Page census: page 78 of the file says it is page 1:235; set aside (that page is "
+                                    "in its place)"),
+            std::string::npos);
 }

@@ -11,6 +11,7 @@
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/pagesource.h"
+#include "common/placement.h"
 #include "pellwyn2008.h"
 #include "platform/threads.h"
 
@@ -258,12 +259,16 @@ void CSQLServer2008::ReadAllPages() {
     return slot;
   };
 
-  // Data pages are filed as live here; what the allocation pages say, which may come later
-  // in the stream, sorts them out once every page has been read.
-  auto census = [&](const BYTE* page, DWORD index) {
+  // A page out of its place is neither evidence nor filed until the census knows whether the
+  // page it names is anywhere else.
+  CPagePlacement placement(backup, plan.totalPages);
+  // Plain file: the pages read in place of the page their header names.
+  std::map<DWORD, DWORD> standsFor;
+  // An allocation page out of its place is no evidence, even where it stands in for the page
+  // it names: it is judged where it lies.
+  auto file = [&](const BYTE* page, DWORD index) {
     const BYTE type = PageTypeOf(page);
     const DWORD pageId = PageIdOf(page);
-    AddToRuns(runs, page, index);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
       const WORD indexId = PageIndexId(page);
@@ -271,6 +276,12 @@ void CSQLServer2008::ReadAllPages() {
     } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
       m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
     }
+  };
+  // Data pages are filed as live here; what the allocation pages say, which may come later
+  // in the stream, sorts them out once every page has been read.
+  auto census = [&](const BYTE* page, DWORD index) {
+    AddToRuns(runs, page, index);
+    if (placement.Admit(page, index)) file(page, index);
   };
 
   // The partner is handed every page (or every N pages) in turn, read or not.
@@ -289,6 +300,15 @@ void CSQLServer2008::ReadAllPages() {
     return true;
   });
 
+  {
+    std::vector<BYTE> page(kPageSize);
+    for (const CPagePlacement::Stand& s : placement.Finish()) {
+      if (!source.ReadPage(s.index, page.data())) continue;
+      standsFor[s.index] = s.pageId;
+      file(page.data(), s.index);
+    }
+  }
+  for (const CString& line : placement.LogLines()) Log(line);
   // Sort the data pages out by the allocation evidence of every page read.
   evidence.Finish();
   // The run holding a census index: mostly the one of the page before, or the next one.
@@ -318,7 +338,10 @@ void CSQLServer2008::ReadAllPages() {
       DWORD pageId = 0;
       // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
       const bool located = locate(index, fileId, pageId);
-      if (!backup) pageId = index;
+      if (!backup) {
+        auto stand = standsFor.find(index);
+        pageId = stand == standsFor.end() ? index : stand->second;
+      }
       if (located && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
       else live.push_back(index);
     }
