@@ -20,14 +20,16 @@ FileState StateOf(const struct stat& st) {
   return {st.st_dev, st.st_ino, st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-std::string KindRefusal(mode_t mode) {
-  if (S_ISDIR(mode)) return "is a directory";
+}  // namespace
+
+const char* FileKindRefusal(unsigned mode) {
+  if (S_ISREG(mode)) return nullptr;
+  if (S_ISDIR(mode)) return "is a folder, not a file";
   if (S_ISFIFO(mode)) return "is a named pipe (FIFO), not a file";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a file";
   if (S_ISSOCK(mode)) return "is a socket, not a file";
   return "is not a regular file";
 }
-}  // namespace
 
 struct SourceDescriptor {
   int fd = -1;
@@ -72,12 +74,13 @@ bool CSourceFile::Open(const char* path) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     const int error = errno;
-    m_strRefusal = error == ENOENT ? std::string("does not exist") : std::string("cannot be opened: ") + std::strerror(error);
+    m_strRefusal = std::string("cannot be opened: ") + std::strerror(error);
     return false;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    m_strRefusal = S_ISREG(st.st_mode) ? std::string("cannot be examined") : KindRefusal(st.st_mode);
+    const char* kind = FileKindRefusal(st.st_mode);
+    m_strRefusal = kind ? kind : "cannot be examined";
     ::close(fd);
     return false;
   }

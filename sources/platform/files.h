@@ -12,6 +12,10 @@
 
 struct SourceDescriptor;
 
+// Why a file of this kind (st_mode) is no source: "is a folder, not a file", "is a named pipe
+// (FIFO), not a file", ...; nullptr for a regular file.
+const char* FileKindRefusal(unsigned mode);
+
 // A read-only source file (backup or database file). Reads are positioned, so one open
 // file can serve several readers. Only regular files are opened: a named pipe, a device or
 // a directory is refused at once (the open itself never waits for a writer), with the reason
@@ -29,8 +33,8 @@ class CSourceFile {
   bool Open(const char* path);
   bool IsOpen() const;
   void Close();
-  // Why the last Open failed ("" after one that succeeded): "is a directory", "is a named
-  // pipe (FIFO), not a file", "does not exist", ...
+  // Why the last Open failed ("" after one that succeeded), to follow the path: a
+  // FileKindRefusal text, or "cannot be opened: No such file or directory", ...
   const std::string& Refusal() const { return m_strRefusal; }
   // Bytes actually read (0 at or past the end, or on error); never more than count.
   size_t ReadAt(std::uint64_t offset, void* buffer, size_t count) const;

@@ -26,6 +26,7 @@
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
 #include "ui/core/serverconnection.h"
+#include "ui/core/sourcedetection.h"
 
 namespace {
 
@@ -49,9 +50,16 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
                          shown, then press previous page M times (0 by default)
   help                   this text
 
-Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
-the engine that writes SCANFILE. 2005 files are read by the 2008 engine. A 2000 "export" also
-writes ForeignKeys.sql, run after the tables.
+Every command takes --format 2000|2005|2008: the engine that reads FILE, or the engine that
+writes SCANFILE. Without it FILE's own version picks the engine, as the program's version
+dialog preselects it (the boot page's on-disk version, or the backup set's software version
+where the boot page is missing; 2008 when the file says neither); a --format of the other
+engine family than the file says is obeyed after a line "warning: FILE holds ...". 2005 files
+are read by the 2008 engine. A 2000 "export" also writes ForeignKeys.sql, run after the tables.
+A FILE the program refuses (newer than SQL Server 2008 R2, compressed, not a backup or
+database file, empty, unreadable) ends the command with status 1 and one line
+"COMMAND failed: " and the program's message. A backup cut off inside its data stream, or a
+database file that ends inside a page, gives "warning: ... N of M pages were read." first.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -94,7 +102,7 @@ struct Args {
   bool rows = false;
   int window = 1;
   int back = 0;
-  int format = 2008;
+  int format = 0;  // 0: FILE's own version decides
   std::optional<std::string> server;  // export --server: the connection string
   std::optional<int> threads;
 };
@@ -132,7 +140,7 @@ bool Parse(int argc, char** argv, Args& a) {
 
 // The engine the program creates for the version the user chose (--format).
 std::unique_ptr<CSQLServer> NewEngine(const Args& a) {
-  CreatedEngine created = CreateEngine(std::to_string(a.format));
+  CreatedEngine created = CreateEngine(std::to_string(a.format ? a.format : 2008));
   if (!created) std::cout << "engine failed: " << created.refusal << "\n";
   return std::move(created.engine);
 }
@@ -140,7 +148,7 @@ std::unique_ptr<CSQLServer> NewEngine(const Args& a) {
 // Why an input file cannot be used at all; empty when it can be opened and read.
 std::string Unusable(const std::string& path) {
   CSourceFile file;
-  if (!file.Open(path.c_str())) return path + " cannot be opened: it " + file.Refusal();
+  if (!file.Open(path.c_str())) return path + " " + file.Refusal() + ".";
   BYTE first = 0;
   if (file.ReadAt(0, &first, 1) != 1) return path + " cannot be read";
   return "";
@@ -413,6 +421,29 @@ int Rows(const Args& a) {
   return 0;
 }
 
+// What the program's Load finds out before the version dialog: a file it refuses ends the
+// command; otherwise the file's version picks the engine unless --format chose one.
+bool DetectInput(Args& a) {
+  if (a.positional.empty()) return true;
+  const std::string& path = a.positional[0];
+  const uicore::SourceFacts facts = uicore::DetectSource(path);
+  if (!facts.Loadable()) {
+    std::cout << a.command << " failed: " << facts.failure << "\n";
+    return false;
+  }
+  static const int kFormats[] = {2008, 2000, 2005, 2008};
+  const int detected = facts.engine >= 1 && facts.engine <= 3 ? kFormats[facts.engine] : 0;
+  if (a.format == 0) {
+    a.format = detected ? detected : 2008;
+  } else if (detected && !uicore::SameEngineFamily(facts.engine, a.format == 2000 ? 1 : 3)) {
+    std::cout << "warning: " << path << " holds " << facts.holds << "; read as SQL Server " << a.format
+              << " as --format says\n";
+  }
+  const std::string cut = uicore::TruncationWarning(facts);
+  if (!cut.empty()) std::cout << "warning: " << cut << "\n";
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -422,6 +453,8 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
+  // A scan file says its own version; every other command starts from a backup or database file.
+  if (a.command != "load" && !DetectInput(a)) return 1;
   if (a.command == "sets") rc = Sets(a);
   else if (a.command == "scan") rc = Scan(a);
   else if (a.command == "save") rc = Save(a);

@@ -36,8 +36,8 @@ TEST(SourceFile, OnlyRegularFilesOpenAndNothingWaits) {
       {plain, ""},
       {pipe, "is a named pipe (FIFO), not a file"},
       {"/dev/zero", "is a device, not a file"},
-      {dir.path(), "is a directory"},
-      {dir.file("absent"), "does not exist"},
+      {dir.path(), "is a folder, not a file"},
+      {dir.file("absent"), "cannot be opened: No such file or directory"},
       {"", "no file was named"},
   };
   for (const Case& c : cases) {
@@ -104,6 +104,6 @@ TEST(SourcePin, ASourceCutOrWrittenDuringTheWorkIsTold) {
   }
   CSourcePin refused;
   EXPECT_FALSE(refused.Pin(dir.path().c_str()));
-  EXPECT_EQ(refused.Refusal(), "is a directory");
+  EXPECT_EQ(refused.Refusal(), "is a folder, not a file");
   EXPECT_FALSE(refused.Changed());
 }

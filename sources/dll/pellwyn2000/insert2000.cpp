@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/largevalues.h"
 #include "common/records.h"
 #include "common/sqltext.h"
 
@@ -10,8 +11,6 @@ namespace rows2000 {
 namespace {
 
 constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
-// 7998 bytes of UTF-16 (3999 characters) fit one nvarchar(4000) variable.
-constexpr size_t kNtextPieceDigits = 15996;
 
 bool IsCharacterType(SqlType t) {
   switch (t) {
@@ -80,7 +79,10 @@ RowStatement InsertPlan::Build(const std::vector<Value>& values, Target target) 
   const CString& tableName = m_tableName;
   RowStatement out;
   Parts parts;
-  std::vector<std::pair<const CString*, const std::string*>> ntext;  // quoted column, hex digits of its value
+  // Values that follow the INSERT in pieces: ntext always, text longer than varchar(8000) (SQL
+  // Server 2000 has no varchar(max) to convert it to), and in a script image values too long
+  // for one line (a connection takes them in the statement).
+  std::vector<ChunkedValue> chunks;
   for (size_t i = 0; i < m_columns.size() && i < values.size(); ++i) {
     const Column& c = m_columns[i];
     const Value& v = values[i];
@@ -109,8 +111,14 @@ RowStatement InsertPlan::Build(const std::vector<Value>& values, Target target) 
     }
     const std::string& token = v.text;
     switch (type) {
-      case SqlType::kVarBinary:
       case SqlType::kImage:
+        if (!server && token != "0x" && token.size() / 2 > kInlineValueBytes) {
+          add(ChunkedPlaceholder(ChunkForm::kImage));
+          chunks.push_back({c.quotedName, ChunkForm::kImage, token});
+          break;
+        }
+        [[fallthrough]];
+      case SqlType::kVarBinary:
       case SqlType::kXml:
         // The decoder gives their bytes as hex digits (an empty image as "0x").
         add(token == "0x" ? CString("0x") : CString("0x" + token));
@@ -118,11 +126,19 @@ RowStatement InsertPlan::Build(const std::vector<Value>& values, Target target) 
       case SqlType::kNVarChar:
       case SqlType::kNChar: add(CString("CONVERT(nvarchar(" + c.nationalLength + "),0x" + token + ")")); break;
       case SqlType::kNText:
-        add("''");
-        ntext.emplace_back(&c.quotedName, &token);
+        add(ChunkedPlaceholder(ChunkForm::kNText));
+        chunks.push_back({c.quotedName, ChunkForm::kNText, token});
+        break;
+      case SqlType::kText:
+        if (token.size() > kInlineValueBytes) {
+          add(ChunkedPlaceholder(ChunkForm::kText));
+          chunks.push_back({c.quotedName, ChunkForm::kText,
+                            SqlHexDigits(reinterpret_cast<const BYTE*>(token.data()), token.size())});
+          break;
+        }
+        add(SqlAnsiTextLiteral(token));
         break;
       case SqlType::kVarChar:
-      case SqlType::kText:
       case SqlType::kChar:
       case SqlType::kUniqueIdentifier: add(SqlAnsiTextLiteral(token)); break;
       case SqlType::kSmallDateTime: add(CString("CONVERT(smalldatetime, 0x" + token + ")")); break;
@@ -144,30 +160,20 @@ RowStatement InsertPlan::Build(const std::vector<Value>& values, Target target) 
     s += server ? ";" : kSqlScriptGo;
   } else {
     s += " (" + parts.columns;
-    s += ntext.empty() ? CString(") ") : CString(",") + SqlQuoteName(kTempColumn) + ") ";
+    s += chunks.empty() ? CString(") ") : CString(",") + SqlQuoteName(kTempColumn) + ") ";
     s += " values(" + parts.values;
-    if (ntext.empty()) s += server ? ");" : ")\r\ngo\r\n";
+    if (chunks.empty()) s += server ? ");" : ")\r\ngo\r\n";
     else s += server ? ",@ID);" : ", @ID)\r\n";
   }
-  if (ntext.empty()) return out;
+  if (chunks.empty()) return out;
 
   CString& b = out.block;
   b = "begin transaction \r\n";
   b += "Declare @ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @ID = "
        "NewId() \r\n";
   b += s + "\r\n";
-  for (const auto& [quoted, hex] : ntext) {
-    const CString& name = *quoted;
-    b += "Select @PTR = TEXTPTR(" + name + ") from " + tableName + " where " + SqlQuoteName(kTempColumn) +
-         " = @ID \r\n";
-    for (size_t at = 0; at < hex->size(); at += kNtextPieceDigits) {
-      b += "SET @NTEXT = Convert(nvarchar(4000),0x";
-      b.str().append(*hex, at, kNtextPieceDigits);
-      b += ")\r\n";
-      b += "Updatetext " + tableName + "." + name + " @PTR NULL 0 @NTEXT \r\n";
-      ++out.ntextPieces;
-    }
-  }
+  AppendChunkedValues(b.str(), tableName, SqlQuoteName(kTempColumn), "@ID", " \r\n", chunks);
+  for (const ChunkedValue& v : chunks) out.pieces += int((v.hex.size() + kChunkHexDigits - 1) / kChunkHexDigits);
   b += "commit transaction";
   return out;
 }

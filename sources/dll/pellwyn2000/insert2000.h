@@ -18,9 +18,11 @@
 // stored bytes; numbers as they are (float and real with an exponent, so the server reads a
 // float, exactly).
 //
-// ntext values are too long for one literal: the INSERT gives the column '' and the row a new
-// identifier in "[_TARNWELL_TEMPCOL]", and the block appends the value in pieces of 3999
-// characters with UPDATETEXT. The block is one transaction, complete in itself.
+// ntext values, and in a script text and image values longer than 8000 bytes, are too long for
+// one literal: the INSERT gives the column an empty value and the row a new identifier in
+// "[_TARNWELL_TEMPCOL]", and the block appends the value in pieces of 7998 bytes with
+// UPDATETEXT (common/largevalues.h), which SQL Server 2000 takes; nothing in a script needs a
+// (max) type. The block is one transaction, complete in itself.
 #pragma once
 
 #include <string>
@@ -39,11 +41,11 @@ struct RowStatement {
   // The INSERT. Script: ends ")\r\ngo\r\n" (in a block ", @ID)\r\n"); server: ends ");" (in a
   // block ",@ID);").
   CString insert;
-  // The large-value block, holding the INSERT; empty when the row has no ntext value.
+  // The large-value block, holding the INSERT; empty when no value of the row goes in pieces.
   CString block;
   int columns = 0;          // columns the INSERT names
   bool identity = false;    // it names an identity column
-  int ntextPieces = 0;      // UPDATETEXT pieces in the block
+  int pieces = 0;           // UPDATETEXT pieces in the block
 
   bool HasBlock() const { return !block.IsEmpty(); }
   // What a script file receives for the row: the INSERT, or the block and its "go".

@@ -1,7 +1,8 @@
 // Row export: the walks that hand every stored row of a table to the export decoder, and the
-// decoder that turns one row into its INSERT statement, with the large-value script (ntext in
-// UPDATETEXT chunks, image and varbinary values in Blob files or hex chunks) and the identity
-// switch, written to the table's script file or executed on a connection.
+// decoder that turns one row into its INSERT statement, with the large-value script (values too
+// long for one line appended in hex pieces after the INSERT, common/largevalues.h) and the
+// identity switch, written to the table's script file or executed on a connection. Every value
+// travels inside the script or the batch: nothing is read from a file on the server's side.
 //
 // A row is decoded once into typed cells (record.h); every literal is built from a cell, so a
 // value that reads "NULL", "Empty" or holds "$#$" is exported as itself. A stored NULL is
@@ -16,7 +17,6 @@
 #include <bit>
 #include <charconv>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -27,6 +27,7 @@
 #include "common/page.h"
 #include "common/settings.h"
 #include "common/formatters.h"
+#include "common/largevalues.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 #include "platform/database.h"
@@ -38,13 +39,9 @@
 namespace {
 
 constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
-// 7998 bytes of UTF-16 (3999 characters) fit one nvarchar(4000) variable.
-constexpr size_t kTextChunkHexChars = 15996;
-// Binary values up to this size travel inside the INSERT itself in a server export.
-constexpr size_t kInlineBinaryBytes = 8000;
 constexpr int kDefaultExportSize = 100;
 constexpr DWORD kRowQueryTimeout = 1800;
-// A folder holding this many Blob files is not a folder a value should still go to.
+// GetFreeBlobFileName looks this far before it says every name is taken.
 constexpr int kMaxBlobNumber = 10000000;
 // A script walk writes its rows a page at a time, or sooner once this much has gathered.
 constexpr int kScriptPieceBytes = 1 << 20;
@@ -66,10 +63,8 @@ struct ExportWalk {
   const RecordPlan* plan = nullptr;
   WalkKind kind = WalkKind::kTable;
   bool server = false;
-  bool streamBlobs = false;  // image and varbinary values go to Blob files
   FILE_HANDLE script = kInvalidFile;
   CString tableName;         // [owner].[name]
-  int nextBlob = 1;
   // What became of the rows and values, for the table's log lines.
   int rows = 0;
   int failedRows = 0;
@@ -77,8 +72,7 @@ struct ExportWalk {
   int corruptValues = 0;
   int incompleteValues = 0;
   int unknownLeftOut = 0;
-  int blobFiles = 0;
-  int blobFailures = 0;
+  int nullsInNotNull = 0;  // NULL in a NOT NULL character column, written as ''
   bool writeFailed = false;
   // Script rows waiting to be written in one piece (a write per row costs more than the row),
   // and how many rows they are.
@@ -352,14 +346,7 @@ struct RowParts {
   CString values;
   int included = 0;
   bool identity = false;
-  std::vector<std::pair<CString, std::string>> ntext;  // column name, hex of the UTF-16 bytes
-  std::vector<std::pair<CString, CString>> blobs;      // column name, Blob file path
-  struct Chunked {
-    CString column;
-    bool image = false;
-    std::string hex;
-  };
-  std::vector<Chunked> binaries;  // server export: large binary values in hex chunks
+  std::vector<ChunkedValue> chunks;  // values appended in pieces after the INSERT
 
   void Add(const CString& quotedName, const CString& value) {
     if (included++) {
@@ -369,69 +356,15 @@ struct RowParts {
     columns += quotedName;
     values += value;
   }
-  bool Large() const { return !ntext.empty() || !blobs.empty() || !binaries.empty(); }
+  bool Large() const { return !chunks.empty(); }
 };
 
-// The next free Blob file of a folder, created so no other writer can take it; from
-// `next` on. kInvalidFile when no file can be created there.
-FILE_HANDLE CreateBlobFile(const CString& folder, int& next, CString& path) {
-  for (; next <= kMaxBlobNumber; ++next) {
-    path = folder + FormatString("/Blob%d", next);
-    FILE_HANDLE h = CreateNewFile(path.c_str());
-    if (h != kInvalidFile) {
-      ++next;
-      return h;
-    }
-    // Taken by an earlier value or another writer: try the next name; any other failure
-    // (no folder, no space) fails every name alike.
-    if (!FileExists(path.c_str())) break;
-  }
-  path.Empty();
-  return kInvalidFile;
-}
-
-// Writes one image or varbinary value to a Blob file of the table's folder. False (nothing
-// left behind) when it could not be written.
-bool WriteBlobFile(ExportWalk& walk, const RecordCell& cell, CString& path, bool& empty) {
-  empty = false;
-  FILE_HANDLE file = CreateBlobFile(walk.table->m_strBlobFolder, walk.nextBlob, path);
-  if (file == kInvalidFile) return false;
-  bool ok = true;
-  UINT64 written = 0;
-  if (cell.offRow && !cell.assembled) {
-    LobFileSink sink(file);
-    LobReadReport report;
-    const bool whole = walk.engine->ReadOffRowValue(cell.pointer, sink, &report);
-    written = report.bytes;
-    if (report.stop == LobStop::kSink) ok = false;
-    else if (!whole) ++walk.incompleteValues;
-    if (written == 0) {
-      // Nothing was there to write: an empty value when the read was whole.
-      empty = whole;
-      ok = false;
-    }
-  } else {
-    const ByteView v = cell.bytes();
-    ok = WriteFileAll(file, v.data(), v.size());
-    written = v.size();
-  }
-  CloseFileHandle(file);
-  if (!ok) {
-    RemoveFilePath(path.c_str());
-    path.Empty();
-    return false;
-  }
-  ++walk.blobFiles;
-  return true;
-}
-
 // The literal of one column of a decoded row, added to `row`, or nothing for a column left
-// out. Blob files are written here.
+// out.
 void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts& row) {
   const ColumnPlan& p = walk.plan->columns()[index];
   const CColumn* column = p.column;
   if (!column) return;
-  const CString& name = column->m_strName;
   const SqlType type = LiteralType(p);
   switch (cell.state) {
     case CellState::kComputed:
@@ -453,8 +386,13 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
 
   switch (cell.state) {
     case CellState::kNull:
-      if (p.nullable) add("NULL");
-      else if (IsTextType(type)) add("''");
+      if (p.nullable) {
+        add("NULL");
+      } else if (IsTextType(type)) {
+        // A NULL the column does not take: the row keeps '' and the log says how often.
+        add("''");
+        ++walk.nullsInNotNull;
+      }
       return;
     case CellState::kCorrupt:
       ++walk.corruptValues;
@@ -484,51 +422,44 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
   t.bit = p.bitPosition;
   CString literal;
 
+  // A value appended in pieces after the INSERT, which gives the column an empty value.
+  auto chunked = [&](ChunkForm form) {
+    add(ChunkedPlaceholder(form));
+    row.chunks.push_back({walk.quotedNames[index], form, Hex(v)});
+  };
+  // The table walk appends long values in pieces; a server takes long text literals as they
+  // are, and the plain walk has no temporary column to find its row by.
+  const bool table = walk.kind == WalkKind::kTable;
+  const bool longValue = bytesHere && v.size() > kInlineValueBytes;
   switch (type) {
     case SqlType::kNText:
       if (!bytesHere) break;
-      if (walk.kind == WalkKind::kPlain) {
-        add(SqlNVarcharLiteral(v.data(), v.size(), t.length, true));
-      } else {
-        // Filled after the INSERT in chunks, through the row's temporary column.
-        add("''");
-        row.ntext.emplace_back(name, Hex(v));
-      }
+      if (table) chunked(ChunkForm::kNText);
+      else add(SqlNVarcharLiteral(v.data(), v.size(), t.length, true));
       return;
     case SqlType::kImage:
-    case SqlType::kVarBinary: {
-      if (walk.kind == WalkKind::kTable && walk.streamBlobs) {
-        CString path;
-        bool empty = false;
-        if (WriteBlobFile(walk, cell, path, empty)) {
-          add(p.nullable ? CString("NULL") : CString("0x00"));
-          row.blobs.emplace_back(name, path);
-          return;
-        }
-        if (empty) {
-          add("0x");
-          return;
-        }
-        ++walk.blobFailures;
-        // No Blob file: a value that is in memory still goes inline.
-        if (!bytesHere) {
-          ++walk.corruptValues;
-          if (!p.nullable) add("0x");
-          return;
-        }
-        add(SqlBinaryLiteral(v.data(), v.size()));
+    case SqlType::kVarBinary:
+      if (!bytesHere) break;
+      if (table && longValue) chunked(type == SqlType::kImage ? ChunkForm::kImage : ChunkForm::kWriteBinary);
+      else add(SqlBinaryLiteral(v.data(), v.size()));
+      return;
+    case SqlType::kText:
+    case SqlType::kVarChar:
+    case SqlType::kNVarChar:
+      if (table && longValue && !walk.server) {
+        chunked(type == SqlType::kText      ? ChunkForm::kText
+                : type == SqlType::kVarChar ? ChunkForm::kWriteVarChar
+                                            : ChunkForm::kWriteNVarChar);
         return;
       }
       if (!bytesHere) break;
-      if (walk.kind == WalkKind::kTable && walk.server && v.size() > kInlineBinaryBytes) {
-        // Sent over the connection in chunks after the INSERT.
-        add("0x");
-        row.binaries.push_back({name, type == SqlType::kImage, Hex(v)});
-        return;
+      if (ValueLiteral(t, v, literal)) {
+        add(literal);
+      } else {
+        ++walk.corruptValues;
+        if (!p.nullable) add("''");
       }
-      add(SqlBinaryLiteral(v.data(), v.size()));
       return;
-    }
     case SqlType::kSqlVariant:
       if (!bytesHere) break;
       if (VariantLiteral(v, literal)) {
@@ -592,43 +523,15 @@ CString InsertStatement(const ExportWalk& walk, const RowParts& row, bool tempCo
   return statement;
 }
 
-// The large-value script of a row: the INSERT marked with a new id, then the ntext chunks,
-// the Blob files and the binary chunks that fill its large values. Without a trailing "go".
+// The large-value script of a row: the INSERT marked with a new id, then the pieces that fill
+// its large values. Without a trailing "go".
 CString LargeValueScript(const ExportWalk& walk, const RowParts& row) {
   const CString where = " where " + SqlQuoteName(kTempColumn) + " = @_ID \r\n";
   CString s = "begin transaction \r\n";
   s += "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @_ID = "
        "NewId() \r\n";
   s += InsertStatement(walk, row, true) + "\r\n";
-  std::string& out = s.str();
-  for (const auto& [column, hex] : row.ntext) {
-    const CString target = walk.tableName + "." + SqlQuoteName(column);
-    s += "Select @PTR = TEXTPTR(" + SqlQuoteName(column) + ") from " + walk.tableName + where + " ";
-    for (size_t at = 0; at < hex.size(); at += kTextChunkHexChars) {
-      out += "SET @NTEXT = Convert(nvarchar(4000),0x";
-      out.append(hex, at, kTextChunkHexChars);
-      out += ")\r\n";
-      s += "Updatetext " + target + " @PTR NULL 0 @NTEXT \r\n";
-    }
-  }
-  for (const auto& [column, path] : row.blobs)
-    s += "UPDATE " + walk.tableName + " SET " + SqlQuoteName(column) + " = (SELECT * FROM OPENROWSET(BULK " +
-         SqlQuoteNString(path) + ",SINGLE_BLOB) as " + SqlQuoteName(column) + ")" + where;
-  for (const RowParts::Chunked& b : row.binaries) {
-    const CString target = walk.tableName + "." + SqlQuoteName(b.column);
-    if (b.image) s += "Select @PTR = TEXTPTR(" + SqlQuoteName(b.column) + ") from " + walk.tableName + where + " ";
-    for (size_t at = 0; at < b.hex.size(); at += kTextChunkHexChars) {
-      if (b.image) {
-        s += "Updatetext " + target + " @PTR NULL 0 0x";
-        out.append(b.hex, at, kTextChunkHexChars);
-        out += " \r\n";
-      } else {
-        s += "UPDATE " + walk.tableName + " SET " + SqlQuoteName(b.column) + ".WRITE(0x";
-        out.append(b.hex, at, kTextChunkHexChars);
-        s += ",NULL,0)" + where;
-      }
-    }
-  }
+  AppendChunkedValues(s.str(), walk.tableName, SqlQuoteName(kTempColumn), "@_ID", " \r\n ", row.chunks);
   s += "commit transaction";
   return s;
 }
@@ -679,11 +582,9 @@ bool DeliverRow(ExportWalk& walk, const RowParts& row, CString& batch) {
   return e.ExecuteLogged(walk.database, text, "Insert", walk.table);
 }
 
-// What a walk decodes: ghosts only when deleted rows are wanted, and the off-row values
-// gathered in memory except those streamed to Blob files.
+// What a walk decodes: every off-row value but xml gathered in memory.
 void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
   const CTable& table = *walk.table;
-  walk.streamBlobs = walk.kind == WalkKind::kTable && !walk.server && !table.m_strBlobFolder.IsEmpty();
   walk.tableName = SqlQualifiedName(table.m_strOwner, table.m_strName);
   walk.quotedNames.clear();
   walk.columnListBytes = 0;
@@ -691,12 +592,7 @@ void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
     walk.quotedNames.push_back(p.column ? SqlQuoteName(p.column->m_strName) : CString());
     walk.columnListBytes += size_t(walk.quotedNames.back().GetLength()) + 1;
   }
-  for (ColumnPlan& p : plan.columns()) {
-    const SqlType t = p.storedType;
-    if (t == SqlType::kXml) p.assembleOffRow = false;
-    else if (t == SqlType::kImage || t == SqlType::kVarBinary) p.assembleOffRow = !walk.streamBlobs;
-    else p.assembleOffRow = true;
-  }
+  for (ColumnPlan& p : plan.columns()) p.assembleOffRow = p.storedType != SqlType::kXml;
   walk.plan = &plan;
 }
 
@@ -727,18 +623,9 @@ void LogWalkSummary(const ExportWalk& w) {
   if (w.incompleteValues)
     Log(FormatString("Table %s: %d large values exported as far as they could be read", w.tableName,
                      w.incompleteValues));
-  if (w.blobFiles)
-    Log(FormatString("Table %s: %d values in Blob files under %s; the server must be able to read this folder",
-                     w.tableName, w.blobFiles, w.table->m_strBlobFolder));
-  if (w.blobFailures)
-    Log(FormatString("Table %s: %d values could not be written to Blob files and were put in the rows instead",
-                     w.tableName, w.blobFailures));
-}
-
-void RemoveEmptyFolder(const CString& folder) {
-  if (folder.IsEmpty()) return;
-  std::error_code ec;
-  std::filesystem::remove(folder.str(), ec);
+  if (w.nullsInNotNull)
+    Log(FormatString("Table %s: %d NULL values of NOT NULL character columns written as ''", w.tableName,
+                     w.nullsInNotNull));
 }
 
 // One export walk over a table's pages.
@@ -794,7 +681,6 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   auto stop = [&] {
     // The rows decoded before the stop are in the script, as they would be row by row.
     FlushScript(walk);
-    if (kind == WalkKind::kTable) RemoveEmptyFolder(table->m_strBlobFolder);
     LogWalkSummary(walk);
     return done(0);
   };

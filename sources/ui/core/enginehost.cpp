@@ -41,7 +41,7 @@ void EngineHost::Adopt(CreatedEngine created) {
   if (m_pCurrent) m_pCurrent->m_sourcePin.Release();
   m_pCurrent = created.engine.release();
   m_pVersion = created.version;
-  m_bCatalogComplete = false;
+  m_bCatalogComplete = m_bCatalogPartial = false;
   m_engines.push_back(m_pCurrent);
 }
 

@@ -62,8 +62,15 @@ constexpr auto kExitJoinBound = 2s;
 const char* const kCloseQuestion = "Are you sure you want to close the application ?";
 const char* const kLoadBeforeExport = "Please load bak file before export";
 const char* const kLoadBeforeSave = "Please load mdf file before saving";
-const char* const kBakFilter = "BAK Files (*.bak *.BAK)";
-const char* const kMdfFilter = "MDF Files (*.mdf *.MDF)";
+// Load offers backups and database files together first, then each kind alone, then any file.
+const char* const kLoadFilter =
+    "Backups and database files (*.bak *.BAK *.mdf *.MDF *.ndf *.NDF);;Backups (*.bak *.BAK);;"
+    "Database files (*.mdf *.MDF *.ndf *.NDF);;All files (*)";
+const char* const kMdfFilter = "MDF Files (*.mdf *.MDF *.ndf *.NDF);;All files (*)";
+const char* const kLoadFailedStatus = "Load failed: ";
+const char* const kPartialCatalogQuestion =
+    "The recovery was stopped: the catalog holds only what was read before the stop, and objects or "
+    "columns may be missing. %s it anyway?";
 const char* const kScanOpenFilter = "MDF Files (*.str *.STR)";
 const char* const kScanSaveFilter = " (*.str *.STR);;All Files (*)";
 const char* const kScanSuffix = "str";
@@ -205,11 +212,13 @@ class PreviewSink : public uicore::IPreviewSink {
 
 struct CPellwynDlg::Recovery {
   Recovery(CPellwynDlg* window, CSQLServer& engine, uicore::ScanFollowerOptions options)
-      : sink(window, &engine), follower(engine, sink, std::move(options)) {}
+      : engine(&engine), sink(window, &engine), follower(engine, sink, std::move(options)) {}
   // The dialog reads the follower: it goes first, even when closed and only waiting for its
   // deferred delete, since reports the follower queued for it before it closed (its recovery
   // complete) may still be waiting too, and would run after the next Load freed the follower.
   ~Recovery() { delete dialog.data(); }
+  const CSQLServer* engine;
+  bool stopped = false;  // Stop or the close box ended the scan before its end
   RecoverySink sink;  // outlives the follower, whose threads report to it
   uicore::ScanFollower follower;
   QPointer<CProgressDlg> dialog;
@@ -685,13 +694,17 @@ void CPellwynDlg::OnSplitterMoved(int distance) {
 // ---- load
 
 void CPellwynDlg::OnLoadBak() {
-  SetStatusText("Select the bak file to recover");
-  std::optional<std::string> path = m_services.prompts->OpenFile(kBakFilter);
+  SetStatusText("Select the backup or database file to recover");
+  std::optional<std::string> path = m_services.prompts->OpenFile(kLoadFilter);
   if (!path) {
     SetStatusText("Ready");
     return;
   }
-  m_strSourcePath = *path;
+  LoadFile(*path);
+}
+
+void CPellwynDlg::LoadFile(const std::string& path) {
+  m_strSourcePath = path;
   m_pPathBox->setText(FromPath(m_strSourcePath));
   if (!m_bExportStarted) m_pRecoverButton->setEnabled(true);
   OnRecover();
@@ -725,6 +738,32 @@ void CPellwynDlg::EndRecoverEarly() {
   UpdateExportCommands(!m_host.Current() || m_host.CatalogComplete());
 }
 
+void CPellwynDlg::LoadFailed(const std::string& why) {
+  Inform(why);
+  m_host.ReleaseCurrent();
+  m_pPreview.reset();
+  m_hRootItem->setText(0, QString::fromLatin1(kInitialRootText));
+  m_hDatabaseItem->setText(0, QString::fromLatin1(kInitialDatabaseText));
+  EmptyObjectFolders();
+  ClearRecordList();
+  m_pTableName->clear();
+  m_pDatabaseName->clear();
+  m_pRowCount->clear();
+  m_pTab->SetSingleTab(QString(26, QLatin1Char(' ')));
+  m_nPreviewPage = 0;
+  EndRecoverEarly();
+  SetStatusText(kLoadFailedStatus + why);
+}
+
+int CPellwynDlg::ChooseVersionFor(const uicore::SourceFacts& facts) {
+  const int version = m_services.prompts->ChooseVersion(facts.engine);
+  if (version == 0) return 0;
+  const std::string question = uicore::ContraryChoiceQuestion(facts, version);
+  if (question.empty() || m_services.prompts->AskYesNo(kMessageTitle, question)) return version;
+  // No: the dialog once more, on the file's own version; what is chosen then is taken as it is.
+  return m_services.prompts->ChooseVersion(facts.engine);
+}
+
 void CPellwynDlg::OnRecover() {
   SetStatusText("Recovering file :" + PathForDisplay(m_strSourcePath));
   m_bIgnoreSelChange = true;
@@ -734,7 +773,12 @@ void CPellwynDlg::OnRecover() {
   m_pNextButton->setEnabled(false);
   UpdateExportCommands(false);
 
-  const int version = m_services.prompts->ChooseVersion();
+  // What the file is, before any engine is made: a file no engine can read is refused here,
+  // with the reason, and the version dialog opens on the version the file says.
+  const uicore::SourceFacts facts =
+      m_services.detectSource ? m_services.detectSource(m_strSourcePath) : uicore::DetectSource(m_strSourcePath);
+  if (!facts.Loadable()) return LoadFailed(facts.failure);
+  const int version = ChooseVersionFor(facts);
   if (version == 0) return EndRecoverEarly();
   CreatedEngine created = m_services.createEngine ? m_services.createEngine(version) : CreateEngine(version);
   if (!created) {
@@ -744,6 +788,7 @@ void CPellwynDlg::OnRecover() {
     return EndRecoverEarly();
   }
   m_strVersionLabel = created.version->label;
+  m_strTruncation = uicore::TruncationWarning(facts);
   m_host.Adopt(std::move(created));
   CSQLServer* engine = m_host.Current();
   m_pPreview.reset();
@@ -758,10 +803,16 @@ void CPellwynDlg::OnRecover() {
   m_nPreviewPage = 0;
 
   engine->ScanDataSets();
-  if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader) return EndRecoverEarly();
-  const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
-  if (set == -1) return EndRecoverEarly();
-  engine->m_nSelectedDataSet = set;
+  if (facts.backup) {
+    if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader)
+      return LoadFailed(PathForDisplay(m_strSourcePath) + " holds no backup set.");
+    const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
+    if (set == -1) return EndRecoverEarly();
+    engine->m_nSelectedDataSet = set;
+  } else {
+    // A database file is one database: no set to choose; its pages lie at page number x 8192.
+    engine->m_nSelectedDataSet = 1;
+  }
 
   // The follower prepares the status block, starts the scan and follows it.
   const std::string format = m_host.CurrentVersion()->formatText;
@@ -773,11 +824,14 @@ void CPellwynDlg::OnRecover() {
   m_pRecovery.reset();
   m_pRecovery = std::make_unique<Recovery>(this, *engine, std::move(options));
   auto* dialog = new CProgressDlg(m_pRecovery->follower, *m_services.prompts, format, this);
+  dialog->SetEndWarning(m_strTruncation);
   m_pRecovery->sink.SetDialog(dialog);
   m_pRecovery->dialog = dialog;
   m_pProgress = dialog;
-  connect(dialog, &CProgressDlg::stoppedByButton, this,
-          [this] { SetStatusText(uicore::ScanFollower::kStoppedStatus); });
+  connect(dialog, &CProgressDlg::stoppedByButton, this, [this](bool stopped) {
+    if (stopped && m_pRecovery) m_pRecovery->stopped = true;
+    SetStatusText(stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus);
+  });
   connect(dialog, &QDialog::finished, this, &CPellwynDlg::EndRecover);
   // Modal over the main window; the window's own event loop keeps everything responsive.
   dialog->open();
@@ -797,8 +851,17 @@ CProgressDlg* CPellwynDlg::ProgressDialog() const { return m_pProgress.data(); }
 
 void CPellwynDlg::OnScanEnded(const CSQLServer* engine) {
   if (engine && engine != m_host.Current()) return;
-  m_host.MarkCatalogComplete();
+  // A stopped recovery's tree was never filled: it shows what the scan read before the stop,
+  // marked partial for Export and Save Scan.
+  const bool stopped = engine && m_pRecovery && m_pRecovery->engine == engine && m_pRecovery->stopped;
+  m_host.MarkCatalogComplete(stopped);
+  if (stopped) FillObjectTree();
   UpdateExportCommands(true);
+}
+
+bool CPellwynDlg::ConfirmPartialCatalog(const char* action) {
+  if (!m_host.CatalogPartial()) return true;
+  return m_services.prompts->AskYesNo(kMessageTitle, FormatString(kPartialCatalogQuestion, action).str());
 }
 
 // ---- export, save
@@ -813,6 +876,7 @@ void CPellwynDlg::OnExport() {
   CSQLServer* engine = m_host.Current();
   if (!engine) return Inform(kLoadBeforeExport);
   if (m_pExport->Running()) return;
+  if (!ConfirmPartialCatalog("Export")) return;
   m_bExportStarted = true;
   m_pExport->Run(*engine, ExportObjects(), engine->m_strDatabaseName.str());
 }
@@ -865,6 +929,7 @@ uicore::ExportCheckTree CPellwynDlg::ExportObjects() const {
 void CPellwynDlg::OnSaveScan() {
   // A catalog the scan thread may still be writing is not saved.
   if (m_strSourcePath.empty() || !m_host.Current() || !m_host.CatalogComplete()) return Inform(kLoadBeforeSave);
+  if (!ConfirmPartialCatalog("Save")) return;
   const uicore::SaveScanResult saved = uicore::SaveScan(m_host.Current(), m_strSourcePath, [this] {
     return m_services.prompts->SaveFile(kScanSaveFilter, kScanSuffix);
   });

@@ -13,6 +13,7 @@
 #include "ui/core/enginehost.h"
 #include "ui/core/exportchecktree.h"
 #include "ui/core/objecttree.h"
+#include "ui/core/sourcedetection.h"
 
 class CExportController;
 class CProgressDlg;
@@ -72,6 +73,8 @@ class CPellwynDlg : public QMainWindow {
     std::function<CreatedEngine(int version)> createEngine;
     // Makes what runs an export; empty: the core's export worker.
     std::function<std::unique_ptr<IExportRunner>()> createExportRunner;
+    // Tells what a chosen file is before the version dialog; empty: the core's DetectSource.
+    std::function<uicore::SourceFacts(const std::string& path)> detectSource;
   };
 
   explicit CPellwynDlg(const Services& services, QWidget* parent = nullptr);
@@ -108,6 +111,9 @@ class CPellwynDlg : public QMainWindow {
   int PreviewPagesShown() const { return m_nPreviewPagesShown; }
   // False when Exit had to leave a thread running (the process must then end at once).
   bool AllThreadsEnded() const { return m_bAllThreadsEnded; }
+  // Load of a file already chosen (the command line's file, or Load's file dialog): the path
+  // is kept and Recover runs.
+  void LoadFile(const std::string& path);
 
  public slots:
   void OnLoadBak();
@@ -136,6 +142,14 @@ class CPellwynDlg : public QMainWindow {
   void InitialState();
   QTreeWidgetItem* AddTreeNode(const TreeNode& node);
   void EndRecoverEarly();
+  // Ends a Load the file made impossible: the message box says why, the tree goes back to its
+  // empty state, no engine is current and the status pane says the load failed.
+  void LoadFailed(const std::string& why);
+  // The version dialog on the file's own version; a choice of the other engine family is
+  // questioned once.
+  int ChooseVersionFor(const uicore::SourceFacts& facts);
+  // Export and Save Scan of a stopped recovery's catalog go on only when the user says so.
+  bool ConfirmPartialCatalog(const char* action);
   void UpdateExportCommands(bool enable);
   void ShowPagingRow(bool show);
   void ShowObjectText(const CViewStoredProc* object);
@@ -168,6 +182,7 @@ class CPellwynDlg : public QMainWindow {
 
   std::string m_strSourcePath;    // file-system bytes of the chosen backup
   std::string m_strVersionLabel;  // "(SQL Server 2008)"
+  std::string m_strTruncation;    // the scan's end warning for a cut-off source; empty: none
   int m_nPreviewPage = 0;
   bool m_bIgnoreSelChange = false;
   bool m_bExportStarted = false;

@@ -43,8 +43,8 @@ std::optional<std::string> QtPrompts::ChooseFolder(const std::string& title, con
                                                   QFileDialog::ShowDirsOnly));
 }
 
-int QtPrompts::ChooseVersion() {
-  CSqlFormatOptDlg dialog(m_pParent);
+int QtPrompts::ChooseVersion(int preselected) {
+  CSqlFormatOptDlg dialog(m_pParent, preselected);
   dialog.exec();
   return dialog.m_nVersion;
 }

@@ -7,6 +7,7 @@
 
 #include "common/records.h"
 #include "dll/pellwyn2008/record_builder.h"
+#include "rows2000_oracle.h"
 #include "support/tsqllexer.h"
 
 using namespace rows2000;
@@ -114,12 +115,45 @@ TEST(BuildInsert, LiteralsByType) {
   ASSERT_EQ(batches.size(), 2u);
   EXPECT_TRUE(testsupport::LexSqlBatch(batches[0]).ok()) << testsupport::LexSqlBatch(batches[0]).error;
 
-  // A long text value that is not plain ASCII needs varchar(max).
+}
+
+// Values longer than one line takes follow their row in pieces, in forms SQL Server 2000 runs:
+// text through a varchar(8000) variable, image with binary literals, both through UPDATETEXT.
+// Nothing needs a (max) type or .WRITE. A connection takes a long image in its statement.
+TEST(BuildInsert, LongTextAndImageValuesFollowInPieces) {
   CTable big;
   TableBuilder t(big);
+  t.Fixed("id", "int", 4, false);
   t.Variable("t", "text", 16);
-  const std::string longText = std::string(8001, 'a') + "\n";
-  EXPECT_NE(Script(big, {V(longText)}).find("CONVERT(varchar(max),0x6161"), std::string::npos);
+  t.Variable("pic", "image", 16);
+  const std::string longText = std::string(16000, 'a') + "\n";
+  const std::string picture(2 * 8001, 'c');
+  const RowStatement script = BuildInsert(big, {V("1"), V(longText), V(picture)}, Target::kScript);
+  const std::string text = script.ScriptText().str();
+  EXPECT_EQ(text.find("(max)"), std::string::npos);
+  EXPECT_EQ(text.find(".WRITE"), std::string::npos);
+  EXPECT_EQ(script.insert.str(), "Insert into [dbo].[T] ([id],[t],[pic],[_TARNWELL_TEMPCOL])  values(1,'',0x, @ID)\r\n");
+  EXPECT_NE(text.find("Declare @TEXT VarChar(8000) \r\nSelect @PTR = TEXTPTR([t]) from [dbo].[T] where "
+                      "[_TARNWELL_TEMPCOL] = @ID \r\nSET @TEXT = Convert(varchar(8000),0x6161"),
+            std::string::npos);
+  EXPECT_NE(text.find("Updatetext [dbo].[T].[t] @PTR NULL 0 @TEXT \r\n"), std::string::npos);
+  EXPECT_NE(text.find("Select @PTR = TEXTPTR([pic]) from [dbo].[T] where [_TARNWELL_TEMPCOL] = @ID \r\n"
+                      "Updatetext [dbo].[T].[pic] @PTR NULL 0 0xcccc"),
+            std::string::npos);
+  // 16001 bytes of text and 8001 of image: three pieces and two.
+  EXPECT_EQ(script.pieces, 5);
+  const std::vector<Value> back = rowsoracle::ValuesFromStatement(big, text);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[1].text, longText);
+  EXPECT_EQ(back[2].text, picture);
+
+  // Up to 8000 bytes a value stays in the row.
+  const RowStatement small = BuildInsert(big, {V("1"), V(std::string(8000, 'a')), V(std::string(16000, 'c'))}, Target::kScript);
+  EXPECT_FALSE(small.HasBlock());
+  // On a connection the image stays in the statement; the text still goes in pieces.
+  const RowStatement server = BuildInsert(big, {V("1"), V(longText), V(picture)}, Target::kServer);
+  EXPECT_NE(server.insert.str().find(",0x" + picture + ",@ID);"), std::string::npos);
+  EXPECT_EQ(server.pieces, 3);
 }
 
 TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
@@ -134,7 +168,7 @@ TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
   const RowStatement script = BuildInsert(table, {V("3"), V(one), V(two)}, Target::kScript);
   ASSERT_TRUE(script.HasBlock());
   EXPECT_TRUE(script.identity);
-  EXPECT_EQ(script.ntextPieces, 3);
+  EXPECT_EQ(script.pieces, 3);
   EXPECT_EQ(script.insert.str(),
             "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','', @ID)\r\n");
   const std::string text = script.ScriptText().str();
@@ -156,7 +190,7 @@ TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
   const RowStatement server = BuildInsert(table, {V("3"), V(one), M(Mark::kEmpty)}, Target::kServer);
   EXPECT_EQ(server.insert.str(), "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','',@ID);");
   EXPECT_EQ(server.ServerText().str().rfind("begin transaction", 0), 0u);
-  EXPECT_EQ(server.ntextPieces, 1);
+  EXPECT_EQ(server.pieces, 1);
   EXPECT_EQ(IdentityInsertText(table, true).str(), "SET IDENTITY_INSERT [hr].[Emp] ON");
   EXPECT_EQ(IdentityInsertText(table, false).str(), "SET IDENTITY_INSERT [hr].[Emp] OFF");
 }

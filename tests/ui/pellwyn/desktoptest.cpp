@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 
+#include "ui/core/scanfollower.h"
 #include "ui/pellwyn/style.h"
 
 namespace desktoptest {
@@ -72,8 +73,8 @@ std::optional<std::string> ScriptedPrompts::ChooseFolder(const std::string& titl
   return Take(files, std::optional<std::string>());
 }
 
-int ScriptedPrompts::ChooseVersion() {
-  asked.push_back({"version", "", ""});
+int ScriptedPrompts::ChooseVersion(int preselected) {
+  asked.push_back({"version", "", std::to_string(preselected)});
   return Take(versions, 0);
 }
 
@@ -89,8 +90,16 @@ Harness::Harness(std::function<CreatedEngine(int version)> createEngine,
   services.prompts = &prompts;
   services.shell = &shell;
   services.splashDelayMs = -1;
+  if (createEngine) {
+    detect = [](const std::string& path) {
+      uicore::SourceFacts facts;
+      facts.backup = uicore::IsBackupFile(path);
+      return facts;
+    };
+  }
   services.createEngine = std::move(createEngine);
   services.createExportRunner = std::move(createExportRunner);
+  services.detectSource = [this](const std::string& path) { return detect ? detect(path) : uicore::DetectSource(path); };
   window = std::make_unique<CPellwynDlg>(services);
   window->show();
   QVERIFY(QTest::qWaitForWindowExposed(window.get()));
