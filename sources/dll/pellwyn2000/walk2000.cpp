@@ -231,13 +231,17 @@ void Refused(RowWalk& walk, const CString& statement) {
 }
 
 // Runs the waiting statements as one batch; when the server refuses it, one by one, so the
-// rows that are sound still go in.
+// rows that are sound still go in. The batch is one transaction that any error rolls back
+// whole (XACT_ABORT), so a refused batch has stored nothing and no row is stored twice by
+// the statements run again.
 void FlushBatch(RowWalk& walk) {
   if (walk.batch.empty()) return;
   std::vector<CString> statements;
   statements.swap(walk.batch);
   CString text;
+  if (statements.size() > 1) text = "SET XACT_ABORT ON; BEGIN TRANSACTION; ";
   for (const CString& s : statements) text += s;
+  if (statements.size() > 1) text += " COMMIT TRANSACTION;";
   if (Execute(walk, text, statements.size() == 1)) {
     RowsSent(walk, int(statements.size()));
     return;
@@ -248,6 +252,8 @@ void FlushBatch(RowWalk& walk) {
   }
   Log(FormatString("A batch of %d rows of table %s was refused: its rows are sent one at a time",
                    int(statements.size()), walk.tableName));
+  // Nothing of it was stored; a transaction the error left open must not hold the reruns.
+  Execute(walk, "IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION", false);
   for (const CString& s : statements) {
     if (Execute(walk, s)) RowsSent(walk, 1);
     else Refused(walk, s);
