@@ -10,6 +10,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -242,5 +244,80 @@ TEST(EngineDriver, RowsPagesThroughA2000Table) {
     EXPECT_EQ(lines, c.rows + 1);
     ASSERT_GE(r.out.size(), c.tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - c.tail.size()), c.tail);
+  }
+}
+
+namespace {
+
+// "table [owner].[name] rows=N" lines of a server export, by "[owner].[name]".
+std::map<std::string, long> ReportedRows(const std::string& printed) {
+  std::map<std::string, long> rows;
+  const std::string out = "\n" + printed;
+  size_t at = 0;
+  while ((at = out.find("\ntable ", at)) != std::string::npos) {
+    const size_t end = out.find(" rows=", at);
+    rows[out.substr(at + 7, end - at - 7)] = std::atol(out.c_str() + end + 6);
+    at = end;
+  }
+  return rows;
+}
+
+// The rows a server stored by table, and whether any row was stored twice.
+std::map<std::string, long> StoredRows(const testsupport::TdsEndpoint& endpoint, bool& twice) {
+  std::map<std::string, long> rows;
+  std::set<std::string> seen;
+  twice = false;
+  for (const std::string& s : endpoint.Stored()) {
+    const size_t end = s.find(" (", 12);
+    const size_t values = s.find(" DEFAULT VALUES", 12);
+    rows[s.substr(12, std::min(end, values) - 12)]++;
+    twice = twice || !seen.insert(s).second;
+  }
+  return rows;
+}
+
+}  // namespace
+
+// A connection that drops is opened again and its table goes on where it stopped; a server
+// that goes away mid-export leaves rows unstored, and the driver names them and ends with 2.
+// Either way what was reported is what the server stored, and nothing twice.
+TEST(EngineDriver, AServerThatDropsOrGoesAwayLosesNoRowInSilence) {
+  REQUIRE_FIXTURE(backup2008, "bak2008_northwind_thuyluv.bak");
+  REQUIRE_FIXTURE(file2000, "sample2000_NORTHWND.MDF");
+  REQUIRE_FREETDS();
+  testsupport::TempDir dir;
+  struct Case {
+    std::string file;
+    int dropAt, exitAt;
+  } cases[] = {{backup2008, 40, 0}, {file2000, 4, 0}, {backup2008, 0, 400}, {file2000, 0, 12}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + (c.dropAt ? " dropped" : " gone"));
+    testsupport::TdsEndpointOptions options;
+    options.dropAt = c.dropAt;
+    options.exitAt = c.exitAt;
+    testsupport::TdsEndpoint endpoint(options);
+    ASSERT_TRUE(endpoint.Running()) << endpoint.Error();
+    const DriverRun run =
+        Driver({"export", c.file, "--server", endpoint.ConnectString(), "--rows", "--threads", "1"}, dir.path());
+    bool twice = false;
+    const std::map<std::string, long> stored = StoredRows(endpoint, twice);
+    EXPECT_FALSE(twice);
+    long reportedTotal = 0;
+    for (const auto& [table, rows] : ReportedRows(run.out)) {
+      EXPECT_EQ(rows, stored.count(table) ? stored.at(table) : 0) << table;
+      reportedTotal += rows;
+    }
+    if (c.dropAt) {
+      EXPECT_EQ(run.status, 0) << run.out;
+      EXPECT_EQ(reportedTotal, 3308);
+      EXPECT_EQ(run.out.find("warning:"), std::string::npos) << run.out;
+    } else {
+      EXPECT_EQ(run.status, 2) << run.out;
+      long lost = 0;
+      for (size_t at = 0; (at = run.out.find("warning: table ", at)) != std::string::npos; ++at)
+        lost += std::atol(run.out.c_str() + run.out.find("] ", at) + 2);
+      EXPECT_GT(lost, 0) << run.out;
+      EXPECT_EQ(reportedTotal + lost, 3308) << run.out;
+    }
   }
 }

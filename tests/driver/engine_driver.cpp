@@ -82,7 +82,9 @@ every file in DIR (sorted), and "script write failures: N" when writes failed (e
 "export --server" runs the program's export worker with every object selected: the tables
 through its connection pool, the other objects on a main connection. It prints, per table
 reported, in object-id order, "table [owner].[name] rows=N" (N: the rows the server took),
-then "connections: K" and "tables reported: R of T"; when the server takes no connection,
+then "connections: K" and "tables reported: R of T", then per table some of whose rows the server
+did not store (refused, or lost with a connection that could not be opened again) a line
+"warning: table [owner].[name] N rows not stored", and exit status 2; when the server takes no connection,
 "export failed: Could not connect to the server" (the reasons are in the log), exit status 1.
 "rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
 a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
@@ -94,6 +96,10 @@ The scan, preview, save and load run through the desktop program's own core (its
 follower, preview driver and Open Scan). The engine's log goes to "Log Files" beside the
 driver.
 )";
+
+// A command that ran to its end but could not keep everything (rows the server did not store):
+// exit status 2, without the usage text.
+constexpr int kIncomplete = -2;
 
 struct Args {
   std::string command;
@@ -320,8 +326,11 @@ int ServerExport(const Args& a) {
   request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request), main.get());
   if (!result) return 1;
-  std::map<const CTable*, long> rows;
-  for (const uicore::ExportResult::Table& t : result->tables) rows[t.table] = t.rows;
+  std::map<const CTable*, long> rows, notStored;
+  for (const uicore::ExportResult::Table& t : result->tables) {
+    rows[t.table] = t.rows;
+    if (t.notStored > 0) notStored[t.table] = t.notStored;
+  }
   const std::vector<CTable*> tables = ByObjectId(engine.m_mapTables);
   for (CTable* table : tables) {
     auto it = rows.find(table);
@@ -331,7 +340,14 @@ int ServerExport(const Args& a) {
   }
   std::cout << "connections: " << result->poolConnections << "\n";
   std::cout << "tables reported: " << rows.size() << " of " << tables.size() << "\n";
-  return rows.size() == tables.size() ? 0 : 1;
+  for (CTable* table : tables) {
+    auto it = notStored.find(table);
+    if (it != notStored.end())
+      std::cout << "warning: table [" << table->m_strOwner.str() << "].[" << table->m_strName.str() << "] "
+                << it->second << " rows not stored\n";
+  }
+  if (rows.size() != tables.size()) return 1;
+  return notStored.empty() ? 0 : kIncomplete;
 }
 
 // The program's export worker, script target, every object selected, writing into DIR.
@@ -462,5 +478,5 @@ int main(int argc, char** argv) {
   else if (a.command == "export") rc = a.format == 2000 ? Export<CSQLServer2000>(a) : Export<CSQLServer2008>(a);
   else if (a.command == "rows") rc = Rows(a);
   if (rc == 2) std::cerr << kUsage;
-  return rc;
+  return rc == kIncomplete ? 2 : rc;
 }

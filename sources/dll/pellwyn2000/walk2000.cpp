@@ -148,6 +148,8 @@ struct RowWalk {
   int rows = 0;
   int refusedRows = 0;
   int refusals = 0;  // statements the server refused, batches and reruns alike
+  bool reopened = false;        // the connection was opened again once for this table
+  bool connectionGone = false;  // lost for good: nothing more is sent
   int incompleteValues = 0;
   int failedRecords = 0;
   bool writeFailed = false;
@@ -201,14 +203,40 @@ void AppendScript(RowWalk& walk, const CString& text, int rows) {
 // table twice: past the first refusals they are only counted, the table's summary says how
 // many.
 bool Execute(RowWalk& walk, const CString& text, bool logText = true) {
+  if (walk.connectionGone) return false;
   CString error;
+  bool lost = false;
   try {
     walk.database->ExecuteSQL(text.c_str());
     return true;
   } catch (const CDBException& e) {
     error = e.m_strError;
+    lost = IsConnectionLost(e);
   } catch (...) {
     error = "Insert into " + walk.tableName + " failed";
+  }
+  if (lost) {
+    // Once per table: the connection is opened again and the text that failed, which stored
+    // nothing (a batch is one transaction), runs again, so the table goes on from its first
+    // row not stored. A second loss ends the table's rows.
+    LogError(0, error);
+    if (!walk.reopened) {
+      walk.reopened = true;
+      if (walk.database->Reopen()) {
+        LogError(0, "The connection of table " + walk.tableName + " was lost and opened again: its rows go on");
+        if (walk.identityOn) {
+          try {
+            walk.database->ExecuteSQL(rows2000::IdentityInsertText(walk.table, true).c_str());
+          } catch (...) {
+          }
+        }
+        return Execute(walk, text, logText);
+      }
+    }
+    walk.connectionGone = true;
+    LogError(1, "The connection of table " + walk.tableName +
+                    " was lost and could not be opened again: its rows from here on are not stored");
+    return false;
   }
   if (++walk.refusals <= kLoggedRefusals) {
     LogError(0, error);
@@ -577,6 +605,7 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   };
   if (!table || !status) return done(0);
   table->m_nRowsExported = 0;
+  table->m_nRowsNotStored = 0;
   if (Stopped(status)) return done(0);
   if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
     Log(FormatString("Row export: table %lu has no name or no columns, no rows exported", table->m_dwObjectId));
@@ -601,6 +630,7 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   int foreignPages = 0;
   std::vector<BYTE> page(kPageSize);
   auto end = [&](DWORD result) {
+    if (walk.database) table->m_nRowsNotStored = walk.refusedRows;
     LogExportSummary(walk, foreignPages);
     return done(result);
   };

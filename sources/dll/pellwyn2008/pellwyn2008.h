@@ -257,7 +257,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // Runs one statement on a connection. A refused statement is logged with its first 200
   // characters and the server's message, counted for `table` (may be null), and false is
   // returned; the caller goes on. Safe from several pool threads at once.
-  bool ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table);
+  // lost: set when the statement failed because the connection is gone.
+  bool ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table,
+                     bool* lost = nullptr);
   // Writes a text whole to a script file; a failed or short write is logged and counted.
   bool WriteScript(FILE_HANDLE file, const CString& text);
   // Statements the server refused in the last server export of this table.

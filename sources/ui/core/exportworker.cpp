@@ -75,6 +75,8 @@ class ExportRun {
   // export into the same folder is refused rather than interleaved.
   bool ClaimGivenFolder();
   void ReleaseGivenFolder();
+  // Server target: the completion text when some rows were not stored ("" when all were).
+  std::string NotStoredMessage() const;
   int TableStage();
   // The table stage of a server export without Avoid_Duplicate: the tables go through the
   // connection pool (m_threadSize connections, the main one kept for the rest), each with
@@ -185,6 +187,23 @@ bool ExportRun::MakeOutputFolder() {
   return true;
 }
 
+std::string ExportRun::NotStoredMessage() const {
+  std::lock_guard<std::mutex> lock(m_resultMutex);
+  long rows = 0;
+  std::string tables;
+  for (const ExportResult::Table& t : m_result.tables) {
+    if (t.notStored <= 0 || !t.table) continue;
+    rows += t.notStored;
+    tables += (tables.empty() ? "" : ", ") + t.table->m_strName.str() + " (" + std::to_string(t.notStored) + ")";
+  }
+  if (rows == 0) return std::string();
+  const std::string text = "The export is incomplete: " + std::to_string(rows) +
+                           " rows were not stored by the server (refused, or lost with the connection): " + tables +
+                           ". The log and the report say which.";
+  Log(text);
+  return text;
+}
+
 bool ExportRun::ClaimGivenFolder() {
   const std::string mark = Path(".export-in-progress");
   FILE_HANDLE h = CreateNewFile(mark.c_str());
@@ -223,7 +242,7 @@ int ExportRun::ServerTableStage() {
   const PoolOutcome outcome = ExportPool::Run(m_engine, tables, threadSize, m_sink, factory);
   {
     std::lock_guard<std::mutex> lock(m_resultMutex);
-    for (const PoolOutcome::Reported& r : outcome.reported) m_result.tables.push_back({r.table, "", r.rows});
+    for (const PoolOutcome::Reported& r : outcome.reported) m_result.tables.push_back({r.table, "", r.rows, r.notStored});
     m_result.poolConnections = outcome.connections;
   }
   // A stop, or not one connection: the export ends here as Stop ends it, the tables already
@@ -459,6 +478,7 @@ void ExportRun::Finish() {
     }
   }
   ReleaseGivenFolder();
+  if (m_bServer) message = NotStoredMessage();
   m_sink.SetDialogPercent(100);
   m_sink.AppendStatus("Export Complete.");
   m_sink.SetCounterText("");
