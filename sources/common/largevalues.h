@@ -40,11 +40,27 @@ constexpr size_t kChunkHexDigits = 15996;
 // Values longer than this many bytes are appended in pieces; shorter ones stay in the INSERT.
 constexpr size_t kInlineValueBytes = 8000;
 
+// A row's pieces beyond this many hex digits go on in further batches of a script: osql and
+// sqlcmd hold a whole batch and send it as one request, which a server takes up to 65,536
+// network packets (256 MB at the default packet size of 4 KB). 16 MB of value a batch.
+constexpr size_t kBatchHexDigits = size_t(32) << 20;
+
 // The statements that fill `values` of the row the INSERT of the same batch marked with
 // `idVariable` ("@ID") in the temporary column `tempColumn` ([_TARNWELL_TEMPCOL]) of
 // `table` ([owner].[name]). `pointerLineEnd` ends each TEXTPTR line. Appended to `out`.
+// With a `batchBreak`, every kBatchHexDigits of pieces the batch ends with it: a "go" line and
+// the declarations of the next batch, which sets the variable to the row's marker again; the
+// pointer and the text variable are taken again after it.
 void AppendChunkedValues(std::string& out, const CString& table, const CString& tempColumn, const CString& idVariable,
-                         const char* pointerLineEnd, const std::vector<ChunkedValue>& values);
+                         const char* pointerLineEnd, const std::vector<ChunkedValue>& values,
+                         const std::string& batchBreak = std::string());
+
+// Whether the pieces of `values` need more than one batch.
+bool NeedsSeveralBatches(const std::vector<ChunkedValue>& values);
+
+// A new marker for a row whose pieces span batches, as a uniqueidentifier literal: a variable
+// does not outlive its batch, so each batch sets it to this literal.
+CString NewRowMarkerLiteral();
 
 // What an INSERT puts in a column whose value follows in pieces: an empty value of its kind,
 // which UPDATETEXT can point into and .WRITE can append to (neither takes a NULL).

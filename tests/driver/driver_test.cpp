@@ -228,7 +228,7 @@ TEST(EngineDriver, RowsPagesThroughA2000Table) {
     std::string first;  // the first row's start
     std::string tail;
   } cases[] = {
-      {{}, 500, "10248$#$VINET$#$5$#$1996-07-04 0:00:00$#$", "rows: 500 last-window: 0\n"},
+      {{}, 500, "10248$#$VINET$#$5$#$1996-07-04 00:00:00$#$", "rows: 500 last-window: 0\n"},
       {{"--window", "2"}, 330, "10748$#$", "rows: 330 last-window: 1\n"},
       {{"--window", "2", "--back", "1"}, 500, "10248$#$", "rows: 500 last-window: 0\n"},
   };

@@ -37,19 +37,21 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
   save FILE SCANFILE [--set N]
                          scan FILE and save the scan to SCANFILE
   load SCANFILE          open a scan file as the program's Open Scan does and print its catalog
-  export FILE DIR [--set N] [--rows]
+  export FILE DIR [--set N] [--rows] [--deleted]
                          scan FILE and export it as the program does to scripts (every
                          object, rows with --rows), the script folder being DIR
-  export FILE --server CONNECTION-STRING [--set N] [--rows] [--threads K]
+  export FILE --server CONNECTION-STRING [--set N] [--rows] [--deleted] [--threads K]
                          scan FILE and export every table into the server the ODBC connection
                          string names, through the program's connection pool: K pooled
                          connections (sql.settings' Thread_Size by default), at most 5
-  rows FILE TABLE [--set N] [--window K] [--back M]
+  rows FILE TABLE [--set N] [--window K] [--back M] [--deleted]
                          scan FILE, then preview TABLE ("name" or "owner.name") as the program
                          does: select it, press next page until window K (1 by default) is
                          shown, then press previous page M times (0 by default)
   help                   this text
 
+--deleted is the export options' "Recover deleted rows": the export (and, for "rows", the
+preview) also recovers the rows that were deleted but are still on the pages.
 Every command takes --format 2000|2005|2008: the engine that reads FILE, or the engine that
 writes SCANFILE. Without it FILE's own version picks the engine, as the program's version
 dialog preselects it (the boot page's on-disk version, or the backup set's software version
@@ -106,6 +108,7 @@ struct Args {
   std::vector<std::string> positional;
   int set = 1;
   bool rows = false;
+  bool deleted = false;  // "Recover deleted rows"
   int window = 1;
   int back = 0;
   int format = 0;  // 0: FILE's own version decides
@@ -126,6 +129,8 @@ bool Parse(int argc, char** argv, Args& a) {
       a.threads = std::atoi(argv[++i]);
     } else if (arg == "--rows") {
       a.rows = true;
+    } else if (arg == "--deleted") {
+      a.deleted = true;
     } else if (arg == "--window" && i + 1 < argc) {
       a.window = std::atoi(argv[++i]);
       if (a.window < 1) return false;
@@ -322,6 +327,7 @@ int ServerExport(const Args& a) {
   uicore::ExportRequest request = EveryObject(engine);
   request.toServer = true;
   request.rows = a.rows;
+  request.recoverDeleted = a.deleted;
   request.threadSize = a.threads;
   request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request), main.get());
@@ -374,6 +380,7 @@ int Export(const Args& a) {
   uicore::ExportRequest request = EveryObject(engine);
   request.toServer = false;
   request.rows = a.rows;
+  request.recoverDeleted = a.deleted;
   request.outputFolder = dir;
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request));
   if (!result) return 1;
@@ -423,6 +430,8 @@ int Rows(const Args& a) {
     std::cout << "rows failed: no table " << a.positional[1] << "\n";
     return 1;
   }
+  // The program's preview after an export with "Recover deleted rows": the option stays on.
+  engine->m_bRecoverDeleted = a.deleted ? 1 : 0;
   // The program's preview: the table selected, then ">" and "<" pressed.
   testsupport::Preview preview(*engine);
   testsupport::PreviewWindow w = preview.Select(table);

@@ -9,8 +9,10 @@
 //   empty            '' in a character column, 0x in a binary one
 //   damaged, or a datetime the server would refuse
 //                    '' in a character column that takes no NULL; otherwise left to the server
-//   computed, dropped, timestamp, sql_variant
+//   computed, dropped, timestamp
 //                    never named: the server computes or fills them
+//   sql_variant      a literal of its base type, cast back to it; one whose base type
+//                    cannot be read is left to the server ('' when the column takes no NULL)
 // Literals: nvarchar and nchar as CONVERT(nvarchar(n), 0x...) of their UTF-16 bytes; varchar,
 // char and text quoted, or, when they hold a byte outside printable ASCII, as
 // CONVERT(varchar(n), 0x...), so a statement is pure ASCII and no line of a value is ever a
@@ -46,6 +48,8 @@ struct RowStatement {
   int columns = 0;          // columns the INSERT names
   bool identity = false;    // it names an identity column
   int pieces = 0;           // UPDATETEXT pieces in the block
+  int nullsInNotNull = 0;   // NULLs of NOT NULL character columns, written as ''
+  int variantsLeftOut = 0;  // sql_variant values whose base type could not be read
 
   bool HasBlock() const { return !block.IsEmpty(); }
   // What a script file receives for the row: the INSERT, or the block and its "go".
@@ -68,7 +72,7 @@ class InsertPlan {
   struct Column {
     CString quotedName;
     SqlType type = SqlType::kUnknown;
-    bool named = true;  // false: computed, dropped, timestamp, sql_variant
+    bool named = true;  // false: computed, dropped, timestamp
     bool character = false;
     bool binary = false;
     bool nullable = false;

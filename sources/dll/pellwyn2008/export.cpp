@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/deletedrows.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/settings.h"
@@ -35,6 +36,7 @@
 #include "platform/module.h"
 #include "record.h"
 #include "common/sqltext.h"
+#include "common/sqlvariant.h"
 
 namespace {
 
@@ -162,6 +164,23 @@ CString FloatLiteral(const CString& text) {
   return text + "E0";
 }
 
+// A datetimeoffset is stored as UTC time and an offset. Its local time, which a literal spells,
+// falls on year 0 or 10000 when the UTC time is within an offset of either end of the range;
+// no literal of such a local time is taken, so the value is given in UTC and moved to its
+// offset.
+CString DateTimeOffsetLiteral(ByteView v, int scale, const CString& local) {
+  const std::string& s = local.str();
+  const bool inRange = s.size() > 5 && s[4] == '-' && s.compare(0, 4, "0000") != 0;
+  if (inRange || v.size() < 2) return SqlQuoteString(local);
+  std::vector<BYTE> utc(v.data(), v.data() + v.size());
+  utc[utc.size() - 2] = utc[utc.size() - 1] = 0;
+  CString utcText;
+  if (!FormatDateTimeOffset(utc.data(), utc.size(), scale, utcText)) return SqlQuoteString(local);
+  const CString offset(s.substr(s.size() - 6));
+  return FormatString("SWITCHOFFSET(CONVERT(datetimeoffset(%d), ", scale) + SqlQuoteString(utcText) + "), " +
+         SqlQuoteString(offset) + ")";
+}
+
 struct TypeInfo {
   SqlType type = SqlType::kUnknown;
   int length = 0;
@@ -238,7 +257,7 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
       return true;
     case SqlType::kDateTimeOffset:
       if (!FormatDateTimeOffset(v.data(), v.size(), t.scale, text)) return false;
-      out = SqlQuoteString(text);
+      out = DateTimeOffsetLiteral(v, t.scale, text);
       return true;
     case SqlType::kUniqueIdentifier:
       if (v.size() != 16) return false;
@@ -265,80 +284,19 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
   }
 }
 
-// A sql_variant value: its base type byte, a version byte, the base type's properties, then
-// the value. Exported through its base type, cast back to it, so the value keeps that type.
+// A sql_variant value through its base type, cast back to it, so the value keeps that type.
 // False when the base type is not one this exporter knows or the bytes do not fit it.
 bool VariantLiteral(ByteView v, CString& out) {
-  if (v.size() < 2) return false;
-  const BYTE base = v.data()[0];
+  SqlVariantValue variant;
+  if (!ParseSqlVariant(v, variant)) return false;
   TypeInfo t;
-  size_t header = 2;
-  CString castType;
-  auto u16 = [&](size_t at) { return at + 2 <= v.size() ? int(v.data()[at] | v.data()[at + 1] << 8) : -1; };
-  switch (base) {
-    case 48: t.type = SqlType::kTinyInt; castType = "tinyint"; break;
-    case 52: t.type = SqlType::kSmallInt; castType = "smallint"; break;
-    case 56: t.type = SqlType::kInt; castType = "int"; break;
-    case 127: t.type = SqlType::kBigInt; castType = "bigint"; break;
-    case 104: t.type = SqlType::kBit; castType = "bit"; break;
-    case 59: t.type = SqlType::kReal; castType = "real"; break;
-    case 62: t.type = SqlType::kFloat; castType = "float"; break;
-    case 60: t.type = SqlType::kMoney; t.precision = 19; castType = "money"; break;
-    case 122: t.type = SqlType::kSmallMoney; t.precision = 10; castType = "smallmoney"; break;
-    case 61: t.type = SqlType::kDateTime; castType = "datetime"; break;
-    case 58: t.type = SqlType::kSmallDateTime; castType = "smalldatetime"; break;
-    case 36: t.type = SqlType::kUniqueIdentifier; castType = "uniqueidentifier"; break;
-    case 40: t.type = SqlType::kDate; castType = "date"; break;
-    case 106:
-    case 108:
-      if (v.size() < 4) return false;
-      t.type = base == 106 ? SqlType::kDecimal : SqlType::kNumeric;
-      t.precision = v.data()[2];
-      t.scale = v.data()[3];
-      header = 4;
-      castType = FormatString("%s(%d,%d)", base == 106 ? "decimal" : "numeric", t.precision, t.scale);
-      break;
-    case 41:
-    case 42:
-    case 43:
-      if (v.size() < 3) return false;
-      t.type = base == 41 ? SqlType::kTime : base == 42 ? SqlType::kDateTime2 : SqlType::kDateTimeOffset;
-      t.scale = v.data()[2];
-      header = 3;
-      castType = FormatString("%s(%d)", base == 41 ? "time" : base == 42 ? "datetime2" : "datetimeoffset", t.scale);
-      break;
-    case 173:
-    case 165:
-      t.length = u16(2);
-      header = 4;
-      t.type = SqlType::kBinary;
-      castType = FormatString("%s(%d)", base == 173 ? "binary" : "varbinary", t.length);
-      break;
-    case 175:
-    case 167:
-    case 239:
-    case 231: {
-      // Maximum length (2 bytes) and collation (4 bytes).
-      t.length = u16(2);
-      header = 8;
-      const bool national = base == 239 || base == 231;
-      t.type = national ? SqlType::kNVarChar : SqlType::kVarChar;
-      const char* name = base == 175 ? "char" : base == 167 ? "varchar" : base == 239 ? "nchar" : "nvarchar";
-      castType = FormatString("%s(%d)", name, national ? t.length / 2 : t.length);
-      if (national && t.length % 2 != 0) return false;
-      break;
-    }
-    default: return false;
-  }
-  if (header > v.size()) return false;
-  ByteView data(v.data() + header, v.size() - header);
-  // A length that does not hold the value means these are not the properties of its type.
-  if ((base == 173 || base == 165 || base == 175 || base == 167 || base == 239 || base == 231) &&
-      (t.length < int(data.size()) || t.length < 1 || t.length > 8000))
-    return false;
+  t.type = variant.type;
+  t.length = variant.length;
+  t.precision = variant.precision;
+  t.scale = variant.scale;
   CString literal;
-  if (!ValueLiteral(t, data, literal)) return false;
-  out = "CAST(" + literal + " AS " + castType + ")";
+  if (!ValueLiteral(t, variant.data, literal)) return false;
+  out = "CAST(" + literal + " AS " + variant.castType + ")";
   return true;
 }
 
@@ -529,11 +487,15 @@ CString InsertStatement(const ExportWalk& walk, const RowParts& row, bool tempCo
 // its large values. Without a trailing "go".
 CString LargeValueScript(const ExportWalk& walk, const RowParts& row) {
   const CString where = " where " + SqlQuoteName(kTempColumn) + " = @_ID \r\n";
-  CString s = "begin transaction \r\n";
-  s += "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @_ID = "
-       "NewId() \r\n";
+  // A script's row whose pieces need several batches sets its marker from a literal in each.
+  const bool batches = !walk.server && NeedsSeveralBatches(row.chunks);
+  const CString declarations = "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR "
+                               "VarBinary(16) \r\n Set @_ID = " +
+                               (batches ? NewRowMarkerLiteral() : CString("NewId()")) + " \r\n";
+  CString s = "begin transaction \r\n" + declarations;
   s += InsertStatement(walk, row, true) + "\r\n";
-  AppendChunkedValues(s.str(), walk.tableName, SqlQuoteName(kTempColumn), "@_ID", " \r\n ", row.chunks);
+  AppendChunkedValues(s.str(), walk.tableName, SqlQuoteName(kTempColumn), "@_ID", " \r\n ", row.chunks,
+                      batches ? "go\r\n" + declarations.str() : std::string());
   s += "commit transaction";
   return s;
 }
@@ -630,9 +592,15 @@ int ExportSizeSetting() {
   return kDefaultExportSize;
 }
 
-void LogWalkSummary(const ExportWalk& w) {
+void LogWalkSummary(const ExportWalk& w, const DeletedRowPlan* deleted) {
   CString line = FormatString("Exported %d rows of table %s", w.rows, w.tableName);
   if (w.failedRows) line.AppendFormat(", %d rows refused by the server", w.failedRows);
+  if (deleted) {
+    line.AppendFormat(", %d of them deleted rows recovered; %d deleted rows left out as copies", w.table->m_nDeletedRecovered,
+                      w.table->m_nDeletedCopies);
+    if (deleted->unfit + deleted->notFound)
+      line.AppendFormat(", %d that could not be read", deleted->unfit + deleted->notFound);
+  }
   Log(line);
   if (w.xmlLeftOut)
     Log(FormatString("Table %s: %d xml values left out (binary xml is not decoded)", w.tableName, w.xmlLeftOut));
@@ -682,6 +650,16 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   const bool deleted = e.m_bRecoverDeleted != 0;
   std::vector<DWORD> pages = table->m_vecDataPages;
   if (deleted) pages.insert(pages.end(), table->m_vecFreedPages.begin(), table->m_vecFreedPages.end());
+  // Which slots hold the deleted rows to export, decided before the first row is written so
+  // that none is a copy of a live row further on.
+  std::optional<DeletedRowPlan> deletedRows;
+  table->m_nDeletedRecovered = 0;
+  table->m_nDeletedCopies = 0;
+  if (deleted) {
+    deletedRows.emplace(e.PlanDeletedRowsOf(*table, pages, plan, true));
+    table->m_nDeletedCopies = deletedRows->copies;
+  }
+  const DeletedRowPlan* deletedPlan = deletedRows ? &*deletedRows : nullptr;
 
   ScopedExportWalk scope(&walk);
   CString batch;
@@ -696,23 +674,23 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   };
   auto writeFailed = [&] {
     Log("Export of table " + walk.tableName + " failed: its script could not be written");
-    LogWalkSummary(walk);
+    LogWalkSummary(walk, deletedPlan);
     return done(0);
   };
   auto stop = [&] {
     // The rows decoded before the stop are in the script, as they would be row by row.
     FlushScript(walk);
-    LogWalkSummary(walk);
+    LogWalkSummary(walk, deletedPlan);
     return done(0);
   };
-  for (DWORD pageNumber : pages) {
+  for (size_t position = 0; position < pages.size(); ++position) {
+    const DWORD pageNumber = pages[position];
     if (walk.server && database && kind == WalkKind::kTable) database->SetQueryTimeout(kRowQueryTimeout);
     const bool read = e.ReadSourcePage(pageNumber, page.data());
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
     BYTE* body = page.data() + kPageHeaderSize;
-    WORD previousEnd = 0;
     const int count = SlotCountCapped(page.data());
     for (int slot = 0; slot < count; ++slot) {
       if (++counter >= batchSize) {
@@ -720,17 +698,20 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
         counter = 0;
       }
       WORD entry = SlotEntry(page.data(), slot);
-      const WORD raw = ReadU16(page.data() + kPageSize - 2 * (slot + 1));
-      // A zeroed slot of a deleted row: its record follows the one before it.
-      if (raw == 0 && deleted && previousEnd != 0 && previousEnd + kPageHeaderSize < kPageSize)
-        entry = WORD(previousEnd + kPageHeaderSize);
+      bool deletedRow = false;
+      if (deletedPlan) {
+        const WORD at = deletedPlan->RowAt(position, slot);
+        deletedRow = at != DeletedRowPlan::kAsStored;
+        if (deletedRow) entry = at;
+      }
       if (entry == 0) continue;
+      const int rowsBefore = walk.rows;
       try {
-        previousEnd = e.ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, &batch, &batchFull);
+        e.ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, &batch, &batchFull);
       } catch (...) {
-        previousEnd = 0;
         ++walk.corruptValues;
       }
+      if (deletedRow && walk.rows > rowsBefore) ++table->m_nDeletedRecovered;
       if (Stopped(status)) return stop();
       if (walk.pending.GetLength() >= kScriptPieceBytes) FlushScript(walk);
       if (walk.writeFailed) return writeFailed();
@@ -745,7 +726,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     CloseFileHandle(touched);
   }
   if (walk.server) table->m_nRowsNotStored = walk.failedRows;
-  LogWalkSummary(walk);
+  LogWalkSummary(walk, deletedPlan);
   if (Stopped(status)) return done(0);
   return done(1);
 }

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -134,6 +135,7 @@ class CPellwynDlg : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
@@ -152,12 +154,22 @@ class CPellwynDlg : public QMainWindow {
   bool ConfirmPartialCatalog(const char* action);
   void UpdateExportCommands(bool enable);
   void ShowPagingRow(bool show);
+  // The tree's width as the splitter sets it.
+  void SetTreeWidth(int width);
+  // The window's size, place and tree width: as the user left them, else fitted to the screen.
+  void RestorePlacement();
+  void SavePlacement();
+  std::array<QWidget*, 6> PagingRow() const;
   void ShowObjectText(const CViewStoredProc* object);
   void StartPreview(CTable* table, QTreeWidgetItem* item);
   void PutSelectionBackOnPreview();
   void TurnPreviewPage(bool forward);
   void ShowPagingState();
   void ClearRecordList();
+  // Empties the list and the text box, blanks the tab and hides the paging row.
+  void ClearRightPane();
+  // A status that still says the file is being recovered says "Ready" once nothing runs.
+  void EndRecoveringStatus();
   void EndRecover();
   void EmptyObjectFolders();
   void Inform(const std::string& text);
@@ -184,9 +196,15 @@ class CPellwynDlg : public QMainWindow {
   std::string m_strVersionLabel;  // "(SQL Server 2008)"
   std::string m_strTruncation;    // the scan's end warning for a cut-off source; empty: none
   int m_nPreviewPage = 0;
+  int m_nTreeWidth = 0;  // what the splitter gave the tree
+  // Per page of the table previewed: its first row (from 0) and its row count; the table's
+  // row count once its last page was read, else -1.
+  std::map<int, std::pair<long long, long long>> m_mapPageRows;
+  long long m_nTableRows = -1;
   bool m_bIgnoreSelChange = false;
   bool m_bExportStarted = false;
   bool m_bCloseConfirmed = false;
+  bool m_bPageTurnedFromList = false;  // the page being read was asked for by the list's keys
   bool m_bAllThreadsEnded = true;
 
   // Controls.
@@ -202,6 +220,7 @@ class CPellwynDlg : public QMainWindow {
   QLabel* m_pRowCount = nullptr;
   QLabel* m_pOfPage = nullptr;
   QLabel* m_pPageNumber = nullptr;
+  QLabel* m_pRowsShown = nullptr;  // "rows 501-830 of 830"
   QLabel* m_pStatusPane = nullptr;
   // Hidden controls that hold state for the load and export steps.
   QLineEdit* m_pPathBox = nullptr;

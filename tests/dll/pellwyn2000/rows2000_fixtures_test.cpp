@@ -50,8 +50,8 @@ TEST(Rows2000Fixtures, NorthwindEqualsItsInstallScript) {
   }
   EXPECT_EQ(shownNull, 507);
   EXPECT_EQ(orders.previewRows.front(),
-            "10248$#$VINET$#$5$#$1996-07-04 0:00:00$#$1996-08-01 0:00:00$#$1996-07-16 0:00:00$#$3$#$"
-            "000000000000032.3800$#$Vins et alcools Chevalier$#$59 rue de l'Abbaye$#$Reims$#$NULL$#$51100$#$"
+            "10248$#$VINET$#$5$#$1996-07-04 00:00:00$#$1996-08-01 00:00:00$#$1996-07-16 00:00:00$#$3$#$"
+            "32.3800$#$Vins et alcools Chevalier$#$59 rue de l'Abbaye$#$Reims$#$NULL$#$51100$#$"
             "France$#$");
   // The preview shows every row of every table.
   for (const auto& [name, t] : db->tables) {

@@ -152,6 +152,14 @@ TEST_F(ExportTest, FixedLengthLiteralsByType) {
       {"datetime2", 7, 23, 3, Concat(LE(3723456, 4), LE(730119, 3)), "'2000-01-01 01:02:03.456'"},
       {"datetimeoffset", 8, 26, 0, Concat(Concat(LE(0, 3), LE(730119, 3)), LE(std::uint16_t(-90), 2)),
        "'1999-12-31 22:30:00 -01:30'"},
+      // At the ends of the range the local time would fall on year 0 or 10000: the UTC time,
+      // moved to the offset.
+      {"datetimeoffset", 8, 26, 0, Concat(Concat(LE(0, 3), LE(0, 3)), LE(std::uint16_t(-60), 2)),
+       "SWITCHOFFSET(CONVERT(datetimeoffset(0), '0001-01-01 00:00:00 +00:00'), '-01:00')"},
+      {"datetimeoffset", 8, 26, 0, Concat(Concat(LE(84600, 3), LE(3652058, 3)), LE(60, 2)),
+       "SWITCHOFFSET(CONVERT(datetimeoffset(0), '9999-12-31 23:30:00 +00:00'), '+01:00')"},
+      {"datetimeoffset", 10, 34, 7, Concat(Concat(LE(0, 5), LE(3652058, 3)), LE(840, 2)),
+       "'9999-12-31 14:00:00.0000000 +14:00'"},
       {"char", 5, 0, 0, Ascii(std::string("ab\0\0\0", 5)), "'ab'"},
       {"char", 5, 0, 0, Bytes(5, 0), "''"},
       {"char", 9, 0, 0, Ascii("O'Brien  "), "'O''Brien  '"},
@@ -776,6 +784,58 @@ TEST_F(ExportTest, WalkExportsEveryDataPageAndDeletedRowsOnlyWhenAsked) {
   EXPECT_EQ(t.table.m_nRowsExported, 254);
 }
 
+// Deleted rows read soundly: a zeroed slot whose record starts after the stale tail of a
+// shortened row, a zeroed slot over free space, ghosts and pages set aside; a deleted row
+// whose primary key a live row (or an earlier recovered row) has is left out and logged. The
+// preview lists exactly the rows the export writes, in its order.
+TEST_F(ExportTest, DeletedRowsFitTheTableAreNeverCopiesAndPreviewAsExported) {
+  WalkTable t;
+  auto* key = new CIndexInfo;
+  key->m_strName = "PK_T";
+  key->m_bPrimaryKey = key->m_bUnique = key->m_bConstraint = 1;
+  key->m_vecColumns = {0, 1};
+  t.table.SetIndex("1", key);
+  // Page 1: rows 1 and 2, the two stale bytes a shortened row left, deleted row 3 under a
+  // zeroed slot, row 4.
+  const DWORD first = t.AddPage({WalkTable::Row(1), WalkTable::Row(2), Concat({0x30, 0x00}, WalkTable::Row(3)),
+                                 WalkTable::Row(4)});
+  Put(t.pages[first], kPageSize - 6, 0, 2);
+  // Page 2: row 5, a zeroed slot with nothing after row 5, and a ghost of row 1 (the same key).
+  const DWORD second = t.AddPage({WalkTable::Row(5), Bytes(), WalkTable::Row(1, 0x3C)});
+  Put(t.pages[second], kPageSize - 4, 0, 2);
+  // A page set aside: a ghost of row 6, a leftover copy of row 2, row 7, and a ghost of a
+  // recovered row.
+  const DWORD freed = t.AddPage({WalkTable::Row(6, 0x3C), WalkTable::Row(2), WalkTable::Row(7), WalkTable::Row(6, 0x3C)});
+  t.table.m_vecDataPages = {first, second};
+  t.table.m_vecFreedPages = {freed};
+  t.Attach(m_engine);
+
+  EXPECT_EQ(CSQLServer2008::RecoverTableRecordThread(&m_engine, &t.table, nullptr), 1u);
+  EXPECT_EQ(Written(), Statements(1, 2) + Statements(4, 5));
+  m_engine.m_bRecoverDeleted = 1;
+  EXPECT_EQ(CSQLServer2008::RecoverTableRecordThread(&m_engine, &t.table, nullptr), 1u);
+  const std::string exported = Written();
+  EXPECT_EQ(exported, Statements(1, 7));
+  EXPECT_EQ(t.table.m_nRowsExported, 7);
+  EXPECT_EQ(t.table.m_nDeletedRecovered, 3);
+  EXPECT_EQ(t.table.m_nDeletedCopies, 3);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Exported 7 rows of table [dbo].[T], 3 of them deleted rows recovered; 3 deleted rows left out "
+                     "as copies, 1 that could not be read"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Deleted row of table [dbo].[T] left out as a copy: its key [id]=1 is that of a live row; its "
+                     "values: 1, row1"),
+            std::string::npos);
+  EXPECT_NE(log.find("its key [id]=6 is that of another recovered row"), std::string::npos);
+  EXPECT_NE(log.find("page 2 slot 1 is zeroed and no deleted row that fits the table was found for it"),
+            std::string::npos);
+
+  std::vector<std::string> shown;
+  for (int id = 1; id <= 7; ++id) shown.push_back(FormatString("%d$#$row%d$#$", id, id).str());
+  EXPECT_EQ(testsupport::AllRows(m_engine, &t.table), shown);
+}
+
 TEST_F(ExportTest, WalkRefusalsAndAScanWithoutItsBackup) {
   WalkTable t;
   t.table.m_vecDataPages = t.AddRows(1, 3, 10);
@@ -838,7 +898,7 @@ TEST_F(ExportTest, WalkStopsAfterTheCurrentRowAndOnAFailedWrite) {
   EXPECT_NE(Log().find("Export of table [dbo].[T] failed: its script could not be written"), std::string::npos);
 }
 
-TEST_F(ExportTest, WalkLogsTheValuesItLeavesOut) {
+TEST_F(ExportTest, WalkLogsTheValuesItLeavesOutOrEmpties) {
   WalkTable t;
   CColumn* x = new CColumn;  // an xml column after the two of WalkTable
   x->m_strName = "doc";
@@ -851,15 +911,24 @@ TEST_F(ExportTest, WalkLogsTheValuesItLeavesOut) {
   t.table.AppendColumn(x);
   ++t.table.m_nCatalogColumns;
   ++t.table.m_nAllColumns;
+  // name takes no NULL: a row holding one there keeps '', and the log counts it.
+  t.table.m_pColumnHead->m_pNext->m_bNullable = false;
   RecordParts s;
   s.Set(4, LE(1, 4));
   s.columnCount = 3;
   s.vars = {{Ascii("a")}, {Ascii("<x/>")}};
-  t.table.m_vecDataPages = {t.AddPage({BuildRecord(s), BuildRecord(s)})};
+  // A record without a variable part holds NULL in each variable column.
+  RecordParts nullName = s;
+  nullName.statusA = 0x10;
+  nullName.writeVarPart = false;
+  nullName.vars.clear();
+  t.table.m_vecDataPages = {t.AddPage({BuildRecord(s), BuildRecord(s), BuildRecord(nullName)})};
   t.Attach(m_engine);
   EXPECT_EQ(CSQLServer2008::RecoverTableRecordThread(&m_engine, &t.table, nullptr), 1u);
-  EXPECT_EQ(Written(), "Insert into [dbo].[T] ([id],[name])  values(1,'a')\r\nInsert into [dbo].[T] ([id],[name])  values(1,'a')\r\n");
+  EXPECT_EQ(Written(), "Insert into [dbo].[T] ([id],[name])  values(1,'a')\r\nInsert into [dbo].[T] ([id],[name])  values(1,'a')\r\n"
+                       "Insert into [dbo].[T] ([id],[name])  values(1,'')\r\n");
   EXPECT_NE(Log().find("Table [dbo].[T]: 2 xml values left out (binary xml is not decoded)"), std::string::npos);
+  EXPECT_NE(Log().find("Table [dbo].[T]: 1 NULL values of NOT NULL character columns written as ''"), std::string::npos);
 }
 
 TEST_F(ExportTest, PlainTableScriptPutsLargeValuesInline) {

@@ -489,7 +489,7 @@ void RecoveryTest::saveScanThenOpenScan() {
   h.prompts.asked.clear();
   h.prompts.files = {scanFile};
   h.Trigger(kCmdOpenScan);
-  QCOMPARE(h.prompts.Last("open"), std::string("MDF Files (*.str *.STR)"));
+  QCOMPARE(h.prompts.Last("open"), std::string("Scan Files (*.str *.STR)"));
   QCOMPARE(h.prompts.Count("info"), 1);
   QCOMPARE(h.prompts.asked.back().title, std::string("Tarnwell Brackmoor"));
   QCOMPARE(h.prompts.Last("info"), std::string("Load Complete"));
