@@ -129,4 +129,7 @@ class CSQLServer {
   // The source held open from the listing of its sets through the scan and every export, so
   // every read of the work goes to the one file first opened (see PinEngineSource).
   CSourcePin m_sourcePin;
+  // What the last scan could not recover, by name (tables without columns or rows, data pages
+  // left unread), each also in the error log; empty when it lost nothing it knows of.
+  std::vector<std::string> m_vecScanWarnings;
 };

@@ -193,6 +193,7 @@ bool Recover(CSQLServer& engine, const std::string& path, int set, const char* c
   options.censusHandOverEvery = uicore::ScanFollowerOptions().handOverEvery;
   result = testsupport::FollowScan(engine, options);
   WarnIfSourceChanged(engine, "scan");
+  for (const std::string& lost : engine.m_vecScanWarnings) std::cout << "warning: " << lost << "\n";
   return true;
 }
 

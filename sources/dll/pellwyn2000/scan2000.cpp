@@ -53,6 +53,7 @@ void CSQLServer2000::RunScan() {
   PinEngineSource(*this);
   if (IsBackupSource()) LocateDataSet();
   FreeRecoveredObjects();
+  m_vecScanWarnings.clear();
   // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
   // this scan, so scanning a file again names it the same way.
   m_nUnicodeNameCounter = 1;

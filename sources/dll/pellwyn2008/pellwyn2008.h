@@ -132,6 +132,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   void WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit = 0, bool logFound = true);
   void ReadAllocationInfo();
   void ReadRowsets();
+  // After the catalog stages: data pages no catalog row ties to a table (catalog_damage.cpp).
+  void RecoverUnclaimedPages();
+  bool PageGroupLayout(const CTable& group, int& fixedEnd, int& columns);
+  void NoteScanWarning(const CString& text);
   void GatherDataTypes();
   void ReadOwnerNames();
   void ReadObjectInfo();
@@ -310,6 +314,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CStringKeyMap<CIndexInfo*> m_mapIndexes;
   CStringKeyMap<CTable*> m_mapPageGroups;
   CMapStringToString m_mapRowsetObjects;
+  // Page groups whose pages LinkUnitPagesToTables gave to a table.
+  std::set<std::string> m_setLinkedUnits;
+  // Rows per table as its heap or clustered rowsets count them (sysrowsets rcrows).
+  std::map<DWORD, INT64> m_mapCatalogRowCounts;
   // The full set that the chosen differential set is read over; null for a full set, or
   // when the file holds no base for the differential.
   CBackupSet* m_pBaseSet = nullptr;

@@ -510,6 +510,7 @@ void CSQLServer2008::RunScan() {
   m_pStatus->m_strDatabaseName = name;
   m_strDatabaseName = name;
   FreeRecoveredObjects();
+  m_vecScanWarnings.clear();
   // A stopped scan ends at the next stage or hand-shake and leaves the maps as they are.
   if (!Stage("Reading all the pages of mdf file")) return;
   ReadAllPages();
@@ -544,6 +545,7 @@ void CSQLServer2008::RunScan() {
   if (!Stage("Organizing Schema information")) return;
   OrganizeSchemaInfo();
   m_mapTables.RemoveKey("55");
+  RecoverUnclaimedPages();
   m_nTableCount = m_mapTables.GetCount();
   m_nViewCount = m_mapViews.GetCount();
   m_nProcCount = m_mapStoredProcs.GetCount();
