@@ -228,7 +228,15 @@ class RecoverySink : public uicore::IScanProgressSink {
     PostToGui(m_dialog, [counts](CProgressDlg& d) { d.ShowCounts(counts); });
   }
   void RecoveryComplete() override {
-    PostToGui(m_dialog, [](CProgressDlg& d) { d.RecoveryComplete(); });
+    // What the scan could not recover, by name, at the end of the dialog as in the log. The
+    // scan thread waits in its last hand-shake meanwhile, so its list is complete and still.
+    std::string losses;
+    if (m_engine)
+      for (const std::string& w : m_engine->m_vecScanWarnings) losses += (losses.empty() ? "" : "\n") + w;
+    PostToGui(m_dialog, [losses](CProgressDlg& d) {
+      if (!losses.empty()) d.AddEndWarning(losses);
+      d.RecoveryComplete();
+    });
   }
   void ScanEnded() override {
     PostToGui(m_window, [engine = m_engine](CPellwynDlg& w) { w.OnScanEnded(engine); });
