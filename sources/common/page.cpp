@@ -1,6 +1,10 @@
 #include "page.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "common/datarecord.h"
 
 void RestoreTornBits(BYTE* body, DWORD tornBits) {
   if (!body) return;
@@ -41,7 +45,13 @@ int SlotCountCapped(const BYTE* page) {
   // free-space offset lies between them: a count that would take the array below it (a
   // damaged count, 65535) is cut to what fits.
   const int freeData = PageFreeDataOffset(page);
-  if (freeData >= kPageHeaderSize && freeData <= kPageSize) count = std::min(count, (kPageSize - freeData) / 2);
+  const bool freeKnown = freeData >= kPageHeaderSize && freeData <= kPageSize;
+  if (freeKnown) count = std::min(count, (kPageSize - freeData) / 2);
+  // A count that did not fit is damaged, and the slots read past the real array are free
+  // space: there the array also ends at the first entry no record of this page can have (in
+  // the header, at or past the free-space offset, or inside a record of an earlier slot).
+  const bool countDamaged = PageSlotCount(page) > count;
+  std::vector<std::pair<int, int>> records;  // [start, end) of the earlier slots' records
   // Whatever the free-space offset says, no record starts inside the slot array: the array
   // ends before the first slot that would reach a record start.
   int highest = 0;
@@ -49,6 +59,13 @@ int SlotCountCapped(const BYTE* page) {
     const int entry = RestoredSlotEntry(page, i);
     if (entry >= kPageHeaderSize && entry <= kPageSize) highest = std::max(highest, entry);
     if (highest >= kPageSize - 2 * (i + 1)) return i;
+    if (!countDamaged || entry == 0) continue;
+    if (entry < kPageHeaderSize || (freeKnown && entry >= freeData)) return i;
+    for (const auto& [start, end] : records)
+      if (entry > start && entry < end) return i;
+    const int limit = freeKnown ? freeData : kPageSize - 2 * (i + 1);
+    const WORD end = RecordEndOf(page, WORD(entry), WORD(std::max(limit, entry)));
+    records.emplace_back(entry, end ? int(end) : entry + 1);
   }
   return count;
 }

@@ -113,6 +113,8 @@ TEST(PagePlace, CopiedPagesAndImpossibleSlotCountsAddNoRow) {
       {"bak2005_northwind_gabrujo.bak", 2008,
        [](Bytes& b, const std::string& path) { PutU16(b, StreamPage(path, 128) + 22, 65535); }},
       {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { PutU16(b, 266 * 8192 + 22, 65535); }},
+      // Past Region's four slots the free space holds old entries that point inside its records.
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { PutU16(b, 300 * 8192 + 22, 65535); }},
   };
   testsupport::ModuleFolderScope logs;
   testsupport::TempDir dir;
