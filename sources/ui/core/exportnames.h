@@ -27,6 +27,12 @@ std::string BatchFileName(std::string_view databaseName);
 // A table some of whose rows the server did not store (refused, or lost with the connection)
 // says so in a third field: name,count,N not stored CR LF.
 std::string ExportReportLine(std::string_view name, long count, long notStored = 0);
+// The line of a table when deleted rows were recovered: two more fields, the
+// deleted rows among the rows and the deleted rows left out as copies of other
+// rows; the report's first line names the fields.
+std::string ExportReportLine(std::string_view name, long count,
+                             int deletedRecovered, int deletedCopies);
+extern const char *const kDeletedRowsReportHeader;
 // The report's file: folder + "/ExportReport_" + database name + stamp + ".csv".
 std::string ExportReportPath(std::string_view folder, std::string_view databaseName,
                              std::string_view stamp);

@@ -89,6 +89,7 @@ struct Pool {
     }
     table->m_nRowsExported = 0;
     table->m_nRowsNotStored = 0;
+    table->m_nDeletedRecovered = table->m_nDeletedCopies = 0;
     try {
       engine.GenerateTableQueries(table, db);
     } catch (const std::exception& e) {
@@ -104,7 +105,9 @@ struct Pool {
     const int count = table->m_nRowsExported;
     const int notStored = table->m_nRowsNotStored;
     sink.AddObjectRow(name, std::to_string(count), false);
-    sink.AppendReport(ExportReportLine(name, count, notStored));
+    sink.AppendReport(engine.m_bRecoverDeleted && engine.m_bExportRows
+                          ? ExportReportLine(name, count, table->m_nDeletedRecovered, table->m_nDeletedCopies)
+                          : ExportReportLine(name, count, notStored));
     if (notStored > 0) sink.AppendStatus("Warning: " + std::to_string(notStored) + " rows of table " + name + " were not stored");
     table->m_nRowsExported = 0;
     table->m_nRowsNotStored = 0;

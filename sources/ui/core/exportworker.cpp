@@ -15,6 +15,7 @@
 #include "common/sqlserver.h"
 #include "platform/database.h"
 #include "platform/files.h"
+#include "ui/core/catalogloss.h"
 #include "ui/core/exportbatch.h"
 #include "ui/core/exportnames.h"
 #include "ui/core/programfolder.h"
@@ -224,7 +225,14 @@ void ExportRun::ReleaseGivenFolder() {
 
 int ExportRun::TableStage() {
   Log("Generating tables");
+  // A table whose catalog a cut-off source lost in part is exported as read, never as whole
+  // without a word.
+  for (CTable* t : m_request.tables)
+    if (t && !t->m_strCatalogLoss.IsEmpty())
+      Log("Table " + t->m_strOwner.str() + "." + t->m_strName.str() + " is exported incomplete: " +
+          t->m_strCatalogLoss.str());
   if (m_request.tables.empty()) m_sink.SetDialogPercent(30);
+  if (m_bServer && m_request.recoverDeleted && m_request.rows) m_sink.AppendReport(kDeletedRowsReportHeader);
   if (m_bServer && m_avoidDuplicate != "1") return ServerTableStage();
   return SerialTableStage();
 }
@@ -303,22 +311,33 @@ int ExportRun::SerialTableStage() {
       const std::string file = UniqueTableFileName(*table);
       script = "Tables/" + file + ".sql";
       m_engine.m_hTableSqlFile = Create(script);
+      const std::string loss = CatalogLossComment(*table);
+      if (!loss.empty() && m_engine.m_hTableSqlFile != kInvalidFile)
+        WriteFileAll(m_engine.m_hTableSqlFile, loss.data(), loss.size());
       m_engine.m_hConstraintSqlFile = Create("Tables/" + file + "_Constraint.sql");
       m_batch.AddTableScript(file + ".sql");
       m_batch.AddTableScript(file + "_Constraint.sql");
       ++m_contents.tables;
     }
     table->m_nRowsExported = 0;
+    table->m_nDeletedRecovered = table->m_nDeletedCopies = 0;
     m_engine.GenerateTableQueries(table, m_bServer ? m_pMain : nullptr);
     const long rows = table->m_nRowsExported;
     {
       std::lock_guard<std::mutex> lock(m_resultMutex);
       m_result.tables.push_back({table, script, rows});
     }
+    if (!m_bServer && m_request.recoverDeleted && m_request.rows) {
+      m_contents.deletedRows = true;
+      m_contents.deletedRecovered += table->m_nDeletedRecovered;
+      m_contents.deletedCopies += table->m_nDeletedCopies;
+    }
     if (m_bServer) {
       // The rows that reached the server, whichever path sent them.
       m_sink.AddObjectRow(name, std::to_string(rows), false);
-      m_sink.AppendReport(ExportReportLine(name, rows));
+      m_sink.AppendReport(m_request.recoverDeleted && m_request.rows
+                              ? ExportReportLine(name, rows, table->m_nDeletedRecovered, table->m_nDeletedCopies)
+                              : ExportReportLine(name, rows));
       if (m_engine.m_pStatus) m_engine.m_pStatus->m_nRecordsSent = 0;
     }
     ++done;

@@ -33,6 +33,7 @@
 #include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
+#include "ui/core/catalogloss.h"
 #include "ui/core/displaytext.h"
 #include "ui/core/openscan.h"
 #include "ui/core/previewdriver.h"
@@ -230,9 +231,14 @@ class RecoverySink : public uicore::IScanProgressSink {
   void RecoveryComplete() override {
     // What the scan could not recover, by name, at the end of the dialog as in the log. The
     // scan thread waits in its last hand-shake meanwhile, so its list is complete and still.
+    // A few lines, so the dialog keeps its size; the log has them all.
+    constexpr size_t kShownLosses = 3;
     std::string losses;
-    if (m_engine)
-      for (const std::string& w : m_engine->m_vecScanWarnings) losses += (losses.empty() ? "" : "\n") + w;
+    const std::vector<std::string> none;
+    const std::vector<std::string>& all = m_engine ? m_engine->m_vecScanWarnings : none;
+    for (size_t i = 0; i < all.size() && i < kShownLosses; ++i) losses += (losses.empty() ? "" : "\n") + all[i];
+    if (all.size() > kShownLosses)
+      losses += "\n... and " + std::to_string(all.size() - kShownLosses) + " more losses, named in the error log";
     PostToGui(m_dialog, [losses](CProgressDlg& d) {
       if (!losses.empty()) d.AddEndWarning(losses);
       d.RecoveryComplete();
@@ -942,6 +948,7 @@ int CPellwynDlg::ChooseVersionFor(const uicore::SourceFacts& facts) {
 
 void CPellwynDlg::OnRecover() {
   SetStatusText(kRecoveringStatus + PathForDisplay(m_strSourcePath));
+  m_strTruncation.clear();
   m_bIgnoreSelChange = true;
   m_pTextBox->hide();
   ClearRecordList();
@@ -964,7 +971,6 @@ void CPellwynDlg::OnRecover() {
     return EndRecoverEarly();
   }
   m_strVersionLabel = created.version->label;
-  m_strTruncation = uicore::TruncationWarning(facts);
   m_host.Adopt(std::move(created));
   CSQLServer* engine = m_host.Current();
   m_pPreview.reset();
@@ -980,10 +986,13 @@ void CPellwynDlg::OnRecover() {
     const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
     if (set == -1) return EndRecoverEarly();
     engine->m_nSelectedDataSet = set;
+    const std::string alone = uicore::MissingBaseWarning(*engine);
+    if (!alone.empty()) Inform(alone);
   } else {
     // A database file is one database: no set to choose; its pages lie at page number x 8192.
     engine->m_nSelectedDataSet = 1;
   }
+  m_strTruncation = uicore::SourceCutOffText(*engine);
 
   // The follower prepares the status block, starts the scan and follows it.
   const std::string format = m_host.CurrentVersion()->formatText;
@@ -1001,7 +1010,9 @@ void CPellwynDlg::OnRecover() {
   m_pProgress = dialog;
   connect(dialog, &CProgressDlg::stoppedByButton, this, [this](bool stopped) {
     if (stopped && m_pRecovery) m_pRecovery->stopped = true;
-    SetStatusText(stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus);
+    std::string status = stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus;
+    if (!m_strTruncation.empty()) status += ". " + m_strTruncation;
+    SetStatusText(status);
   });
   connect(dialog, &QDialog::finished, this, &CPellwynDlg::EndRecover);
   // Modal over the main window; the window's own event loop keeps everything responsive.
@@ -1051,7 +1062,10 @@ void CPellwynDlg::OnScanEnded(const CSQLServer* engine) {
   // marked partial for Export and Save Scan.
   const bool stopped = engine && m_pRecovery && m_pRecovery->engine == engine && m_pRecovery->stopped;
   m_host.MarkCatalogComplete(stopped);
-  if (stopped) FillObjectTree();
+  // A cut-off source: the tables whose catalog rows lay past the end are marked, now that the
+  // scan thread has left the maps, and the tree shows the marks.
+  const bool marked = engine && !m_strTruncation.empty() && uicore::MarkCatalogLosses(*m_host.Current()) > 0;
+  if (stopped || marked) FillObjectTree();
   UpdateExportCommands(true);
 }
 

@@ -58,6 +58,11 @@ class ScriptEngine : public testsupport::CatalogEngine {
     Write(m_hConstraintSqlFile, "-- keys of " + name);
     Write(m_hDefaultSqlFile, "-- default of " + name);
     table->m_nRowsExported = int(table->m_dwObjectId);
+    // With deleted rows: one of the rows was deleted, and two copies were left out.
+    if (m_bRecoverDeleted) {
+      table->m_nDeletedRecovered = 1;
+      table->m_nDeletedCopies = 2;
+    }
     Call("table " + name, m_hTableSqlFile);
   }
   void GenerateForeignKeyConstraint() override { Call("fk", m_hTableSqlFile); }
@@ -729,6 +734,39 @@ TEST(ExportWorker, DestroyingTheWorkerStopsAndJoinsTheExport) {
   EXPECT_EQ(engine.calls, (std::vector<std::string>{"udt", "table T1"}));
   EXPECT_EQ(sink.Calls("status ").back(), "Export terminated");
   EXPECT_EQ(sink.Events().back(), "ended early");
+}
+
+// With "Recover deleted rows" the report and the completion message say how many deleted rows
+// each table gave and how many copies were left out; without it neither changes.
+TEST(ExportWorker, DeletedRowsAreCountedInTheReportAndTheCompletionMessage) {
+  for (bool deleted : {false, true}) {
+    SCOPED_TRACE(deleted ? "deleted rows" : "no deleted rows");
+    Folders f;
+    WriteFile(f.state() + "/sql.settings", "Avoid_Duplicate=1\r\n");
+    ScriptEngine engine(2000);
+    ExportRequest request;
+    request.toServer = true;
+    request.recoverDeleted = deleted;
+    request.tables = {engine.AddTable(5, "dbo", "T1"), engine.AddTable(9, "dbo", "a,b")};
+    CDatabase main;
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink, &main);
+    const std::vector<std::string> withDeleted = {
+        "Table,Rows,Deleted rows recovered,Deleted rows left out as copies\r\n", "T1,5,1,2\r\n", "\"a,b\",9,1,2\r\n"};
+    const std::vector<std::string> without = {"T1,5\r\n", "\"a,b\",9\r\n"};
+    EXPECT_EQ(sink.Calls("report "), deleted ? withDeleted : without);
+
+    ScriptEngine scripted(2008);
+    ExportRequest scripts = ScriptRequest(f);
+    scripts.recoverDeleted = deleted;
+    scripts.tables = {scripted.AddTable(5, "dbo", "T1"), scripted.AddTable(9, "dbo", "T2")};
+    RecordingSink scriptSink;
+    RunExport(worker, scripted, scripts, scriptSink);
+    const size_t said = scriptSink.completion.find(
+        "Deleted rows: 2 recovered into the scripts, 4 left out as copies of other rows (the execution log names them).");
+    EXPECT_EQ(said != std::string::npos, deleted) << scriptSink.completion;
+  }
 }
 
 // A server export on the worker's own thread: the tables on the main connection, one object
