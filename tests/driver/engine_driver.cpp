@@ -68,6 +68,10 @@ catalog rows were lost (column ids missing, index keys naming columns the catalo
 A differential set is read over its base full set in the same file; without one,
 "warning: Backup set N is a differential backup, and this file holds no full backup ..."
 comes before the scan.
+Every command that scans prints, before its own output, a line "warning: ..." for each thing
+the scan could not recover (a table whose columns or rows are lost, data pages no table claims,
+by name and count) and for a source file that changed while it was read; "export" into DIR
+needs DIR new or empty.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
