@@ -4,9 +4,11 @@
 
 #include "common/backupreader.h"
 #include "common/enginestatus.h"
+#include "common/executionlog.h"
 #include "common/page.h"
 #include "common/pagesource.h"
 #include "common/records.h"
+#include "common/sqlserver.h"
 
 CString FileExtensionOf(const CString& path) {
   if (path.GetLength() <= 2) return CString();
@@ -26,6 +28,25 @@ int ReadBackupSets(const CString& path, CBackupReader*& reader) {
   reader = fresh;
   delete old;
   return fresh->m_nStreamCount;
+}
+
+bool PinEngineSource(CSQLServer& engine) {
+  const CString& path = engine.m_strFilePath;
+  if (path.IsEmpty()) return false;
+  if (engine.m_sourcePin.Pin(path.c_str())) return true;
+  CExecutionLog::WriteLog(0, 0, FormatString("The source %s %s", path.c_str(), engine.m_sourcePin.Refusal().c_str()), true);
+  return false;
+}
+
+bool ReportSourceChange(CSQLServer& engine, const char* work) {
+  std::string how;
+  if (!engine.m_sourcePin.Changed(&how)) return false;
+  CExecutionLog::WriteLog(0, 0,
+                          FormatString("Warning: the source %s changed during the %s: %s; what was read from it may "
+                                       "not belong together",
+                                       engine.m_sourcePin.Path().c_str(), work, how.c_str()),
+                          true);
+  return true;
 }
 
 CString DatabaseNameOfSet(const CSourceFile& file, const CBackupSet& set) {

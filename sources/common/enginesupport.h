@@ -9,6 +9,7 @@
 #include "platform/cstring.h"
 
 class CBackupReader;
+class CSQLServer;
 class CBackupSet;
 class CSourceFile;
 class CEngineStatus;
@@ -24,6 +25,13 @@ bool IsBackupExtensionText(const CString& extension);
 // Lists the backup sets of the backup at `path` with a new reader that replaces (and frees)
 // `reader`; returns the number of sets found.
 int ReadBackupSets(const CString& path, CBackupReader*& reader);
+
+// Holds the engine's source (m_strFilePath) open for the work that follows; nothing to do when
+// it holds it already. False, after a log line saying why, when it cannot be opened.
+bool PinEngineSource(CSQLServer& engine);
+// Logs that the source changed since it was pinned, naming the work it changed during
+// ("scan", "export"); true when it did.
+bool ReportSourceChange(CSQLServer& engine, const char* work);
 
 // The database name of a backup set, from the boot page at its stream's page 9; empty when the
 // stream does not hold that page or it is not a boot page.

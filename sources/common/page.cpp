@@ -1,5 +1,11 @@
 #include "page.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "common/datarecord.h"
+
 void RestoreTornBits(BYTE* body, DWORD tornBits) {
   if (!body) return;
   BYTE* page = body - kPageHeaderSize;
@@ -14,9 +20,54 @@ void RestoreTornBitsIfPresent(BYTE* page) {
   if (page && PageHasTornBits(page)) RestoreTornBits(page + kPageHeaderSize, PageTornBits(page));
 }
 
+namespace {
+// Slot i's entry as it reads once the torn bits are back (restoring them twice changes
+// nothing, so a page restored already reads the same): the high byte of slots 256, 512, ...
+// is the last byte of a sector.
+int RestoredSlotEntry(const BYTE* page, int slot) {
+  const size_t at = size_t(kPageSize - 2 * (slot + 1));
+  BYTE high = page[at + 1];
+  const int sector = 15 - slot / 256;
+  if (slot > 0 && slot % 256 == 0 && sector >= 1 && PageHasTornBits(page)) {
+    const DWORD bits = PageTornBits(page);
+    high = BYTE((high & 0xFC) | ((bits >> (2 * sector)) & 1) | (((bits >> (2 * sector + 1)) & 1) << 1));
+  }
+  int entry = page[at] | high << 8;
+  if (slot == 0 && entry != kPageHeaderSize && (entry & 0xFF) == kPageHeaderSize) entry = kPageHeaderSize;
+  return entry;
+}
+}  // namespace
+
 int SlotCountCapped(const BYTE* page) {
   int count = PageSlotCount(page);
-  return count > kMaxSlots ? kMaxSlots : count;
+  if (count > kMaxSlots) count = kMaxSlots;
+  // The slot array grows down from the page's end, the records up from the header, and the
+  // free-space offset lies between them: a count that would take the array below it (a
+  // damaged count, 65535) is cut to what fits.
+  const int freeData = PageFreeDataOffset(page);
+  const bool freeKnown = freeData >= kPageHeaderSize && freeData <= kPageSize;
+  if (freeKnown) count = std::min(count, (kPageSize - freeData) / 2);
+  // A count that did not fit is damaged, and the slots read past the real array are free
+  // space: there the array also ends at the first entry no record of this page can have (in
+  // the header, at or past the free-space offset, or inside a record of an earlier slot).
+  const bool countDamaged = PageSlotCount(page) > count;
+  std::vector<std::pair<int, int>> records;  // [start, end) of the earlier slots' records
+  // Whatever the free-space offset says, no record starts inside the slot array: the array
+  // ends before the first slot that would reach a record start.
+  int highest = 0;
+  for (int i = 0; i < count; ++i) {
+    const int entry = RestoredSlotEntry(page, i);
+    if (entry >= kPageHeaderSize && entry <= kPageSize) highest = std::max(highest, entry);
+    if (highest >= kPageSize - 2 * (i + 1)) return i;
+    if (!countDamaged || entry == 0) continue;
+    if (entry < kPageHeaderSize || (freeKnown && entry >= freeData)) return i;
+    for (const auto& [start, end] : records)
+      if (entry > start && entry < end) return i;
+    const int limit = freeKnown ? freeData : kPageSize - 2 * (i + 1);
+    const WORD end = RecordEndOf(page, WORD(entry), WORD(std::max(limit, entry)));
+    records.emplace_back(entry, end ? int(end) : entry + 1);
+  }
+  return count;
 }
 
 WORD SlotEntry(const BYTE* page, int slot) {

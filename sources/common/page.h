@@ -97,6 +97,7 @@ inline BYTE PageTypeOf(const BYTE* page) { return page[1]; }
 inline WORD PageFlagBits(const BYTE* page) { return ReadU16(page + 4); }
 inline WORD PageIndexId(const BYTE* page) { return ReadU16(page + 6); }
 inline WORD PageSlotCount(const BYTE* page) { return ReadU16(page + 22); }
+inline WORD PageFreeDataOffset(const BYTE* page) { return ReadU16(page + 30); }
 inline DWORD PageObjectId(const BYTE* page) { return ReadU32(page + 24); }
 inline DWORD PageIdOf(const BYTE* page) { return ReadU32(page + 32); }
 inline WORD PageFileIdOf(const BYTE* page) { return ReadU16(page + 36); }
@@ -111,7 +112,9 @@ void RestoreTornBits(BYTE* body, DWORD tornBits);
 // Restores the torn bits of a whole page when the page says they are present.
 void RestoreTornBitsIfPresent(BYTE* page);
 
-// The slot rules: slots 0..count-1 (count capped so the array never leaves the page);
+// The slot rules: slots 0..count-1, the count cut to what fits: the array never leaves the
+// page, never reaches below the free-space offset (when that lies in the page) and never
+// covers a record start of a slot before it;
 // slot 0 with low byte 0x60 reads as 96; an entry is accepted when 96 <= entry <= 8192.
 // Returns the accepted entry, or 0 when the slot is rejected.
 WORD SlotEntry(const BYTE* page, int slot);

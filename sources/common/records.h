@@ -236,6 +236,8 @@ class CTable {
   CString m_strText34;                              // 34
   CString m_strBlobFolder;                          // 35 folder of the large-value files
   int m_nRowsExported = 0;                          // 36 (not archived)
+  // Server export: rows decoded but not stored (refused, or lost with the connection).
+  int m_nRowsNotStored = 0;                         // (not archived)
 
   // Not carried by the scan file.
   INT64 m_nAllocUnitId = 0;                 // allocation-unit records

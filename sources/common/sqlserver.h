@@ -126,4 +126,10 @@ class CSQLServer {
   // The export takes from it, not from the window's labels, which client the batch file runs
   // and whether foreign keys get a script of their own.
   int m_nFormatVersion = 0;
+  // The source held open from the listing of its sets through the scan and every export, so
+  // every read of the work goes to the one file first opened (see PinEngineSource).
+  CSourcePin m_sourcePin;
+  // What the last scan could not recover, by name (tables without columns or rows, data pages
+  // left unread), each also in the error log; empty when it lost nothing it knows of.
+  std::vector<std::string> m_vecScanWarnings;
 };

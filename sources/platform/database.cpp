@@ -288,7 +288,34 @@ bool CDatabase::OpenEx(const char* connect, DWORD options) {
 
   m_hdbc.store(dbcGuard.Release());
   m_henv = envGuard.Release();
+  m_strConnect = connect;
+  m_dwOpenOptions = options;
   return true;
+}
+
+bool CDatabase::Reopen() {
+  std::string connect;
+  DWORD options = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    connect = m_strConnect;
+    options = m_dwOpenOptions;
+  }
+  if (connect.empty()) return false;
+  Close();
+  try {
+    return OpenEx(connect.c_str(), options);
+  } catch (const CDBException&) {
+    return false;
+  }
+}
+
+bool IsConnectionLost(const CDBException& e) {
+  if (e.m_strSqlState.GetLength() >= 2 && e.m_strSqlState.Left(2) == "08") return true;
+  // FreeTDS gives a warning record first ("Unexpected EOF from the server", native 20017) and
+  // the link failure after it; a connection closed under the statement says so in words.
+  return e.m_strError.Find("State:08") != -1 || e.m_nNativeError == 20017 || e.m_strError.Find("not open") != -1 ||
+         e.m_strError.Find("closed") != -1;
 }
 
 bool CDatabase::IsOpen() const { return m_hdbc.load() != nullptr; }

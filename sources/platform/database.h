@@ -13,6 +13,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/cstring.h"
@@ -61,6 +62,10 @@ class CDatabase {
   // Neither the connection string nor the password is logged or put into the exception.
   virtual bool OpenEx(const char* connect, DWORD options = 0);
   virtual bool IsOpen() const;
+  // Connects again with the connection string and options of the last OpenEx that succeeded,
+  // after closing what is left of the connection (a connection the server dropped). False
+  // when there was no such OpenEx or the server refuses; never throws.
+  virtual bool Reopen();
   // Disconnects; harmless when not open. Waits for a statement in progress; statements
   // started on other threads meanwhile fail as "not open".
   virtual void Close();
@@ -97,7 +102,15 @@ class CDatabase {
   std::atomic<bool> m_bClosing{false};
   std::atomic<DWORD> m_dwQueryTimeout{kDefaultQueryTimeout};
   std::atomic<DWORD> m_dwLoginTimeout{kDefaultLoginTimeout};
+  // For Reopen: held in memory only, never logged.
+  std::string m_strConnect;
+  DWORD m_dwOpenOptions = 0;
 };
+
+// Whether a failed statement lost its connection (the server went away, the link broke,
+// the connection is closed): SQLSTATE class 08. Another statement on it cannot succeed
+// until the connection is opened again.
+bool IsConnectionLost(const CDBException& e);
 
 // The connection string the program opens SQL Server with:
 //   "DRIVER=SQL SERVER;SERVER=<server>;UID=<user>;PWD=<password>;DATABASE=<database>"

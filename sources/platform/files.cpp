@@ -1,33 +1,106 @@
 #include "files.h"
 
 #include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+struct FileState {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t mtimeNs = 0;
+};
+
+FileState StateOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+const char* FileKindRefusal(unsigned mode) {
+  if (S_ISREG(mode)) return nullptr;
+  if (S_ISDIR(mode)) return "is a folder, not a file";
+  if (S_ISFIFO(mode)) return "is a named pipe (FIFO), not a file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a file";
+  if (S_ISSOCK(mode)) return "is a socket, not a file";
+  return "is not a regular file";
+}
+
+struct SourceDescriptor {
+  int fd = -1;
+  FileState opened;
+  ~SourceDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+namespace {
+// The pinned sources by path. A pin holds its descriptor; the files opened on its path share it.
+std::mutex g_pinsMutex;
+std::map<std::string, std::weak_ptr<SourceDescriptor>>& Pins() {
+  static std::map<std::string, std::weak_ptr<SourceDescriptor>> pins;
+  return pins;
+}
+}  // namespace
+
+CSourceFile::CSourceFile(CSourceFile&& o) noexcept
+    : m_pDescriptor(std::move(o.m_pDescriptor)), m_strRefusal(std::move(o.m_strRefusal)) {}
+
+bool CSourceFile::IsOpen() const { return m_pDescriptor && m_pDescriptor->fd >= 0; }
+
 bool CSourceFile::Open(const char* path) {
   Close();
-  if (!path) return false;
-  m_fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (m_fd < 0) return false;
-  struct stat st {};
-  if (::fstat(m_fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    Close();
+  m_strRefusal.clear();
+  if (!path || !*path) {
+    m_strRefusal = "no file was named";
     return false;
   }
+  {
+    std::lock_guard<std::mutex> lock(g_pinsMutex);
+    auto it = Pins().find(path);
+    if (it != Pins().end()) {
+      m_pDescriptor = it->second.lock();
+      if (m_pDescriptor) return true;
+    }
+  }
+  // Non-blocking, so a named pipe without a writer (or a device that waits for a medium)
+  // cannot hold the open; the kind is checked on the descriptor itself, so what is checked is
+  // what is read.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    m_strRefusal = std::string("cannot be opened: ") + std::strerror(error);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const char* kind = FileKindRefusal(st.st_mode);
+    m_strRefusal = kind ? kind : "cannot be examined";
+    ::close(fd);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  auto descriptor = std::make_shared<SourceDescriptor>();
+  descriptor->fd = fd;
+  descriptor->opened = StateOf(st);
+  m_pDescriptor = std::move(descriptor);
   return true;
 }
 
-void CSourceFile::Close() {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
-}
+void CSourceFile::Close() { m_pDescriptor.reset(); }
 
 size_t CSourceFile::ReadAt(std::uint64_t offset, void* buffer, size_t count) const {
-  if (m_fd < 0 || !buffer || offset > std::uint64_t(INT64_MAX)) return 0;
+  if (!IsOpen() || !buffer || offset > std::uint64_t(INT64_MAX)) return 0;
+  const int fd = m_pDescriptor->fd;
   size_t done = 0;
   while (done < count) {
-    ssize_t n = ::pread(m_fd, static_cast<char*>(buffer) + done, count - done, off_t(offset + done));
+    ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, count - done, off_t(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       break;
@@ -39,15 +112,80 @@ size_t CSourceFile::ReadAt(std::uint64_t offset, void* buffer, size_t count) con
 }
 
 std::uint64_t CSourceFile::Size() const {
-  if (m_fd < 0) return 0;
+  if (!IsOpen()) return 0;
   struct stat st {};
-  if (::fstat(m_fd, &st) != 0) return 0;
+  if (::fstat(m_pDescriptor->fd, &st) != 0) return 0;
   return std::uint64_t(st.st_size);
 }
 
+bool CSourcePin::IsPinned() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_file.IsOpen();
+}
+
+std::string CSourcePin::Path() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_strPath;
+}
+
+std::string CSourcePin::Refusal() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_file.Refusal();
+}
+
+bool CSourcePin::Pin(const char* path) {
+  if (!path) path = "";
+  std::lock_guard<std::mutex> own(m_mutex);
+  if (m_file.IsOpen() && m_strPath == path) return true;
+  ReleaseLocked();
+  if (!m_file.Open(path)) return false;
+  m_strPath = path;
+  std::lock_guard<std::mutex> lock(g_pinsMutex);
+  // Another pin of the same path keeps its own entry; this one serves the files opened after it.
+  Pins()[m_strPath] = m_file.m_pDescriptor;
+  return true;
+}
+
+void CSourcePin::Release() {
+  std::lock_guard<std::mutex> own(m_mutex);
+  ReleaseLocked();
+}
+
+void CSourcePin::ReleaseLocked() {
+  if (!m_file.IsOpen()) return;
+  {
+    std::lock_guard<std::mutex> lock(g_pinsMutex);
+    auto it = Pins().find(m_strPath);
+    if (it != Pins().end() && it->second.lock() == m_file.m_pDescriptor) Pins().erase(it);
+  }
+  m_file.Close();
+  m_strPath.clear();
+}
+
+bool CSourcePin::Changed(std::string* what) const {
+  std::lock_guard<std::mutex> own(m_mutex);
+  if (what) what->clear();
+  if (!m_file.IsOpen()) return false;
+  const FileState& then = m_file.m_pDescriptor->opened;
+  struct stat st {};
+  std::string how;
+  if (::fstat(m_file.m_pDescriptor->fd, &st) == 0) {
+    const FileState now = StateOf(st);
+    if (now.size != then.size)
+      how = "its size changed from " + std::to_string(then.size) + " to " + std::to_string(now.size) + " bytes";
+    else if (now.mtimeNs != then.mtimeNs)
+      how = "it was written to";
+  }
+  struct stat byPath {};
+  if (how.empty() && (::stat(m_strPath.c_str(), &byPath) != 0 || byPath.st_dev != then.device || byPath.st_ino != then.inode))
+    how = "another file took its name (the one opened first was read throughout)";
+  if (what) *what = how;
+  return !how.empty();
+}
+
 void CSourceFile::AdviseSequential(std::uint64_t offset, std::uint64_t length) const {
-  if (m_fd < 0 || offset > std::uint64_t(INT64_MAX) || length > std::uint64_t(INT64_MAX)) return;
-  (void)::posix_fadvise(m_fd, off_t(offset), off_t(length), POSIX_FADV_SEQUENTIAL);
+  if (!IsOpen() || offset > std::uint64_t(INT64_MAX) || length > std::uint64_t(INT64_MAX)) return;
+  (void)::posix_fadvise(m_pDescriptor->fd, off_t(offset), off_t(length), POSIX_FADV_SEQUENTIAL);
 }
 
 FILE_HANDLE CreateFileForWrite(const char* path) {
@@ -96,6 +234,14 @@ bool CreateDirectoryPath(const char* path) {
   if (::mkdir(path, 0755) == 0) return true;
   struct stat st {};
   return errno == EEXIST && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateNewDirectory(const char* path, bool* alreadyThere) {
+  if (alreadyThere) *alreadyThere = false;
+  if (!path) return false;
+  if (::mkdir(path, 0755) == 0) return true;
+  if (alreadyThere) *alreadyThere = errno == EEXIST;
+  return false;
 }
 
 bool RemoveFilePath(const char* path) { return path && ::unlink(path) == 0; }

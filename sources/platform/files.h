@@ -4,23 +4,38 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "cstring.h"
 
+struct SourceDescriptor;
+
+// Why a file of this kind (st_mode) is no source: "is a folder, not a file", "is a named pipe
+// (FIFO), not a file", ...; nullptr for a regular file.
+const char* FileKindRefusal(unsigned mode);
+
 // A read-only source file (backup or database file). Reads are positioned, so one open
-// file can serve several readers.
+// file can serve several readers. Only regular files are opened: a named pipe, a device or
+// a directory is refused at once (the open itself never waits for a writer), with the reason
+// in Refusal(). While a CSourcePin holds a path, every source file opened on that path reads
+// through the pin's one descriptor, so the scan and the export of a source read the same file
+// even when another file is put in its place meanwhile.
 class CSourceFile {
  public:
   CSourceFile() = default;
   ~CSourceFile() { Close(); }
   CSourceFile(const CSourceFile&) = delete;
   CSourceFile& operator=(const CSourceFile&) = delete;
-  CSourceFile(CSourceFile&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
+  CSourceFile(CSourceFile&& o) noexcept;
 
   bool Open(const char* path);
-  bool IsOpen() const { return m_fd >= 0; }
+  bool IsOpen() const;
   void Close();
+  // Why the last Open failed ("" after one that succeeded), to follow the path: a
+  // FileKindRefusal text, or "cannot be opened: No such file or directory", ...
+  const std::string& Refusal() const { return m_strRefusal; }
   // Bytes actually read (0 at or past the end, or on error); never more than count.
   size_t ReadAt(std::uint64_t offset, void* buffer, size_t count) const;
   // Reads exactly count bytes or fails.
@@ -30,7 +45,40 @@ class CSourceFile {
   void AdviseSequential(std::uint64_t offset, std::uint64_t length) const;
 
  private:
-  int m_fd = -1;
+  friend class CSourcePin;
+  std::shared_ptr<SourceDescriptor> m_pDescriptor;
+  std::string m_strRefusal;
+};
+
+// Keeps a source open for as long as the work on it lasts (an engine pins its file from the
+// listing of its sets through the scan and every export), remembering its size and
+// modification time when it was pinned.
+class CSourcePin {
+ public:
+  CSourcePin() = default;
+  ~CSourcePin() { Release(); }
+  CSourcePin(const CSourcePin&) = delete;
+  CSourcePin& operator=(const CSourcePin&) = delete;
+  // Opens and holds `path`; nothing to do when it already holds it. False, with the reason in
+  // Refusal(), when the path cannot be opened as a source.
+  bool Pin(const char* path);
+  void Release();
+  bool IsPinned() const;
+  std::string Path() const;
+  // Why the last Pin failed.
+  std::string Refusal() const;
+  // Whether the file changed since it was pinned: its size or modification time differ, or
+  // its path now names another file. `what` says how, e.g. "its size changed from 8388608 to
+  // 4194304 bytes".
+  bool Changed(std::string* what = nullptr) const;
+
+ private:
+  void ReleaseLocked();
+  // A pin is released by the thread that sets its engine aside while the engine's own
+  // threads may still ask it.
+  mutable std::mutex m_mutex;
+  CSourceFile m_file;
+  std::string m_strPath;
 };
 
 // Script and data file handles: plain descriptors, -1 when none.
@@ -50,5 +98,8 @@ void CloseFileHandle(FILE_HANDLE& h);
 
 bool FileExists(const char* path);
 bool CreateDirectoryPath(const char* path);  // one level; true when it exists afterwards
+// One level, true only when this call made it: a folder of that name already there is
+// someone else's (alreadyThere says so).
+bool CreateNewDirectory(const char* path, bool* alreadyThere = nullptr);
 bool RemoveFilePath(const char* path);
 bool ReadWholeFile(const char* path, std::string& out, size_t maxBytes = SIZE_MAX);

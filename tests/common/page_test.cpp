@@ -44,10 +44,58 @@ TEST(SlotRules, HugeSlotCountStaysInsideThePage) {
   int visited = 0;
   ForEachSlot(p.b.data(), [&](int, WORD entry) {
     EXPECT_GE(entry, 96);
+    EXPECT_LT(entry, kPageSize - 2 * visited);
     ++visited;
     return true;
   });
-  EXPECT_EQ(visited, kMaxSlots);
+  // Slot 2698 would lie at 2794, under the record start of slot 2697 (2793); a damaged count
+  // also ends the array at the first entry inside an earlier slot's record, sooner here.
+  EXPECT_GT(visited, 0);
+  EXPECT_LE(visited, 2698);
+}
+
+// A count or an entry that cannot fit the page is cut to what fits; a sound page keeps
+// every slot, even when the torn bits hide a slot's high byte.
+TEST(SlotRules, TheCountIsCutToWhatFitsThePage) {
+  struct Case {
+    const char* what;
+    WORD count;
+    WORD freeData;
+    std::vector<WORD> entries;
+    int want;
+  } cases[] = {
+      {"a sound page", 3, 300, {96, 150, 200}, 3},
+      {"records out of slot order", 3, 300, {200, 96, 150}, 3},
+      {"a count of 65535 over a page of three records", 65535, 300, {96, 150, 200}, (8192 - 300) / 2},
+      {"a free-space offset outside the page is no bound", 5, 9000, {96, 150, 200, 250, 280}, 5},
+      {"a slot whose entry lies inside the array ends it", 4, 0, {96, 150, 8189, 200}, 2},
+      {"an entry that is the page's end", 1, 0, {8192}, 0},
+      // A count of 65535 reads the free space as slots: the array ends at the first entry no
+      // record can have: past the free-space offset, in the header, or inside a record.
+      {"a damaged count: an entry past the free-space offset", 65535, 600, {96, 150, 200, 700, 250}, 3},
+      {"a damaged count: an entry in the header", 65535, 600, {96, 150, 200, 40, 250}, 3},
+      {"a sound count keeps an entry past the free-space offset", 4, 600, {96, 150, 200, 700}, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Page p;
+    p.Count(c.count);
+    p.b[30] = BYTE(c.freeData);
+    p.b[31] = BYTE(c.freeData >> 8);
+    for (size_t i = 0; i < c.entries.size(); ++i) p.Slot(int(i), c.entries[i]);
+    EXPECT_EQ(SlotCountCapped(p.b.data()), c.want);
+  }
+  // Slot 256's high byte is the last byte of sector 14: written as 0x1E, it reads 0x1D once the
+  // torn bits are back, and the slot is in its place.
+  Page torn;
+  torn.Count(261);
+  torn.b[30] = BYTE(7665 & 0xFF);
+  torn.b[31] = BYTE(7665 >> 8);
+  for (int i = 0; i < 261; ++i) torn.Slot(i, WORD(96 + 29 * i));
+  torn.Slot(256, 0x1E60);
+  torn.b[5] = 0x01;                    // torn bits present
+  torn.b[60 + 3] = 0x10;               // bits 28, 29: sector 14's last byte ends in 01
+  EXPECT_EQ(SlotCountCapped(torn.b.data()), 261);
 }
 
 TEST(ByteView, ReadsOutsideTheWindowFail) {

@@ -1,6 +1,7 @@
 // damaged-run: the full damaged-backup run of one fixture, or a slice of it.
 //   damaged-run FIXTURE truncate FROM COUNT   truncations at 512 x (FROM .. FROM+COUNT-1)
 //   damaged-run FIXTURE mutate FROM COUNT     mutants with seeds FROM .. FROM+COUNT-1
+//   damaged-run FIXTURE pages FROM COUNT      page damage (PageDamage) with seeds FROM .. FROM+COUNT-1
 // Prints one summary line; a crash, a sanitizer report or a case over its time-out (abort)
 // ends the process with the case named on stderr, and a case whose preview and export disagree
 // on a table's row count is named there too (exit status 1). tests/damaged/run-full.sh drives it.
@@ -14,7 +15,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fprintf(stderr, "usage: damaged-run FIXTURE truncate|mutate FROM COUNT\n");
+    std::fprintf(stderr, "usage: damaged-run FIXTURE truncate|mutate|pages FROM COUNT\n");
     return 2;
   }
   const std::string fixture = argv[1], mode = argv[2];
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
       bytes = damaged::Truncated(file, size_t(i) * 512);
     } else if (mode == "mutate") {
       bytes = damaged::Mutant(file, std::uint64_t(i));
+    } else if (mode == "pages") {
+      bytes = damaged::PageDamage(file, std::uint64_t(i));
     } else {
       return 2;
     }

@@ -48,6 +48,14 @@ TEST_P(DamagedBackup, TruncatedAndMutatedCopiesRunEndToEnd) {
     const damaged::CaseResult r = damaged::RunCase(damaged::Mutant(file, seed), dir.path(), label);
     EXPECT_TRUE(r.disagreements.empty()) << label << ": " << r.disagreements.front();
   }
+  // Each kind of page damage twice; a damaged page never adds a table.
+  for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+    const std::string label = GetParam() + " page damage " + std::to_string(seed);
+    const damaged::CaseResult r = damaged::RunCase(damaged::PageDamage(file, seed), dir.path(), label);
+    EXPECT_TRUE(r.scanned) << label;
+    EXPECT_LE(r.tables, whole.tables) << label;
+    EXPECT_TRUE(r.disagreements.empty()) << label << ": " << r.disagreements.front();
+  }
 }
 
 // SQL Server 2000 data files: the 2000 engine scans, previews and exports each copy. Cuts
@@ -80,6 +88,12 @@ TEST_P(Damaged2000File, TruncatedAndMutatedCopiesRunEndToEnd) {
   for (std::uint64_t seed = 1; seed <= 8; ++seed) {
     const std::string label = GetParam() + " mutate " + std::to_string(seed);
     EXPECT_TRUE(damaged::RunCase2000(damaged::Mutant(file, seed), dir.path(), label).scanned) << label;
+  }
+  for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+    const std::string label = GetParam() + " page damage " + std::to_string(seed);
+    const damaged::CaseResult r = damaged::RunCase2000(damaged::PageDamage(file, seed), dir.path(), label);
+    EXPECT_TRUE(r.scanned) << label;
+    EXPECT_LE(r.tables, whole.tables) << label;
   }
 }
 

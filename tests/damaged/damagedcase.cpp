@@ -80,6 +80,53 @@ Bytes Mutant(const Bytes& file, std::uint64_t seed) {
   return out;
 }
 
+Bytes PageDamage(const Bytes& file, std::uint64_t seed) {
+  Bytes out = file;
+  constexpr size_t kPage = 8192;
+  auto u32 = [&](size_t at) { return std::uint32_t(out[at] | out[at + 1] << 8 | out[at + 2] << 16 | std::uint32_t(out[at + 3]) << 24); };
+  // Page 0: header version 1, type 15 (file header), page id 0, at a 512-byte boundary.
+  size_t base = SIZE_MAX;
+  for (size_t at = 0; at + kPage <= out.size() && base == SIZE_MAX; at += 512)
+    if (out[at] == 1 && out[at + 1] == 15 && u32(at + 32) == 0) base = at;
+  if (base == SIZE_MAX) return out;
+  std::vector<size_t> data, catalog;
+  for (size_t at = base; at + kPage <= out.size(); at += kPage) {
+    if (out[at + 1] != 1) continue;
+    data.push_back(at);
+    if (u32(at + 24) < 100) catalog.push_back(at);
+  }
+  if (data.size() < 2) return out;
+  std::mt19937_64 rng(seed * 0xD1B54A32D192ED03ull + 7);
+  auto pick = [&](const std::vector<size_t>& from) { return from[rng() % from.size()]; };
+  const size_t page = pick(data);
+  switch (seed % 4) {
+    case 0: {
+      const size_t from = pick(data);
+      std::copy(out.begin() + long(from), out.begin() + long(from + kPage), out.begin() + long(page));
+      break;
+    }
+    case 1: {
+      const std::uint32_t id = rng() % 2 ? u32(pick(data) + 32) : std::uint32_t(rng());
+      for (int k = 0; k < 4; ++k) out[page + 32 + size_t(k)] = std::uint8_t(id >> (8 * k));
+      break;
+    }
+    case 2:
+      if (rng() % 2) {
+        out[page + 22] = 0xFF;
+        out[page + 23] = 0xFF;
+      } else {
+        for (int k = 0; k < 16; ++k) out[page + kPage - 1 - size_t(rng() % 64)] = std::uint8_t(rng());
+      }
+      break;
+    default: {
+      const size_t zeroed = catalog.empty() ? page : pick(catalog);
+      std::fill(out.begin() + long(zeroed), out.begin() + long(zeroed + kPage), std::uint8_t(0));
+      break;
+    }
+  }
+  return out;
+}
+
 void SilenceLogs(const std::string& folder) {
   std::error_code ec;
   fs::create_directories(folder + "/Log Files", ec);

@@ -29,6 +29,13 @@ Bytes Truncated(const Bytes& file, size_t length);
 // file. The same seed gives the same mutant.
 Bytes Mutant(const Bytes& file, std::uint64_t seed);
 
+// Damage on the page grid (the file header page found in the file, 8192-byte pages from there),
+// one kind by the seed: a data page copied over another (a misdirected write), a page id
+// rewritten, a data page's slot count set to 65535 or its slot entries to garbage, a catalog
+// page (object id below 100) zeroed. The same seed gives the same copy; a file without a grid
+// comes back unchanged.
+Bytes PageDamage(const Bytes& file, std::uint64_t seed);
+
 // Aborts the process, naming the case, when it is not destroyed within `seconds`: a case that
 // hangs must not pass.
 class Watchdog {

@@ -5,7 +5,8 @@
 # a sanitizer build, with a time-out per case.
 #   tests/damaged/run-full.sh [MUTANTS [JOBS]]      (defaults: 2000 mutants, all processors)
 # Environment: DAMAGED_BUILD_DIR (default build-damaged), PELLWYN_FIXTURES, DAMAGED_ONLY (one
-# fixture name), DAMAGED_MODES ("truncate mutate" by default), DAMAGED_DONE (the results file
+# fixture name), DAMAGED_MODES ("truncate mutate pages" by default; pages: copied pages,
+# rewritten page ids, slot counts and entries, zeroed catalog pages, MUTANTS seeds), DAMAGED_DONE (the results file
 # of an earlier run: its slices that ended cleanly are not run again).
 # Prints one line per slice, the failing slices with their stderr, and the totals; exit 1 when
 # any case failed.
@@ -15,7 +16,7 @@ build="${DAMAGED_BUILD_DIR:-$root/build-damaged}"
 mutants="${1:-2000}"
 jobs="${2:-$(nproc 2>/dev/null || echo 4)}"
 fixtures="${PELLWYN_FIXTURES:-$root/../shared/fixtures}"
-modes="${DAMAGED_MODES:-truncate mutate}"
+modes="${DAMAGED_MODES:-truncate mutate pages}"
 if [ ! -d "$fixtures" ]; then
   echo "run-full: no fixtures folder at $fixtures" >&2
   exit 0
@@ -54,7 +55,7 @@ for name in "${names[@]}"; do
     else
       for ((from = 1; from <= mutants; from += 50)); do
         n=$(( mutants - from + 1 < 50 ? mutants - from + 1 : 50 ))
-        echo "$name mutate $from $n" >>"$slices"
+        echo "$name $mode $from $n" >>"$slices"
       done
     fi
   done

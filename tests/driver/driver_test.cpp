@@ -3,6 +3,7 @@
 // opens to the catalog the scan printed.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,13 @@ TEST(EngineDriver, InputItCannotUseGivesOneLineAndStatusOne) {
   testsupport::WriteFile(text, "not a tape\n");
   testsupport::WriteFile(dir.file("notes.str"), "not a scan\n");
   const std::string missing = dir.file("missing.bak");
+  // A named pipe nobody writes to would hold an open for reading for ever.
+  const std::string pipe = dir.file("pipe.bak");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  // A folder that holds another export's scripts.
+  const std::string used = dir.file("used");
+  ASSERT_EQ(mkdir(used.c_str(), 0755), 0);
+  testsupport::WriteFile(dir.file("used/Tables.sql"), "");
   struct Case {
     std::vector<std::string> args;
     std::string line;
@@ -70,6 +79,11 @@ TEST(EngineDriver, InputItCannotUseGivesOneLineAndStatusOne) {
       {{"sets", dir.path()}, "sets failed: " + dir.path() + " is a folder, not a file."},
       {{"scan", text}, "scan failed: " + text + " is not a SQL Server backup: it has no tape header."},
       {{"export", text, dir.file("out")}, "export failed: " + text + " is not a SQL Server backup: it has no tape header."},
+      {{"sets", pipe}, "sets failed: " + pipe + " is a named pipe (FIFO), not a file."},
+      {{"scan", pipe}, "scan failed: " + pipe + " is a named pipe (FIFO), not a file."},
+      {{"scan", "/dev/zero", "--format", "2000"}, "scan failed: /dev/zero is a device, not a file."},
+      {{"export", backup, used},
+       "export failed: " + used + " is not an empty folder (it may hold another export)"},
       {{"scan", backup, "--set", "2"}, "scan failed: " + backup + " has no backup set 2 (it holds 1)"},
       {{"save", backup, dir.file("x.str"), "--set", "0"}, "save failed: " + backup + " has no backup set 0 (it holds 1)"},
       {{"load", dir.file("notes.str")}, "The selected file is not an str file."},
@@ -236,6 +250,33 @@ TEST(EngineDriver, RowsPagesThroughA2000Table) {
 
 namespace {
 
+// "table [owner].[name] rows=N" lines of a server export, by "[owner].[name]".
+std::map<std::string, long> ReportedRows(const std::string& printed) {
+  std::map<std::string, long> rows;
+  const std::string out = "\n" + printed;
+  size_t at = 0;
+  while ((at = out.find("\ntable ", at)) != std::string::npos) {
+    const size_t end = out.find(" rows=", at);
+    rows[out.substr(at + 7, end - at - 7)] = std::atol(out.c_str() + end + 6);
+    at = end;
+  }
+  return rows;
+}
+
+// The rows a server stored by table, and whether any row was stored twice.
+std::map<std::string, long> StoredRows(const testsupport::TdsEndpoint& endpoint, bool& twice) {
+  std::map<std::string, long> rows;
+  std::set<std::string> seen;
+  twice = false;
+  for (const std::string& s : endpoint.Stored()) {
+    const size_t end = s.find(" (", 12);
+    const size_t values = s.find(" DEFAULT VALUES", 12);
+    rows[s.substr(12, std::min(end, values) - 12)]++;
+    twice = twice || !seen.insert(s).second;
+  }
+  return rows;
+}
+
 // Every file an export wrote, by its path under the export folder, with that folder's name
 // replaced (Blob paths name it).
 std::map<std::string, std::string> ExportedFiles(const std::string& dir) {
@@ -256,6 +297,50 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 }  // namespace
+
+// A connection that drops is opened again and its table goes on where it stopped; a server
+// that goes away mid-export leaves rows unstored, and the driver names them and ends with 2.
+// Either way what was reported is what the server stored, and nothing twice.
+TEST(EngineDriver, AServerThatDropsOrGoesAwayLosesNoRowInSilence) {
+  REQUIRE_FIXTURE(backup2008, "bak2008_northwind_thuyluv.bak");
+  REQUIRE_FIXTURE(file2000, "sample2000_NORTHWND.MDF");
+  REQUIRE_FREETDS();
+  testsupport::TempDir dir;
+  struct Case {
+    std::string file;
+    int dropAt, exitAt;
+  } cases[] = {{backup2008, 40, 0}, {file2000, 4, 0}, {backup2008, 0, 400}, {file2000, 0, 12}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + (c.dropAt ? " dropped" : " gone"));
+    testsupport::TdsEndpointOptions options;
+    options.dropAt = c.dropAt;
+    options.exitAt = c.exitAt;
+    testsupport::TdsEndpoint endpoint(options);
+    ASSERT_TRUE(endpoint.Running()) << endpoint.Error();
+    const DriverRun run =
+        Driver({"export", c.file, "--server", endpoint.ConnectString(), "--rows", "--threads", "1"}, dir.path());
+    bool twice = false;
+    const std::map<std::string, long> stored = StoredRows(endpoint, twice);
+    EXPECT_FALSE(twice);
+    long reportedTotal = 0;
+    for (const auto& [table, rows] : ReportedRows(run.out)) {
+      EXPECT_EQ(rows, stored.count(table) ? stored.at(table) : 0) << table;
+      reportedTotal += rows;
+    }
+    if (c.dropAt) {
+      EXPECT_EQ(run.status, 0) << run.out;
+      EXPECT_EQ(reportedTotal, 3308);
+      EXPECT_EQ(run.out.find("warning:"), std::string::npos) << run.out;
+    } else {
+      EXPECT_EQ(run.status, 2) << run.out;
+      long lost = 0;
+      for (size_t at = 0; (at = run.out.find("warning: table ", at)) != std::string::npos; ++at)
+        lost += std::atol(run.out.c_str() + run.out.find("] ", at) + 2);
+      EXPECT_GT(lost, 0) << run.out;
+      EXPECT_EQ(reportedTotal + lost, 3308) << run.out;
+    }
+  }
+}
 
 // --deleted on the real files: the one deleted row of stdb2sql's Enrollment comes back (its
 // record starts two bytes past the end of the row before it), 512blk's deleted copy of

@@ -69,6 +69,10 @@ catalog rows were lost (column ids missing, index keys naming columns the catalo
 A differential set is read over its base full set in the same file; without one,
 "warning: Backup set N is a differential backup, and this file holds no full backup ..."
 comes before the scan.
+Every command that scans prints, before its own output, a line "warning: ..." for each thing
+the scan could not recover (a table whose columns or rows are lost, data pages no table claims,
+by name and count) and for a source file that changed while it was read; "export" into DIR
+needs DIR new or empty.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -91,7 +95,9 @@ every file in DIR (sorted), and "script write failures: N" when writes failed (e
 "export --server" runs the program's export worker with every object selected: the tables
 through its connection pool, the other objects on a main connection. It prints, per table
 reported, in object-id order, "table [owner].[name] rows=N" (N: the rows the server took),
-then "connections: K" and "tables reported: R of T"; when the server takes no connection,
+then "connections: K" and "tables reported: R of T", then per table some of whose rows the server
+did not store (refused, or lost with a connection that could not be opened again) a line
+"warning: table [owner].[name] N rows not stored", and exit status 2; when the server takes no connection,
 "export failed: Could not connect to the server" (the reasons are in the log), exit status 1.
 "rows" prints the rows of the window shown last, one line per row ("$#$" after every value;
 a carriage return, line feed or backslash inside a value is printed as \r, \n or \\), then
@@ -103,6 +109,10 @@ The scan, preview, save and load run through the desktop program's own core (its
 follower, preview driver and Open Scan). The engine's log goes to "Log Files" beside the
 driver.
 )";
+
+// A command that ran to its end but could not keep everything (rows the server did not store):
+// exit status 2, without the usage text.
+constexpr int kIncomplete = -2;
 
 struct Args {
   std::string command;
@@ -160,10 +170,17 @@ std::unique_ptr<CSQLServer> NewEngine(const Args& a) {
 // Why an input file cannot be used at all; empty when it can be opened and read.
 std::string Unusable(const std::string& path) {
   CSourceFile file;
-  if (!file.Open(path.c_str())) return path + " cannot be opened";
+  if (!file.Open(path.c_str())) return path + " " + file.Refusal() + ".";
   BYTE first = 0;
   if (file.ReadAt(0, &first, 1) != 1) return path + " cannot be read";
   return "";
+}
+
+// A "warning:" line when the source changed since the engine first opened it.
+void WarnIfSourceChanged(const CSQLServer& engine, const char* work) {
+  std::string how;
+  if (engine.m_sourcePin.Changed(&how))
+    std::cout << "warning: the source changed during the " << work << ": " << how << "\n";
 }
 
 // Recover as the program runs it: the file into the engine, its backup sets listed, the set
@@ -191,6 +208,8 @@ bool Recover(CSQLServer& engine, const std::string& path, int set, const char* c
   const std::string cut = uicore::SourceCutOffText(engine);
   if (!cut.empty()) std::cout << "warning: " << cut << "\n";
   result = testsupport::FollowScan(engine, options);
+  WarnIfSourceChanged(engine, "scan");
+  for (const std::string& lost : engine.m_vecScanWarnings) std::cout << "warning: " << lost << "\n";
   if (!cut.empty() && uicore::MarkCatalogLosses(engine) > 0) {
     for (const auto& entry : engine.m_mapTables) {
       const CTable* table = entry.second;
@@ -317,8 +336,11 @@ int ServerExport(const Args& a) {
   request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request), main.get());
   if (!result) return 1;
-  std::map<const CTable*, long> rows;
-  for (const uicore::ExportResult::Table& t : result->tables) rows[t.table] = t.rows;
+  std::map<const CTable*, long> rows, notStored;
+  for (const uicore::ExportResult::Table& t : result->tables) {
+    rows[t.table] = t.rows;
+    if (t.notStored > 0) notStored[t.table] = t.notStored;
+  }
   const std::vector<CTable*> tables = ByObjectId(engine.m_mapTables);
   for (CTable* table : tables) {
     auto it = rows.find(table);
@@ -328,7 +350,14 @@ int ServerExport(const Args& a) {
   }
   std::cout << "connections: " << result->poolConnections << "\n";
   std::cout << "tables reported: " << rows.size() << " of " << tables.size() << "\n";
-  return rows.size() == tables.size() ? 0 : 1;
+  for (CTable* table : tables) {
+    auto it = notStored.find(table);
+    if (it != notStored.end())
+      std::cout << "warning: table [" << table->m_strOwner.str() << "].[" << table->m_strName.str() << "] "
+                << it->second << " rows not stored\n";
+  }
+  if (rows.size() != tables.size()) return 1;
+  return notStored.empty() ? 0 : kIncomplete;
 }
 
 // The program's export worker, script target, every object selected, writing into DIR.
@@ -339,6 +368,11 @@ int Export(const Args& a) {
   namespace fs = std::filesystem;
   const std::string dir = a.positional[1];
   std::error_code ec;
+  // Another export's scripts in DIR would be mixed with this one's.
+  if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {
+    std::cout << "export failed: " << dir << " is not an empty folder (it may hold another export)\n";
+    return 1;
+  }
   fs::create_directories(dir, ec);
   if (ec) {
     std::cout << "export failed: Directory could not be created: " << dir << " (" << ec.message() << ")\n";
@@ -354,6 +388,8 @@ int Export(const Args& a) {
   request.outputFolder = dir;
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request));
   if (!result) return 1;
+  if (!result->sourceChange.empty())
+    std::cout << "warning: the source changed during the export: " << result->sourceChange << "\n";
   for (const uicore::ExportResult::Table& t : result->tables)
     std::cout << "table [" << t.table->m_strOwner.str() << "].[" << t.table->m_strName.str() << "] rows=" << t.rows
               << " script=" << t.script << "\n";
@@ -453,5 +489,5 @@ int main(int argc, char** argv) {
   else if (a.command == "export") rc = a.format == 2000 ? Export<CSQLServer2000>(a) : Export<CSQLServer2008>(a);
   else if (a.command == "rows") rc = Rows(a);
   if (rc == 2) std::cerr << kUsage;
-  return rc;
+  return rc == kIncomplete ? 2 : rc;
 }

@@ -98,6 +98,29 @@ void CensusSeeds(const std::string& name, const Bytes& file) {
   }
   Seed("census", name + ".catalog", catalog);
   Seed("census", name + ".objects", objects);
+  // The damage kinds a census must take without adding rows: a page copied over another (its
+  // id met twice), a page id rewritten, a slot count of 65535, a catalog page zeroed.
+  const size_t pages = catalog.size() / kPageSize;
+  if (pages < 6) return;
+  auto page = [&](Bytes& b, size_t n) { return b.data() + n * kPageSize; };
+  Bytes copied = catalog;
+  std::memcpy(page(copied, pages - 1), page(copied, pages - 2), kPageSize);
+  Seed("census", name + ".copied", copied);
+  Bytes renamed = catalog;
+  const DWORD id = PageIdOf(page(renamed, 4));
+  std::memcpy(page(renamed, 3) + 32, &id, 4);
+  Seed("census", name + ".renamed", renamed);
+  Bytes slots = catalog;
+  for (size_t n = 0; n < pages; ++n)
+    if (PageTypeOf(page(slots, n)) == kPageData) page(slots, n)[22] = page(slots, n)[23] = 0xFF;
+  Seed("census", name + ".slots", slots);
+  Bytes zeroed = catalog;
+  for (size_t n = 3; n < pages; ++n)
+    if (PageTypeOf(page(zeroed, n)) == kPageData && PageObjectId(page(zeroed, n)) < 100) {
+      std::memset(page(zeroed, n), 0, kPageSize);
+      break;
+    }
+  Seed("census", name + ".zeroed", zeroed);
 }
 
 // Allocation evidence: the allocation pages of a database file with the data pages of its

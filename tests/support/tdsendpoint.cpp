@@ -38,8 +38,12 @@ std::string FreeTdsUnavailableReason() {
 
 TdsEndpoint::TdsEndpoint(TdsEndpointOptions options) {
   m_log = m_dir.file("batches.log");
+  m_stored = m_dir.file("stored.log");
   const std::string errorFile = m_dir.file("stderr.txt");
-  std::vector<std::string> args = {PELLWYN_TDS_ENDPOINT, "--port", std::to_string(options.port), "--log", m_log};
+  std::vector<std::string> args = {PELLWYN_TDS_ENDPOINT, "--port", std::to_string(options.port), "--log", m_log,
+                                   "--stored", m_stored};
+  if (options.dropAt > 0) args.insert(args.end(), {"--drop-at", std::to_string(options.dropAt)});
+  if (options.exitAt > 0) args.insert(args.end(), {"--exit-at", std::to_string(options.exitAt)});
   if (!options.refuse.empty()) args.insert(args.end(), {"--refuse", options.refuse});
   if (options.refuseLogin) args.push_back("--refuse-login");
   if (options.password) args.insert(args.end(), {"--password", *options.password});
@@ -102,6 +106,15 @@ std::string TdsEndpoint::ConnectString(const std::string& user, const std::strin
 }
 
 std::vector<std::string> TdsEndpoint::Batches() const { return SplitBatches(ReadFile(m_log)); }
+
+std::vector<std::string> TdsEndpoint::Stored() const {
+  std::vector<std::string> lines;
+  const std::string text = ReadFile(m_stored);
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
 
 int TdsEndpoint::Stop(int timeoutMs) {
   if (m_pid <= 0) return -1;

@@ -25,6 +25,8 @@ struct TdsEndpointOptions {
   bool refuseLogin = false;             // --refuse-login
   std::optional<std::string> password;  // --password PWD: other passwords are refused
   int port = 0;                         // 0 = any free port
+  int dropAt = 0;                       // --drop-at K: the K-th INSERT batch closes its connection
+  int exitAt = 0;                       // --exit-at K: the endpoint ends at the K-th INSERT batch
 };
 
 inline TdsEndpointOptions RefusingStatements(std::string regex) {
@@ -65,6 +67,9 @@ class TdsEndpoint {
 
   // Every batch received so far, in the order they were written (UTF-8).
   std::vector<std::string> Batches() const;
+  // The INSERT statements a server would have stored (the endpoint's --stored file), one
+  // each, blanks for their line breaks.
+  std::vector<std::string> Stored() const;
 
   // Sends SIGTERM and waits up to `timeoutMs`. Returns the exit status (128 + signal when a
   // signal ended it), or -1 when it did not end in time (it is then killed).
@@ -73,6 +78,7 @@ class TdsEndpoint {
  private:
   TempDir m_dir;
   std::string m_log;
+  std::string m_stored;
   std::string m_error;
   pid_t m_pid = -1;
   int m_port = 0;

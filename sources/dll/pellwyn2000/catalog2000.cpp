@@ -256,6 +256,17 @@ void CSQLServer2000::NameUnnamedTables() {
   int serial = 1;
   for (auto it = m_mapTables.begin(); it != m_mapTables.end();) {
     CTable* table = it->second;
+    if (table && table->m_dwObjectId >= kFirstUserObject && !table->m_pColumnHead && !table->m_vecDataPages.empty()) {
+      // Its rows are on the pages, but nothing says how to read them: said by name, never
+      // dropped in silence.
+      const CString name = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
+                                                       : table->m_strOwner + "." + table->m_strName;
+      const CString text = FormatString("table %s: its columns could not be recovered (its syscolumns rows are "
+                                        "lost); its %d data pages were left unread",
+                                        name, int(table->m_vecDataPages.size()));
+      m_vecScanWarnings.push_back(text.str());
+      CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
+    }
     if (!table || table->m_dwObjectId < kFirstUserObject || !table->m_pColumnHead) {
       // The record stays in the pool until FreeRecoveredObjects; no key is scripted for it.
       m_mapForeignKeyTables.RemoveKey(it->first);

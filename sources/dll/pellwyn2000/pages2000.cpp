@@ -11,6 +11,7 @@
 #include "common/enginesupport.h"
 #include "common/executionlog.h"
 #include "common/page.h"
+#include "common/placement.h"
 #include "pellwyn2000.h"
 
 namespace {
@@ -32,6 +33,9 @@ bool CSQLServer2000::IsBackupSource() const { return IsBackupExtensionText(m_str
 
 void CSQLServer2000::ScanDataSets() {
   m_strExtension = GetFileExtension();
+  // Listing the sets starts a new load: the file as it is now, not one pinned earlier.
+  m_sourcePin.Release();
+  PinEngineSource(*this);
   if (!IsBackupSource()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
   m_pCurrentSet = nullptr;
@@ -147,6 +151,23 @@ void CSQLServer2000::ReadAllPages() {
     return slot;
   };
 
+  // place: where the page stands in the file's numbering (its index in a plain file, or the
+  // page it stands for when it was read in place of a page the file does not hold). An
+  // allocation page out of its place is no evidence all the same: it is judged where it lies.
+  auto file = [&](const BYTE* page, DWORD index, DWORD place) {
+    const BYTE type = PageTypeOf(page);
+    evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
+    if (type == kPageData) {
+      CTable* table = groupOf(PageObjectId(page));
+      table->m_nBitColumns = 0;
+      filed.push_back({table, index, backup ? PageIdOf(page) : place, PageFileIdOf(page)});
+    } else if (backup) {
+      NoteTextPage(m_mapTextPages, page, index);
+    }
+  };
+  // A page out of its place is neither evidence nor filed until the census knows whether the
+  // page it names is anywhere else.
+  CPagePlacement placement(backup, limit);
   // A differential read over its base holds the newer copy of each page it has: the base's
   // copies of those pages (same file and page id) are passed over.
   const UINT64 ownPages = m_pBaseSet && !source.Segments().empty() ? source.Segments().front().pages : 0;
@@ -164,17 +185,14 @@ void CSQLServer2000::ReadAllPages() {
         return;
       }
     }
-    const BYTE type = PageTypeOf(page);
-    evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
-    if (type == kPageData) {
-      CTable* table = groupOf(PageObjectId(page));
-      table->m_nBitColumns = 0;
-      // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
-      filed.push_back({table, index, backup ? PageIdOf(page) : index, PageFileIdOf(page)});
-    } else if (backup) {
-      NoteTextPage(m_mapTextPages, page, index);
-    }
+    if (placement.Admit(page, index)) file(page, index, index);
   });
+  {
+    std::vector<BYTE> page(kPageSize);
+    for (const CPagePlacement::Stand& s : placement.Finish())
+      if (source.ReadPage(s.index, page.data())) file(page.data(), s.index, s.pageId);
+  }
+  for (const CString& line : placement.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
 
   // Allocation pages may follow the data pages they describe, so pages are sorted into
   // live and set aside once every page has been seen; each list keeps page order.

@@ -50,8 +50,10 @@ void CSQLServer2000::PublishCounts() {
 }
 
 void CSQLServer2000::RunScan() {
+  PinEngineSource(*this);
   if (IsBackupSource()) LocateDataSet();
   FreeRecoveredObjects();
+  m_vecScanWarnings.clear();
   // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
   // this scan, so scanning a file again names it the same way.
   m_nUnicodeNameCounter = 1;
@@ -99,5 +101,6 @@ void CSQLServer2000::RunScan() {
     Log("Scan stopped");
     return;
   }
+  ReportSourceChange(*this, "scan");
   Log("Parse Complete");
 }

@@ -54,6 +54,8 @@ void CSQLServer2000::SaveScanInfo() {
 
 void CSQLServer2000::LoadScanInfo(CArchive& ar) {
   try {
+    // The scan's source is opened anew when its rows are read.
+    m_sourcePin.Release();
     ar >> m_strDatabaseName >> m_strFilePath;
     m_pStatus->m_strDatabaseName = m_strDatabaseName;
     // A loaded scan has no located backup set: the pages of a backup source are not read.

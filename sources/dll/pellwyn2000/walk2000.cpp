@@ -149,6 +149,8 @@ struct RowWalk {
   int rows = 0;
   int refusedRows = 0;
   int refusals = 0;  // statements the server refused, batches and reruns alike
+  bool reopened = false;        // the connection was opened again once for this table
+  bool connectionGone = false;  // lost for good: nothing more is sent
   int incompleteValues = 0;
   int nullsInNotNull = 0;
   int variantsLeftOut = 0;
@@ -204,14 +206,40 @@ void AppendScript(RowWalk& walk, const CString& text, int rows) {
 // table twice: past the first refusals they are only counted, the table's summary says how
 // many.
 bool Execute(RowWalk& walk, const CString& text, bool logText = true) {
+  if (walk.connectionGone) return false;
   CString error;
+  bool lost = false;
   try {
     walk.database->ExecuteSQL(text.c_str());
     return true;
   } catch (const CDBException& e) {
     error = e.m_strError;
+    lost = IsConnectionLost(e);
   } catch (...) {
     error = "Insert into " + walk.tableName + " failed";
+  }
+  if (lost) {
+    // Once per table: the connection is opened again and the text that failed, which stored
+    // nothing (a batch is one transaction), runs again, so the table goes on from its first
+    // row not stored. A second loss ends the table's rows.
+    LogError(0, error);
+    if (!walk.reopened) {
+      walk.reopened = true;
+      if (walk.database->Reopen()) {
+        LogError(0, "The connection of table " + walk.tableName + " was lost and opened again: its rows go on");
+        if (walk.identityOn) {
+          try {
+            walk.database->ExecuteSQL(rows2000::IdentityInsertText(walk.table, true).c_str());
+          } catch (...) {
+          }
+        }
+        return Execute(walk, text, logText);
+      }
+    }
+    walk.connectionGone = true;
+    LogError(1, "The connection of table " + walk.tableName +
+                    " was lost and could not be opened again: its rows from here on are not stored");
+    return false;
   }
   if (++walk.refusals <= kLoggedRefusals) {
     LogError(0, error);
@@ -234,13 +262,17 @@ void Refused(RowWalk& walk, const CString& statement) {
 }
 
 // Runs the waiting statements as one batch; when the server refuses it, one by one, so the
-// rows that are sound still go in.
+// rows that are sound still go in. The batch is one transaction that any error rolls back
+// whole (XACT_ABORT), so a refused batch has stored nothing and no row is stored twice by
+// the statements run again.
 void FlushBatch(RowWalk& walk) {
   if (walk.batch.empty()) return;
   std::vector<CString> statements;
   statements.swap(walk.batch);
   CString text;
+  if (statements.size() > 1) text = "SET XACT_ABORT ON; BEGIN TRANSACTION; ";
   for (const CString& s : statements) text += s;
+  if (statements.size() > 1) text += " COMMIT TRANSACTION;";
   if (Execute(walk, text, statements.size() == 1)) {
     RowsSent(walk, int(statements.size()));
     return;
@@ -251,6 +283,8 @@ void FlushBatch(RowWalk& walk) {
   }
   Log(FormatString("A batch of %d rows of table %s was refused: its rows are sent one at a time",
                    int(statements.size()), walk.tableName));
+  // Nothing of it was stored; a transaction the error left open must not hold the reruns.
+  Execute(walk, "IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION", false);
   for (const CString& s : statements) {
     if (Execute(walk, s)) RowsSent(walk, 1);
     else Refused(walk, s);
@@ -666,6 +700,7 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   };
   if (!table || !status) return done(0);
   table->m_nRowsExported = 0;
+  table->m_nRowsNotStored = 0;
   if (Stopped(status)) return done(0);
   if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
     Log(FormatString("Row export: table %lu has no name or no columns, no rows exported", table->m_dwObjectId));
@@ -702,6 +737,7 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   int foreignPages = 0;
   std::vector<BYTE> page(kPageSize);
   auto end = [&](DWORD result) {
+    if (walk.database) table->m_nRowsNotStored = walk.refusedRows;
     LogExportSummary(walk, foreignPages, deletedPlan);
     return done(result);
   };

@@ -479,6 +479,12 @@ void CSQLServer2008::FilterObjects() {
       table->m_strOwner = m_strLastOwnerName.IsEmpty() ? CString("dbo") : m_strLastOwnerName;
     } else if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
       remove = true;
+      // Rows on its pages, but nothing says how to read them: said by name.
+      if (!table->m_vecDataPages.empty())
+        NoteScanWarning(FormatString("table %s: its columns could not be recovered; its %d data pages were left unread",
+                                     table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
+                                                                : table->m_strOwner + "." + table->m_strName,
+                                     int(table->m_vecDataPages.size())));
     }
     // The records stay in the engine's pool; only the map forgets them.
     it = remove ? m_mapTables.erase(it) : std::next(it);

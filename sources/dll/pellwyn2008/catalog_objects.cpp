@@ -189,6 +189,7 @@ void CSQLServer2008::ReadRowsets() {
   LinkUnitPagesToTables();
 }
 
+
 void CSQLServer2008::DecodeRowsetRow(BYTE* body, WORD recordOffset) {
   ByteView row = RecordAt(body, recordOffset);
   const WORD status = row.U16(0);
@@ -198,6 +199,12 @@ void CSQLServer2008::DecodeRowsetRow(BYTE* body, WORD recordOffset) {
   DWORD indexId = row.U32(17);
   if (!row.ok()) return;
   if (indexId > 0xFFFF && (indexId & 0xFFFF) == 1) indexId = 1;
+  // The rows the rowset held (rcrows), for a table whose pages a damaged catalog lost.
+  if (indexId <= 1) {
+    const INT64 rows = row.I64(31);
+    if (row.ok() && rows > 0) m_mapCatalogRowCounts[objectId] += rows;
+    row.clear_error();
+  }
   const std::string rowsetKey = KeyText("%I64d", rowsetId);
   if (!m_mapRowsetObjects.Contains(rowsetKey)) m_mapRowsetObjects.SetAt(rowsetKey, FormatString("%lu", objectId));
   std::vector<CTable*>* units = m_mapAllocUnits.Find(rowsetKey);
@@ -212,11 +219,13 @@ void CSQLServer2008::DecodeRowsetRow(BYTE* body, WORD recordOffset) {
 }
 
 void CSQLServer2008::LinkUnitPagesToTables() {
+  m_setLinkedUnits.clear();
   for (auto& entry : m_mapRowsets) {
     CTable* unit = entry.second;
     if (!unit || unit->m_dwObjectId == 0) continue;
     CTable* group = nullptr;
     if (!m_mapPageGroups.Lookup(entry.first, group) || !group) continue;
+    m_setLinkedUnits.insert(entry.first);
     unit->m_vecDataPages = group->m_vecDataPages;
     unit->m_vecFreedPages = group->m_vecFreedPages;
     const std::string tableKey = KeyText("%lu", unit->m_dwObjectId);

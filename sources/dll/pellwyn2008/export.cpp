@@ -70,6 +70,8 @@ struct ExportWalk {
   // What became of the rows and values, for the table's log lines.
   int rows = 0;
   int failedRows = 0;
+  bool reopened = false;        // the connection was opened again once for this table
+  bool connectionGone = false;  // lost for good: nothing more is sent
   int xmlLeftOut = 0;
   int corruptValues = 0;
   int incompleteValues = 0;
@@ -541,7 +543,25 @@ bool DeliverRow(ExportWalk& walk, const RowParts& row, CString& batch) {
   // Each row runs on its own and the batch is emptied whatever happens, so a failed row is
   // never sent again with the next one.
   batch.Empty();
-  return e.ExecuteLogged(walk.database, text, "Insert", walk.table);
+  if (walk.connectionGone) return false;
+  bool lost = false;
+  if (e.ExecuteLogged(walk.database, text, "Insert", walk.table, &lost)) return true;
+  if (!lost) return false;
+  // Once per table: the connection is opened again and the row that failed (a statement, or
+  // a block in one transaction, that stored nothing) runs again, so the table goes on from
+  // its first row not stored. A second loss ends the table's rows.
+  if (!walk.reopened) {
+    walk.reopened = true;
+    if (walk.database->Reopen()) {
+      Log("The connection of table " + walk.tableName + " was lost and opened again: its rows go on");
+      if (e.ExecuteLogged(walk.database, text, "Insert", walk.table, &lost)) return true;
+      if (!lost) return false;
+    }
+  }
+  walk.connectionGone = true;
+  Log("The connection of table " + walk.tableName +
+      " was lost and could not be opened again: its rows from here on are not stored");
+  return false;
 }
 
 // What a walk decodes: every off-row value but xml gathered in memory.
@@ -605,6 +625,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   };
   if (!table) return done(0);
   if (kind == WalkKind::kTable) table->m_nRowsExported = 0;
+  table->m_nRowsNotStored = 0;
   if (Stopped(status)) return done(0);
   if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
     Log(FormatString("Row export: table %lu has no name or no columns, no rows exported", table->m_dwObjectId));
@@ -709,6 +730,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     FILE_HANDLE touched = OpenFileForAppend((GetStateFolderPath() + "Log.txt").c_str());
     CloseFileHandle(touched);
   }
+  if (walk.server) table->m_nRowsNotStored = walk.failedRows;
   LogWalkSummary(walk, deletedPlan);
   if (Stopped(status)) return done(0);
   return done(1);

@@ -132,6 +132,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   void WalkSystemTable(const char* objectId, RowDecoder decoder, int slotLimit = 0, bool logFound = true);
   void ReadAllocationInfo();
   void ReadRowsets();
+  // After the catalog stages: data pages no catalog row ties to a table (catalog_damage.cpp).
+  void RecoverUnclaimedPages();
+  bool PageGroupLayout(const CTable& group, int& fixedEnd, int& columns);
+  void NoteScanWarning(const CString& text);
   void GatherDataTypes();
   void ReadOwnerNames();
   void ReadObjectInfo();
@@ -284,7 +288,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // Runs one statement on a connection. A refused statement is logged with its first 200
   // characters and the server's message, counted for `table` (may be null), and false is
   // returned; the caller goes on. Safe from several pool threads at once.
-  bool ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table);
+  // lost: set when the statement failed because the connection is gone.
+  bool ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table,
+                     bool* lost = nullptr);
   // Writes a text whole to a script file; a failed or short write is logged and counted.
   bool WriteScript(FILE_HANDLE file, const CString& text);
   // Statements the server refused in the last server export of this table.
@@ -330,6 +336,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CStringKeyMap<CIndexInfo*> m_mapIndexes;
   CStringKeyMap<CTable*> m_mapPageGroups;
   CMapStringToString m_mapRowsetObjects;
+  // Page groups whose pages LinkUnitPagesToTables gave to a table.
+  std::set<std::string> m_setLinkedUnits;
+  // Rows per table as its heap or clustered rowsets count them (sysrowsets rcrows).
+  std::map<DWORD, INT64> m_mapCatalogRowCounts;
   // The full set that the chosen differential set is read over; null for a full set, or
   // when the file holds no base for the differential.
   CBackupSet* m_pBaseSet = nullptr;

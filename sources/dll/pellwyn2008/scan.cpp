@@ -11,6 +11,7 @@
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/pagesource.h"
+#include "common/placement.h"
 #include "pellwyn2008.h"
 #include "platform/threads.h"
 
@@ -63,6 +64,9 @@ bool CSQLServer2008::IsBackupExtension() const { return IsBackupExtensionText(m_
 
 void CSQLServer2008::ScanDataSets() {
   m_strExtension = GetFileExtension();
+  // Listing the sets starts a new load: the file as it is now, not one pinned earlier.
+  m_sourcePin.Release();
+  PinEngineSource(*this);
   if (!IsBackupExtension()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
   m_pCurrentSet = nullptr;
@@ -234,12 +238,16 @@ void CSQLServer2008::ReadAllPages() {
     return slot;
   };
 
-  // Data pages are filed as live here; what the allocation pages say, which may come later
-  // in the stream, sorts them out once every page has been read.
-  auto census = [&](const BYTE* page, DWORD index) {
+  // A page out of its place is neither evidence nor filed until the census knows whether the
+  // page it names is anywhere else.
+  CPagePlacement placement(backup, plan.totalPages);
+  // Plain file: the pages read in place of the page their header names.
+  std::map<DWORD, DWORD> standsFor;
+  // An allocation page out of its place is no evidence, even where it stands in for the page
+  // it names: it is judged where it lies.
+  auto file = [&](const BYTE* page, DWORD index) {
     const BYTE type = PageTypeOf(page);
     const DWORD pageId = PageIdOf(page);
-    AddToRuns(runs, page, index);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
       const WORD indexId = PageIndexId(page);
@@ -247,6 +255,12 @@ void CSQLServer2008::ReadAllPages() {
     } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
       m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
     }
+  };
+  // Data pages are filed as live here; what the allocation pages say, which may come later
+  // in the stream, sorts them out once every page has been read.
+  auto census = [&](const BYTE* page, DWORD index) {
+    AddToRuns(runs, page, index);
+    if (placement.Admit(page, index)) file(page, index);
   };
 
   // The partner is handed every page (or every N pages) in turn, read or not.
@@ -265,6 +279,15 @@ void CSQLServer2008::ReadAllPages() {
     return true;
   });
 
+  {
+    std::vector<BYTE> page(kPageSize);
+    for (const CPagePlacement::Stand& s : placement.Finish()) {
+      if (!source.ReadPage(s.index, page.data())) continue;
+      standsFor[s.index] = s.pageId;
+      file(page.data(), s.index);
+    }
+  }
+  for (const CString& line : placement.LogLines()) Log(line);
   // Sort the data pages out by the allocation evidence of every page read.
   evidence.Finish();
   // The run holding a census index: mostly the one of the page before, or the next one.
@@ -294,7 +317,10 @@ void CSQLServer2008::ReadAllPages() {
       DWORD pageId = 0;
       // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
       const bool located = locate(index, fileId, pageId);
-      if (!backup) pageId = index;
+      if (!backup) {
+        auto stand = standsFor.find(index);
+        pageId = stand == standsFor.end() ? index : stand->second;
+      }
       if (located && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
       else live.push_back(index);
     }
@@ -458,11 +484,13 @@ DWORD CSQLServer2008::RecoverSQLServerMDF(void* arg) {
 }
 
 void CSQLServer2008::RunScan() {
+  PinEngineSource(*this);
   if (IsBackupExtension()) LocateBackupDataSet();
   CString name = GetDatabaseName();
   m_pStatus->m_strDatabaseName = name;
   m_strDatabaseName = name;
   FreeRecoveredObjects();
+  m_vecScanWarnings.clear();
   // A stopped scan ends at the next stage or hand-shake and leaves the maps as they are.
   if (!Stage("Reading all the pages of mdf file")) return;
   ReadAllPages();
@@ -499,6 +527,7 @@ void CSQLServer2008::RunScan() {
   OrganizeSchemaInfo();
   m_mapTables.RemoveKey("55");
   AttachConstraints();
+  RecoverUnclaimedPages();
   m_nTableCount = m_mapTables.GetCount();
   m_nViewCount = m_mapViews.GetCount();
   m_nProcCount = m_mapStoredProcs.GetCount();
@@ -514,6 +543,7 @@ void CSQLServer2008::RunScan() {
   m_pStatus->m_nTriggerCount = m_nTriggerCount;
   m_pStatus->m_nFunctionCount = m_nFunctionCount;
   if (!HandShake(nullptr)) return;
+  ReportSourceChange(*this, "scan");
   Log("Parse Complete");
 }
 

@@ -62,6 +62,8 @@ void CSQLServer2008::SaveScanInfo() {
 }
 
 void CSQLServer2008::LoadScanInfo(CArchive& ar) {
+  // The scan's source is opened anew when its rows are read.
+  m_sourcePin.Release();
   ar >> m_strDatabaseName >> m_strFilePath;
   m_pStatus->m_strDatabaseName = m_strDatabaseName;
   // A loaded scan has no located backup set: pages of a backup source cannot be read.

@@ -227,14 +227,17 @@ int CSQLServer2008::FailedStatementCount(const CTable* table) const {
   return n ? *n : 0;
 }
 
-bool CSQLServer2008::ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table) {
+bool CSQLServer2008::ExecuteLogged(CDatabase* database, const CString& sql, const char* what, const CTable* table,
+                                   bool* lost) {
   CString message;
+  if (lost) *lost = false;
   try {
     if (!database) throw CDBException(-1, "no connection", "08003");
     database->ExecuteSQL(sql.c_str());
     return true;
   } catch (const CDBException& e) {
     message = e.m_strError;
+    if (lost) *lost = database && IsConnectionLost(e);
   } catch (const std::exception& e) {
     message = e.what();
   }

@@ -36,6 +36,9 @@ EngineHost::~EngineHost() { KeepForProcess(m_engines); }
 
 void EngineHost::Adopt(CreatedEngine created) {
   if (!created.engine) return;
+  // The engine set aside no longer holds its source open for others opening the same path;
+  // what its threads still read stays open for them.
+  if (m_pCurrent) m_pCurrent->m_sourcePin.Release();
   m_pCurrent = created.engine.release();
   m_pVersion = created.version;
   m_bCatalogComplete = m_bCatalogPartial = false;

@@ -38,7 +38,7 @@ std::string BatchFileName(std::string_view databaseName) {
   return name;
 }
 
-std::string ExportReportLine(std::string_view name, long count) {
+std::string ExportReportLine(std::string_view name, long count, long notStored) {
   std::string line;
   if (name.find_first_of(",\"\r\n") == std::string_view::npos) {
     line.assign(name);
@@ -50,7 +50,9 @@ std::string ExportReportLine(std::string_view name, long count) {
     }
     line += '"';
   }
-  return line + "," + std::to_string(count) + "\r\n";
+  line += "," + std::to_string(count);
+  if (notStored > 0) line += "," + std::to_string(notStored) + " not stored";
+  return line + "\r\n";
 }
 
 const char *const kDeletedRowsReportHeader =

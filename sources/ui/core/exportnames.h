@@ -24,7 +24,9 @@ std::string BatchFileName(std::string_view databaseName);
 
 // One line of the CSV report with its line end: name,count CR LF; the name in double quotes
 // (doubled inside) only when it holds a comma, a quote or a line break.
-std::string ExportReportLine(std::string_view name, long count);
+// A table some of whose rows the server did not store (refused, or lost with the connection)
+// says so in a third field: name,count,N not stored CR LF.
+std::string ExportReportLine(std::string_view name, long count, long notStored = 0);
 // The line of a table when deleted rows were recovered: two more fields, the
 // deleted rows among the rows and the deleted rows left out as copies of other
 // rows; the report's first line names the fields.

@@ -88,6 +88,7 @@ struct Pool {
       Log("Exporting " + name);
     }
     table->m_nRowsExported = 0;
+    table->m_nRowsNotStored = 0;
     table->m_nDeletedRecovered = table->m_nDeletedCopies = 0;
     try {
       engine.GenerateTableQueries(table, db);
@@ -102,12 +103,15 @@ struct Pool {
 
     std::lock_guard<std::mutex> guard(lock);
     const int count = table->m_nRowsExported;
+    const int notStored = table->m_nRowsNotStored;
     sink.AddObjectRow(name, std::to_string(count), false);
     sink.AppendReport(engine.m_bRecoverDeleted && engine.m_bExportRows
                           ? ExportReportLine(name, count, table->m_nDeletedRecovered, table->m_nDeletedCopies)
-                          : ExportReportLine(name, count));
+                          : ExportReportLine(name, count, notStored));
+    if (notStored > 0) sink.AppendStatus("Warning: " + std::to_string(notStored) + " rows of table " + name + " were not stored");
     table->m_nRowsExported = 0;
-    reported.push_back({table, count});
+    table->m_nRowsNotStored = 0;
+    reported.push_back({table, count, notStored});
     ++tablesDone;
     char counter[48];
     std::snprintf(counter, sizeof counter, "(%d / %d)", tablesDone, tableCount);

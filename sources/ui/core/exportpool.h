@@ -40,6 +40,7 @@ struct PoolOutcome {
   struct Reported {
     CTable* table = nullptr;
     long rows = 0;  // the rows it exported, as its object-list row and report line say
+    long notStored = 0;  // rows decoded that the server did not store (refused or lost)
   };
   int percent = 0;           // the percentage the table stage reached (30 once any table is done)
   int tablesReported = 0;    // rows added to the object list and lines to the report

@@ -1,6 +1,7 @@
 #include "ui/core/exportworker.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +15,7 @@
 
 #include "common/enginestatus.h"
 #include "common/executionlog.h"
+#include "common/enginesupport.h"
 #include "common/records.h"
 #include "common/sqlserver.h"
 #include "platform/database.h"
@@ -166,6 +168,12 @@ class ExportRun {
 
   // False when the folder could not be made; m_folder names it (empty: none was chosen).
   bool MakeOutputFolder(std::error_code& ec);
+  // The mark a given script folder carries while an export writes into it, so a second
+  // export into the same folder is refused rather than interleaved.
+  bool ClaimGivenFolder();
+  void ReleaseGivenFolder();
+  // Server target: the completion text when some rows were not stored ("" when all were).
+  std::string NotStoredMessage() const;
   int TableStage();
   // The table stage of a server export without Avoid_Duplicate: the tables go through the
   // connection pool (m_threadSize connections, the main one kept for the rest), each with
@@ -198,6 +206,7 @@ class ExportRun {
   const bool m_b2000;
   std::string m_avoidDuplicate;
   std::string m_folder;
+  std::string m_claim;  // the mark of a given folder this export holds ("" when none)
   BatchFile m_batch;
   ScriptFolderContents m_contents;
   std::set<std::string> m_usedTableFiles;
@@ -217,6 +226,8 @@ void ExportRun::Run() {
     m_sink.ShowMessage("Could not connect to the server");
     return EndEarly(nullptr, Stage::kStart);
   }
+  // Read through the descriptor the scan read, whatever has taken the file's name since.
+  PinEngineSource(m_engine);
   m_engine.m_bExportToServer = m_bServer ? 1 : 0;
   if (m_bServer) m_engine.m_pDatabase = m_pMain;
 
@@ -247,21 +258,75 @@ bool ExportRun::MakeOutputFolder(std::error_code& ec) {
     m_folder = m_request.outputFolder;
     fs::create_directories(m_folder, ec);
     if (std::error_code probe; !fs::is_directory(m_folder, probe)) return false;
+    if (!ClaimGivenFolder()) {
+      ec = std::make_error_code(std::errc::device_or_resource_busy);
+      return false;
+    }
   } else {
     // Without a parent the folder would land wherever the working directory happens to be.
     if (m_request.folder.empty()) return false;
     const std::string stamp = m_clock ? m_clock() : ExportTimeStampNow();
-    m_folder = (fs::path(m_request.folder) /
-                ("Tarnwell_Pellwyn_" + DatabaseFolderPart(m_engine.m_strDatabaseName.str()) + stamp))
-                   .string();
-    // One level, as the user chose the parent: a parent that is not there is an error.
-    fs::create_directory(m_folder, ec);
-    if (std::error_code probe; !fs::is_directory(m_folder, probe)) return false;
+    const std::string base = (fs::path(m_request.folder) /
+                              ("Tarnwell_Pellwyn_" + DatabaseFolderPart(m_engine.m_strDatabaseName.str()) + stamp))
+                                 .string();
+    // One level, as the user chose the parent: a parent that is not there is an error. The
+    // folder is this export's only when this export made it: a name already there (an export
+    // started within the same second, or one still running) takes a suffix.
+    constexpr int kMostSuffixes = 1000;
+    bool made = false;
+    for (int n = 1; n <= kMostSuffixes && !made; ++n) {
+      m_folder = n == 1 ? base : base + "_" + std::to_string(n);
+      bool taken = false;
+      made = CreateNewDirectory(m_folder.c_str(), &taken);
+      if (!made && !taken) {
+        ec = std::error_code(errno, std::generic_category());
+        return false;
+      }
+    }
+    if (!made) {
+      ec = std::make_error_code(std::errc::file_exists);
+      return false;
+    }
   }
   m_engine.m_strOutputFolder = m_folder.c_str();
   std::lock_guard<std::mutex> lock(m_resultMutex);
   m_result.folder = m_folder;
   return true;
+}
+
+std::string ExportRun::NotStoredMessage() const {
+  std::lock_guard<std::mutex> lock(m_resultMutex);
+  long rows = 0;
+  std::string tables;
+  for (const ExportResult::Table& t : m_result.tables) {
+    if (t.notStored <= 0 || !t.table) continue;
+    rows += t.notStored;
+    tables += (tables.empty() ? "" : ", ") + t.table->m_strName.str() + " (" + std::to_string(t.notStored) + ")";
+  }
+  if (rows == 0) return std::string();
+  const std::string text = "The export is incomplete: " + std::to_string(rows) +
+                           " rows were not stored by the server (refused, or lost with the connection): " + tables +
+                           ". The log and the report say which.";
+  Log(text);
+  return text;
+}
+
+bool ExportRun::ClaimGivenFolder() {
+  const std::string mark = Path(".export-in-progress");
+  FILE_HANDLE h = CreateNewFile(mark.c_str());
+  if (h == kInvalidFile) {
+    Log("The folder " + m_folder + " is in use by another export (it holds .export-in-progress)");
+    return false;
+  }
+  CloseFileHandle(h);
+  m_claim = mark;
+  return true;
+}
+
+void ExportRun::ReleaseGivenFolder() {
+  if (m_claim.empty()) return;
+  RemoveFilePath(m_claim.c_str());
+  m_claim.clear();
 }
 
 int ExportRun::TableStage() {
@@ -296,7 +361,7 @@ int ExportRun::ServerTableStage() {
   m_sink.ShowTableProgress("");
   {
     std::lock_guard<std::mutex> lock(m_resultMutex);
-    for (const PoolOutcome::Reported& r : outcome.reported) m_result.tables.push_back({r.table, "", r.rows});
+    for (const PoolOutcome::Reported& r : outcome.reported) m_result.tables.push_back({r.table, "", r.rows, r.notStored});
     m_result.poolConnections = outcome.connections;
   }
   // A stop, or not one connection: the export ends here as Stop ends it, the tables already
@@ -501,6 +566,13 @@ bool ExportRun::ObjectStages(int tablesEnd) {
 void ExportRun::Finish() {
   if (Stopped()) return EndEarly("Export Terminated", Stage::kLater);
   ClearSelection();
+  std::string change;
+  if (m_engine.m_sourcePin.Changed(&change)) {
+    ReportSourceChange(m_engine, "export");
+    m_sink.AppendStatus("Warning: the source file changed during the export");
+    std::lock_guard<std::mutex> lock(m_resultMutex);
+    m_result.sourceChange = change;
+  }
   if (m_bServer) CloseMainConnection();
 
   std::string message;
@@ -544,6 +616,8 @@ void ExportRun::Finish() {
       fs::copy_file(m_programFolder + "ReadMe.txt", Path("ReadMe.txt"), fs::copy_options::overwrite_existing, ec);
     }
   }
+  ReleaseGivenFolder();
+  if (m_bServer) message = NotStoredMessage();
   m_sink.SetDialogPercent(100);
   m_sink.AppendStatus("Export Complete.");
   m_sink.SetCounterText("");
@@ -570,6 +644,7 @@ void ExportRun::EndEarly(const char* statusLine, Stage stage) {
   if (m_bServer && stage != Stage::kStart) CloseMainConnection();
   // Whatever stage it was, no script file stays open.
   CloseScriptFiles();
+  ReleaseGivenFolder();
   {
     std::lock_guard<std::mutex> lock(m_resultMutex);
     m_result.end = ExportResult::End::kEndedEarly;

@@ -79,8 +79,11 @@ struct ExportResult {
     CTable* table = nullptr;
     std::string script;  // relative to the folder: "Tables/<file name>.sql" ("" on a server)
     long rows = 0;       // rows exported
+    long notStored = 0;  // server target: rows the server did not store (refused or lost)
   };
   std::vector<Table> tables;  // in export order
+  // How the source file changed while the export read it ("" when it did not).
+  std::string sourceChange;
 };
 
 class ExportWorker {

@@ -160,12 +160,8 @@ SourceFacts DetectSource(const std::string& path) {
     facts.failure = display + " cannot be opened: " + std::strerror(errno) + ".";
     return facts;
   }
-  if (S_ISDIR(st.st_mode)) {
-    facts.failure = display + " is a folder, not a file.";
-    return facts;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    facts.failure = display + " is not a regular file.";
+  if (const char* kind = FileKindRefusal(st.st_mode)) {
+    facts.failure = display + " " + kind + ".";
     return facts;
   }
   CSourceFile file;

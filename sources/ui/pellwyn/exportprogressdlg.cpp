@@ -153,7 +153,13 @@ void CExportProgressDlg::Finish(bool toServer, const std::string& message) {
   m_pStopButton->setText(QStringLiteral("Finish"));
   for (QWidget* w : std::initializer_list<QWidget*>{m_pStatusList, m_pBar, m_pPercent, m_pStopButton}) w->hide();
   if (toServer) {
-    m_pMessage->hide();
+    // A server export that could not store every row says so above its object list.
+    if (message.empty()) {
+      m_pMessage->hide();
+    } else {
+      m_pMessage->setPlainText(FromEngineText(message));
+      m_pMessage->show();
+    }
     m_pObjectList->show();
   } else {
     QString text = FromEngineText(message);

@@ -227,7 +227,20 @@ class RecoverySink : public uicore::IScanProgressSink {
     PostToGui(m_dialog, [counts](CProgressDlg& d) { d.ShowCounts(counts); });
   }
   void RecoveryComplete() override {
-    PostToGui(m_dialog, [](CProgressDlg& d) { d.RecoveryComplete(); });
+    // What the scan could not recover, by name, at the end of the dialog as in the log. The
+    // scan thread waits in its last hand-shake meanwhile, so its list is complete and still.
+    // A few lines, so the dialog keeps its size; the log has them all.
+    constexpr size_t kShownLosses = 3;
+    std::string losses;
+    const std::vector<std::string> none;
+    const std::vector<std::string>& all = m_engine ? m_engine->m_vecScanWarnings : none;
+    for (size_t i = 0; i < all.size() && i < kShownLosses; ++i) losses += (losses.empty() ? "" : "\n") + all[i];
+    if (all.size() > kShownLosses)
+      losses += "\n... and " + std::to_string(all.size() - kShownLosses) + " more losses, named in the error log";
+    PostToGui(m_dialog, [losses](CProgressDlg& d) {
+      if (!losses.empty()) d.AddEndWarning(losses);
+      d.RecoveryComplete();
+    });
   }
   void ScanEnded() override {
     PostToGui(m_window, [engine = m_engine](CPellwynDlg& w) { w.OnScanEnded(engine); });

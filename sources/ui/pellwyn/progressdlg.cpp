@@ -137,6 +137,10 @@ void CProgressDlg::RecoveryComplete() {
 
 void CProgressDlg::SetEndWarning(const std::string& warning) { m_strEndWarning = warning; }
 
+void CProgressDlg::AddEndWarning(const std::string& warning) {
+  m_strEndWarning += (m_strEndWarning.empty() ? "" : "\n") + warning;
+}
+
 void CProgressDlg::Refresh() {
   const long long pages = m_follower.PagesCounted();
   if (pages != m_nPagesShown) ShowPagesRead(pages);

@@ -37,6 +37,8 @@ class CProgressDlg : public QDialog {
   // What the end of the recovery says beside "Recovery Complete": a source cut off before its
   // end reads only part of its pages. Empty: nothing.
   void SetEndWarning(const std::string& warning);
+  // One more line after what SetEndWarning gave (what the scan could not recover).
+  void AddEndWarning(const std::string& warning);
 
   // The button: Stop while the scan runs (after its question), Close once it is complete or
   // stopped. A confirmed Stop keeps the dialog open on "Recovery stopped" until Close.

@@ -486,6 +486,50 @@ TEST(ExportWorker, WithoutTablesThereIsNoTablesFolderAndTheTableStageShows30AtOn
             folder + "\n" + f.parent() + "/Tarnwell_Pellwyn_R&D_3_8_2009_19_5_10\n");
 }
 
+// Two exports never share a folder: the time-stamped name met again (the same second, or a
+// folder left from before) takes a suffix, and a given folder another export is writing into
+// is refused.
+TEST(ExportWorker, EachExportWritesIntoAFolderOfItsOwn) {
+  Folders f;
+  ScriptEngine engine(2008);
+  std::vector<std::string> folders;
+  for (int round = 0; round < 3; ++round) {
+    ExportRequest request = ScriptRequest(f);
+    request.tables = {engine.AddTable(5 + round, "dbo", "T" + std::to_string(round))};
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink);
+    EXPECT_EQ(worker.Result().end, ExportResult::End::kFinished);
+    folders.push_back(worker.OutputFolder());
+  }
+  EXPECT_EQ(folders, (std::vector<std::string>{f.scriptFolder(), f.scriptFolder() + "_2", f.scriptFolder() + "_3"}));
+  EXPECT_TRUE(fs::is_regular_file(f.scriptFolder() + "_2/Tables/T1.sql"));
+  EXPECT_FALSE(fs::exists(f.scriptFolder() + "/Tables/T1.sql"));
+
+  // A given folder: marked while the export writes, the mark gone at its end; one that bears
+  // another export's mark is refused before anything is written.
+  const std::string given = f.dir.file("given");
+  {
+    ExportRequest request = ScriptRequest(f);
+    request.outputFolder = given;
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink);
+    EXPECT_EQ(worker.Result().end, ExportResult::End::kFinished);
+    EXPECT_FALSE(fs::exists(given + "/.export-in-progress"));
+  }
+  WriteFile(given + "/.export-in-progress", "");
+  ExportRequest request = ScriptRequest(f);
+  request.outputFolder = given;
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  engine.calls.clear();
+  RunExport(worker, engine, request, sink);
+  EXPECT_EQ(sink.Calls("message "), std::vector<std::string>{"Directory could not be created"});
+  EXPECT_TRUE(engine.calls.empty());
+  EXPECT_TRUE(fs::exists(given + "/.export-in-progress"));
+}
+
 // No table's script replaces another's: the folder is meant for Windows, whose file names
 // ignore case, and a name made unique must not meet a table of that name. Lost names still
 // give files one can see.

@@ -285,3 +285,35 @@ TEST(ServerExport, Whole2000NorthwindArrivesWithItsConstraintsAfterTheRows) {
 TEST(ServerExport, Whole2008NorthwindArrivesWithItsConstraintsAfterTheRows) {
   ExportNorthwindWithItsConstraints<CSQLServer2008>("bak2008_northwind_thuyluv.bak", "server 2008");
 }
+
+// One statement of a batch refused: the batch is one transaction, rolled back whole, and its
+// statements are run again one by one. What the server stored is every row but the refused
+// one, each once, and what is reported is what was stored.
+TEST(ServerExport, ARefusedStatementOfA2000BatchStoresNoRowTwice) {
+  REQUIRE_FIXTURE(path, "sample2000_NORTHWND.MDF");
+  REQUIRE_ENDPOINT(endpoint, testsupport::RefusingStatements("Insert into \\[dbo\\]\\.\\[Orders\\][^;]*values\\(10300,"));
+  testsupport::ModuleFolderScope module;
+  CSQLServer2000 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+  engine.m_bExportToServer = 1;
+  engine.m_bExportRows = 1;
+  std::vector<CTable*> tables;
+  for (CTable* t : AllTables(engine))
+    if (t->m_strName == "Orders") tables.push_back(t);
+  ASSERT_EQ(tables.size(), 1u);
+  RecordingExportSink sink;
+  const PoolOutcome outcome = ExportPool::Run(engine, tables, 1, sink, ConnectionsTo(endpoint));
+  ASSERT_EQ(outcome.reported.size(), 1u);
+  EXPECT_EQ(outcome.reported[0].rows, 829);
+
+  std::map<std::string, int> stored;
+  for (const std::string& s : endpoint.Stored())
+    if (s.find("Insert into [dbo].[Orders]") != std::string::npos) ++stored[s];
+  EXPECT_EQ(stored.size(), 829u);
+  for (const auto& [statement, times] : stored) {
+    EXPECT_EQ(times, 1) << statement;
+    EXPECT_EQ(statement.find("values(10300,"), std::string::npos);
+  }
+  EXPECT_NE(module.ReadExecLog().find("Exported 829 rows of table [dbo].[Orders], 1 rows refused by the server"),
+            std::string::npos);
+}

@@ -75,7 +75,7 @@ TEST(SourceDetection, FilesThatCannotBeLoadedSayWhy) {
   } cases[] = {
       {"missing.bak", "", " cannot be opened: No such file or directory."},
       {"sub", "", " is a folder, not a file."},
-      {"pipe.bak", "", " is not a regular file."},
+      {"pipe.bak", "", " is a named pipe (FIFO), not a file."},
       {"empty.bak", "", " is empty."},
       {"notes.txt", "just some text\n", " is not a SQL Server backup or database file."},
       {"notes.bak", "just some text\n", " is not a SQL Server backup: it has no tape header."},

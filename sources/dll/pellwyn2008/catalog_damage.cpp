@@ -1,0 +1,97 @@
+// What a damaged catalog would lose without a word: data pages whose allocation unit no
+// catalog row ties to a table. They go to the table whose records they hold, found by the
+// record layout the rowset columns give (fixed-part length and column count), when exactly
+// one table without pages has it; whatever is still unclaimed is counted and named.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/executionlog.h"
+#include "common/page.h"
+#include "pellwyn2008.h"
+#include "record.h"
+
+namespace {
+
+struct Layout {
+  int fixedEnd = 0;
+  int columns = 0;
+  bool operator<(const Layout& o) const { return fixedEnd != o.fixedEnd ? fixedEnd < o.fixedEnd : columns < o.columns; }
+};
+
+}  // namespace
+
+void CSQLServer2008::NoteScanWarning(const CString& text) {
+  m_vecScanWarnings.push_back(text.str());
+  CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
+}
+
+bool CSQLServer2008::PageGroupLayout(const CTable& group, int& fixedEnd, int& columns) {
+  std::vector<BYTE> page(kPageSize);
+  for (DWORD index : group.m_vecDataPages) {
+    if (!ReadSourcePage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
+    RestoreTornBitsIfPresent(page.data());
+    bool found = false;
+    ForEachSlot(page.data(), [&](int, WORD entry) {
+      if (entry + 4 > kPageSize) return true;
+      const BYTE status = page[entry];
+      // A primary data record with a null bitmap.
+      if ((status & 0x0E) != 0 || !(status & 0x10)) return true;
+      const WORD f = ReadU16(page.data() + entry + 2);
+      if (f < 4 || entry + f + 2 > kPageSize) return true;
+      fixedEnd = f;
+      columns = ReadU16(page.data() + entry + f);
+      found = true;
+      return false;
+    });
+    if (found) return true;
+  }
+  return false;
+}
+
+void CSQLServer2008::RecoverUnclaimedPages() {
+  // Tables the catalog names, with columns, but no page: where lost pages may belong.
+  // A layout some table with pages shares says nothing of whose pages these are.
+  std::map<Layout, std::vector<CTable*>> waiting;
+  std::map<Layout, int> tablesOfLayout;
+  for (auto& entry : m_mapTables) {
+    CTable* t = entry.second;
+    if (!t || t->m_dwObjectId < 200 || !t->m_pColumnHead) continue;
+    const RecordShape shape = RecordPlan(*t).Shape();
+    if (shape.fixedEnd <= 0) continue;
+    const Layout layout{shape.fixedEnd, shape.columnCount};
+    ++tablesOfLayout[layout];
+    // Only a table its rowsets say holds rows is waiting for pages: an empty one has none.
+    if (t->m_vecDataPages.empty() && m_mapCatalogRowCounts.count(t->m_dwObjectId)) waiting[layout].push_back(t);
+  }
+  for (auto& entry : m_mapPageGroups) {
+    CTable* group = entry.second;
+    if (!group || group->m_vecDataPages.empty() || m_setLinkedUnits.count(entry.first)) continue;
+    const size_t pages = group->m_vecDataPages.size();
+    Layout layout;
+    const bool known = PageGroupLayout(*group, layout.fixedEnd, layout.columns);
+    auto it = known ? waiting.find(layout) : waiting.end();
+    if (it != waiting.end() && it->second.size() == 1 && tablesOfLayout[layout] == 1) {
+      CTable* table = it->second.front();
+      table->m_vecDataPages = group->m_vecDataPages;
+      table->m_vecFreedPages = group->m_vecFreedPages;
+      waiting.erase(it);
+      CExecutionLog::WriteLog(0, 0,
+                              FormatString("Table %s: %d data pages no catalog row ties to it were given to it by the "
+                                           "layout of their records (allocation unit %s)",
+                                           table->m_strName, int(pages), entry.first.c_str()),
+                              true);
+      continue;
+    }
+    NoteScanWarning(FormatString("%d data pages of allocation unit %s belong to no table the catalog names%s: "
+                                 "they were left unread",
+                                 int(pages), entry.first.c_str(),
+                                 it != waiting.end() ? " (their layout fits more than one table)" : ""));
+  }
+  // A table its rowsets say holds rows, with no page: its rows are lost, and said so.
+  for (const auto& [layout, tables] : waiting)
+    for (const CTable* t : tables)
+      NoteScanWarning(FormatString("table %s.%s: its rowsets count %I64d rows but no data page could be tied to it: "
+                                   "no rows were recovered",
+                                   t->m_strOwner, t->m_strName, m_mapCatalogRowCounts[t->m_dwObjectId]));
+}

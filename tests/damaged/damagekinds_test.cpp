@@ -1,0 +1,193 @@
+// Damage that must cost only what it touches, made on temporary copies of the fixtures: a
+// source changed under the scan, pages in the wrong place, impossible slot arrays.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "common/backupreader.h"
+#include "common/enginesupport.h"
+#include "common/page.h"
+#include "damaged/damagedcase.h"
+#include "dll/pellwyn2000/pellwyn2000.h"
+#include "dll/pellwyn2008/pellwyn2008.h"
+#include "support/fakepreview.h"
+#include "support/fakeprogram.h"
+#include "support/fixtures.h"
+#include "ui/core/scanfollower.h"
+
+namespace {
+
+using damaged::Bytes;
+
+std::unique_ptr<CSQLServer> EngineFor(int format) {
+  if (format == 2000) return std::make_unique<CSQLServer2000>();
+  return std::make_unique<CSQLServer2008>();
+}
+
+// Rows of every table the scan of `bytes` finds, by table name.
+std::map<std::string, size_t> RowsOf(int format, const Bytes& bytes, const std::string& path) {
+  testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+  std::unique_ptr<CSQLServer> engine = EngineFor(format);
+  const testsupport::RecoveryResult r = testsupport::RunRecovery(*engine, path);
+  EXPECT_TRUE(r.finished) << path;
+  std::map<std::string, size_t> rows;
+  for (const auto& entry : engine->m_mapTables)
+    if (entry.second) rows[entry.second->m_strName.str()] = testsupport::AllRows(*engine, entry.second).size();
+  return rows;
+}
+
+void CopyPage(Bytes& file, size_t from, size_t to) {
+  std::copy(file.begin() + from * 8192, file.begin() + (from + 1) * 8192, file.begin() + to * 8192);
+}
+
+// File position of stream page n of a backup's first set.
+size_t StreamPage(const std::string& backup, size_t n) {
+  CBackupReader* reader = nullptr;
+  ReadBackupSets(backup.c_str(), reader);
+  const CBackupSet* set = reader ? reader->GetSet(1) : nullptr;
+  const size_t offset = set && set->m_pStream ? size_t(set->m_pStream->nOffset) : 0;
+  delete reader;
+  return offset + n * 8192;
+}
+
+// A fixture read for damage: its path, its extension (".bak", ".mdf") and its bytes; empty path
+// when the fixtures are not here.
+struct Original {
+  std::string path, ext;
+  Bytes bytes;
+};
+Original ReadOriginal(const std::string& name) {
+  Original o;
+  o.path = testsupport::FixturePath(name);
+  if (o.path.empty()) return o;
+  o.ext = name.substr(name.rfind('.'));
+  o.bytes = damaged::ReadBytes(o.path);
+  return o;
+}
+
+void PutU16(Bytes& file, size_t at, WORD value) {
+  file[at] = BYTE(value);
+  file[at + 1] = BYTE(value >> 8);
+}
+
+}  // namespace
+
+// A file put in the source's place after its sets were listed: the scan reads the file first
+// opened, every page of it, and says the source changed.
+TEST(SourceChange, AFileReplacedDuringTheScanIsReadAsFirstOpenedAndTold) {
+  REQUIRE_FIXTURE(fixture, "mdf2008_northwnd_itsligo.mdf");
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  const Bytes bytes = damaged::ReadBytes(fixture);
+  const std::map<std::string, size_t> whole = RowsOf(2008, bytes, dir.file("whole.mdf"));
+
+  const std::string path = dir.file("moving.mdf");
+  testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+  CSQLServer2008 engine;
+  uicore::ListBackupSets(engine, path);
+  testsupport::WriteFile(dir.file("other"), std::string(8192 * 20, '\0'));
+  ASSERT_EQ(std::rename(dir.file("other").c_str(), path.c_str()), 0);
+  ASSERT_TRUE(testsupport::FollowScan(engine).finished);
+  std::map<std::string, size_t> rows;
+  for (const auto& entry : engine.m_mapTables) rows[entry.second->m_strName.str()] = testsupport::AllRows(engine, entry.second).size();
+  EXPECT_EQ(rows, whole);
+  std::string how;
+  EXPECT_TRUE(engine.m_sourcePin.Changed(&how));
+  EXPECT_EQ(how, "another file took its name (the one opened first was read throughout)");
+  EXPECT_NE(logs.ReadErrorLog().find("changed during the scan: another file took its name"), std::string::npos);
+}
+
+// A page copied over another (a misdirected write) is read once, as the page it is; a slot
+// count of 65535 is cut to the slots that fit its page. No table gains a row.
+TEST(PagePlace, CopiedPagesAndImpossibleSlotCountsAddNoRow) {
+  struct Case {
+    const char* fixture;
+    int format;
+    void (*damage)(Bytes&, const std::string& path);
+  } cases[] = {
+      {"mdf2008r2_northwnd_upg2000.mdf", 2008, [](Bytes& b, const std::string&) { CopyPage(b, 235, 78); }},
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { CopyPage(b, 266, 120); }},
+      {"bak2005_northwind_gabrujo.bak", 2008,
+       [](Bytes& b, const std::string& path) { PutU16(b, StreamPage(path, 128) + 22, 65535); }},
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { PutU16(b, 266 * 8192 + 22, 65535); }},
+      // Past Region's four slots the free space holds old entries that point inside its records.
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { PutU16(b, 300 * 8192 + 22, 65535); }},
+  };
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const Original o = ReadOriginal(c.fixture);
+    if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    const std::string& fixture = o.path;
+    const std::string& ext = o.ext;
+    const Bytes& whole = o.bytes;
+    Bytes damaged = whole;
+    c.damage(damaged, fixture);
+    const std::map<std::string, size_t> before = RowsOf(c.format, whole, dir.file("whole" + ext));
+    const std::map<std::string, size_t> after = RowsOf(c.format, damaged, dir.file("damaged" + ext));
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, rows] : after) EXPECT_LE(rows, before.at(name)) << name;
+  }
+  EXPECT_NE(logs.ReadExecLog().find("Page census: page 78 of the file says it is page 1:235; set aside (that page is "
+                                    "in its place)"),
+            std::string::npos);
+}
+
+// A zeroed catalog page costs no table in silence: the data pages the lost allocation rows
+// tied to their tables go to the tables their records fit, and a table whose columns are lost
+// is named with the pages left unread. The undamaged files say nothing of the kind.
+TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
+  struct Case {
+    const char* fixture;
+    int format;
+    size_t page;  // stream page of a backup, page of a database file
+    std::vector<std::string> named;  // tables the warnings must name; empty: every row comes back
+  } cases[] = {
+      {"mdf2008_northwnd_itsligo.mdf", 2008, 130, {}},
+      {"bak2005_northwnd_mina.bak", 2008, 396, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
+      {"sample2000_NORTHWND.MDF", 2000, 85, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
+  };
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const Original o = ReadOriginal(c.fixture);
+    if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    const std::string& fixture = o.path;
+    const std::string& ext = o.ext;
+    const Bytes& whole = o.bytes;
+    Bytes bytes = whole;
+    const size_t at = ext == ".bak" ? StreamPage(fixture, c.page) : c.page * 8192;
+    std::fill(bytes.begin() + at, bytes.begin() + at + 8192, 0);
+
+    std::unique_ptr<CSQLServer> undamaged = EngineFor(c.format);
+    testsupport::WriteFile(dir.file("whole" + ext), std::string(whole.begin(), whole.end()));
+    ASSERT_TRUE(testsupport::RunRecovery(*undamaged, dir.file("whole" + ext)).finished);
+    EXPECT_TRUE(undamaged->m_vecScanWarnings.empty());
+
+    const std::string path = dir.file("damaged" + ext);
+    testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    std::unique_ptr<CSQLServer> engine = EngineFor(c.format);
+    ASSERT_TRUE(testsupport::RunRecovery(*engine, path).finished);
+    std::string warnings;
+    for (const std::string& w : engine->m_vecScanWarnings) warnings += w + "\n";
+    if (c.named.empty()) {
+      EXPECT_EQ(RowsOf(c.format, bytes, path), RowsOf(c.format, whole, dir.file("whole" + ext)));
+      continue;
+    }
+    // Every table the undamaged file has is either there with its rows or named.
+    for (const auto& entry : undamaged->m_mapTables) {
+      const std::string name = entry.second->m_strOwner.str() + "." + entry.second->m_strName.str();
+      const bool present = engine->m_mapTables.Contains(entry.first);
+      const bool told = warnings.find("table " + name + ":") != std::string::npos;
+      EXPECT_TRUE(present || told) << name << "\n" << warnings;
+    }
+    for (const std::string& name : c.named)
+      EXPECT_NE(warnings.find("table " + name + ": its columns could not be recovered"), std::string::npos)
+          << warnings;
+  }
+}
