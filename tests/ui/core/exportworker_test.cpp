@@ -525,7 +525,9 @@ TEST(ExportWorker, EachExportWritesIntoAFolderOfItsOwn) {
   ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
   engine.calls.clear();
   RunExport(worker, engine, request, sink);
-  EXPECT_EQ(sink.Calls("message "), std::vector<std::string>{"Directory could not be created"});
+  EXPECT_EQ(sink.Calls("message "),
+            std::vector<std::string>{"Directory could not be created: " + given + " (" +
+                                     std::make_error_code(std::errc::device_or_resource_busy).message() + ")"});
   EXPECT_TRUE(engine.calls.empty());
   EXPECT_TRUE(fs::exists(given + "/.export-in-progress"));
 }
