@@ -50,7 +50,7 @@ class CBackupSet {
   int m_nBackupType = 1;   // 1 full, 2 differential
   int m_nBaseStream = 0;   // differential: stream number of the latest full backup
   WORD m_wSetNumber = 0;
-  // Texts from the SSET block's tape addresses, low byte of each UTF-16 unit. A block
+  // Texts from the SSET block's tape addresses, as UTF-8. A block
   // without the text gives "", so every reader can use them as they are.
   CString m_pszName;
   CString m_pszPassword;

@@ -58,6 +58,9 @@ class CColumn {
   // Full identity values (bigint identities keep 64 bits and the sign in memory).
   INT64 m_nIdentitySeed64 = 0;
   INT64 m_nIdentityIncrement64 = 0;
+  // The stored collation id: the code page char, varchar and text values are shown in
+  // (CodePageOfCollation). Not carried by the scan file: a loaded scan shows them as 1252.
+  DWORD m_dwCollation = 0;
   CColumn* m_pNext = nullptr;
 
   // Archived size with every text empty: the least a record takes in a scan file.

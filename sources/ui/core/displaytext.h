@@ -17,8 +17,8 @@ std::string TableItemText(const CTable& table);
 // Numbers without leading zeros; 12:00 to 23:59 count from 0 again with " PM".
 std::string BackupSetDateText(const SYSTEMTIME& written);
 
-// A file-system path (UTF-8 bytes) as the program's 8-bit message texts show it: characters
-// beyond Latin-1 become '?'; bytes that are not UTF-8 stay as they are.
+// A file-system path as the program's message texts (UTF-8) show it: UTF-8 as it is; a byte
+// that is no UTF-8 (a name written under a Latin-1 locale) as the Latin-1 letter it was.
 std::string PathForDisplay(std::string_view path);
 
 // Case-insensitive order of the tree's item texts (ASCII letters folded; ties broken by the
