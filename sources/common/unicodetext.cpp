@@ -3,6 +3,11 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+#include <wctype.h>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -150,6 +155,54 @@ std::string ValidUtf8(std::string_view text) {
     const long cp = NextUtf8(text, at);
     if (cp < 0) AppendUtf8(out, static_cast<unsigned char>(text[start]));
     else out.append(text.substr(start, at - start));
+  }
+  return out;
+}
+
+std::string WindowsFileName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (size_t at = 0; at < name.size();) {
+    const size_t start = at;
+    const long cp = NextUtf8(name, at);
+    if (cp < 0) {
+      // A byte that is no UTF-8 stands for the Latin-1 letter it would be.
+      const unsigned char b = static_cast<unsigned char>(name[start]);
+      if (!IsControl(b)) AppendUtf8(out, b);
+      continue;
+    }
+    const bool forbidden = cp < 0x80 && std::string_view("\\/:*?\"<>|").find(char(cp)) != std::string_view::npos;
+    if (IsControl(unsigned(cp)) || forbidden) continue;
+    out.append(name.substr(start, at - start));
+  }
+  while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
+  // Devices keep their names whatever extension follows: "CON.sql" is the console.
+  std::string stem = out.substr(0, out.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = char(std::toupper(static_cast<unsigned char>(c)));
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  bool device = std::find_if(std::begin(kDevices), std::end(kDevices),
+                             [&](const char* d) { return stem == d; }) != std::end(kDevices);
+  device = device || (stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+                      stem[3] >= '1' && stem[3] <= '9');
+  if (device) out.insert(stem.size(), "_");
+  return out;
+}
+
+std::string FoldedCase(std::string_view utf8) {
+  static const locale_t kUtf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t at = 0; at < utf8.size();) {
+    const size_t start = at;
+    const long cp = NextUtf8(utf8, at);
+    if (cp < 0) {
+      out += utf8[start];
+    } else if (cp < 0x80) {
+      out += char(std::tolower(int(cp)));
+    } else {
+      AppendUtf8(out, kUtf8 ? unsigned(towlower_l(wint_t(cp), kUtf8)) : unsigned(cp));
+    }
   }
   return out;
 }

@@ -32,6 +32,16 @@ std::string DefinitionTextToUtf8(ByteView bytes);
 // characters they would be (the program's texts were 8-bit once).
 std::string ValidUtf8(std::string_view text);
 
+// A name (UTF-8) as one file or folder name Windows can hold, in UTF-8: every letter kept;
+// left out are only what Windows forbids in a name (\ / : * ? " < > |, control characters
+// U+0000-U+001F and U+007F-U+009F) and trailing dots and blanks. A name Windows reserves
+// for a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, also before an extension) gets "_".
+std::string WindowsFileName(std::string_view name);
+
+// Text folded to lower case, every letter (Windows compares file names so): for telling
+// names that would be one file apart.
+std::string FoldedCase(std::string_view utf8);
+
 // The bytes as hexadecimal digits, for the log where a name cannot be shown.
 std::string HexOfBytes(ByteView bytes);
 

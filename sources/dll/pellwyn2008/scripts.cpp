@@ -18,6 +18,7 @@
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/scriptfile.h"
+#include "common/unicodetext.h"
 #include "pellwyn2008.h"
 #include "platform/database.h"
 #include "platform/module.h"
@@ -98,15 +99,6 @@ CString DropTempColumnStatement(const CTable& table) {
   return "Alter Table " + SqlQualifiedName(table.m_strOwner, table.m_strName) + " Drop Column " + SqlQuoteName(kTempColumn);
 }
 
-// A path component made from a name: no separators, no characters a file system refuses.
-CString SafePathComponent(const CString& name) {
-  CString out(name);
-  for (char& c : out.str()) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) c = '_';
-  }
-  return out;
-}
 
 // How the CREATE TABLE walk treats the columns: the plain table script has no identity and
 // keeps no large-value flags.
@@ -306,7 +298,7 @@ void CSQLServer2008::GenerateTableQueries(CTable* table, CDatabase* database) {
     m_pStatus->m_pExportTable = table;
     if (table->m_bHasBlob) {
       // One folder per table object: two schemas may hold tables of the same name.
-      const CString folderName = "Blob_" + SafePathComponent(table->m_strName) + FormatString("_%lu", table->m_dwObjectId);
+      const CString folderName = "Blob_" + CString(WindowsFileName(table->m_strName.view())) + FormatString("_%lu", table->m_dwObjectId);
       if (server) {
         table->m_strBlobFolder = CString(GetStateFolderPath()) + folderName;
         CreateDirectoryPath(table->m_strBlobFolder);
