@@ -15,101 +15,24 @@
 
 namespace {
 
-void AppendUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | cp >> 6);
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | cp >> 12);
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | cp >> 18);
-    out += char(0x80 | (cp >> 12 & 0x3F));
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
-
-constexpr unsigned kReplacement = 0xFFFD;
-
-// The next code point of UTF-8 at `at`, or -1 when the bytes there are no UTF-8 sequence
-// (overlong forms and surrogates included). Advances `at` past what it read.
-long NextUtf8(std::string_view s, size_t& at) {
-  const unsigned char b = static_cast<unsigned char>(s[at]);
-  int more = 0;
-  unsigned cp = 0;
-  unsigned least = 0;
-  if (b < 0x80) { ++at; return b; }
-  if ((b & 0xE0) == 0xC0) { more = 1; cp = b & 0x1F; least = 0x80; }
-  else if ((b & 0xF0) == 0xE0) { more = 2; cp = b & 0x0F; least = 0x800; }
-  else if ((b & 0xF8) == 0xF0) { more = 3; cp = b & 0x07; least = 0x10000; }
-  else { ++at; return -1; }
-  if (at + size_t(more) >= s.size()) { ++at; return -1; }
-  for (int i = 1; i <= more; ++i) {
-    const unsigned char c = static_cast<unsigned char>(s[at + size_t(i)]);
-    if ((c & 0xC0) != 0x80) { ++at; return -1; }
-    cp = cp << 6 | (c & 0x3F);
-  }
-  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++at; return -1; }
-  at += size_t(more) + 1;
-  return long(cp);
-}
-
-void AppendUtf16(std::string& out, unsigned cp) {
-  auto unit = [&out](unsigned u) {
-    out += char(u & 0xFF);
-    out += char(u >> 8);
-  };
-  if (cp < 0x10000) {
-    unit(cp);
-  } else {
-    cp -= 0x10000;
-    unit(0xD800 | cp >> 10);
-    unit(0xDC00 | (cp & 0x3FF));
-  }
-}
-
 bool IsControl(unsigned cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
 
 }  // namespace
 
 std::string Utf16ToUtf8(ByteView utf16, bool* clean) {
-  std::string out;
-  out.reserve(utf16.size());
-  bool whole = true;
+  std::u16string units(utf16.size() / 2, u'\0');
   const BYTE* p = utf16.data();
-  const size_t units = utf16.size() / 2;
-  for (size_t i = 0; i < units; ++i) {
-    const unsigned u = unsigned(p[2 * i] | p[2 * i + 1] << 8);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-      const unsigned low = unsigned(p[2 * i + 2] | p[2 * i + 3] << 8);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (u >= 0xD800 && u <= 0xDFFF) {
-      whole = false;
-      AppendUtf8(out, kReplacement);
-      continue;
-    }
-    AppendUtf8(out, u);
-  }
-  if (clean) *clean = whole;
-  return out;
+  for (size_t i = 0; i < units.size(); ++i) units[i] = char16_t(p[2 * i] | p[2 * i + 1] << 8);
+  return NarrowUtf16(units.data(), units.size(), clean);
 }
 
 std::string Utf8ToUtf16(std::string_view utf8) {
+  const std::u16string units = WidenUtf8(utf8);
   std::string out;
-  out.reserve(utf8.size() * 2);
-  for (size_t at = 0; at < utf8.size();) {
-    const size_t start = at;
-    const long cp = NextUtf8(utf8, at);
-    AppendUtf16(out, cp < 0 ? static_cast<unsigned char>(utf8[start]) : unsigned(cp));
+  out.reserve(units.size() * 2);
+  for (char16_t u : units) {
+    out += char(u & 0xFF);
+    out += char(u >> 8);
   }
   return out;
 }

@@ -20,9 +20,11 @@
 #include "common/sqltext.h"
 #include "platform/database.h"
 #include "platform/files.h"
+#include "common/unicodetext.h"
 #include "support/fakedatabase.h"
 #include "support/fixtures.h"
 #include "support/installscript.h"
+#include "support/renamedcopy.h"
 #include "support/oraclerows.h"
 #include "support/schemareader.h"
 #include "support/tsqllexer.h"
@@ -810,6 +812,39 @@ TEST(ScriptFixtures, NorthwindScriptsEqualThePublicSchema) {
     for (const std::string& p : procedures) EXPECT_TRUE(ourProcedures.count(p)) << name << ": " << p;
   }
   if (compared == 0) GTEST_SKIP() << "no Northwind fixture available";
+}
+
+// Names beyond Latin-1 are written as they were stored: a Northwind whose Shippers table,
+// CompanyName columns and database name were rewritten in CJK characters gives a batch file,
+// script files and statements of those names; the scripts that hold them are UTF-16 behind
+// their mark, the others stay plain ASCII.
+TEST(ScriptFixtures, CjkNamesGiveScriptsAndFilesOfTheirLetters) {
+  TempDir dir;
+  const std::string copy = dir.file("cjk.mdf");
+  if (!testsupport::WriteCjkNorthwind(copy)) GTEST_SKIP() << "fixture not available";
+  const std::string out = dir.file("out");
+  ExportRun run = RunExport(copy, out);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string table = testsupport::kCjkTable, column = testsupport::kCjkColumn;
+
+  EXPECT_TRUE(fs::is_regular_file(out + "/" + testsupport::kCjkDatabase + ".bat"));
+  const std::string raw = ReadFile(out + "/Tables/" + table + ".sql");
+  ASSERT_GE(raw.size(), 2u);
+  EXPECT_EQ(raw.substr(0, 2), "\xFF\xFE");
+  const std::string script = testsupport::InstallScriptText(raw);
+  EXPECT_NE(script.find("CREATE TABLE [dbo].[" + table + "] ([ShipperID] [int] NOT NULL IDENTITY(1,1) ,[" + column +
+                        "] [nvarchar](40) NOT NULL,[Phone] [nvarchar](24))"),
+            std::string::npos)
+      << script.substr(0, 400);
+  // Three rows, their values the ASCII literals they always were.
+  EXPECT_EQ(CountLines(script, "Insert into [dbo].[" + table + "] ([ShipperID],[" + column + "],[Phone])"), 3);
+  EXPECT_NE(script.find("CONVERT(nvarchar(40),0x53007000650065006400790020004500"), std::string::npos);  // Speedy E
+  const std::string customers = testsupport::InstallScriptText(ReadFile(out + "/Tables/Customers.sql"));
+  EXPECT_NE(customers.find("[" + column + "] [nvarchar](40) NOT NULL"), std::string::npos);
+  // A table with no such name keeps its plain script.
+  const std::string categories = ReadFile(out + "/Tables/Categories.sql");
+  EXPECT_NE(categories.find("CREATE TABLE [dbo].[Categories]"), std::string::npos);
+  EXPECT_TRUE(IsAsciiText(categories));
 }
 
 }  // namespace
