@@ -20,7 +20,7 @@ class NoPrompts : public IPrompts {
   std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
   std::optional<std::string> SaveFile(const std::string&, const std::string&) override { return std::nullopt; }
   std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return std::nullopt; }
-  int ChooseVersion() override { return 0; }
+  int ChooseVersion(int) override { return 0; }
   int ChooseBackupSet(const CBackupReader&) override { return -1; }
 };
 

@@ -185,6 +185,8 @@ void CBackupReader::AddBackupSet(const BYTE* window, UINT64 position) {
   if (attributes & 4) set->m_nBackupType = 1;
   else if (attributes & 8) set->m_nBackupType = 2;
   set->m_wSetNumber = view.U16(62);
+  set->m_nSoftwareMajor = view.U8(93);
+  set->m_nSoftwareMinor = view.U8(94);
   set->m_pszName = ReadTapeText(window, 64);
   set->m_pszPassword = ReadTapeText(window, 72);
   set->m_pszUser = ReadTapeText(window, 76);
@@ -254,10 +256,20 @@ int CBackupReader::ReadSqlStream(const BYTE* window, UINT64 windowPosition, size
   // The length comes from the file: a stream ends at the end of the file at the latest,
   // so the walk never seeks backwards or past the end.
   if (position >= m_nFileSize) return 0;
-  if (length > m_nFileSize - position) length = m_nFileSize - position;
+  const UINT64 declaredData = length;
+  if (length > m_nFileSize - position) {
+    length = m_nFileSize - position;
+    // A cut-off backup: what is there is read, and the log says how much is missing.
+    CExecutionLog::WriteLog(0, 1,
+                            FormatString("The file ends inside a SQL data stream: %llu of its %llu pages are in the file",
+                                         (unsigned long long)(length / kPageBytes),
+                                         (unsigned long long)(declaredData / kPageBytes)),
+                            false);
+  }
   if (length <= 2) return 0;
   m_nStreamBytes += length;
   AddDataStream(position, length);
+  if (m_pLastSet && m_pLastSet->m_pStream) m_pLastSet->m_pStream->nDeclaredLength = declaredData;
   Seek64(position + length, begin);
   return 1;
 }

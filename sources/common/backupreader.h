@@ -13,6 +13,8 @@
 //                 72  4  tape address of the password
 //                 76  4  tape address of the user name
 //                 88  5  media write date, packed big-endian bit fields
+//                 93  1  software major version (8 = SQL Server 2000 ... 11 = 2012)
+//                 94  1  software minor version (50 for 2008 R2)
 //   stream header  0  4  stream id ("APAD" pad, "MQDA" SQL data), 22 bytes in all
 //                  6  2  media format attributes; 4 refuses the stream
 //                  8  8  stream length
@@ -33,7 +35,9 @@
 // One SQL data stream as it lies in the backup file.
 struct DataStreamInfo {
   UINT64 nOffset = 0;        // file position of the first data byte
-  UINT64 nLength = 0;        // data bytes
+  UINT64 nLength = 0;        // data bytes the file holds
+  UINT64 nDeclaredLength = 0;  // data bytes the stream header declares; more than nLength
+                               // when the file ends inside the stream
   UINT64 nLogicalStart = 0;  // range of this stream when the recorded streams are laid end to end
   UINT64 nLogicalEnd = 0;
   DataStreamInfo* pNext = nullptr;  // always null
@@ -50,6 +54,8 @@ class CBackupSet {
   int m_nBackupType = 1;   // 1 full, 2 differential
   int m_nBaseStream = 0;   // differential: stream number of the latest full backup
   WORD m_wSetNumber = 0;
+  BYTE m_nSoftwareMajor = 0;  // version of the software that wrote the set; 0 when unknown
+  BYTE m_nSoftwareMinor = 0;
   // Texts from the SSET block's tape addresses, as UTF-8. A block
   // without the text gives "", so every reader can use them as they are.
   CString m_pszName;

@@ -168,7 +168,7 @@ CString FormatDateTime(DWORD ticks, LONG days) {
   millis %= kMillisPerDay;
   const std::int64_t seconds = millis / 1000;
   CString text = CivilText(day);
-  text.AppendFormat(" %d:%02d:%02d.%03d", int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60),
+  text.AppendFormat(" %02d:%02d:%02d.%03d", int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60),
                     int(millis % 1000));
   return text;
 }
@@ -209,6 +209,25 @@ bool FormatSmallMoney(const BYTE* data, size_t length, int precision, CString& o
   out.Empty();
   if (!data || length != 4) return false;
   return MoneyText(INT64(std::int32_t(DWORD(ReadLE(data, 4)))), precision > 0 ? precision : 10, out);
+}
+
+bool FormatDecimalPlain(const BYTE* data, size_t length, int scale, CString& out) {
+  // The padded text's checks and sign, then the digits again without the padding.
+  if (!FormatDecimal(data, length, std::clamp(scale, 0, 255), scale, out)) return false;
+  UINT128 magnitude = 0;
+  for (size_t i = length; i-- > 1;) magnitude = magnitude << 8 | data[i];
+  out = ScaledText(data[0] == 0 && magnitude != 0, magnitude, scale + 1, scale);
+  return true;
+}
+
+bool FormatMoneyPlain(const BYTE* data, size_t length, CString& out) {
+  if (!FormatMoney(data, length, 19, out)) return false;
+  return MoneyText(INT64(ReadLE(data, 8)), 5, out);
+}
+
+bool FormatSmallMoneyPlain(const BYTE* data, size_t length, CString& out) {
+  if (!FormatSmallMoney(data, length, 10, out)) return false;
+  return MoneyText(INT64(std::int32_t(DWORD(ReadLE(data, 4)))), 5, out);
 }
 
 bool FormatFloat(const BYTE* data, size_t length, CString& out) {

@@ -22,7 +22,7 @@ CString FormatSmallDate(DWORD value);
 CString FormatSmallDateTime(DWORD value);
 
 // "datetime": ticks of 1/300 s since midnight and signed days since 1900-01-01, as
-// "yyyy-mm-dd h:mm:ss.mmm" (hour without a leading zero). The milliseconds are the ticks
+// "yyyy-mm-dd hh:mm:ss.mmm". The milliseconds are the ticks
 // rounded the way SQL Server shows them (.000, .003, .007, .010, ...). Ticks past the end of a
 // day carry into the next day; any day count gives a date (years outside 1753..9999 included).
 CString FormatDateTime(DWORD ticks, LONG days);
@@ -45,6 +45,12 @@ bool FormatDecimal(const BYTE* data, size_t length, int precision, int scale, CS
 // less uses the type's own (19, 10).
 bool FormatMoney(const BYTE* data, size_t length, int precision, CString& out);
 bool FormatSmallMoney(const BYTE* data, size_t length, int precision, CString& out);
+
+// The same numbers as the preview shows them: no padding, one digit before the point at
+// least, `scale` digits after it (money four): "18.0000", "-1.23", "0.50", "7".
+bool FormatDecimalPlain(const BYTE* data, size_t length, int scale, CString& out);
+bool FormatMoneyPlain(const BYTE* data, size_t length, CString& out);
+bool FormatSmallMoneyPlain(const BYTE* data, size_t length, CString& out);
 
 // "float" (8-byte IEEE) and "real" (4-byte IEEE): the shortest text that reads back to the same
 // bits ("0.1", "1.5e-300", "-0"). The real text also reads back exactly when it is parsed as a

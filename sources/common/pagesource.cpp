@@ -14,6 +14,7 @@ constexpr unsigned kWaitSliceMs = 100;
 constexpr size_t kCensusChunkPages = 128;  // 1 MiB a read
 constexpr int kBootPageId = 9;
 constexpr size_t kNameFieldOffset = 148;
+constexpr size_t kVersionFieldOffset = 100;
 constexpr int kNameFieldUnits = 128;
 }  // namespace
 
@@ -114,6 +115,13 @@ CString DatabaseNameFromBootPage(const BYTE* page) {
     bytes += char(u >> 8);
   }
   return CString(Utf16ToUtf8(ByteView(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size())));
+}
+
+bool BootPageVersions(const BYTE* page, int& current, int& created) {
+  if (!page || PageTypeOf(page) != kPageBoot || PageIdOf(page) != kBootPageId) return false;
+  current = ReadU16(page + kVersionFieldOffset);
+  created = ReadU16(page + kVersionFieldOffset + 2);
+  return current != 0;
 }
 
 bool WaitUnlessStopped(const EVENT_HANDLE& event, const std::atomic<BYTE>* stop) {

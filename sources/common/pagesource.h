@@ -71,6 +71,12 @@ class CPageSource {
 // 0x2020 pairs some versions fill the field with) trimmed at the end, as UTF-8. Empty when the
 // page is not a boot page.
 CString DatabaseNameFromBootPage(const BYTE* page);
+// The on-disk versions of a boot page: the current one at byte 100 (539 = 2000, 611 = 2005,
+// 655 = 2008, 661 = 2008 R2, 706 = 2012) and the one the database was created with at 102.
+// False when the page is not a boot page or says version 0.
+bool BootPageVersions(const BYTE* page, int& current, int& created);
+// File position of the boot page in a database file, or in a backup set's stream.
+inline constexpr UINT64 kBootPageOffset = 9ull * 8192;
 
 // Waits for a manual-reset event in short slices; false as soon as the stop flag is set or
 // the wait fails, so a partner that went away never leaves a thread blocked for good.

@@ -205,6 +205,9 @@ class CTable {
   std::vector<DWORD> m_vecFreedPages;       // pages the allocation map marks free (deleted data)
   std::vector<CColumn*> m_vecColumnById;    // column index by column id, empty entries null
   FILE_HANDLE m_hBlobFile = kInvalidFile;   // Blob file being written
+  // Deleted rows of the last row export: exported, and left out as copies of other rows.
+  int m_nDeletedRecovered = 0;
+  int m_nDeletedCopies = 0;
 
   // Appends a column (or variable column) at the tail of its list; the table owns it.
   void AppendColumn(CColumn* column);

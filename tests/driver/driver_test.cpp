@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -62,11 +63,11 @@ TEST(EngineDriver, InputItCannotUseGivesOneLineAndStatusOne) {
     std::vector<std::string> args;
     std::string line;
   } cases[] = {
-      {{"scan", missing}, "scan failed: " + missing + " cannot be opened"},
-      {{"rows", missing, "Orders"}, "rows failed: " + missing + " cannot be opened"},
-      {{"sets", dir.path()}, "sets failed: " + dir.path() + " cannot be opened"},
-      {{"scan", text}, "scan failed: " + text + " holds no backup set"},
-      {{"export", text, dir.file("out")}, "export failed: " + text + " holds no backup set"},
+      {{"scan", missing}, "scan failed: " + missing + " cannot be opened: No such file or directory."},
+      {{"rows", missing, "Orders"}, "rows failed: " + missing + " cannot be opened: No such file or directory."},
+      {{"sets", dir.path()}, "sets failed: " + dir.path() + " is a folder, not a file."},
+      {{"scan", text}, "scan failed: " + text + " is not a SQL Server backup: it has no tape header."},
+      {{"export", text, dir.file("out")}, "export failed: " + text + " is not a SQL Server backup: it has no tape header."},
       {{"scan", backup, "--set", "2"}, "scan failed: " + backup + " has no backup set 2 (it holds 1)"},
       {{"save", backup, dir.file("x.str"), "--set", "0"}, "save failed: " + backup + " has no backup set 0 (it holds 1)"},
       {{"load", dir.file("notes.str")}, "The selected file is not an str file."},
@@ -77,6 +78,49 @@ TEST(EngineDriver, InputItCannotUseGivesOneLineAndStatusOne) {
     const DriverRun r = Driver(c.args, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, c.line + "\n");
+  }
+}
+
+// Without --format the file's own version picks the engine; a --format of the other family is
+// obeyed after a warning; files newer than 2008 R2 and compressed backups are refused.
+TEST(EngineDriver, TheFilesVersionPicksTheEngine) {
+  if (testsupport::FixturesDir().empty()) GTEST_SKIP() << "fixtures not available";
+  testsupport::TempDir dir;
+  const std::string pubs2000 = testsupport::FixturePath("sample2000_PUBS.MDF");
+  const std::string library = testsupport::FixturePath("bak2008_library_small.bak");
+  // The same catalog as with the right --format, without it.
+  for (const auto& [file, format] : {std::pair{pubs2000, "2000"}, std::pair{library, "2008"}}) {
+    const DriverRun chosen = Driver({"scan", file, "--format", format}, dir.path());
+    const DriverRun detected = Driver({"scan", file}, dir.path());
+    ASSERT_EQ(detected.status, 0) << detected.out.substr(0, 300);
+    EXPECT_EQ(detected.out, chosen.out);
+  }
+  const DriverRun wrong = Driver({"scan", library, "--format", "2000"}, dir.path());
+  EXPECT_EQ(wrong.out.rfind("warning: " + library +
+                                " holds a SQL Server 2008 database (version 655); read as SQL Server 2000 as --format says\n",
+                            0),
+            0u)
+      << wrong.out.substr(0, 300);
+  // 2005 and 2008 are one family: no warning between them.
+  EXPECT_EQ(Driver({"scan", library, "--format", "2005"}, dir.path()).out.find("warning:"), std::string::npos);
+
+  struct Refused {
+    const char* file;
+    const char* says;
+  } refused[] = {
+      {"bak2012_diff_6sets_2dbs.bak", " holds a SQL Server 2012 database (version 706), which is not supported"},
+      {"bak2014_northwind_noboot.bak", " is a backup written by SQL Server 2014 (software version 12.0), which is not supported"},
+      {"bak_compressed_northwind.bak", " is a compressed backup, which is not supported"},
+  };
+  for (const Refused& r : refused) {
+    const std::string path = testsupport::FixturePath(r.file);
+    for (const char* command : {"scan", "sets"}) {
+      const DriverRun run = Driver({command, path}, dir.path());
+      SCOPED_TRACE(run.out);
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.out.rfind(std::string(command) + " failed: " + path + r.says, 0), 0u);
+      EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
+    }
   }
 }
 
@@ -169,7 +213,7 @@ TEST(EngineDriver, RowsPagesThroughA2000Table) {
     std::string first;  // the first row's start
     std::string tail;
   } cases[] = {
-      {{}, 500, "10248$#$VINET$#$5$#$1996-07-04 0:00:00$#$", "rows: 500 last-window: 0\n"},
+      {{}, 500, "10248$#$VINET$#$5$#$1996-07-04 00:00:00$#$", "rows: 500 last-window: 0\n"},
       {{"--window", "2"}, 330, "10748$#$", "rows: 330 last-window: 1\n"},
       {{"--window", "2", "--back", "1"}, 500, "10248$#$", "rows: 500 last-window: 0\n"},
   };

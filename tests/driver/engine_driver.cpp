@@ -26,6 +26,7 @@
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
 #include "ui/core/serverconnection.h"
+#include "ui/core/sourcedetection.h"
 
 namespace {
 
@@ -36,22 +37,31 @@ const char* const kUsage = R"(usage: engine-driver COMMAND ...
   save FILE SCANFILE [--set N]
                          scan FILE and save the scan to SCANFILE
   load SCANFILE          open a scan file as the program's Open Scan does and print its catalog
-  export FILE DIR [--set N] [--rows]
+  export FILE DIR [--set N] [--rows] [--deleted]
                          scan FILE and export it as the program does to scripts (every
                          object, rows with --rows), the script folder being DIR
-  export FILE --server CONNECTION-STRING [--set N] [--rows] [--threads K]
+  export FILE --server CONNECTION-STRING [--set N] [--rows] [--deleted] [--threads K]
                          scan FILE and export every table into the server the ODBC connection
                          string names, through the program's connection pool: K pooled
                          connections (sql.settings' Thread_Size by default), at most 5
-  rows FILE TABLE [--set N] [--window K] [--back M]
+  rows FILE TABLE [--set N] [--window K] [--back M] [--deleted]
                          scan FILE, then preview TABLE ("name" or "owner.name") as the program
                          does: select it, press next page until window K (1 by default) is
                          shown, then press previous page M times (0 by default)
   help                   this text
 
-Every command takes --format 2000|2005|2008 (2008 by default): the engine that reads FILE, or
-the engine that writes SCANFILE. 2005 files are read by the 2008 engine. A 2000 "export" also
-writes ForeignKeys.sql, run after the tables.
+--deleted is the export options' "Recover deleted rows": the export (and, for "rows", the
+preview) also recovers the rows that were deleted but are still on the pages.
+Every command takes --format 2000|2005|2008: the engine that reads FILE, or the engine that
+writes SCANFILE. Without it FILE's own version picks the engine, as the program's version
+dialog preselects it (the boot page's on-disk version, or the backup set's software version
+where the boot page is missing; 2008 when the file says neither); a --format of the other
+engine family than the file says is obeyed after a line "warning: FILE holds ...". 2005 files
+are read by the 2008 engine. A 2000 "export" also writes ForeignKeys.sql, run after the tables.
+A FILE the program refuses (newer than SQL Server 2008 R2, compressed, not a backup or
+database file, empty, unreadable) ends the command with status 1 and one line
+"COMMAND failed: " and the program's message. A backup cut off inside its data stream, or a
+database file that ends inside a page, gives "warning: ... N of M pages were read." first.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -92,9 +102,10 @@ struct Args {
   std::vector<std::string> positional;
   int set = 1;
   bool rows = false;
+  bool deleted = false;  // "Recover deleted rows"
   int window = 1;
   int back = 0;
-  int format = 2008;
+  int format = 0;  // 0: FILE's own version decides
   std::optional<std::string> server;  // export --server: the connection string
   std::optional<int> threads;
 };
@@ -112,6 +123,8 @@ bool Parse(int argc, char** argv, Args& a) {
       a.threads = std::atoi(argv[++i]);
     } else if (arg == "--rows") {
       a.rows = true;
+    } else if (arg == "--deleted") {
+      a.deleted = true;
     } else if (arg == "--window" && i + 1 < argc) {
       a.window = std::atoi(argv[++i]);
       if (a.window < 1) return false;
@@ -132,7 +145,7 @@ bool Parse(int argc, char** argv, Args& a) {
 
 // The engine the program creates for the version the user chose (--format).
 std::unique_ptr<CSQLServer> NewEngine(const Args& a) {
-  CreatedEngine created = CreateEngine(std::to_string(a.format));
+  CreatedEngine created = CreateEngine(std::to_string(a.format ? a.format : 2008));
   if (!created) std::cout << "engine failed: " << created.refusal << "\n";
   return std::move(created.engine);
 }
@@ -300,6 +313,7 @@ int ServerExport(const Args& a) {
   uicore::ExportRequest request = EveryObject(engine);
   request.toServer = true;
   request.rows = a.rows;
+  request.recoverDeleted = a.deleted;
   request.threadSize = a.threads;
   request.connections = [connect](std::string* why) { return uicore::NewServerConnection(connect, why); };
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request), main.get());
@@ -337,6 +351,7 @@ int Export(const Args& a) {
   uicore::ExportRequest request = EveryObject(engine);
   request.toServer = false;
   request.rows = a.rows;
+  request.recoverDeleted = a.deleted;
   request.outputFolder = dir;
   const std::optional<uicore::ExportResult> result = RunWorker(engine, std::move(request));
   if (!result) return 1;
@@ -384,6 +399,8 @@ int Rows(const Args& a) {
     std::cout << "rows failed: no table " << a.positional[1] << "\n";
     return 1;
   }
+  // The program's preview after an export with "Recover deleted rows": the option stays on.
+  engine->m_bRecoverDeleted = a.deleted ? 1 : 0;
   // The program's preview: the table selected, then ">" and "<" pressed.
   testsupport::Preview preview(*engine);
   testsupport::PreviewWindow w = preview.Select(table);
@@ -398,6 +415,29 @@ int Rows(const Args& a) {
   return 0;
 }
 
+// What the program's Load finds out before the version dialog: a file it refuses ends the
+// command; otherwise the file's version picks the engine unless --format chose one.
+bool DetectInput(Args& a) {
+  if (a.positional.empty()) return true;
+  const std::string& path = a.positional[0];
+  const uicore::SourceFacts facts = uicore::DetectSource(path);
+  if (!facts.Loadable()) {
+    std::cout << a.command << " failed: " << facts.failure << "\n";
+    return false;
+  }
+  static const int kFormats[] = {2008, 2000, 2005, 2008};
+  const int detected = facts.engine >= 1 && facts.engine <= 3 ? kFormats[facts.engine] : 0;
+  if (a.format == 0) {
+    a.format = detected ? detected : 2008;
+  } else if (detected && !uicore::SameEngineFamily(facts.engine, a.format == 2000 ? 1 : 3)) {
+    std::cout << "warning: " << path << " holds " << facts.holds << "; read as SQL Server " << a.format
+              << " as --format says\n";
+  }
+  const std::string cut = uicore::TruncationWarning(facts);
+  if (!cut.empty()) std::cout << "warning: " << cut << "\n";
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -407,6 +447,8 @@ int main(int argc, char** argv) {
     return (a.command == "help" || a.command == "--help") ? 0 : 2;
   }
   int rc = 2;
+  // A scan file says its own version; every other command starts from a backup or database file.
+  if (a.command != "load" && !DetectInput(a)) return 1;
   if (a.command == "sets") rc = Sets(a);
   else if (a.command == "scan") rc = Scan(a);
   else if (a.command == "save") rc = Save(a);

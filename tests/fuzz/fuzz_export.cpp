@@ -1,6 +1,6 @@
 // The export record decoder on one data page of a fixed table: the script export of the
 // table as the export worker runs it (CREATE TABLE, the row walk with its INSERTs, large-value
-// scripts and Blob files, then keys), and ExportTableRecord called on every slot on its own.
+// scripts, then keys), and ExportTableRecord called on every slot on its own.
 // Input: page_input.h.
 #include <cstdint>
 #include <filesystem>

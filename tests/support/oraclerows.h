@@ -1,6 +1,6 @@
 // Reading the rows of an export back and comparing them with a public install script
-// (instnwnd.sql, instpubs.sql), value by value: our INSERT statements with their large-value
-// chunks and Blob files, and the install script's INSERTs as the scan's tables take them. The
+// (instnwnd.sql, instpubs.sql), value by value: our INSERT statements with the pieces that
+// fill their large values, and the install script's INSERTs as the scan's tables take them. The
 // script export's tests and the server export's tests read their output the same way.
 #pragma once
 
@@ -154,13 +154,15 @@ inline Value OurValue(const std::vector<SqlToken>& e) {
   return v;
 }
 
-// Reads the rows of our table scripts: each INSERT, then the ntext chunks, image chunks and
-// Blob files that fill its large values.
+// Reads the rows of our table scripts: each INSERT, then the pieces that fill its large values
+// (UPDATETEXT through @NTEXT or @TEXT or with a binary literal, UPDATE ... .WRITE). A piece is
+// appended to the value the INSERT gave, of the kind that value has.
 inline void ReadOurRows(const std::string& script, TableRows& out) {
   Row* current = nullptr;
   for (const std::string& batch : SplitSqlBatches(script)) {
     const std::vector<SqlToken> t = LexSqlBatch(batch).tokens;
     std::string chunk;
+    bool nationalChunk = false;
     for (size_t i = 0; i < t.size(); ++i) {
       if (t[i].Is("Insert") && i + 1 < t.size() && t[i + 1].Is("into")) {
         i += 2;
@@ -183,21 +185,24 @@ inline void ReadOurRows(const std::string& script, TableRows& out) {
         current = &out.rows[table].back();
         std::erase(columns, "_TARNWELL_TEMPCOL");
         out.columns[table] = columns;
-      } else if (t[i].Is("SET") && i + 1 < t.size() && t[i + 1].text == "@NTEXT") {
-        // SET @NTEXT = Convert ( nvarchar ( 4000 ) , 0x.. )
+      } else if (t[i].Is("SET") && i + 1 < t.size() && (t[i + 1].text == "@NTEXT" || t[i + 1].text == "@TEXT")) {
+        // SET @NTEXT = Convert ( nvarchar ( 4000 ) , 0x.. ), or @TEXT and varchar(8000)
+        nationalChunk = t[i + 1].text == "@NTEXT";
         chunk = i + 10 < t.size() ? FromHex(t[i + 10].text) : "";
       } else if (t[i].Is("Updatetext") && current) {
         ++i;
         const std::string column = NameAt(t, i);
         i += 3;  // @PTR NULL 0
         if (i < t.size() && IsHex(t[i])) (*current)[column].v += FromHex(t[i].text);
-        else (*current)[column].v += Utf16Text(chunk);
-        if (i < t.size() && IsHex(t[i])) (*current)[column].kind = Value::kBinary;
-      } else if (t[i].Is("OPENROWSET") && current && i + 3 < t.size() && t[i + 3].kind == SqlToken::kString) {
-        const std::string path = t[i + 3].text;
-        size_t j = i;
-        while (j < t.size() && !t[j].Is("as")) ++j;
-        if (j + 1 < t.size()) (*current)[t[j + 1].text] = {Value::kBinary, ReadFile(path)};
+        else (*current)[column].v += nationalChunk ? Utf16Text(chunk) : chunk;
+      } else if (t[i].Is("WRITE") && current && i >= 2 && t[i - 1].IsSymbol('.') && i + 1 < t.size() &&
+                 t[i + 1].IsSymbol('(')) {
+        // [c] . WRITE ( 0x.. , NULL , 0 ), or with CONVERT ( varchar|nvarchar ( n ) , 0x.. )
+        const std::string column = t[i - 2].text;
+        size_t j = i + 2;
+        const std::vector<SqlToken> e = Expression(t, j);
+        Value piece = OurValue(e);
+        (*current)[column].v += piece.v;
       }
     }
   }

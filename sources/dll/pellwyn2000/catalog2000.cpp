@@ -116,7 +116,7 @@ ObjectKind KindOf(char a, char b) {
 
 bool IsVariableType(const CString& type) {
   return type == "varchar" || type == "nvarchar" || type == "ntext" || type == "text" || type == "image" ||
-         type == "varbinary";
+         type == "varbinary" || type == "sql_variant";
 }
 
 // One identity value of autoval: `width` bytes of the column's type, little-endian.

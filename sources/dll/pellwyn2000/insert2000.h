@@ -9,8 +9,10 @@
 //   empty            '' in a character column, 0x in a binary one
 //   damaged, or a datetime the server would refuse
 //                    '' in a character column that takes no NULL; otherwise left to the server
-//   computed, dropped, timestamp, sql_variant
+//   computed, dropped, timestamp
 //                    never named: the server computes or fills them
+//   sql_variant      a literal of its base type, cast back to it; one whose base type
+//                    cannot be read is left to the server ('' when the column takes no NULL)
 // Literals: nvarchar and nchar as CONVERT(nvarchar(n), 0x...) of their UTF-16 bytes; varchar,
 // char and text quoted, or, when they hold a byte outside printable ASCII, as
 // CONVERT(varchar(n), 0x...), so a statement is pure ASCII and no line of a value is ever a
@@ -18,9 +20,11 @@
 // stored bytes; numbers as they are (float and real with an exponent, so the server reads a
 // float, exactly).
 //
-// ntext values are too long for one literal: the INSERT gives the column '' and the row a new
-// identifier in "[_TARNWELL_TEMPCOL]", and the block appends the value in pieces of 3999
-// characters with UPDATETEXT. The block is one transaction, complete in itself.
+// ntext values, and in a script text and image values longer than 8000 bytes, are too long for
+// one literal: the INSERT gives the column an empty value and the row a new identifier in
+// "[_TARNWELL_TEMPCOL]", and the block appends the value in pieces of 7998 bytes with
+// UPDATETEXT (common/largevalues.h), which SQL Server 2000 takes; nothing in a script needs a
+// (max) type. The block is one transaction, complete in itself.
 #pragma once
 
 #include <string>
@@ -39,11 +43,13 @@ struct RowStatement {
   // The INSERT. Script: ends ")\r\ngo\r\n" (in a block ", @ID)\r\n"); server: ends ");" (in a
   // block ",@ID);").
   CString insert;
-  // The large-value block, holding the INSERT; empty when the row has no ntext value.
+  // The large-value block, holding the INSERT; empty when no value of the row goes in pieces.
   CString block;
   int columns = 0;          // columns the INSERT names
   bool identity = false;    // it names an identity column
-  int ntextPieces = 0;      // UPDATETEXT pieces in the block
+  int pieces = 0;           // UPDATETEXT pieces in the block
+  int nullsInNotNull = 0;   // NULLs of NOT NULL character columns, written as ''
+  int variantsLeftOut = 0;  // sql_variant values whose base type could not be read
 
   bool HasBlock() const { return !block.IsEmpty(); }
   // What a script file receives for the row: the INSERT, or the block and its "go".
@@ -66,7 +72,7 @@ class InsertPlan {
   struct Column {
     CString quotedName;
     SqlType type = SqlType::kUnknown;
-    bool named = true;  // false: computed, dropped, timestamp, sql_variant
+    bool named = true;  // false: computed, dropped, timestamp
     bool character = false;
     bool binary = false;
     bool nullable = false;

@@ -59,6 +59,9 @@ Value RenderEntry(const RowPlan& plan, const Entry& entry, size_t index, const D
         if (display) text = CodePageShown(text, plan.EntryCodePage(index));
       } else if (display && IsUnicode(type)) {
         text = UnicodeShown(entry.bytes);
+      } else if (display && type == SqlType::kSqlVariant) {
+        // Its base type's header comes first: the bytes are no text to show.
+        text = kBinaryMarker;
       } else if (display) {
         text = LooksSingleByteUnicode(entry.bytes) ? FilteredText(entry.bytes) : std::string(kNotShown);
       } else {
@@ -166,6 +169,25 @@ unsigned RowPlan::EntryCodePage(size_t entry) const {
 SqlType RowPlan::EntryType(size_t entry) const {
   if (entry < m_entryTypes.size()) return m_entryTypes[entry];
   return m_entryTypes.empty() ? SqlType::kUnknown : m_entryTypes.back();
+}
+
+RecordShape RowPlan::Shape() const {
+  RecordShape shape;
+  // The fixed part ends after the last stored fixed value, dropped ones included.
+  shape.fixedEnd = 4;
+  for (const ColumnPlan& p : m_columns) {
+    if (p.role != ColumnRole::kFixed && p.role != ColumnRole::kDroppedFixed) continue;
+    // A timestamp is read as nothing but stored in 8 bytes.
+    const size_t width = p.fixed.type == SqlType::kTimestamp ? 8 : FixedWidth(p.fixed);
+    if (width == 0 || p.offset < 4) {
+      shape.fixedEnd = 0;  // a value whose place is not known: F cannot be told
+      break;
+    }
+    shape.fixedEnd = std::max(shape.fixedEnd, p.offset + int(width));
+  }
+  shape.columnCount = m_allColumns > 0 ? m_allColumns : int(m_columns.size());
+  shape.uniquifier = m_uniquifier;
+  return shape;
 }
 
 bool RowPlan::AcceptsColumnCount(int n) const {

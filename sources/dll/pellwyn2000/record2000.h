@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "common/datarecord.h"
 #include "common/page.h"
 #include "lob2000.h"
 #include "platform/types.h"
@@ -69,6 +70,8 @@ class RowPlan {
   // The code page variable entry i's text is shown in: its column's, else 1252.
   unsigned EntryCodePage(size_t entry) const;
   bool AcceptsColumnCount(int n) const;
+  // What every record of the table shows in its header, for records no slot vouches for.
+  RecordShape Shape() const;
 
  private:
   std::vector<ColumnPlan> m_columns;

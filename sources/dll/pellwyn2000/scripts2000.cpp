@@ -125,6 +125,9 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
     }
     text += SqlQuoteName(c->m_strName) + " " + DeclaredType(*c);
     if (kind == TableScript::kFull && c->m_strType == "ntext") table.m_bHasNtext = true;
+    // Long text values, and in a script long image values, are appended in pieces too, through
+    // the same column.
+    if (kind == TableScript::kFull && (c->m_strType == "text" || c->m_strType == "image")) table.m_bHasBlob = true;
     if (!c->m_strDefault.IsEmpty()) {
       if (IsDefaultObjectText(c->m_strDefault)) {
         createDefault(c->m_strDefault);
@@ -204,13 +207,14 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
   std::vector<DefaultBinding> bindings;
   if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create, bindings)) {
     table->m_bHasNtext = false;
+    table->m_bHasBlob = false;
     return;
   }
 
   // The temporary column lets the row export find the row it has just inserted when it adds
-  // an ntext value; without rows it would stay behind as a stray column.
+  // a value in pieces; without rows it would stay behind as a stray column.
   const bool rows = m_bExportRows == 1;
-  const bool tempColumn = rows && table->m_bHasNtext;
+  const bool tempColumn = rows && (table->m_bHasNtext || table->m_bHasBlob);
   if (server) {
     if (tempColumn) create += AddTempColumnStatement(*table);
     CString error;
@@ -235,22 +239,38 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     else WriteScript(m_hTableSqlFile, DropTempColumnStatement(*table) + kSqlScriptGo);
   }
   table->m_bHasNtext = false;
+  table->m_bHasBlob = false;
 }
 
 void CSQLServer2000::GenerateTableQueries(CTable* table) {
   if (!table) return;
   const bool server = m_bExportToServer == 1;
+  const bool rows = m_bExportRows == 1;
+  // The rows name their identity values under IDENTITY_INSERT and fill long values through the
+  // temporary column: a table that is to take them is made with both, or they would be refused.
+  const TableScript kind = rows ? TableScript::kFull : TableScript::kPlain;
   auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, m_pDatabase); };
+  auto clearFlags = [&] {
+    table->m_bHasNtext = false;
+    table->m_bHasBlob = false;
+  };
   CString create;
   std::vector<DefaultBinding> bindings;
-  if (!BuildCreateTable(*this, *table, TableScript::kPlain, createDefault, create, bindings)) return;
+  if (!BuildCreateTable(*this, *table, kind, createDefault, create, bindings)) {
+    clearFlags();
+    return;
+  }
+  const bool tempColumn = rows && (table->m_bHasNtext || table->m_bHasBlob);
   if (server) {
+    if (tempColumn) create += AddTempColumnStatement(*table);
     if (!Execute(m_pDatabase, create)) LogError(create);
   } else {
-    WriteScript(m_hTableSqlFile, create + kSqlScriptGo);
+    CString text = create + kSqlScriptGo;
+    if (tempColumn) text += AddTempColumnStatement(*table) + kSqlScriptGo;
+    WriteScript(m_hTableSqlFile, text);
   }
   BindDefaults(*this, *table, bindings, server, m_pDatabase, m_hTableSqlFile);
-  if (m_bExportRows != 1) return;
+  if (!rows) return;
 
   std::string value;
   if (ReadSetting("Avoid_Duplicate", value) == SettingLookup::Found && value == "1") m_bAvoidDuplicate = 1;
@@ -258,6 +278,11 @@ void CSQLServer2000::GenerateTableQueries(CTable* table) {
   if (m_pStatus) m_pStatus->m_pExportTable = table;
   // The walk runs on this thread and has ended when it returns: nothing is left to wait for.
   ExportTableRows(table, server ? m_pDatabase : nullptr);
+  if (tempColumn) {
+    if (server) Execute(m_pDatabase, DropTempColumnStatement(*table));
+    else WriteScript(m_hTableSqlFile, DropTempColumnStatement(*table) + kSqlScriptGo);
+  }
+  clearFlags();
 }
 
 // ---- keys and indexes

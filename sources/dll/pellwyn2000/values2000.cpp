@@ -58,7 +58,8 @@ bool IsVariableType(SqlType type) {
     case SqlType::kText:
     case SqlType::kImage:
     case SqlType::kVarBinary:
-    case SqlType::kXml: return true;
+    case SqlType::kXml:
+    case SqlType::kSqlVariant: return true;
     default: return false;
   }
 }
@@ -118,7 +119,7 @@ CString FormatDateTime2000(DWORD ticks, LONG days) {
   // Whole hundredths first, then seconds: the ticks are cut, never rounded up into the next
   // second.
   const std::int64_t seconds = std::int64_t(ticks / 3) / 100;
-  return FormatString("%04d-%02d-%02d %d:%02d:%02d", int(year), month, day, int(seconds / 3600),
+  return FormatString("%04d-%02d-%02d %02d:%02d:%02d", int(year), month, day, int(seconds / 3600),
                       int(seconds / 60 % 60), int(seconds % 60));
 }
 
@@ -159,24 +160,30 @@ Value RenderFixed(const FixedColumn& column, ByteView v, Mode mode) {
     case SqlType::kTinyInt: return Value::Of(Decimal(b[0]));
     case SqlType::kSmallInt: return Value::Of(Decimal(std::int16_t(WORD(ReadLE(v)))));
     case SqlType::kBigInt: return Value::Of(Decimal(INT64(ReadLE(v))));
+    // Approximate numbers as the shortest text that reads back to the stored value, in the
+    // preview as in the export; a pattern no server stores (NaN, infinity) previews as the
+    // printf text it has.
     case SqlType::kReal:
-      if (display) return FromText(RealToStringText(DWORD(ReadLE(v))));
-      // The export needs the value back exactly, which seven "%e" digits do not give.
-      if (!FormatReal(b, v.size(), text)) return corrupt;
-      return FromText(text);
+      if (FormatReal(b, v.size(), text)) return FromText(text);
+      return display ? FromText(RealToStringText(DWORD(ReadLE(v)))) : corrupt;
     case SqlType::kFloat:
-      if (display) return FromText(FormatScientific(std::bit_cast<double>(ReadLE(v)), column.precision));
-      if (!FormatFloat(b, v.size(), text)) return corrupt;
-      return FromText(text);
+      if (FormatFloat(b, v.size(), text)) return FromText(text);
+      return display ? FromText(FormatScientific(std::bit_cast<double>(ReadLE(v)), column.precision)) : corrupt;
+    // Exact numbers: the preview plainly at their scale, the export its padded literals.
     case SqlType::kDecimal:
     case SqlType::kNumeric:
-      if (!FormatDecimal(b, v.size(), column.precision, column.scale, text)) return corrupt;
+      if (!(display ? FormatDecimalPlain(b, v.size(), column.scale, text)
+                    : FormatDecimal(b, v.size(), column.precision, column.scale, text)))
+        return corrupt;
       return FromText(text);
     case SqlType::kMoney:
-      if (!FormatMoney(b, v.size(), column.precision, text)) return corrupt;
+      if (!(display ? FormatMoneyPlain(b, v.size(), text) : FormatMoney(b, v.size(), column.precision, text)))
+        return corrupt;
       return FromText(text);
     case SqlType::kSmallMoney:
-      if (!FormatSmallMoney(b, v.size(), column.precision, text)) return corrupt;
+      if (!(display ? FormatSmallMoneyPlain(b, v.size(), text)
+                    : FormatSmallMoney(b, v.size(), column.precision, text)))
+        return corrupt;
       return FromText(text);
     case SqlType::kDateTime: {
       const DWORD ticks = DWORD(ReadLE(ByteView(b, 4)));

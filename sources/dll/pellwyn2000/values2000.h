@@ -75,12 +75,12 @@ struct FixedColumn {
 size_t FixedWidth(const FixedColumn& column);
 
 // The value of a fixed-length column from its stored bytes (exactly FixedWidth bytes; any
-// other count is kCorrupt). timestamp and sql_variant read nothing: "<binary data>" in the
-// preview and kNull in the export for timestamp, kNull for sql_variant.
+// other count is kCorrupt). timestamp reads nothing: "<binary data>" in the preview and kNull
+// in the export. (sql_variant is stored in the variable part; a fixed one reads kNull.)
 Value RenderFixed(const FixedColumn& column, ByteView bytes, Mode mode);
 
 // "datetime": ticks of 1/300 s since midnight and days since 1900-01-01, as
-// "yyyy-mm-dd h:mm:ss" (the hour without a leading zero, the ticks cut to whole seconds).
+// "yyyy-mm-dd hh:mm:ss" (the ticks cut to whole seconds).
 // Outside 1753-01-01..9999-12-31, or with ticks of a whole day or more, the value is not one
 // the server stores: "Invalid DateTime.".
 CString FormatDateTime2000(DWORD ticks, LONG days);

@@ -29,6 +29,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/deletedrows.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/scriptfile.h"
@@ -150,6 +151,8 @@ struct RowWalk {
   int refusedRows = 0;
   int refusals = 0;  // statements the server refused, batches and reruns alike
   int incompleteValues = 0;
+  int nullsInNotNull = 0;
+  int variantsLeftOut = 0;
   int failedRecords = 0;
   bool writeFailed = false;
 };
@@ -310,14 +313,26 @@ void FinishExport(RowWalk& walk) {
   }
 }
 
-void LogExportSummary(const RowWalk& walk, int foreignPages) {
+void LogExportSummary(const RowWalk& walk, int foreignPages, const DeletedRowPlan* deleted) {
   CString line = FormatString("Exported %d rows of table %s", walk.rows, walk.tableName);
   if (walk.refusedRows) line += FormatString(", %d rows refused by the server", walk.refusedRows);
   if (walk.duplicates) line += FormatString(", %d repeated rows not sent again", walk.duplicates);
+  if (deleted) {
+    line += FormatString(", %d of them deleted rows recovered; %d deleted rows left out as copies",
+                         walk.table.m_nDeletedRecovered, walk.table.m_nDeletedCopies);
+    if (deleted->unfit + deleted->notFound)
+      line += FormatString(", %d that could not be read", deleted->unfit + deleted->notFound);
+  }
   Log(line);
   if (walk.incompleteValues)
     Log(FormatString("Table %s: %d large values exported as far as they could be read", walk.tableName,
                      walk.incompleteValues));
+  if (walk.nullsInNotNull)
+    Log(FormatString("Table %s: %d NULL values of NOT NULL character columns written as ''", walk.tableName,
+                     walk.nullsInNotNull));
+  if (walk.variantsLeftOut)
+    Log(FormatString("Table %s: %d sql_variant values of a base type that cannot be read left out", walk.tableName,
+                     walk.variantsLeftOut));
   if (walk.failedRecords)
     Log(FormatString("Table %s: %d records could not be decoded", walk.tableName, walk.failedRecords));
   if (foreignPages)
@@ -366,6 +381,73 @@ std::vector<DWORD> WalkedPages(const CSQLServer2000& e, const CTable& table) {
   return pages;
 }
 
+// Which rows a walk over `pages` reads when deleted rows are recovered (common/deletedrows.h):
+// rows are told apart by their key's export values, or all their values; `log` writes what
+// was left out, and why.
+DeletedRowPlan PlanDeletedRows2000(RowWalk& walk, const std::vector<DWORD>& pages, bool log) {
+  const CTable& table = walk.table;
+  const std::vector<rows2000::ColumnPlan>& columns = walk.plan.columns();
+  std::vector<size_t> keyPlaces;
+  if (const CIndexInfo* index = RowKeyIndex(table))
+    for (int id : index->m_vecColumns)
+      for (size_t i = 0; i < columns.size(); ++i)
+        if (columns[i].column && columns[i].column->m_nColumnId == id) {
+          keyPlaces.push_back(i);
+          break;
+        }
+  // Off-row values are not read: their rows are told apart by the rest.
+  rows2000::DecodeOptions keyOptions;
+  keyOptions.mode = rows2000::Mode::kExport;
+  keyOptions.recoverDeleted = true;
+  rows2000::DecodeOptions textOptions = keyOptions;
+  textOptions.mode = rows2000::Mode::kDisplay;
+  DeletedRowSteps steps;
+  steps.readPage = [&](size_t position, BYTE* page) {
+    if (!walk.pages.ReadDataPage(pages[position], page) || PageTypeOf(page) != kPageData ||
+        PageObjectId(page) != table.m_dwObjectId)
+      return false;
+    RestoreTornBitsIfPresent(page);
+    return true;
+  };
+  steps.slotEntry = [](const BYTE* page, int slot) {
+    const WORD entry = RepairedEntry(page, slot, false);
+    return InPage(entry) ? entry : WORD(0);
+  };
+  steps.identify = [&](const BYTE* page, WORD offset, bool texts, RowIdentity& id) {
+    const ByteView body(page + kPageHeaderSize, kPageBodySize);
+    const WORD recordOffset = WORD(offset - kPageHeaderSize);
+    rows2000::DecodedRow row;
+    if (rows2000::DecodeRecord(walk.plan, body, recordOffset, keyOptions, row) != rows2000::Verdict::kDecoded)
+      return false;
+    id.key.clear();
+    auto add = [&](const rows2000::Value& v) {
+      id.key += char(v.mark);
+      const size_t n = v.text.size();
+      id.key.append({char(n), char(n >> 8), char(n >> 16)});
+      id.key += v.text;
+    };
+    if (keyPlaces.empty())
+      for (const rows2000::Value& v : row.values) add(v);
+    for (size_t i : keyPlaces) add(row.values[i]);
+    if (!texts) return true;
+    rows2000::DecodedRow shown;
+    if (rows2000::DecodeRecord(walk.plan, body, recordOffset, textOptions, shown) != rows2000::Verdict::kDecoded)
+      return false;
+    id.keyText = keyPlaces.empty() ? CString("(all columns)") : CString();
+    for (size_t i : keyPlaces) {
+      if (!id.keyText.IsEmpty()) id.keyText += ", ";
+      id.keyText += SqlQuoteName(columns[i].column->m_strName) + "=" + CString(shown.values[i].Shown());
+    }
+    id.valuesText.Empty();
+    for (size_t i = 0; i < shown.values.size(); ++i) {
+      if (i) id.valuesText += ", ";
+      id.valuesText += CString(shown.values[i].Shown());
+    }
+    return true;
+  };
+  return PlanDeletedRows(pages.size(), table.m_vecDataPages.size(), walk.plan.Shape(), steps, walk.tableName, log);
+}
+
 // Decodes one row of the walk and delivers its statement. The record's end offset, or 0.
 WORD ExportRow(RowWalk& walk, BYTE* body, WORD recordOffset, bool* batchFull) {
   CSQLServer2000& e = walk.engine;
@@ -379,6 +461,8 @@ WORD ExportRow(RowWalk& walk, BYTE* body, WORD recordOffset, bool* batchFull) {
   const rows2000::RowStatement statement =
       walk.insert->Build(row.values, walk.database ? rows2000::Target::kServer : rows2000::Target::kScript);
   if (Stopped(status)) return 0;
+  walk.nullsInNotNull += statement.nullsInNotNull;
+  walk.variantsLeftOut += statement.variantsLeftOut;
   ++status->m_nRecordsProcessed;
   Deliver(walk, statement, batchFull);
   return row.endOffset;
@@ -521,12 +605,17 @@ DWORD CSQLServer2000::RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<Pre
   if (!walk.pages.IsOpen())
     return publishEmpty("Record preview of " + walk.tableName + ": no rows, the source cannot be read");
   const std::vector<DWORD> pages = WalkedPages(e, *table);
+  // The deleted rows the export of the table writes, in its order (the export logs them).
+  std::optional<DeletedRowPlan> deletedRows;
+  if (e.m_bRecoverDeleted) deletedRows.emplace(PlanDeletedRows2000(walk, pages, false));
 
   // The window state changes only when the walk publishes.
   const WindowRequest request = ChooseWindowStart(e, e.m_posResume);
   ScopedRowWalk scope(&walk);
   PreviewWindowSteps steps;
+  size_t current = 0;
   steps.readPage = [&](size_t position, BYTE* page) {
+    current = position;
     // A page of another object in the list has this table's columns nowhere: passed over.
     if (!walk.pages.ReadDataPage(pages[position], page) || PageTypeOf(page) != kPageData ||
         PageObjectId(page) != table->m_dwObjectId)
@@ -534,7 +623,11 @@ DWORD CSQLServer2000::RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<Pre
     RestoreTornBitsIfPresent(page);
     return true;
   };
-  steps.slotEntry = [](const BYTE* page, int slot) {
+  steps.slotEntry = [&](const BYTE* page, int slot) {
+    if (deletedRows) {
+      const WORD at = deletedRows->RowAt(current, slot);
+      if (at != DeletedRowPlan::kAsStored) return at;
+    }
     const WORD entry = RepairedEntry(page, slot, true);
     return InPage(entry) ? entry : WORD(0);
   };
@@ -588,7 +681,16 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   }
   const int batchSize = ExportBatchSize();
   const std::vector<DWORD> pages = WalkedPages(*this, *table);
-  const bool deleted = walk.options.recoverDeleted;
+  // Which slots hold the deleted rows to export, decided before the first row is written so
+  // that none is a copy of a live row further on.
+  std::optional<DeletedRowPlan> deletedRows;
+  table->m_nDeletedRecovered = 0;
+  table->m_nDeletedCopies = 0;
+  if (walk.options.recoverDeleted) {
+    deletedRows.emplace(PlanDeletedRows2000(walk, pages, true));
+    table->m_nDeletedCopies = deletedRows->copies;
+  }
+  const DeletedRowPlan* deletedPlan = deletedRows ? &*deletedRows : nullptr;
 
   ScopedRowWalk scope(&walk);
   bool batchFull = false;
@@ -596,7 +698,7 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   int foreignPages = 0;
   std::vector<BYTE> page(kPageSize);
   auto end = [&](DWORD result) {
-    LogExportSummary(walk, foreignPages);
+    LogExportSummary(walk, foreignPages, deletedPlan);
     return done(result);
   };
   auto stop = [&] {
@@ -607,8 +709,8 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
     if (!walk.database) FlushScript(walk);
     return end(0);
   };
-  for (DWORD index : pages) {
-    const bool read = walk.pages.ReadDataPage(index, page.data());
+  for (size_t position = 0; position < pages.size(); ++position) {
+    const bool read = walk.pages.ReadDataPage(pages[position], page.data());
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     if (PageObjectId(page.data()) != table->m_dwObjectId) {
@@ -618,7 +720,6 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
     RestoreTornBitsIfPresent(page.data());
     if (walk.database) walk.database->SetQueryTimeout(kRowQueryTimeout);
     BYTE* body = page.data() + kPageHeaderSize;
-    WORD lastEnd = 0;
     const int count = SlotCountCapped(page.data());
     for (int slot = 0; slot < count; ++slot) {
       if (++counter >= batchSize) {
@@ -626,14 +727,16 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
         counter = 0;
       }
       WORD entry = RepairedEntry(page.data(), slot, false);
-      // A zeroed slot of a deleted row: its record follows the one before it.
-      if (entry == 0 && deleted && lastEnd != 0) entry = WORD(lastEnd + kPageHeaderSize);
-      if (!InPage(entry)) {
-        lastEnd = 0;
-        continue;
+      bool deletedRow = false;
+      if (deletedPlan) {
+        const WORD at = deletedPlan->RowAt(position, slot);
+        deletedRow = at != DeletedRowPlan::kAsStored;
+        if (deletedRow) entry = at;
       }
+      if (!InPage(entry)) continue;
       try {
-        lastEnd = ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, nullptr, &batchFull);
+        const WORD end = ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, nullptr, &batchFull);
+        if (deletedRow && end != 0) ++table->m_nDeletedRecovered;
       } catch (...) {
         ++walk.failedRecords;
       }

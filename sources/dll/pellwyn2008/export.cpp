@@ -1,7 +1,8 @@
 // Row export: the walks that hand every stored row of a table to the export decoder, and the
-// decoder that turns one row into its INSERT statement, with the large-value script (ntext in
-// UPDATETEXT chunks, image and varbinary values in Blob files or hex chunks) and the identity
-// switch, written to the table's script file or executed on a connection.
+// decoder that turns one row into its INSERT statement, with the large-value script (values too
+// long for one line appended in hex pieces after the INSERT, common/largevalues.h) and the
+// identity switch, written to the table's script file or executed on a connection. Every value
+// travels inside the script or the batch: nothing is read from a file on the server's side.
 //
 // A row is decoded once into typed cells (record.h); every literal is built from a cell, so a
 // value that reads "NULL", "Empty" or holds "$#$" is exported as itself. A stored NULL is
@@ -16,17 +17,18 @@
 #include <bit>
 #include <charconv>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "common/deletedrows.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/settings.h"
 #include "common/formatters.h"
+#include "common/largevalues.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 #include "platform/database.h"
@@ -34,17 +36,14 @@
 #include "platform/module.h"
 #include "record.h"
 #include "common/sqltext.h"
+#include "common/sqlvariant.h"
 
 namespace {
 
 constexpr const char* kTempColumn = "_TARNWELL_TEMPCOL";
-// 7998 bytes of UTF-16 (3999 characters) fit one nvarchar(4000) variable.
-constexpr size_t kTextChunkHexChars = 15996;
-// Binary values up to this size travel inside the INSERT itself in a server export.
-constexpr size_t kInlineBinaryBytes = 8000;
 constexpr int kDefaultExportSize = 100;
 constexpr DWORD kRowQueryTimeout = 1800;
-// A folder holding this many Blob files is not a folder a value should still go to.
+// GetFreeBlobFileName looks this far before it says every name is taken.
 constexpr int kMaxBlobNumber = 10000000;
 // A script walk writes its rows a page at a time, or sooner once this much has gathered.
 constexpr int kScriptPieceBytes = 1 << 20;
@@ -66,10 +65,8 @@ struct ExportWalk {
   const RecordPlan* plan = nullptr;
   WalkKind kind = WalkKind::kTable;
   bool server = false;
-  bool streamBlobs = false;  // image and varbinary values go to Blob files
   FILE_HANDLE script = kInvalidFile;
   CString tableName;         // [owner].[name]
-  int nextBlob = 1;
   // What became of the rows and values, for the table's log lines.
   int rows = 0;
   int failedRows = 0;
@@ -77,8 +74,7 @@ struct ExportWalk {
   int corruptValues = 0;
   int incompleteValues = 0;
   int unknownLeftOut = 0;
-  int blobFiles = 0;
-  int blobFailures = 0;
+  int nullsInNotNull = 0;  // NULL in a NOT NULL character column, written as ''
   bool writeFailed = false;
   // Script rows waiting to be written in one piece (a write per row costs more than the row),
   // and how many rows they are.
@@ -166,6 +162,23 @@ CString FloatLiteral(const CString& text) {
   return text + "E0";
 }
 
+// A datetimeoffset is stored as UTC time and an offset. Its local time, which a literal spells,
+// falls on year 0 or 10000 when the UTC time is within an offset of either end of the range;
+// no literal of such a local time is taken, so the value is given in UTC and moved to its
+// offset.
+CString DateTimeOffsetLiteral(ByteView v, int scale, const CString& local) {
+  const std::string& s = local.str();
+  const bool inRange = s.size() > 5 && s[4] == '-' && s.compare(0, 4, "0000") != 0;
+  if (inRange || v.size() < 2) return SqlQuoteString(local);
+  std::vector<BYTE> utc(v.data(), v.data() + v.size());
+  utc[utc.size() - 2] = utc[utc.size() - 1] = 0;
+  CString utcText;
+  if (!FormatDateTimeOffset(utc.data(), utc.size(), scale, utcText)) return SqlQuoteString(local);
+  const CString offset(s.substr(s.size() - 6));
+  return FormatString("SWITCHOFFSET(CONVERT(datetimeoffset(%d), ", scale) + SqlQuoteString(utcText) + "), " +
+         SqlQuoteString(offset) + ")";
+}
+
 struct TypeInfo {
   SqlType type = SqlType::kUnknown;
   int length = 0;
@@ -242,7 +255,7 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
       return true;
     case SqlType::kDateTimeOffset:
       if (!FormatDateTimeOffset(v.data(), v.size(), t.scale, text)) return false;
-      out = SqlQuoteString(text);
+      out = DateTimeOffsetLiteral(v, t.scale, text);
       return true;
     case SqlType::kUniqueIdentifier:
       if (v.size() != 16) return false;
@@ -269,80 +282,19 @@ bool ValueLiteral(const TypeInfo& t, ByteView v, CString& out) {
   }
 }
 
-// A sql_variant value: its base type byte, a version byte, the base type's properties, then
-// the value. Exported through its base type, cast back to it, so the value keeps that type.
+// A sql_variant value through its base type, cast back to it, so the value keeps that type.
 // False when the base type is not one this exporter knows or the bytes do not fit it.
 bool VariantLiteral(ByteView v, CString& out) {
-  if (v.size() < 2) return false;
-  const BYTE base = v.data()[0];
+  SqlVariantValue variant;
+  if (!ParseSqlVariant(v, variant)) return false;
   TypeInfo t;
-  size_t header = 2;
-  CString castType;
-  auto u16 = [&](size_t at) { return at + 2 <= v.size() ? int(v.data()[at] | v.data()[at + 1] << 8) : -1; };
-  switch (base) {
-    case 48: t.type = SqlType::kTinyInt; castType = "tinyint"; break;
-    case 52: t.type = SqlType::kSmallInt; castType = "smallint"; break;
-    case 56: t.type = SqlType::kInt; castType = "int"; break;
-    case 127: t.type = SqlType::kBigInt; castType = "bigint"; break;
-    case 104: t.type = SqlType::kBit; castType = "bit"; break;
-    case 59: t.type = SqlType::kReal; castType = "real"; break;
-    case 62: t.type = SqlType::kFloat; castType = "float"; break;
-    case 60: t.type = SqlType::kMoney; t.precision = 19; castType = "money"; break;
-    case 122: t.type = SqlType::kSmallMoney; t.precision = 10; castType = "smallmoney"; break;
-    case 61: t.type = SqlType::kDateTime; castType = "datetime"; break;
-    case 58: t.type = SqlType::kSmallDateTime; castType = "smalldatetime"; break;
-    case 36: t.type = SqlType::kUniqueIdentifier; castType = "uniqueidentifier"; break;
-    case 40: t.type = SqlType::kDate; castType = "date"; break;
-    case 106:
-    case 108:
-      if (v.size() < 4) return false;
-      t.type = base == 106 ? SqlType::kDecimal : SqlType::kNumeric;
-      t.precision = v.data()[2];
-      t.scale = v.data()[3];
-      header = 4;
-      castType = FormatString("%s(%d,%d)", base == 106 ? "decimal" : "numeric", t.precision, t.scale);
-      break;
-    case 41:
-    case 42:
-    case 43:
-      if (v.size() < 3) return false;
-      t.type = base == 41 ? SqlType::kTime : base == 42 ? SqlType::kDateTime2 : SqlType::kDateTimeOffset;
-      t.scale = v.data()[2];
-      header = 3;
-      castType = FormatString("%s(%d)", base == 41 ? "time" : base == 42 ? "datetime2" : "datetimeoffset", t.scale);
-      break;
-    case 173:
-    case 165:
-      t.length = u16(2);
-      header = 4;
-      t.type = SqlType::kBinary;
-      castType = FormatString("%s(%d)", base == 173 ? "binary" : "varbinary", t.length);
-      break;
-    case 175:
-    case 167:
-    case 239:
-    case 231: {
-      // Maximum length (2 bytes) and collation (4 bytes).
-      t.length = u16(2);
-      header = 8;
-      const bool national = base == 239 || base == 231;
-      t.type = national ? SqlType::kNVarChar : SqlType::kVarChar;
-      const char* name = base == 175 ? "char" : base == 167 ? "varchar" : base == 239 ? "nchar" : "nvarchar";
-      castType = FormatString("%s(%d)", name, national ? t.length / 2 : t.length);
-      if (national && t.length % 2 != 0) return false;
-      break;
-    }
-    default: return false;
-  }
-  if (header > v.size()) return false;
-  ByteView data(v.data() + header, v.size() - header);
-  // A length that does not hold the value means these are not the properties of its type.
-  if ((base == 173 || base == 165 || base == 175 || base == 167 || base == 239 || base == 231) &&
-      (t.length < int(data.size()) || t.length < 1 || t.length > 8000))
-    return false;
+  t.type = variant.type;
+  t.length = variant.length;
+  t.precision = variant.precision;
+  t.scale = variant.scale;
   CString literal;
-  if (!ValueLiteral(t, data, literal)) return false;
-  out = "CAST(" + literal + " AS " + castType + ")";
+  if (!ValueLiteral(t, variant.data, literal)) return false;
+  out = "CAST(" + literal + " AS " + variant.castType + ")";
   return true;
 }
 
@@ -352,14 +304,7 @@ struct RowParts {
   CString values;
   int included = 0;
   bool identity = false;
-  std::vector<std::pair<CString, std::string>> ntext;  // column name, hex of the UTF-16 bytes
-  std::vector<std::pair<CString, CString>> blobs;      // column name, Blob file path
-  struct Chunked {
-    CString column;
-    bool image = false;
-    std::string hex;
-  };
-  std::vector<Chunked> binaries;  // server export: large binary values in hex chunks
+  std::vector<ChunkedValue> chunks;  // values appended in pieces after the INSERT
 
   void Add(const CString& quotedName, const CString& value) {
     if (included++) {
@@ -369,69 +314,15 @@ struct RowParts {
     columns += quotedName;
     values += value;
   }
-  bool Large() const { return !ntext.empty() || !blobs.empty() || !binaries.empty(); }
+  bool Large() const { return !chunks.empty(); }
 };
 
-// The next free Blob file of a folder, created so no other writer can take it; from
-// `next` on. kInvalidFile when no file can be created there.
-FILE_HANDLE CreateBlobFile(const CString& folder, int& next, CString& path) {
-  for (; next <= kMaxBlobNumber; ++next) {
-    path = folder + FormatString("/Blob%d", next);
-    FILE_HANDLE h = CreateNewFile(path.c_str());
-    if (h != kInvalidFile) {
-      ++next;
-      return h;
-    }
-    // Taken by an earlier value or another writer: try the next name; any other failure
-    // (no folder, no space) fails every name alike.
-    if (!FileExists(path.c_str())) break;
-  }
-  path.Empty();
-  return kInvalidFile;
-}
-
-// Writes one image or varbinary value to a Blob file of the table's folder. False (nothing
-// left behind) when it could not be written.
-bool WriteBlobFile(ExportWalk& walk, const RecordCell& cell, CString& path, bool& empty) {
-  empty = false;
-  FILE_HANDLE file = CreateBlobFile(walk.table->m_strBlobFolder, walk.nextBlob, path);
-  if (file == kInvalidFile) return false;
-  bool ok = true;
-  UINT64 written = 0;
-  if (cell.offRow && !cell.assembled) {
-    LobFileSink sink(file);
-    LobReadReport report;
-    const bool whole = walk.engine->ReadOffRowValue(cell.pointer, sink, &report);
-    written = report.bytes;
-    if (report.stop == LobStop::kSink) ok = false;
-    else if (!whole) ++walk.incompleteValues;
-    if (written == 0) {
-      // Nothing was there to write: an empty value when the read was whole.
-      empty = whole;
-      ok = false;
-    }
-  } else {
-    const ByteView v = cell.bytes();
-    ok = WriteFileAll(file, v.data(), v.size());
-    written = v.size();
-  }
-  CloseFileHandle(file);
-  if (!ok) {
-    RemoveFilePath(path.c_str());
-    path.Empty();
-    return false;
-  }
-  ++walk.blobFiles;
-  return true;
-}
-
 // The literal of one column of a decoded row, added to `row`, or nothing for a column left
-// out. Blob files are written here.
+// out.
 void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts& row) {
   const ColumnPlan& p = walk.plan->columns()[index];
   const CColumn* column = p.column;
   if (!column) return;
-  const CString& name = column->m_strName;
   const SqlType type = LiteralType(p);
   switch (cell.state) {
     case CellState::kComputed:
@@ -453,8 +344,13 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
 
   switch (cell.state) {
     case CellState::kNull:
-      if (p.nullable) add("NULL");
-      else if (IsTextType(type)) add("''");
+      if (p.nullable) {
+        add("NULL");
+      } else if (IsTextType(type)) {
+        // A NULL the column does not take: the row keeps '' and the log says how often.
+        add("''");
+        ++walk.nullsInNotNull;
+      }
       return;
     case CellState::kCorrupt:
       ++walk.corruptValues;
@@ -484,51 +380,44 @@ void AddColumn(ExportWalk& walk, size_t index, const RecordCell& cell, RowParts&
   t.bit = p.bitPosition;
   CString literal;
 
+  // A value appended in pieces after the INSERT, which gives the column an empty value.
+  auto chunked = [&](ChunkForm form) {
+    add(ChunkedPlaceholder(form));
+    row.chunks.push_back({walk.quotedNames[index], form, Hex(v)});
+  };
+  // The table walk appends long values in pieces; a server takes long text literals as they
+  // are, and the plain walk has no temporary column to find its row by.
+  const bool table = walk.kind == WalkKind::kTable;
+  const bool longValue = bytesHere && v.size() > kInlineValueBytes;
   switch (type) {
     case SqlType::kNText:
       if (!bytesHere) break;
-      if (walk.kind == WalkKind::kPlain) {
-        add(SqlNVarcharLiteral(v.data(), v.size(), t.length, true));
-      } else {
-        // Filled after the INSERT in chunks, through the row's temporary column.
-        add("''");
-        row.ntext.emplace_back(name, Hex(v));
-      }
+      if (table) chunked(ChunkForm::kNText);
+      else add(SqlNVarcharLiteral(v.data(), v.size(), t.length, true));
       return;
     case SqlType::kImage:
-    case SqlType::kVarBinary: {
-      if (walk.kind == WalkKind::kTable && walk.streamBlobs) {
-        CString path;
-        bool empty = false;
-        if (WriteBlobFile(walk, cell, path, empty)) {
-          add(p.nullable ? CString("NULL") : CString("0x00"));
-          row.blobs.emplace_back(name, path);
-          return;
-        }
-        if (empty) {
-          add("0x");
-          return;
-        }
-        ++walk.blobFailures;
-        // No Blob file: a value that is in memory still goes inline.
-        if (!bytesHere) {
-          ++walk.corruptValues;
-          if (!p.nullable) add("0x");
-          return;
-        }
-        add(SqlBinaryLiteral(v.data(), v.size()));
+    case SqlType::kVarBinary:
+      if (!bytesHere) break;
+      if (table && longValue) chunked(type == SqlType::kImage ? ChunkForm::kImage : ChunkForm::kWriteBinary);
+      else add(SqlBinaryLiteral(v.data(), v.size()));
+      return;
+    case SqlType::kText:
+    case SqlType::kVarChar:
+    case SqlType::kNVarChar:
+      if (table && longValue && !walk.server) {
+        chunked(type == SqlType::kText      ? ChunkForm::kText
+                : type == SqlType::kVarChar ? ChunkForm::kWriteVarChar
+                                            : ChunkForm::kWriteNVarChar);
         return;
       }
       if (!bytesHere) break;
-      if (walk.kind == WalkKind::kTable && walk.server && v.size() > kInlineBinaryBytes) {
-        // Sent over the connection in chunks after the INSERT.
-        add("0x");
-        row.binaries.push_back({name, type == SqlType::kImage, Hex(v)});
-        return;
+      if (ValueLiteral(t, v, literal)) {
+        add(literal);
+      } else {
+        ++walk.corruptValues;
+        if (!p.nullable) add("''");
       }
-      add(SqlBinaryLiteral(v.data(), v.size()));
       return;
-    }
     case SqlType::kSqlVariant:
       if (!bytesHere) break;
       if (VariantLiteral(v, literal)) {
@@ -592,43 +481,19 @@ CString InsertStatement(const ExportWalk& walk, const RowParts& row, bool tempCo
   return statement;
 }
 
-// The large-value script of a row: the INSERT marked with a new id, then the ntext chunks,
-// the Blob files and the binary chunks that fill its large values. Without a trailing "go".
+// The large-value script of a row: the INSERT marked with a new id, then the pieces that fill
+// its large values. Without a trailing "go".
 CString LargeValueScript(const ExportWalk& walk, const RowParts& row) {
   const CString where = " where " + SqlQuoteName(kTempColumn) + " = @_ID \r\n";
-  CString s = "begin transaction \r\n";
-  s += "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @_ID = "
-       "NewId() \r\n";
+  // A script's row whose pieces need several batches sets its marker from a literal in each.
+  const bool batches = !walk.server && NeedsSeveralBatches(row.chunks);
+  const CString declarations = "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR "
+                               "VarBinary(16) \r\n Set @_ID = " +
+                               (batches ? NewRowMarkerLiteral() : CString("NewId()")) + " \r\n";
+  CString s = "begin transaction \r\n" + declarations;
   s += InsertStatement(walk, row, true) + "\r\n";
-  std::string& out = s.str();
-  for (const auto& [column, hex] : row.ntext) {
-    const CString target = walk.tableName + "." + SqlQuoteName(column);
-    s += "Select @PTR = TEXTPTR(" + SqlQuoteName(column) + ") from " + walk.tableName + where + " ";
-    for (size_t at = 0; at < hex.size(); at += kTextChunkHexChars) {
-      out += "SET @NTEXT = Convert(nvarchar(4000),0x";
-      out.append(hex, at, kTextChunkHexChars);
-      out += ")\r\n";
-      s += "Updatetext " + target + " @PTR NULL 0 @NTEXT \r\n";
-    }
-  }
-  for (const auto& [column, path] : row.blobs)
-    s += "UPDATE " + walk.tableName + " SET " + SqlQuoteName(column) + " = (SELECT * FROM OPENROWSET(BULK " +
-         SqlQuoteNString(path) + ",SINGLE_BLOB) as " + SqlQuoteName(column) + ")" + where;
-  for (const RowParts::Chunked& b : row.binaries) {
-    const CString target = walk.tableName + "." + SqlQuoteName(b.column);
-    if (b.image) s += "Select @PTR = TEXTPTR(" + SqlQuoteName(b.column) + ") from " + walk.tableName + where + " ";
-    for (size_t at = 0; at < b.hex.size(); at += kTextChunkHexChars) {
-      if (b.image) {
-        s += "Updatetext " + target + " @PTR NULL 0 0x";
-        out.append(b.hex, at, kTextChunkHexChars);
-        out += " \r\n";
-      } else {
-        s += "UPDATE " + walk.tableName + " SET " + SqlQuoteName(b.column) + ".WRITE(0x";
-        out.append(b.hex, at, kTextChunkHexChars);
-        s += ",NULL,0)" + where;
-      }
-    }
-  }
+  AppendChunkedValues(s.str(), walk.tableName, SqlQuoteName(kTempColumn), "@_ID", " \r\n ", row.chunks,
+                      batches ? "go\r\n" + declarations.str() : std::string());
   s += "commit transaction";
   return s;
 }
@@ -679,11 +544,9 @@ bool DeliverRow(ExportWalk& walk, const RowParts& row, CString& batch) {
   return e.ExecuteLogged(walk.database, text, "Insert", walk.table);
 }
 
-// What a walk decodes: ghosts only when deleted rows are wanted, and the off-row values
-// gathered in memory except those streamed to Blob files.
+// What a walk decodes: every off-row value but xml gathered in memory.
 void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
   const CTable& table = *walk.table;
-  walk.streamBlobs = walk.kind == WalkKind::kTable && !walk.server && !table.m_strBlobFolder.IsEmpty();
   walk.tableName = SqlQualifiedName(table.m_strOwner, table.m_strName);
   walk.quotedNames.clear();
   walk.columnListBytes = 0;
@@ -691,12 +554,7 @@ void PrepareWalk(ExportWalk& walk, RecordPlan& plan) {
     walk.quotedNames.push_back(p.column ? SqlQuoteName(p.column->m_strName) : CString());
     walk.columnListBytes += size_t(walk.quotedNames.back().GetLength()) + 1;
   }
-  for (ColumnPlan& p : plan.columns()) {
-    const SqlType t = p.storedType;
-    if (t == SqlType::kXml) p.assembleOffRow = false;
-    else if (t == SqlType::kImage || t == SqlType::kVarBinary) p.assembleOffRow = !walk.streamBlobs;
-    else p.assembleOffRow = true;
-  }
+  for (ColumnPlan& p : plan.columns()) p.assembleOffRow = p.storedType != SqlType::kXml;
   walk.plan = &plan;
 }
 
@@ -714,9 +572,15 @@ int ExportSizeSetting() {
   return kDefaultExportSize;
 }
 
-void LogWalkSummary(const ExportWalk& w) {
+void LogWalkSummary(const ExportWalk& w, const DeletedRowPlan* deleted) {
   CString line = FormatString("Exported %d rows of table %s", w.rows, w.tableName);
   if (w.failedRows) line.AppendFormat(", %d rows refused by the server", w.failedRows);
+  if (deleted) {
+    line.AppendFormat(", %d of them deleted rows recovered; %d deleted rows left out as copies", w.table->m_nDeletedRecovered,
+                      w.table->m_nDeletedCopies);
+    if (deleted->unfit + deleted->notFound)
+      line.AppendFormat(", %d that could not be read", deleted->unfit + deleted->notFound);
+  }
   Log(line);
   if (w.xmlLeftOut)
     Log(FormatString("Table %s: %d xml values left out (binary xml is not decoded)", w.tableName, w.xmlLeftOut));
@@ -727,18 +591,9 @@ void LogWalkSummary(const ExportWalk& w) {
   if (w.incompleteValues)
     Log(FormatString("Table %s: %d large values exported as far as they could be read", w.tableName,
                      w.incompleteValues));
-  if (w.blobFiles)
-    Log(FormatString("Table %s: %d values in Blob files under %s; the server must be able to read this folder",
-                     w.tableName, w.blobFiles, w.table->m_strBlobFolder));
-  if (w.blobFailures)
-    Log(FormatString("Table %s: %d values could not be written to Blob files and were put in the rows instead",
-                     w.tableName, w.blobFailures));
-}
-
-void RemoveEmptyFolder(const CString& folder) {
-  if (folder.IsEmpty()) return;
-  std::error_code ec;
-  std::filesystem::remove(folder.str(), ec);
+  if (w.nullsInNotNull)
+    Log(FormatString("Table %s: %d NULL values of NOT NULL character columns written as ''", w.tableName,
+                     w.nullsInNotNull));
 }
 
 // One export walk over a table's pages.
@@ -774,6 +629,16 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   const bool deleted = e.m_bRecoverDeleted != 0;
   std::vector<DWORD> pages = table->m_vecDataPages;
   if (deleted) pages.insert(pages.end(), table->m_vecFreedPages.begin(), table->m_vecFreedPages.end());
+  // Which slots hold the deleted rows to export, decided before the first row is written so
+  // that none is a copy of a live row further on.
+  std::optional<DeletedRowPlan> deletedRows;
+  table->m_nDeletedRecovered = 0;
+  table->m_nDeletedCopies = 0;
+  if (deleted) {
+    deletedRows.emplace(e.PlanDeletedRowsOf(*table, pages, plan, true));
+    table->m_nDeletedCopies = deletedRows->copies;
+  }
+  const DeletedRowPlan* deletedPlan = deletedRows ? &*deletedRows : nullptr;
 
   ScopedExportWalk scope(&walk);
   CString batch;
@@ -788,24 +653,23 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   };
   auto writeFailed = [&] {
     Log("Export of table " + walk.tableName + " failed: its script could not be written");
-    LogWalkSummary(walk);
+    LogWalkSummary(walk, deletedPlan);
     return done(0);
   };
   auto stop = [&] {
     // The rows decoded before the stop are in the script, as they would be row by row.
     FlushScript(walk);
-    if (kind == WalkKind::kTable) RemoveEmptyFolder(table->m_strBlobFolder);
-    LogWalkSummary(walk);
+    LogWalkSummary(walk, deletedPlan);
     return done(0);
   };
-  for (DWORD pageNumber : pages) {
+  for (size_t position = 0; position < pages.size(); ++position) {
+    const DWORD pageNumber = pages[position];
     if (walk.server && database && kind == WalkKind::kTable) database->SetQueryTimeout(kRowQueryTimeout);
     const bool read = e.ReadSourcePage(pageNumber, page.data());
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
     BYTE* body = page.data() + kPageHeaderSize;
-    WORD previousEnd = 0;
     const int count = SlotCountCapped(page.data());
     for (int slot = 0; slot < count; ++slot) {
       if (++counter >= batchSize) {
@@ -813,17 +677,20 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
         counter = 0;
       }
       WORD entry = SlotEntry(page.data(), slot);
-      const WORD raw = ReadU16(page.data() + kPageSize - 2 * (slot + 1));
-      // A zeroed slot of a deleted row: its record follows the one before it.
-      if (raw == 0 && deleted && previousEnd != 0 && previousEnd + kPageHeaderSize < kPageSize)
-        entry = WORD(previousEnd + kPageHeaderSize);
+      bool deletedRow = false;
+      if (deletedPlan) {
+        const WORD at = deletedPlan->RowAt(position, slot);
+        deletedRow = at != DeletedRowPlan::kAsStored;
+        if (deletedRow) entry = at;
+      }
       if (entry == 0) continue;
+      const int rowsBefore = walk.rows;
       try {
-        previousEnd = e.ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, &batch, &batchFull);
+        e.ExportTableRecord(body, WORD(entry - kPageHeaderSize), table, database, &batch, &batchFull);
       } catch (...) {
-        previousEnd = 0;
         ++walk.corruptValues;
       }
+      if (deletedRow && walk.rows > rowsBefore) ++table->m_nDeletedRecovered;
       if (Stopped(status)) return stop();
       if (walk.pending.GetLength() >= kScriptPieceBytes) FlushScript(walk);
       if (walk.writeFailed) return writeFailed();
@@ -837,7 +704,7 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     FILE_HANDLE touched = OpenFileForAppend((GetStateFolderPath() + "Log.txt").c_str());
     CloseFileHandle(touched);
   }
-  LogWalkSummary(walk);
+  LogWalkSummary(walk, deletedPlan);
   if (Stopped(status)) return done(0);
   return done(1);
 }

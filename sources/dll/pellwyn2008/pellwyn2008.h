@@ -28,6 +28,7 @@ struct RecordCell;
 class RecordPlan;
 struct DecodedRecord;
 struct PreviewWalks;
+class DeletedRowPlan;
 
 #if defined(__GNUC__)
 #define PELLWYN_EXPORT __attribute__((visibility("default")))
@@ -221,6 +222,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // and a whole row, every value followed by "$#$".
   CString PreviewCellText(const ColumnPlan& column, const RecordCell& cell);
   CString PreviewRowText(const RecordPlan& plan, const DecodedRecord& record);
+  // Which rows a walk over `pages` (the table's data pages, then the pages set aside for it)
+  // reads when deleted rows are recovered; `log` writes what was left out, and why.
+  DeletedRowPlan PlanDeletedRowsOf(const CTable& table, const std::vector<DWORD>& pages, const RecordPlan& plan,
+                                   bool log);
   // One preview window of m_pStatus->m_pPreviewTable, run by the record thread. Tickets
   // order the preview walks of an engine: they run one at a time, and a walk whose ticket is
   // no longer the latest leaves without output and without touching the window state.

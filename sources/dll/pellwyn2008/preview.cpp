@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/deletedrows.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "common/formatters.h"
@@ -132,8 +133,14 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
   CString out;
   bool ok = true;
   switch (p.type) {
-    case SqlType::kReal: return RealToString(DWORD(ReadLE(v, 4)));
-    case SqlType::kFloat: return FormatScientific(std::bit_cast<double>(ReadLE(v, 8)), column->m_bPrecision);
+    // Approximate numbers as the shortest text that reads back to the stored value; a pattern
+    // no server stores (NaN, infinity) as the printf text it has.
+    case SqlType::kReal:
+      return FormatReal(v.data(), v.size(), out) ? out : RealToString(DWORD(ReadLE(v, 4)));
+    case SqlType::kFloat:
+      return FormatFloat(v.data(), v.size(), out) ? out
+                                                  : FormatScientific(std::bit_cast<double>(ReadLE(v, 8)),
+                                                                     column->m_bPrecision);
     case SqlType::kBigInt: return FormatString("%I64d", INT64(ReadLE(v, 8)));
     case SqlType::kInt: return FormatString("%d", int(DWORD(ReadLE(v, v.size()))));
     case SqlType::kSmallInt: return FormatString("%d", int(short(WORD(ReadLE(v, 2)))));
@@ -154,9 +161,10 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
     case SqlType::kDateTimeOffset: ok = FormatDateTimeOffset(v.data(), v.size(), column->m_bScale, out); break;
     case SqlType::kTimestamp: return kBinary;
     case SqlType::kDecimal:
-    case SqlType::kNumeric: ok = FormatDecimal(v.data(), v.size(), column->m_bPrecision, column->m_bScale, out); break;
-    case SqlType::kMoney: ok = FormatMoney(v.data(), v.size(), column->m_bPrecision, out); break;
-    case SqlType::kSmallMoney: ok = FormatSmallMoney(v.data(), v.size(), column->m_bPrecision, out); break;
+    // Exact numbers plainly, at their scale (the export keeps its own, padded literals).
+    case SqlType::kNumeric: ok = FormatDecimalPlain(v.data(), v.size(), column->m_bScale, out); break;
+    case SqlType::kMoney: ok = FormatMoneyPlain(v.data(), v.size(), out); break;
+    case SqlType::kSmallMoney: ok = FormatSmallMoneyPlain(v.data(), v.size(), out); break;
     case SqlType::kBinary: return "0x" + Hex(v);
     case SqlType::kUniqueIdentifier: return v.size() == 16 ? GuidToString(v.data()) : CString(kCorrupt);
     default:
@@ -278,16 +286,26 @@ DWORD CSQLServer2008::RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<Pre
       ChooseWindowStart(e, WindowStart{e.m_posNextPage, e.m_nNextSlotPos, e.m_nNextSlotIndex});
 
   RecordPlan plan(*table);
+  // The deleted rows the export of the table writes, in its order (the export logs them).
+  std::optional<DeletedRowPlan> deletedRows;
+  if (e.m_bRecoverDeleted) deletedRows.emplace(e.PlanDeletedRowsOf(*table, pages, plan, false));
   PreviewContext context;
   context.plan = &plan;
   ScopedPreviewContext scope(&context);
   PreviewWindowSteps steps;
+  size_t current = 0;
   steps.readPage = [&](size_t position, BYTE* page) {
+    current = position;
     if (!e.ReadSourcePage(pages[position], page) || PageTypeOf(page) != kPageData) return false;
     RestoreTornBitsIfPresent(page);
     return true;
   };
-  steps.slotEntry = [](const BYTE* page, int slot) { return SlotEntry(page, slot); };
+  steps.slotEntry = [&](const BYTE* page, int slot) {
+    const WORD entry = SlotEntry(page, slot);
+    if (!deletedRows) return entry;
+    const WORD at = deletedRows->RowAt(current, slot);
+    return at == DeletedRowPlan::kAsStored ? entry : at;
+  };
   steps.decodeRow = [&](BYTE* page, WORD entry) {
     e.GetTableRecord(page + kPageHeaderSize, WORD(entry - kPageHeaderSize), table);
   };

@@ -128,6 +128,7 @@ RecordPlan::RecordPlan(const CTable& table) : m_table(&table) {
     }
     // Dropped fixed columns still hold their bytes in older records.
     running += int(c->m_wLength);
+    if (m_fixedEnd > 0) m_fixedEnd = p.width > 0 ? std::max(m_fixedEnd, p.offset + p.width) : 0;
     p.role = dropped ? ColumnRole::kDropped : ColumnRole::kFixed;
     m_columns.push_back(p);
   }
@@ -137,6 +138,17 @@ bool RecordPlan::AcceptsColumnCount(int n) const {
   if (n <= m_catalogColumns || n == m_allColumns) return true;
   if (m_extraColumn && n == m_catalogColumns + 1) return true;
   return n <= kMaxColumnCount;
+}
+
+RecordShape RecordPlan::Shape() const {
+  RecordShape shape;
+  shape.fixedEnd = m_fixedEnd;
+  // A record holds every rowset column: a column dropped from the catalog still counts.
+  shape.columnCount = m_allColumns > 0 ? m_allColumns : int(m_columns.size());
+  for (const ColumnPlan& p : m_columns) shape.columnCount = std::max(shape.columnCount, int(p.nullBit));
+  shape.uniquifier = m_extraColumn;
+  shape.ghostVersion = true;
+  return shape;
 }
 
 const char* RecordVerdictText(RecordVerdict verdict) {

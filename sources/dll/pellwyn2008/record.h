@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "common/datarecord.h"
 #include "common/page.h"
 #include "common/sqltypes.h"
 #include "lob.h"
@@ -94,6 +95,8 @@ class RecordPlan {
   int MaxVarIndex() const { return m_maxVarIndex; }
   // The column-count check: a record of N columns belongs to this table.
   bool AcceptsColumnCount(int n) const;
+  // What every record of the table shows in its header, for records no slot vouches for.
+  RecordShape Shape() const;
 
  private:
   const CTable* m_table;
@@ -103,6 +106,7 @@ class RecordPlan {
   bool m_extraColumn = false;
   int m_valueCount = 0;
   int m_maxVarIndex = 0;
+  int m_fixedEnd = 4;  // end of the stored fixed part; 0 when a width is not known
 };
 
 // One decoded column value.

@@ -15,7 +15,6 @@
 #include "platform/threads.h"
 
 namespace {
-constexpr UINT64 kBootPageOffset = 9ull * kPageSize;
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
 

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -60,7 +59,12 @@ CString FullType(const CColumn& column) {
   return SqlQuoteName(type) + SqlTypeSuffix(type, column.m_wLength, column.m_bPrecision, column.m_bScale);
 }
 
-bool IsLargeTextColumn(const CColumn& c) { return c.m_strUserType == "ntext" || c.m_strType == "ntext"; }
+// Character columns whose values the row export may append in pieces after the INSERT, through
+// the temporary column: ntext always, text and the (max) types when a value is long.
+bool IsLargeTextColumn(const CColumn& c) {
+  if (IsOneOf(c.m_strUserType, {"ntext", "text"}) || IsOneOf(c.m_strType, {"ntext", "text"})) return true;
+  return c.m_wLength > 8000 && (IsOneOf(c.m_strUserType, {"varchar", "nvarchar"}) || IsOneOf(c.m_strType, {"varchar", "nvarchar"}));
+}
 bool IsBlobColumn(const CColumn& c) {
   return IsOneOf(c.m_strUserType, {"varbinary", "image"}) || IsOneOf(c.m_strType, {"varbinary", "image"});
 }
@@ -98,7 +102,6 @@ CString AddTempColumnStatement(const CTable& table) {
 CString DropTempColumnStatement(const CTable& table) {
   return "Alter Table " + SqlQualifiedName(table.m_strOwner, table.m_strName) + " Drop Column " + SqlQuoteName(kTempColumn);
 }
-
 
 // How the CREATE TABLE walk treats the columns: the plain table script has no identity and
 // keeps no large-value flags.
@@ -296,24 +299,7 @@ void CSQLServer2008::GenerateTableQueries(CTable* table, CDatabase* database) {
     // The done flag is not cleared: a preview window the program has not taken yet keeps it.
     m_bExportMode = 1;
     m_pStatus->m_pExportTable = table;
-    if (table->m_bHasBlob) {
-      // One folder per table object: two schemas may hold tables of the same name.
-      const CString folderName = "Blob_" + CString(WindowsFileName(table->m_strName.view())) + FormatString("_%lu", table->m_dwObjectId);
-      if (server) {
-        table->m_strBlobFolder = CString(GetStateFolderPath()) + folderName;
-        CreateDirectoryPath(table->m_strBlobFolder);
-      } else {
-        table->m_strBlobFolder = m_strOutputFolder + "/" + folderName;
-        if (!CreateDirectoryPath(table->m_strBlobFolder)) Log("Directory could not be created");
-      }
-    }
     RecoverTableRecordThread(this, table, database);
-    // The row export deletes its files after a server has read them, and a script export
-    // keeps them for the scripts; a folder left empty is not kept.
-    if (table->m_bHasBlob && !table->m_strBlobFolder.IsEmpty()) {
-      std::error_code ec;
-      if (std::filesystem::remove(table->m_strBlobFolder.str(), ec) && !ec) Log("Directory removed");
-    }
     if (table->m_bHasNtext || table->m_bHasBlob) {
       table->m_bHasNtext = false;
       table->m_bHasBlob = false;

@@ -43,11 +43,20 @@ std::string BackupSetDateText(const SYSTEMTIME& t) {
   // 1970-01-01 was a Thursday.
   const std::int64_t days = DaysFromCivil(t.wYear, t.wMonth, t.wDay);
   const int weekday = int(((days % 7) + 7 + 4) % 7);
+  // A 12-hour clock as people read one: 12 for noon and midnight, minutes in two digits.
   const bool pm = t.wHour >= 12;
-  const unsigned hour = pm ? t.wHour - 12u : t.wHour;
-  return FormatString("%s%u/%u/%u  %u:%u%s", kDays[weekday], unsigned(t.wDay), unsigned(t.wMonth), unsigned(t.wYear),
+  const unsigned hour = t.wHour % 12u == 0 ? 12u : t.wHour % 12u;
+  return FormatString("%s%u/%u/%u  %u:%02u%s", kDays[weekday], unsigned(t.wDay), unsigned(t.wMonth), unsigned(t.wYear),
                       hour, unsigned(t.wMinute), pm ? " PM" : " AM")
       .str();
+}
+
+std::string PagerRowsText(long long first, long long count, long long total) {
+  if (count <= 0) return "no rows";
+  if (first < 0) return FormatString("%lld rows", count).str();
+  std::string text = FormatString("rows %lld-%lld", first + 1, first + count).str();
+  if (total >= 0) text += FormatString(" of %lld", total).str();
+  return text;
 }
 
 bool TreeTextLess(std::string_view a, std::string_view b) {

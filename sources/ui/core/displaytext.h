@@ -13,9 +13,15 @@ struct SYSTEMTIME;
 std::string ColumnLine(const CColumn& column);
 // A table of the object tree: owner + "." + name.
 std::string TableItemText(const CTable& table);
-// When a backup set was written, as the set dialog lists it: "Mon 15/3/2010  2:5 PM".
-// Numbers without leading zeros; 12:00 to 23:59 count from 0 again with " PM".
+// When a backup set was written, as the set dialog lists it: "Mon 15/3/2010  2:05 PM".
+// Day, month, year and hour without leading zeros, minutes in two digits, on a 12-hour clock
+// ("12:30 PM" for half past noon, "12:07 AM" for seven past midnight).
 std::string BackupSetDateText(const SYSTEMTIME& written);
+
+// The rows a preview page shows, for the paging row: "rows 501-830", and " of 830" once the
+// table's row count is known (`total` >= 0). `first` counts from 0; -1 when the page's place
+// is not known ("830 rows"). A page without rows: "no rows".
+std::string PagerRowsText(long long first, long long count, long long total);
 
 // A file-system path as the program's message texts (UTF-8) show it: UTF-8 as it is; a byte
 // that is no UTF-8 (a name written under a Latin-1 locale) as the Latin-1 letter it was.

@@ -38,7 +38,7 @@ void EngineHost::Adopt(CreatedEngine created) {
   if (!created.engine) return;
   m_pCurrent = created.engine.release();
   m_pVersion = created.version;
-  m_bCatalogComplete = false;
+  m_bCatalogComplete = m_bCatalogPartial = false;
   m_engines.push_back(m_pCurrent);
 }
 

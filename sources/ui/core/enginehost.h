@@ -29,8 +29,21 @@ class EngineHost {
   void Adopt(CreatedEngine created);
   // The current engine's catalog is whole (its scan thread ended, or it was read from a scan
   // file): only then may it be exported or saved.
-  void MarkCatalogComplete() { m_bCatalogComplete = m_pCurrent != nullptr; }
+  // A stopped scan's catalog is usable as well, but holds only what was read before the stop:
+  // `partial` says so, and Export and Save Scan warn before they go on.
+  void MarkCatalogComplete(bool partial = false) {
+    m_bCatalogComplete = m_pCurrent != nullptr;
+    m_bCatalogPartial = m_bCatalogComplete && partial;
+  }
   bool CatalogComplete() const { return m_bCatalogComplete; }
+  bool CatalogPartial() const { return m_bCatalogPartial; }
+  // A failed Load: no engine is current any more (the one that was stays in memory, as every
+  // engine does).
+  void ReleaseCurrent() {
+    m_pCurrent = nullptr;
+    m_pVersion = nullptr;
+    m_bCatalogComplete = m_bCatalogPartial = false;
+  }
   // Starts the current engine's scan thread (ScanMdfFile) and remembers the engine, so that
   // Shutdown can wait for the scan to leave it.
   void StartScan();
@@ -47,4 +60,5 @@ class EngineHost {
   CSQLServer* m_pCurrent = nullptr;
   const EngineVersion* m_pVersion = nullptr;
   bool m_bCatalogComplete = false;
+  bool m_bCatalogPartial = false;
 };

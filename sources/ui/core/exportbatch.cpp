@@ -44,6 +44,7 @@ BatchFile::BatchFile(BatchClient client)
     : m_client(client == BatchClient::kOsql ? "osql" : "sqlcmd"), m_windows(kHeader), m_sql(":label2\r\n") {}
 
 void BatchFile::Add(std::string_view argument) {
+  m_arguments.emplace_back(argument);
   m_windows += m_client + " -E -S %1 -d %2 -i ";
   m_windows.append(argument);
   m_windows += "\r\n";
@@ -62,6 +63,71 @@ void BatchFile::AddTableScript(std::string_view fileName) {
 std::string BatchFile::Text() const { return m_windows + "goto end\r\n" + m_sql + kTail; }
 
 void BatchFile::ClearWindowsSection() { m_windows.clear(); }
+
+std::vector<std::string> BatchFile::Scripts() const {
+  std::vector<std::string> scripts;
+  for (std::string path : m_arguments) {
+    // The batch file's form: some names end in a blank, a table's path is quoted and uses
+    // backslashes (a table's file name never holds one of its own).
+    while (!path.empty() && path.back() == ' ') path.pop_back();
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    scripts.push_back(path);
+  }
+  return scripts;
+}
+
+namespace {
+
+// The text as one shell word: in single quotes, each quote inside as '\''. (printf, not echo,
+// writes the names below: some shells' echo reads a backslash in a name as an escape.)
+std::string ShellQuote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+const char kShellHead[] =
+    "#!/bin/sh\n"
+    "# Runs the exported scripts with sqlcmd, in the order the batch file runs them, and stops at\n"
+    "# the first one that fails.\n"
+    "#   sh <this file> <server name> <database name>\n"
+    "#       integrated authentication (sqlcmd -E)\n"
+    "#   sh <this file> <user name> <password> <server name> <database name>\n"
+    "#       SQL Server authentication; the password goes to sqlcmd in SQLCMDPASSWORD\n"
+    "cd \"$(dirname \"$0\")\" || exit 1\n"
+    "if [ $# -eq 2 ]; then\n"
+    "  set -- -E -S \"$1\" -d \"$2\"\n"
+    "elif [ $# -eq 4 ]; then\n"
+    "  SQLCMDPASSWORD=$2\n"
+    "  export SQLCMDPASSWORD\n"
+    "  set -- -U \"$1\" -S \"$3\" -d \"$4\"\n"
+    "else\n"
+    "  printf 'Syntax: %s [<user name> <password>] <server name> <database name>\\n' \"$0\" >&2\n"
+    "  exit 2\n"
+    "fi\n"
+    "for script in \\\n";
+
+const char kShellTail[] =
+    "do\n"
+    "  if ! sqlcmd -b \"$@\" -i \"$script\"; then\n"
+    "    printf '%s: %s failed; the scripts after it were not run\\n' \"$0\" \"$script\" >&2\n"
+    "    exit 1\n"
+    "  fi\n"
+    "done\n";
+
+}  // namespace
+
+std::string BatchFile::ShellText() const {
+  std::string text = kShellHead;
+  const std::vector<std::string> scripts = Scripts();
+  for (size_t i = 0; i < scripts.size(); ++i) text += "  " + ShellQuote(scripts[i]) + (i + 1 < scripts.size() ? " \\\n" : "\n");
+  return text + kShellTail;
+}
 
 const char* BatchFile::Header() { return kHeader; }
 const char* BatchFile::Tail() { return kTail; }
@@ -86,6 +152,9 @@ std::string ExportCompletionMessage(const ScriptFolderContents& c) {
          " <server name> <database name>\r\n\t    (Windows authentication), or " + c.batchFile +
          " <user name> <password> <server name> <database name>\r\n\t    (SQL Server authentication)."
          "\r\n\n\t    It runs " + order + ", in this order." +
+         (c.shellFile.empty() ? std::string()
+                              : "\r\n\n\t    On Linux, sh " + c.shellFile +
+                                    " takes the same arguments and runs the same scripts with sqlcmd.") +
          "\r\n\nPlease read ReadMe.txt in the same location for details on how to run the scripts.";
 }
 

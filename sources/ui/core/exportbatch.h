@@ -3,6 +3,10 @@
 // backslash paths whatever system wrote it: two arguments (server, database) run every script
 // with Windows authentication, four (user, password, server, database) with SQL Server
 // authentication, anything else prints the syntax.
+//
+// Beside it goes a POSIX shell script for Linux and other Unix systems, made from the same list
+// of scripts so the two cannot drift apart: the same arguments, every script run with
+// "sqlcmd -b" in the same order, and the first one that fails stops the run and is named.
 #pragma once
 
 #include <string>
@@ -30,6 +34,15 @@ class BatchFile {
   // Forgets the Windows-authentication lines (an export that ended early leaves no batch).
   void ClearWindowsSection();
 
+  // The shell script: LF line ends, forward slashes, each script's path quoted for the shell.
+  // With two arguments it runs "sqlcmd -b -E -S <server> -d <database> -i <script>", with
+  // four "sqlcmd -b -U <user> -S <server> -d <database> -i <script>" and the password in
+  // SQLCMDPASSWORD, where other users of the machine cannot read it; anything else prints the
+  // syntax. It always runs sqlcmd, which is what Linux has, whatever the batch file runs.
+  std::string ShellText() const;
+  // The scripts in the order both files run them, as paths relative to the output folder.
+  std::vector<std::string> Scripts() const;
+
   static const char* Header();
   static const char* Tail();
 
@@ -37,12 +50,14 @@ class BatchFile {
   std::string m_client;
   std::string m_windows;  // the header and "<client> -E -S %1 -d %2 -i ..." lines
   std::string m_sql;      // ":label2" and "<client> -U %1 -P %2 -S %3 -d %4 -i ..." lines
+  std::vector<std::string> m_arguments;  // each Add's argument as given
 };
 
 // What a finished script export left in its folder, in the order its batch file runs it.
 struct ScriptFolderContents {
   std::string folder;        // the output folder
   std::string batchFile;     // its name, ".bat" included
+  std::string shellFile;     // the shell script's name, ".sh" included; "" when there is none
   bool defaults = false;     // Default.sql (written when tables were exported)
   int tables = 0;            // table scripts, each with its constraint script
   bool foreignKeys = false;  // ForeignKeys.sql

@@ -378,6 +378,7 @@ void ExportRun::Finish() {
     std::string batchName = BatchFileName(m_engine.m_strDatabaseName.str());
     // A database whose name could not be read still gets a batch file one can see and run.
     if (batchName.empty()) batchName = "Database";
+    const std::string shellName = batchName + ".sh";
     batchName += ".bat";
     std::string text = m_batch.Text();
     // The command interpreter reads a batch file in the console's code page: one that names
@@ -389,10 +390,21 @@ void ExportRun::Finish() {
     FILE_HANDLE bat = Create(batchName);
     if (!WriteFileAll(bat, text.data(), text.size())) Log("The batch file could not be written: " + Path(batchName));
     CloseFileHandle(bat);
+    // The same scripts for a Linux machine, runnable as it is.
+    const std::string shell = m_batch.ShellText();
+    FILE_HANDLE sh = Create(shellName);
+    if (!WriteFileAll(sh, shell.data(), shell.size())) Log("The shell script could not be written: " + Path(shellName));
+    CloseFileHandle(sh);
+    std::error_code shellMode;
+    fs::permissions(Path(shellName),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
+                    shellMode);
     m_batch.ClearWindowsSection();
 
     m_contents.folder = m_folder;
     m_contents.batchFile = batchName;
+    m_contents.shellFile = shellName;
     message = ExportCompletionMessage(m_contents);
 
     // The list of every script folder made, for the user to find them again ("\n" ends each).

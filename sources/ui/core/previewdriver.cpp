@@ -4,6 +4,7 @@
 #include <set>
 
 #include "common/records.h"
+#include "common/sqltypes.h"
 #include "common/sqlserver.h"
 #include "common/strtok.h"
 
@@ -44,6 +45,22 @@ std::vector<std::string> SplitRowText(const std::string& rowText) {
     cells.emplace_back(std::string(piece) == kEmpty ? " " : piece);
   tok.Reset(text.data());
   return cells;
+}
+
+bool IsNumericColumn(const CColumn& column) {
+  switch (SqlTypeFromName(column.m_strType)) {
+    case SqlType::kTinyInt:
+    case SqlType::kSmallInt:
+    case SqlType::kInt:
+    case SqlType::kBigInt:
+    case SqlType::kReal:
+    case SqlType::kFloat:
+    case SqlType::kDecimal:
+    case SqlType::kNumeric:
+    case SqlType::kMoney:
+    case SqlType::kSmallMoney: return true;
+    default: return false;
+  }
 }
 
 void ResetPaging(CSQLServer& engine) {
@@ -183,7 +200,10 @@ void PreviewDriver::ReadPage(CTable* table, int pageNumber) {
   PreviewPage page;
   page.table = table;
   page.pageNumber = pageNumber;
-  for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) page.headers.push_back(c->m_strName.str());
+  for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+    page.headers.push_back(c->m_strName.str());
+    page.numeric.push_back(IsNumericColumn(*c));
+  }
   {
     // Rows an abandoned page left behind must not open this one.
     std::lock_guard<std::mutex> lock(status->m_csPreviewRows);

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+class CColumn;
 class CSQLServer;
 class CTable;
 
@@ -28,6 +29,9 @@ namespace uicore {
 // one blank. A text with no piece gives no cell.
 std::vector<std::string> SplitRowText(const std::string& rowText);
 
+// A column whose values are numbers: the integer, exact and approximate number types.
+bool IsNumericColumn(const CColumn& column);
+
 // A table's first page: no paging state of an earlier page or table survives (and the
 // export mode is cleared, as a table selection clears it).
 void ResetPaging(CSQLServer& engine);
@@ -36,6 +40,7 @@ struct PreviewPage {
   CTable* table = nullptr;
   int pageNumber = 0;                     // 1 for a table's first page
   std::vector<std::string> headers;       // every column of the table's list, dropped ones too
+  std::vector<bool> numeric;              // per header: the column holds numbers (shown right-aligned)
   std::vector<std::string> rowTexts;      // the rows as the engine delivered them
   std::vector<std::vector<std::string>> rows;  // the list's rows (a text without cells adds none)
   bool lastPage = false;                  // the engine read the table's last page to its end

@@ -27,8 +27,9 @@ class IPrompts {
   virtual std::optional<std::string> SaveFile(const std::string& filter, const std::string& defaultSuffix) = 0;
   virtual std::optional<std::string> ChooseFolder(const std::string& title, const std::string& start) = 0;
 
-  // The server-version dialog: 1, 2 or 3; 0 when cancelled.
-  virtual int ChooseVersion() = 0;
+  // The server-version dialog with `preselected` (1, 2 or 3; 0: the dialog's own default,
+  // 2000) turned on: 1, 2 or 3; 0 when cancelled.
+  virtual int ChooseVersion(int preselected) = 0;
   // The backup-set dialog over the engine's reader: the 1-based set number, -1 when cancelled.
   virtual int ChooseBackupSet(const CBackupReader& reader) = 0;
 };

@@ -101,8 +101,10 @@ class ScanFollower {
  public:
   static constexpr const char* kStopQuestion = "Are you sure you want stop the recovery process ?";
   static constexpr const char* kStopTitle = "Tarnwell Brackmoor Server";
-  // Status pane 0 of the main window once Stop has closed the dialog.
-  static constexpr const char* kStoppedStatus = "Recovery complete";
+  // Status pane 0 of the main window once Stop has ended a recovery in the middle, and once
+  // the button has closed a completed one.
+  static constexpr const char* kStoppedStatus = "Recovery stopped";
+  static constexpr const char* kCompleteStatus = "Recovery complete";
 
   // The engine and the sink must outlive the follower.
   ScanFollower(CSQLServer& engine, IScanProgressSink& sink, ScanFollowerOptions options = {});

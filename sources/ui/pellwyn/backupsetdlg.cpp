@@ -34,6 +34,13 @@ CBackupSetDlg::CBackupSetDlg(const CBackupReader& reader, IPrompts& prompts, QWi
     row->setText(2, set->m_nBackupType == 1 ? QStringLiteral("Full Backup") : QStringLiteral("Differential Backup"));
     row->setData(0, Qt::UserRole, n);
   }
+  // The first set is chosen to begin with, and the list has the keys: Enter recovers it, Down
+  // moves to the next.
+  if (QTreeWidgetItem* first = m_pList->topLevelItem(0)) {
+    m_pList->setCurrentItem(first);
+    first->setSelected(true);
+  }
+  m_pList->setFocus();
   auto* recover = new QPushButton(QStringLiteral("Recover"), this);
   recover->setObjectName(QStringLiteral("recover"));
   recover->setDefault(true);

@@ -125,6 +125,12 @@ CExportOptionDlg::CExportOptionDlg(IPrompts& prompts, QWidget* parent) : QDialog
       note("(This option will only create schema for the selected tables/views/ procedures)"), 0, 1);
   contentLayout->addWidget(m_pSchemaAndData, 1, 0);
   contentLayout->addWidget(note("(This option will export schema  as well data for the table)"), 1, 1);
+  m_pRecoverDeleted = Named(new QCheckBox(QStringLiteral("Recover deleted rows"), content), 1126);
+  contentLayout->addWidget(m_pRecoverDeleted, 2, 0);
+  contentLayout->addWidget(
+      note("(Rows deleted but still on the pages are exported too and then shown in the preview; "
+           "copies of other rows are left out)"),
+      2, 1);
   contentLayout->setColumnStretch(1, 1);
 
   m_pTree = Named(new QTreeWidget(this), 1079);
@@ -169,6 +175,7 @@ void CExportOptionDlg::Prepare(const uicore::ExportCheckTree& objects, const std
   m_pServerTarget->setChecked(true);
   m_pSchemaAndData->setChecked(true);
   m_pCreateDatabase->setChecked(true);
+  m_pRecoverDeleted->setChecked(false);
   // The credentials belong to the server target, which each opening starts with.
   EnableCredentials(true);
 
@@ -267,7 +274,7 @@ void CExportOptionDlg::OnExportSave() {
   uicore::GatherSelection(m_boxes, m_request);
   m_request.rows = m_pSchemaAndData->isChecked();
   m_request.toServer = m_pServerTarget->isChecked();
-  m_request.recoverDeleted = false;
+  m_request.recoverDeleted = m_pRecoverDeleted->isChecked();
   if (m_request.toServer) {
     if (!ReadCredentials()) return;
     if (!m_openConnection) return m_prompts.Inform(kMessageTitle, kNoServerExport);

@@ -1,6 +1,6 @@
 // The export options dialog: where to (a SQL Server database, or a folder of scripts), the
-// server's credentials, schema only or schema and data, and a tree of every recovered object
-// with check boxes. The main window keeps one for its whole life and prepares it at each
+// server's credentials, schema only or schema and data, whether the rows someone deleted are
+// recovered too, and a tree of every recovered object with check boxes. The main window keeps one for its whole life and prepares it at each
 // opening; after it closes accepted, the request and (server target) the open main connection
 // are taken from it.
 #pragma once
@@ -82,6 +82,7 @@ class CExportOptionDlg : public QDialog {
   QLineEdit* m_pPassword = nullptr;
   QRadioButton* m_pSchemaOnly = nullptr;
   QRadioButton* m_pSchemaAndData = nullptr;
+  QCheckBox* m_pRecoverDeleted = nullptr;
   QTreeWidget* m_pTree = nullptr;
   QPushButton* m_pExportButton = nullptr;
   QPushButton* m_pCancelButton = nullptr;

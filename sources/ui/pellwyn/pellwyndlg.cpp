@@ -4,7 +4,14 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
+#include <QHelpEvent>
+#include <QStyle>
+#include <QToolTip>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -43,6 +50,7 @@
 #include "ui/pellwyn/style.h"
 #include "ui/pellwyn/tabctrlex.h"
 #include "ui/pellwyn/textconv.h"
+#include "ui/pellwyn/usersettings.h"
 
 namespace {
 
@@ -55,6 +63,13 @@ constexpr int kRecordRole = Qt::UserRole + 1;
 constexpr int kSplitterLeftRange = 62;
 constexpr int kSplitterRightRange = 275;
 constexpr int kInitialTreeWidth = 260;
+constexpr int kMinTreeWidth = 120;
+constexpr int kMinListWidth = 320;
+// The window's first size, where the screen has room for it; the window manager's frame
+// (borders and a title bar) is left room too.
+constexpr int kInitialWidth = 1024;
+constexpr int kInitialHeight = 740;
+constexpr QSize kFrameAllowance(16, 40);
 constexpr int kListRowHeight = 20;
 // Exit waits this long for the engines' threads before the process ends without them.
 constexpr auto kExitJoinBound = 2s;
@@ -62,9 +77,17 @@ constexpr auto kExitJoinBound = 2s;
 const char* const kCloseQuestion = "Are you sure you want to close the application ?";
 const char* const kLoadBeforeExport = "Please load bak file before export";
 const char* const kLoadBeforeSave = "Please load mdf file before saving";
-const char* const kBakFilter = "BAK Files (*.bak *.BAK)";
-const char* const kMdfFilter = "MDF Files (*.mdf *.MDF)";
-const char* const kScanOpenFilter = "MDF Files (*.str *.STR)";
+const std::string kRecoveringStatus = "Recovering file :";
+// Load offers backups and database files together first, then each kind alone, then any file.
+const char* const kLoadFilter =
+    "Backups and database files (*.bak *.BAK *.mdf *.MDF *.ndf *.NDF);;Backups (*.bak *.BAK);;"
+    "Database files (*.mdf *.MDF *.ndf *.NDF);;All files (*)";
+const char* const kMdfFilter = "MDF Files (*.mdf *.MDF *.ndf *.NDF);;All files (*)";
+const char* const kLoadFailedStatus = "Load failed: ";
+const char* const kPartialCatalogQuestion =
+    "The recovery was stopped: the catalog holds only what was read before the stop, and objects or "
+    "columns may be missing. %s it anyway?";
+const char* const kScanOpenFilter = "Scan Files (*.str *.STR)";
 const char* const kScanSaveFilter = " (*.str *.STR);;All Files (*)";
 const char* const kScanSuffix = "str";
 // Record list columns, each as wide, whatever the column holds.
@@ -73,29 +96,43 @@ constexpr int kListColumnWidth = 180;
 // One row of the command table: a menu item or toolbar button and the handler it runs.
 struct Command {
   int id;
-  const char* text;     // menu text, and the toolbar button's tooltip
+  const char* text;      // the toolbar button's tooltip, and the menu text without its mnemonic
+  const char* menuText;  // the menu text with its mnemonic; null for a command on no menu
+  const char* shortcut;  // the usual key of the command; null for none
   void (CPellwynDlg::*handler)();
 };
 
+// The menu items take the keys: the toolbar buttons of the same commands are shortcuts of the
+// mouse only (Tab never reaches a toolbar).
 const Command kCommands[] = {
-    {kCmdLoadMenu, "Load", &CPellwynDlg::OnLoadBak},
-    {kCmdExportMenu, "Export", &CPellwynDlg::OnExport},
-    {kCmdExitMenu, "Exit", &CPellwynDlg::OnExit},
-    {kCmdHelpContents, "Help Contents", &CPellwynDlg::OnHelp},
-    {kCmdAboutUs, "About Us", &CPellwynDlg::OnAbout},
-    {kCmdAbout, "About", &CPellwynDlg::OnAbout},
-    {kCmdLoad, "Load", &CPellwynDlg::OnLoadBak},
-    {kCmdOpenScan, "Open Scan", &CPellwynDlg::OnOpenScan},
-    {kCmdSaveScan, "Save Scan", &CPellwynDlg::OnSaveScan},
-    {kCmdExport, "Export", &CPellwynDlg::OnExportMenu},
-    {kCmdSupport, "Support", &CPellwynDlg::OnSupport},
-    {kCmdHelp, "Help", &CPellwynDlg::OnHelp},
-    {kCmdExit, "Exit", &CPellwynDlg::OnExit},
+    {kCmdLoadMenu, "Load", "&Load...", "Ctrl+O", &CPellwynDlg::OnLoadBak},
+    {kCmdExportMenu, "Export", "&Export...", "Ctrl+E", &CPellwynDlg::OnExport},
+    {kCmdExitMenu, "Exit", "E&xit", "Ctrl+Q", &CPellwynDlg::OnExit},
+    {kCmdHelpContents, "Help Contents", "&Help Contents", "F1", &CPellwynDlg::OnHelp},
+    {kCmdAboutUs, "About Us", "&About Us", nullptr, &CPellwynDlg::OnAbout},
+    {kCmdAbout, "About", nullptr, nullptr, &CPellwynDlg::OnAbout},
+    {kCmdLoad, "Load", nullptr, nullptr, &CPellwynDlg::OnLoadBak},
+    {kCmdOpenScan, "Open Scan", "&Open Scan...", "Ctrl+Shift+O", &CPellwynDlg::OnOpenScan},
+    {kCmdSaveScan, "Save Scan", "&Save Scan...", "Ctrl+S", &CPellwynDlg::OnSaveScan},
+    {kCmdExport, "Export", nullptr, nullptr, &CPellwynDlg::OnExportMenu},
+    {kCmdSupport, "Support", "Su&pport", nullptr, &CPellwynDlg::OnSupport},
+    {kCmdHelp, "Help", nullptr, nullptr, &CPellwynDlg::OnHelp},
+    {kCmdExit, "Exit", nullptr, nullptr, &CPellwynDlg::OnExit},
 };
+
+// Menu order; 0 is a separator.
+const int kActionsMenuLayout[] = {kCmdLoadMenu, kCmdOpenScan, kCmdSaveScan, 0, kCmdExportMenu, 0, kCmdSupport, 0,
+                                  kCmdExitMenu};
+const int kHelpMenuLayout[] = {kCmdHelpContents, kCmdAboutUs};
 
 // Toolbar order; 0 is a separator.
 const int kToolbarLayout[] = {kCmdLoad, kCmdOpenScan, kCmdSaveScan, 0, kCmdExport, 0, kCmdSupport, 0, kCmdHelp,
                               0, kCmdExit};
+
+// A tooltip that wraps a long value at the width of a readable line, with its own line breaks.
+QString CellToolTip(const QString& text) {
+  return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
 
 ToolbarImage ImageOf(int id) {
   switch (id) {
@@ -130,6 +167,21 @@ QPushButton* Button(QWidget* parent, int id, const QString& text) {
   button->setObjectName(Id(id));
   return button;
 }
+
+// The object tree, whose width the splitter sets: it asks for that width, and a narrow window
+// may give it less.
+class ObjectTreeWidget : public QTreeWidget {
+ public:
+  using QTreeWidget::QTreeWidget;
+  void SetPreferredWidth(int width) {
+    m_nPreferred = width;
+    updateGeometry();
+  }
+  QSize sizeHint() const override { return QSize(m_nPreferred, QTreeWidget::sizeHint().height()); }
+
+ private:
+  int m_nPreferred = 0;
+};
 
 // The main window's side of IMainWindowSink: every call is posted to the GUI thread.
 class MainWindowSink : public IMainWindowSink {
@@ -205,11 +257,13 @@ class PreviewSink : public uicore::IPreviewSink {
 
 struct CPellwynDlg::Recovery {
   Recovery(CPellwynDlg* window, CSQLServer& engine, uicore::ScanFollowerOptions options)
-      : sink(window, &engine), follower(engine, sink, std::move(options)) {}
+      : engine(&engine), sink(window, &engine), follower(engine, sink, std::move(options)) {}
   // The dialog reads the follower: it goes first, even when closed and only waiting for its
   // deferred delete, since reports the follower queued for it before it closed (its recovery
   // complete) may still be waiting too, and would run after the next Load freed the follower.
   ~Recovery() { delete dialog.data(); }
+  const CSQLServer* engine;
+  bool stopped = false;  // Stop or the close box ended the scan before its end
   RecoverySink sink;  // outlives the follower, whose threads report to it
   uicore::ScanFollower follower;
   QPointer<CProgressDlg> dialog;
@@ -236,7 +290,33 @@ CPellwynDlg::CPellwynDlg(const Services& services, QWidget* parent)
   // The log's banner, then the folder its later lines go to.
   { CExecutionLog banner; }
   CExecutionLog::GetModuleFolder();
-  resize(1024, 740);
+  RestorePlacement();
+}
+
+void CPellwynDlg::RestorePlacement() {
+  const WindowPlacement kept = RememberedPlacement();
+  if (kept.treeWidth > 0) {
+    // Within the splitter's own reach from where it starts.
+    const int width = std::clamp(kept.treeWidth, kInitialTreeWidth - kSplitterLeftRange,
+                                 kInitialTreeWidth + kSplitterRightRange);
+    SetTreeWidth(width);
+    const int moved = width - kInitialTreeWidth;
+    m_pSplitter->SetRange(kSplitterLeftRange + moved, kSplitterRightRange - moved);
+  }
+  if (!kept.geometry.isEmpty() && restoreGeometry(kept.geometry)) return;
+  // The first window fits the screen's free area, in the screen's own (scaled) units.
+  QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+  const QRect free = on ? on->availableGeometry() : QRect(QPoint(), QSize(kInitialWidth, kInitialHeight) + kFrameAllowance);
+  const QSize room = free.size() - kFrameAllowance;
+  resize(QSize(kInitialWidth, kInitialHeight).boundedTo(room).expandedTo(minimumSizeHint()));
+  move(free.topLeft() + QPoint(std::max(0, (room.width() - width()) / 2), std::max(0, (room.height() - height()) / 2)));
+}
+
+void CPellwynDlg::SavePlacement() {
+  WindowPlacement placement;
+  placement.geometry = saveGeometry();
+  placement.treeWidth = m_nTreeWidth;
+  RememberPlacement(placement);
 }
 
 CPellwynDlg::~CPellwynDlg() {
@@ -257,6 +337,8 @@ void CPellwynDlg::BuildControls() {
   m_pBanner->setObjectName(Id(1010));
   m_pBanner->setPixmap(BannerPixmap());
   m_pBanner->setFixedHeight(60);
+  // Cut at the right rather than hold the window wider than a small screen.
+  m_pBanner->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   m_pBanner->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   m_pBanner->setAutoFillBackground(true);
   QPalette bannerPalette = m_pBanner->palette();
@@ -272,7 +354,7 @@ void CPellwynDlg::BuildControls() {
 
   auto* body = new QWidget(central);
   body->setObjectName(QStringLiteral("body"));
-  m_pTree = new QTreeWidget(body);
+  m_pTree = new ObjectTreeWidget(body);
   m_pTree->setObjectName(Id(1001));
   m_pTree->setHeaderHidden(true);
   m_pTree->setRootIsDecorated(true);
@@ -280,7 +362,7 @@ void CPellwynDlg::BuildControls() {
   m_pTree->setMouseTracking(true);  // hot tracking
   m_pTree->setSelectionMode(QAbstractItemView::SingleSelection);
   m_pTree->setIconSize(QSize(16, 16));
-  m_pTree->setFixedWidth(kInitialTreeWidth);
+  SetTreeWidth(kInitialTreeWidth);
   m_pTree->setStyleSheet(QStringLiteral("QTreeView::item:hover { text-decoration: underline; color: #1a4fa0; }"));
 
   // The splitter takes the place of the placeholder 1120: a tall, thin rectangle.
@@ -289,6 +371,8 @@ void CPellwynDlg::BuildControls() {
   connect(m_pSplitter, &CSplitterControl::moved, this, &CPellwynDlg::OnSplitterMoved);
 
   auto* right = new QWidget(body);
+  // The list never narrows to a sliver, whatever the tree's width: the tree gives way first.
+  right->setMinimumWidth(kMinListWidth);
   right->setObjectName(QStringLiteral("rightSide"));
   m_pTab = new CTabCtrlEx(right);
   m_pTab->setObjectName(Id(1123));
@@ -327,7 +411,13 @@ void CPellwynDlg::BuildControls() {
   m_pPageNumber = new QLabel(right);
   m_pPageNumber->setObjectName(Id(1074));
   m_pNextButton = Button(right, 1071, QStringLiteral(">"));
-  for (QPushButton* b : {m_pPrevButton, m_pNextButton}) b->setFixedSize(28, 24);
+  m_pRowsShown = new QLabel(right);
+  m_pRowsShown->setObjectName(QStringLiteral("rowsShown"));
+  for (QPushButton* b : {m_pPrevButton, m_pNextButton}) {
+    b->setFixedSize(28, 24);
+    // Enter presses the focused paging button, as Space does.
+    b->setAutoDefault(true);
+  }
   auto* paging = new QHBoxLayout();
   paging->setContentsMargins(0, 4, 0, 4);
   paging->addWidget(m_pPrevButton);
@@ -338,6 +428,8 @@ void CPellwynDlg::BuildControls() {
   paging->addWidget(m_pPageNumber);
   paging->addSpacing(6);
   paging->addWidget(m_pNextButton);
+  paging->addSpacing(12);
+  paging->addWidget(m_pRowsShown);
   paging->addStretch(1);
 
   auto* rightLayout = new QVBoxLayout(right);
@@ -400,26 +492,71 @@ void CPellwynDlg::BuildControls() {
   bar->setPalette(statusPalette);
 
   connect(m_pTree, &QTreeWidget::currentItemChanged, this, &CPellwynDlg::OnTreeSelChanged);
+
+  // Tab walks tree, list (or text box), "<" and ">"; inside the list the arrow keys move, and
+  // Page Down and Page Up turn its pages.
+  m_pList->setTabKeyNavigation(false);
+  m_pList->installEventFilter(this);
+  m_pList->viewport()->installEventFilter(this);
+  m_pTextBox->setTabChangesFocus(true);
+  m_pTab->setFocusPolicy(Qt::NoFocus);
+  setTabOrder(m_pTree, m_pList);
+  setTabOrder(m_pList, m_pTextBox);
+  setTabOrder(m_pTextBox, m_pPrevButton);
+  setTabOrder(m_pPrevButton, m_pNextButton);
+}
+
+bool CPellwynDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_pList && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_PageDown || key->key() == Qt::Key_PageUp)) {
+      QPushButton* button = key->key() == Qt::Key_PageDown ? m_pNextButton : m_pPrevButton;
+      if (button->isEnabled() && button->isVisible()) {
+        m_bPageTurnedFromList = true;
+        button->click();
+      }
+      return true;
+    }
+  }
+  if (watched == m_pList->viewport() && event->type() == QEvent::ToolTip) {
+    // A value the cell cuts short (or one of several lines) shows whole in its tooltip.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = m_pList->indexAt(help->pos());
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const QRect cell = m_pList->visualRect(index);
+    const int room = cell.width() - 2 * (m_pList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    if (index.isValid() && (text.contains(QLatin1Char('\n')) || m_pList->fontMetrics().horizontalAdvance(text) > room))
+      QToolTip::showText(help->globalPos(), CellToolTip(text), m_pList->viewport(), cell);
+    else
+      QToolTip::hideText();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void CPellwynDlg::BuildCommands() {
   for (const Command& c : kCommands) {
-    auto* action = new QAction(QString::fromLatin1(c.text), this);
+    auto* action = new QAction(QString::fromLatin1(c.menuText ? c.menuText : c.text), this);
     action->setObjectName(Id(c.id));
     action->setToolTip(QString::fromLatin1(c.text));
+    if (c.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(c.shortcut)));
+    // The toolbar's pictures are for the toolbar: in the menu every item is text alone.
+    action->setIconVisibleInMenu(false);
     if (c.handler) connect(action, &QAction::triggered, this, c.handler);
     addAction(action);
   }
+  auto fill = [this](QMenu* menu, const auto& layout) {
+    for (int id : layout) {
+      if (id == 0) menu->addSeparator();
+      else menu->addAction(CommandAction(id));
+    }
+  };
   QMenu* actions = menuBar()->addMenu(QStringLiteral("&Actions"));
   actions->setObjectName(QStringLiteral("menuActions"));
-  actions->addAction(CommandAction(kCmdLoadMenu));
-  actions->addAction(CommandAction(kCmdExportMenu));
-  actions->addSeparator();
-  actions->addAction(CommandAction(kCmdExitMenu));
+  fill(actions, kActionsMenuLayout);
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("menuHelp"));
-  help->addAction(CommandAction(kCmdHelpContents));
-  help->addAction(CommandAction(kCmdAboutUs));
+  fill(help, kHelpMenuLayout);
 
   for (int id : kToolbarLayout) {
     if (id == 0) {
@@ -477,12 +614,14 @@ QString CPellwynDlg::StatusText() const { return m_pStatusPane->text(); }
 
 void CPellwynDlg::Inform(const std::string& text) { m_services.prompts->Inform(kMessageTitle, text); }
 
+std::array<QWidget*, 6> CPellwynDlg::PagingRow() const {
+  return {m_pPrevButton, m_pRowCount, m_pOfPage, m_pPageNumber, m_pNextButton, m_pRowsShown};
+}
+
 void CPellwynDlg::ShowPagingRow(bool show) {
   m_pPrevButton->setEnabled(show);
   m_pNextButton->setEnabled(show);
-  for (QWidget* w : std::initializer_list<QWidget*>{m_pPrevButton, m_pNextButton, m_pRowCount, m_pOfPage,
-                                                    m_pPageNumber})
-    w->setVisible(show);
+  for (QWidget* w : PagingRow()) w->setVisible(show);
 }
 
 // ---- tree
@@ -560,6 +699,8 @@ void CPellwynDlg::OnTreeSelChanged(QTreeWidgetItem* current, QTreeWidgetItem*) {
       ShowPagingRow(false);
       m_pTextBox->show();
       m_pList->hide();
+      // The tab names what the pane shows, the object as a previewed table.
+      m_pTab->SetSingleTab(QStringLiteral("  ") + current->text(0) + QStringLiteral("  "));
       ShowObjectText(RecordOf<CViewStoredProc>(current));
       break;
     case SelectionEffect::Nothing:
@@ -579,11 +720,10 @@ void CPellwynDlg::ShowObjectText(const CViewStoredProc* object) {
 void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
   CSQLServer* engine = m_host.Current();
   if (!engine || !table || engine->m_bExportMode || m_pExport->Running()) return;
+  m_bPageTurnedFromList = false;
   m_pTextBox->hide();
   m_pList->show();
-  for (QWidget* w : std::initializer_list<QWidget*>{m_pPrevButton, m_pNextButton, m_pRowCount, m_pOfPage,
-                                                    m_pPageNumber})
-    w->show();
+  for (QWidget* w : PagingRow()) w->show();
   if (!m_pPreview || m_pPreview->engine != engine)
     m_pPreview = std::make_unique<Preview>(this, *engine, ++m_nPreviewGeneration);
   uicore::PreviewDriver& driver = m_pPreview->driver;
@@ -610,6 +750,9 @@ void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
   m_pTableName->setText(item->text(0));
   m_pTab->SetSingleTab(QStringLiteral("  ") + item->text(0) + QStringLiteral("  "));
   if (driver.SelectTable(table) != uicore::PreviewStart::Started) return;
+  m_mapPageRows.clear();
+  m_nTableRows = -1;
+  m_pRowsShown->clear();
   m_nPreviewPage = driver.PageNumber();
   m_pPageNumber->setText(QString::number(m_nPreviewPage));
   m_hPreviewItem = item;
@@ -662,36 +805,73 @@ void CPellwynDlg::ShowPreviewPage(const uicore::PreviewPage& page, int generatio
   for (int r = 0; r < int(page.rows.size()); ++r) {
     const std::vector<std::string>& cells = page.rows[size_t(r)];
     // A cell beyond the table's columns has no place in the list.
-    for (int c = 0; c < int(cells.size()) && c < columns; ++c)
-      m_pList->setItem(r, c, new QTableWidgetItem(FromEngineText(cells[size_t(c)])));
+    for (int c = 0; c < int(cells.size()) && c < columns; ++c) {
+      auto* cell = new QTableWidgetItem(FromEngineText(cells[size_t(c)]));
+      // Numbers line up at their last digit.
+      if (size_t(c) < page.numeric.size() && page.numeric[size_t(c)])
+        cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      m_pList->setItem(r, c, cell);
+    }
   }
   m_nPreviewPage = page.pageNumber;
   m_pPageNumber->setText(QString::number(page.pageNumber));
   m_pRowCount->setText(QString::number(page.rows.size()));
+  // Where the page lies in the table: the first page starts at row 1, a later one where the
+  // page before it ended; going back finds the start it had.
+  const long long rows = static_cast<long long>(page.rows.size());
+  long long first = 0;
+  if (page.pageNumber > 1) {
+    const auto before = m_mapPageRows.find(page.pageNumber - 1);
+    const auto again = m_mapPageRows.find(page.pageNumber);
+    if (again != m_mapPageRows.end()) first = again->second.first;
+    else if (before != m_mapPageRows.end()) first = before->second.first + before->second.second;
+    else first = -1;  // not reached page by page: where it starts is not known
+  }
+  if (first >= 0) {
+    m_mapPageRows[page.pageNumber] = {first, rows};
+    if (page.lastPage) m_nTableRows = first + rows;
+  }
+  m_pRowsShown->setText(FromEngineText(PagerRowsText(first, rows, m_nTableRows)));
   m_pPrevButton->setEnabled(page.previousEnabled);
   m_pNextButton->setEnabled(page.nextEnabled);
-  m_pNextButton->setFocus();
+  // A page turned from the list by its keys keeps the focus there, for the next key.
+  if (m_bPageTurnedFromList) m_pList->setFocus();
+  else m_pNextButton->setFocus();
+  m_bPageTurnedFromList = false;
   update();
   ++m_nPreviewPagesShown;
+}
+
+void CPellwynDlg::SetTreeWidth(int width) {
+  // The tree takes the width it was given while the window has room for it and the list's
+  // least width beside it; a narrower window narrows the tree first, down to its own least.
+  m_nTreeWidth = std::max(kMinTreeWidth, width);
+  static_cast<ObjectTreeWidget*>(m_pTree)->SetPreferredWidth(m_nTreeWidth);
+  m_pTree->setMinimumWidth(std::min(kMinTreeWidth, m_nTreeWidth));
+  m_pTree->setMaximumWidth(m_nTreeWidth);
 }
 
 void CPellwynDlg::OnSplitterMoved(int distance) {
   // The tree grows by the distance; the layout narrows the right side by as much and moves
   // the paging row with it.
-  m_pTree->setFixedWidth(std::max(0, m_pTree->width() + distance));
+  SetTreeWidth(m_pTree->width() + distance);
   update();
 }
 
 // ---- load
 
 void CPellwynDlg::OnLoadBak() {
-  SetStatusText("Select the bak file to recover");
-  std::optional<std::string> path = m_services.prompts->OpenFile(kBakFilter);
+  SetStatusText("Select the backup or database file to recover");
+  std::optional<std::string> path = m_services.prompts->OpenFile(kLoadFilter);
   if (!path) {
     SetStatusText("Ready");
     return;
   }
-  m_strSourcePath = *path;
+  LoadFile(*path);
+}
+
+void CPellwynDlg::LoadFile(const std::string& path) {
+  m_strSourcePath = path;
   m_pPathBox->setText(FromPath(m_strSourcePath));
   if (!m_bExportStarted) m_pRecoverButton->setEnabled(true);
   OnRecover();
@@ -716,17 +896,44 @@ void CPellwynDlg::UpdateExportCommands(bool enable) {
 
 void CPellwynDlg::EndRecoverEarly() {
   m_bIgnoreSelChange = false;
+  // Nothing of the earlier table or object stays on view, and nothing is said to be running.
+  ClearRightPane();
+  EndRecoveringStatus();
   m_pTextBox->hide();
   m_pList->hide();
-  m_pPrevButton->setEnabled(false);
-  m_pNextButton->setEnabled(false);
   // An engine whose scan has not run has nothing to export or save yet; with no engine the
   // commands stay usable and say that a backup must be loaded first.
   UpdateExportCommands(!m_host.Current() || m_host.CatalogComplete());
 }
 
+void CPellwynDlg::LoadFailed(const std::string& why) {
+  Inform(why);
+  m_host.ReleaseCurrent();
+  m_pPreview.reset();
+  m_hRootItem->setText(0, QString::fromLatin1(kInitialRootText));
+  m_hDatabaseItem->setText(0, QString::fromLatin1(kInitialDatabaseText));
+  EmptyObjectFolders();
+  ClearRecordList();
+  m_pTableName->clear();
+  m_pDatabaseName->clear();
+  m_pRowCount->clear();
+  m_pTab->SetSingleTab(QString(26, QLatin1Char(' ')));
+  m_nPreviewPage = 0;
+  EndRecoverEarly();
+  SetStatusText(kLoadFailedStatus + why);
+}
+
+int CPellwynDlg::ChooseVersionFor(const uicore::SourceFacts& facts) {
+  const int version = m_services.prompts->ChooseVersion(facts.engine);
+  if (version == 0) return 0;
+  const std::string question = uicore::ContraryChoiceQuestion(facts, version);
+  if (question.empty() || m_services.prompts->AskYesNo(kMessageTitle, question)) return version;
+  // No: the dialog once more, on the file's own version; what is chosen then is taken as it is.
+  return m_services.prompts->ChooseVersion(facts.engine);
+}
+
 void CPellwynDlg::OnRecover() {
-  SetStatusText("Recovering file :" + PathForDisplay(m_strSourcePath));
+  SetStatusText(kRecoveringStatus + PathForDisplay(m_strSourcePath));
   m_bIgnoreSelChange = true;
   m_pTextBox->hide();
   ClearRecordList();
@@ -734,7 +941,12 @@ void CPellwynDlg::OnRecover() {
   m_pNextButton->setEnabled(false);
   UpdateExportCommands(false);
 
-  const int version = m_services.prompts->ChooseVersion();
+  // What the file is, before any engine is made: a file no engine can read is refused here,
+  // with the reason, and the version dialog opens on the version the file says.
+  const uicore::SourceFacts facts =
+      m_services.detectSource ? m_services.detectSource(m_strSourcePath) : uicore::DetectSource(m_strSourcePath);
+  if (!facts.Loadable()) return LoadFailed(facts.failure);
+  const int version = ChooseVersionFor(facts);
   if (version == 0) return EndRecoverEarly();
   CreatedEngine created = m_services.createEngine ? m_services.createEngine(version) : CreateEngine(version);
   if (!created) {
@@ -744,24 +956,26 @@ void CPellwynDlg::OnRecover() {
     return EndRecoverEarly();
   }
   m_strVersionLabel = created.version->label;
+  m_strTruncation = uicore::TruncationWarning(facts);
   m_host.Adopt(std::move(created));
   CSQLServer* engine = m_host.Current();
   m_pPreview.reset();
 
   EmptyObjectFolders();
-  ClearRecordList();
+  ClearRightPane();
   engine->m_strFilePath = m_strSourcePath.c_str();
-  m_pPageNumber->setText(QStringLiteral(" "));
-  m_pRowCount->setText(QStringLiteral("0"));
-  m_pTableName->clear();
-  m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
-  m_nPreviewPage = 0;
 
   engine->ScanDataSets();
-  if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader) return EndRecoverEarly();
-  const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
-  if (set == -1) return EndRecoverEarly();
-  engine->m_nSelectedDataSet = set;
+  if (facts.backup) {
+    if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader)
+      return LoadFailed(PathForDisplay(m_strSourcePath) + " holds no backup set.");
+    const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
+    if (set == -1) return EndRecoverEarly();
+    engine->m_nSelectedDataSet = set;
+  } else {
+    // A database file is one database: no set to choose; its pages lie at page number x 8192.
+    engine->m_nSelectedDataSet = 1;
+  }
 
   // The follower prepares the status block, starts the scan and follows it.
   const std::string format = m_host.CurrentVersion()->formatText;
@@ -773,19 +987,47 @@ void CPellwynDlg::OnRecover() {
   m_pRecovery.reset();
   m_pRecovery = std::make_unique<Recovery>(this, *engine, std::move(options));
   auto* dialog = new CProgressDlg(m_pRecovery->follower, *m_services.prompts, format, this);
+  dialog->SetEndWarning(m_strTruncation);
   m_pRecovery->sink.SetDialog(dialog);
   m_pRecovery->dialog = dialog;
   m_pProgress = dialog;
-  connect(dialog, &CProgressDlg::stoppedByButton, this,
-          [this] { SetStatusText(uicore::ScanFollower::kStoppedStatus); });
+  connect(dialog, &CProgressDlg::stoppedByButton, this, [this](bool stopped) {
+    if (stopped && m_pRecovery) m_pRecovery->stopped = true;
+    SetStatusText(stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus);
+  });
   connect(dialog, &QDialog::finished, this, &CPellwynDlg::EndRecover);
   // Modal over the main window; the window's own event loop keeps everything responsive.
   dialog->open();
   m_pRecovery->follower.Start();
 }
 
+void CPellwynDlg::EndRecoveringStatus() {
+  if (StatusText().startsWith(QLatin1String(kRecoveringStatus))) SetStatusText("Ready");
+}
+
+void CPellwynDlg::ClearRightPane() {
+  ClearRecordList();
+  m_pTextBox->clear();
+  m_pPageNumber->setText(QStringLiteral(" "));
+  m_pRowCount->setText(QStringLiteral("0"));
+  m_pRowsShown->clear();
+  m_pTableName->clear();
+  m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
+  ShowPagingRow(false);
+  m_nPreviewPage = 0;
+  m_hPreviewItem = nullptr;
+  m_mapPageRows.clear();
+  m_nTableRows = -1;
+  // Nothing in the tree stays chosen for a pane that shows nothing: choosing the same table
+  // again previews it again.
+  const QSignalBlocker quiet(m_pTree);
+  m_pTree->setCurrentItem(nullptr);
+  m_pTree->clearSelection();
+}
+
 void CPellwynDlg::EndRecover() {
   m_bIgnoreSelChange = false;
+  EndRecoveringStatus();
   // Export and Save Scan wait for the scan thread to leave the engine, which a stopped scan
   // may do after the dialog has gone.
   UpdateExportCommands(m_host.CatalogComplete());
@@ -797,8 +1039,17 @@ CProgressDlg* CPellwynDlg::ProgressDialog() const { return m_pProgress.data(); }
 
 void CPellwynDlg::OnScanEnded(const CSQLServer* engine) {
   if (engine && engine != m_host.Current()) return;
-  m_host.MarkCatalogComplete();
+  // A stopped recovery's tree was never filled: it shows what the scan read before the stop,
+  // marked partial for Export and Save Scan.
+  const bool stopped = engine && m_pRecovery && m_pRecovery->engine == engine && m_pRecovery->stopped;
+  m_host.MarkCatalogComplete(stopped);
+  if (stopped) FillObjectTree();
   UpdateExportCommands(true);
+}
+
+bool CPellwynDlg::ConfirmPartialCatalog(const char* action) {
+  if (!m_host.CatalogPartial()) return true;
+  return m_services.prompts->AskYesNo(kMessageTitle, FormatString(kPartialCatalogQuestion, action).str());
 }
 
 // ---- export, save
@@ -813,6 +1064,7 @@ void CPellwynDlg::OnExport() {
   CSQLServer* engine = m_host.Current();
   if (!engine) return Inform(kLoadBeforeExport);
   if (m_pExport->Running()) return;
+  if (!ConfirmPartialCatalog("Export")) return;
   m_bExportStarted = true;
   m_pExport->Run(*engine, ExportObjects(), engine->m_strDatabaseName.str());
 }
@@ -865,6 +1117,7 @@ uicore::ExportCheckTree CPellwynDlg::ExportObjects() const {
 void CPellwynDlg::OnSaveScan() {
   // A catalog the scan thread may still be writing is not saved.
   if (m_strSourcePath.empty() || !m_host.Current() || !m_host.CatalogComplete()) return Inform(kLoadBeforeSave);
+  if (!ConfirmPartialCatalog("Save")) return;
   const uicore::SaveScanResult saved = uicore::SaveScan(m_host.Current(), m_strSourcePath, [this] {
     return m_services.prompts->SaveFile(kScanSaveFilter, kScanSuffix);
   });
@@ -875,11 +1128,15 @@ void CPellwynDlg::OnOpenScan() {
   SetStatusText("Loading...");
   for (int i = 0; i < m_hRootItem->childCount(); ++i) m_hRootItem->child(i)->setExpanded(false);
   const std::optional<std::string> path = m_services.prompts->OpenFile(kScanOpenFilter);
-  if (!path) return;
+  // Nothing is loading once the dialog is cancelled or the file refused.
+  if (!path) return SetStatusText("Ready");
   // Read into a new engine first: a file that is refused changes neither the engine in use
   // nor its tree.
   uicore::OpenScanResult opened = uicore::OpenScanFile(*path);
-  if (!opened.Loaded()) return Inform(opened.message);
+  if (!opened.Loaded()) {
+    SetStatusText("Ready");
+    return Inform(opened.message);
+  }
   CreatedEngine created;
   created.engine = std::move(opened.engine);
   created.version = FindEngineVersion(opened.version);
@@ -890,7 +1147,7 @@ void CPellwynDlg::OnOpenScan() {
   m_pPreview.reset();
   EmptyObjectFolders();
   CommandAction(kCmdExportMenu)->setEnabled(true);
-  ClearRecordList();
+  ClearRightPane();
   FillObjectTree();
   SetStatusText("Ready");
   Inform(uicore::kLoadComplete);
@@ -928,6 +1185,7 @@ void CPellwynDlg::closeEvent(QCloseEvent* event) {
     return;
   }
   m_bCloseConfirmed = true;
+  SavePlacement();
   m_bAllThreadsEnded = m_host.Shutdown(kExitJoinBound);
   if (CSplashScreen* splash = CSplashScreen::Current()) splash->close();
   event->accept();

@@ -7,12 +7,14 @@
 #include <QPointer>
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "ui/core/enginehost.h"
 #include "ui/core/exportchecktree.h"
 #include "ui/core/objecttree.h"
+#include "ui/core/sourcedetection.h"
 
 class CExportController;
 class CProgressDlg;
@@ -72,6 +74,8 @@ class CPellwynDlg : public QMainWindow {
     std::function<CreatedEngine(int version)> createEngine;
     // Makes what runs an export; empty: the core's export worker.
     std::function<std::unique_ptr<IExportRunner>()> createExportRunner;
+    // Tells what a chosen file is before the version dialog; empty: the core's DetectSource.
+    std::function<uicore::SourceFacts(const std::string& path)> detectSource;
   };
 
   explicit CPellwynDlg(const Services& services, QWidget* parent = nullptr);
@@ -108,6 +112,9 @@ class CPellwynDlg : public QMainWindow {
   int PreviewPagesShown() const { return m_nPreviewPagesShown; }
   // False when Exit had to leave a thread running (the process must then end at once).
   bool AllThreadsEnded() const { return m_bAllThreadsEnded; }
+  // Load of a file already chosen (the command line's file, or Load's file dialog): the path
+  // is kept and Recover runs.
+  void LoadFile(const std::string& path);
 
  public slots:
   void OnLoadBak();
@@ -128,6 +135,7 @@ class CPellwynDlg : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
@@ -136,14 +144,32 @@ class CPellwynDlg : public QMainWindow {
   void InitialState();
   QTreeWidgetItem* AddTreeNode(const TreeNode& node);
   void EndRecoverEarly();
+  // Ends a Load the file made impossible: the message box says why, the tree goes back to its
+  // empty state, no engine is current and the status pane says the load failed.
+  void LoadFailed(const std::string& why);
+  // The version dialog on the file's own version; a choice of the other engine family is
+  // questioned once.
+  int ChooseVersionFor(const uicore::SourceFacts& facts);
+  // Export and Save Scan of a stopped recovery's catalog go on only when the user says so.
+  bool ConfirmPartialCatalog(const char* action);
   void UpdateExportCommands(bool enable);
   void ShowPagingRow(bool show);
+  // The tree's width as the splitter sets it.
+  void SetTreeWidth(int width);
+  // The window's size, place and tree width: as the user left them, else fitted to the screen.
+  void RestorePlacement();
+  void SavePlacement();
+  std::array<QWidget*, 6> PagingRow() const;
   void ShowObjectText(const CViewStoredProc* object);
   void StartPreview(CTable* table, QTreeWidgetItem* item);
   void PutSelectionBackOnPreview();
   void TurnPreviewPage(bool forward);
   void ShowPagingState();
   void ClearRecordList();
+  // Empties the list and the text box, blanks the tab and hides the paging row.
+  void ClearRightPane();
+  // A status that still says the file is being recovered says "Ready" once nothing runs.
+  void EndRecoveringStatus();
   void EndRecover();
   void EmptyObjectFolders();
   void Inform(const std::string& text);
@@ -168,10 +194,17 @@ class CPellwynDlg : public QMainWindow {
 
   std::string m_strSourcePath;    // file-system bytes of the chosen backup
   std::string m_strVersionLabel;  // "(SQL Server 2008)"
+  std::string m_strTruncation;    // the scan's end warning for a cut-off source; empty: none
   int m_nPreviewPage = 0;
+  int m_nTreeWidth = 0;  // what the splitter gave the tree
+  // Per page of the table previewed: its first row (from 0) and its row count; the table's
+  // row count once its last page was read, else -1.
+  std::map<int, std::pair<long long, long long>> m_mapPageRows;
+  long long m_nTableRows = -1;
   bool m_bIgnoreSelChange = false;
   bool m_bExportStarted = false;
   bool m_bCloseConfirmed = false;
+  bool m_bPageTurnedFromList = false;  // the page being read was asked for by the list's keys
   bool m_bAllThreadsEnded = true;
 
   // Controls.
@@ -187,6 +220,7 @@ class CPellwynDlg : public QMainWindow {
   QLabel* m_pRowCount = nullptr;
   QLabel* m_pOfPage = nullptr;
   QLabel* m_pPageNumber = nullptr;
+  QLabel* m_pRowsShown = nullptr;  // "rows 501-830 of 830"
   QLabel* m_pStatusPane = nullptr;
   // Hidden controls that hold state for the load and export steps.
   QLineEdit* m_pPathBox = nullptr;

@@ -73,12 +73,18 @@ CProgressDlg::CProgressDlg(uicore::ScanFollower& follower, IPrompts& prompts, co
   auto* barRow = new QHBoxLayout();
   barRow->addWidget(m_pBar, 1);
   barRow->addWidget(m_pPercent);
+  // Shown only when the end has something to say.
+  m_pEndText = NamedLabel(QString(), "endText", this);
+  m_pEndText->setWordWrap(true);
+  m_pEndText->hide();
+
   auto* buttonRow = new QHBoxLayout();
   buttonRow->addStretch(1);
   buttonRow->addWidget(m_pButton);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(barRow);
   layout->addWidget(details);
+  layout->addWidget(m_pEndText);
   layout->addLayout(buttonRow);
   setMinimumWidth(420);
 
@@ -123,7 +129,13 @@ void CProgressDlg::RecoveryComplete() {
   m_pStatusText->setText(QStringLiteral("Recovery Complete"));
   m_pButton->setEnabled(true);
   m_pButton->setText(QStringLiteral("Close"));
+  if (!m_strEndWarning.empty()) {
+    m_pEndText->setText(FromEngineText(m_strEndWarning));
+    m_pEndText->show();
+  }
 }
+
+void CProgressDlg::SetEndWarning(const std::string& warning) { m_strEndWarning = warning; }
 
 void CProgressDlg::Refresh() {
   const long long pages = m_follower.PagesCounted();
@@ -132,20 +144,45 @@ void CProgressDlg::Refresh() {
 }
 
 void CProgressDlg::OnStop() {
-  const bool closing = m_follower.Stop([this](const std::string& question, const std::string& title) {
+  if (m_bStopped) {
+    done(QDialog::Rejected);
+    return;
+  }
+  bool asked = false;
+  const bool closing = m_follower.Stop([this, &asked](const std::string& question, const std::string& title) {
+    asked = true;
     return m_prompts.AskYesNo(title, question);
   });
   if (!closing) return;
+  Refresh();  // the pages counted up to the stop
   m_pTimer->stop();
-  emit stoppedByButton();
-  done(QDialog::Rejected);
+  if (!asked) {
+    // The recovery was complete: the button only closes.
+    emit stoppedByButton(false);
+    done(QDialog::Rejected);
+    return;
+  }
+  // Stopped in the middle: the dialog stays to say so; the main window shows what was read
+  // once the scan thread has left the engine.
+  m_bStopped = true;
+  m_pStatusText->setText(QStringLiteral("Recovery stopped"));
+  QString text = QStringLiteral("Recovery stopped: only what was read before the stop is shown.");
+  if (!m_strEndWarning.empty()) text += QLatin1Char('\n') + FromEngineText(m_strEndWarning);
+  m_pEndText->setText(text);
+  m_pEndText->show();
+  m_pButton->setText(QStringLiteral("Close"));
+  emit stoppedByButton(true);
 }
 
 void CProgressDlg::reject() {
-  const bool closing = m_follower.Close([this](const std::string& question, const std::string& title) {
+  bool asked = false;
+  const bool closing = m_follower.Close([this, &asked](const std::string& question, const std::string& title) {
+    asked = true;
     return m_prompts.AskYesNo(title, question);
   });
   if (!closing) return;
   m_pTimer->stop();
+  // The close box that stopped a running recovery stopped it as Stop does.
+  if (asked) emit stoppedByButton(true);
   QDialog::reject();
 }

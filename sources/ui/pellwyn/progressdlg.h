@@ -34,15 +34,20 @@ class CProgressDlg : public QDialog {
   void ShowPagesRead(long long pages);
   void ShowCounts(const uicore::ObjectCounts& counts);
   void RecoveryComplete();
+  // What the end of the recovery says beside "Recovery Complete": a source cut off before its
+  // end reads only part of its pages. Empty: nothing.
+  void SetEndWarning(const std::string& warning);
 
-  // The button: Stop while the scan runs (after its question), Close once it is complete.
+  // The button: Stop while the scan runs (after its question), Close once it is complete or
+  // stopped. A confirmed Stop keeps the dialog open on "Recovery stopped" until Close.
   void OnStop();
   // Esc and the close box: the same question while the scan runs.
   void reject() override;
 
  signals:
-  // Stop closed the dialog: the main window's status pane says so.
-  void stoppedByButton();
+  // The recovery ended: `stopped` when Stop or the close box was confirmed during the scan,
+  // false when the button closed a completed recovery. The main window's status pane says which.
+  void stoppedByButton(bool stopped);
 
  private:
   void Refresh();
@@ -58,6 +63,9 @@ class CProgressDlg : public QDialog {
   QLabel* m_pDatabaseVersion = nullptr;
   QLabel* m_pCounts[6] = {};
   QLabel* m_pStatusText = nullptr;
+  QLabel* m_pEndText = nullptr;  // "Recovery stopped", or the end warning
+  std::string m_strEndWarning;
+  bool m_bStopped = false;
   QTimer* m_pTimer = nullptr;
   long long m_nPagesShown = -1;
   bool m_bNameShown = false;

@@ -2,12 +2,14 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
 #include "ui/pellwyn/backupsetdlg.h"
 #include "ui/pellwyn/sqlformatoptdlg.h"
 #include "ui/pellwyn/textconv.h"
+#include "ui/pellwyn/usersettings.h"
 
 namespace {
 std::optional<std::string> Chosen(const QString& path) {
@@ -25,26 +27,35 @@ void QtPrompts::Inform(const std::string& title, const std::string& text) {
   QMessageBox::information(m_pParent, FromEngineText(title), FromEngineText(text), QMessageBox::Ok);
 }
 
+// Each file dialog opens where it was last left, and remembers where that is.
 std::optional<std::string> QtPrompts::OpenFile(const std::string& filter) {
-  return Chosen(QFileDialog::getOpenFileName(m_pParent, QString(), QString(), FromEngineText(filter)));
+  const QString path =
+      QFileDialog::getOpenFileName(m_pParent, QString(), RememberedFolder(filter), FromEngineText(filter));
+  if (!path.isEmpty()) RememberFolder(filter, QFileInfo(path).absolutePath());
+  return Chosen(path);
 }
 
 std::optional<std::string> QtPrompts::SaveFile(const std::string& filter, const std::string& defaultSuffix) {
   // The dialog object, not the static function: only it adds the suffix to a bare name.
-  QFileDialog dialog(m_pParent, QString(), QString(), FromEngineText(filter));
+  QFileDialog dialog(m_pParent, QString(), RememberedFolder(filter), FromEngineText(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(FromEngineText(defaultSuffix));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return Chosen(dialog.selectedFiles().front());
+  const QString path = dialog.selectedFiles().front();
+  RememberFolder(filter, QFileInfo(path).absolutePath());
+  return Chosen(path);
 }
 
 std::optional<std::string> QtPrompts::ChooseFolder(const std::string& title, const std::string& start) {
-  return Chosen(QFileDialog::getExistingDirectory(m_pParent, FromEngineText(title), FromPath(start),
-                                                  QFileDialog::ShowDirsOnly));
+  const QString remembered = RememberedFolder(title);
+  const QString folder = QFileDialog::getExistingDirectory(
+      m_pParent, FromEngineText(title), remembered.isEmpty() ? FromPath(start) : remembered, QFileDialog::ShowDirsOnly);
+  RememberFolder(title, folder);
+  return Chosen(folder);
 }
 
-int QtPrompts::ChooseVersion() {
-  CSqlFormatOptDlg dialog(m_pParent);
+int QtPrompts::ChooseVersion(int preselected) {
+  CSqlFormatOptDlg dialog(m_pParent, preselected);
   dialog.exec();
   return dialog.m_nVersion;
 }

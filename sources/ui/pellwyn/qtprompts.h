@@ -17,7 +17,7 @@ class QtPrompts : public IPrompts {
   std::optional<std::string> OpenFile(const std::string& filter) override;
   std::optional<std::string> SaveFile(const std::string& filter, const std::string& defaultSuffix) override;
   std::optional<std::string> ChooseFolder(const std::string& title, const std::string& start) override;
-  int ChooseVersion() override;
+  int ChooseVersion(int preselected) override;
   int ChooseBackupSet(const CBackupReader& reader) override;
 
  private:

@@ -10,7 +10,7 @@
 #include "ui/core/prompts.h"
 #include "ui/pellwyn/style.h"
 
-CSqlFormatOptDlg::CSqlFormatOptDlg(QWidget* parent) : QDialog(parent), m_pGroup(new QButtonGroup(this)) {
+CSqlFormatOptDlg::CSqlFormatOptDlg(QWidget* parent, int preselected) : QDialog(parent), m_pGroup(new QButtonGroup(this)) {
   setObjectName(QStringLiteral("sqlFormatOptDlg"));
   setWindowTitle(QString::fromLatin1(kMessageTitle));
   ApplyDialogColours(this);
@@ -23,7 +23,7 @@ CSqlFormatOptDlg::CSqlFormatOptDlg(QWidget* parent) : QDialog(parent), m_pGroup(
     m_pGroup->addButton(radio, version);
     boxLayout->addWidget(radio);
   }
-  m_pGroup->button(1)->setChecked(true);
+  m_pGroup->button(preselected >= 1 && preselected <= 3 ? preselected : 1)->setChecked(true);
   auto* note = new QLabel(QStringLiteral("Note : Selecting a wrong version may result in inconsistent behaviour"), this);
   note->setWordWrap(true);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

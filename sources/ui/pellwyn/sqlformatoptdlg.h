@@ -1,5 +1,6 @@
-// The server-version dialog: which SQL Server wrote the backup. m_nVersion is 1 (2000),
-// 2 (2005) or 3 (2008) after OK, 0 after Cancel.
+// The server-version dialog: which SQL Server wrote the backup. It opens on the version the
+// file says (`preselected`, 1-3), or on 2000 when the file does not say. m_nVersion is 1
+// (2000), 2 (2005) or 3 (2008) after OK, 0 after Cancel.
 #pragma once
 
 #include <QDialog>
@@ -10,7 +11,7 @@ class CSqlFormatOptDlg : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CSqlFormatOptDlg(QWidget* parent = nullptr);
+  explicit CSqlFormatOptDlg(QWidget* parent = nullptr, int preselected = 0);
   int m_nVersion = 0;
 
   void accept() override;

@@ -16,10 +16,19 @@ void ApplyProgramStyle(QApplication& app) {
 
 void ApplyDialogColours(QWidget* window) {
   QPalette p = window->palette();
-  for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase})
-    p.setColor(role, Qt::white);
+  // Black on white for what can be used; what cannot keeps a disabled look of its own, grey
+  // text on a light grey face, so "<" on a first page or an unused field reads as such.
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase})
+      p.setColor(group, role, Qt::white);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+      p.setColor(group, role, Qt::black);
+  }
+  p.setColor(QPalette::Disabled, QPalette::Window, Qt::white);
+  p.setColor(QPalette::Disabled, QPalette::AlternateBase, Qt::white);
+  for (QPalette::ColorRole role : {QPalette::Base, QPalette::Button}) p.setColor(QPalette::Disabled, role, kDisabledFace);
   for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    p.setColor(role, Qt::black);
+    p.setColor(QPalette::Disabled, role, kDisabledText);
   window->setPalette(p);
   window->setAutoFillBackground(true);
 }

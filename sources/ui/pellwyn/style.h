@@ -11,10 +11,13 @@ class QWidget;
 
 inline const QColor kStatusBarColour(180, 180, 180);
 inline const QColor kTabColour(244, 244, 244);
+// Controls that cannot be used: grey text on a light grey face.
+inline const QColor kDisabledText(128, 128, 128);
+inline const QColor kDisabledFace(236, 236, 236);
 
 // Application-wide font and palette; once, before the first window.
 void ApplyProgramStyle(QApplication& app);
-// Black on white for a window and everything in it.
+// Black on white for a window and everything in it that can be used; disabled controls grey.
 void ApplyDialogColours(QWidget* window);
 // The tab's caption font: Verdana of 13 pixels at its heaviest.
 QFont TabCaptionFont();

@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "common/largevalues.h"
 #include "common/records.h"
 #include "dll/pellwyn2008/record_builder.h"
+#include "rows2000_oracle.h"
 #include "support/tsqllexer.h"
 
 using namespace rows2000;
@@ -52,6 +54,48 @@ TEST(BuildInsert, ColumnsValuesAndTargets) {
   EXPECT_EQ(Script(nothing, {M(Mark::kNull), M(Mark::kFormula)}), "Insert into [dbo].[T] DEFAULT VALUES\r\ngo\r\n");
   EXPECT_EQ(BuildInsert(nothing, {M(Mark::kNull), M(Mark::kFormula)}, Target::kServer).insert.str(),
             "Insert into [dbo].[T] DEFAULT VALUES;");
+}
+
+// sql_variant values go as a literal of their base type cast back to it (the decoder gives
+// their stored bytes as hex); one whose base type cannot be read is left out and counted, and
+// a NOT NULL character column holding NULL gets '' and is counted.
+TEST(BuildInsert, SqlVariantAndNullsOfNotNullColumns) {
+  CTable table;
+  TableBuilder b(table);
+  b.Variable("v", "sql_variant", 8016);
+  struct Case {
+    std::string stored;  // hex
+    std::string literal;
+  } cases[] = {
+      {"38012a000000", "CAST(42 AS int)"},
+      {"6a010502" "01960000" "00000000", "CAST(001.50 AS decimal(5,2))"},
+      {"a7010800" "08d00134" "69742773", "CAST('it''s' AS varchar(8))"},
+      {"e7010a00" "08d00134" "48006900", "CAST(CONVERT(nvarchar(5),0x48006900) AS nvarchar(5))"},
+      {"3d01" "000000005b950000", "CAST(CONVERT(datetime, 0x0000955b00000000) AS datetime)"},
+      {"a5010400" "dead", "CAST(0xdead AS varbinary(4))"},
+      {"3b01" "0000c03f", "CAST(1.5E0 AS real)"},
+  };
+  for (const Case& c : cases) {
+    const RowStatement s = BuildInsert(table, {V(c.stored)}, Target::kScript);
+    EXPECT_EQ(s.insert.str(), "Insert into [dbo].[T] ([v])  values(" + c.literal + ")\r\ngo\r\n") << c.stored;
+    EXPECT_EQ(s.variantsLeftOut, 0);
+  }
+  // A base type this exporter does not know, or one SQL Server 2000 has not (date), is not
+  // guessed.
+  for (const char* stored : {"f0010909", "2801" "5b950a"}) {
+    const RowStatement s = BuildInsert(table, {V(stored)}, Target::kScript);
+    EXPECT_EQ(s.insert.str(), "Insert into [dbo].[T] DEFAULT VALUES\r\ngo\r\n") << stored;
+    EXPECT_EQ(s.variantsLeftOut, 1);
+  }
+
+  CTable strict;
+  TableBuilder t(strict);
+  t.Variable("name", "varchar", 20, false);
+  t.Variable("v", "sql_variant", 8016, false);
+  const RowStatement s = BuildInsert(strict, {M(Mark::kNull), V("f0010909")}, Target::kScript);
+  EXPECT_EQ(s.insert.str(), "Insert into [dbo].[T] ([name],[v])  values('','')\r\ngo\r\n");
+  EXPECT_EQ(s.nullsInNotNull, 1);
+  EXPECT_EQ(s.variantsLeftOut, 1);
 }
 
 TEST(BuildInsert, MarkersByColumnKind) {
@@ -114,12 +158,59 @@ TEST(BuildInsert, LiteralsByType) {
   ASSERT_EQ(batches.size(), 2u);
   EXPECT_TRUE(testsupport::LexSqlBatch(batches[0]).ok()) << testsupport::LexSqlBatch(batches[0]).error;
 
-  // A long text value that is not plain ASCII needs varchar(max).
+}
+
+// Values longer than one line takes follow their row in pieces, in forms SQL Server 2000 runs:
+// text through a varchar(8000) variable, image with binary literals, both through UPDATETEXT.
+// Nothing needs a (max) type or .WRITE. A connection takes a long image in its statement.
+TEST(BuildInsert, LongTextAndImageValuesFollowInPieces) {
   CTable big;
   TableBuilder t(big);
+  t.Fixed("id", "int", 4, false);
   t.Variable("t", "text", 16);
-  const std::string longText = std::string(8001, 'a') + "\n";
-  EXPECT_NE(Script(big, {V(longText)}).find("CONVERT(varchar(max),0x6161"), std::string::npos);
+  t.Variable("pic", "image", 16);
+  const std::string longText = std::string(16000, 'a') + "\n";
+  const std::string picture(2 * 8001, 'c');
+  const RowStatement script = BuildInsert(big, {V("1"), V(longText), V(picture)}, Target::kScript);
+  const std::string text = script.ScriptText().str();
+  EXPECT_EQ(text.find("(max)"), std::string::npos);
+  EXPECT_EQ(text.find(".WRITE"), std::string::npos);
+  EXPECT_EQ(script.insert.str(), "Insert into [dbo].[T] ([id],[t],[pic],[_TARNWELL_TEMPCOL])  values(1,'',0x, @ID)\r\n");
+  EXPECT_NE(text.find("Declare @TEXT VarChar(8000) \r\nSelect @PTR = TEXTPTR([t]) from [dbo].[T] where "
+                      "[_TARNWELL_TEMPCOL] = @ID \r\nSET @TEXT = Convert(varchar(8000),0x6161"),
+            std::string::npos);
+  EXPECT_NE(text.find("Updatetext [dbo].[T].[t] @PTR NULL 0 @TEXT \r\n"), std::string::npos);
+  EXPECT_NE(text.find("Select @PTR = TEXTPTR([pic]) from [dbo].[T] where [_TARNWELL_TEMPCOL] = @ID \r\n"
+                      "Updatetext [dbo].[T].[pic] @PTR NULL 0 0xcccc"),
+            std::string::npos);
+  // 16001 bytes of text and 8001 of image: three pieces and two.
+  EXPECT_EQ(script.pieces, 5);
+  const std::vector<Value> back = rowsoracle::ValuesFromStatement(big, text);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[1].text, longText);
+  EXPECT_EQ(back[2].text, picture);
+
+  // Up to 8000 bytes a value stays in the row.
+  const RowStatement small = BuildInsert(big, {V("1"), V(std::string(8000, 'a')), V(std::string(16000, 'c'))}, Target::kScript);
+  EXPECT_FALSE(small.HasBlock());
+  // An image longer than one batch takes: the row's marker is a literal, set again in each
+  // batch, so the later batches find the row the first one inserted.
+  const std::string huge(kBatchHexDigits + 2 * kChunkHexDigits, 'e');
+  const RowStatement split = BuildInsert(big, {V("1"), V("x"), V(huge)}, Target::kScript);
+  const std::vector<std::string> batches = testsupport::SplitSqlBatches(split.ScriptText().str());
+  ASSERT_EQ(batches.size(), 3u);  // two, and the empty text after the last "go"
+  const size_t at = batches[0].find(" Set @ID = '{");
+  ASSERT_NE(at, std::string::npos);
+  const std::string marker = batches[0].substr(at, batches[0].find("\r\n", at) - at);
+  EXPECT_EQ(batches[1].find(marker), batches[1].find(" Set @ID = "));
+  EXPECT_NE(batches[1].find(marker), std::string::npos);
+  EXPECT_EQ(batches[1].find("NewId()"), std::string::npos);
+  EXPECT_NE(batches[1].find("commit transaction"), std::string::npos);
+
+  // On a connection the image stays in the statement; the text still goes in pieces.
+  const RowStatement server = BuildInsert(big, {V("1"), V(longText), V(picture)}, Target::kServer);
+  EXPECT_NE(server.insert.str().find(",0x" + picture + ",@ID);"), std::string::npos);
+  EXPECT_EQ(server.pieces, 3);
 }
 
 TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
@@ -134,7 +225,7 @@ TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
   const RowStatement script = BuildInsert(table, {V("3"), V(one), V(two)}, Target::kScript);
   ASSERT_TRUE(script.HasBlock());
   EXPECT_TRUE(script.identity);
-  EXPECT_EQ(script.ntextPieces, 3);
+  EXPECT_EQ(script.pieces, 3);
   EXPECT_EQ(script.insert.str(),
             "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','', @ID)\r\n");
   const std::string text = script.ScriptText().str();
@@ -156,7 +247,7 @@ TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
   const RowStatement server = BuildInsert(table, {V("3"), V(one), M(Mark::kEmpty)}, Target::kServer);
   EXPECT_EQ(server.insert.str(), "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','',@ID);");
   EXPECT_EQ(server.ServerText().str().rfind("begin transaction", 0), 0u);
-  EXPECT_EQ(server.ntextPieces, 1);
+  EXPECT_EQ(server.pieces, 1);
   EXPECT_EQ(IdentityInsertText(table, true).str(), "SET IDENTITY_INSERT [hr].[Emp] ON");
   EXPECT_EQ(IdentityInsertText(table, false).str(), "SET IDENTITY_INSERT [hr].[Emp] OFF");
 }

@@ -157,7 +157,7 @@ TEST(DecodeRecord, NullEmptyAndMissingValues) {
   const Bytes body = Body(BuildRecord(r));
   Decoded d = Decode(table, body);
   ASSERT_EQ(d.verdict, Verdict::kDecoded);
-  EXPECT_EQ(d.shown, (Strings{"10248", "Vins", "NULL", "Empty", "NULL", "0", "000000000000032.3800"}));
+  EXPECT_EQ(d.shown, (Strings{"10248", "Vins", "NULL", "Empty", "NULL", "0", "32.3800"}));
   d = Decode(table, body, 0, Mode::kExport);
   EXPECT_EQ(d.shown, (Strings{"10248", "560069006e007300", "NULL", "Empty", "NULL", "0", "000000000000032.3800"}));
 
@@ -180,7 +180,7 @@ TEST(DecodeRecord, NullEmptyAndMissingValues) {
   fixedOnly.Set(12, LE(0, 8));
   fixedOnly.columnCount = 7;
   d = Decode(table, Body(BuildRecord(fixedOnly)));
-  EXPECT_EQ(d.shown, (Strings{"1", "NULL", "NULL", "NULL", "NULL", "2", "000000000000000.0000"}));
+  EXPECT_EQ(d.shown, (Strings{"1", "NULL", "NULL", "NULL", "NULL", "2", "0.0000"}));
   EXPECT_EQ(d.row.varCount, 0);
 
   // A fixed column flagged in the bitmap is NULL whatever its bytes.
@@ -345,12 +345,16 @@ TEST(DecodeRecord, InRowVariableValuesByType) {
   b.Variable("vb", "varbinary", 10);
   // A text value kept in the row, as a table with "text in row" holds it: 8-bit text still.
   b.Variable("tx", "text", 16);
+  // A sql_variant lies in the variable part too: its base type's header, then the value.
+  b.Variable("sv", "sql_variant", 8016);
   RecordParts r;
-  r.columnCount = 5;
-  r.vars = {{{0x41, 0x01, 0x42, 0x00, 0x43}}, {Utf16("AB")}, {{0x41, 0x00, 0x1F, 0x04}}, {{0x01, 0xAB}}, {Ascii("Hi")}};
+  r.columnCount = 6;
+  r.vars = {{{0x41, 0x01, 0x42, 0x00, 0x43}}, {Utf16("AB")}, {{0x41, 0x00, 0x1F, 0x04}}, {{0x01, 0xAB}}, {Ascii("Hi")},
+            {{56, 1, 42, 0, 0, 0}}};
   const Bytes body = Body(BuildRecord(r));
-  EXPECT_EQ(Decode(table, body).shown, (Strings{"ABC", "AB", "A\xD0\x9F", "?????", "Hi"}));
-  EXPECT_EQ(Decode(table, body, 0, Mode::kExport).shown, (Strings{"ABC", "41004200", "41001f04", "01ab", "Hi"}));
+  EXPECT_EQ(Decode(table, body).shown, (Strings{"ABC", "AB", "A\xD0\x9F", "?????", "Hi", "<binary data>"}));
+  EXPECT_EQ(Decode(table, body, 0, Mode::kExport).shown,
+            (Strings{"ABC", "41004200", "41001f04", "01ab", "Hi", "38012a000000"}));
 }
 
 TEST(DecodeRecord, OffRowValuesThroughTheirPointers) {

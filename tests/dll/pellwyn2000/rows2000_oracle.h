@@ -437,7 +437,7 @@ inline std::vector<std::vector<Value>> RowsFromBatch(const CTable& table, const 
   const auto lexed = testsupport::LexSqlBatch(batch);
   EXPECT_TRUE(lexed.ok()) << lexed.error;
   const std::vector<SqlToken>& t = lexed.tokens;
-  std::string piece;
+  std::string piece;  // the last @NTEXT piece as hex digits, or @TEXT piece as its bytes
   for (size_t i = 0; i < t.size(); ++i) {
     if (t[i].Is("Insert") && i + 1 < t.size() && t[i + 1].Is("into")) {
       i += 2;
@@ -468,10 +468,14 @@ inline std::vector<std::vector<Value>> RowsFromBatch(const CTable& table, const 
       --i;
     } else if (t[i].Is("SET") && i + 10 < t.size() && t[i + 1].text == "@NTEXT") {
       piece = t[i + 10].text.substr(2);
+    } else if (t[i].Is("SET") && i + 10 < t.size() && t[i + 1].text == "@TEXT") {
+      piece = FromHex(t[i + 10].text.substr(2));
     } else if (t[i].Is("Updatetext") && !rows.empty()) {
       ++i;
       const size_t column = at(testsupport::QualifiedNameAt(t, i));
-      if (column < rows.back().size()) rows.back()[column].text += piece;
+      // @PTR NULL 0, then the variable or an image piece's binary literal (as the decoder's hex).
+      const bool literal = i + 3 < t.size() && oracle2000::detail::IsHex(t[i + 3]);
+      if (column < rows.back().size()) rows.back()[column].text += literal ? t[i + 3].text.substr(2) : piece;
       --i;
     }
   }

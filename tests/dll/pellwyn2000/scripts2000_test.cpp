@@ -224,8 +224,9 @@ TEST_F(Scripts2000Test, StopDuringTheColumnWalkWritesNothingOfTheTable) {
 }
 
 // The simpler table script: columns, defaults and nullability through the engine's own
-// connection, no identity, no keys, and the rows walked on the caller's thread with nothing
-// left to wait for afterwards.
+// connection, no keys, and the rows walked on the caller's thread with nothing left to wait for
+// afterwards. Without rows the table has no identity; with them it takes what they use: the
+// identity their IDENTITY_INSERT needs and, for the ntext pieces, the temporary column.
 TEST_F(Scripts2000Test, PlainTableScript) {
   CTable* t = Table("dbo", "P");
   CColumn* id = Column(t, {"id", "int", 4, false});
@@ -234,18 +235,27 @@ TEST_F(Scripts2000Test, PlainTableScript) {
   Column(t, {"n", "ntext", 16});
   Column(t, {"d", "int"})->m_strDefault = "(1)";
   Index(t, "1", "pk", {1})->m_bPrimaryKey = 1;
-  m_engine.m_bExportRows = 1;
+  m_engine.m_bExportRows = 0;
   m_engine.m_hTableSqlFile = CreateFileForWrite(Path("P.sql").c_str());
   m_engine.GenerateTableQueries(t);
   CloseFileHandle(m_engine.m_hTableSqlFile);
   EXPECT_EQ(File("P.sql"), "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] default (1))\r\n" + kGo);
 
+  m_engine.m_bExportRows = 1;
+  m_engine.m_hTableSqlFile = CreateFileForWrite(Path("P.sql").c_str());
+  m_engine.GenerateTableQueries(t);
+  CloseFileHandle(m_engine.m_hTableSqlFile);
+  const std::string withRows = "CREATE TABLE [dbo].[P] ([id] [int] NOT NULL IDENTITY(1,1) ,[n] [ntext],[d] [int] default (1))\r\n";
+  const std::string add = "ALTER TABLE [dbo].[P] ADD [_TARNWELL_TEMPCOL] uniqueidentifier null \r\n";
+  const std::string drop = "Alter Table [dbo].[P] Drop Column [_TARNWELL_TEMPCOL]";
+  EXPECT_EQ(File("P.sql"), withRows + kGo + add + kGo + drop + kGo);
+  EXPECT_FALSE(t->m_bHasNtext);
+
   FakeDatabase db;
   m_engine.m_bExportToServer = 1;
   m_engine.m_pDatabase = &db;
   m_engine.GenerateTableQueries(t);
-  EXPECT_EQ(db.Statements(),
-            std::vector<std::string>{"CREATE TABLE [dbo].[P] ([id] [int] NOT NULL,[n] [ntext],[d] [int] default (1))\r\n"});
+  EXPECT_EQ(db.Statements(), (std::vector<std::string>{withRows + add, drop}));
 }
 
 // ---- keys and indexes

@@ -28,15 +28,15 @@ TEST(FormatDateTime2000, CalendarAndClock) {
     LONG days;
     const char* text;
   } cases[] = {
-      {0, 0, "1900-01-01 0:00:00"},
-      {0, -1, "1899-12-31 0:00:00"},
-      {299, 0, "1900-01-01 0:00:00"},       // a tick short of a second
-      {300, 0, "1900-01-01 0:00:01"},
+      {0, 0, "1900-01-01 00:00:00"},
+      {0, -1, "1899-12-31 00:00:00"},
+      {299, 0, "1900-01-01 00:00:00"},       // a tick short of a second
+      {300, 0, "1900-01-01 00:00:01"},
       {25919999, 0, "1900-01-01 23:59:59"},  // the last tick of a day
-      {0, 36523, "1999-12-31 0:00:00"},
-      {0, 36584, "2000-03-01 0:00:00"},      // past 2000-02-29
-      {0, -53690, "1753-01-01 0:00:00"},     // the first day the server stores
-      {0, 2958463, "9999-12-31 0:00:00"},    // the last
+      {0, 36523, "1999-12-31 00:00:00"},
+      {0, 36584, "2000-03-01 00:00:00"},      // past 2000-02-29
+      {0, -53690, "1753-01-01 00:00:00"},     // the first day the server stores
+      {0, 2958463, "9999-12-31 00:00:00"},    // the last
       {25920000, 0, "Invalid DateTime."},    // a whole day of ticks is no time of day
       {0, -53691, "Invalid DateTime."},
       {0, 2958464, "Invalid DateTime."},
@@ -75,26 +75,27 @@ TEST(RenderFixed, EveryTypeInBothModes) {
       {"bit 0 of 0x02", col(SqlType::kBit, 1, 1, 0, 0), {0x02}, "0", "0"},
       {"bit 1 of 0x02", col(SqlType::kBit, 1, 1, 0, 1), {0x02}, "1", "1"},
       {"bit position past the byte", col(SqlType::kBit, 1, 1, 0, 9), {0xFF}, "Corrupt", "Corrupt"},
-      // decimal(5,2) 12.34 and -12.34.
-      {"decimal", col(SqlType::kDecimal, 5, 5, 2), {1, 0xD2, 0x04, 0, 0}, "012.34", "012.34"},
+      // decimal(5,2) 12.34 and -12.34: plain in the preview, padded to the precision in the export.
+      {"decimal", col(SqlType::kDecimal, 5, 5, 2), {1, 0xD2, 0x04, 0, 0}, "12.34", "012.34"},
       {"negative decimal", col(SqlType::kDecimal, 5, 5, 2), {0, 0xD2, 0x04, 0, 0}, "-12.34", "-12.34"},
-      {"decimal, scale 0", col(SqlType::kNumeric, 5, 6, 0), {1, 7, 0, 0, 0}, "000007", "000007"},
+      {"decimal, scale 0", col(SqlType::kNumeric, 5, 6, 0), {1, 7, 0, 0, 0}, "7", "000007"},
       // A scale above the precision (damaged catalog) still gives every stored digit.
       {"scale above precision", col(SqlType::kDecimal, 5, 2, 4), {1, 0x39, 0x30, 0, 0}, "1.2345", "1.2345"},
       // 38 digits: wider than 64 bits.
       {"decimal(38,0)", col(SqlType::kDecimal, 17, 38, 0),
        {1, 0xFF, 0xFF, 0xFF, 0xFF, 0x3F, 0x22, 0x8A, 0x09, 0x7A, 0xC4, 0x86, 0x5A, 0xA8, 0x4C, 0x3B, 0x4B},
        "99999999999999999999999999999999999999", "99999999999999999999999999999999999999"},
-      {"money 1.5", col(SqlType::kMoney, 8, 19, 4), LE(15000, 8), "000000000000001.5000", "000000000000001.5000"},
-      {"money -1.5", col(SqlType::kMoney, 8, 19, 4), LE(UINT64(-15000LL), 8), "-000000000000001.5000",
+      {"money 1.5", col(SqlType::kMoney, 8, 19, 4), LE(15000, 8), "1.5000", "000000000000001.5000"},
+      {"money -1.5", col(SqlType::kMoney, 8, 19, 4), LE(UINT64(-15000LL), 8), "-1.5000",
        "-000000000000001.5000"},
-      {"smallmoney -1.5", col(SqlType::kSmallMoney, 4, 10, 4), LE(DWORD(-15000), 4), "-000001.5000", "-000001.5000"},
-      // 1.5 as a real: the preview's seven digits, the export's exact text.
-      {"real", col(SqlType::kReal, 4, 24), LE(0x3FC00000, 4), "1.500000e+00", "1.5"},
-      {"real 0.15", col(SqlType::kReal, 4, 24), LE(0x3E19999A, 4), "1.500000e-01", "0.15"},
+      {"smallmoney -1.5", col(SqlType::kSmallMoney, 4, 10, 4), LE(DWORD(-15000), 4), "-1.5000", "-000001.5000"},
+      // Approximate numbers: the shortest exact text in both modes; NaN (never stored) as printf
+      // shows it in the preview.
+      {"real", col(SqlType::kReal, 4, 24), LE(0x3FC00000, 4), "1.5", "1.5"},
+      {"real 0.15", col(SqlType::kReal, 4, 24), LE(0x3E19999A, 4), "0.15", "0.15"},
       {"real NaN", col(SqlType::kReal, 4, 24), LE(0x7FC00000, 4), "nan", "Corrupt"},
-      {"float", col(SqlType::kFloat, 8, 3), LE(0x3FF8000000000000ull, 8), "1.500e+00", "1.5"},
-      {"datetime", col(SqlType::kDateTime, 8, 23, 3), {0, 0, 0, 0, 0x5C, 0x9B, 0, 0}, "2008-11-22 0:00:00",
+      {"float", col(SqlType::kFloat, 8, 3), LE(0x3FF8000000000000ull, 8), "1.5", "1.5"},
+      {"datetime", col(SqlType::kDateTime, 8, 23, 3), {0, 0, 0, 0, 0x5C, 0x9B, 0, 0}, "2008-11-22 00:00:00",
        "00009b5c00000000"},
       {"datetime out of range", col(SqlType::kDateTime, 8, 23, 3), {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F},
        "Invalid DateTime.", "Invalid DateTime."},

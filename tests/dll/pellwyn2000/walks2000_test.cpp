@@ -132,6 +132,19 @@ TEST(Walks2000, ExportPassesOverPagesItCannotUse) {
   EXPECT_NE(db.scope.ReadExecLog().find("1 pages of other objects"), std::string::npos);
 }
 
+TEST(Walks2000, NullsOfANotNullColumnAreWrittenAsEmptyAndCounted) {
+  // The second row has no variable part: its name is NULL, which the column does not take.
+  Page page = DataPage();
+  page.Add(TRow(1, "x"));
+  page.Add(Row(8, 0x0010).Put(4, DWORD(2), 4).Columns(2).Build());
+  Database db({Page(kPageData, 0, 0), page}, {1});
+  db.table->m_pColumnHead->m_pNext->m_bNullable = false;
+  EXPECT_EQ(db.ExportScript(), "Insert into [dbo].[T] ([id],[name])  values(1,'x')\r\ngo\r\n"
+                               "Insert into [dbo].[T] ([id],[name])  values(2,'')\r\ngo\r\n");
+  EXPECT_NE(db.scope.ReadExecLog().find("Table [dbo].[T]: 1 NULL values of NOT NULL character columns written as ''"),
+            std::string::npos);
+}
+
 TEST(Walks2000, FirstSlotRepairAndSlotBounds) {
   Page p = DataPage();
   p.Add(TRow(1, "first"));  // at 96
@@ -175,6 +188,48 @@ TEST(Walks2000, DeletedRowsFollowTheRecordBeforeThem) {
   EXPECT_EQ(Ids(db.ExportScript()), std::vector<int>({1, 4}));
   db.engine.m_bRecoverDeleted = 1;
   EXPECT_EQ(Ids(db.ExportScript()), std::vector<int>({1, 2, 3, 4}));
+}
+
+// The zeroed slot of a deleted row after a shortened row's stale tail, a zeroed slot over
+// free space, a ghost of a live row and a page set aside holding copies: only the deleted rows
+// that fit the table and copy no other row (T has no key: all its values tell rows apart) are
+// exported, and the preview shows exactly the exported rows.
+TEST(Walks2000, DeletedRowsFitTheTableAreNeverCopiesAndPreviewAsExported) {
+  Page p = DataPage();
+  p.Add(TRow(1, "a"));
+  p.Add(TRow(2, "b"));
+  p.Add(Bytes{0x30, 0x00});
+  p.Add(TRow(3, "c"));
+  p.SetSlot(2, 0);
+  p.SetSlot(3, 0);
+  p.SetSlot(3, p.Add(TRow(4, "d")));
+  p.SetSlotCount(4);
+  Page q = DataPage();
+  q.Add(TRow(5, "e"));
+  q.SetSlot(1, 0);
+  q.SetSlot(2, q.Add(TRow(1, "a", 0x003C)));
+  Page freed = DataPage();
+  freed.Add(TRow(2, "b"));
+  freed.Add(TRow(6, "f", 0x003C));
+  freed.Add(TRow(7, "g"));
+  Database db({Page(kPageData, 0, 0), p, q, freed}, {1, 2});
+  db.table->m_vecFreedPages = {3};
+  EXPECT_EQ(Ids(db.ExportScript()), std::vector<int>({1, 2, 4, 5}));
+  db.engine.m_bRecoverDeleted = 1;
+  EXPECT_EQ(Ids(db.ExportScript()), Range(1, 7));
+  EXPECT_EQ(db.table->m_nDeletedRecovered, 3);
+  EXPECT_EQ(db.table->m_nDeletedCopies, 2);
+  const std::string log = db.scope.ReadExecLog();
+  EXPECT_NE(log.find("Exported 7 rows of table [dbo].[T], 3 of them deleted rows recovered; 2 deleted rows left out as "
+                     "copies, 1 that could not be read"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Deleted row of table [dbo].[T] left out as a copy: its key (all columns) is that of a live row; "
+                     "its values: 1, a"),
+            std::string::npos);
+  std::vector<std::string> shown;
+  for (int id = 1; id <= 7; ++id) shown.push_back(std::to_string(id) + "$#$" + std::string(1, char('a' + id - 1)) + "$#$");
+  EXPECT_EQ(testsupport::AllRows(db.engine, db.table), shown);
 }
 
 TEST(Walks2000, StopEndsTheExportAndReleasesTheCaller) {

@@ -150,22 +150,22 @@ TEST(FormatDateTime, ZeroIsAValueAndMillisecondsRoundLikeTheServer) {
     LONG days;
     const char* text;
   } cases[] = {
-      {0, 0, "1900-01-01 0:00:00.000"},
-      {300, 0, "1900-01-01 0:00:01.000"},  // the hour has no leading zero
-      {1, 0, "1900-01-01 0:00:00.003"},
-      {2, 0, "1900-01-01 0:00:00.007"},
-      {3, 0, "1900-01-01 0:00:00.010"},
-      {4, 0, "1900-01-01 0:00:00.013"},
-      {5, 0, "1900-01-01 0:00:00.017"},
-      {299, 0, "1900-01-01 0:00:00.997"},
+      {0, 0, "1900-01-01 00:00:00.000"},
+      {300, 0, "1900-01-01 00:00:01.000"},  // every field in two digits
+      {1, 0, "1900-01-01 00:00:00.003"},
+      {2, 0, "1900-01-01 00:00:00.007"},
+      {3, 0, "1900-01-01 00:00:00.010"},
+      {4, 0, "1900-01-01 00:00:00.013"},
+      {5, 0, "1900-01-01 00:00:00.017"},
+      {299, 0, "1900-01-01 00:00:00.997"},
       {300 * 3600 * 13 + 300 * 60 * 7 + 300 * 9 + 150, 38235, "2004-09-07 13:07:09.500"},
       {25919999, 0, "1900-01-01 23:59:59.997"},  // the last tick of a day
-      {25920000, 0, "1900-01-02 0:00:00.000"},   // a tick count past the day carries
-      {1, -1, "1899-12-31 0:00:00.003"},
-      {0, -53690, "1753-01-01 0:00:00.000"},     // the type's first day
-      {0, -200000, "1352-06-02 0:00:00.000"},    // before 1601 works too
+      {25920000, 0, "1900-01-02 00:00:00.000"},   // a tick count past the day carries
+      {1, -1, "1899-12-31 00:00:00.003"},
+      {0, -53690, "1753-01-01 00:00:00.000"},     // the type's first day
+      {0, -200000, "1352-06-02 00:00:00.000"},    // before 1601 works too
       {25919999, 2958463, "9999-12-31 23:59:59.997"},
-      {0, 2958464, "10000-01-01 0:00:00.000"},
+      {0, 2958464, "10000-01-01 00:00:00.000"},
   };
   for (const Case& c : cases) EXPECT_EQ(Text(FormatDateTime(c.ticks, c.days)), c.text) << c.ticks << " " << c.days;
 
@@ -178,10 +178,10 @@ TEST(FormatDateTime, FromStoredBytes) {
   Bytes b = {0x00, 0x00, 0x00, 0x00, 0x5B, 0x95, 0x00, 0x00};  // ticks 0, day 0x955B
   CString out;
   ASSERT_TRUE(FormatDateTime(b.data(), b.size(), out));
-  EXPECT_EQ(Text(out), "2004-09-07 0:00:00.000");
+  EXPECT_EQ(Text(out), "2004-09-07 00:00:00.000");
   b = Concat(LE(1, 4), LE(DWORD(-1), 4));
   ASSERT_TRUE(FormatDateTime(b.data(), b.size(), out));
-  EXPECT_EQ(Text(out), "1899-12-31 0:00:00.003");
+  EXPECT_EQ(Text(out), "1899-12-31 00:00:00.003");
 }
 
 // ---- real, preview text
@@ -273,6 +273,43 @@ TEST(FormatDecimal, ThirtyEightDigitsExact) {
     ASSERT_TRUE(FormatDecimal(b.data(), b.size(), 18, 4, out));
     EXPECT_EQ(Text(out), "-0000000098765.4321") << width;
   }
+}
+
+// The preview's plain forms: no padding, a digit before the point, every fraction digit.
+TEST(FormatPlain, DecimalAndMoneyAtTheirScale) {
+  struct Case {
+    BYTE sign;
+    UINT64 magnitude;
+    int scale;
+    const char* text;
+  } decimals[] = {
+      {1, 150, 2, "1.50"},    {0, 123, 2, "-1.23"},  {1, 7, 0, "7"},        {1, 5, 3, "0.005"},
+      {0, 1, 2, "-0.01"},     {0, 0, 1, "0.0"},      {1, 0, 0, "0"},        {1, 12345, 1, "1234.5"},
+      {0, 987654321, 4, "-98765.4321"},
+  };
+  for (const Case& c : decimals) {
+    Bytes b = Concat({c.sign}, LE(c.magnitude, 8));
+    CString out;
+    ASSERT_TRUE(FormatDecimalPlain(b.data(), b.size(), c.scale, out)) << c.text;
+    EXPECT_EQ(Text(out), c.text);
+  }
+  CString out;
+  Bytes one = {1, 5};
+  EXPECT_FALSE(FormatDecimalPlain(one.data(), one.size(), 256, out));
+  EXPECT_FALSE(FormatDecimalPlain(one.data(), 18, 0, out));
+
+  const std::pair<INT64, const char*> money[] = {
+      {180000, "18.0000"}, {-12345, "-1.2345"}, {123, "0.0123"}, {0, "0.0000"},
+      {std::numeric_limits<INT64>::min(), "-922337203685477.5808"},
+  };
+  for (const auto& [value, text] : money) {
+    Bytes b = LE(UINT64(value), 8);
+    ASSERT_TRUE(FormatMoneyPlain(b.data(), b.size(), out)) << text;
+    EXPECT_EQ(Text(out), text);
+  }
+  Bytes small = LE(std::uint32_t(-15000), 4);
+  ASSERT_TRUE(FormatSmallMoneyPlain(small.data(), small.size(), out));
+  EXPECT_EQ(Text(out), "-1.5000");
 }
 
 // ---- money, smallmoney
@@ -527,6 +564,8 @@ TEST(Formatters, WrongLengthsFailWithAnEmptyText) {
       {"smalldatetime", 4, [](const BYTE* d, size_t n, CString& o) { return FormatSmallDateTime(d, n, o); }},
       {"money", 8, [](const BYTE* d, size_t n, CString& o) { return FormatMoney(d, n, 19, o); }},
       {"smallmoney", 4, [](const BYTE* d, size_t n, CString& o) { return FormatSmallMoney(d, n, 10, o); }},
+      {"money plain", 8, [](const BYTE* d, size_t n, CString& o) { return FormatMoneyPlain(d, n, o); }},
+      {"smallmoney plain", 4, [](const BYTE* d, size_t n, CString& o) { return FormatSmallMoneyPlain(d, n, o); }},
       {"float", 8, [](const BYTE* d, size_t n, CString& o) { return FormatFloat(d, n, o); }},
       {"real", 4, [](const BYTE* d, size_t n, CString& o) { return FormatReal(d, n, o); }},
       {"time(7)", 5, [](const BYTE* d, size_t n, CString& o) { return FormatTime(d, n, 7, o); }},

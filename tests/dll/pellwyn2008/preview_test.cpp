@@ -1,3 +1,4 @@
+#include <charconv>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -94,24 +95,32 @@ TEST(PreviewText, FixedLengthValues) {
       {"tinyint", 1, 3, 0, LE(255, 1), "255"},
       {"smallint", 2, 5, 0, LE(0xFFFF, 2), "-1"},
       {"bigint", 8, 19, 0, LE(std::uint64_t(-5), 8), "-5"},
-      {"real", 4, 24, 0, LE(0x3FC00000, 4), "1.500000e+00"},
-      {"real", 4, 24, 0, LE(0x0FFFFFFF, 4), "0.000000e+00"},  // below 2^-95: 0.0 as the preview shows it
-      {"float", 8, 53, 0, LE(0x3FF8000000000000ull, 8), "1.5" + std::string(52, '0') + "e+00"},
-      // Decimals of any precision print exactly, zero-padded to the precision.
-      {"decimal", 5, 5, 2, Decimal(true, 150, 4), "001.50"},
-      {"decimal", 5, 5, 2, Decimal(false, 123, 4), "-01.23"},
-      {"numeric", 5, 5, 0, Decimal(true, 7, 4), "00007"},
+      // Approximate numbers: the shortest text that reads back to the stored bits.
+      {"real", 4, 24, 0, LE(0x3FC00000, 4), "1.5"},
+      {"real", 4, 24, 0, LE(0x3E19999A, 4), "0.15"},
+      {"real", 4, 24, 0, LE(0x0FFFFFFF, 4), "2.5243547e-29"},
+      {"real", 4, 24, 0, LE(0x7FC00000, 4), "nan"},  // no server stores it: the printf text
+      {"float", 8, 53, 0, LE(0x3FF8000000000000ull, 8), "1.5"},
+      {"float", 8, 53, 0, LE(0x3FB999999999999Aull, 8), "0.1"},
+      // Exact numbers plainly, at their scale, whatever the precision.
+      {"decimal", 5, 5, 2, Decimal(true, 150, 4), "1.50"},
+      {"decimal", 5, 5, 2, Decimal(false, 123, 4), "-1.23"},
+      {"decimal", 5, 5, 2, Decimal(true, 5, 4), "0.05"},
+      {"numeric", 5, 5, 0, Decimal(true, 7, 4), "7"},
+      {"numeric", 5, 5, 0, Decimal(true, 0, 4), "0"},
       {"decimal", 17, 38, 0, Decimal(true, nines, 16), std::string(38, '9')},
       {"decimal", 17, 38, 10, Decimal(false, nines, 16), "-" + std::string(28, '9') + "." + std::string(10, '9')},
-      {"decimal", 13, 28, 4, Decimal(true, (unsigned __int128)(1) << 70, 12), "000000118059162071741130.3424"},
-      {"money", 8, 19, 4, LE(std::uint64_t(-12345), 8), "-000000000000001.2345"},
-      {"smallmoney", 4, 10, 4, LE(std::uint32_t(-12345), 4), "-000001.2345"},
+      {"decimal", 13, 28, 4, Decimal(true, (unsigned __int128)(1) << 70, 12), "118059162071741130.3424"},
+      {"money", 8, 19, 4, LE(180000, 8), "18.0000"},
+      {"money", 8, 19, 4, LE(std::uint64_t(-12345), 8), "-1.2345"},
+      {"money", 8, 19, 4, LE(0, 8), "0.0000"},
+      {"smallmoney", 4, 10, 4, LE(std::uint32_t(-12345), 4), "-1.2345"},
       // datetime: 1900-01-01 00:00:00.000 is a value; milliseconds as the server rounds ticks.
-      {"datetime", 8, 23, 3, LE(0, 8), "1900-01-01 0:00:00.000"},
-      {"datetime", 8, 23, 3, LE(1, 8), "1900-01-01 0:00:00.003"},
-      {"datetime", 8, 23, 3, LE(2, 8), "1900-01-01 0:00:00.007"},
+      {"datetime", 8, 23, 3, LE(0, 8), "1900-01-01 00:00:00.000"},
+      {"datetime", 8, 23, 3, LE(1, 8), "1900-01-01 00:00:00.003"},
+      {"datetime", 8, 23, 3, LE(2, 8), "1900-01-01 00:00:00.007"},
       {"datetime", 8, 23, 3, Concat(LE(300 * 60 * 60 * 24 - 1, 4), LE(38170, 4)), "2004-07-04 23:59:59.997"},
-      {"datetime", 8, 23, 3, Concat(LE(1, 4), LE(0xFFFFFFFF, 4)), "1899-12-31 0:00:00.003"},
+      {"datetime", 8, 23, 3, Concat(LE(1, 4), LE(0xFFFFFFFF, 4)), "1899-12-31 00:00:00.003"},
       // smalldatetime shows its stored hours and minutes.
       {"smalldatetime", 4, 16, 0, Concat(LE(61, 2), LE(1, 2)), "1900-01-02 01:01:00"},
       {"smalldatetime", 4, 16, 0, Concat(LE(0, 2), LE(0xFFFF, 2)), "2079-06-06 00:00:00"},
@@ -577,19 +586,20 @@ std::string Expected(const std::string& kind, const Token& t) {
   if (kind == "d") {
     int m = 0, d = 0, y = 0;
     std::sscanf(t.text.c_str(), "%d/%d/%d", &m, &d, &y);
-    return FormatString("%04d-%02d-%02d 0:00:00.000", y, m, d).str();
+    return FormatString("%04d-%02d-%02d 00:00:00.000", y, m, d).str();
   }
   if (kind == "m") {
     const size_t dot = t.text.find('.');
     std::string whole = t.text.substr(0, dot);
     std::string fraction = dot == std::string::npos ? "" : t.text.substr(dot + 1);
     fraction.resize(4, '0');
-    return std::string(15 - whole.size(), '0') + whole + "." + fraction;
+    return whole + "." + fraction;
   }
   if (kind == "r") {
+    // The shortest text that reads back to the same single-precision value.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%e", double(std::strtof(t.text.c_str(), nullptr)));
-    return buf;
+    const auto end = std::to_chars(buf, buf + sizeof buf, std::strtof(t.text.c_str(), nullptr)).ptr;
+    return std::string(buf, end);
   }
   if (kind == "b") return "<binary data>";
   return t.text;
@@ -609,15 +619,15 @@ const std::vector<NorthwindTable>& NorthwindTables() {
        "12209$#$Germany$#$030-0074321$#$030-0076545$#$"},
       {"Orders",
        {"i", "c5", "i", "d", "d", "d", "i", "m", "s", "s", "s", "s", "s", "s"},
-       "10248$#$VINET$#$5$#$1996-07-04 0:00:00.000$#$1996-08-01 0:00:00.000$#$1996-07-16 0:00:00.000$#$3$#$"
-       "000000000000032.3800$#$Vins et alcools Chevalier$#$59 rue de l'Abbaye$#$Reims$#$NULL$#$51100$#$France$#$"},
-      {"Order Details", {"i", "i", "m", "i", "r"}, "10248$#$11$#$000000000000014.0000$#$12$#$0.000000e+00$#$"},
+       "10248$#$VINET$#$5$#$1996-07-04 00:00:00.000$#$1996-08-01 00:00:00.000$#$1996-07-16 00:00:00.000$#$3$#$"
+       "32.3800$#$Vins et alcools Chevalier$#$59 rue de l'Abbaye$#$Reims$#$NULL$#$51100$#$France$#$"},
+      {"Order Details", {"i", "i", "m", "i", "r"}, "10248$#$11$#$14.0000$#$12$#$0$#$"},
       {"Products",
        {"i", "s", "i", "i", "s", "m", "i", "i", "i", "i"},
-       "1$#$Chai$#$1$#$1$#$10 boxes x 20 bags$#$000000000000018.0000$#$39$#$0$#$10$#$0$#$"},
+       "1$#$Chai$#$1$#$1$#$10 boxes x 20 bags$#$18.0000$#$39$#$0$#$10$#$0$#$"},
       {"Employees",
        {"i", "s", "s", "s", "s", "d", "d", "s", "s", "s", "s", "s", "s", "s", "b", "s", "i", "s"},
-       "1$#$Davolio$#$Nancy$#$Sales Representative$#$Ms.$#$1948-12-08 0:00:00.000$#$1992-05-01 0:00:00.000$#$"
+       "1$#$Davolio$#$Nancy$#$Sales Representative$#$Ms.$#$1948-12-08 00:00:00.000$#$1992-05-01 00:00:00.000$#$"
        "507 - 20th Ave. E.\r\nApt. 2A$#$Seattle$#$WA$#$98122$#$USA$#$(206) 555-9857$#$5467$#$<binary data>$#$"
        "Education includes a BA in psychology from Colorado State University in 1970.  She also completed "
        "\"The Art of the Cold Call.\"  Nancy is a member of Toastmasters International.$#$2$#$"

@@ -45,11 +45,12 @@ TEST(DisplayText, BackupSetDates) {
     int y, m, d, h, min;
     const char* text;
   } cases[] = {
-      {2010, 3, 15, 14, 5, "Mon 15/3/2010  2:5 PM"},  {2010, 3, 16, 0, 7, "Tue 16/3/2010  0:7 AM"},
-      {2010, 3, 17, 12, 0, "Wed 17/3/2010  0:0 PM"},  {2010, 3, 18, 11, 59, "Thu 18/3/2010  11:59 AM"},
+      {2010, 3, 15, 14, 5, "Mon 15/3/2010  2:05 PM"},  {2010, 3, 16, 0, 7, "Tue 16/3/2010  12:07 AM"},
+      {2010, 3, 17, 12, 0, "Wed 17/3/2010  12:00 PM"}, {2010, 3, 18, 11, 59, "Thu 18/3/2010  11:59 AM"},
       {2010, 3, 19, 23, 59, "Fri 19/3/2010  11:59 PM"}, {2010, 3, 20, 9, 30, "Sat 20/3/2010  9:30 AM"},
-      {2010, 3, 21, 12, 30, "Sun 21/3/2010  0:30 PM"}, {2000, 2, 29, 1, 1, "Tue 29/2/2000  1:1 AM"},
-      {1900, 1, 1, 0, 0, "Mon 1/1/1900  0:0 AM"},       {1969, 12, 31, 13, 0, "Wed 31/12/1969  1:0 PM"},
+      {2010, 3, 21, 12, 30, "Sun 21/3/2010  12:30 PM"}, {2000, 2, 29, 1, 1, "Tue 29/2/2000  1:01 AM"},
+      {1900, 1, 1, 0, 0, "Mon 1/1/1900  12:00 AM"},     {1969, 12, 31, 13, 0, "Wed 31/12/1969  1:00 PM"},
+      {2010, 3, 22, 10, 1, "Mon 22/3/2010  10:01 AM"},
   };
   for (const Case& c : cases) {
     SYSTEMTIME t;
@@ -60,6 +61,18 @@ TEST(DisplayText, BackupSetDates) {
     t.wMinute = WORD(c.min);
     EXPECT_EQ(BackupSetDateText(t), c.text);
   }
+}
+
+TEST(DisplayText, PagerRows) {
+  struct Case {
+    long long first, count, total;
+    const char* text;
+  } cases[] = {
+      {0, 500, -1, "rows 1-500"},           {500, 330, -1, "rows 501-830"},
+      {500, 330, 830, "rows 501-830 of 830"}, {0, 1, 1, "rows 1-1 of 1"},
+      {0, 0, 0, "no rows"},                 {-1, 42, -1, "42 rows"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PagerRowsText(c.first, c.count, c.total), c.text);
 }
 
 TEST(DisplayText, TreeOrderIgnoresCaseAndIsTotal) {

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <filesystem>
 #include <mutex>
@@ -227,7 +229,7 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
   const std::string folder = f.scriptFolder();
   EXPECT_EQ(worker.OutputFolder(), folder);
   EXPECT_EQ(FileTree(folder),
-            (std::vector<std::string>{"Default.sql", "R_D.bat", "ReadMe.txt", "Rules.sql",
+            (std::vector<std::string>{"Default.sql", "R_D.bat", "R_D.sh", "ReadMe.txt", "Rules.sql",
                                       "Stored_Procedure.sql", "Tables/", "Tables/ab.sql", "Tables/ab_9.sql",
                                       "Tables/ab_9_Constraint.sql", "Tables/ab_Constraint.sql",
                                       "UserDefinedDatatypes.sql", "Views.sql"}));
@@ -296,6 +298,116 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
                            "Generating Views", "Generating Stored Procedures", "Generating Rules", "Export Complete"}) {
     at = log.find(std::string("MSG:") + line, at);
     EXPECT_NE(at, std::string::npos) << line << "\n" << log;
+  }
+}
+
+namespace {
+
+// The scripts a batch file runs, from its Windows-authentication lines, as paths relative to
+// its folder.
+std::vector<std::string> BatchScripts(const std::string& bat) {
+  std::vector<std::string> scripts;
+  const std::string section = WindowsSection(bat);
+  for (size_t at = 0; (at = section.find(" -i ", at)) != std::string::npos;) {
+    at += 4;
+    std::string path = section.substr(at, section.find("\r\n", at) - at);
+    while (!path.empty() && path.back() == ' ') path.pop_back();
+    if (path.size() >= 2 && path.front() == '"') path = path.substr(1, path.size() - 2);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    scripts.push_back(path);
+  }
+  return scripts;
+}
+
+// Runs a shell script with a sqlcmd on PATH that records each call: its arguments joined by
+// "|" and the password it was given in SQLCMDPASSWORD, one line a call. The stub fails for the
+// script `failing`. The script is started from / so it must find its folder itself.
+struct ShellRun {
+  int status = -1;
+  std::vector<std::string> calls;
+  std::string errors;
+};
+ShellRun RunShell(const std::string& script, const std::string& arguments, const std::string& failing = "") {
+  TempDir bin;
+  WriteFile(bin.path() + "/sqlcmd",
+            "#!/bin/sh\n"
+            "printf '%s|' \"$@\" >> \"$STUB_LOG\"\n"
+            "printf '%s\\n' \"${SQLCMDPASSWORD-}\" >> \"$STUB_LOG\"\n"
+            "for a in \"$@\"; do [ -n \"$STUB_FAIL\" ] && [ \"$a\" = \"$STUB_FAIL\" ] && exit 1; done\n"
+            "exit 0\n");
+  chmod((bin.path() + "/sqlcmd").c_str(), 0755);
+  const std::string log = bin.path() + "/calls", err = bin.path() + "/errors";
+  const std::string command = "cd / && PATH='" + bin.path() + "':\"$PATH\" STUB_LOG='" + log + "' STUB_FAIL='" +
+                              failing + "' '" + script + "' " + arguments + " 2>'" + err + "'";
+  ShellRun run;
+  const int raw = std::system(command.c_str());
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const std::string calls = ReadFile(log);
+  for (size_t at = 0; at < calls.size();) {
+    const size_t end = calls.find('\n', at);
+    run.calls.push_back(calls.substr(at, end - at));
+    at = end == std::string::npos ? calls.size() : end + 1;
+  }
+  run.errors = ReadFile(err);
+  return run;
+}
+
+}  // namespace
+
+// Beside the batch file, a shell script runs the same scripts in the same order with sqlcmd,
+// for either engine (the 2000 batch file runs osql, Linux has sqlcmd): the same two or four
+// arguments, "sqlcmd -b", and the first script that fails ends the run and is named.
+TEST(ExportWorker, ShellScriptRunsWhatTheBatchFileRuns) {
+  for (int version : {2008, 2000}) {
+    SCOPED_TRACE(version);
+    Folders f;
+    ScriptEngine engine(version);
+    ExportRequest request = ScriptRequest(f);
+    request.tables = {engine.AddTable(5, "dbo", "a*b"), engine.AddTable(9, "sales", "O'Hara")};
+    request.views = {engine.AddObject(engine.m_mapViews, 20, "V1", "")};
+    request.triggers = {engine.AddObject(engine.m_mapTriggers, 30, "G1", "")};
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink);
+
+    const std::string folder = f.scriptFolder();
+    const std::string script = folder + "/R_D.sh";
+    const std::string text = ReadFile(script);
+    EXPECT_EQ(text.rfind("#!/bin/sh\n", 0), 0u);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(script.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+
+    const std::vector<std::string> scripts = BatchScripts(ReadFile(folder + "/R_D.bat"));
+    ASSERT_EQ(scripts.size(), version == 2000 ? 9u : 8u);
+    EXPECT_EQ(scripts[2], "Tables/ab.sql");
+    EXPECT_EQ(scripts[4], "Tables/O'Hara.sql");
+    std::vector<std::string> windows, sql;
+    for (const std::string& s : scripts) {
+      windows.push_back("-b|-E|-S|srv|-d|db|-i|" + s + "|");
+      sql.push_back("-b|-U|sa|-S|srv|-d|db|-i|" + s + "|secret word");
+    }
+    ShellRun run = RunShell(script, "srv db");
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.calls, windows);
+    run = RunShell(script, "sa 'secret word' srv db");
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.calls, sql);
+
+    EXPECT_NE(sink.completion.find("On Linux, sh R_D.sh takes the same arguments"), std::string::npos);
+
+    // The first failing script ends the run, by name; no later script runs.
+    run = RunShell(script, "srv db", scripts[3]);
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.calls, std::vector<std::string>(windows.begin(), windows.begin() + 4));
+    EXPECT_NE(run.errors.find(scripts[3] + " failed"), std::string::npos) << run.errors;
+
+    // Any other count of arguments prints the syntax and runs nothing.
+    run = RunShell(script, "srv");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.calls.empty());
+    EXPECT_NE(run.errors.find("Syntax:"), std::string::npos);
   }
 }
 

@@ -8,14 +8,19 @@
 #include <QTreeWidget>
 #include <QPixmap>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <map>
 #include <memory>
 
+#include "ui/core/scanfollower.h"
 #include "ui/pellwyn/style.h"
+#include "ui/pellwyn/usersettings.h"
 
 namespace desktoptest {
 
@@ -72,8 +77,8 @@ std::optional<std::string> ScriptedPrompts::ChooseFolder(const std::string& titl
   return Take(files, std::optional<std::string>());
 }
 
-int ScriptedPrompts::ChooseVersion() {
-  asked.push_back({"version", "", ""});
+int ScriptedPrompts::ChooseVersion(int preselected) {
+  asked.push_back({"version", "", std::to_string(preselected)});
   return Take(versions, 0);
 }
 
@@ -85,13 +90,25 @@ int ScriptedPrompts::ChooseBackupSet(const CBackupReader& reader) {
 
 Harness::Harness(std::function<CreatedEngine(int version)> createEngine,
                  std::function<std::unique_ptr<IExportRunner>()> createExportRunner) {
+  // Every window starts as on a first run: nothing an earlier test left is remembered.
+  OpenUserSettings()->clear();
   CPellwynDlg::Services services;
   services.prompts = &prompts;
   services.shell = &shell;
   services.splashDelayMs = -1;
+  if (createEngine) {
+    detect = [](const std::string& path) {
+      uicore::SourceFacts facts;
+      facts.backup = uicore::IsBackupFile(path);
+      return facts;
+    };
+  }
   services.createEngine = std::move(createEngine);
   services.createExportRunner = std::move(createExportRunner);
+  services.detectSource = [this](const std::string& path) { return detect ? detect(path) : uicore::DetectSource(path); };
   window = std::make_unique<CPellwynDlg>(services);
+  // The size the tests' pictures and pixel positions are made for, whatever the screen.
+  window->resize(1024, 740);
   window->show();
   QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
@@ -154,6 +171,17 @@ bool Register(const char* name, Factory factory) {
 }  // namespace desktoptest
 
 int main(int argc, char** argv) {
+  // What the windows remember goes to a configuration folder of this run, never the user's.
+  std::string config = (std::filesystem::temp_directory_path() / "corvane-desktop-tests-XXXXXX").string();
+  if (!mkdtemp(config.data())) return 2;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
+  struct RemoveAtExit {
+    std::string path;
+    ~RemoveAtExit() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removeConfig{config};
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
                                                                      : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);

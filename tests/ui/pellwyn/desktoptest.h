@@ -32,7 +32,7 @@ class ScriptedPrompts : public IPrompts {
   struct Asked {
     std::string kind;  // "question", "info", "open", "save", "folder", "version", "set"
     std::string title;
-    std::string text;  // the message, or the file dialog's filter
+    std::string text;  // the message, the file dialog's filter, or the version preselected
   };
 
   // Answers, taken in order; when a queue is empty: No, cancel, 0 or -1.
@@ -53,7 +53,7 @@ class ScriptedPrompts : public IPrompts {
   std::optional<std::string> OpenFile(const std::string& filter) override;
   std::optional<std::string> SaveFile(const std::string& filter, const std::string& defaultSuffix) override;
   std::optional<std::string> ChooseFolder(const std::string& title, const std::string& start) override;
-  int ChooseVersion() override;
+  int ChooseVersion(int preselected) override;
   int ChooseBackupSet(const CBackupReader& reader) override;
 };
 
@@ -73,11 +73,15 @@ class RecordingShell : public IDesktopShell {
 };
 
 // One main window with scripted prompts, its logs in a folder of the test's own. Recover
-// makes its engines with `createEngine` when one is given.
+// makes its engines with `createEngine` when one is given; the files such tests load need not
+// exist, so Load then takes every file for a loadable one of unknown version (`detect` may say
+// otherwise).
 struct Harness {
   testsupport::ModuleFolderScope scope;
   ScriptedPrompts prompts;
   RecordingShell shell;
+  // What Load learns of a file; empty: the core's DetectSource.
+  std::function<uicore::SourceFacts(const std::string& path)> detect;
   std::unique_ptr<CPellwynDlg> window;
 
   explicit Harness(std::function<CreatedEngine(int version)> createEngine = {},

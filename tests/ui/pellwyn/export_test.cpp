@@ -236,6 +236,8 @@ class ExportDialogsTest : public desktoptest::DesktopTestCase {
   void stopAndTheCloseBox();
   void optionsOnAScannedBackup();
   void scriptExportOfNorthwindWritesWhatTheDriverWrites();
+  void recoverDeletedRowsIsOffByDefaultAndReachesTheEngine();
+  void scriptExportWithDeletedRowsWritesWhatTheDriverWrites();
   void folderThatCannotBeMadeEndsTheExport();
   void serverExportOfNorthwindThroughTheDriver();
 };
@@ -672,19 +674,95 @@ void ExportDialogsTest::scriptExportOfNorthwindWritesWhatTheDriverWrites() {
   QVERIFY(ourScripts.contains(QStringLiteral("Tables/Order Details.sql")));
   QVERIFY(ourScripts.contains(QStringLiteral("Northwind.bat")));
   for (const QString& name : ourScripts) {
-    // Large values are loaded from files the scripts name by their full path.
+    // Every value is in the scripts themselves: none names the folder it was written to.
     const std::string a = Replaced(ours.at(name.toStdString()), folder, "<folder>");
     const std::string b = Replaced(theirs.at(name.toStdString()), driverDir.path(), "<folder>");
+    QVERIFY2(a.find("<folder>") == std::string::npos, qPrintable(name));
     if (name.contains(QLatin1Char('/'))) {
       QVERIFY2(a == b, qPrintable(name));
     } else {
       // The tree lists objects by name, the driver by object id: the same statements (the
       // batch file: the same lines), in another order.
-      const std::string separator = name.endsWith(QStringLiteral(".bat")) ? "\r\n" : "\r\ngo\r\n";
+      const std::string separator = name.endsWith(QStringLiteral(".bat")) ? "\r\n"
+                                    : name.endsWith(QStringLiteral(".sh")) ? "\n"
+                                                                           : "\r\ngo\r\n";
       QVERIFY2(SortedPieces(a, separator) == SortedPieces(b, separator), qPrintable(name));
     }
   }
   QVERIFY(ours.at("Tables/Orders.sql").find("INSERT") != std::string::npos);
+}
+
+void ExportDialogsTest::recoverDeletedRowsIsOffByDefaultAndReachesTheEngine() {
+  ExportHarness x;
+  x.shared->script = [](ScriptedRunner::Shared&, uicore::IExportSink& sink) { sink.EndedEarly(); };
+  QVERIFY(x.OpenOptions());
+  QCheckBox* box = x.Option<QCheckBox>("id1126");
+  QCOMPARE(box->text(), QStringLiteral("Recover deleted rows"));
+  QVERIFY(!box->isChecked());
+  box->click();
+  desktoptest::SaveScreenshot(&x.Options(), QStringLiteral("export-options-recover-deleted"));
+  x.ConfirmScripts("/srv/exports");
+  QVERIFY(x.ExportEnded());
+  QVERIFY(x.shared->request.recoverDeleted);
+  // The engine keeps it for the export and for the previews after it.
+  QCOMPARE(int(x.engine->m_bRecoverDeleted), 1);
+  // Each opening starts with it off; an export confirmed so turns the engine's flag off.
+  QVERIFY(x.OpenOptions());
+  QVERIFY(!box->isChecked());
+  x.ConfirmScripts("/srv/exports");
+  QVERIFY(x.ExportEnded());
+  QVERIFY(!x.shared->request.recoverDeleted);
+  QCOMPARE(int(x.engine->m_bRecoverDeleted), 0);
+}
+
+void ExportDialogsTest::scriptExportWithDeletedRowsWritesWhatTheDriverWrites() {
+  // Set 1 of this backup holds one deleted row of Enrollment under a zeroed slot.
+  const std::string path = testsupport::FixturePath("bak2005_stdb2sql_2sets.bak");
+  if (path.empty()) QSKIP("fixtures not available");
+  Harness h;
+  QVERIFY(LoadToTheEnd(h, path));
+  CExportController& exporter = *h.window->Exporter();
+  h.Trigger(kCmdExport);
+  QTRY_VERIFY(exporter.OptionsDialog()->isVisible());
+  exporter.OptionsDialog()->findChild<QRadioButton*>("id1042")->click();
+  exporter.OptionsDialog()->findChild<QCheckBox*>("id1126")->click();
+  testsupport::TempDir parent;
+  h.prompts.files = {parent.path()};
+  exporter.OptionsDialog()->findChild<QPushButton*>("id1021")->click();
+  QVERIFY(exporter.ProgressDialog());
+  QTRY_VERIFY_WITH_TIMEOUT(exporter.ProgressDialog()->ExportFinished(), kScanTimeoutMs);
+  exporter.ProgressDialog()->findChild<QPushButton*>("id1098")->click();
+  QTRY_VERIFY(!exporter.Running());
+  std::vector<std::string> folders;
+  for (const auto& e : std::filesystem::directory_iterator(parent.path())) folders.push_back(e.path().string());
+  QCOMPARE(folders.size(), size_t(1));
+
+  testsupport::TempDir driverDir;
+  QProcess driver;
+  driver.start(QStringLiteral(PELLWYN_ENGINE_DRIVER), {QStringLiteral("export"), FromPath(path),
+                                                       FromPath(driverDir.path()), QStringLiteral("--rows"),
+                                                       QStringLiteral("--deleted")});
+  QVERIFY(driver.waitForFinished(120000));
+  QCOMPARE(driver.exitCode(), 0);
+  const std::map<std::string, std::string> ours = FilesUnder(folders[0]);
+  const std::map<std::string, std::string> theirs = FilesUnder(driverDir.path());
+  int tables = 0;
+  for (const auto& [name, bytes] : theirs) {
+    if (name.rfind("Tables/", 0) != 0) continue;
+    ++tables;
+    QVERIFY2(ours.count(name), name.c_str());
+    QVERIFY2(Replaced(ours.at(name), folders[0], "<folder>") == Replaced(bytes, driverDir.path(), "<folder>"),
+             name.c_str());
+  }
+  QVERIFY(tables > 0);
+  QVERIFY(ours.at("Tables/Enrollment.sql").find("values(CONVERT(nvarchar(10),0x43005300340034003000),80586,1,13)") !=
+          std::string::npos);
+  // The rows the export wrote are the rows the preview shows now.
+  const std::vector<std::string> rows =
+      testsupport::AllRows(*h.window->Engines().Current(),
+                            testsupport::FindTable(*h.window->Engines().Current(), "Enrollment"));
+  QCOMPARE(rows.size(), size_t(13));
+  QVERIFY(std::find(rows.begin(), rows.end(), "CS440$#$80586$#$1$#$13$#$") != rows.end());
 }
 
 void ExportDialogsTest::folderThatCannotBeMadeEndsTheExport() {

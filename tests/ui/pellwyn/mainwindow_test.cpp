@@ -43,6 +43,10 @@ using testsupport::CatalogEngine;
 
 namespace {
 
+const char* const kLoadFilter =
+    "Backups and database files (*.bak *.BAK *.mdf *.MDF *.ndf *.NDF);;Backups (*.bak *.BAK);;"
+    "Database files (*.mdf *.MDF *.ndf *.NDF);;All files (*)";
+
 bool PagingRowHidden(const Harness& h) {
   for (const char* name : {"id1070", "id1071", "id1064", "id1100", "id1074"})
     if (h.Find<QWidget>(name)->isVisible()) return false;
@@ -78,6 +82,7 @@ class MainWindowTest : public desktoptest::DesktopTestCase {
   void exportBeforeAnyLoad();
   void helpOpensTheProgramFoldersFileFromAnyWorkingDirectory();
   void loadEndsEarly();
+  void failedLoadsSayWhy();
   void loadListsTheBackupSets();
   void splitterDragResizesThePanes();
   void treeFromAFakeEngine();
@@ -98,17 +103,25 @@ void MainWindowTest::initialState() {
            qPrintable(font.family()));
   QCOMPARE(font.pointSize(), 8);
 
-  // Menu: Actions (Load, Export, -, Exit) and Help (Help Contents, About Us); Export grayed.
+  // Menu: Actions (every toolbar command but Help, with mnemonics and the usual keys) and Help
+  // (Help Contents on F1, About Us); Export grayed.
   const QList<QAction*> menus = w->menuBar()->actions();
   QCOMPARE(menus.size(), 2);
   QCOMPARE(menus[0]->text(), QStringLiteral("&Actions"));
   QCOMPARE(menus[1]->text(), QStringLiteral("&Help"));
+  auto describe = [](QMenu* menu) {
+    QStringList items;
+    for (QAction* a : menu->actions())
+      items << (a->isSeparator() ? QStringLiteral("-")
+                                 : a->objectName() + QLatin1Char(':') + a->text() + QLatin1Char(':') +
+                                       a->shortcut().toString());
+    return items;
+  };
+  QCOMPARE(describe(menus[0]->menu()),
+           (QStringList{"id32771:&Load...:Ctrl+O", "id32789:&Open Scan...:Ctrl+Shift+O", "id32790:&Save Scan...:Ctrl+S",
+                        "-", "id32772:&Export...:Ctrl+E", "-", "id32786:Su&pport:", "-", "id32773:E&xit:Ctrl+Q"}));
+  QCOMPARE(describe(menus[1]->menu()), (QStringList{"id32774:&Help Contents:F1", "id32775:&About Us:"}));
   QStringList items;
-  for (QAction* a : menus[0]->menu()->actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
-  QCOMPARE(items, (QStringList{"id32771", "id32772", "-", "id32773"}));
-  items.clear();
-  for (QAction* a : menus[1]->menu()->actions()) items << a->objectName() + QLatin1Char(':') + a->text();
-  QCOMPARE(items, (QStringList{"id32774:Help Contents", "id32775:About Us"}));
   QVERIFY(!w->CommandAction(kCmdExportMenu)->isEnabled());
   QVERIFY(w->CommandAction(kCmdExport)->isEnabled());
   QVERIFY(w->CommandAction(kCmdSaveScan)->isEnabled());
@@ -202,16 +215,16 @@ void MainWindowTest::commandsReachTheirHandlers() {
     const char* kind;     // what the handler asks
     const char* text;     // and with which text ("" = any)
   } cases[] = {
-      {kCmdLoad, nullptr, "open", "BAK Files (*.bak *.BAK)"},
-      {kCmdLoadMenu, nullptr, "open", "BAK Files (*.bak *.BAK)"},
+      {kCmdLoad, nullptr, "open", kLoadFilter},
+      {kCmdLoadMenu, nullptr, "open", kLoadFilter},
       {kCmdExport, nullptr, "info", "Please load bak file before export"},
       {kCmdExportMenu, nullptr, "info", "Please load bak file before export"},
       {kCmdExit, nullptr, "question", "Are you sure you want to close the application ?"},
       {kCmdExitMenu, nullptr, "question", "Are you sure you want to close the application ?"},
       {kCmdSaveScan, nullptr, "info", "Please load mdf file before saving"},
-      {kCmdOpenScan, nullptr, "open", "MDF Files (*.str *.STR)"},
-      {0, "id1006", "open", "MDF Files (*.mdf *.MDF)"},
-      {0, "id1007", "version", ""},
+      {kCmdOpenScan, nullptr, "open", "Scan Files (*.str *.STR)"},
+      {0, "id1006", "open", "MDF Files (*.mdf *.MDF *.ndf *.NDF);;All files (*)"},
+      {0, "id1007", "info", ""},  // Recover with no file chosen: the load fails, saying why
       {0, "id1008", "info", "Please load bak file before export"},
   };
   for (const Case& c : cases) {
@@ -323,10 +336,17 @@ void MainWindowTest::loadEndsEarly() {
   h.window->FillObjectTree();
   QCOMPARE(h.Folder(0)->childCount(), 2);
   const std::string path = "/data/B\xc3\xa4" "ckup.bak";
+  // The file is taken for a loadable one of unknown version: the version dialog comes.
+  h.detect = [](const std::string&) {
+    uicore::SourceFacts facts;
+    facts.backup = true;
+    return facts;
+  };
   h.prompts.files = {path};
   h.Trigger(kCmdLoad);
   QCOMPARE(h.prompts.Count("version"), 1);
-  QCOMPARE(h.window->StatusText(), QString::fromUtf8("Recovering file :/data/B\xc3\xa4""ckup.bak"));
+  // Nothing is recovered once the version dialog is cancelled: the status says so.
+  QCOMPARE(h.window->StatusText(), QStringLiteral("Ready"));
   QVERIFY(!h.List()->isVisible());
   QVERIFY(!h.TextBox()->isVisible());
   QCOMPARE(h.window->Engines().Current(), previous);
@@ -346,26 +366,60 @@ void MainWindowTest::loadEndsEarly() {
     QCOMPARE(h.window->Engines().Current(), previous);
     QCOMPARE(h.Folder(0)->childCount(), 2);
   }
+}
 
-  // A file that holds no backup set: a new engine, the folders emptied, no set dialog, and
-  // nothing to export or save from the new, empty engine.
+// A file no engine can read ends Load before the version dialog: the message box says why, the
+// tree goes back to its empty state, and the status pane says the load failed.
+void MainWindowTest::failedLoadsSayWhy() {
   testsupport::TempDir dir;
-  const std::string mdf = dir.file("plain.mdf");
-  testsupport::WriteFile(mdf, std::string(8192, '\0'));
-  h.prompts.asked.clear();
-  h.prompts.files = {mdf};
-  h.prompts.versions = {2};
-  h.Trigger(kCmdLoad);
-  CSQLServer* engine = h.window->Engines().Current();
-  QVERIFY(engine && engine != previous);
-  QCOMPARE(h.window->Engines().CurrentVersion()->number, 2);
-  QCOMPARE(engine->m_strFilePath.str(), mdf);
-  QCOMPARE(h.prompts.Count("set"), 0);
-  for (int f = 0; f < 6; ++f) QCOMPARE(h.Folder(f)->childCount(), 0);
-  QVERIFY(!h.window->CommandAction(kCmdExport)->isEnabled());
-  QVERIFY(!h.window->CommandAction(kCmdSaveScan)->isEnabled());
-  QCOMPARE(h.Find<QLabel>("id1064")->text(), QStringLiteral("0"));
-  QCOMPARE(h.Find<CTabCtrlEx>("id1123")->tabText(0), QString(28, QLatin1Char(' ')));
+  const std::string missing = dir.file("gone.bak");
+  const std::string text = dir.file("notes.txt");
+  testsupport::WriteFile(text, "a text file\n");
+  const std::string zeros = dir.file("plain.mdf");
+  testsupport::WriteFile(zeros, std::string(8192, '\0'));
+  const std::string empty = dir.file("empty.bak");
+  testsupport::WriteFile(empty, "");
+  const std::string tape = dir.file("tape.bak");
+  testsupport::WriteFile(tape, "TAPE" + std::string(20000, '\0'));
+  std::vector<std::string> files = {missing, text, zeros, empty, tape};
+  const char* const pictures[] = {"load-failed-missing", "load-failed-not-a-database", "load-failed-zeros",
+                                  "load-failed-empty", "load-failed-no-set"};
+  for (const char* fixture : {"bak_compressed_northwind.bak", "bak2012_diff_6sets_2dbs.bak",
+                              "bak2014_northwind_noboot.bak"}) {
+    const std::string path = testsupport::FixturePath(fixture);
+    if (!path.empty()) files.push_back(path);
+  }
+  Harness h;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& file = files[i];
+    // A previous load's tree, to be emptied.
+    CatalogEngine* previous = h.AdoptFake();
+    BuildCatalog(*previous);
+    h.window->OnScanEnded();
+    h.window->FillObjectTree();
+    QCOMPARE(h.Folder(0)->childCount(), 2);
+    h.prompts.asked.clear();
+    h.prompts.files = {file};
+    h.prompts.versions = {3};
+    h.Trigger(kCmdLoad);
+    const std::string why = uicore::DetectSource(file).failure;
+    QVERIFY2(!why.empty(), file.c_str());
+    QCOMPARE(h.prompts.Count("version"), 0);
+    QCOMPARE(h.prompts.Count("info"), 1);
+    QCOMPARE(h.prompts.Last("info"), why);
+    QVERIFY(!h.window->ProgressDialog());
+    QCOMPARE(h.window->Engines().Current(), nullptr);
+    QCOMPARE(h.Tree()->topLevelItem(0)->text(0), QStringLiteral("Set 1"));
+    QCOMPARE(h.Database()->text(0), QStringLiteral("<Database Name>"));
+    for (int f = 0; f < 6; ++f) QCOMPARE(h.Folder(f)->childCount(), 0);
+    QCOMPARE(h.window->StatusText(), QStringLiteral("Load failed: ") + QString::fromUtf8(why.c_str()));
+    if (i < std::size(pictures)) desktoptest::SaveScreenshot(h.window.get(), QString::fromLatin1(pictures[i]));
+    // Export has nothing to export, and says so.
+    h.prompts.asked.clear();
+    h.Trigger(kCmdExportMenu);
+    QCOMPARE(h.prompts.Last("info"), std::string("Please load bak file before export"));
+  }
+  QVERIFY(h.prompts.asked.size() == 1);
 }
 
 void MainWindowTest::loadListsTheBackupSets() {
@@ -518,16 +572,16 @@ void MainWindowTest::recoverSwallowsExactlyTheChangeItCauses() {
   // folder with one signal; removing the row of one of its ancestors drops the current item
   // without any signal. Either way no change reaches the handler but the one swallowed, and
   // Recover clears the flag at its end in case none came.
+  // Afterwards no item is current: the emptied pane shows nothing chosen.
   struct Case {
     const char* selected;  // path of texts below the database item
     int changes;           // selection changes Recover causes
-    const char* current;   // the current item afterwards ("" = none)
   } cases[] = {
-      {"Tables/dbo.titles", 1, "Tables"},
-      {"Views/titleview", 1, "Views"},
-      {"Tables/dbo.titles/Columns/title (nvarchar (80))", 0, ""},
-      {"Tables/dbo.titles/Indexes", 0, ""},
-      {"Tables", 0, "Tables"},  // outside the emptied folders: nothing moves
+      {"Tables/dbo.titles", 1},
+      {"Views/titleview", 1},
+      {"Tables/dbo.titles/Columns/title (nvarchar (80))", 0},
+      {"Tables/dbo.titles/Indexes", 0},
+      {"Tables", 0},  // outside the emptied folders: nothing moves
   };
   for (const Case& c : cases) {
     BuildCatalog(*h.AdoptFake());
@@ -545,7 +599,7 @@ void MainWindowTest::recoverSwallowsExactlyTheChangeItCauses() {
     h.prompts.versions = {3};
     h.Trigger(kCmdLoad);
     QCOMPARE(changes.size(), c.changes);
-    QCOMPARE(tree->currentItem() ? tree->currentItem()->text(0) : QString(), QString::fromLatin1(c.current));
+    QCOMPARE(tree->currentItem(), nullptr);
     QVERIFY(!h.TextBox()->isVisible());
   }
   // The user's next selection is handled again.

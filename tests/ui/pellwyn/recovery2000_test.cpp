@@ -264,14 +264,19 @@ void Recovery2000Test::databaseFilesComeInThroughTheirScanFiles() {
   Backups2000 backups;
   if (backups.northwindFile.empty() || backups.pubsFile.empty()) QSKIP("fixtures not available");
   Harness h;
-  // Load takes backups only: a database file gives no set, and Recover ends without a word.
-  h.prompts.files = {backups.northwindFile};
-  h.prompts.versions = {kVersion2000};
-  h.Trigger(kCmdLoad);
-  QVERIFY(!h.window->ProgressDialog());
+  // Load reads a database file itself: no set to choose, the scan, the tree and the rows.
+  QVERIFY(LoadToTheEnd(h, backups.northwindFile, kVersion2000, -1));
+  QCOMPARE(h.prompts.Last("version"), std::to_string(kVersion2000));
   QCOMPARE(h.prompts.Count("set"), 0);
-  QCOMPARE(h.prompts.Count("info"), 0);
-  QVERIFY(!h.window->CommandAction(kCmdExport)->isEnabled());
+  QCOMPARE(h.prompts.Count("question"), 0);
+  QCOMPARE(h.Database()->text(0), QStringLiteral("Northwind(SQL Server 2000)"));
+  QCOMPARE(h.Folder(0)->childCount(), 13);
+  QVERIFY(Preview(h, "dbo.Customers"));
+  QCOMPARE(RowCount(h), QStringLiteral("91"));
+  QCOMPARE(Cell(h, 0, 0), QStringLiteral("ALFKI"));
+  Picture(h, QStringLiteral("main-window-2000-database-file-customers"));
+  QVERIFY(h.window->CommandAction(kCmdExport)->isEnabled());
+  QVERIFY(h.window->CommandAction(kCmdSaveScan)->isEnabled());
 
   struct Case {
     const std::string& file;
@@ -316,9 +321,21 @@ void Recovery2000Test::aWrongVersionEndsItsScan() {
   } cases[] = {{backups.oneSet, 3, kVersion2000}, {backup2008, kVersion2000, 3}};
   Harness h;
   for (const Case& c : cases) {
+    // The dialog opens on the file's own version; the other family's engine is asked about
+    // once, naming what the file holds, and read as chosen after Yes.
+    h.prompts.asked.clear();
+    h.prompts.yesNo = {true};
     QVERIFY(LoadToTheEnd(h, c.file, c.wrong, 1));
+    QCOMPARE(h.prompts.Last("version"), std::to_string(c.right));
+    QCOMPARE(h.prompts.Count("question"), 1);
+    const std::string holds = c.right == kVersion2000 ? "a SQL Server 2000 database (version 539)"
+                                                      : "a SQL Server 2008 database (version 655)";
+    QCOMPARE(h.prompts.Last("question"), "This backup holds " + holds + ". Read it as " +
+                                             (c.wrong == kVersion2000 ? "SQL Server 2000" : "SQL Server 2008") + "?");
+    h.prompts.asked.clear();
     QVERIFY(h.Database()->text(0).endsWith(QString::fromLatin1(FindEngineVersion(c.wrong)->label)));
     QVERIFY(LoadToTheEnd(h, c.file, c.right, 1));
+    QCOMPARE(h.prompts.Count("question"), 0);
     QCOMPARE(h.Database()->text(0), QStringLiteral("Northwind") + QString::fromLatin1(FindEngineVersion(c.right)->label));
     QCOMPARE(h.Folder(0)->childCount(), 13);
     QVERIFY(Preview(h, "dbo.Customers"));
@@ -383,10 +400,13 @@ void Recovery2000Test::scriptExportWritesWhatTheDriverWrites() {
   for (const auto& [name, bytes] : ours) {
     const std::string a = Replaced(bytes, folder, "<folder>");
     const std::string b = Replaced(theirs.at(name), driverDir.path(), "<folder>");
-    // The tree lists objects by name, the driver by object id: the object scripts and the
-    // batch file hold the same statements or lines, in another order.
+    // The tree lists objects by name, the driver by object id: the object scripts, the batch
+    // file and the shell script hold the same statements or lines, in another order.
     const bool table = name.find('/') != std::string::npos;
-    const std::string separator = name.size() > 4 && name.substr(name.size() - 4) == ".bat" ? "\r\n" : "\r\ngo\r\n";
+    const auto endsWith = [&](const std::string& end) {
+      return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+    };
+    const std::string separator = endsWith(".bat") ? "\r\n" : endsWith(".sh") ? "\n" : "\r\ngo\r\n";
     QVERIFY2(table ? a == b : SortedPieces(a, separator) == SortedPieces(b, separator), name.c_str());
   }
   QVERIFY(ours.at("Tables/Orders.sql").find("Insert into [dbo].[Orders]") != std::string::npos);

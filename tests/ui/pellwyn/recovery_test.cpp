@@ -197,18 +197,38 @@ void RecoveryTest::stopAndCloseEndTheRecoveryCleanly() {
     QCOMPARE(h.prompts.Count("question"), 1);
     QCOMPARE(h.prompts.asked.back().text, std::string(kStopQuestion));
     QVERIFY2(h.window->ProgressDialog() && dialog->isVisible(), c.name);
-    // Yes ends it: the dialog goes, the held scan leaves the engine, the tree stays empty.
+    // Yes ends it: the held scan leaves the engine. Stop keeps the dialog on "Recovery
+    // stopped" until Close; the close box and Esc close it at once.
     h.prompts.yesNo = {true};
     press();
+    if (c.how == How::StopButton) {
+      QVERIFY2(h.window->ProgressDialog() && dialog->isVisible(), c.name);
+      QCOMPARE(Text(h, "statusText"), QStringLiteral("Recovery stopped"));
+      QVERIFY(dialog->findChild<QLabel*>("endText")->isVisible());
+      QCOMPARE(DialogButton(h)->text(), QStringLiteral("Close"));
+      if (!c.atHandShake) desktoptest::SaveScreenshot(dialog, QStringLiteral("progress-dialog-recovery-stopped"));
+      DialogButton(h)->click();
+      QCOMPARE(h.prompts.Count("question"), 2);  // Close after the stop asks nothing
+    }
     QTRY_VERIFY2(!h.window->ProgressDialog(), c.name);
     QTRY_VERIFY_WITH_TIMEOUT(engine->m_bBusy.load() == 0, 10000);
     QVERIFY(!engine->parseComplete);
-    QCOMPARE(h.Folder(0)->childCount(), 0);
-    QCOMPARE(h.Database()->text(0), QStringLiteral("<Database Name>"));
-    QCOMPARE(h.window->StatusText(), c.how == How::StopButton ? QStringLiteral("Recovery complete") : before);
-    // Once the scan thread has gone its catalog may be exported and saved.
+    QCOMPARE(h.window->StatusText(), QStringLiteral("Recovery stopped"));
+    // Once the scan thread has gone the tree shows what the engine read (this scripted engine
+    // holds its catalog from the start), and Export and Save Scan may run, after a warning.
     QTRY_VERIFY(h.window->CommandAction(kCmdExport)->isEnabled());
     QVERIFY(h.window->CommandAction(kCmdSaveScan)->isEnabled());
+    QCOMPARE(ChildTexts(h.Folder(0)), (QStringList{"dbo.notes", "dbo.Orders"}));
+    QVERIFY(h.window->Engines().CatalogPartial());
+    for (int command : {kCmdExport, kCmdSaveScan}) {
+      h.prompts.asked.clear();
+      h.prompts.yesNo = {false};
+      h.Trigger(command);
+      QCOMPARE(h.prompts.asked.size(), size_t(1));
+      QCOMPARE(h.prompts.asked[0].kind, std::string("question"));
+      QVERIFY(h.prompts.asked[0].text.find("The recovery was stopped: the catalog holds only what was read") == 0);
+    }
+    QVERIFY(!h.window->Exporter()->Running());
   }
 
   // A recovery right after the stopped ones runs to its end, its events its own.
@@ -322,7 +342,11 @@ void RecoveryTest::northwindFromLoadToItsRows() {
   h.prompts.sets = {1};
   h.Trigger(kCmdLoad);
   QVERIFY(h.window->ProgressDialog());
-  QCOMPARE(h.prompts.Last("open"), std::string("BAK Files (*.bak *.BAK)"));
+  QCOMPARE(h.prompts.Last("open"), std::string("Backups and database files (*.bak *.BAK *.mdf *.MDF *.ndf *.NDF);;"
+                                               "Backups (*.bak *.BAK);;Database files (*.mdf *.MDF *.ndf *.NDF);;"
+                                               "All files (*)"));
+  // The version dialog opened on the version the backup says.
+  QCOMPARE(h.prompts.Last("version"), std::string("3"));
   QTRY_COMPARE_WITH_TIMEOUT(Text(h, "statusText"), QStringLiteral("Recovery Complete"), kScanTimeoutMs);
   QCOMPARE(Text(h, "pagesRead"), QStringLiteral("440"));
   QCOMPARE(Text(h, "databaseName"), QStringLiteral("Northwind"));
@@ -465,7 +489,7 @@ void RecoveryTest::saveScanThenOpenScan() {
   h.prompts.asked.clear();
   h.prompts.files = {scanFile};
   h.Trigger(kCmdOpenScan);
-  QCOMPARE(h.prompts.Last("open"), std::string("MDF Files (*.str *.STR)"));
+  QCOMPARE(h.prompts.Last("open"), std::string("Scan Files (*.str *.STR)"));
   QCOMPARE(h.prompts.Count("info"), 1);
   QCOMPARE(h.prompts.asked.back().title, std::string("Tarnwell Brackmoor"));
   QCOMPARE(h.prompts.Last("info"), std::string("Load Complete"));

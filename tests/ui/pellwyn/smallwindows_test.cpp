@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -119,6 +120,7 @@ void SmallWindowsTest::backupSetDialog() {
 
   // Recover with no row selected: the message, and the dialog stays.
   auto* recover = dialog.findChild<QPushButton*>(QStringLiteral("recover"));
+  list->clearSelection();
   recover->click();
   QCOMPARE(prompts.Last("info"), std::string("Please select the Backup to restore first."));
   QVERIFY(dialog.isVisible());
@@ -132,6 +134,25 @@ void SmallWindowsTest::backupSetDialog() {
   recover->click();
   QCOMPARE(dialog.m_nSelectedSet, 2);
   QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+  // The first set is chosen and the list has the keys: Enter at once recovers the first set,
+  // Down then Enter the second.
+  for (int downs : {0, 1}) {
+    CBackupSetDlg keys(reader, prompts);
+    keys.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&keys));
+    QTRY_VERIFY(keys.List()->hasFocus());
+    QVERIFY(keys.List()->topLevelItem(0)->isSelected());
+    for (int i = 0; i < downs; ++i) QTest::keyClick(keys.List(), Qt::Key_Down);
+    QTest::keyClick(keys.List(), Qt::Key_Return);
+    QTRY_COMPARE(keys.result(), int(QDialog::Accepted));
+    QCOMPARE(keys.m_nSelectedSet, 1 + downs);
+  }
+  QCOMPARE(prompts.Count("info"), 2);
+  // Times on a 12-hour clock with two-digit minutes.
+  const QString written = list->topLevelItem(0)->text(0);
+  QVERIFY2(QRegularExpression(QStringLiteral("  (1[0-2]|[1-9]):[0-5][0-9] [AP]M$")).match(written).hasMatch(),
+           qPrintable(written));
 }
 
 DESKTOP_TEST(SmallWindowsTest);

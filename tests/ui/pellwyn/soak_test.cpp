@@ -140,10 +140,14 @@ void SoakTest::LoadAndBreakOff(Harness& h, const std::pair<std::string, int>& so
     QTest::qWait(pick(0, 40));
     if (CProgressDlg* dialog = h.window->ProgressDialog()) {
       h.prompts.yesNo = {true};
-      if (moment == Moment::StopInTheScan)
-        dialog->findChild<QPushButton*>(QStringLiteral("stopButton"))->click();
-      else
+      if (moment == Moment::StopInTheScan) {
+        auto* button = dialog->findChild<QPushButton*>(QStringLiteral("stopButton"));
+        button->click();
+        // A stop in the middle keeps the dialog on "Recovery stopped" until Close.
+        if (h.window->ProgressDialog() == dialog && dialog->isVisible()) button->click();
+      } else {
         dialog->close();
+      }
       QVERIFY2(QTest::qWaitFor([&] { return !h.window->ProgressDialog(); }, 10000), what.constData());
     }
   }

@@ -1,0 +1,173 @@
+// What Load tells before and after the scan: the version dialog on the version the file says,
+// the question a contrary choice asks (the program's own message box), the message of a file
+// it cannot load, and database files of both engine families loaded like backups.
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "support/fixtures.h"
+#include "ui/core/openscan.h"
+#include "ui/core/sourcedetection.h"
+#include "ui/pellwyn/progressdlg.h"
+#include "ui/pellwyn/qtprompts.h"
+#include "ui/pellwyn/sqlformatoptdlg.h"
+#include "desktoptest.h"
+#include "recoverysteps.h"
+
+using desktoptest::Harness;
+using namespace recoverysteps;
+
+namespace {
+
+// Runs `show` (which opens a modal message box) and, once the box is up, pictures it as `name`,
+// keeps its text and presses `answer`.
+QString PictureMessageBox(const std::function<void()>& show, const QString& name, QMessageBox::StandardButton answer) {
+  QString text;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    text = box->text();
+    desktoptest::SaveScreenshot(box, name);
+    box->button(answer)->click();
+  });
+  show();
+  return text;
+}
+
+}  // namespace
+
+class LoadingTest : public desktoptest::DesktopTestCase {
+  Q_OBJECT
+
+ private slots:
+  void theVersionDialogOpensOnTheFilesVersion();
+  void aContraryChoiceAndAFailedLoadInTheProgramsMessageBoxes();
+  void databaseFilesOfBothFamiliesLoadToTheirRows();
+};
+
+void LoadingTest::theVersionDialogOpensOnTheFilesVersion() {
+  if (testsupport::FixturesDir().empty()) QSKIP("fixtures not available");
+  struct Case {
+    const char* file;
+    int version;
+    const char* picture;
+  } cases[] = {
+      {"sample2000_PUBS.MDF", 1, "version-dialog-preselected-2000"},
+      {"bak2005_northwind_gabrujo.bak", 2, "version-dialog-preselected-2005"},
+      {"bak2008_library_small.bak", 3, "version-dialog-preselected-2008"},
+  };
+  Harness h;
+  for (const Case& c : cases) {
+    const std::string path = testsupport::FixturePath(c.file);
+    // The window asks the dialog for the file's version (cancelled here: nothing loads).
+    h.prompts.asked.clear();
+    h.prompts.files = {path};
+    h.Trigger(kCmdLoad);
+    QCOMPARE(h.prompts.Last("version"), std::to_string(c.version));
+    QVERIFY(!h.window->ProgressDialog());
+    // And the dialog opens with that version's button on; OK gives it.
+    CSqlFormatOptDlg dialog(h.window.get(), uicore::DetectSource(path).engine);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    for (int v = 1; v <= 3; ++v)
+      QCOMPARE(dialog.findChild<QRadioButton*>(QStringLiteral("version%1").arg(v))->isChecked(), v == c.version);
+    desktoptest::SaveScreenshot(&dialog, QString::fromLatin1(c.picture));
+    dialog.accept();
+    QCOMPARE(dialog.m_nVersion, c.version);
+  }
+}
+
+void LoadingTest::aContraryChoiceAndAFailedLoadInTheProgramsMessageBoxes() {
+  const std::string library = testsupport::FixturePath("bak2008_library_small.bak");
+  if (library.empty()) QSKIP("fixtures not available");
+  Harness h;
+  QtPrompts real(h.window.get());
+  const uicore::SourceFacts facts = uicore::DetectSource(library);
+  const std::string question = uicore::ContraryChoiceQuestion(facts, 1);
+  QCOMPARE(question, std::string("This backup holds a SQL Server 2008 database (version 655). Read it as SQL Server 2000?"));
+  bool yes = true;
+  const QString asked = PictureMessageBox([&] { yes = real.AskYesNo(kMessageTitle, question); },
+                                          QStringLiteral("load-question-contrary-version"), QMessageBox::No);
+  QCOMPARE(asked, QString::fromStdString(question));
+  QVERIFY(!yes);
+
+  // No to the question opens the dialog once more on the file's version; a second contrary
+  // choice is taken without asking again.
+  h.prompts.files = {library};
+  h.prompts.versions = {1, 1};
+  h.prompts.sets = {1};
+  h.prompts.yesNo = {false};
+  h.Trigger(kCmdLoad);
+  QCOMPARE(h.prompts.Count("version"), 2);
+  QCOMPARE(h.prompts.Count("question"), 1);
+  QCOMPARE(h.prompts.Last("question"), question);
+  QVERIFY(h.window->ProgressDialog());
+  QCOMPARE(h.window->Engines().CurrentVersion()->number, 1);
+  h.prompts.yesNo = {true};
+  QTest::keyClick(h.window->ProgressDialog(), Qt::Key_Escape);
+  QTRY_VERIFY_WITH_TIMEOUT(!h.window->ProgressDialog(), kScanTimeoutMs);
+
+  // A failed Load's message as the program shows it.
+  const std::string compressed = testsupport::FixturePath("bak_compressed_northwind.bak");
+  const std::string why = uicore::DetectSource(compressed).failure;
+  const QString shown = PictureMessageBox([&] { real.Inform(kMessageTitle, why); },
+                                          QStringLiteral("load-failed-compressed-message"), QMessageBox::Ok);
+  QCOMPARE(shown, QString::fromStdString(why));
+}
+
+void LoadingTest::databaseFilesOfBothFamiliesLoadToTheirRows() {
+  if (testsupport::FixturesDir().empty()) QSKIP("fixtures not available");
+  struct Case {
+    const char* file;
+    int version;
+    const char* database;
+    const char* table;
+    const char* rows;
+    const char* firstCell;
+    const char* picture;
+  } cases[] = {
+      {"sample2000_PUBS.MDF", 1, "pubs(SQL Server 2000)", "dbo.authors", "23", "172-32-1176",
+       "main-window-database-file-2000"},
+      {"mdf2008_pubs_itsligo.mdf", 3, "C:\\DBS\\PUBS.MDF(SQL Server 2008)", "dbo.authors", "23", "172-32-1176",
+       "main-window-database-file-2008"},
+  };
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    Harness h;
+    const std::string path = testsupport::FixturePath(c.file);
+    QVERIFY2(LoadToTheEnd(h, path, c.version, -1), c.file);
+    QCOMPARE(h.prompts.Count("set"), 0);
+    QCOMPARE(h.prompts.Count("question"), 0);
+    QCOMPARE(h.Database()->text(0), QString::fromLatin1(c.database));
+    QCOMPARE(h.Folder(0)->childCount(), 11);
+    QVERIFY(Preview(h, c.table));
+    QCOMPARE(RowCount(h), QString::fromLatin1(c.rows));
+    QCOMPARE(Cell(h, 0, 0), QString::fromLatin1(c.firstCell));
+    Picture(h, QString::fromLatin1(c.picture));
+
+    // Save Scan and Open Scan: the same tree, and the rows read from the database file again.
+    const QStringList tree = Dump(h.Database());
+    const std::string scanFile = dir.file(std::string(c.file) + ".str");
+    h.prompts.asked.clear();
+    h.prompts.files = {scanFile};
+    h.Trigger(kCmdSaveScan);
+    QCOMPARE(h.prompts.Count("info"), 0);
+    QVERIFY(uicore::IsScanFile(scanFile));
+    h.prompts.files = {scanFile};
+    h.Trigger(kCmdOpenScan);
+    QCOMPARE(h.prompts.Last("info"), std::string(uicore::kLoadComplete));
+    QCOMPARE(Dump(h.Database()), tree);
+    QVERIFY(Preview(h, c.table));
+    QCOMPARE(RowCount(h), QString::fromLatin1(c.rows));
+    QCOMPARE(Cell(h, 0, 0), QString::fromLatin1(c.firstCell));
+    QVERIFY(h.window->CommandAction(kCmdExport)->isEnabled());
+  }
+}
+
+DESKTOP_TEST(LoadingTest);
+
+#include "loading_test.moc"
