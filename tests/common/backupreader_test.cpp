@@ -12,6 +12,7 @@
 
 #include "common/backupreader.h"
 #include "support/fixtures.h"
+#include "support/renamedcopy.h"
 
 using testsupport::ModuleFolderScope;
 using testsupport::ReadFile;
@@ -567,4 +568,20 @@ TEST(BackupReaderFixtures, DamagedCopiesOfEveryBackup) {
     }
   }
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::minutes(2));
+}
+
+// A set name beyond Latin-1 comes out whole: Chinese holding U+4E00, whose low byte is zero,
+// and Cyrillic, in a copy of a visible backup with only its set name rewritten.
+TEST(BackupReaderFixtures, SetNamesBeyondLatin1AreWhole) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  for (const testsupport::RenamedSet& renamed : testsupport::kRenamedSets) {
+    const std::string copy = dir.file("renamed.bak");
+    if (!testsupport::WriteRenamedSetBackup(copy, renamed.stored)) GTEST_SKIP() << "fixture not available";
+    CBackupReader reader;
+    reader.ReadDataSets(copy.c_str());
+    ASSERT_EQ(reader.m_nSetCount, 1);
+    EXPECT_EQ(reader.GetSet(1)->m_pszName.str(), renamed.utf8);
+    EXPECT_EQ(reader.GetSet(1)->m_pszUser.str(), "TARDIS-CONSOLE\\John_Smith");
+  }
 }
