@@ -22,6 +22,8 @@
 #include "platform/files.h"
 #include "common/unicodetext.h"
 #include "support/fakedatabase.h"
+#include "support/fakepreview.h"
+#include "support/fakeprogram.h"
 #include "support/fixtures.h"
 #include "support/installscript.h"
 #include "support/renamedcopy.h"
@@ -650,9 +652,10 @@ struct ExportRun {
   std::string output;
 };
 
-ExportRun RunExport(const std::string& file, const std::string& dir, int set = 1) {
+ExportRun RunExport(const std::string& file, const std::string& dir, int set = 1, const std::string& locale = "") {
   const std::string out = dir + ".out";
-  const std::string cmd = std::string("'") + PELLWYN_ENGINE_DRIVER + "' export '" + file + "' '" + dir +
+  const std::string env = locale.empty() ? std::string() : "LC_ALL=" + locale + " LANG=" + locale + " ";
+  const std::string cmd = env + "'" + PELLWYN_ENGINE_DRIVER + "' export '" + file + "' '" + dir +
                           "' --rows --set " + std::to_string(set) + " > '" + out + "' 2>&1";
   ExportRun r;
   r.status = std::system(cmd.c_str());
@@ -846,6 +849,70 @@ TEST(ScriptFixtures, CjkNamesGiveScriptsAndFilesOfTheirLetters) {
   const std::string categories = ReadFile(out + "/Tables/Categories.sql");
   EXPECT_NE(categories.find("CREATE TABLE [dbo].[Categories]"), std::string::npos);
   EXPECT_TRUE(IsAsciiText(categories));
+}
+
+// The preview shows nvarchar and nchar as the export writes them: every value of
+// qlsinhvien's SinhVien literals (UTF-16 in hex, Vietnamese letters among them) is a cell of
+// the preview's rows, where the preview once showed "?????".
+TEST(ScriptFixtures, PreviewShowsTheUnicodeValuesTheExportWrites) {
+  const std::string file = testsupport::FixturePath("mdf2008_qlsinhvien.mdf");
+  if (file.empty()) GTEST_SKIP() << "fixture not available";
+  ModuleFolderScope module;
+  TempDir dir;
+  const std::string out = dir.file("ql");
+  ExportRun run = RunExport(file, out);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string script = testsupport::InstallScriptText(ReadFile(out + "/Tables/SinhVien.sql"));
+  std::vector<std::string> literals;
+  for (size_t at = script.find("CONVERT(n"); at != std::string::npos; at = script.find("CONVERT(n", at + 1)) {
+    if (script.compare(at, 17, "CONVERT(nvarchar(") != 0 && script.compare(at, 14, "CONVERT(nchar(") != 0) continue;
+    const size_t hex = script.find("),0x", at);
+    const size_t end = hex == std::string::npos ? hex : script.find(')', hex + 1);
+    if (end == std::string::npos) break;
+    std::string bytes;
+    for (size_t k = hex + 4; k + 1 < end; k += 2) bytes += char(std::stoi(script.substr(k, 2), nullptr, 16));
+    literals.push_back(Utf16ToUtf8(ByteView(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size())));
+  }
+  ASSERT_FALSE(literals.empty());
+
+  CSQLServer2008 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, file).finished);
+  CTable* table = testsupport::FindTable(engine, "SinhVien");
+  ASSERT_NE(table, nullptr);
+  std::set<std::string> cells;
+  for (const std::string& row : testsupport::AllRows(engine, table))
+    for (size_t at = 0, next; at < row.size(); at = next + 3) {
+      next = row.find("$#$", at);
+      if (next == std::string::npos) next = row.size();
+      cells.insert(row.substr(at, next - at));
+    }
+  int beyondAscii = 0;
+  for (const std::string& value : literals) {
+    EXPECT_TRUE(cells.count(value)) << value;
+    beyondAscii += !IsAsciiText(value);
+  }
+  EXPECT_GT(beyondAscii, 0);
+  EXPECT_TRUE(cells.count("Nguy\xE1\xBB\x85n Anh"));
+}
+
+// Procedure texts keep their letters whatever the locale the program runs under: the French
+// accents of entrepot_fr's procedures come out the same under C, C.UTF-8 and a Latin-1 one.
+TEST(ScriptFixtures, DefinitionTextsAreTheSameUnderAnyLocale) {
+  const std::string file = testsupport::FixturePath("bak2008r2_entrepot_fr.bak");
+  if (file.empty()) GTEST_SKIP() << "fixture not available";
+  TempDir dir;
+  std::string first;
+  for (const char* locale : {"C", "C.UTF-8", "fr_FR.ISO-8859-1", "POSIX"}) {
+    const std::string out = dir.file(std::string("fr_") + locale);
+    ExportRun run = RunExport(file, out, 1, locale);
+    ASSERT_EQ(run.status, 0) << locale << "\n" << run.output;
+    const std::string procedures = ReadFile(out + "/Stored_Procedure.sql");
+    if (first.empty()) first = procedures;
+    EXPECT_EQ(procedures, first) << locale;
+  }
+  const std::string text = testsupport::InstallScriptText(first);
+  EXPECT_NE(text.find("THEN '\xC3\x89t\xC3\xA9'"), std::string::npos);      // Été
+  EXPECT_NE(text.find("THEN 'B\xC3\xA9lier'"), std::string::npos);            // Bélier
 }
 
 }  // namespace
