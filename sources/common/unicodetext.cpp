@@ -156,6 +156,12 @@ struct Converter {
   iconv_t handle = iconv_t(-1);
   bool singleByte = false;
   std::string table[256];
+  Converter() = default;
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  ~Converter() {
+    if (handle != iconv_t(-1)) iconv_close(handle);
+  }
 };
 
 std::mutex& ConverterLock() {
