@@ -226,3 +226,23 @@ DeletedRowPlan PlanDeletedRows(size_t pageCount, size_t firstSetAside, const Rec
   }
   return plan;
 }
+
+std::shared_ptr<const DeletedRowPlan> DeletedRowPlanCache::Find(const std::vector<DWORD>& pages) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_plan && m_pages == pages ? m_plan : nullptr;
+}
+
+void DeletedRowPlanCache::Keep(const std::vector<DWORD>& pages, std::shared_ptr<const DeletedRowPlan> plan) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_pages = pages;
+  m_plan = std::move(plan);
+}
+
+std::shared_ptr<const DeletedRowPlan> KeptDeletedRowPlan(DeletedRowPlanCache* cache, const std::vector<DWORD>& pages,
+                                                         const std::function<DeletedRowPlan()>& make) {
+  if (cache)
+    if (std::shared_ptr<const DeletedRowPlan> kept = cache->Find(pages)) return kept;
+  auto plan = std::make_shared<const DeletedRowPlan>(make());
+  if (cache) cache->Keep(pages, plan);
+  return plan;
+}

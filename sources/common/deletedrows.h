@@ -6,6 +6,8 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -92,3 +94,22 @@ class DeletedRowPlan {
 // could not be read is written to the execution log, the first hundred of each kind.
 DeletedRowPlan PlanDeletedRows(size_t pageCount, size_t firstSetAside, const RecordShape& shape,
                                const DeletedRowSteps& steps, const CString& tableName, bool log);
+
+// The plan the walks of one table share: a table's pages do not change once it is scanned, so
+// the preview's next window reads by the plan the export (or the first window) made. A plan
+// made for another page list is made again.
+class DeletedRowPlanCache {
+ public:
+  std::shared_ptr<const DeletedRowPlan> Find(const std::vector<DWORD>& pages) const;
+  void Keep(const std::vector<DWORD>& pages, std::shared_ptr<const DeletedRowPlan> plan);
+
+ private:
+  mutable std::mutex m_lock;
+  std::vector<DWORD> m_pages;
+  std::shared_ptr<const DeletedRowPlan> m_plan;
+};
+
+// The plan kept for these pages, else the one `make` makes, kept from then on (a null cache
+// keeps nothing).
+std::shared_ptr<const DeletedRowPlan> KeptDeletedRowPlan(DeletedRowPlanCache* cache, const std::vector<DWORD>& pages,
+                                                         const std::function<DeletedRowPlan()>& make);

@@ -50,6 +50,9 @@ class CEngineStatus {
   std::atomic<int> m_nRecordsSent{0};
   CString m_strDatabaseName;  // written by the scan thread before its first "PageRead"
   std::atomic<int> m_nRecordsProcessed{0};
+  // Data pages the export walks have read, counting up for the whole life of the engine: a
+  // follower of one table's export takes the difference.
+  std::atomic<long long> m_nExportPagesRead{0};
   std::atomic<BYTE> m_bAllPagesRead{0};
   // Set by a script-set generator when its file is complete, for the thread that watches it.
   std::atomic<BYTE> m_bExportComplete{0};

@@ -1,7 +1,11 @@
 #include "enginesupport.h"
 
+#include <vector>
+
 #include "common/backupreader.h"
 #include "common/enginestatus.h"
+#include "common/page.h"
+#include "common/pagesource.h"
 #include "common/records.h"
 
 CString FileExtensionOf(const CString& path) {
@@ -22,6 +26,29 @@ int ReadBackupSets(const CString& path, CBackupReader*& reader) {
   reader = fresh;
   delete old;
   return fresh->m_nStreamCount;
+}
+
+CString DatabaseNameOfSet(const CSourceFile& file, const CBackupSet& set) {
+  if (!set.m_pStream || set.m_pStream->nLength < kBootPageOffset + kPageSize) return CString();
+  std::vector<BYTE> page(kPageSize);
+  if (!file.ReadExact(set.m_pStream->nOffset + kBootPageOffset, page.data(), kPageSize)) return CString();
+  return DatabaseNameFromBootPage(page.data());
+}
+
+CBackupSet* FindDifferentialBase(const CBackupReader& reader, const CSourceFile& file, int number,
+                                 const CBackupSet* differential) {
+  if (!differential || differential->m_nBackupType != 2) return nullptr;
+  const CString name = DatabaseNameOfSet(file, *differential);
+  if (name.IsEmpty()) {
+    CBackupSet* base = reader.GetSet(differential->m_nBaseStream);
+    return base && base != differential && base->m_nBackupType == 1 && base->m_pStream ? base : nullptr;
+  }
+  for (int k = number - 1; k >= 1; --k) {
+    CBackupSet* candidate = reader.GetSet(k);
+    if (!candidate || candidate == differential || candidate->m_nBackupType != 1 || !candidate->m_pStream) continue;
+    if (DatabaseNameOfSet(file, *candidate) == name) return candidate;
+  }
+  return nullptr;
 }
 
 void RetireStatusBlock(CEngineStatus* status) {

@@ -9,6 +9,8 @@
 #include "platform/cstring.h"
 
 class CBackupReader;
+class CBackupSet;
+class CSourceFile;
 class CEngineStatus;
 class CTable;
 
@@ -22,6 +24,18 @@ bool IsBackupExtensionText(const CString& extension);
 // Lists the backup sets of the backup at `path` with a new reader that replaces (and frees)
 // `reader`; returns the number of sets found.
 int ReadBackupSets(const CString& path, CBackupReader*& reader);
+
+// The database name of a backup set, from the boot page at its stream's page 9; empty when the
+// stream does not hold that page or it is not a boot page.
+CString DatabaseNameOfSet(const CSourceFile& file, const CBackupSet& set);
+
+// The full set a differential set (number `number` in the reader's list) is read over, as a
+// restore lays it: the latest full set before it of the same database (by the boot pages'
+// database names), or, when the differential's own boot page does not say, the reader's
+// pairing with the latest full set before it. Null for a full set, or when the file holds no
+// base for it.
+CBackupSet* FindDifferentialBase(const CBackupReader& reader, const CSourceFile& file, int number,
+                                 const CBackupSet* differential);
 
 // A destroyed engine's status block stays alive for the process: a detached thread of that
 // engine may still look at it. It is kept reachable so it is not taken for a leak.

@@ -2,7 +2,10 @@
 
 #include <memory>
 
+#include "deletedrows.h"
 #include "platform/archive.h"
+
+CTable::CTable() : m_pDeletedRows(std::make_shared<DeletedRowPlanCache>()) {}
 
 CTable::~CTable() {
   for (CColumn* c = m_pColumnHead; c;) {

@@ -2,6 +2,7 @@
 // texts and user data types, with their scan-file form.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "platform/types.h"
 
 class CArchive;
+class DeletedRowPlanCache;
 
 class CDataType {
  public:
@@ -147,7 +149,7 @@ class CViewStoredProc {
 
 class CTable {
  public:
-  CTable() = default;
+  CTable();
   ~CTable();
   CTable(const CTable&) = delete;
   CTable& operator=(const CTable&) = delete;
@@ -205,9 +207,14 @@ class CTable {
   std::vector<DWORD> m_vecFreedPages;       // pages the allocation map marks free (deleted data)
   std::vector<CColumn*> m_vecColumnById;    // column index by column id, empty entries null
   FILE_HANDLE m_hBlobFile = kInvalidFile;   // Blob file being written
+  // What a cut-off source lost of this table's catalog ("columns 1-7 missing"); empty when
+  // nothing is known to be missing.
+  CString m_strCatalogLoss;
   // Deleted rows of the last row export: exported, and left out as copies of other rows.
   int m_nDeletedRecovered = 0;
   int m_nDeletedCopies = 0;
+  // Which slots the walks read deleted rows from, once worked out (common/deletedrows.h).
+  std::shared_ptr<DeletedRowPlanCache> m_pDeletedRows;
 
   // Appends a column (or variable column) at the tail of its list; the table owns it.
   void AppendColumn(CColumn* column);

@@ -235,4 +235,33 @@ TEST(DeletedRowPlan, LeavesOutCopiesOfLiveAndRecoveredRows) {
   EXPECT_EQ(plan.unfit + plan.notFound, 0);
 }
 
+// A row written before a column was added holds fewer columns: a deleted one is the table's
+// when live rows of that count are there too, and not otherwise.
+TEST(DeletedRowPlan, OlderColumnCountsOnlyWhenLiveRowsHoldThem) {
+  auto older = [](int key) {
+    std::vector<BYTE> r = Row(0x3C, "X", key, key, key);
+    r[16] = 3;
+    return r;
+  };
+  for (bool liveOlder : {false, true}) {
+    SCOPED_TRACE(liveOlder ? "live rows of 3 columns" : "no live row of 3 columns");
+    TestPage p;
+    std::vector<BYTE> live = Row(0x30, "A", 1, 1, 1);
+    if (liveOlder) live[16] = 3;
+    const WORD a = p.Put(live);
+    const WORD ghost = p.Put(older(2));
+    p.Slots({a, ghost});
+    DeletedRowSteps steps;
+    steps.readPage = [&](size_t, BYTE* page) {
+      std::memcpy(page, p.data(), kPageSize);
+      return true;
+    };
+    steps.slotEntry = Entry;
+    steps.identify = Identify;
+    const DeletedRowPlan plan = PlanDeletedRows(1, 1, kShape, steps, "[dbo].[T]", false);
+    EXPECT_EQ(plan.RowAt(0, 1), liveOlder ? ghost : 0);
+    EXPECT_EQ(plan.unfit, liveOlder ? 0 : 1);
+  }
+}
+
 }  // namespace

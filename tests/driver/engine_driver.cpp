@@ -21,6 +21,7 @@
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 #include "support/quietexportsink.h"
+#include "ui/core/catalogloss.h"
 #include "ui/core/enginefactory.h"
 #include "ui/core/exportworker.h"
 #include "ui/core/openscan.h"
@@ -61,7 +62,12 @@ are read by the 2008 engine. A 2000 "export" also writes ForeignKeys.sql, run af
 A FILE the program refuses (newer than SQL Server 2008 R2, compressed, not a backup or
 database file, empty, unreadable) ends the command with status 1 and one line
 "COMMAND failed: " and the program's message. A backup cut off inside its data stream, or a
-database file that ends inside a page, gives "warning: ... N of M pages were read." first.
+database file that ends inside a page, gives "warning: ... N of M pages were read." first,
+and after the scan "warning: table [owner].[name] is incomplete: WHAT" for each table whose
+catalog rows were lost (column ids missing, index keys naming columns the catalog lacks).
+A differential set is read over its base full set in the same file; without one,
+"warning: Backup set N is a differential backup, and this file holds no full backup ..."
+comes before the scan.
 
 Output of "sets": a line "sets: COUNT", then per set
   set N: <Full Backup|Differential Backup> name="..." user="..." date=YYYY-MM-DD HH:MM:SS
@@ -178,7 +184,20 @@ bool Recover(CSQLServer& engine, const std::string& path, int set, const char* c
   testsupport::RecoveryOptions options;
   options.selectedSet = set;
   options.censusHandOverEvery = uicore::ScanFollowerOptions().handOverEvery;
+  engine.m_nSelectedDataSet = set;
+  const std::string alone = uicore::MissingBaseWarning(engine);
+  if (!alone.empty()) std::cout << "warning: " << alone << "\n";
+  const std::string cut = uicore::SourceCutOffText(engine);
+  if (!cut.empty()) std::cout << "warning: " << cut << "\n";
   result = testsupport::FollowScan(engine, options);
+  if (!cut.empty() && uicore::MarkCatalogLosses(engine) > 0) {
+    for (const auto& entry : engine.m_mapTables) {
+      const CTable* table = entry.second;
+      if (table && !table->m_strCatalogLoss.IsEmpty())
+        std::cout << "warning: table [" << table->m_strOwner.str() << "].[" << table->m_strName.str()
+                  << "] is incomplete: " << table->m_strCatalogLoss.str() << "\n";
+    }
+  }
   return true;
 }
 
@@ -342,7 +361,7 @@ int Export(const Args& a) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) {
-    std::cout << "export failed: Directory could not be created\n";
+    std::cout << "export failed: Directory could not be created: " << dir << " (" << ec.message() << ")\n";
     return 1;
   }
   Engine engine;
@@ -433,8 +452,6 @@ bool DetectInput(Args& a) {
     std::cout << "warning: " << path << " holds " << facts.holds << "; read as SQL Server " << a.format
               << " as --format says\n";
   }
-  const std::string cut = uicore::TruncationWarning(facts);
-  if (!cut.empty()) std::cout << "warning: " << cut << "\n";
   return true;
 }
 

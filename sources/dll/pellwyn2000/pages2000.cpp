@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/allocation.h"
@@ -34,6 +35,7 @@ void CSQLServer2000::ScanDataSets() {
   if (!IsBackupSource()) return;
   // The reader and its sets live as long as the engine; a second call replaces them.
   m_pCurrentSet = nullptr;
+  m_pBaseSet = nullptr;
   m_nDataSetCount = 0;
   m_nDataSetCount = ReadBackupSets(m_strFilePath, m_pBackupReader);
 }
@@ -43,6 +45,7 @@ void CSQLServer2000::LocateDataSet() {
   m_llDataSetStart = 0;
   m_llDataSetLength = 0;
   m_pCurrentSet = nullptr;
+  m_pBaseSet = nullptr;
   if (!m_pBackupReader) return;
   CBackupSet* set = m_pBackupReader->GetSet(m_nSelectedDataSet);
   m_pCurrentSet = set;
@@ -54,6 +57,19 @@ void CSQLServer2000::LocateDataSet() {
     m_llDataSetStart = INT64(set->m_pStream->nOffset);
     if (set->m_pStream->nLength > 0) m_llDataSetLength = INT64(set->m_pStream->nLength);
   }
+  // A differential holds only the extents changed since its base: read alone, its catalog
+  // has holes. Read over its base, as a restore would, it is the whole database.
+  if (set->m_nBackupType == 2 && set->m_pStream) {
+    CSourceFile file;
+    if (file.Open(m_strFilePath)) m_pBaseSet = FindDifferentialBase(*m_pBackupReader, file, m_nSelectedDataSet, set);
+  }
+}
+
+std::vector<PageSegment> CSQLServer2000::SetSegments() const {
+  std::vector<PageSegment> segments;
+  for (const CBackupSet* s : {static_cast<const CBackupSet*>(m_pCurrentSet), static_cast<const CBackupSet*>(m_pBaseSet)})
+    if (s && s->m_pStream) segments.push_back({s->m_pStream->nOffset, StreamPageCount(s)});
+  return segments;
 }
 
 void CSQLServer2000::GetPageOffset(int page, INT64* offset) {
@@ -61,9 +77,9 @@ void CSQLServer2000::GetPageOffset(int page, INT64* offset) {
   *offset = 0;
   if (page < 0) return;
   if (m_nDataSetCount > 0) {
-    // Page n of the chosen set is the n-th block of its own stream, full or differential;
-    // without a located set the source has no pages.
-    *offset = INT64(StreamPageOffset(m_pCurrentSet, page));
+    // Page n of the chosen set is the n-th block of its own stream, full or differential, and
+    // past a differential's own pages its base's; without a located set the source has none.
+    *offset = m_pCurrentSet && m_pCurrentSet->m_pStream ? INT64(SegmentPageOffset(SetSegments(), UINT64(page))) : 0;
     return;
   }
   *offset = INT64(page) * kPageSize;
@@ -76,7 +92,7 @@ bool CSQLServer2000::OpenPageSource(CPageSource& source) {
       CExecutionLog::WriteLog(1, 0, "No backup set is located: the source has no pages", true);
       return false;
     }
-    opened = source.OpenStream(m_strFilePath, m_pCurrentSet->m_pStream->nOffset, StreamPageCount(m_pCurrentSet));
+    opened = source.OpenSegments(m_strFilePath, SetSegments());
   } else if (IsBackupSource()) {
     // A backup whose sets are not listed (a scan loaded from a scan file, or a backup with
     // no readable set): reading it as a database file would take tape blocks for pages.
@@ -131,8 +147,23 @@ void CSQLServer2000::ReadAllPages() {
     return slot;
   };
 
+  // A differential read over its base holds the newer copy of each page it has: the base's
+  // copies of those pages (same file and page id) are passed over.
+  const UINT64 ownPages = m_pBaseSet && !source.Segments().empty() ? source.Segments().front().pages : 0;
+  std::unordered_set<UINT64> newer;
+  int superseded = 0;
   const bool finished = RunCensusLoop(source, limit, status, m_nCensusHandOverEvery, m_nCensusPagesRead,
                                       [&](const BYTE* page, DWORD index) {
+    if (ownPages > 0) {
+      const UINT64 key = UINT64(PageFileIdOf(page)) << 32 | PageIdOf(page);
+      if (index < ownPages) {
+        // An unformatted page (type 0) names no page it could replace.
+        if (PageTypeOf(page) != 0) newer.insert(key);
+      } else if (newer.count(key)) {
+        ++superseded;
+        return;
+      }
+    }
     const BYTE type = PageTypeOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
@@ -153,6 +184,24 @@ void CSQLServer2000::ReadAllPages() {
     else f.table->m_vecDataPages.push_back(f.index);
   }
   for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
+  if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
+    if (m_pBaseSet) {
+      int baseNumber = 0;
+      for (int k = 1; k <= m_pBackupReader->m_nStreamCount && !baseNumber; ++k)
+        if (m_pBackupReader->GetSet(k) == m_pBaseSet) baseNumber = k;
+      CExecutionLog::WriteLog(0, 0,
+                              FormatString("Page census: differential backup set %d read over its base, full backup "
+                                           "set %d; %d pages of the full backup replaced by the differential's",
+                                           m_nSelectedDataSet, baseNumber, superseded),
+                              false);
+    } else {
+      CExecutionLog::WriteLog(0, 0,
+                              FormatString("Page census: the base full backup of differential backup set %d is "
+                                           "missing: only the changed pages were read",
+                                           m_nSelectedDataSet),
+                              false);
+    }
+  }
   // Before the final "PageRead", so a partner that wakes on it sees the census has ended.
   status->m_bAllPagesRead = 1;
   if (finished) SetEvent(status->m_hPageRead);
@@ -170,6 +219,8 @@ bool CSQLServer2000::IndexTextPages() {
   constexpr size_t kChunkPages = 64;
   std::vector<BYTE> chunk(kChunkPages * kPageSize);
   std::vector<BYTE> single(kPageSize);
+  const UINT64 ownPages = m_pBaseSet && !source.Segments().empty() ? source.Segments().front().pages : 0;
+  CString noted;
   for (UINT64 first = 0; first < source.PageCount(); first += kChunkPages) {
     const size_t count = size_t(std::min<UINT64>(kChunkPages, source.PageCount() - first));
     const size_t whole = source.ReadPages(first, count, chunk.data());
@@ -180,6 +231,9 @@ bool CSQLServer2000::IndexTextPages() {
         if (!source.ReadPage(first + k, single.data())) continue;
         page = single.data();
       }
+      // Past a differential's own pages, a base page the differential also holds stays its.
+      if (first + k >= ownPages && ownPages > 0 && m_mapTextPages.Lookup(FormatString("%ld", PageIdOf(page)).view(), noted))
+        continue;
       NoteTextPage(m_mapTextPages, page, DWORD(first + k));
     }
   }
@@ -254,6 +308,10 @@ CString CSQLServer2000::GetDatabaseName() {
   CPageSource source;
   if (!OpenPageSource(source)) return CString();
   std::vector<BYTE> page(kPageSize);
-  if (!source.ReadPage(kBootPage, page.data())) return CString();
-  return DatabaseNameFromBootPage(page.data());
+  CString name = source.ReadPage(kBootPage, page.data()) ? DatabaseNameFromBootPage(page.data()) : CString();
+  // A differential without its own copy of the boot page: its base's.
+  if (name.IsEmpty() && m_pBaseSet && !source.Segments().empty() &&
+      source.ReadPage(source.Segments().front().pages + kBootPage, page.data()))
+    name = DatabaseNameFromBootPage(page.data());
+  return name;
 }

@@ -13,6 +13,7 @@
 
 #include "common/enginesupport.h"
 #include "common/pagesource.h"
+#include "common/pagesource.h"
 #include "common/sqlserver.h"
 
 #if defined(__GNUC__)
@@ -66,7 +67,10 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // ---- page access
   CString GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
   bool IsBackupSource() const;
+  // Finds the chosen set, and for a differential its base full set (m_pBaseSet).
   void LocateDataSet();
+  // The pieces of the located source: the chosen set's stream, then its base's.
+  std::vector<PageSegment> SetSegments() const;
   // File position of page n (census numbering: the n-th page of the chosen set's stream, or
   // of a plain file) into *offset; 0 when the source does not hold it.
   void GetPageOffset(int page, INT64* offset);
@@ -180,6 +184,10 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
 
   // Members the 2000 engine adds.
   CString m_strExtension;
+  // The full set the chosen differential set is read over (LocateDataSet); null for a full
+  // set, or when the file holds no base for the differential. The source then numbers the
+  // differential's pages first and the base's after them.
+  CBackupSet* m_pBaseSet = nullptr;
   INT64 m_llDataSetStart = 0;
   INT64 m_llDataSetLength = 0;
   int m_nUnicodeNameCounter = 1;

@@ -606,8 +606,10 @@ DWORD CSQLServer2000::RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<Pre
     return publishEmpty("Record preview of " + walk.tableName + ": no rows, the source cannot be read");
   const std::vector<DWORD> pages = WalkedPages(e, *table);
   // The deleted rows the export of the table writes, in its order (the export logs them).
-  std::optional<DeletedRowPlan> deletedRows;
-  if (e.m_bRecoverDeleted) deletedRows.emplace(PlanDeletedRows2000(walk, pages, false));
+  std::shared_ptr<const DeletedRowPlan> deletedRows;
+  if (e.m_bRecoverDeleted)
+    deletedRows = KeptDeletedRowPlan(table->m_pDeletedRows.get(), pages,
+                                     [&] { return PlanDeletedRows2000(walk, pages, false); });
 
   // The window state changes only when the walk publishes.
   const WindowRequest request = ChooseWindowStart(e, e.m_posResume);
@@ -683,14 +685,17 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   const std::vector<DWORD> pages = WalkedPages(*this, *table);
   // Which slots hold the deleted rows to export, decided before the first row is written so
   // that none is a copy of a live row further on.
-  std::optional<DeletedRowPlan> deletedRows;
+  // The export's plan is made anew, so its log says what was left out; the previews after it
+  // read by it.
+  std::shared_ptr<const DeletedRowPlan> deletedRows;
   table->m_nDeletedRecovered = 0;
   table->m_nDeletedCopies = 0;
   if (walk.options.recoverDeleted) {
-    deletedRows.emplace(PlanDeletedRows2000(walk, pages, true));
+    deletedRows = KeptDeletedRowPlan(nullptr, pages, [&] { return PlanDeletedRows2000(walk, pages, true); });
+    if (table->m_pDeletedRows) table->m_pDeletedRows->Keep(pages, deletedRows);
     table->m_nDeletedCopies = deletedRows->copies;
   }
-  const DeletedRowPlan* deletedPlan = deletedRows ? &*deletedRows : nullptr;
+  const DeletedRowPlan* deletedPlan = deletedRows.get();
 
   ScopedRowWalk scope(&walk);
   bool batchFull = false;
@@ -711,6 +716,8 @@ DWORD CSQLServer2000::RunExportWalk(CTable* table, CDatabase* database) {
   };
   for (size_t position = 0; position < pages.size(); ++position) {
     const bool read = walk.pages.ReadDataPage(pages[position], page.data());
+    // Counted read or not: the export's progress goes by the pages gone through.
+    if (status) ++status->m_nExportPagesRead;
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     if (PageObjectId(page.data()) != table->m_dwObjectId) {

@@ -631,14 +631,17 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
   if (deleted) pages.insert(pages.end(), table->m_vecFreedPages.begin(), table->m_vecFreedPages.end());
   // Which slots hold the deleted rows to export, decided before the first row is written so
   // that none is a copy of a live row further on.
-  std::optional<DeletedRowPlan> deletedRows;
+  // The export's plan is made anew, so its log says what was left out; the previews after it
+  // read by it.
+  std::shared_ptr<const DeletedRowPlan> deletedRows;
   table->m_nDeletedRecovered = 0;
   table->m_nDeletedCopies = 0;
   if (deleted) {
-    deletedRows.emplace(e.PlanDeletedRowsOf(*table, pages, plan, true));
+    deletedRows = KeptDeletedRowPlan(nullptr, pages, [&] { return e.PlanDeletedRowsOf(*table, pages, plan, true); });
+    if (table->m_pDeletedRows) table->m_pDeletedRows->Keep(pages, deletedRows);
     table->m_nDeletedCopies = deletedRows->copies;
   }
-  const DeletedRowPlan* deletedPlan = deletedRows ? &*deletedRows : nullptr;
+  const DeletedRowPlan* deletedPlan = deletedRows.get();
 
   ScopedExportWalk scope(&walk);
   CString batch;
@@ -666,6 +669,8 @@ DWORD RunExportWalk(CSQLServer2008& e, CTable* table, CDatabase* database, WalkK
     const DWORD pageNumber = pages[position];
     if (walk.server && database && kind == WalkKind::kTable) database->SetQueryTimeout(kRowQueryTimeout);
     const bool read = e.ReadSourcePage(pageNumber, page.data());
+    // Counted read or not: the export's progress goes by the pages gone through.
+    if (status) ++status->m_nExportPagesRead;
     if (Stopped(status)) return stop();
     if (!read || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());

@@ -287,8 +287,10 @@ DWORD CSQLServer2008::RunPreviewWalk(CSQLServer2008* engine, std::shared_ptr<Pre
 
   RecordPlan plan(*table);
   // The deleted rows the export of the table writes, in its order (the export logs them).
-  std::optional<DeletedRowPlan> deletedRows;
-  if (e.m_bRecoverDeleted) deletedRows.emplace(e.PlanDeletedRowsOf(*table, pages, plan, false));
+  std::shared_ptr<const DeletedRowPlan> deletedRows;
+  if (e.m_bRecoverDeleted)
+    deletedRows = KeptDeletedRowPlan(table->m_pDeletedRows.get(), pages,
+                                     [&] { return e.PlanDeletedRowsOf(*table, pages, plan, false); });
   PreviewContext context;
   context.plan = &plan;
   ScopedPreviewContext scope(&context);

@@ -18,14 +18,6 @@ namespace {
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
 
-// The database name of a backup set, from the boot page at its stream's page 9.
-CString NameOfSet(const CSourceFile& file, const CBackupSet& set) {
-  if (!set.m_pStream || set.m_pStream->nLength < kBootPageOffset + kPageSize) return CString();
-  std::vector<BYTE> page(kPageSize);
-  if (!file.ReadExact(set.m_pStream->nOffset + kBootPageOffset, page.data(), kPageSize)) return CString();
-  return DatabaseNameFromBootPage(page.data());
-}
-
 // Runs in stream order to runs sorted by page id with no id in two of them: where pages
 // share an id, the one earlier in the stream keeps it.
 template <class Run>
@@ -115,19 +107,7 @@ CBackupSet* CSQLServer2008::FindDifferentialBase(int number, const CBackupSet* d
   if (!m_pBackupReader || !differential) return nullptr;
   CSourceFile file;
   if (!file.Open(m_strFilePath)) return nullptr;
-  const CString name = NameOfSet(file, *differential);
-  if (name.IsEmpty()) {
-    // Its boot page does not say which database it is: the reader's own pairing with the
-    // latest full set before it is all there is.
-    CBackupSet* base = m_pBackupReader->GetSet(differential->m_nBaseStream);
-    return base && base != differential && base->m_nBackupType == 1 && base->m_pStream ? base : nullptr;
-  }
-  for (int k = number - 1; k >= 1; --k) {
-    CBackupSet* candidate = m_pBackupReader->GetSet(k);
-    if (!candidate || candidate == differential || candidate->m_nBackupType != 1 || !candidate->m_pStream) continue;
-    if (NameOfSet(file, *candidate) == name) return candidate;
-  }
-  return nullptr;
+  return ::FindDifferentialBase(*m_pBackupReader, file, number, differential);
 }
 
 void CSQLServer2008::GetPageOffset(int page, INT64* position) {
@@ -464,7 +444,7 @@ CString CSQLServer2008::GetDatabaseName() {
   if (m_nDataSetCount <= 0) return file.ReadExact(kBootPageOffset, page.data(), kPageSize) ? DatabaseNameFromBootPage(page.data()) : CString();
   const UINT64 start = UINT64(std::max<INT64>(m_nDataSetStart, 0));
   CString name = file.ReadExact(start + kBootPageOffset, page.data(), kPageSize) ? DatabaseNameFromBootPage(page.data()) : CString();
-  if (name.IsEmpty() && m_pBaseSet) name = NameOfSet(file, *m_pBaseSet);
+  if (name.IsEmpty() && m_pBaseSet) name = DatabaseNameOfSet(file, *m_pBaseSet);
   return name;
 }
 

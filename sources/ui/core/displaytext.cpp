@@ -59,6 +59,12 @@ std::string PagerRowsText(long long first, long long count, long long total) {
   return text;
 }
 
+std::string TableProgressText(const std::string& table, long long rows, long long pagesRead, long long pages) {
+  std::string text = table + FormatString(": %lld %s", rows, rows == 1 ? "row" : "rows").str();
+  if (pages > 0) text += FormatString(" (page %lld of %lld)", std::clamp(pagesRead, 0LL, pages), pages).str();
+  return text;
+}
+
 bool TreeTextLess(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {

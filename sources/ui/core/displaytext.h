@@ -23,6 +23,10 @@ std::string BackupSetDateText(const SYSTEMTIME& written);
 // is not known ("830 rows"). A page without rows: "no rows".
 std::string PagerRowsText(long long first, long long count, long long total);
 
+// A table's export so far, for the progress dialog: "dbo.Orders: 12000 rows (page 340 of
+// 1200)"; without pages to read, "dbo.Orders: 12000 rows".
+std::string TableProgressText(const std::string& table, long long rows, long long pagesRead, long long pages);
+
 // A file-system path as the program's message texts (UTF-8) show it: UTF-8 as it is; a byte
 // that is no UTF-8 (a name written under a Latin-1 locale) as the Latin-1 letter it was.
 std::string PathForDisplay(std::string_view path);

@@ -155,6 +155,10 @@ std::string ExportCompletionMessage(const ScriptFolderContents& c) {
          (c.shellFile.empty() ? std::string()
                               : "\r\n\n\t    On Linux, sh " + c.shellFile +
                                     " takes the same arguments and runs the same scripts with sqlcmd.") +
+         (c.deletedRows ? "\r\n\nDeleted rows: " + std::to_string(c.deletedRecovered) +
+                              " recovered into the scripts, " + std::to_string(c.deletedCopies) +
+                              " left out as copies of other rows (the execution log names them)."
+                        : std::string()) +
          "\r\n\nPlease read ReadMe.txt in the same location for details on how to run the scripts.";
 }
 

@@ -62,6 +62,11 @@ struct ScriptFolderContents {
   int tables = 0;            // table scripts, each with its constraint script
   bool foreignKeys = false;  // ForeignKeys.sql
   std::vector<std::string> objectScripts;  // Views.sql ... Triggers.sql, those written
+  // With "Recover deleted rows": the deleted rows among the rows, and those
+  // left out as copies.
+  bool deletedRows = false;
+  int deletedRecovered = 0;
+  int deletedCopies = 0;
 };
 
 // The text shown when a script export has finished: where the scripts are and how to run them.

@@ -50,6 +50,17 @@ std::string ExportReportLine(std::string_view name, long count) {
   return line + "," + std::to_string(count) + "\r\n";
 }
 
+const char *const kDeletedRowsReportHeader =
+    "Table,Rows,Deleted rows recovered,Deleted rows left out as copies\r\n";
+
+std::string ExportReportLine(std::string_view name, long count,
+                             int deletedRecovered, int deletedCopies) {
+  std::string line = ExportReportLine(name, count);
+  line.resize(line.size() - 2); // its "\r\n"
+  return line + "," + std::to_string(deletedRecovered) + "," +
+         std::to_string(deletedCopies) + "\r\n";
+}
+
 std::string ExportReportPath(std::string_view folder, std::string_view databaseName,
                              std::string_view stamp) {
   std::string path(folder);

@@ -28,6 +28,12 @@ std::string BatchFileName(std::string_view databaseName);
 // One line of the CSV report with its line end: name,count CR LF; the name in double quotes
 // (doubled inside) only when it holds a comma, a quote or a line break.
 std::string ExportReportLine(std::string_view name, long count);
+// The line of a table when deleted rows were recovered: two more fields, the
+// deleted rows among the rows and the deleted rows left out as copies of other
+// rows; the report's first line names the fields.
+std::string ExportReportLine(std::string_view name, long count,
+                             int deletedRecovered, int deletedCopies);
+extern const char *const kDeletedRowsReportHeader;
 // The report's file: folder + "/ExportReport_" + database name + stamp + ".csv".
 std::string ExportReportPath(std::string_view folder, std::string_view databaseName,
                              std::string_view stamp);

@@ -88,6 +88,7 @@ struct Pool {
       Log("Exporting " + name);
     }
     table->m_nRowsExported = 0;
+    table->m_nDeletedRecovered = table->m_nDeletedCopies = 0;
     try {
       engine.GenerateTableQueries(table, db);
     } catch (const std::exception& e) {
@@ -102,7 +103,9 @@ struct Pool {
     std::lock_guard<std::mutex> guard(lock);
     const int count = table->m_nRowsExported;
     sink.AddObjectRow(name, std::to_string(count), false);
-    sink.AppendReport(ExportReportLine(name, count));
+    sink.AppendReport(engine.m_bRecoverDeleted && engine.m_bExportRows
+                          ? ExportReportLine(name, count, table->m_nDeletedRecovered, table->m_nDeletedCopies)
+                          : ExportReportLine(name, count));
     table->m_nRowsExported = 0;
     reported.push_back({table, count});
     ++tablesDone;

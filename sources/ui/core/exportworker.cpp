@@ -1,11 +1,15 @@
 #include "ui/core/exportworker.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "common/enginestatus.h"
@@ -15,6 +19,8 @@
 #include "common/unicodetext.h"
 #include "platform/database.h"
 #include "platform/files.h"
+#include "ui/core/catalogloss.h"
+#include "ui/core/displaytext.h"
 #include "ui/core/exportbatch.h"
 #include "ui/core/exportnames.h"
 #include "ui/core/programfolder.h"
@@ -39,6 +45,94 @@ std::string Counter(int done, int total) {
   std::snprintf(text, sizeof text, "(%d / %d)", done, total);
   return text;
 }
+
+// The message of a folder the export could not make: which folder, and why when known.
+std::string FolderNotMade(const std::string& folder, const std::error_code& why) {
+  std::string text = "Directory could not be created";
+  if (folder.empty()) return text + ": no folder was chosen";
+  text += ": " + PathForDisplay(folder);
+  if (why) text += " (" + why.message() + ")";
+  return text;
+}
+
+// While tables' rows are walked: every so often the rows exported so far and the share of
+// the pages read. For one table of the serial stage the bar moves too, inside the table's
+// share; the connection pool reports its bar per finished table, and its tables are followed
+// by their text alone (a second source for the bar would make it go back). Its own thread,
+// ended (and joined) before the worker reports what was done.
+class TableProgress {
+ public:
+  // One table of the serial stage: `done` tables of `total` are behind it.
+  TableProgress(CSQLServer& engine, const CTable& table, IExportSink& sink, int done, int total)
+      : TableProgress(engine, table.m_strOwner.str() + "." + table.m_strName.str(), PagesOf(engine, table), sink,
+                      done, total) {}
+  // The tables the pool exports at once, under one name.
+  TableProgress(CSQLServer& engine, const std::vector<CTable*>& tables, IExportSink& sink)
+      : TableProgress(engine, "Tables", PagesOf(engine, tables), sink, -1, int(tables.size())) {}
+  ~TableProgress() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_end = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+  }
+  TableProgress(const TableProgress&) = delete;
+  TableProgress& operator=(const TableProgress&) = delete;
+
+  static constexpr std::chrono::milliseconds kEvery{250};
+
+ private:
+  TableProgress(CSQLServer& engine, std::string name, size_t pages, IExportSink& sink, int done, int total)
+      : m_status(engine.m_pStatus), m_sink(sink), m_name(std::move(name)), m_pages(pages), m_done(done), m_total(total) {
+    if (!m_status || total <= 0) return;
+    m_pagesAtStart = m_status->m_nExportPagesRead.load();
+    m_rowsAtStart = m_status->m_nRecordsProcessed.load();
+    m_thread = std::thread([this] { Follow(); });
+  }
+  static size_t PagesOf(const CSQLServer& engine, const CTable& table) {
+    return table.m_vecDataPages.size() + (engine.m_bRecoverDeleted ? table.m_vecFreedPages.size() : 0);
+  }
+  static size_t PagesOf(const CSQLServer& engine, const std::vector<CTable*>& tables) {
+    size_t pages = 0;
+    for (const CTable* t : tables) pages += PagesOf(engine, *t);
+    return pages;
+  }
+
+  void Follow() {
+    // Only what moved is reported: the worker reported the table's start itself.
+    const bool movesBar = m_done >= 0;
+    int lastPercent = movesBar ? m_done * 30 / m_total : 0;
+    long long lastRows = 0;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_wake.wait_for(lock, kEvery, [&] { return m_end; })) {
+      const long long pages = m_status->m_nExportPagesRead.load() - m_pagesAtStart;
+      const long long rows = m_status->m_nRecordsProcessed.load() - m_rowsAtStart;
+      // The table's share of the stage's 30 %, short of its end, which the worker reports.
+      const double read = m_pages ? std::min(0.99, double(pages) / double(m_pages)) : 0.0;
+      const int percent = movesBar ? int((m_done + read) * 30.0 / m_total) : 0;
+      if (movesBar && percent != lastPercent) m_sink.SetDialogPercent(percent);
+      if (rows != lastRows) {
+        m_sink.ShowTableProgress(TableProgressText(m_name, rows, std::min<long long>(pages, m_pages), m_pages));
+      }
+      lastPercent = percent;
+      lastRows = rows;
+    }
+  }
+
+  CEngineStatus* const m_status;
+  IExportSink& m_sink;
+  const std::string m_name;
+  const size_t m_pages;
+  const int m_done;
+  const int m_total;
+  long long m_pagesAtStart = 0;
+  long long m_rowsAtStart = 0;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_end = false;
+  std::thread m_thread;
+};
 
 // Where an early end happens decides what it resets, as the window expects it.
 enum class Stage { kStart, kTables, kViews, kLater };
@@ -70,7 +164,8 @@ class ExportRun {
   std::string Path(const std::string& relative) const { return (fs::path(m_folder) / relative).string(); }
   FILE_HANDLE Create(const std::string& relative) const { return CreateFileForWrite(Path(relative).c_str()); }
 
-  bool MakeOutputFolder();
+  // False when the folder could not be made; m_folder names it (empty: none was chosen).
+  bool MakeOutputFolder(std::error_code& ec);
   int TableStage();
   // The table stage of a server export without Avoid_Duplicate: the tables go through the
   // connection pool (m_threadSize connections, the main one kept for the rest), each with
@@ -126,8 +221,9 @@ void ExportRun::Run() {
   if (m_bServer) m_engine.m_pDatabase = m_pMain;
 
   if (!m_bServer) {
-    if (!MakeOutputFolder()) {
-      m_sink.ShowMessage("Directory could not be created");
+    std::error_code why;
+    if (!MakeOutputFolder(why)) {
+      m_sink.ShowMessage(FolderNotMade(m_folder, why));
       return EndEarly(nullptr, Stage::kStart);
     }
     m_engine.m_hUserTypesSqlFile = Create("UserDefinedDatatypes.sql");
@@ -146,12 +242,11 @@ void ExportRun::Run() {
   Finish();
 }
 
-bool ExportRun::MakeOutputFolder() {
+bool ExportRun::MakeOutputFolder(std::error_code& ec) {
   if (!m_request.outputFolder.empty()) {
     m_folder = m_request.outputFolder;
-    std::error_code ec;
     fs::create_directories(m_folder, ec);
-    if (!fs::is_directory(m_folder, ec)) return false;
+    if (std::error_code probe; !fs::is_directory(m_folder, probe)) return false;
   } else {
     // Without a parent the folder would land wherever the working directory happens to be.
     if (m_request.folder.empty()) return false;
@@ -160,9 +255,8 @@ bool ExportRun::MakeOutputFolder() {
                 ("Tarnwell_Pellwyn_" + DatabaseFolderPart(m_engine.m_strDatabaseName.str()) + stamp))
                    .string();
     // One level, as the user chose the parent: a parent that is not there is an error.
-    std::error_code ec;
     fs::create_directory(m_folder, ec);
-    if (!fs::is_directory(m_folder, ec)) return false;
+    if (std::error_code probe; !fs::is_directory(m_folder, probe)) return false;
   }
   m_engine.m_strOutputFolder = m_folder.c_str();
   std::lock_guard<std::mutex> lock(m_resultMutex);
@@ -172,7 +266,14 @@ bool ExportRun::MakeOutputFolder() {
 
 int ExportRun::TableStage() {
   Log("Generating tables");
+  // A table whose catalog a cut-off source lost in part is exported as read, never as whole
+  // without a word.
+  for (CTable* t : m_request.tables)
+    if (t && !t->m_strCatalogLoss.IsEmpty())
+      Log("Table " + t->m_strOwner.str() + "." + t->m_strName.str() + " is exported incomplete: " +
+          t->m_strCatalogLoss.str());
   if (m_request.tables.empty()) m_sink.SetDialogPercent(30);
+  if (m_bServer && m_request.recoverDeleted && m_request.rows) m_sink.AppendReport(kDeletedRowsReportHeader);
   if (m_bServer && m_avoidDuplicate != "1") return ServerTableStage();
   return SerialTableStage();
 }
@@ -187,7 +288,12 @@ int ExportRun::ServerTableStage() {
     factory = [login](std::string* error) { return NewServerConnection(login, error); };
   }
   const int threadSize = m_request.threadSize ? *m_request.threadSize : m_threadSize;
-  const PoolOutcome outcome = ExportPool::Run(m_engine, tables, threadSize, m_sink, factory);
+  PoolOutcome outcome;
+  {
+    const TableProgress progress(m_engine, tables, m_sink);
+    outcome = ExportPool::Run(m_engine, tables, threadSize, m_sink, factory);
+  }
+  m_sink.ShowTableProgress("");
   {
     std::lock_guard<std::mutex> lock(m_resultMutex);
     for (const PoolOutcome::Reported& r : outcome.reported) m_result.tables.push_back({r.table, "", r.rows});
@@ -226,8 +332,8 @@ int ExportRun::SerialTableStage() {
   if (!m_bServer && total > 0) {
     std::error_code ec;
     fs::create_directory(Path("Tables"), ec);
-    if (!fs::is_directory(Path("Tables"), ec)) {
-      m_sink.ShowMessage("Directory could not be created");
+    if (std::error_code probe; !fs::is_directory(Path("Tables"), probe)) {
+      m_sink.ShowMessage(FolderNotMade(Path("Tables"), ec));
       EndEarly(nullptr, Stage::kTables);
       return -1;
     }
@@ -247,22 +353,37 @@ int ExportRun::SerialTableStage() {
       const std::string file = UniqueTableFileName(*table);
       script = "Tables/" + file + ".sql";
       m_engine.m_hTableSqlFile = Create(script);
+      const std::string loss = CatalogLossComment(*table);
+      if (!loss.empty() && m_engine.m_hTableSqlFile != kInvalidFile)
+        WriteFileAll(m_engine.m_hTableSqlFile, loss.data(), loss.size());
       m_engine.m_hConstraintSqlFile = Create("Tables/" + file + "_Constraint.sql");
       m_batch.AddTableScript(file + ".sql");
       m_batch.AddTableScript(file + "_Constraint.sql");
       ++m_contents.tables;
     }
     table->m_nRowsExported = 0;
-    m_engine.GenerateTableQueries(table, m_bServer ? m_pMain : nullptr);
+    table->m_nDeletedRecovered = table->m_nDeletedCopies = 0;
+    {
+      const TableProgress progress(m_engine, *table, m_sink, done, total);
+      m_engine.GenerateTableQueries(table, m_bServer ? m_pMain : nullptr);
+    }
+    m_sink.ShowTableProgress("");
     const long rows = table->m_nRowsExported;
     {
       std::lock_guard<std::mutex> lock(m_resultMutex);
       m_result.tables.push_back({table, script, rows});
     }
+    if (!m_bServer && m_request.recoverDeleted && m_request.rows) {
+      m_contents.deletedRows = true;
+      m_contents.deletedRecovered += table->m_nDeletedRecovered;
+      m_contents.deletedCopies += table->m_nDeletedCopies;
+    }
     if (m_bServer) {
       // The rows that reached the server, whichever path sent them.
       m_sink.AddObjectRow(name, std::to_string(rows), false);
-      m_sink.AppendReport(ExportReportLine(name, rows));
+      m_sink.AppendReport(m_request.recoverDeleted && m_request.rows
+                              ? ExportReportLine(name, rows, table->m_nDeletedRecovered, table->m_nDeletedCopies)
+                              : ExportReportLine(name, rows));
       if (m_engine.m_pStatus) m_engine.m_pStatus->m_nRecordsSent = 0;
     }
     ++done;

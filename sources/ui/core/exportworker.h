@@ -55,6 +55,9 @@ class IExportSink {
   virtual void SetDialogPercent(int percent) = 0;                  // dialog bar and "N%"
   virtual void SetMainPercent(int percent) = 0;                    // main window bar and "N%"
   virtual void SetCounterText(const std::string& text) = 0;        // "(3 / 13)" or ""
+  // The table being exported, while its rows are walked: "dbo.Orders: 12000 rows (page 340
+  // of 1200)"; "" once it is done. Front ends without a place for it ignore it.
+  virtual void ShowTableProgress(const std::string& text) { (void)text; }
   // Server target: one row of the object list; first puts it at the top (a rule's name).
   virtual void AddObjectRow(const std::string& name, const std::string& count, bool first) = 0;
   virtual void AppendReport(const std::string& line) = 0;          // one CSV report line

@@ -29,6 +29,10 @@ TreeNode Node(std::string text, int image, TreeItemKind kind, CTable* table = nu
 TreeNode TableNode(CTable& table) {
   TreeNode item = Node(TableItemText(table), kImageTable, TreeItemKind::Table, &table);
   item.bold = !table.m_vecDataPages.empty();
+  // A table a cut-off source lost part of says so first.
+  if (!table.m_strCatalogLoss.IsEmpty())
+    item.children.push_back(
+        Node("Catalog incomplete: " + table.m_strCatalogLoss.str(), kImageColumns, TreeItemKind::Column, &table));
   TreeNode columns = Node("Columns", kImageColumns, TreeItemKind::Columns, &table);
   for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext)
     if (!c->m_bDropped) columns.children.push_back(Node(ColumnLine(*c), kImageColumn, TreeItemKind::Column, &table));

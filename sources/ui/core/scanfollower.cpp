@@ -5,7 +5,9 @@
 #include <cstdio>
 
 #include "common/backupreader.h"
+#include "common/enginesupport.h"
 #include "common/executionlog.h"
+#include "common/page.h"
 #include "common/sqlserver.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
@@ -47,6 +49,37 @@ int ListBackupSets(CSQLServer& engine, const std::string& path) {
 bool HasBackupSet(const CSQLServer& engine, int set) {
   if (set < 1 || set > engine.m_nDataSetCount || !engine.m_pBackupReader) return false;
   return engine.m_pBackupReader->GetSet(set) != nullptr;
+}
+
+std::string SourceCutOffText(const CSQLServer& engine) {
+  unsigned long long held = 0, declared = 0;
+  if (engine.m_nDataSetCount > 0) {
+    const CBackupSet* set = engine.m_pBackupReader ? engine.m_pBackupReader->GetSet(engine.m_nSelectedDataSet) : nullptr;
+    if (!set || !set->m_pStream) return std::string();
+    held = set->m_pStream->nLength / kPageSize;
+    declared = std::max(set->m_pStream->nDeclaredLength, set->m_pStream->nLength) / kPageSize;
+  } else {
+    CSourceFile file;
+    if (!file.Open(engine.m_strFilePath.c_str())) return std::string();
+    held = file.Size() / kPageSize;
+    declared = (file.Size() + kPageSize - 1) / kPageSize;
+  }
+  if (held >= declared) return std::string();
+  return std::string(engine.m_nDataSetCount > 0 ? "The backup is truncated: " : "The database file is truncated: ") +
+         std::to_string(held) + " of " + std::to_string(declared) + " pages were read.";
+}
+
+std::string MissingBaseWarning(const CSQLServer& engine) {
+  if (engine.m_nDataSetCount <= 0 || !engine.m_pBackupReader) return std::string();
+  const int number = engine.m_nSelectedDataSet;
+  const CBackupSet* set = engine.m_pBackupReader->GetSet(number);
+  if (!set || set->m_nBackupType != 2) return std::string();
+  CSourceFile file;
+  if (file.Open(engine.m_strFilePath.c_str()) && FindDifferentialBase(*engine.m_pBackupReader, file, number, set))
+    return std::string();
+  return "Backup set " + std::to_string(number) +
+         " is a differential backup, and this file holds no full backup of its database to read it over: only "
+         "the pages it changed are read, so tables and rows may be missing.";
 }
 
 std::string CountText(int count) {
@@ -122,6 +155,8 @@ void ScanFollower::Start() {
   ResetEvent(status->m_hTableExtractedEvent);
   ResetEvent(status->m_hProgressRdyEvent);
   if (m_options.handOver) m_options.handOver.setEvery(m_coalesced ? m_options.handOverEvery : 1);
+  const std::string cutOff = SourceCutOffText(m_engine);
+  if (!cutOff.empty()) Log(("Page census: " + cutOff + " The scan goes on with what the file holds.").c_str());
   if (m_options.startScan)
     m_options.startScan();
   else

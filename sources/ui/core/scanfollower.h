@@ -40,6 +40,16 @@ int ListBackupSets(CSQLServer& engine, const std::string& path);
 // True when the engine's listed sets hold set number `set` (1-based, as the set dialog gives).
 bool HasBackupSet(const CSQLServer& engine, int set);
 
+// How much of the chosen source (the selected set's stream, or the database file) the file
+// holds when it was cut off before its end: "The backup is truncated: 401 of 440 pages were
+// read."; empty for a whole source. The follower logs it as the scan starts; the progress
+// dialog's end and engine-driver show it.
+std::string SourceCutOffText(const CSQLServer& engine);
+
+// What the user is told before the scan of a differential set whose base full set the file
+// does not hold (only the pages it changed can be read); empty for any other set.
+std::string MissingBaseWarning(const CSQLServer& engine);
+
 // A count as the progress dialog shows it: "%d (%d)", the count in both places.
 std::string CountText(int count);
 

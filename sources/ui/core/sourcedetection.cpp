@@ -105,17 +105,20 @@ void SayVersion(SourceFacts& facts, const std::string& name, const char* kind) {
 void DetectBackup(const std::string& path, const CSourceFile& file, const BYTE* head, size_t headBytes,
                   SourceFacts& facts) {
   const std::string display = PathForDisplay(path);
-  if (headBytes >= 4 && std::memcmp(head, kTapeMagic, 4) != 0) {
-    if (file.Size() > kBootPageOffset && ReadBootVersions(file, kBootPageOffset, facts)) {
-      facts.failure = display + " is a database file, not a backup: load it under a name that ends in .mdf.";
-      return;
-    }
-    facts.failure = display + " is not a SQL Server backup: it has no tape header.";
+  const bool tape = headBytes >= 4 && std::memcmp(head, kTapeMagic, 4) == 0;
+  if (!tape && file.Size() > kBootPageOffset && ReadBootVersions(file, kBootPageOffset, facts)) {
+    facts.onDiskVersion = facts.createdVersion = 0;
+    facts.failure = display + " is a database file, not a backup: load it under a name that ends in .mdf.";
     return;
   }
   CBackupReader reader;
   reader.ReadDataSets(path.c_str());
   facts.sets = reader.m_nStreamCount;
+  // A backup whose tape header was lost still holds its sets; without either it is no backup.
+  if (!tape && facts.sets <= 0) {
+    facts.failure = display + " is not a SQL Server backup: it has no tape header.";
+    return;
+  }
   const CBackupSet* first = reader.GetSet(1);
   if (facts.sets <= 0 || !first || !first->m_pStream) {
     facts.failure = display + " holds no backup set.";
@@ -207,12 +210,6 @@ std::string ContraryChoiceQuestion(const SourceFacts& facts, int choice) {
     return std::string();
   const char* kind = facts.backup ? "This backup" : "This database file";
   return std::string(kind) + " holds " + facts.holds + ". Read it as " + ChoiceName(choice) + "?";
-}
-
-std::string TruncationWarning(const SourceFacts& facts) {
-  if (!facts.Truncated()) return std::string();
-  return std::string(facts.backup ? "The backup is truncated: " : "The database file is truncated: ") +
-         std::to_string(facts.pagesHeld) + " of " + std::to_string(facts.pagesDeclared) + " pages were read.";
 }
 
 }  // namespace uicore

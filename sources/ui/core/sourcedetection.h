@@ -22,7 +22,8 @@ struct SourceFacts {
   // "a SQL Server 2008 database (version 655)"; empty when the file does not say.
   std::string holds;
   // Pages the file holds of those the first set's stream header declares; equal unless the
-  // backup was cut off. Database files: whole pages and whether a part page ends the file.
+  // backup was cut off. Database files: whole pages, and one more when a part page ends the
+  // file. (The chosen set's are told by SourceCutOffText once a set is chosen.)
   unsigned long long pagesHeld = 0;
   unsigned long long pagesDeclared = 0;
   // Why the file cannot be loaded, as the user is told; empty when it can.
@@ -44,9 +45,5 @@ std::string ContraryChoiceQuestion(const SourceFacts& facts, int choice);
 
 // The SQL Server a version dialog choice names: "SQL Server 2000".
 std::string ChoiceName(int choice);
-
-// The warning the scan's end gives for a cut-off source: "The backup is truncated: 412 of
-// 451 pages were read." Empty when nothing is missing.
-std::string TruncationWarning(const SourceFacts& facts);
 
 }  // namespace uicore

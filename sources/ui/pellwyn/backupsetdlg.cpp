@@ -57,7 +57,7 @@ CBackupSetDlg::CBackupSetDlg(const CBackupReader& reader, IPrompts& prompts, QWi
   layout->addWidget(new QLabel(QStringLiteral("Select a Backup to recover  :"), this));
   layout->addWidget(m_pList);
   layout->addLayout(buttons);
-  resize(600, 260);
+  resize(FittedSize(this, QSize(600, 260)));
 }
 
 void CBackupSetDlg::OnRecover() {

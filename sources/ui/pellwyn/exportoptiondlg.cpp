@@ -160,7 +160,7 @@ CExportOptionDlg::CExportOptionDlg(IPrompts& prompts, QWidget* parent) : QDialog
   layout->addWidget(banner);
   layout->addLayout(body, 1);
   layout->addLayout(buttons);
-  resize(760, 520);
+  resize(FittedSize(this, QSize(760, 520)));
 }
 
 CExportOptionDlg::~CExportOptionDlg() = default;

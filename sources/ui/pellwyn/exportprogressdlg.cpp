@@ -56,6 +56,8 @@ CExportProgressDlg::CExportProgressDlg(IPrompts& prompts, std::function<void()> 
   m_pPercent = new QLabel(this);
   m_pPercent->setObjectName(Id(1053));
   m_pPercent->setMinimumWidth(48);
+  m_pTableProgress = new QLabel(this);
+  m_pTableProgress->setObjectName(QStringLiteral("tableProgress"));
   m_pStopButton = new QPushButton(QStringLiteral("Stop"), this);
   m_pStopButton->setObjectName(Id(1093));
   m_pStopButton->setDefault(true);
@@ -91,9 +93,10 @@ CExportProgressDlg::CExportProgressDlg(IPrompts& prompts, std::function<void()> 
   layout->addWidget(m_pStatusList, 1);
   layout->addWidget(m_pObjectList, 1);
   layout->addWidget(m_pMessage, 1);
+  layout->addWidget(m_pTableProgress);
   layout->addLayout(barRow);
   layout->addLayout(buttons);
-  resize(600, 360);
+  resize(FittedSize(this, QSize(600, 360)));
   Begin(false, std::string());
 }
 
@@ -115,6 +118,7 @@ void CExportProgressDlg::Begin(bool toServer, const std::string& databaseName) {
   m_pMessage->clear();
   m_pBar->setValue(0);
   m_pPercent->setText(QStringLiteral("0  %"));
+  m_pTableProgress->clear();
   m_pStopButton->setText(QStringLiteral("Stop"));
   for (QWidget* w : std::initializer_list<QWidget*>{m_pStatusList, m_pBar, m_pPercent, m_pStopButton}) w->show();
   for (QWidget* w : std::initializer_list<QWidget*>{m_pObjectList, m_pMessage, m_pCloseButton}) w->hide();
@@ -130,6 +134,8 @@ void CExportProgressDlg::SetPercent(int percent) {
   m_pPercent->setText(QStringLiteral("%1%").arg(percent));
 }
 
+void CExportProgressDlg::ShowTableProgress(const std::string& text) { m_pTableProgress->setText(FromEngineText(text)); }
+
 void CExportProgressDlg::AddObjectRow(const std::string& name, const std::string& count, bool first) {
   const int row = first ? 0 : m_pObjectList->rowCount();
   m_pObjectList->insertRow(row);
@@ -143,6 +149,7 @@ void CExportProgressDlg::Finish(bool toServer, const std::string& message) {
   m_bFinished = true;
   m_bToServer = toServer;
   SetPercent(100);
+  m_pTableProgress->clear();
   m_pStopButton->setText(QStringLiteral("Finish"));
   for (QWidget* w : std::initializer_list<QWidget*>{m_pStatusList, m_pBar, m_pPercent, m_pStopButton}) w->hide();
   if (toServer) {
@@ -221,6 +228,10 @@ void ExportSinkToGui::SetCounterText(const std::string& text) {
   PostToGui(m_main, [f = m_side.setCounter, text](QObject&) {
     if (f) f(text);
   });
+}
+
+void ExportSinkToGui::ShowTableProgress(const std::string& text) {
+  PostToGui(m_dialog, [text](CExportProgressDlg& d) { d.ShowTableProgress(text); });
 }
 
 void ExportSinkToGui::AddObjectRow(const std::string& name, const std::string& count, bool first) {

@@ -37,6 +37,8 @@ class CExportProgressDlg : public QDialog {
   // The worker's reports.
   void AppendStatus(const std::string& line);
   void SetPercent(int percent);
+  // The table whose rows are being walked, and how far ("" once done).
+  void ShowTableProgress(const std::string& text);
   void AddObjectRow(const std::string& name, const std::string& count, bool first);
   void AppendReport(const std::string& line);
   void Finish(bool toServer, const std::string& message);
@@ -65,6 +67,7 @@ class CExportProgressDlg : public QDialog {
   QListWidget* m_pStatusList = nullptr;
   QProgressBar* m_pBar = nullptr;
   QLabel* m_pPercent = nullptr;
+  QLabel* m_pTableProgress = nullptr;
   QPushButton* m_pStopButton = nullptr;
   QPushButton* m_pCloseButton = nullptr;
   QTableWidget* m_pObjectList = nullptr;
@@ -89,6 +92,7 @@ class ExportSinkToGui : public uicore::IExportSink {
   void SetDialogPercent(int percent) override;
   void SetMainPercent(int percent) override;
   void SetCounterText(const std::string& text) override;
+  void ShowTableProgress(const std::string& text) override;
   void AddObjectRow(const std::string& name, const std::string& count, bool first) override;
   void AppendReport(const std::string& line) override;
   void ShowMessage(const std::string& text) override;

@@ -1,6 +1,7 @@
 #include "pellwyndlg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -33,6 +34,7 @@
 #include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
+#include "ui/core/catalogloss.h"
 #include "ui/core/displaytext.h"
 #include "ui/core/openscan.h"
 #include "ui/core/previewdriver.h"
@@ -65,11 +67,8 @@ constexpr int kSplitterRightRange = 275;
 constexpr int kInitialTreeWidth = 260;
 constexpr int kMinTreeWidth = 120;
 constexpr int kMinListWidth = 320;
-// The window's first size, where the screen has room for it; the window manager's frame
-// (borders and a title bar) is left room too.
-constexpr int kInitialWidth = 1024;
-constexpr int kInitialHeight = 740;
-constexpr QSize kFrameAllowance(16, 40);
+// The window's first size, where the screen has room for it.
+constexpr QSize kInitialSize(1024, 740);
 constexpr int kListRowHeight = 20;
 // Exit waits this long for the engines' threads before the process ends without them.
 constexpr auto kExitJoinBound = 2s;
@@ -304,12 +303,14 @@ void CPellwynDlg::RestorePlacement() {
     m_pSplitter->SetRange(kSplitterLeftRange + moved, kSplitterRightRange - moved);
   }
   if (!kept.geometry.isEmpty() && restoreGeometry(kept.geometry)) return;
-  // The first window fits the screen's free area, in the screen's own (scaled) units.
-  QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
-  const QRect free = on ? on->availableGeometry() : QRect(QPoint(), QSize(kInitialWidth, kInitialHeight) + kFrameAllowance);
-  const QSize room = free.size() - kFrameAllowance;
-  resize(QSize(kInitialWidth, kInitialHeight).boundedTo(room).expandedTo(minimumSizeHint()));
-  move(free.topLeft() + QPoint(std::max(0, (room.width() - width()) / 2), std::max(0, (room.height() - height()) / 2)));
+  // The first window fits the screen's free area, in the screen's own (scaled) units, and
+  // stands in its middle.
+  resize(FittedSize(this, kInitialSize));
+  const QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!on) return;
+  const QSize room = ScreenRoom(this);
+  move(on->availableGeometry().topLeft() +
+       QPoint(std::max(0, (room.width() - width()) / 2), std::max(0, (room.height() - height()) / 2)));
 }
 
 void CPellwynDlg::SavePlacement() {
@@ -511,10 +512,7 @@ bool CPellwynDlg::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_PageDown || key->key() == Qt::Key_PageUp)) {
       QPushButton* button = key->key() == Qt::Key_PageDown ? m_pNextButton : m_pPrevButton;
-      if (button->isEnabled() && button->isVisible()) {
-        m_bPageTurnedFromList = true;
-        button->click();
-      }
+      if (button->isEnabled() && button->isVisible()) button->click();
       return true;
     }
   }
@@ -720,7 +718,6 @@ void CPellwynDlg::ShowObjectText(const CViewStoredProc* object) {
 void CPellwynDlg::StartPreview(CTable* table, QTreeWidgetItem* item) {
   CSQLServer* engine = m_host.Current();
   if (!engine || !table || engine->m_bExportMode || m_pExport->Running()) return;
-  m_bPageTurnedFromList = false;
   m_pTextBox->hide();
   m_pList->show();
   for (QWidget* w : PagingRow()) w->show();
@@ -834,10 +831,10 @@ void CPellwynDlg::ShowPreviewPage(const uicore::PreviewPage& page, int generatio
   m_pRowsShown->setText(FromEngineText(PagerRowsText(first, rows, m_nTableRows)));
   m_pPrevButton->setEnabled(page.previousEnabled);
   m_pNextButton->setEnabled(page.nextEnabled);
-  // A page turned from the list by its keys keeps the focus there, for the next key.
-  if (m_bPageTurnedFromList) m_pList->setFocus();
-  else m_pNextButton->setFocus();
-  m_bPageTurnedFromList = false;
+  // ">" takes the focus, unless the keys are at work in the tree (arrowing from table to
+  // table) or in the list (Page Down): there they stay, for the next key.
+  const QWidget* focus = QApplication::focusWidget();
+  if (focus != m_pTree && focus != m_pList) m_pNextButton->setFocus();
   update();
   ++m_nPreviewPagesShown;
 }
@@ -934,6 +931,7 @@ int CPellwynDlg::ChooseVersionFor(const uicore::SourceFacts& facts) {
 
 void CPellwynDlg::OnRecover() {
   SetStatusText(kRecoveringStatus + PathForDisplay(m_strSourcePath));
+  m_strTruncation.clear();
   m_bIgnoreSelChange = true;
   m_pTextBox->hide();
   ClearRecordList();
@@ -956,7 +954,6 @@ void CPellwynDlg::OnRecover() {
     return EndRecoverEarly();
   }
   m_strVersionLabel = created.version->label;
-  m_strTruncation = uicore::TruncationWarning(facts);
   m_host.Adopt(std::move(created));
   CSQLServer* engine = m_host.Current();
   m_pPreview.reset();
@@ -972,10 +969,13 @@ void CPellwynDlg::OnRecover() {
     const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
     if (set == -1) return EndRecoverEarly();
     engine->m_nSelectedDataSet = set;
+    const std::string alone = uicore::MissingBaseWarning(*engine);
+    if (!alone.empty()) Inform(alone);
   } else {
     // A database file is one database: no set to choose; its pages lie at page number x 8192.
     engine->m_nSelectedDataSet = 1;
   }
+  m_strTruncation = uicore::SourceCutOffText(*engine);
 
   // The follower prepares the status block, starts the scan and follows it.
   const std::string format = m_host.CurrentVersion()->formatText;
@@ -993,7 +993,9 @@ void CPellwynDlg::OnRecover() {
   m_pProgress = dialog;
   connect(dialog, &CProgressDlg::stoppedByButton, this, [this](bool stopped) {
     if (stopped && m_pRecovery) m_pRecovery->stopped = true;
-    SetStatusText(stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus);
+    std::string status = stopped ? uicore::ScanFollower::kStoppedStatus : uicore::ScanFollower::kCompleteStatus;
+    if (!m_strTruncation.empty()) status += ". " + m_strTruncation;
+    SetStatusText(status);
   });
   connect(dialog, &QDialog::finished, this, &CPellwynDlg::EndRecover);
   // Modal over the main window; the window's own event loop keeps everything responsive.
@@ -1027,6 +1029,8 @@ void CPellwynDlg::ClearRightPane() {
 
 void CPellwynDlg::EndRecover() {
   m_bIgnoreSelChange = false;
+  // The keys go on in the tree the recovery filled.
+  m_pTree->setFocus();
   EndRecoveringStatus();
   // Export and Save Scan wait for the scan thread to leave the engine, which a stopped scan
   // may do after the dialog has gone.
@@ -1043,7 +1047,10 @@ void CPellwynDlg::OnScanEnded(const CSQLServer* engine) {
   // marked partial for Export and Save Scan.
   const bool stopped = engine && m_pRecovery && m_pRecovery->engine == engine && m_pRecovery->stopped;
   m_host.MarkCatalogComplete(stopped);
-  if (stopped) FillObjectTree();
+  // A cut-off source: the tables whose catalog rows lay past the end are marked, now that the
+  // scan thread has left the maps, and the tree shows the marks.
+  const bool marked = engine && !m_strTruncation.empty() && uicore::MarkCatalogLosses(*m_host.Current()) > 0;
+  if (stopped || marked) FillObjectTree();
   UpdateExportCommands(true);
 }
 

@@ -204,7 +204,6 @@ class CPellwynDlg : public QMainWindow {
   bool m_bIgnoreSelChange = false;
   bool m_bExportStarted = false;
   bool m_bCloseConfirmed = false;
-  bool m_bPageTurnedFromList = false;  // the page being read was asked for by the list's keys
   bool m_bAllThreadsEnded = true;
 
   // Controls.

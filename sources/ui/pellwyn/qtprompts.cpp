@@ -8,6 +8,7 @@
 
 #include "ui/pellwyn/backupsetdlg.h"
 #include "ui/pellwyn/sqlformatoptdlg.h"
+#include "ui/pellwyn/style.h"
 #include "ui/pellwyn/textconv.h"
 #include "ui/pellwyn/usersettings.h"
 
@@ -16,6 +17,18 @@ std::optional<std::string> Chosen(const QString& path) {
   if (path.isEmpty()) return std::nullopt;
   return ToPath(path);
 }
+
+// Runs a file dialog, fitted to the screen (the toolkit's own dialog is otherwise wider than a
+// small or scaled screen), and gives its one chosen path; empty when cancelled. `remember`
+// keeps the folder the next time starts in.
+QString RunFileDialog(QFileDialog& dialog, const std::string& remember, bool folderChosen) {
+  dialog.resize(FittedSize(&dialog, dialog.sizeHint()));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  const QString path = dialog.selectedFiles().front();
+  RememberFolder(remember, folderChosen ? path : QFileInfo(path).absolutePath());
+  return path;
+}
+
 }  // namespace
 
 bool QtPrompts::AskYesNo(const std::string& title, const std::string& text) {
@@ -27,31 +40,29 @@ void QtPrompts::Inform(const std::string& title, const std::string& text) {
   QMessageBox::information(m_pParent, FromEngineText(title), FromEngineText(text), QMessageBox::Ok);
 }
 
+
 // Each file dialog opens where it was last left, and remembers where that is.
 std::optional<std::string> QtPrompts::OpenFile(const std::string& filter) {
-  const QString path =
-      QFileDialog::getOpenFileName(m_pParent, QString(), RememberedFolder(filter), FromEngineText(filter));
-  if (!path.isEmpty()) RememberFolder(filter, QFileInfo(path).absolutePath());
-  return Chosen(path);
+  QFileDialog dialog(m_pParent, QString(), RememberedFolder(filter), FromEngineText(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  return Chosen(RunFileDialog(dialog, filter, false));
 }
 
 std::optional<std::string> QtPrompts::SaveFile(const std::string& filter, const std::string& defaultSuffix) {
-  // The dialog object, not the static function: only it adds the suffix to a bare name.
+  // The dialog object adds the suffix to a bare name.
   QFileDialog dialog(m_pParent, QString(), RememberedFolder(filter), FromEngineText(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(FromEngineText(defaultSuffix));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  const QString path = dialog.selectedFiles().front();
-  RememberFolder(filter, QFileInfo(path).absolutePath());
-  return Chosen(path);
+  return Chosen(RunFileDialog(dialog, filter, false));
 }
 
 std::optional<std::string> QtPrompts::ChooseFolder(const std::string& title, const std::string& start) {
   const QString remembered = RememberedFolder(title);
-  const QString folder = QFileDialog::getExistingDirectory(
-      m_pParent, FromEngineText(title), remembered.isEmpty() ? FromPath(start) : remembered, QFileDialog::ShowDirsOnly);
-  RememberFolder(title, folder);
-  return Chosen(folder);
+  QFileDialog dialog(m_pParent, FromEngineText(title), remembered.isEmpty() ? FromPath(start) : remembered);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  return Chosen(RunFileDialog(dialog, title, true));
 }
 
 int QtPrompts::ChooseVersion(int preselected) {

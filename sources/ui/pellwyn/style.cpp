@@ -1,6 +1,8 @@
 #include "style.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QWidget>
@@ -31,6 +33,17 @@ void ApplyDialogColours(QWidget* window) {
     p.setColor(QPalette::Disabled, role, kDisabledText);
   window->setPalette(p);
   window->setAutoFillBackground(true);
+}
+
+QSize ScreenRoom(const QWidget* window) {
+  static constexpr QSize kFrameAllowance(16, 40);
+  const QScreen* on = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  if (!on) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  return on->availableGeometry().size() - kFrameAllowance;
+}
+
+QSize FittedSize(const QWidget* window, QSize wanted) {
+  return wanted.boundedTo(ScreenRoom(window)).expandedTo(window->minimumSizeHint());
 }
 
 QFont TabCaptionFont() {

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QSize>
 
 class QApplication;
 class QWidget;
@@ -19,5 +20,12 @@ inline const QColor kDisabledFace(236, 236, 236);
 void ApplyProgramStyle(QApplication& app);
 // Black on white for a window and everything in it that can be used; disabled controls grey.
 void ApplyDialogColours(QWidget* window);
+// The room a window has on its screen: the screen's free area (in its own, scaled units) less
+// what the window manager's frame takes, borders and a title bar.
+QSize ScreenRoom(const QWidget* window);
+// `wanted`, made smaller where the screen has no room for it (never below what the window's
+// layout needs).
+QSize FittedSize(const QWidget* window, QSize wanted);
+
 // The tab's caption font: Verdana of 13 pixels at its heaviest.
 QFont TabCaptionFont();

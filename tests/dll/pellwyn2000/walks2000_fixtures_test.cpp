@@ -113,7 +113,10 @@ TEST(Walks2000Fixtures, ExportWalkWritesEveryRowToTheTableScripts) {
     auto engine = Scanned(path);
     std::string orders;
     ExportAndCompare(*engine, source, path, [&](CTable* table) {
+      const long long pagesBefore = engine->m_pStatus->m_nExportPagesRead;
       const std::string text = ExportToScript(*engine, table, dir.file("table.sql"));
+      // Each of the table's pages counts once for the export's progress.
+      EXPECT_EQ(engine->m_pStatus->m_nExportPagesRead - pagesBefore, (long long)table->m_vecDataPages.size());
       if (table->m_strName == "Orders") orders = text;
       return text;
     });

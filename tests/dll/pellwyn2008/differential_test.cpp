@@ -15,110 +15,27 @@
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "support/allocationpages.h"
 #include "support/backupwriter.h"
+#include "support/differentialsets.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
 
-using testsupport::ModuleFolderScope;
-using Page = std::vector<BYTE>;
 
 namespace {
 
-using Tables = std::map<std::string, std::vector<std::string>>;  // name -> rows in order
+using Tables = std::map<std::string, std::vector<std::string>>;
 
-struct Scanned {
-  bool finished = false;
-  int sets = 0;
-  Tables tables;
-  std::string log;
-};
-
-Scanned Scan(const std::string& path, int set) {
-  ModuleFolderScope scope;
-  CSQLServer2008 engine;
-  testsupport::RecoveryOptions o;
-  o.selectedSet = set;
-  Scanned s;
-  s.finished = testsupport::RunRecovery(engine, path, o).finished;
-  s.sets = engine.m_nDataSetCount;
-  for (const auto& e : engine.m_mapTables) s.tables[e.second->m_strName.str()] = testsupport::AllRows(engine, e.second);
-  s.log = scope.ReadExecLog();
-  return s;
-}
-
-std::u16string Utf16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-// Renames the rows of an Authors page (Id int at 4, FullName nchar from 8) whose name starts
-// with `from` (replaced by `to`, as long); gives how many.
-int RenameRows(Page& page, const std::string& from, const std::string& to) {
-  const std::u16string f = Utf16(from), t = Utf16(to);
-  int n = 0;
-  ForEachSlot(page.data(), [&](int, WORD entry) {
-    BYTE* name = page.data() + entry + 8;
-    if (entry + 8 + f.size() * 2 <= kPageSize && std::memcmp(name, f.data(), f.size() * 2) == 0) {
-      std::memcpy(name, t.data(), t.size() * 2);
-      ++n;
-    }
-    return true;
-  });
-  return n;
-}
-
-// The pieces of a differential made from the full set of bak2008_library_small.bak.
-struct Differential {
-  std::string full;        // the real backup file
-  std::vector<Page> pages; // the differential's stream
-  DWORD addedId = 0;
-};
-
-Differential MakeDifferential(const std::string& path, const std::string& databaseName = "") {
-  Differential d;
-  d.full = testsupport::ReadFile(path);
-  CBackupReader reader;
-  reader.ReadDataSets(path.c_str());
-  const CBackupSet* set = reader.GetSet(1);
-  auto streamPage = [&](DWORD index) {
-    const char* p = d.full.data() + set->m_pStream->nOffset + size_t(index) * kPageSize;
-    return Page(p, p + kPageSize);
-  };
-  const DWORD pages = DWORD(set->m_pStream->nLength / kPageSize);
-  // Where the Authors rows lie, and the first page id nothing in the set uses.
-  DWORD authors = 0, maxId = 0;
-  for (DWORD i = 0; i < pages; ++i) {
-    Page p = streamPage(i);
-    maxId = std::max(maxId, PageIdOf(p.data()));
-    if (PageTypeOf(p.data()) == kPageData && RenameRows(p, "Author 2", "Author 2") == 1) authors = i;
-  }
-  EXPECT_NE(authors, 0u);
-  d.addedId = maxId + 1;
-  // Extents 0 and 1: file header, PFS (now also allocating the added page), boot page, ...
-  for (DWORD i = 0; i < 16; ++i) {
-    Page p = streamPage(i);
-    EXPECT_TRUE(PageIdOf(p.data()) == i || PageTypeOf(p.data()) == 0) << i;  // unused pages are zero
-    if (i == 1) p[100 + d.addedId] = 0x60;
-    if (i == 9 && !databaseName.empty()) {
-      std::fill(p.begin() + 148, p.begin() + 148 + 256, 0);
-      const std::u16string name = Utf16(databaseName);
-      std::memcpy(p.data() + 148, name.data(), name.size() * 2);
-    }
-    if (i == 1 || i == 9) allocpages::Checksum(p);
-    d.pages.push_back(p);
-  }
-  // A changed row, and an added page of the same table with four more rows.
-  Page changed = streamPage(authors);
-  EXPECT_EQ(RenameRows(changed, "Author 2", "Writer 2"), 1);
-  allocpages::Checksum(changed);
-  d.pages.push_back(changed);
-  Page added = streamPage(authors);
-  allocpages::Put(added.data(), 32, d.addedId, 4);
-  EXPECT_EQ(RenameRows(added, "Author", "Second"), 4);
-  ForEachSlot(added.data(), [&](int, WORD entry) {
-    allocpages::Put(added.data(), entry + 4, ReadU32(added.data() + entry + 4) + 100, 4);  // the Id column
-    return true;
-  });
-  allocpages::Checksum(added);
-  d.pages.push_back(added);
-  return d;
+// A differential made from the full set of bak2008_library_small.bak: an Authors row changed,
+// four Authors rows added.
+testsupport::DifferentialPages MakeDifferential(const std::string& path, const std::string& databaseName = "") {
+  testsupport::DifferentialEdit edit;
+  edit.row = "Author 2";
+  edit.renamed = "Writer 2";
+  edit.addedFrom = "Author";
+  edit.addedTo = "Second";
+  edit.databaseName = databaseName;
+  edit.seal = [](std::vector<BYTE>& page) { allocpages::Checksum(page); };
+  return testsupport::MakeDifferentialPages(path, edit);
 }
 
 }  // namespace
@@ -126,18 +43,18 @@ Differential MakeDifferential(const std::string& path, const std::string& databa
 TEST(Differential, ReadOverItsBaseFullSet) {
   REQUIRE_FIXTURE(path, "bak2008_library_small.bak");
   testsupport::TempDir dir;
-  const Scanned full = Scan(path, 1);
+  const testsupport::ScannedSet full = testsupport::ScanSet<CSQLServer2008>(path, 1);
   ASSERT_TRUE(full.finished);
   ASSERT_EQ(full.tables.count("Authors"), 1u);
   ASSERT_EQ(full.tables.at("Authors").size(), 4u);
 
-  Differential d = MakeDifferential(path);
+  testsupport::DifferentialPages d = MakeDifferential(path);
   std::string file = d.full;
   backupwriter::AppendSet(file, backupwriter::kDifferentialBackup, 2, u"Library-Differential", d.pages);
   const std::string both = dir.file("full+diff.bak");
   testsupport::WriteFile(both, file);
 
-  const Scanned diff = Scan(both, 2);
+  const testsupport::ScannedSet diff = testsupport::ScanSet<CSQLServer2008>(both, 2);
   ASSERT_TRUE(diff.finished);
   EXPECT_EQ(diff.sets, 2);
   EXPECT_NE(diff.log.find("Page census: differential backup set 2 read over its base, full backup set 1; "
@@ -157,7 +74,7 @@ TEST(Differential, ReadOverItsBaseFullSet) {
   }
   EXPECT_EQ(diff.tables, expected);
   // The full set reads as before.
-  const Scanned again = Scan(both, 1);
+  const testsupport::ScannedSet again = testsupport::ScanSet<CSQLServer2008>(both, 1);
   EXPECT_EQ(again.tables, full.tables);
   EXPECT_EQ(again.log.find("differential"), std::string::npos);
 }
@@ -171,13 +88,13 @@ TEST(Differential, WithoutItsBaseTheChangedPagesAloneAreRead) {
     const char* databaseName;  // the differential's, when not the full set's
   } cases[] = {{"no full set in the file", false, ""}, {"the full set is of another database", true, "Archive"}};
   for (const Case& c : cases) {
-    Differential d = MakeDifferential(path, c.databaseName);
+    testsupport::DifferentialPages d = MakeDifferential(path, c.databaseName);
     std::string file = c.withFull ? d.full : std::string();
     backupwriter::AppendSet(file, backupwriter::kDifferentialBackup, 2, u"Library-Differential", d.pages);
     const std::string alone = dir.file("diff.bak");
     testsupport::WriteFile(alone, file);
     const int set = c.withFull ? 2 : 1;
-    const Scanned s = Scan(alone, set);
+    const testsupport::ScannedSet s = testsupport::ScanSet<CSQLServer2008>(alone, set);
     EXPECT_TRUE(s.finished) << c.what;
     EXPECT_NE(s.log.find("Page census: the base full backup of differential backup set " + std::to_string(set) +
                          " is missing: only the changed pages were read"),
@@ -192,7 +109,7 @@ TEST(Differential, WithoutItsBaseTheChangedPagesAloneAreRead) {
 TEST(Differential, RealDifferentialsWithoutTheirBase) {
   REQUIRE_FIXTURE(path, "bak2012_diff_6sets_2dbs.bak");
   for (int set = 1; set <= 6; ++set) {
-    const Scanned s = Scan(path, set);
+    const testsupport::ScannedSet s = testsupport::ScanSet<CSQLServer2008>(path, set);
     EXPECT_TRUE(s.finished) << set;
     EXPECT_EQ(s.sets, 6);
     EXPECT_NE(s.log.find("Page census: the base full backup of differential backup set " + std::to_string(set) +

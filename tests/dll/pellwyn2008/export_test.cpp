@@ -770,9 +770,12 @@ TEST_F(ExportTest, WalkExportsEveryDataPageAndDeletedRowsOnlyWhenAsked) {
   t.Attach(m_engine);
 
   const int processed = m_engine.m_pStatus->m_nRecordsProcessed;
+  const long long pagesBefore = m_engine.m_pStatus->m_nExportPagesRead;
   m_engine.m_pStatus->m_bRecordThreadDone = 0;
   EXPECT_EQ(CSQLServer2008::RecoverTableRecordThread(&m_engine, &t.table, nullptr), 1u);
   EXPECT_EQ(m_engine.m_pStatus->m_bRecordThreadDone, 1);
+  // Every page of the list counts for the export's progress, the one that is no data page too.
+  EXPECT_EQ(m_engine.m_pStatus->m_nExportPagesRead - pagesBefore, (long long)pages.size());
   EXPECT_EQ(Written(), Statements(1, 251));
   EXPECT_EQ(t.table.m_nRowsExported, 251);
   EXPECT_EQ(m_engine.m_pStatus->m_nRecordsProcessed - processed, 251);

@@ -435,6 +435,31 @@ TEST(PreviewWalk, DeletedRowsOnlyWhenAskedFor) {
             (std::vector<std::string>{t.Text(1), t.Text(2), t.Text(3), t.Text(10), t.Text(11)}));
 }
 
+// Windows that end inside a page read the deleted rows of that page where the plan has them:
+// paging forward shows every row once, a deleted row among them where its slot lies.
+TEST(PreviewWalk, DeletedRowsKeepTheirPlaceAcrossWindows) {
+  ModuleFolderScope scope;
+  CSQLServer2008 engine;
+  SyntheticTable t;
+  std::vector<DWORD> pages = t.AddRows(1, 450, 90);
+  // Row 451 was deleted: a ghost in the middle of a page whose rows cross a window's end.
+  std::vector<Bytes> records;
+  for (int id = 452; id <= 560; ++id) records.push_back(SyntheticTable::Row(id));
+  records.insert(records.begin() + 60, SyntheticTable::Row(451, 0x3C));
+  pages.push_back(DWORD(t.pages.size()));
+  t.pages.push_back(DataPage(DWORD(t.pages.size()), kObjectId, records));
+  t.table.m_vecDataPages = pages;
+  t.Attach(engine);
+  engine.m_bRecoverDeleted = 1;
+  int windows = 0;
+  std::vector<std::string> expected = Texts(1, 450);
+  for (int id = 452; id <= 511; ++id) expected.push_back(SyntheticTable::Text(id));
+  expected.push_back(SyntheticTable::Text(451));
+  for (int id = 512; id <= 560; ++id) expected.push_back(SyntheticTable::Text(id));
+  EXPECT_EQ(testsupport::AllRows(engine, &t.table, &windows), expected);
+  EXPECT_EQ(windows, 2);
+}
+
 TEST(PreviewWalk, ScanLoadedWithoutItsBackupGivesNoRows) {
   ModuleFolderScope scope;
   CSQLServer2008 engine;

@@ -20,6 +20,7 @@
 
 #include "platform/database.h"
 #include "support/catalogengine.h"
+#include "support/fakedatabase.h"
 #include "support/fakeengine.h"
 #include "support/fixtures.h"
 #include "ui/core/exportnames.h"
@@ -58,6 +59,11 @@ class ScriptEngine : public testsupport::CatalogEngine {
     Write(m_hConstraintSqlFile, "-- keys of " + name);
     Write(m_hDefaultSqlFile, "-- default of " + name);
     table->m_nRowsExported = int(table->m_dwObjectId);
+    // With deleted rows: one of the rows was deleted, and two copies were left out.
+    if (m_bRecoverDeleted) {
+      table->m_nDeletedRecovered = 1;
+      table->m_nDeletedCopies = 2;
+    }
     Call("table " + name, m_hTableSqlFile);
   }
   void GenerateForeignKeyConstraint() override { Call("fk", m_hTableSqlFile); }
@@ -581,6 +587,8 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
     // Prepares the folders and the request that meets them.
     std::function<ExportRequest(const Folders&)> prepare;
     std::vector<std::string> calls;
+    // The folder the message names ("" when none was chosen).
+    std::function<std::string(const Folders&)> named;
   } cases[] = {
       {"the parent is a file",
        [](const Folders& f) {
@@ -589,27 +597,31 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
          r.folder = f.dir.file("plain");
          return r;
        },
-       {}},
+       {},
+       [](const Folders& f) { return f.dir.file("plain") + "/Tarnwell_Pellwyn_R&D" + kStamp; }},
       {"the parent is missing (one level is made, as the user chose the parent)",
        [](const Folders& f) {
          ExportRequest r = ScriptRequest(f);
          r.folder = f.dir.file("missing/deeper");
          return r;
        },
-       {}},
+       {},
+       [](const Folders& f) { return f.dir.file("missing/deeper") + "/Tarnwell_Pellwyn_R&D" + kStamp; }},
       {"no parent was chosen",
        [](const Folders& f) {
          ExportRequest r = ScriptRequest(f);
          r.folder.clear();
          return r;
        },
-       {}},
+       {},
+       [](const Folders&) { return std::string(); }},
       {"the parent is read-only",
        [](const Folders& f) {
          ::chmod(f.parent().c_str(), 0555);
          return ScriptRequest(f);
        },
-       {}},
+       {},
+       [](const Folders& f) { return f.scriptFolder(); }},
       {"Tables is taken by a file: after the user data types",
        [](const Folders& f) {
          ExportRequest r = ScriptRequest(f);
@@ -618,7 +630,8 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
          WriteFile(r.outputFolder + "/Tables", "x");
          return r;
        },
-       {"udt"}},
+       {"udt"},
+       [](const Folders& f) { return f.dir.file("given") + "/Tables"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -636,7 +649,16 @@ TEST(ExportWorker, AFolderThatCannotBeMadeEndsTheExportWithTheMessage) {
     RunExport(worker, engine, request, sink);
     ::chmod(f.parent().c_str(), 0755);
 
-    EXPECT_EQ(sink.Calls("message "), std::vector<std::string>{"Directory could not be created"});
+    // The message names the folder and says why it could not be made.
+    const std::vector<std::string> messages = sink.Calls("message ");
+    ASSERT_EQ(messages.size(), 1u);
+    const std::string named = c.named(f);
+    if (named.empty()) {
+      EXPECT_EQ(messages[0], "Directory could not be created: no folder was chosen");
+    } else {
+      EXPECT_EQ(messages[0].rfind("Directory could not be created: " + named + " (", 0), 0u) << messages[0];
+      EXPECT_EQ(messages[0].back(), ')');
+    }
     EXPECT_TRUE(sink.Calls("status ").empty());
     EXPECT_EQ(sink.Events().back(), "ended early");
     EXPECT_EQ(engine.calls, c.calls);
@@ -713,6 +735,39 @@ TEST(ExportWorker, DestroyingTheWorkerStopsAndJoinsTheExport) {
   EXPECT_EQ(sink.Events().back(), "ended early");
 }
 
+// With "Recover deleted rows" the report and the completion message say how many deleted rows
+// each table gave and how many copies were left out; without it neither changes.
+TEST(ExportWorker, DeletedRowsAreCountedInTheReportAndTheCompletionMessage) {
+  for (bool deleted : {false, true}) {
+    SCOPED_TRACE(deleted ? "deleted rows" : "no deleted rows");
+    Folders f;
+    WriteFile(f.state() + "/sql.settings", "Avoid_Duplicate=1\r\n");
+    ScriptEngine engine(2000);
+    ExportRequest request;
+    request.toServer = true;
+    request.recoverDeleted = deleted;
+    request.tables = {engine.AddTable(5, "dbo", "T1"), engine.AddTable(9, "dbo", "a,b")};
+    CDatabase main;
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink, &main);
+    const std::vector<std::string> withDeleted = {
+        "Table,Rows,Deleted rows recovered,Deleted rows left out as copies\r\n", "T1,5,1,2\r\n", "\"a,b\",9,1,2\r\n"};
+    const std::vector<std::string> without = {"T1,5\r\n", "\"a,b\",9\r\n"};
+    EXPECT_EQ(sink.Calls("report "), deleted ? withDeleted : without);
+
+    ScriptEngine scripted(2008);
+    ExportRequest scripts = ScriptRequest(f);
+    scripts.recoverDeleted = deleted;
+    scripts.tables = {scripted.AddTable(5, "dbo", "T1"), scripted.AddTable(9, "dbo", "T2")};
+    RecordingSink scriptSink;
+    RunExport(worker, scripted, scripts, scriptSink);
+    const size_t said = scriptSink.completion.find(
+        "Deleted rows: 2 recovered into the scripts, 4 left out as copies of other rows (the execution log names them).");
+    EXPECT_EQ(said != std::string::npos, deleted) << scriptSink.completion;
+  }
+}
+
 // A server export on the worker's own thread: the tables on the main connection, one object
 // row and one report line per table with the rows that reached the server, functions twice,
 // no file anywhere.
@@ -768,4 +823,86 @@ TEST(ExportWorker, ServerExportWithAvoidDuplicateRunsTheTablesOnTheWorkerFor2000
   EXPECT_TRUE(engine2008.calls.empty());
   EXPECT_EQ(sink2.Calls("status "), std::vector<std::string>{"Export terminated"});
   EXPECT_EQ(sink2.Events().back(), "ended early");
+}
+
+// A large table's export is followed while it runs: the bar moves by the pages read and the
+// dialog says how many rows have gone so far.
+TEST(ExportWorker, ProgressMovesInsideATable) {
+  struct Sink : RecordingSink {
+    void ShowTableProgress(const std::string& text) override {
+      std::lock_guard<std::mutex> lock(mutex);
+      texts.push_back(text);
+    }
+    std::vector<std::string> Texts() {
+      std::lock_guard<std::mutex> lock(mutex);
+      return texts;
+    }
+    // A report of rows so far has come.
+    bool Seen() {
+      for (const std::string& t : Texts())
+        if (!t.empty()) return true;
+      return false;
+    }
+    std::mutex mutex;
+    std::vector<std::string> texts;
+  };
+  // Halfway through its pages the table's walk waits until the follower has reported it.
+  struct Engine : ScriptEngine {
+    Engine() : ScriptEngine(2008) {}
+    Sink* sink = nullptr;
+    void GenerateTableQueries(CTable* table, CDatabase* db) override {
+      if (table->m_strName.str() == "big") {
+        m_pStatus->m_nExportPagesRead += 5;
+        m_pStatus->m_nRecordsProcessed += 1200;
+        for (int i = 0; i < 2000 && !sink->Seen(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        m_pStatus->m_nExportPagesRead += 5;
+        m_pStatus->m_nRecordsProcessed += 1000;
+      }
+      ScriptEngine::GenerateTableQueries(table, db);
+    }
+  };
+  Folders f;
+  Engine engine;
+  Sink sink;
+  engine.sink = &sink;
+  ExportRequest request = ScriptRequest(f);
+  CTable* small = engine.AddTable(5, "dbo", "small");
+  CTable* big = engine.AddTable(9, "dbo", "big", 10);
+  request.tables = {small, big};
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  // Nothing moved while the small table ran; the big one was reported halfway, and the text
+  // is cleared after each table.
+  // (A loaded machine may let one more report through before the walk ends.)
+  const std::vector<std::string> texts = sink.Texts();
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[0], "");
+  EXPECT_EQ(texts[1], "dbo.big: 1200 rows (page 5 of 10)");
+  EXPECT_EQ(texts.back(), "");
+  // The second of two tables spans 15 % to 30 %: half its pages read puts the bar at 22 %.
+  const std::vector<std::string> percents = sink.Calls("dialog ");
+  ASSERT_GE(percents.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(percents.begin(), percents.begin() + 2), (std::vector<std::string>{"15", "22"}));
+  EXPECT_NE(std::find(percents.begin(), percents.end(), "30"), percents.end());
+
+  // Through the connection pool: the rows and pages of every table so far, and the bar only
+  // as the pool moves it, table by table.
+  Engine pooled;
+  Sink poolSink;
+  pooled.sink = &poolSink;
+  ExportRequest server;
+  server.toServer = true;
+  server.threadSize = 1;
+  server.connections = [](std::string*) -> std::unique_ptr<CDatabase> {
+    return std::make_unique<testsupport::FakeDatabase>();
+  };
+  server.tables = {pooled.AddTable(5, "dbo", "small"), pooled.AddTable(9, "dbo", "big", 10)};
+  testsupport::FakeDatabase main;
+  RunExport(worker, pooled, server, poolSink, &main);
+  const std::vector<std::string> poolTexts = poolSink.Texts();
+  ASSERT_GE(poolTexts.size(), 2u);
+  EXPECT_EQ(poolTexts[0], "Tables: 1200 rows (page 5 of 11)");
+  EXPECT_EQ(poolTexts.back(), "");
+  for (const std::string& p : poolSink.Calls("dialog ")) EXPECT_TRUE(p == "15" || p == "30" || std::stoi(p) > 30) << p;
 }

@@ -202,6 +202,7 @@ void ScriptStart(uicore::IExportSink& sink) {
   sink.SetCounterText("(2 / 3)");
   sink.SetDialogPercent(20);
   sink.SetMainPercent(20);
+  sink.ShowTableProgress("sales.archive: 12000 rows (page 340 of 1200)");
 }
 
 // Loads `path` with the real 2008 engine and closes the recovery dialog once the scan is over.
@@ -418,6 +419,8 @@ void ExportDialogsTest::progressFollowsTheWorkerToTheCompletionMessage() {
                                        "Exporting table : dbo.orders", "Exporting table : sales.archive"}));
   QTRY_COMPARE(x.InProgress<QLabel>("id1053")->text(), QStringLiteral("20%"));
   QCOMPARE(x.InProgress<QProgressBar>("id1056")->value(), 20);
+  // The table being walked, and how far.
+  QTRY_COMPARE(x.InProgress<QLabel>("tableProgress")->text(), QStringLiteral("sales.archive: 12000 rows (page 340 of 1200)"));
   // The main window's hidden progress controls, and its commands off while the worker runs.
   QTRY_COMPARE(x.h.Find<QProgressBar>("id1056")->value(), 20);
   QCOMPARE(x.h.Find<QLabel>("id1080")->text(), QStringLiteral("(2 / 3)"));
@@ -783,7 +786,11 @@ void ExportDialogsTest::folderThatCannotBeMadeEndsTheExport() {
   exporter.OptionsDialog()->findChild<QPushButton*>("id1021")->click();
   QTRY_VERIFY(!exporter.Running());
   QTRY_VERIFY(!exporter.ProgressDialog());
-  QCOMPARE(h.prompts.Last("info"), std::string("Directory could not be created"));
+  // Named, with the reason: the chosen parent is a file.
+  const std::string message = h.prompts.Last("info");
+  QVERIFY2(message.rfind("Directory could not be created: " + notAFolder + "/Tarnwell_Pellwyn_", 0) == 0,
+           message.c_str());
+  QVERIFY2(message.find("(Not a directory)") != std::string::npos, message.c_str());
   QCOMPARE(h.prompts.asked.back().title, std::string());
   QVERIFY(h.window->CommandAction(kCmdExport)->isEnabled());
   QVERIFY(h.window->CommandAction(kCmdExportMenu)->isEnabled());

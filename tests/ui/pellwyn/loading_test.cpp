@@ -2,6 +2,7 @@
 // the question a contrary choice asks (the program's own message box), the message of a file
 // it cannot load, and database files of both engine families loaded like backups.
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -9,6 +10,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "support/backupwriter.h"
+#include "support/differentialsets.h"
 #include "support/fixtures.h"
 #include "ui/core/openscan.h"
 #include "ui/core/sourcedetection.h"
@@ -47,6 +50,8 @@ class LoadingTest : public desktoptest::DesktopTestCase {
   void theVersionDialogOpensOnTheFilesVersion();
   void aContraryChoiceAndAFailedLoadInTheProgramsMessageBoxes();
   void databaseFilesOfBothFamiliesLoadToTheirRows();
+  void aCutOffBackupSaysSoAndMarksItsTables();
+  void aDifferentialWithoutItsBaseIsReadAfterAWord();
 };
 
 void LoadingTest::theVersionDialogOpensOnTheFilesVersion() {
@@ -166,6 +171,54 @@ void LoadingTest::databaseFilesOfBothFamiliesLoadToTheirRows() {
     QCOMPARE(Cell(h, 0, 0), QString::fromLatin1(c.firstCell));
     QVERIFY(h.window->CommandAction(kCmdExport)->isEnabled());
   }
+}
+
+void LoadingTest::aCutOffBackupSaysSoAndMarksItsTables() {
+  const std::string fixture = testsupport::FixturePath("bak2008_northwind_thuyluv.bak");
+  if (fixture.empty()) QSKIP("fixtures not available");
+  testsupport::TempDir dir;
+  const std::string bytes = testsupport::ReadFile(fixture);
+  const std::string path = dir.file("northwind-cut.bak");
+  testsupport::WriteFile(path, bytes.substr(0, bytes.size() * 89 / 100));
+  Harness h;
+  QVERIFY(LoadToTheEnd(h, path, 3, 1, [&] {
+    auto* end = h.window->ProgressDialog()->findChild<QLabel*>(QStringLiteral("endText"));
+    QVERIFY(end && end->isVisible());
+    QCOMPARE(end->text(), QStringLiteral("The backup is truncated: 401 of 440 pages were read."));
+    desktoptest::SaveScreenshot(h.window->ProgressDialog(), QStringLiteral("progress-dialog-truncated-backup"));
+  }));
+  QCOMPARE(h.window->StatusText(), QStringLiteral("Recovery complete. The backup is truncated: 401 of 440 pages were read."));
+  QTreeWidgetItem* employees = desktoptest::Child(h.Folder(0), QStringLiteral("dbo.Employees"));
+  QVERIFY(employees);
+  QCOMPARE(employees->child(0)->text(0),
+           QStringLiteral("Catalog incomplete: columns 1-7 missing; key columns of index PK_Employees missing; key "
+                          "columns of index LastName missing"));
+  QTreeWidgetItem* customers = desktoptest::Child(h.Folder(0), QStringLiteral("dbo.Customers"));
+  QVERIFY(customers);
+  QCOMPARE(customers->child(0)->text(0), QStringLiteral("Columns"));
+  employees->setExpanded(true);
+  h.Tree()->scrollToItem(employees);
+  Picture(h, QStringLiteral("main-window-truncated-backup-marked-table"));
+}
+
+void LoadingTest::aDifferentialWithoutItsBaseIsReadAfterAWord() {
+  testsupport::TempDir dir;
+  const std::string full = testsupport::Northwind2000Backup(dir);
+  if (full.empty()) QSKIP("fixtures not available");
+  testsupport::DifferentialEdit edit;
+  edit.row = "Eastern";
+  edit.renamed = "Oriente";
+  const testsupport::DifferentialPages d = testsupport::MakeDifferentialPages(full, edit);
+  std::string alone;
+  backupwriter::AppendSet(alone, backupwriter::kDifferentialBackup, 1, u"Northwind-Differential", d.pages);
+  const std::string path = dir.file("differential.bak");
+  testsupport::WriteFile(path, alone);
+  Harness h;
+  QVERIFY(LoadToTheEnd(h, path, 1, 1));
+  QCOMPARE(h.prompts.Count("info"), 1);
+  QCOMPARE(h.prompts.Last("info"),
+           std::string("Backup set 1 is a differential backup, and this file holds no full backup of its database to "
+                       "read it over: only the pages it changed are read, so tables and rows may be missing."));
 }
 
 DESKTOP_TEST(LoadingTest);

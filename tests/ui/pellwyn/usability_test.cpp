@@ -149,8 +149,8 @@ void UsabilityTest::tabWalksTreeListAndPagingButtons() {
   h.Tree()->setFocus();
   SelectAndWait(h, TableItem(h));
   QTRY_VERIFY(h.Find<QPushButton>("id1071")->isEnabled());
-  h.Tree()->setFocus();
-  QTRY_VERIFY(h.Tree()->hasFocus());
+  // A table chosen in the tree by the keys leaves them there.
+  QVERIFY(h.Tree()->hasFocus());
   // Tab: tree, list, ">" ("<" is disabled on the first page), and round to the tree; Shift+Tab
   // back. Inside the list Tab no longer walks the cells.
   const char* order[] = {"id1002", "id1071", "id1001"};

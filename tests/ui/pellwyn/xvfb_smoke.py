@@ -5,7 +5,8 @@ keyboard, the recovery progress dialog follows the scan, the object tree is fill
 ends the process. Pictures of every step go to the screenshot folder.
 
 Usage: xvfb_smoke.py PROGRAM BACKUP.bak SCREENSHOT_DIR
-BACKUP is a backup written by SQL Server 2008 whose first set is to be recovered.
+BACKUP is a Northwind backup written by SQL Server 2008 whose first set is to be recovered.
+The whole run is by the keyboard, on a 1024x700 screen, at scale factors 1 and 2.
 Exit status 0 passed, 1 failed, 77 skipped (no backup file, or no xvfb-run, xdotool or xwd).
 """
 
@@ -27,10 +28,13 @@ MAIN_TITLE = "Tarnwell Brackmoor - v4.10"
 MAP_TIMEOUT = 60
 SCAN_TIMEOUT = 180
 EXIT_TIMEOUT = 15
-# The tree's rows on the main window, left of where any centred dialog can reach, and below
-# the toolbar (whose Export button changes when a scan completes).
+# The tree's rows on the main window (at scale factor 1), left of where any centred dialog can
+# reach, and below the toolbar (whose Export button changes when a scan completes).
 TREE_REGION = (0, 150, 190, 500)
 TREE_CHANGED_PIXELS = 100
+# The screen the program meets, a small laptop's, and the scale factors it is run at there.
+SCREEN = "1024x700x24"
+SCALES = (1, 2)
 
 
 class Failure(Exception):
@@ -45,7 +49,10 @@ def tool(*args, timeout=30, check=True):
 
 
 class Smoke:
-    def __init__(self, program, backup, shots, work):
+    def __init__(self, program, backup, shots, work, scale):
+        self.scale = scale
+        x0, y0, x1, y1 = TREE_REGION
+        self.tree_region = (x0, y0 * scale, x1 * scale, min(y1 * scale, 680))
         self.program = program
         self.backup = backup
         self.shots = shots
@@ -120,7 +127,7 @@ class Smoke:
 
     def shot(self, name):
         self.step += 1
-        path = os.path.join(self.shots, "xvfb-smoke-%d-%s.png" % (self.step, name))
+        path = os.path.join(self.shots, "xvfb-smoke-x%d-%d-%s.png" % (self.scale, self.step, name))
         xwdimage.write_png(self.screen_picture(), path)
         return path
 
@@ -135,6 +142,7 @@ class Smoke:
             "XDG_CACHE_HOME": os.path.join(self.work, "cache"),
             "XDG_STATE_HOME": os.path.join(self.work, "state"),
             "XDG_RUNTIME_DIR": os.path.join(self.work, "runtime"),
+            "QT_SCALE_FACTOR": str(self.scale),
         })
         os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
         env.pop("QT_QPA_PLATFORMTHEME", None)  # Qt's own file dialog, which xdotool can type into
@@ -153,24 +161,21 @@ class Smoke:
         self.shot("main-window")
         before = self.window_picture(main)
 
-        # Load, from the Actions menu: its first command.
-        self.keys("alt+a")
-        time.sleep(0.3)
-        self.keys("Return")
+        # Load by its key, the path typed into the file dialog.
+        self.keys("ctrl+o")
         chooser = self.wait_window("^Open$", "the file dialog")
         tool("xdotool", "type", "--delay", "5", self.backup)
         self.shot("file-dialog")
         self.keys("Return")
         self.wait_gone(chooser, "the file dialog")
 
+        # The version dialog opens on the version the file says; the set dialog on its first set.
         version = self.wait_window("^Tarnwell Brackmoor$", "the version dialog")
-        self.keys("Down", "Down")  # from SQL Server 2000 to 2008
         self.shot("version-dialog")
         self.keys("Return")
         self.wait_gone(version, "the version dialog")
 
         sets = self.wait_window("^Brackmoor$", "the backup-set dialog")
-        self.keys("space")  # the first set is current; space selects it
         self.shot("set-dialog")
         self.keys("Return")
         self.wait_gone(sets, "the backup-set dialog")
@@ -180,7 +185,7 @@ class Smoke:
         changed = 0
         while time.monotonic() < end:
             self.check_running("the object tree")
-            changed = xwdimage.changed_pixels(before, self.window_picture(main), *TREE_REGION)
+            changed = xwdimage.changed_pixels(before, self.window_picture(main), *self.tree_region)
             if changed >= TREE_CHANGED_PIXELS:
                 break
             time.sleep(0.5)
@@ -194,15 +199,32 @@ class Smoke:
         tool("xdotool", "windowfocus", "--sync", main)
         time.sleep(0.5)
         tree = self.shot("object-tree")
-        changed = xwdimage.changed_pixels(before, self.window_picture(main), *TREE_REGION)
+        changed = xwdimage.changed_pixels(before, self.window_picture(main), *self.tree_region)
         if changed < TREE_CHANGED_PIXELS:
             raise Failure("the object tree went back to its empty state after the dialog closed")
         print("object tree filled: %d pixels of its rows changed; picture %s" % (changed, tree))
 
-        # Exit, the Actions menu's last command, and its confirmation.
-        self.keys("alt+a")
+        # The tree has the keys once the recovery is over: to the Tables folder, open it, and
+        # choose Orders by typing its name; its first page of rows comes.
+        self.keys("Home", "Down", "Down", "Right")
         time.sleep(0.3)
-        self.keys("Up", "Return")
+        tool("xdotool", "type", "--delay", "40", "dbo.Orders")
+        time.sleep(2)
+        first_page = self.window_picture(main)
+        self.shot("orders-page-1")
+        # Tab to the record list, Page Down to the second page.
+        self.keys("Tab")
+        time.sleep(0.3)
+        self.keys("Next")
+        time.sleep(2)
+        second = self.shot("orders-page-2")
+        turned = xwdimage.changed_pixels(first_page, self.window_picture(main), *self.list_region(first_page))
+        if turned < TREE_CHANGED_PIXELS:
+            raise Failure("Page Down in the record list did not turn the page (%d pixels changed)" % turned)
+        print("Page Down turned the page: %d pixels of the list changed; picture %s" % (turned, second))
+
+        # Exit by its key, and its confirmation.
+        self.keys("ctrl+q")
         self.wait_window("^Tarnwell Brackmoor$", "the close question")
         self.shot("close-question")
         self.keys("alt+y")
@@ -212,6 +234,11 @@ class Smoke:
             raise Failure("Corvane still runs %d s after Exit was confirmed" % EXIT_TIMEOUT)
         if status != 0:
             raise Failure("Corvane ended with status %d" % status)
+
+    def list_region(self, picture):
+        # The right side of the window, below the toolbar and above the paging row.
+        s = self.scale
+        return (int(300 * s), int(170 * s), picture.width - 10, picture.height - int(60 * s))
 
     def close(self):
         if self.process and self.process.poll() is None:
@@ -226,11 +253,20 @@ class Smoke:
 
 
 def inside(program, backup, shots):
+    for scale in SCALES:
+        status = inside_at(program, backup, shots, scale)
+        if status != 0:
+            return status
+    print("smoke test passed at scale factors %s; pictures in %s" % (", ".join(map(str, SCALES)), shots))
+    return 0
+
+
+def inside_at(program, backup, shots, scale):
     work = tempfile.mkdtemp(prefix="corvane-smoke-")
-    smoke = Smoke(program, backup, shots, work)
+    smoke = Smoke(program, backup, shots, work, scale)
     try:
         smoke.run()
-        print("smoke test passed; pictures in %s" % shots)
+        print("scale factor %d passed" % scale)
         return 0
     except (Failure, subprocess.SubprocessError) as e:
         print("FAILED: %s" % e)
@@ -259,7 +295,7 @@ def main(argv):
         print("skipped: %s not installed (scripts/install-deps.sh installs them)" % ", ".join(missing))
         return SKIP
     os.makedirs(shots, exist_ok=True)
-    command = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp",
+    command = ["xvfb-run", "-a", "-s", "-screen 0 %s -nolisten tcp" % SCREEN,
                sys.executable, os.path.abspath(__file__), "--inside", os.path.abspath(program), os.path.abspath(backup),
                os.path.abspath(shots)]
     return subprocess.run(command).returncode
