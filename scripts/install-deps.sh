@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   unixodbc unixodbc-dev libsqliteodbc tdsodbc freetds-bin
-  qt6-base-dev qt6-base-dev-tools libqt6svg6 xvfb xauth fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 xvfb xauth fonts-dejavu-core fonts-wqy-microhei
   xdotool x11-apps x11-utils desktop-file-utils
   python3
 )

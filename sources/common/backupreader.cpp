@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/executionlog.h"
+#include "common/unicodetext.h"
 #include "common/page.h"
 
 namespace {
@@ -157,15 +158,11 @@ CString CBackupReader::ReadTapeText(const BYTE* window, size_t addressOffset) {
   WORD size = view.U16(addressOffset);
   WORD offset = view.U16(addressOffset + 2);
   if (!view.ok() || size == 0 || offset == 0) return CString();
-  std::string text;
-  // UTF-16LE narrowed to the low byte of each unit; the text ends at the window's end
-  // or at the first zero.
-  for (size_t at = offset; at + 2 <= size_t(offset) + size && at + 2 <= kWindowSize; at += 2) {
-    char ch = char(window[at]);
-    if (ch == '\0') break;
-    text += ch;
-  }
-  return CString(std::move(text));
+  // UTF-16LE as UTF-8; the text ends at the window's end or at the first zero unit (a
+  // character such as U+4E00 has a zero low byte and goes on).
+  size_t end = offset;
+  while (end + 2 <= size_t(offset) + size && end + 2 <= kWindowSize && (window[end] | window[end + 1])) end += 2;
+  return CString(Utf16ToUtf8(ByteView(window + offset, end - offset)));
 }
 
 SYSTEMTIME CBackupReader::DecodeWriteDate(const BYTE* p) {

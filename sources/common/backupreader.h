@@ -56,7 +56,7 @@ class CBackupSet {
   WORD m_wSetNumber = 0;
   BYTE m_nSoftwareMajor = 0;  // version of the software that wrote the set; 0 when unknown
   BYTE m_nSoftwareMinor = 0;
-  // Texts from the SSET block's tape addresses, low byte of each UTF-16 unit. A block
+  // Texts from the SSET block's tape addresses, as UTF-8. A block
   // without the text gives "", so every reader can use them as they are.
   CString m_pszName;
   CString m_pszPassword;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/unicodetext.h"
 #include "platform/files.h"
 #include "platform/module.h"
 #include "platform/timeutil.h"
@@ -78,7 +79,8 @@ bool CExecutionLog::WriteLog(int code, int error, const char* message, bool toEr
   try {
     std::string path = LogFolder() + (toErrorLog ? "Log Files/ErrorLog.log" : "Log Files/ExecLog.log");
     std::string line = "Code:" + std::to_string(code) + "  Error:" + std::to_string(error) + "  MSG:";
-    if (message) line += message;
+    // The log is UTF-8 whatever a caller hands it: a stray 8-bit byte becomes its Latin-1 letter.
+    if (message) line += ValidUtf8(message);
     line += "\r\n";
     return AppendLine(path, line, true);
   } catch (...) {

@@ -7,6 +7,7 @@
 #include "common/backupreader.h"
 #include "common/enginestatus.h"
 #include "common/page.h"
+#include "common/unicodetext.h"
 
 namespace {
 constexpr unsigned kWaitSliceMs = 100;
@@ -108,9 +109,12 @@ CString DatabaseNameFromBootPage(const BYTE* page) {
     units.push_back(u);
   }
   while (!units.empty() && (units.back() == 0x20 || units.back() == 0x2020)) units.pop_back();
-  CString name;
-  for (WORD u : units) name += u <= 0xFF ? char(u) : '?';
-  return name;
+  std::string bytes;
+  for (WORD u : units) {
+    bytes += char(u & 0xFF);
+    bytes += char(u >> 8);
+  }
+  return CString(Utf16ToUtf8(ByteView(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size())));
 }
 
 bool BootPageVersions(const BYTE* page, int& current, int& created) {

@@ -68,8 +68,8 @@ class CPageSource {
 
 // The database name of a boot page (type 13, page id 9): the UTF-16 field at byte 148,
 // 128 units at most, up to the first zero unit, with its padding (zero units, blanks and the
-// 0x2020 pairs some versions fill the field with) trimmed at the end. Units above 0xFF give
-// '?'. Empty when the page is not a boot page.
+// 0x2020 pairs some versions fill the field with) trimmed at the end, as UTF-8. Empty when the
+// page is not a boot page.
 CString DatabaseNameFromBootPage(const BYTE* page);
 // The on-disk versions of a boot page: the current one at byte 100 (539 = 2000, 611 = 2005,
 // 655 = 2008, 661 = 2008 R2, 706 = 2012) and the one the database was created with at 102.

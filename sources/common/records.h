@@ -65,6 +65,9 @@ class CColumn {
   // The name of the default constraint whose text m_strDefault holds; empty for a bound
   // default object or when the catalog gave no name.
   CString m_strDefaultName;
+  // The stored collation id: the code page char, varchar and text values are shown in
+  // (CodePageOfCollation). Not carried by the scan file: a loaded scan shows them as 1252.
+  DWORD m_dwCollation = 0;
   CColumn* m_pNext = nullptr;
 
   // Archived size with every text empty: the least a record takes in a scan file.

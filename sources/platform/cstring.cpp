@@ -292,3 +292,104 @@ void CString::FormatArgs(const char* format, const FormatArg* args, size_t count
   }
   m_s.swap(out);
 }
+
+void AppendUtf8(std::string& out, unsigned cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | cp >> 6);
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | cp >> 12);
+    out += char(0x80 | (cp >> 6 & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | cp >> 18);
+    out += char(0x80 | (cp >> 12 & 0x3F));
+    out += char(0x80 | (cp >> 6 & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+long NextUtf8(std::string_view s, size_t& at) {
+  const unsigned char b = static_cast<unsigned char>(s[at]);
+  int more = 0;
+  unsigned cp = 0;
+  unsigned least = 0;
+  if (b < 0x80) {
+    ++at;
+    return b;
+  }
+  if ((b & 0xE0) == 0xC0) {
+    more = 1;
+    cp = b & 0x1F;
+    least = 0x80;
+  } else if ((b & 0xF0) == 0xE0) {
+    more = 2;
+    cp = b & 0x0F;
+    least = 0x800;
+  } else if ((b & 0xF8) == 0xF0) {
+    more = 3;
+    cp = b & 0x07;
+    least = 0x10000;
+  } else {
+    ++at;
+    return -1;
+  }
+  if (at + size_t(more) >= s.size()) {
+    ++at;
+    return -1;
+  }
+  for (int i = 1; i <= more; ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[at + size_t(i)]);
+    if ((c & 0xC0) != 0x80) {
+      ++at;
+      return -1;
+    }
+    cp = cp << 6 | (c & 0x3F);
+  }
+  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++at;
+    return -1;
+  }
+  at += size_t(more) + 1;
+  return long(cp);
+}
+
+std::u16string WidenUtf8(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  for (size_t at = 0; at < utf8.size();) {
+    const size_t start = at;
+    const long read = NextUtf8(utf8, at);
+    unsigned cp = read < 0 ? static_cast<unsigned char>(utf8[start]) : unsigned(read);
+    if (cp < 0x10000) {
+      out += char16_t(cp);
+    } else {
+      cp -= 0x10000;
+      out += char16_t(0xD800 | cp >> 10);
+      out += char16_t(0xDC00 | (cp & 0x3FF));
+    }
+  }
+  return out;
+}
+
+std::string NarrowUtf16(const char16_t* units, size_t count, bool* clean) {
+  std::string out;
+  out.reserve(count);
+  bool whole = true;
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unsigned(units[i + 1]) - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      whole = false;
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  if (clean) *clean = whole;
+  return out;
+}

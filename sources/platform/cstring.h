@@ -142,3 +142,15 @@ struct CStringLess {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const { return a < b; }
 };
+
+// UTF-8 and UTF-16 code units, the few steps every layer needs (common/unicodetext.h builds
+// the program's text rules on them).
+// Appends code point `cp` as UTF-8.
+void AppendUtf8(std::string& out, unsigned cp);
+// The code point of UTF-8 at `at`, or -1 when the bytes there are no UTF-8 sequence (overlong
+// forms and surrogates included); `at` moves past what was read (one byte for -1).
+long NextUtf8(std::string_view text, size_t& at);
+// UTF-8 as UTF-16 units; a byte that is no UTF-8 is taken as the Latin-1 letter it would be.
+std::u16string WidenUtf8(std::string_view utf8);
+// UTF-16 units as UTF-8; a lone surrogate becomes U+FFFD and clears *clean (when given).
+std::string NarrowUtf16(const char16_t* units, size_t count, bool* clean = nullptr);

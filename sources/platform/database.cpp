@@ -2,6 +2,7 @@
 
 #include <sql.h>
 #include <sqlext.h>
+#include <sqlucode.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -20,6 +21,14 @@ bool Succeeded(SQLRETURN rc) { return SQL_SUCCEEDED(rc); }
 // A searched UPDATE or DELETE that touches no row answers SQL_NO_DATA: not an error.
 bool ExecutedOk(SQLRETURN rc) { return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA; }
 
+// Texts cross the driver as UTF-16 (the wide calls): names, statements and credentials reach
+// the server with every character, whatever code page the driver would give its 8-bit calls.
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR holds one UTF-16 unit");
+
+std::u16string Wide(std::string_view utf8) { return WidenUtf8(utf8); }
+
+SQLWCHAR* WideArg(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+
 SQLPOINTER IntegerAttr(DWORD value) { return reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(value)); }
 
 CDBException Diagnose(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN rc, const char* call) {
@@ -28,25 +37,27 @@ CDBException Diagnose(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN rc, co
   LONG firstNative = 0;
   std::string previous;
   int kept = 0;
-  std::vector<SQLCHAR> message(512);
+  std::vector<SQLWCHAR> message(512);
   for (SQLSMALLINT record = 1; record > 0; ++record) {
-    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+    SQLWCHAR wideState[SQL_SQLSTATE_SIZE + 1] = {0};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    SQLRETURN r = SQLGetDiagRec(handleType, handle, record, state, &native, message.data(),
-                                SQLSMALLINT(message.size()), &length);
+    // Lengths are in characters; a server message may name objects in any script.
+    SQLRETURN r = SQLGetDiagRecW(handleType, handle, record, wideState, &native, message.data(),
+                                 SQLSMALLINT(message.size()), &length);
     if (r == SQL_SUCCESS_WITH_INFO && length >= SQLSMALLINT(message.size()) && length < 32767) {
       message.resize(size_t(length) + 1);  // the text was cut: read the record again
-      r = SQLGetDiagRec(handleType, handle, record, state, &native, message.data(), SQLSMALLINT(message.size()),
-                        &length);
+      r = SQLGetDiagRecW(handleType, handle, record, wideState, &native, message.data(),
+                         SQLSMALLINT(message.size()), &length);
     }
     if (!Succeeded(r)) break;
     size_t shown = length < 0 ? 0 : std::min(size_t(length), message.size() - 1);
-    std::string line = "State:" + std::string(reinterpret_cast<const char*>(state)) +
-                       ",Native:" + std::to_string(native) + ",Message:" +
-                       std::string(reinterpret_cast<const char*>(message.data()), shown);
+    const std::string state = NarrowUtf16(reinterpret_cast<const char16_t*>(wideState),
+                                          std::char_traits<char16_t>::length(reinterpret_cast<const char16_t*>(wideState)));
+    std::string line = "State:" + state + ",Native:" + std::to_string(native) + ",Message:" +
+                       NarrowUtf16(reinterpret_cast<const char16_t*>(message.data()), shown);
     if (record == 1) {
-      firstState = reinterpret_cast<const char*>(state);
+      firstState = state.c_str();
       firstNative = native;
     }
     if (line == previous) continue;  // some drivers repeat a record verbatim
@@ -281,9 +292,9 @@ bool CDatabase::OpenEx(const char* connect, DWORD options) {
     SQLSetConnectAttr(dbc, SQL_ATTR_ACCESS_MODE, IntegerAttr(SQL_MODE_READ_ONLY), SQL_IS_UINTEGER);
   }
 
-  CString text = ConnectStringForThisHost(env, connect);
-  rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS,
-                        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  std::u16string text = Wide(ConnectStringForThisHost(env, connect).view());
+  rc = SQLDriverConnectW(dbc, nullptr, WideArg(text), SQL_NTS, nullptr, 0, nullptr,
+                         SQL_DRIVER_NOPROMPT);
   if (!Succeeded(rc)) throw Diagnose(SQL_HANDLE_DBC, dbc, rc, "SQLDriverConnect");
 
   m_hdbc.store(dbcGuard.Release());
@@ -353,8 +364,10 @@ void CDatabase::ExecuteSQL(const char* sql) {
   HandleGuard stmtGuard(SQL_HANDLE_STMT, stmt);
   // A driver without time-outs refuses the attribute; the statement still runs.
   SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, IntegerAttr(m_dwQueryTimeout.load()), SQL_IS_UINTEGER);
-  // The explicit length passes the text byte for byte, whatever quotes or brackets it holds.
-  rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQLINTEGER(length));
+  // The explicit length passes the text whole, whatever quotes or brackets it holds.
+  std::u16string text = Wide(std::string_view(sql, length));
+  if (text.size() > size_t(INT32_MAX)) throw CDBException(SQL_ERROR, "ExecuteSQL: statement too long", "HY090");
+  rc = SQLExecDirectW(stmt, WideArg(text), SQLINTEGER(text.size()));
   if (!ExecutedOk(rc)) throw Diagnose(SQL_HANDLE_STMT, stmt, rc, "SQLExecDirect");
   DrainResults(stmt);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -219,9 +220,66 @@ bool WriteFileAll(FILE_HANDLE h, const void* data, size_t count) {
   return true;
 }
 
+namespace {
+std::mutex g_utf16Lock;
+std::set<int>& Utf16Files() {
+  static auto* files = new std::set<int>();
+  return *files;
+}
+}  // namespace
+
 void CloseFileHandle(FILE_HANDLE& h) {
-  if (h >= 0) ::close(h);
+  if (h >= 0) {
+    {
+      // Forgotten before the number is free for another file.
+      std::lock_guard<std::mutex> hold(g_utf16Lock);
+      Utf16Files().erase(h);
+    }
+    ::close(h);
+  }
   h = kInvalidFile;
+}
+
+void MarkUtf16File(FILE_HANDLE h) {
+  if (h < 0) return;
+  std::lock_guard<std::mutex> hold(g_utf16Lock);
+  Utf16Files().insert(h);
+}
+
+bool IsUtf16File(FILE_HANDLE h) {
+  std::lock_guard<std::mutex> hold(g_utf16Lock);
+  return Utf16Files().count(h) != 0;
+}
+
+bool ReadWrittenFile(FILE_HANDLE h, std::string& out) {
+  out.clear();
+  if (h < 0) return false;
+  const std::string self = "/proc/self/fd/" + std::to_string(h);
+  const int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    out.append(buffer, size_t(n));
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool RewriteFileFromStart(FILE_HANDLE h, const std::string& data) {
+  if (h < 0) return false;
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::pwrite(h, data.data() + done, data.size() - done, off_t(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return ::lseek(h, 0, SEEK_END) >= 0;
 }
 
 bool FileExists(const char* path) {

@@ -96,6 +96,17 @@ bool WriteFileAll(FILE_HANDLE h, const void* data, size_t count);
 inline bool WriteFileText(FILE_HANDLE h, const CString& text) { return WriteFileAll(h, text.c_str(), size_t(text.GetLength())); }
 void CloseFileHandle(FILE_HANDLE& h);
 
+// Open write handles whose file was turned into UTF-16 text (common/scriptfile.h): marked
+// while the handle is open, forgotten when CloseFileHandle closes it.
+void MarkUtf16File(FILE_HANDLE h);
+bool IsUtf16File(FILE_HANDLE h);
+// Everything a write handle's file holds so far, read through a second descriptor (the handle
+// itself may be write-only); false when it cannot be read.
+bool ReadWrittenFile(FILE_HANDLE h, std::string& out);
+// Writes `data` from the start of the file (which must not be shorter than what it held) and
+// leaves the handle at the file's end.
+bool RewriteFileFromStart(FILE_HANDLE h, const std::string& data);
+
 bool FileExists(const char* path);
 bool CreateDirectoryPath(const char* path);  // one level; true when it exists afterwards
 // One level, true only when this call made it: a folder of that name already there is

@@ -12,6 +12,7 @@
 
 #include "common/backupreader.h"
 #include "support/fixtures.h"
+#include "support/renamedcopy.h"
 
 using testsupport::ModuleFolderScope;
 using testsupport::ReadFile;
@@ -138,7 +139,7 @@ TEST(BackupReader, OneFullSet) {
   ASSERT_NE(set, nullptr);
   EXPECT_EQ(set->m_nPosition, 0u);
   EXPECT_EQ(set->m_wSetNumber, 7);
-  EXPECT_EQ(set->m_pszName.str(), "Nw-Full \xe9\x07");
+  EXPECT_EQ(set->m_pszName.str(), "Nw-Full \xC3\xA9\xC4\x87");  // é and U+0107 whole
   EXPECT_EQ(set->m_pszUser, "tester");
   EXPECT_EQ(set->m_pszPassword, "");  // no tape address: reads as empty, never null
   EXPECT_STREQ(static_cast<const char*>(set->m_pszPassword), "");
@@ -452,7 +453,7 @@ const std::vector<FixtureBackup>& FixtureBackups() {
       {"bak2008_northwind_thuyluv.bak", true,
        {{"Northwind-Full Database Backup", "sa", 1, 2021, 4, 28, 19, 55, 38}}},
       {"bak2008r2_entrepot_fr.bak", true,
-       {{"Entrepot-Compl\xe8te Base de donn\xe9" "es Sauvegarde", "G264-14\\Usager", 1, 2015, 2, 19, 11, 49, 49}}},
+       {{"Entrepot-Compl\xC3\xA8te Base de donn\xC3\xA9" "es Sauvegarde", "G264-14\\Usager", 1, 2015, 2, 19, 11, 49, 49}}},
       {"bak2008r2_northwind_victor.bak", true,
        {{"Northwind-Full Database Backup", "I301-40\\Almno", 1, 2015, 2, 5, 21, 35, 33}}},
       {"bak2012_diff_6sets_2dbs.bak", false,
@@ -567,4 +568,20 @@ TEST(BackupReaderFixtures, DamagedCopiesOfEveryBackup) {
     }
   }
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::minutes(2));
+}
+
+// A set name beyond Latin-1 comes out whole: Chinese holding U+4E00, whose low byte is zero,
+// and Cyrillic, in a copy of a visible backup with only its set name rewritten.
+TEST(BackupReaderFixtures, SetNamesBeyondLatin1AreWhole) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  for (const testsupport::RenamedSet& renamed : testsupport::kRenamedSets) {
+    const std::string copy = dir.file("renamed.bak");
+    if (!testsupport::WriteRenamedSetBackup(copy, renamed.stored)) GTEST_SKIP() << "fixture not available";
+    CBackupReader reader;
+    reader.ReadDataSets(copy.c_str());
+    ASSERT_EQ(reader.m_nSetCount, 1);
+    EXPECT_EQ(reader.GetSet(1)->m_pszName.str(), renamed.utf8);
+    EXPECT_EQ(reader.GetSet(1)->m_pszUser.str(), "TARDIS-CONSOLE\\John_Smith");
+  }
 }

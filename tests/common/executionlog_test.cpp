@@ -69,6 +69,9 @@ TEST(ExecutionLog, LineFormatAndTarget) {
   EXPECT_EQ(scope.ReadErrorLog(), before);
   EXPECT_TRUE(CExecutionLog::WriteLog(1, 2, "err", true));
   EXPECT_EQ(scope.ReadErrorLog(), before + "Code:1  Error:2  MSG:err\r\n");
+  // The log is UTF-8: UTF-8 stays, a byte that is none becomes the Latin-1 letter it was.
+  EXPECT_TRUE(CExecutionLog::WriteLog(0, 0, "\xE4\xB8\x80 Donn\xE9" "es", true));
+  EXPECT_EQ(scope.ReadErrorLog(), before + "Code:1  Error:2  MSG:err\r\nCode:0  Error:0  MSG:\xE4\xB8\x80 Donn\xC3\xA9" "es\r\n");
 }
 
 TEST(ExecutionLog, MissingFolderWritesNothing) {

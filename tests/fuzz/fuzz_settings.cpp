@@ -25,9 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   FUZZ_CHECK(SqlSettings::Parse(again).Values() == settings.Values());
   FUZZ_CHECK(avoid == settings.Value("Avoid_Duplicate").value_or(""));
 
-  // A shown path never grows, and plain ASCII passes unchanged.
+  // A shown path is UTF-8 (showing it again changes nothing), at most twice as long (a byte
+  // that is no UTF-8 becomes a two-byte letter), and plain ASCII passes unchanged.
   const std::string shown = PathForDisplay(text);
-  FUZZ_CHECK(shown.size() <= size);
+  FUZZ_CHECK(shown.size() <= 2 * size);
+  FUZZ_CHECK(PathForDisplay(shown) == shown);
   bool ascii = true;
   for (unsigned char c : text) ascii = ascii && c < 0x80;
   if (ascii) FUZZ_CHECK(shown == text);

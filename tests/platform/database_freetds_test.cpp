@@ -36,10 +36,11 @@ std::string QueryScalar(CDatabase& db, const char* sql) {
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, db.GetConnectionHandle(), &st))) return "<no statement>";
   std::string value = "<no row>";
   if (SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR*)sql, SQL_NTS)) && SQL_SUCCEEDED(SQLFetch(st))) {
-    char buffer[1024];
+    // Read as UTF-16, as the program sends: the driver's 8-bit text would depend on its code page.
+    char16_t buffer[1024] = {};
     SQLLEN indicator = 0;
-    if (SQL_SUCCEEDED(SQLGetData(st, 1, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
-      value = indicator == SQL_NULL_DATA ? "<null>" : std::string(buffer);
+    if (SQL_SUCCEEDED(SQLGetData(st, 1, SQL_C_WCHAR, buffer, sizeof buffer, &indicator))) {
+      value = indicator == SQL_NULL_DATA ? "<null>" : NarrowUtf16(buffer, std::char_traits<char16_t>::length(buffer));
     }
   }
   SQLFreeHandle(SQL_HANDLE_STMT, st);
@@ -176,6 +177,8 @@ TEST(FreeTdsConnection, CredentialsWithSeparatorsAndBracesArriveWhole) {
       {"sa", "a=b", "x=y"},
       {" lead", "trail ", "two words"},
       {"sa", "", "Northwind"},
+      // Any character, Latin-1 or not: the credentials cross the driver as UTF-16.
+      {"\xD0\x9F\xD1\x91\xD1\x82\xD1\x80", "p\xC3\xA4ss\xE5\xAF\x86\xE7\xA0\x81\xF0\x9F\x94\x91", "\xE6\x95\xB0\xE6\x8D\xAE"},
   };
   for (const Case& c : cases) {
     testsupport::TdsEndpoint endpoint(testsupport::AcceptingOnly(c.password));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/unicodetext.h"
 #include "support/tsqllexer.h"
 
 namespace testsupport {
@@ -21,41 +22,11 @@ inline std::string UpperText(std::string s) {
   return s;
 }
 
-inline void AppendUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | cp >> 6);
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | cp >> 12);
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | cp >> 18);
-    out += char(0x80 | (cp >> 12 & 0x3F));
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
-
 // A script in UTF-16LE (with its mark) as UTF-8; any other file as it is.
 inline std::string InstallScriptText(const std::string& bytes) {
   if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE)
     return bytes;
-  auto unitAt = [&](size_t i) {
-    return unsigned(static_cast<unsigned char>(bytes[i])) | unsigned(static_cast<unsigned char>(bytes[i + 1])) << 8;
-  };
-  std::string out;
-  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-    unsigned unit = unitAt(i);
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (unitAt(i + 2) - 0xDC00);
-      i += 2;
-    }
-    AppendUtf8(out, unit);
-  }
-  return out;
+  return Utf16ToUtf8(ByteView(reinterpret_cast<const BYTE*>(bytes.data()) + 2, bytes.size() - 2));
 }
 
 // The qualified name at t[i] ("dbo"."x" or x): its last part; i moves past it.

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/executionlog.h"
+#include "common/names.h"
 #include "common/page.h"
 #include "common/sqltypes.h"
 #include "pellwyn2000.h"
@@ -49,17 +50,19 @@ ByteView Field(ByteView& row, size_t start, size_t end) {
   return row.Sub(start, end - start);
 }
 
-// UTF-16 name as its low bytes, trailing white space removed.
-CString NarrowLowBytes(const ByteView& name) {
-  CString out;
-  for (size_t i = 0; i + 1 < name.size(); i += 2) out += char(name.data()[i]);
+// A stored name as UTF-8, trailing white space removed; false when it is no text (names.h).
+bool NameText(const ByteView& name, CString& out) {
+  const bool decodable = DecodeStoredName(name, out);
   out.TrimRight();
-  return out;
+  return decodable;
 }
 
-// Every byte but the excluded ones (0, and 1 where `dropOnes`), trailing white space removed.
+// A name as UTF-8 where it decodes; otherwise every byte but the excluded ones (0, and 1
+// where `dropOnes`), so a damaged row still names something. Trailing white space removed.
 CString KeepBytes(const ByteView& name, bool dropOnes) {
   CString out;
+  if (NameText(name, out)) return out;
+  out.Empty();
   for (size_t i = 0; i < name.size(); ++i) {
     const BYTE b = name.data()[i];
     if (b == 0 || (dropOnes && b == 1)) continue;
@@ -67,11 +70,6 @@ CString KeepBytes(const ByteView& name, bool dropOnes) {
   }
   out.TrimRight();
   return out;
-}
-
-// A name whose first or second UTF-16 unit has a high byte is not plain ASCII.
-bool IsWideName(const ByteView& name) {
-  return (name.size() > 1 && name.data()[1] != 0) || (name.size() > 3 && name.data()[3] != 0);
 }
 
 template <class Record>
@@ -211,7 +209,8 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
   if (!row.ok() || nameEnd < nameStart || nameEnd - nameStart > kMaxNameBytes) return;
   const ByteView nameBytes = Field(row, nameStart, nameEnd);
   if (!row.ok()) return;
-  const CString name = NarrowLowBytes(nameBytes);
+  CString name;
+  const bool decodable = NameText(nameBytes, name);
   const CString key = FormatString("%ld", objectId);
 
   auto addObject = [&](CStringKeyMap<CViewStoredProc*>& map) {
@@ -239,8 +238,12 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
         table->m_nBitColumns = 0;
         m_mapTables.SetAt(key.view(), table);
       }
-      if (IsWideName(nameBytes)) table->m_strName = FormatString("UnicodeTab#_%d", m_nUnicodeNameCounter++);
-      else table->m_strName = name;
+      if (decodable) {
+        table->m_strName = name;
+      } else {
+        table->m_strName = SubstituteTableName(m_nUnicodeNameCounter++);
+        LogSubstituteName("Table", long(objectId), nameBytes, table->m_strName);
+      }
       table->m_dwObjectId = objectId;
       CString owner;
       m_mapOwnerNames.Lookup(FormatString("%d", int(ownerId)).view(), owner);
@@ -354,6 +357,7 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
   const WORD columnStatus = row.U16(22);
   const DWORD defaultId = row.U32(24);
   WORD order = row.U16(34);
+  const DWORD collation = row.Has(38, 4) ? row.U32(38) : 0;  // only the preview needs it
   if (!row.ok() || objectId < kFirstUserObject) return;
   // Columns of views and procedure parameters.
   if (m_setNonTableObjects.count(objectId)) return;
@@ -370,7 +374,8 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
   if (!row.ok()) return;
 
   const CString type = GetTypeName(typeId);
-  const CString name = KeepBytes(nameBytes, false);
+  CString name;
+  const bool decodable = NameText(nameBytes, name);
   const bool identity = (BuildColumnStatus(bitPosition, typeStatus, typeId, columnStatus) & 0x80) != 0;
   INT64 seed = 0, increment = 0;
   if (identity && part.varColumns >= 2) {
@@ -399,9 +404,14 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
   if (type == "bit") ++table->m_nBitColumns;
 
   auto column = std::make_unique<CColumn>();
-  if (IsWideName(nameBytes)) column->m_strName = FormatString("UnicodeCol#_%d", m_nUnicodeNameCounter++);
-  else column->m_strName = name;
+  if (decodable) {
+    column->m_strName = name;
+  } else {
+    column->m_strName = SubstituteColumnName(m_nUnicodeNameCounter++);
+    LogSubstituteName("A column", long(objectId), nameBytes, column->m_strName);
+  }
   column->m_strType = type;
+  column->m_dwCollation = collation;
   column->m_wLength = length;
   column->m_bPrecision = precision;
   column->m_bScale = scale;
@@ -616,8 +626,10 @@ void CSQLServer2000::ParseSysCommentsRow(BYTE* body, WORD rowOffset) {
   if (end < part.dataAt || end - part.dataAt > kMaxTextBytes) return;
   const ByteView textBytes = Field(row, part.dataAt, end);
   if (!row.ok()) return;
-  const CString text = BytesToString(textBytes.data(), int(textBytes.size()), false);
-  if (ownerMap != &m_mapTriggers) CExecutionLog::WriteLog(0, 0, text, false);
+  // Rows keep their stored bytes: a character may be split between two of them.
+  const CString text(std::string(reinterpret_cast<const char*>(textBytes.data()), textBytes.size()));
+  if (ownerMap != &m_mapTriggers)
+    CExecutionLog::WriteLog(0, 0, DefinitionTextToUtf8(textBytes).c_str(), false);
 
   // Rows of one text are joined when the walk ends, in colid order whatever the page order.
   TextPieces& pieces = m_mapTextPieces[{objectId, number}];
@@ -630,8 +642,9 @@ void CSQLServer2000::ParseSysCommentsRow(BYTE* body, WORD rowOffset) {
 
 void CSQLServer2000::StoreObjectTexts() {
   for (auto& [id, pieces] : m_mapTextPieces) {
-    CString text;
-    for (const auto& row : pieces.rows) text += row.second;
+    std::string stored;
+    for (const auto& row : pieces.rows) stored += row.second.str();
+    const CString text(DefinitionTextToUtf8(ByteView(reinterpret_cast<const BYTE*>(stored.data()), stored.size())));
     const CString key = FormatString("%ld", id.first);
     if (CViewStoredProc* object = FindTextOwner(key, nullptr)) {
       object->m_wValue1 = pieces.number;

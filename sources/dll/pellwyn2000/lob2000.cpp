@@ -18,7 +18,7 @@ std::string RenderLob(const std::string& bytes, LobRender render) {
   const ByteView view(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
   switch (render) {
     case LobRender::kHex: return HexDigits(view);
-    case LobRender::kUnicode: return bytes.empty() ? std::string() : NarrowedUnicode(view);
+    case LobRender::kUnicode: return UnicodeShown(view);
     case LobRender::kText: break;
   }
   return BytesToString(view.data(), int(view.size()), false).str();

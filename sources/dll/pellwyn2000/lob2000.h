@@ -34,7 +34,7 @@ bool ParseTextPointer(ByteView bytes, TextPointer& pointer);
 // How a value's bytes become its text.
 enum class LobRender : BYTE {
   kText,     // 8-bit text: the bytes without their zeros
-  kUnicode,  // UTF-16 narrowed, or "?????" (rows2000::NarrowedUnicode)
+  kUnicode,  // UTF-16 as UTF-8 (rows2000::UnicodeShown)
   kHex,      // two lower-case hex digits per byte
 };
 std::string RenderLob(const std::string& bytes, LobRender render);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/records.h"
+#include "common/unicodetext.h"
 
 namespace rows2000 {
 
@@ -14,7 +15,6 @@ constexpr size_t kMaxEntryBytes = 8192;
 constexpr WORD kPointerEndFlag = 8192;  // end offsets above this hold a text pointer
 
 const char* const kBinaryMarker = "<binary data>";
-const char* const kNotShown = "?????";
 
 enum RecordType : BYTE {
   kPrimary = 0,
@@ -28,6 +28,16 @@ struct Entry {
   enum Kind : BYTE { kEmpty, kInRow, kPointer, kCorrupt } kind = kEmpty;
   ByteView bytes;  // in-row data, or the 16 pointer bytes
 };
+
+const char* const kNotShown = "?????";
+
+// In-row bytes of another type (varbinary, sql_variant) read as text when they look like UTF-16
+// of single-byte characters: none of the bytes at positions 1, 3 and 5 set.
+bool LooksSingleByteUnicode(ByteView bytes) {
+  for (size_t i : {size_t(1), size_t(3), size_t(5)})
+    if (i < bytes.size() && bytes.data()[i] != 0) return false;
+  return true;
+}
 
 bool IsUnicode(SqlType t) { return t == SqlType::kNText || t == SqlType::kNVarChar; }
 bool IsPlainText(SqlType t) { return t == SqlType::kText || t == SqlType::kVarChar; }
@@ -46,12 +56,13 @@ Value RenderEntry(const RowPlan& plan, const Entry& entry, size_t index, const D
       // not hold unless asked to) is read as varchar is.
       if (IsPlainText(type)) {
         text = FilteredText(entry.bytes);
+        if (display) text = CodePageShown(text, plan.EntryCodePage(index));
+      } else if (display && IsUnicode(type)) {
+        text = UnicodeShown(entry.bytes);
       } else if (display && type == SqlType::kSqlVariant) {
         // Its base type's header comes first: the bytes are no text to show.
         text = kBinaryMarker;
       } else if (display) {
-        // UTF-16 of single-byte characters is shown as those characters; anything else is not
-        // text the preview can show.
         text = LooksSingleByteUnicode(entry.bytes) ? FilteredText(entry.bytes) : std::string(kNotShown);
       } else {
         text = HexDigits(entry.bytes);
@@ -84,6 +95,7 @@ Value RenderEntry(const RowPlan& plan, const Entry& entry, size_t index, const D
     if (row.firstLobStop == lobcore::Stop::kNone) row.firstLobStop = report.stop;
   }
   std::string text = RenderLob(bytes, render);
+  if (display && render == LobRender::kText) text = CodePageShown(text, plan.EntryCodePage(index));
   if (text.empty()) {
     if (type == SqlType::kImage) return Value::Of("0x");
     return Value::Marked(Mark::kEmpty);
@@ -119,6 +131,7 @@ RowPlan::RowPlan(const CTable& table)
     p.fixed.precision = c->m_bPrecision;
     p.fixed.scale = c->m_bScale;
     p.fixed.bitPosition = c->m_bBitPosition;
+    if (const unsigned codePage = CodePageOfCollation(c->m_dwCollation)) p.fixed.codePage = codePage;
     p.position = int(c->m_wColOrder) - 1;
     p.hasDefault = !c->m_strDefault.IsEmpty();
     const bool variable = IsVariableType(p.fixed.type);
@@ -127,6 +140,10 @@ RowPlan::RowPlan(const CTable& table)
     else p.role = variable ? ColumnRole::kVariable : ColumnRole::kFixed;
     if (variable) p.varIndex = c->m_nOffset < 0 ? -int(c->m_nOffset) : 0;
     else p.offset = c->m_nOffset;
+    if (p.role == ColumnRole::kVariable && p.varIndex > 0) {
+      if (m_entryCodePages.size() < size_t(p.varIndex)) m_entryCodePages.resize(size_t(p.varIndex), 1252);
+      m_entryCodePages[size_t(p.varIndex) - 1] = p.fixed.codePage;
+    }
     m_columns.push_back(p);
   }
   m_valueCount = std::max(m_columns.size(), size_t(std::max(m_allColumns, 0)));
@@ -143,6 +160,10 @@ RowPlan::RowPlan(const CTable& table)
     if (table.m_mapVarTypes.Lookup(FormatString("%hd", short(-i)).view(), type)) previous = SqlTypeFromName(type);
     m_entryTypes.push_back(previous);
   }
+}
+
+unsigned RowPlan::EntryCodePage(size_t entry) const {
+  return entry < m_entryCodePages.size() ? m_entryCodePages[entry] : 1252;
 }
 
 SqlType RowPlan::EntryType(size_t entry) const {

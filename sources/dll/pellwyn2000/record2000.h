@@ -67,6 +67,8 @@ class RowPlan {
   // The stored type of variable entry i (0-based): its own from the table's map, else that of
   // the entry before it.
   SqlType EntryType(size_t entry) const;
+  // The code page variable entry i's text is shown in: its column's, else 1252.
+  unsigned EntryCodePage(size_t entry) const;
   bool AcceptsColumnCount(int n) const;
   // What every record of the table shows in its header, for records no slot vouches for.
   RecordShape Shape() const;
@@ -74,6 +76,7 @@ class RowPlan {
  private:
   std::vector<ColumnPlan> m_columns;
   std::vector<SqlType> m_entryTypes;
+  std::vector<unsigned> m_entryCodePages;
   size_t m_valueCount = 0;
   int m_liveColumns = 0;
   int m_allColumns = 0;

@@ -13,6 +13,7 @@
 #include "common/constraintscripts.h"
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
+#include "common/scriptfile.h"
 #include "common/settings.h"
 #include "common/sqltext.h"
 #include "pellwyn2000.h"
@@ -90,7 +91,7 @@ bool Execute(CDatabase* database, const CString& sql, CString* error = nullptr) 
 }  // namespace
 
 bool CSQLServer2000::WriteScript(FILE_HANDLE file, const CString& text) {
-  if (WriteFileText(file, text)) return true;
+  if (WriteScriptFileText(file, text.view())) return true;
   const int failures = ++m_nFailedScriptWrites;
   if (failures <= kLoggedWriteFailures)
     Log(FormatString("Script write failed (%d bytes): %s", text.GetLength(), OneLine(text)));

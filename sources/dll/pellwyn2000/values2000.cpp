@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/formatters.h"
+#include "common/unicodetext.h"
 #include "platform/guid.h"
 #include "platform/timeutil.h"
 
@@ -15,7 +16,6 @@ namespace rows2000 {
 namespace {
 
 const char* const kBinaryMarker = "<binary data>";
-const char* const kNotShown = "?????";
 
 constexpr std::int64_t kTicksPerDay = 300LL * 86400;
 // datetime's range, in days from 1900-01-01: 1753-01-01 and 9999-12-31.
@@ -91,15 +91,14 @@ std::string FilteredText(ByteView bytes) {
   return s;
 }
 
-bool LooksSingleByteUnicode(ByteView bytes) {
-  for (size_t i : {size_t(1), size_t(3), size_t(5)})
-    if (i < bytes.size() && bytes.data()[i] != 0) return false;
-  return true;
+std::string UnicodeShown(ByteView bytes) {
+  std::string s = Utf16ToUtf8(bytes);
+  s.erase(std::remove(s.begin(), s.end(), '\0'), s.end());
+  return s;
 }
 
-std::string NarrowedUnicode(ByteView bytes) {
-  if (!LooksSingleByteUnicode(bytes)) return kNotShown;
-  return BytesToString(bytes.data(), int(bytes.size()), false).str();
+std::string CodePageShown(const std::string& bytes, unsigned codePage) {
+  return CodePageToUtf8(ByteView(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()), codePage);
 }
 
 std::string HexDigits(ByteView bytes) {
@@ -200,12 +199,12 @@ Value RenderFixed(const FixedColumn& column, ByteView v, Mode mode) {
     }
     case SqlType::kChar: {
       const BYTE* end = std::find(b, b + v.size(), BYTE(0));
-      return TextOrEmpty(std::string(reinterpret_cast<const char*>(b), size_t(end - b)));
+      std::string text(reinterpret_cast<const char*>(b), size_t(end - b));
+      return TextOrEmpty(display ? CodePageShown(text, column.codePage) : text);
     }
     case SqlType::kNChar:
       if (!display) return Value::Of(HexDigits(v));
-      if (v.size() >= 2 && b[1] != 0) return Value::Of(kNotShown);
-      return TextOrEmpty(BytesToString(b, int(v.size()), false).str());
+      return TextOrEmpty(UnicodeShown(v));
     case SqlType::kBinary: return Value::Of("0x" + HexDigits(v));
     case SqlType::kUniqueIdentifier: return FromText(GuidToString(b));
     default:

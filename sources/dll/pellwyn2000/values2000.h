@@ -6,7 +6,8 @@
 // that value; the preview joins the texts, the statement builder reads the marks.
 //
 // Two modes (fixed once per walk by its caller, never read from the engine mid-row):
-//   display  readable texts: dates formatted, UTF-16 narrowed, binary shown as a marker;
+//   display  readable texts: dates formatted, UTF-16 and the char types' code pages as UTF-8,
+//            binary shown as a marker;
 //   export   statement tokens: nchar, datetime, smalldatetime and every variable-length type
 //            but varchar and off-row text as lower-case hex digits (datetime and
 //            smalldatetime byte-reversed, so the day count comes first), binary as "0x" + hex,
@@ -66,6 +67,7 @@ struct FixedColumn {
   BYTE precision = 0;
   BYTE scale = 0;
   BYTE bitPosition = 0;
+  unsigned codePage = 1252;  // char values in the preview: the code page of the collation
 };
 
 // Stored width read for a fixed type: the type's own for fixed-width types, else the column's
@@ -88,12 +90,10 @@ bool IsValidSmallDateTime2000(DWORD value);
 
 // In-row bytes of a variable-length column shown as text: every byte but 0x00, 0x01 and 0x02.
 std::string FilteredText(ByteView bytes);
-// True when none of the bytes at positions 1, 3 and 5 (the high bytes of the first three UTF-16
-// characters, as far as they are there) is set.
-bool LooksSingleByteUnicode(ByteView bytes);
-// UTF-16 of single-byte characters narrowed to them (the bytes without their zeros), or "?????"
-// when any of the first three characters has a high byte.
-std::string NarrowedUnicode(ByteView bytes);
+// nchar, nvarchar and ntext as the preview shows them: the UTF-16 as UTF-8, zero units left out.
+std::string UnicodeShown(ByteView bytes);
+// char, varchar and text as the preview shows them: bytes of `codePage` as UTF-8.
+std::string CodePageShown(const std::string& bytes, unsigned codePage);
 // Two lower-case hex digits per byte, no prefix.
 std::string HexDigits(ByteView bytes);
 

@@ -32,6 +32,7 @@
 #include "common/deletedrows.h"
 #include "common/executionlog.h"
 #include "common/page.h"
+#include "common/scriptfile.h"
 #include "common/pagesource.h"
 #include "common/previewwindow.h"
 #include "common/settings.h"
@@ -182,7 +183,7 @@ void CountRows(RowWalk& walk, int n) {
 // Writes the gathered script rows. False (the walk ends) when the file does not take them.
 bool FlushScript(RowWalk& walk) {
   if (walk.pending.IsEmpty()) return !walk.writeFailed;
-  const bool ok = walk.script != kInvalidFile && WriteFileText(walk.script, walk.pending);
+  const bool ok = walk.script != kInvalidFile && WriteScriptFileText(walk.script, walk.pending.view());
   if (ok) {
     CountRows(walk, walk.pendingRows);
   } else {

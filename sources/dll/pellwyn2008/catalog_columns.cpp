@@ -187,6 +187,7 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   const WORD length = rec.U16(19);
   const BYTE precision = rec.U8(21);
   const BYTE scale = rec.U8(22);
+  const DWORD collation = rec.U32(23);
   const DWORD status = rec.U32(27);
   const int defaultId = rec.I32(37);
   if (!rec.ok() || fixedEnd > kPageSize) return;
@@ -202,9 +203,8 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   ByteView raw = rec.Sub(nameStart, nameEnd - nameStart);
   if (!rec.ok()) return;
 
-  // Column names keep the low byte of each UTF-16 unit; the whole name decides whether it can.
   CString name;
-  const bool narrowable = NarrowStoredName(raw, name);
+  const bool decodable = DecodeStoredName(raw, name);
   name.Trim();
 
   const CString typeName = GetTypeName(systemType);
@@ -240,9 +240,10 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
 
   if (identity) table->m_bHasIdentity = true;
   auto* column = new CColumn;
-  if (!narrowable) {
+  if (!decodable) {
     column->m_strName = SubstituteColumnName(m_nUnicodeNameSerial);
     ++m_nUnicodeNameSerial;
+    LogSubstituteName("A column", long(objectId), raw, column->m_strName);
   } else {
     column->m_strName = name;
   }
@@ -250,6 +251,7 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   column->m_wColOrder = order;
   column->m_dwRowsetColumn = order;
   column->m_strType = typeName;
+  column->m_dwCollation = collation;
   if (table->m_nMaxColumnId < int(order)) table->m_nMaxColumnId = order;
   CDataType* userDataType = nullptr;
   if (m_mapDataTypes.Lookup(FormatString("%ld", userType).view(), userDataType) && userDataType)
@@ -299,7 +301,7 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   if (variable) {
     if (!deleted) ++table->m_wVarColumnCap;
     auto* varColumn = new CVarColumn;
-    varColumn->m_strName = name;
+    varColumn->m_strName = column->m_strName;
     varColumn->m_strDefault = column->m_strDefault;
     varColumn->m_strType = typeName;
     varColumn->m_wColOrder = order;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/page.h"
+#include "common/unicodetext.h"
 #include "pellwyn2008.h"
 
 namespace {
@@ -58,8 +59,7 @@ void CSQLServer2008::DecodeIndexRow(BYTE* body, WORD recordOffset) {
   ByteView nameBytes = rec.Sub(nameStart, nameEnd - nameStart);
   if (!rec.ok()) return;
 
-  // Index names keep every non-zero byte.
-  CString name = BytesToString(nameBytes.data(), int(nameBytes.size()), false);
+  CString name(Utf16ToUtf8(nameBytes));
   name.Trim();
   // Statistics are not indexes: neither the automatic "_WA_Sys" ones nor those a user made.
   if (name.Find("_WA_Sys") >= 0 || !(status & kIndexIsIndex)) return;

@@ -59,9 +59,12 @@ std::string KeyText(const char* format, T value) {
   return FormatString(format, value).str();
 }
 
-// UTF-16 name narrowed by dropping every 0x00 and 0x01 byte (principals, types).
+// Principal, schema and type names as UTF-8; bytes that are no name keep the old reading,
+// every byte but 0x00 and 0x01, so a damaged row still names its owner.
 CString ByteFilterName(ByteView name) {
   CString out;
+  if (DecodeStoredName(name, out)) return out;
+  out.Empty();
   for (size_t i = 0; i < name.size(); ++i) {
     const BYTE b = name.U8(i);
     if (b != 0x00 && b != 0x01) out += char(b);
@@ -69,13 +72,10 @@ CString ByteFilterName(ByteView name) {
   return out;
 }
 
-// UTF-16 name narrowed to the low byte of each unit, trailing blanks removed (objects).
-CString LowByteName(ByteView name) {
-  CString out;
-  for (size_t i = 0; i + 1 < name.size(); i += 2) {
-    const BYTE b = name.U8(i);
-    if (b) out += char(b);
-  }
+// An object's name as UTF-8, trailing blanks removed (views, procedures, rules, triggers,
+// functions). These names only label texts, so a damaged one is shown as far as it decodes.
+CString ObjectName(ByteView name) {
+  CString out(Utf16ToUtf8(name));
   out.TrimRight(' ');
   return out;
 }
@@ -370,7 +370,7 @@ void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
   const WORD nameEnd = row.U16(fixedEnd + 4 + bitmap);
   ByteView nameBytes;
   if (!row.ok() || !NameBytes(row, fixedEnd + 6 + bitmap, nameEnd, &nameBytes)) return;
-  const CString name = LowByteName(nameBytes);
+  const CString name = ObjectName(nameBytes);
   const std::string key = KeyText("%ld", objectId);
 
   CStringKeyMap<CViewStoredProc*>* objects = nullptr;
@@ -404,18 +404,19 @@ void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
   }
 
   // A user table: usually the record the rowset stage linked to its pages, else a new one.
-  // Its name goes into statements and file names, so one that cannot be narrowed gets a
-  // substitute on either path; a second row for a table that already has one keeps it.
+  // Its name goes into statements and file names, so one that is no text gets a substitute
+  // on either path; a second row for a table that already has one keeps it.
   const bool systemObject = DWORD(objectId) < kFirstUserObjectId;
   CString tableName;
-  const bool narrowable = NarrowStoredName(nameBytes, tableName);
+  const bool decodable = DecodeStoredName(nameBytes, tableName);
   tableName.TrimRight(' ');
   auto giveName = [&](CTable* t) {
-    if (narrowable) {
+    if (decodable) {
       t->m_strName = tableName;
     } else if (!IsSubstituteTableName(t->m_strName)) {
       t->m_strName = SubstituteTableName(m_nUnicodeNameSerial);
       ++m_nUnicodeNameSerial;
+      LogSubstituteName("Table", long(objectId), nameBytes, t->m_strName);
     }
   };
   CTable* table = nullptr;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/page.h"
+#include "common/unicodetext.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 
@@ -64,44 +65,7 @@ bool FindValueRow(const BYTE* body, WORD offset, bool recoverDeleted, WORD* foun
   return false;
 }
 
-// Definition texts are UTF-16; they become 8-bit text character by character, with "?" for
-// what 8 bits cannot hold. Bytes that cannot be UTF-16 (an odd count, or no zero high byte
-// anywhere, which SQL text always has) are taken as 8-bit text already.
-CString DefinitionText(const BYTE* data, size_t size) {
-  CString out;
-  if (!data || size == 0) return out;
-  bool utf16 = size % 2 == 0;
-  if (utf16) {
-    utf16 = false;
-    for (size_t i = 1; i < size; i += 2)
-      if (data[i] == 0) {
-        utf16 = true;
-        break;
-      }
-  }
-  std::string& s = out.str();
-  if (!utf16) {
-    for (size_t i = 0; i < size; ++i)
-      if (data[i]) s += char(data[i]);
-    return out;
-  }
-  s.reserve(size / 2);
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const unsigned unit = unsigned(data[i]) | unsigned(data[i + 1]) << 8;
-    if (unit == 0) continue;
-    if (unit <= 0xFF) {
-      s += char(unit);
-      continue;
-    }
-    // A surrogate pair is one character.
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < size) {
-      const unsigned next = unsigned(data[i + 2]) | unsigned(data[i + 3]) << 8;
-      if (next >= 0xDC00 && next <= 0xDFFF) i += 2;
-    }
-    s += '?';
-  }
-  return out;
-}
+CString DefinitionText(const BYTE* data, size_t size) { return CString(DefinitionTextToUtf8(ByteView(data, size))); }
 
 enum class TextOwner { kView, kProcedure, kRule, kTrigger, kTable, kFunction, kUnlisted };
 

@@ -14,6 +14,7 @@
 #include "common/formatters.h"
 #include "common/previewwindow.h"
 #include "common/sqltext.h"
+#include "common/unicodetext.h"
 #include "lob.h"
 #include "pellwyn2008.h"
 #include "platform/guid.h"
@@ -35,7 +36,6 @@ const char* const kEmpty = "Empty";
 const char* const kCorrupt = "Corrupt";
 const char* const kFormula = "FORMULA";
 const char* const kDeleted = "Deleted";
-const char* const kNotAscii = "?????";
 const char* const kBinary = "<binary data>";
 
 // What GetTableRecord needs from the walk that calls it: the walk's plan (built once for the
@@ -65,26 +65,23 @@ UINT64 ReadLE(ByteView v, size_t width) {
 
 CString Hex(ByteView v) { return CString(SqlHexDigits(v.data(), v.size())); }
 
-// 8-bit text: the bytes without their zeros.
-CString NarrowText(ByteView v) { return BytesToString(v.data(), int(v.size()), false); }
-
-// UTF-16 text shown in 8 bits: each unit of one byte as that byte, any wider unit as '?'.
-CString UnitsText(ByteView v) {
-  std::string s;
-  s.reserve(v.size() / 2 + 1);
-  for (size_t i = 0; i < v.size(); i += 2) {
-    const unsigned unit = v.data()[i] | (i + 1 < v.size() ? v.data()[i + 1] : 0) << 8;
-    if (unit == 0) continue;
-    s += unit <= 0xFF ? char(unit) : '?';
-  }
-  return CString(std::move(s));
+// char, varchar and text in the code page of the column's collation, zero bytes left out
+// (a zero would end the text where the window shows it).
+CString CodePageText(ByteView v, const CColumn* column) {
+  std::string kept;
+  kept.reserve(v.size());
+  for (size_t i = 0; i < v.size(); ++i)
+    if (v.data()[i]) kept += char(v.data()[i]);
+  const unsigned codePage = column ? CodePageOfCollation(column->m_dwCollation) : 0;
+  return CString(CodePageToUtf8(ByteView(reinterpret_cast<const BYTE*>(kept.data()), kept.size()),
+                                codePage ? codePage : 1252));
 }
 
-// Text that is not UTF-16 of single-byte characters in its first three units is not shown.
-bool LooksUnicodeAscii(ByteView v) {
-  for (size_t i : {size_t(1), size_t(3), size_t(5)})
-    if (i < v.size() && v.data()[i] != 0) return false;
-  return true;
+// nchar, nvarchar and ntext as stored, zero units left out.
+CString UnicodeText(ByteView v) {
+  std::string s = Utf16ToUtf8(v);
+  s.erase(std::remove(s.begin(), s.end(), '\0'), s.end());
+  return CString(std::move(s));
 }
 
 CString OrEmpty(CString text) { return text.IsEmpty() ? CString(kEmpty) : text; }
@@ -127,9 +124,9 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
     if (cell.offRow && !cell.assembled) return kBinary;
     switch (t) {
       case SqlType::kVarChar:
-      case SqlType::kText: return OrEmpty(NarrowText(v));
+      case SqlType::kText: return OrEmpty(CodePageText(v, column));
       case SqlType::kUnknown: return v.size() ? "0x" + Hex(v) : CString(kEmpty);
-      default: return LooksUnicodeAscii(v) ? OrEmpty(UnitsText(v)) : CString(kNotAscii);
+      default: return OrEmpty(UnicodeText(v));
     }
   }
   if (!column || v.size() == 0) return column ? CString(kEmpty) : CString(kCorrupt);
@@ -153,11 +150,9 @@ CString CSQLServer2008::PreviewCellText(const ColumnPlan& p, const RecordCell& c
       return (v.data()[0] >> p.bitPosition & 1) ? "1" : "0";
     case SqlType::kChar: {
       const BYTE* end = std::find(v.data(), v.data() + v.size(), BYTE(0));
-      return OrEmpty(CString(reinterpret_cast<const char*>(v.data()), int(end - v.data())));
+      return OrEmpty(CodePageText(ByteView(v.data(), size_t(end - v.data())), column));
     }
-    case SqlType::kNChar:
-      if (v.size() > 1 && v.data()[1] != 0) return kNotAscii;
-      return OrEmpty(UnitsText(v));
+    case SqlType::kNChar: return OrEmpty(UnicodeText(v));
     case SqlType::kDate: return OrEmpty(FormatDateFromDays(double(ReadLE(v, 3))));
     case SqlType::kTime: return TimeText(v, column->m_bScale);
     case SqlType::kDateTime: ok = FormatDateTime(v.data(), v.size(), out); break;

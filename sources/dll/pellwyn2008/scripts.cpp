@@ -17,6 +17,8 @@
 #include "common/constraintscripts.h"
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
+#include "common/scriptfile.h"
+#include "common/unicodetext.h"
 #include "pellwyn2008.h"
 #include "platform/database.h"
 #include "platform/module.h"
@@ -252,7 +254,7 @@ bool CSQLServer2008::ExecuteLogged(CDatabase* database, const CString& sql, cons
 }
 
 bool CSQLServer2008::WriteScript(FILE_HANDLE file, const CString& text) {
-  if (WriteFileText(file, text)) return true;
+  if (WriteScriptFileText(file, text.view())) return true;
   const int failures = ++m_nFailedScriptWrites;
   if (failures <= kLoggedWriteFailures)
     Log(FormatString("Script write failed (%d bytes): %s", text.GetLength(), OneLine(text.Left(kLoggedStatementChars))));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/records.h"
+#include "common/unicodetext.h"
 #include "platform/timeutil.h"
 
 namespace {
@@ -74,25 +75,4 @@ bool TreeTextLess(std::string_view a, std::string_view b) {
   return a < b;
 }
 
-std::string PathForDisplay(std::string_view path) {
-  std::string out;
-  out.reserve(path.size());
-  for (size_t i = 0; i < path.size();) {
-    const auto b = static_cast<unsigned char>(path[i]);
-    size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    bool valid = b < 0x80 || (b >= 0xC2 && b <= 0xF4 && i + length <= path.size());
-    unsigned code = length == 1 ? b : b & (0x3F >> (length - 1));
-    for (size_t k = 1; valid && k < length; ++k) {
-      const auto c = static_cast<unsigned char>(path[i + k]);
-      valid = (c & 0xC0) == 0x80;
-      code = (code << 6) | (c & 0x3F);
-    }
-    if (!valid) {
-      out += path[i++];
-      continue;
-    }
-    out += code <= 0xFF ? char(code) : '?';
-    i += length;
-  }
-  return out;
-}
+std::string PathForDisplay(std::string_view path) { return ValidUtf8(path); }

@@ -27,8 +27,8 @@ std::string PagerRowsText(long long first, long long count, long long total);
 // 1200)"; without pages to read, "dbo.Orders: 12000 rows".
 std::string TableProgressText(const std::string& table, long long rows, long long pagesRead, long long pages);
 
-// A file-system path (UTF-8 bytes) as the program's 8-bit message texts show it: characters
-// beyond Latin-1 become '?'; bytes that are not UTF-8 stay as they are.
+// A file-system path as the program's message texts (UTF-8) show it: UTF-8 as it is; a byte
+// that is no UTF-8 (a name written under a Latin-1 locale) as the Latin-1 letter it was.
 std::string PathForDisplay(std::string_view path);
 
 // Case-insensitive order of the tree's item texts (ASCII letters folded; ties broken by the

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/unicodetext.h"
+
 namespace uicore {
 
 std::string ExportTimeStamp(const std::tm& utc, const std::tm& local) {
@@ -21,20 +23,15 @@ std::string ExportTimeStampNow() {
 
 std::string DatabaseFolderPart(std::string_view databaseName) {
   const size_t cut = databaseName.find_last_of("\\/");
-  return std::string(cut == std::string_view::npos ? databaseName : databaseName.substr(cut + 1));
+  return WindowsFileName(cut == std::string_view::npos ? databaseName : databaseName.substr(cut + 1));
 }
 
-std::string TableFileName(std::string_view tableName) {
-  std::string name(tableName);
-  for (char& c : name)
-    if (std::string_view("*/\\:?<>").find(c) != std::string_view::npos) c = '_';
-  return name;
-}
+std::string TableFileName(std::string_view tableName) { return WindowsFileName(tableName); }
 
 std::string BatchFileName(std::string_view databaseName) {
-  std::string name(databaseName);
+  std::string name = DatabaseFolderPart(databaseName);
   for (char& c : name)
-    if (c == '&' || c == '/') c = '_';
+    if (c == '&') c = '_';
   return name;
 }
 

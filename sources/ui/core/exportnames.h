@@ -15,11 +15,14 @@ std::string ExportTimeStamp(const std::tm& utc, const std::tm& local);
 // The same from the system clocks now.
 std::string ExportTimeStampNow();
 
-// The engine's database name without everything up to its last backslash or slash.
+// The engine's database name as a file name: what follows its last backslash or slash (a
+// database name field may hold the path the file was attached from), as Windows can hold
+// it (WindowsFileName).
 std::string DatabaseFolderPart(std::string_view databaseName);
-// A table's script file name: "*", "/", "\", ":", "?", "<", ">" become "_"; nothing else changes.
+// A table's script file name: its name as Windows can hold it (WindowsFileName).
 std::string TableFileName(std::string_view tableName);
-// The batch file's name (without ".bat"): "&" and "/" become "_" ("/" cannot be in a file name).
+// The batch file's name (without ".bat"): the database's file name with "&" as "_", which
+// the command interpreter would read as the end of a command.
 std::string BatchFileName(std::string_view databaseName);
 
 // One line of the CSV report with its line end: name,count CR LF; the name in double quotes

@@ -18,6 +18,7 @@
 #include "common/enginesupport.h"
 #include "common/records.h"
 #include "common/sqlserver.h"
+#include "common/unicodetext.h"
 #include "platform/database.h"
 #include "platform/files.h"
 #include "ui/core/catalogloss.h"
@@ -378,11 +379,7 @@ std::string ExportRun::UniqueTableFileName(const CTable& table) {
   // Tables of one name in two schemas, or names that differ only in characters a file name
   // cannot hold or only in letter case (the folder is meant for Windows, whose file names
   // ignore case), would otherwise share a script, and the later would replace the earlier.
-  auto take = [this](const std::string& name) {
-    std::string key = name;
-    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return m_usedTableFiles.insert(key).second;
-  };
+  auto take = [this](const std::string& name) { return m_usedTableFiles.insert(FoldedCase(name)).second; };
   // A name the catalog lost would give the hidden file ".sql".
   std::string base = TableFileName(table.m_strName.str());
   if (base.empty()) base = "Table_" + std::to_string(table.m_dwObjectId);
@@ -582,7 +579,13 @@ void ExportRun::Finish() {
     if (batchName.empty()) batchName = "Database";
     const std::string shellName = batchName + ".sh";
     batchName += ".bat";
-    const std::string text = m_batch.Text();
+    std::string text = m_batch.Text();
+    // The command interpreter reads a batch file in the console's code page: one that names
+    // scripts beyond ASCII (UTF-8 here) switches it to UTF-8 first. ASCII ones stay as they were.
+    if (!IsAsciiText(text)) {
+      const size_t firstLine = text.find("\r\n");
+      text.insert(firstLine == std::string::npos ? 0 : firstLine + 2, "chcp 65001 >nul\r\n");
+    }
     FILE_HANDLE bat = Create(batchName);
     if (!WriteFileAll(bat, text.data(), text.size())) Log("The batch file could not be written: " + Path(batchName));
     CloseFileHandle(bat);

@@ -7,6 +7,7 @@
 
 #include "common/executionlog.h"
 #include "common/sqlserver.h"
+#include "common/unicodetext.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/archive.h"
@@ -16,6 +17,50 @@
 #include "ui/core/scanfollower.h"
 
 namespace uicore {
+
+namespace {
+
+// Scan files written before names were kept as UTF-8 hold them as 8-bit text, each letter
+// of Latin-1 one byte. Such a byte is no UTF-8: read as the letter it was, the texts of an
+// old file show as they did; the texts of a new file are UTF-8 already and stay as they are.
+void Utf8(CString& text) {
+  if (!IsAsciiText(text.view())) text = CString(ValidUtf8(text.view()));
+}
+
+void KeepLoadedTextsUtf8(CSQLServer& engine) {
+  Utf8(engine.m_strDatabaseName);
+  if (engine.m_pStatus) Utf8(engine.m_pStatus->m_strDatabaseName);
+  for (auto& entry : engine.m_mapTables) {
+    CTable* t = entry.second;
+    if (!t) continue;
+    Utf8(t->m_strName);
+    Utf8(t->m_strOwner);
+    for (CColumn* c = t->m_pColumnHead; c; c = c->m_pNext) {
+      for (CString* text : {&c->m_strName, &c->m_strType, &c->m_strUserType, &c->m_strDefault, &c->m_strComputed})
+        Utf8(*text);
+    }
+    for (CVarColumn* v = t->m_pVarHead; v; v = v->m_pNext) {
+      for (CString* text : {&v->m_strName, &v->m_strDefault, &v->m_strType}) Utf8(*text);
+    }
+    for (auto& computed : t->m_mapComputed) Utf8(computed.second);
+    for (auto& index : t->m_mapTableIndexes) {
+      if (!index.second) continue;
+      Utf8(index.second->m_strName);
+      Utf8(index.second->m_strText);
+    }
+  }
+  for (auto* objects : {&engine.m_mapViews, &engine.m_mapStoredProcs, &engine.m_mapRules, &engine.m_mapTriggers,
+                        &engine.m_mapFunctions})
+    for (auto& entry : *objects) {
+      if (!entry.second) continue;
+      Utf8(entry.second->m_strName);
+      Utf8(entry.second->m_strText);
+    }
+  for (auto& entry : engine.m_mapDataTypes)
+    if (entry.second) Utf8(entry.second->m_strName);
+}
+
+}  // namespace
 
 namespace {
 
@@ -74,6 +119,7 @@ OpenScanResult OpenScanFile(const std::string& path) {
   try {
     engine->LoadScanInfo(ar);
     ar.Close();
+    KeepLoadedTextsUtf8(*engine);
   } catch (const CArchiveException& e) {
     CExecutionLog::WriteLog(0, 0, FormatString("Scan file could not be read: %s: %s", path.c_str(), e.what()), false);
     result.outcome = Outcome::Unreadable;

@@ -82,16 +82,32 @@ TEST_F(Catalog2000, UserTablesTakeNameOwnerAndTheSharedUnicodeCounter) {
   EXPECT_EQ(Table(engine, 200)->m_strOwner, "sales");
   EXPECT_EQ(engine.m_strLastOwnerName, "sales");
 
-  // A column takes number 1, so the next wide table name gets 2.
+  // Names come out as stored, every letter of them (U+0461, then U+4E00 whose low byte is 0).
   Bytes wide = Utf16("ab");
   wide[1] = 0x04;
+  wide[2] = 0x00;
+  wide[3] = 0x4E;
   engine.m_nUnicodeNameCounter = 1;
-  ParseOne(engine, &CSQLServer2000::DecodeColumnRow,
-           Row(40).Put(4, 300, 4).Put(8, 56, 1).Put(12, 4, 2).Put(16, 1, 2).Put(34, 1, 2).Columns(21).Var(wide).Build());
-  ParseOne(engine, &CSQLServer2000::ParseSysObjectsRow,
-           Row(42).Put(4, 301, 4).Put(8, 'U', 1).Put(9, ' ', 1).Columns(25).Var(wide).Build());
-  EXPECT_EQ(Table(engine, 300)->m_pColumnHead->m_strName, "UnicodeCol#_1");
-  EXPECT_EQ(Table(engine, 301)->m_strName, "UnicodeTab#_2");
+  auto column = [&](DWORD table, const Bytes& name) {
+    ParseOne(engine, &CSQLServer2000::DecodeColumnRow,
+             Row(40).Put(4, table, 4).Put(8, 56, 1).Put(12, 4, 2).Put(16, 1, 2).Put(34, 1, 2).Columns(21).Var(name).Build());
+  };
+  auto table = [&](DWORD id, const Bytes& name) {
+    ParseOne(engine, &CSQLServer2000::ParseSysObjectsRow,
+             Row(42).Put(4, id, 4).Put(8, 'U', 1).Put(9, ' ', 1).Columns(25).Var(name).Build());
+  };
+  column(300, wide);
+  table(301, wide);
+  EXPECT_EQ(Table(engine, 300)->m_pColumnHead->m_strName, "\xD1\xA1\xE4\xB8\x80");
+  EXPECT_EQ(Table(engine, 301)->m_strName, "\xD1\xA1\xE4\xB8\x80");
+  // Only a name that is no text takes a substitute: a column number 1, so the next table 2.
+  Bytes broken = Utf16("a\n");
+  column(302, broken);
+  broken[2] = 0x00;
+  broken[3] = 0xD8;  // a high surrogate alone
+  table(303, broken);
+  EXPECT_EQ(Table(engine, 302)->m_pColumnHead->m_strName, "UnicodeCol#_1");
+  EXPECT_EQ(Table(engine, 303)->m_strName, "UnicodeTab#_2");
 }
 
 TEST_F(Catalog2000, ShippedObjectsAndLongNamesAreRejected) {

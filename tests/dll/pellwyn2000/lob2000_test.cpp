@@ -187,6 +187,6 @@ TEST(RenderLob, TheThreeRenderings) {
   EXPECT_EQ(RenderLob(utf16, LobRender::kHex), "41004200");
   EXPECT_EQ(RenderLob(utf16, LobRender::kUnicode), "AB");
   EXPECT_EQ(RenderLob(utf16, LobRender::kText), "AB");
-  EXPECT_EQ(RenderLob(std::string("A\0\x04\x04", 4), LobRender::kUnicode), "?????");
+  EXPECT_EQ(RenderLob(std::string("A\0\x04\x04", 4), LobRender::kUnicode), "A\xD0\x84");  // U+0404
   EXPECT_EQ(RenderLob("", LobRender::kUnicode), "");
 }

@@ -125,7 +125,14 @@ inline std::unique_ptr<CTable> TableFromDdl(const TableDef& def, DWORD objectId)
 
 inline std::string Latin1ToUtf8(const std::string& bytes) {
   std::string out;
-  for (unsigned char c : bytes) testsupport::AppendUtf8(out, c);
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      out += char(0xC0 | c >> 6);
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
   return out;
 }
 
@@ -136,10 +143,7 @@ inline std::string FromHex(const std::string& hex) {
 }
 
 inline std::string Utf16ToUtf8(const std::string& bytes) {
-  std::string out;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    testsupport::AppendUtf8(out, BYTE(bytes[i]) | BYTE(bytes[i + 1]) << 8);
-  return out;
+  return ::Utf16ToUtf8(ByteView(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()));
 }
 
 inline std::string DecimalKey(std::string s) {

@@ -105,7 +105,7 @@ TEST(RenderFixed, EveryTypeInBothModes) {
       {"char", col(SqlType::kChar, 4), {0x61, 0x62, 0x00, 0x63}, "ab", "ab"},
       {"char starting with zero", col(SqlType::kChar, 2), {0x00, 0x61}, "Empty", "Empty"},
       {"nchar", col(SqlType::kNChar, 2), {0x41, 0x00}, "A", "4100"},
-      {"nchar beyond 8 bits", col(SqlType::kNChar, 2), {0x41, 0x04}, "?????", "4104"},
+      {"nchar beyond 8 bits", col(SqlType::kNChar, 2), {0x41, 0x04}, "\xD1\x81", "4104"},
       {"binary", col(SqlType::kBinary, 2), {0x01, 0xAB}, "0x01ab", "0x01ab"},
       {"uniqueidentifier", col(SqlType::kUniqueIdentifier, 16), guid, "{00112233-4455-6677-8899-AABBCCDDEEFF}",
        "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
@@ -136,17 +136,18 @@ TEST(RenderFixed, MarksAreNotTexts) {
   EXPECT_EQ(RenderFixed(t, ByteView(), Mode::kExport).mark, Mark::kNull);
 }
 
-TEST(VariableTexts, FilteringNarrowingAndHex) {
+TEST(VariableTexts, FilteringDecodingAndHex) {
   const Bytes varchar = {0x41, 0x01, 0x42, 0x00, 0x43, 0x02};
   EXPECT_EQ(FilteredText(View(varchar)), "ABC");
   const Bytes ab = recordtest::Utf16("AB");
-  EXPECT_EQ(NarrowedUnicode(View(ab)), "AB");
+  EXPECT_EQ(UnicodeShown(View(ab)), "AB");
   EXPECT_EQ(HexDigits(View(ab)), "41004200");
-  // A character above 255 among the first three is not shown; one later shows as its bytes.
-  const Bytes early = {0x41, 0x00, 0x42, 0x04};
-  EXPECT_EQ(NarrowedUnicode(View(early)), "?????");
-  const Bytes late = {0x41, 0x00, 0x42, 0x00, 0x43, 0x00, 0x44, 0x04};
-  EXPECT_EQ(NarrowedUnicode(View(late)), std::string("ABCD\x04"));
+  // Every character is shown, wherever it stands; zero units are left out.
+  const Bytes early = {0x41, 0x00, 0x42, 0x04, 0x00, 0x00};
+  EXPECT_EQ(UnicodeShown(View(early)), "A\xD1\x82");
+  const Bytes cjk = {0x00, 0x4E, 0x2D, 0x4E};
+  EXPECT_EQ(UnicodeShown(View(cjk)), "\xE4\xB8\x80\xE4\xB8\xAD");
+  EXPECT_EQ(CodePageShown("\xC0\xE1", 1251), "\xD0\x90\xD0\xB1");
   const Bytes three = {0x41, 0x00, 0x42};
   EXPECT_EQ(Text(BytesToString(three.data(), 3, false)), "AB");
   EXPECT_EQ(Text(BytesToString(three.data(), 3, true)), "410042");

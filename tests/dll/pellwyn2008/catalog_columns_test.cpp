@@ -201,11 +201,11 @@ TEST_F(ColumnsTest, IdentityFlagIsStatusBit4) {
   EXPECT_EQ(CSQLServer2008::BuildColumnStatus(175, 0x00), 0x28);
 }
 
-TEST_F(ColumnsTest, NonLatinNamesGetNumberedSubstitutes) {
+TEST_F(ColumnsTest, NamesAreDecodedAndOnlyBrokenOnesGetSubstitutes) {
   ColumnRow katakana = Col(1, 56, 4, "");
   katakana.rawName = {0x11, 0x04, 'x', 0};  // first unit U+0411
   ColumnRow second = Col(2, 167, 10, "");
-  second.rawName = {'a', 0, 0x30, 0x01};  // second unit above U+00FF
+  second.rawName = {'a', 0, 0x00, 0xD8};  // a high surrogate with no low one
   ColumnRow oneChar = Col(3, 56, 4, "");
   oneChar.rawName = {'z', 0};
   ColumnRow padded = Col(4, 56, 4, "  Spaced  ");
@@ -215,12 +215,12 @@ TEST_F(ColumnsTest, NonLatinNamesGetNumberedSubstitutes) {
   Add(padded);
   auto cols = Columns(table);
   ASSERT_EQ(cols.size(), 4u);
-  EXPECT_EQ(cols[0]->m_strName, "UnicodeCol#_1");
-  EXPECT_EQ(cols[1]->m_strName, "UnicodeCol#_2");
-  EXPECT_EQ(VarColumns(table)[0]->m_strName, "a0");  // the variable column keeps the low bytes
+  EXPECT_EQ(cols[0]->m_strName, "\xD0\x91x");
+  EXPECT_EQ(cols[1]->m_strName, "UnicodeCol#_1");
+  EXPECT_EQ(VarColumns(table)[0]->m_strName, "UnicodeCol#_1");
   EXPECT_EQ(cols[2]->m_strName, "z");
   EXPECT_EQ(cols[3]->m_strName, "Spaced");
-  EXPECT_EQ(engine.m_nUnicodeNameSerial, 3);
+  EXPECT_EQ(engine.m_nUnicodeNameSerial, 2);
 }
 
 TEST_F(ColumnsTest, DuplicateRowsOfABackupChangeNothing) {

@@ -286,7 +286,7 @@ TEST(CatalogTypes, OnlyUserTypesAreKept) {
   EXPECT_EQ(t->m_dwValue3, 3001u);
   EXPECT_EQ(t->m_dwValue4, 3002u);
   ASSERT_TRUE(engine.m_mapDataTypes.Lookup("261", t));
-  EXPECT_EQ(t->m_strName, "LAx");
+  EXPECT_EQ(t->m_strName, "L\xC5\x81x");  // U+0141 whole
   // A later scan stores over the earlier record.
   Decode(engine, &E::DecodeDataTypeRow, TypeRow(257, 175, Name16("phone2")));
   ASSERT_TRUE(engine.m_mapDataTypes.Lookup("257", t));
@@ -368,10 +368,10 @@ TEST(CatalogObjects, TableNamesOwnersAndSubstitutes) {
   linked->m_vecDataPages = {7};
   engine.m_mapTables.SetAt("2002", linked);
   const Bytes cyrillic = {0x1F, 0x04, 0x40, 0x04, 'x', 0};         // first unit above U+00FF
-  const Bytes secondHigh = {'A', 0, 0x14, 0x04};                    // second unit above U+00FF
+  const Bytes broken = {'A', 0, 0x14, 0xDC};                        // a low surrogate alone
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2001, "U", cyrillic));
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2002, "U", cyrillic));  // an existing record as well
-  Decode(engine, &E::DecodeObjectRow, ObjectRow(2003, "U", secondHigh));
+  Decode(engine, &E::DecodeObjectRow, ObjectRow(2003, "U", broken));
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2004, "U", Name16("Trailing  ")));
   Decode(engine, &E::DecodeObjectRow, ObjectRow(150, "U", Name16("sysbase")));    // system object ids
   CTable* system = engine.NewTable();
@@ -385,13 +385,13 @@ TEST(CatalogObjects, TableNamesOwnersAndSubstitutes) {
   const std::string longName(120, 'L');
   Decode(engine, &E::DecodeObjectRow, ObjectRow(2006, "U", Name16(longName)));
 
-  EXPECT_EQ(TableAt(engine, "2001")->m_strName, "UnicodeTab#_1");
-  EXPECT_EQ(TableAt(engine, "2002")->m_strName, "UnicodeTab#_2");
+  EXPECT_EQ(TableAt(engine, "2001")->m_strName, "\xD0\x9F\xD1\x80x");
+  EXPECT_EQ(TableAt(engine, "2002")->m_strName, "\xD0\x9F\xD1\x80x");
   EXPECT_EQ(TableAt(engine, "2002"), linked);
   EXPECT_EQ(linked->m_dwObjectId, 2002u);
   EXPECT_EQ(linked->m_strOwner, "dbo");
-  EXPECT_EQ(TableAt(engine, "2003")->m_strName, "UnicodeTab#_3");
-  EXPECT_EQ(engine.m_nUnicodeNameSerial, 4);
+  EXPECT_EQ(TableAt(engine, "2003")->m_strName, "UnicodeTab#_1");
+  EXPECT_EQ(engine.m_nUnicodeNameSerial, 2);
   EXPECT_EQ(TableAt(engine, "2004")->m_strName, "Trailing");
   EXPECT_EQ(TableAt(engine, "150"), nullptr);
   EXPECT_TRUE(system->m_strName.IsEmpty());
@@ -401,12 +401,12 @@ TEST(CatalogObjects, TableNamesOwnersAndSubstitutes) {
   EXPECT_EQ(engine.m_nObjectSerial, 5);
 }
 
-// A table or column name goes into statements and file names: one with a character above
-// U+00FF, or one that narrows to a control character, anywhere in the name, gets a numbered
-// substitute, whether the object row or the column row meets it and whether the table record
-// is new or was linked to its pages before. Latin-1 names keep their bytes. Tables and
+// A table or column name goes into statements and file names: every name that is text comes
+// out as it was stored, in UTF-8; one with a control character or a broken surrogate pair,
+// anywhere in the name, gets a numbered substitute, whether the object row or the column row
+// meets it and whether the table record is new or was linked to its pages before. Tables and
 // columns draw on one serial, in the order their rows are read.
-TEST(CatalogObjects, NamesThatCannotBeNarrowedGetSubstitutes) {
+TEST(CatalogObjects, NamesThatAreNoTextGetSubstitutes) {
   ModuleFolderScope scope;
   E engine;
   engine.m_mapOwnerNames.SetAt("1", "dbo");
@@ -426,14 +426,14 @@ TEST(CatalogObjects, NamesThatCannotBeNarrowedGetSubstitutes) {
     Bytes name;
     const char* expected;
   } tables[] = {
-      {2001, units({0x4E2D, 0x6587}), "UnicodeTab#_1"},                // Chinese
-      {2002, units({0x4E2D, 0x6587}), "UnicodeTab#_2"},                // on the linked record
-      {2003, units({'A', 'B', 0x4E2D}), "UnicodeTab#_3"},              // past the first two units
-      {2004, units({'L', 'i', 'n', 'e', 0x0A, 'F'}), "UnicodeTab#_4"},  // a line feed
-      {2005, units({'x', 0x0085}), "UnicodeTab#_5"},                   // a C1 control
-      {2006, units({'x', 0x0000, 'y'}), "UnicodeTab#_6"},              // a zero unit
-      {2007, units({'C', 'a', 'f', 0x00E9}), "Caf\xE9"},               // Latin-1
-      {2008, units({0x00C0, '~', 0x00FF, ' ', ' '}), "\xC0~\xFF"},     // Latin-1, blanks trimmed
+      {2001, units({0x4E2D, 0x6587}), "\xE4\xB8\xAD\xE6\x96\x87"},        // Chinese
+      {2002, units({0x4E00, 0x6587}), "\xE4\xB8\x80\xE6\x96\x87"},        // on the linked record
+      {2003, units({'A', 'B', 0xD83D, 0xDE00}), "AB\xF0\x9F\x98\x80"},      // a surrogate pair
+      {2004, units({'L', 'i', 'n', 'e', 0x0A, 'F'}), "UnicodeTab#_1"},  // a line feed
+      {2005, units({'x', 0x0085}), "UnicodeTab#_2"},                   // a C1 control
+      {2006, units({'x', 0x0000, 'y'}), "UnicodeTab#_3"},              // a zero unit
+      {2007, units({'C', 'a', 'f', 0x00E9}), "Caf\xC3\xA9"},           // Latin-1
+      {2008, units({0x00C0, '~', 0x00FF, ' ', ' '}), "\xC3\x80~\xC3\xBF"},  // blanks trimmed
   };
   for (const auto& t : tables) Decode(engine, &E::DecodeObjectRow, ObjectRow(t.id, "U", t.name));
   // The same row read again (a page held twice) keeps the name it gave.
@@ -443,17 +443,17 @@ TEST(CatalogObjects, NamesThatCannotBeNarrowedGetSubstitutes) {
     EXPECT_EQ(TableAt(engine, std::to_string(t.id).c_str())->m_strName, t.expected) << t.id;
   }
   EXPECT_EQ(TableAt(engine, "2002"), linked);
-  EXPECT_EQ(engine.m_nUnicodeNameSerial, 7);
+  EXPECT_EQ(engine.m_nUnicodeNameSerial, 4);
 
   const struct {
     DWORD id;
     Bytes name;
     const char* expected;
   } columns[] = {
-      {1, units({0x65E5, 0x4ED8}), "UnicodeCol#_7"},                  // Japanese
-      {2, units({'a', 'b', 'c', 0x0411}), "UnicodeCol#_8"},           // its fourth unit
-      {3, units({'T', 0x09, 'b'}), "UnicodeCol#_9"},                  // a tab
-      {4, units({'G', 'r', 0x00F6, 0x00DF, 'e'}), "Gr\xF6\xDF" "e"},  // Latin-1
+      {1, units({0x65E5, 0x4ED8}), "\xE6\x97\xA5\xE4\xBB\x98"},         // Japanese
+      {2, units({'a', 'b', 'c', 0xDBFF}), "UnicodeCol#_4"},           // a surrogate cut off
+      {3, units({'T', 0x09, 'b'}), "UnicodeCol#_5"},                  // a tab
+      {4, units({'G', 'r', 0x00F6, 0x00DF, 'e'}), "Gr\xC3\xB6\xC3\x9F" "e"},  // Latin-1
       {5, units({' ', 'p', 'l', 'a', 'i', 'n', ' '}), "plain"},
   };
   for (const auto& c : columns) {
@@ -468,7 +468,7 @@ TEST(CatalogObjects, NamesThatCannotBeNarrowedGetSubstitutes) {
   std::vector<std::string> expected;
   for (const auto& c : columns) expected.push_back(c.expected);
   EXPECT_EQ(names, expected);
-  EXPECT_EQ(engine.m_nUnicodeNameSerial, 10);
+  EXPECT_EQ(engine.m_nUnicodeNameSerial, 6);
 }
 
 TEST(CatalogObjects, DroppedObjectsOnlyWhenDeletedRecordsAreAsked) {

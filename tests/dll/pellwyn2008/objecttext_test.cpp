@@ -161,7 +161,7 @@ TEST_F(ObjectTextTest, RecordSearchAndStatusWord) {
 
 // Texts are UTF-16: characters, not bytes, become 8-bit text, and what 8 bits cannot hold
 // becomes "?".
-TEST_F(ObjectTextTest, Utf16TextsAreNarrowedByCharacter) {
+TEST_F(ObjectTextTest, Utf16TextsComeOutAsUtf8) {
   const struct {
     Bytes stored;
     const char* text;
@@ -169,10 +169,12 @@ TEST_F(ObjectTextTest, Utf16TextsAreNarrowedByCharacter) {
       {sp::Utf16("abc"), "abc"},
       {sp::Ascii("abc"), "abc"},    // already 8-bit
       {sp::Ascii("abcd"), "abcd"},  // even length, still 8-bit: no zero high byte
-      {{'c', 0, 'a', 0, 'f', 0, 0xE9, 0x00}, "caf\xE9"},
-      {{'(', 0, 0x16, 0x04, ')', 0}, "(?)"},                          // U+0416
-      {{'N', 0, 0x3D, 0xD8, 0x00, 0xDE, '\'', 0}, "N?'"},             // one character outside the BMP
-      {{'a', 0, 0x00, 0x01, 'b', 0}, "a?b"},                          // U+0100 is not a
+      {{'c', 0, 'a', 0, 'f', 0, 0xE9, 0x00}, "caf\xC3\xA9"},
+      {{'(', 0, 0x16, 0x04, ')', 0}, "(\xD0\x96)"},                   // U+0416
+      {{'N', 0, 0x3D, 0xD8, 0x00, 0xDE, '\'', 0}, "N\xF0\x9F\x98\x80'"},  // outside the BMP
+      {{'a', 0, 0x00, 0x4E, 'b', 0}, "a\xE4\xB8\x80" "b"},          // U+4E00: its low byte is 0
+      {{'a', 0, 0, 0, 'b', 0}, "ab"},                                 // zero units left out
+      {{'c', 'a', 'f', 0xE9}, "caf\xC3\xA9"},                          // 8-bit text, read as 1252
   };
   int id = 1001;
   for (const auto& c : cases) {

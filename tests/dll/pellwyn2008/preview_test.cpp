@@ -20,6 +20,7 @@
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/installscript.h"
 
 using namespace recordtest;
 using testsupport::ModuleFolderScope;
@@ -134,7 +135,7 @@ TEST(PreviewText, FixedLengthValues) {
       {"char", 5, 0, 0, Ascii(std::string("ab\0\0\0", 5)), "ab"},
       {"char", 5, 0, 0, Bytes(5, 0), "Empty"},
       {"nchar", 6, 0, 0, Utf16("AB "), "AB "},
-      {"nchar", 4, 0, 0, Bytes{0x10, 0x04, 0x41, 0x00}, "?????"},
+      {"nchar", 4, 0, 0, Bytes{0x10, 0x04, 0x41, 0x00}, "\xD0\x90" "A"},  // every character shown
       {"binary", 2, 0, 0, Bytes{0x0A, 0xFF}, "0x0aff"},
       {"uniqueidentifier", 16, 0, 0,
        Bytes{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF},
@@ -172,7 +173,7 @@ TEST(PreviewText, VariableLengthValuesAndMarkers) {
   b.Variable("nv", "nvarchar", 40);
   b.Variable("nvWide", "nvarchar", 40);
   b.Variable("nvLate", "nvarchar", 40);
-  b.Variable("v", "varchar", 20);
+  b.Variable("v", "varchar", 20)->m_dwCollation = 0xD000 | 0x18;  // Cyrillic_General: 1251
   b.Variable("bin", "varbinary", 20);
   b.Variable("empty", "nvarchar", 20);
   b.Variable("null", "nvarchar", 20);
@@ -185,9 +186,9 @@ TEST(PreviewText, VariableLengthValuesAndMarkers) {
   s.columnCount = 11;
   s.nullBits = {7};
   s.vars = {{Utf16("AB")},
-            {Bytes{0x10, 0x04, 0x41, 0x00}},       // a non-Latin character among the first three
-            {Concat(Utf16("ABC"), Bytes{0x10, 0x04})},  // ... after them: shown as '?'
-            {Ascii("a\x01z")},
+            {Bytes{0x10, 0x04, 0x41, 0x00}},       // a non-Latin character first
+            {Concat(Utf16("ABC"), Bytes{0x10, 0x04})},  // ... and last
+            {Ascii("a\x01z\xC0")},                  // by the column's code page
             {Bytes{0x41, 0x00, 0x42}},
             {},
             {},
@@ -198,7 +199,7 @@ TEST(PreviewText, VariableLengthValuesAndMarkers) {
   const size_t offsets = 4 + 2 + 2 + 2;
   Put(record, offsets + 2 * 8, 5, 2);
   EXPECT_EQ(RowOf(engine, table, record),
-            "AB$#$?????$#$ABC?$#$a\x01z$#$<binary data>$#$Empty$#$NULL$#$0xdead$#$Corrupt$#$('n/a')$#$Empty$#$");
+            "AB$#$\xD0\x90" "A$#$ABC\xD0\x90$#$a\x01z\xD0\x90$#$<binary data>$#$Empty$#$NULL$#$0xdead$#$Corrupt$#$('n/a')$#$Empty$#$");
 }
 
 TEST(PreviewText, ComputedDroppedAndRunningPositions) {
@@ -547,14 +548,8 @@ const std::string& NorthwindScript() {
   static const std::string text = [] {
     std::string path = testsupport::FixturePath("oracle/instnwnd.sql");
     std::string raw = path.empty() ? std::string() : testsupport::ReadFile(path);
-    std::string out;
-    out.reserve(raw.size() / 2);
-    for (size_t i = 0; i + 1 < raw.size(); i += 2) {
-      const unsigned unit = BYTE(raw[i]) | BYTE(raw[i + 1]) << 8;
-      if (unit == 0xFEFF) continue;
-      out += unit <= 0xFF ? char(unit) : '?';
-    }
-    return out;
+    // The preview shows text as UTF-8: the script's UTF-16 read the same way.
+    return testsupport::InstallScriptText(raw);
   }();
   return text;
 }

@@ -152,7 +152,8 @@ TEST(GetDatabaseName, BootPageNameField) {
   EXPECT_EQ(make(u"Pad    ", 13, 9, 16 * 8192), "Pad");
   EXPECT_EQ(make(u"Pad\x2020\x2020", 13, 9, 16 * 8192), "Pad");
   EXPECT_EQ(make(std::u16string(128, u'x'), 13, 9, 16 * 8192), std::string(128, 'x'));
-  EXPECT_EQ(make(u"Caf\u00e9\u4e2d", 13, 9, 16 * 8192), "Caf\xe9?");
+  EXPECT_EQ(make(u"Caf\u00e9\u4e2d", 13, 9, 16 * 8192), "Caf\xC3\xA9\xE4\xB8\xAD");
+  EXPECT_EQ(make(u"\u4e00\u4e8c", 13, 9, 16 * 8192), "\xE4\xB8\x80\xE4\xBA\x8C");  // low bytes 0: not the end
   EXPECT_EQ(make(u"MyDB", 1, 9, 16 * 8192), "");    // not a boot page
   EXPECT_EQ(make(u"MyDB", 13, 10, 16 * 8192), "");  // wrong page id
   EXPECT_EQ(make(u"MyDB", 13, 9, 8 * 8192), "");    // file too short

@@ -20,8 +20,13 @@
 #include "common/sqltext.h"
 #include "platform/database.h"
 #include "platform/files.h"
+#include "common/unicodetext.h"
 #include "support/fakedatabase.h"
+#include "support/fakepreview.h"
+#include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/installscript.h"
+#include "support/renamedcopy.h"
 #include "support/oraclerows.h"
 #include "support/schemareader.h"
 #include "support/tsqllexer.h"
@@ -665,9 +670,10 @@ struct ExportRun {
   std::string output;
 };
 
-ExportRun RunExport(const std::string& file, const std::string& dir, int set = 1) {
+ExportRun RunExport(const std::string& file, const std::string& dir, int set = 1, const std::string& locale = "") {
   const std::string out = dir + ".out";
-  const std::string cmd = std::string("'") + PELLWYN_ENGINE_DRIVER + "' export '" + file + "' '" + dir +
+  const std::string env = locale.empty() ? std::string() : "LC_ALL=" + locale + " LANG=" + locale + " ";
+  const std::string cmd = env + "'" + PELLWYN_ENGINE_DRIVER + "' export '" + file + "' '" + dir +
                           "' --rows --set " + std::to_string(set) + " > '" + out + "' 2>&1";
   ExportRun r;
   r.status = std::system(cmd.c_str());
@@ -729,7 +735,8 @@ TEST(ScriptFixtures, EveryExportLexesCleanly) {
       for (const auto& entry : fs::recursive_directory_iterator(out)) {
         if (entry.path().extension() != ".sql") continue;
         const bool tableScript = entry.path().parent_path().filename() == "Tables";
-        const std::string script = ReadFile(entry.path().string());
+        // A script beyond ASCII is UTF-16 behind its mark: read as sqlcmd reads it.
+        const std::string script = testsupport::InstallScriptText(ReadFile(entry.path().string()));
         for (const std::string& batch : SplitSqlBatches(script)) {
           testsupport::SqlLexResult r = LexSqlBatch(batch);
           EXPECT_TRUE(r.ok()) << name << " " << entry.path().filename() << ": " << r.error << "\n" << batch;
@@ -827,6 +834,103 @@ TEST(ScriptFixtures, NorthwindScriptsEqualThePublicSchema) {
     for (const std::string& p : procedures) EXPECT_TRUE(ourProcedures.count(p)) << name << ": " << p;
   }
   if (compared == 0) GTEST_SKIP() << "no Northwind fixture available";
+}
+
+// Names beyond Latin-1 are written as they were stored: a Northwind whose Shippers table,
+// CompanyName columns and database name were rewritten in CJK characters gives a batch file,
+// script files and statements of those names; the scripts that hold them are UTF-16 behind
+// their mark, the others stay plain ASCII.
+TEST(ScriptFixtures, CjkNamesGiveScriptsAndFilesOfTheirLetters) {
+  TempDir dir;
+  const std::string copy = dir.file("cjk.mdf");
+  if (!testsupport::WriteCjkNorthwind(copy)) GTEST_SKIP() << "fixture not available";
+  const std::string out = dir.file("out");
+  ExportRun run = RunExport(copy, out);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string table = testsupport::kCjkTable, column = testsupport::kCjkColumn;
+
+  EXPECT_TRUE(fs::is_regular_file(out + "/" + testsupport::kCjkDatabase + ".bat"));
+  const std::string raw = ReadFile(out + "/Tables/" + table + ".sql");
+  ASSERT_GE(raw.size(), 2u);
+  EXPECT_EQ(raw.substr(0, 2), "\xFF\xFE");
+  const std::string script = testsupport::InstallScriptText(raw);
+  EXPECT_NE(script.find("CREATE TABLE [dbo].[" + table + "] ([ShipperID] [int] NOT NULL IDENTITY(1,1) ,[" + column +
+                        "] [nvarchar](40) NOT NULL,[Phone] [nvarchar](24))"),
+            std::string::npos)
+      << script.substr(0, 400);
+  // Three rows, their values the ASCII literals they always were.
+  EXPECT_EQ(CountLines(script, "Insert into [dbo].[" + table + "] ([ShipperID],[" + column + "],[Phone])"), 3);
+  EXPECT_NE(script.find("CONVERT(nvarchar(40),0x53007000650065006400790020004500"), std::string::npos);  // Speedy E
+  const std::string customers = testsupport::InstallScriptText(ReadFile(out + "/Tables/Customers.sql"));
+  EXPECT_NE(customers.find("[" + column + "] [nvarchar](40) NOT NULL"), std::string::npos);
+  // A table with no such name keeps its plain script.
+  const std::string categories = ReadFile(out + "/Tables/Categories.sql");
+  EXPECT_NE(categories.find("CREATE TABLE [dbo].[Categories]"), std::string::npos);
+  EXPECT_TRUE(IsAsciiText(categories));
+}
+
+// The preview shows nvarchar and nchar as the export writes them: every value of
+// qlsinhvien's SinhVien literals (UTF-16 in hex, Vietnamese letters among them) is a cell of
+// the preview's rows, where the preview once showed "?????".
+TEST(ScriptFixtures, PreviewShowsTheUnicodeValuesTheExportWrites) {
+  const std::string file = testsupport::FixturePath("mdf2008_qlsinhvien.mdf");
+  if (file.empty()) GTEST_SKIP() << "fixture not available";
+  ModuleFolderScope module;
+  TempDir dir;
+  const std::string out = dir.file("ql");
+  ExportRun run = RunExport(file, out);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string script = testsupport::InstallScriptText(ReadFile(out + "/Tables/SinhVien.sql"));
+  std::vector<std::string> literals;
+  for (size_t at = script.find("CONVERT(n"); at != std::string::npos; at = script.find("CONVERT(n", at + 1)) {
+    if (script.compare(at, 17, "CONVERT(nvarchar(") != 0 && script.compare(at, 14, "CONVERT(nchar(") != 0) continue;
+    const size_t hex = script.find("),0x", at);
+    const size_t end = hex == std::string::npos ? hex : script.find(')', hex + 1);
+    if (end == std::string::npos) break;
+    std::string bytes;
+    for (size_t k = hex + 4; k + 1 < end; k += 2) bytes += char(std::stoi(script.substr(k, 2), nullptr, 16));
+    literals.push_back(Utf16ToUtf8(ByteView(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size())));
+  }
+  ASSERT_FALSE(literals.empty());
+
+  CSQLServer2008 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, file).finished);
+  CTable* table = testsupport::FindTable(engine, "SinhVien");
+  ASSERT_NE(table, nullptr);
+  std::set<std::string> cells;
+  for (const std::string& row : testsupport::AllRows(engine, table))
+    for (size_t at = 0, next; at < row.size(); at = next + 3) {
+      next = row.find("$#$", at);
+      if (next == std::string::npos) next = row.size();
+      cells.insert(row.substr(at, next - at));
+    }
+  int beyondAscii = 0;
+  for (const std::string& value : literals) {
+    EXPECT_TRUE(cells.count(value)) << value;
+    beyondAscii += !IsAsciiText(value);
+  }
+  EXPECT_GT(beyondAscii, 0);
+  EXPECT_TRUE(cells.count("Nguy\xE1\xBB\x85n Anh"));
+}
+
+// Procedure texts keep their letters whatever the locale the program runs under: the French
+// accents of entrepot_fr's procedures come out the same under C, C.UTF-8 and a Latin-1 one.
+TEST(ScriptFixtures, DefinitionTextsAreTheSameUnderAnyLocale) {
+  const std::string file = testsupport::FixturePath("bak2008r2_entrepot_fr.bak");
+  if (file.empty()) GTEST_SKIP() << "fixture not available";
+  TempDir dir;
+  std::string first;
+  for (const char* locale : {"C", "C.UTF-8", "fr_FR.ISO-8859-1", "POSIX"}) {
+    const std::string out = dir.file(std::string("fr_") + locale);
+    ExportRun run = RunExport(file, out, 1, locale);
+    ASSERT_EQ(run.status, 0) << locale << "\n" << run.output;
+    const std::string procedures = ReadFile(out + "/Stored_Procedure.sql");
+    if (first.empty()) first = procedures;
+    EXPECT_EQ(procedures, first) << locale;
+  }
+  const std::string text = testsupport::InstallScriptText(first);
+  EXPECT_NE(text.find("THEN '\xC3\x89t\xC3\xA9'"), std::string::npos);      // Été
+  EXPECT_NE(text.find("THEN 'B\xC3\xA9lier'"), std::string::npos);            // Bélier
 }
 
 }  // namespace

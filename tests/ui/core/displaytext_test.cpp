@@ -91,12 +91,13 @@ TEST(DisplayText, PathsForMessages) {
     const char* shown;
   } cases[] = {
       {"/data/northwind.bak", "/data/northwind.bak"},
-      {"/data/Am\xc3\xa9rique.bak", "/data/Am\xe9rique.bak"},        // Latin-1 letters keep their meaning
-      {"/data/\xe6\x97\xa5\xe6\x9c\xac.bak", "/data/??.bak"},         // beyond Latin-1
-      {"/data/\xf0\x9f\x98\x80.bak", "/data/?.bak"},
-      {"/data/raw\xe9.bak", "/data/raw\xe9.bak"},                    // not UTF-8: the bytes stay
-      {"/data/cut\xc3", "/data/cut\xc3"},                            // a sequence cut short
-      {"/data/\xc0\xaf", "/data/\xc0\xaf"},                          // an overlong form
+      {"/data/Am\xc3\xa9rique.bak", "/data/Am\xc3\xa9rique.bak"},     // UTF-8 as it is
+      {"/data/\xe6\x97\xa5\xe6\x9c\xac.bak", "/data/\xe6\x97\xa5\xe6\x9c\xac.bak"},
+      {"/data/\xf0\x9f\x98\x80.bak", "/data/\xf0\x9f\x98\x80.bak"},
+      {"/data/raw\xe9.bak", "/data/raw\xc3\xa9.bak"},                 // not UTF-8: read as Latin-1
+      {"/data/cut\xc3", "/data/cut\xc3\x83"},                         // a sequence cut short
+      {"/data/\xc0\xaf", "/data/\xc3\x80\xc2\xaf"},                  // an overlong form
+      {"/data/\xed\xa0\x80", "/data/\xc3\xad\xc2\xa0\xc2\x80"},     // a surrogate is no UTF-8
   };
   for (const Case& c : cases) EXPECT_EQ(PathForDisplay(c.path), c.shown) << c.path;
 }

@@ -4,22 +4,38 @@
 
 namespace {
 
-TEST(ExportNames, TableFileNamesReplaceOnlyTheCharactersAFileNameCannotHold) {
+TEST(ExportNames, FileNamesKeepEveryLetterAndLoseOnlyWhatWindowsForbids) {
   struct Case { const char* table; const char* file; } cases[] = {
-      {"Orders", "Orders"},           {"a*b/c\\d", "a_b_c_d"}, {"x:y?z", "x_y_z"},
-      {"<t>", "_t_"},                 {"R&D", "R&D"},          {"pipe|quote\"", "pipe|quote\""},
-      {"Order Details", "Order Details"}};
+      {"Orders", "Orders"},
+      {"a*b/c\\d", "abcd"},
+      {"x:y?z", "xyz"},
+      {"<t>", "t"},
+      {"pipe|quote\"", "pipequote"},
+      {"R&D", "R&D"},
+      {"Order Details", "Order Details"},
+      {"\xE4\xB8\x80\xE4\xBA\x8C\xD0\x9F\xD1\x80", "\xE4\xB8\x80\xE4\xBA\x8C\xD0\x9F\xD1\x80"},  // CJK, Cyrillic
+      {"tab\there\x7F\xC2\x85", "tabhere"},                 // control characters, C1 included
+      {"trailing. . ", "trailing"},                             // Windows drops them itself
+      {"..", ""},
+      {"CON", "CON_"}, {"con.sql", "con_.sql"}, {"Lpt1", "Lpt1_"}, {"COM10", "COM10"}, {"CONSOLE", "CONSOLE"},
+      {"raw\xE9", "raw\xC3\xA9"},                             // a byte that is no UTF-8: its Latin-1 letter
+      {"\xC5\x9C", "\xC5\x9C"},                               // U+015C is no backslash
+  };
   for (const Case& c : cases) EXPECT_EQ(uicore::TableFileName(c.table), c.file) << c.table;
-  // Two tables that differ only in such characters share one file name.
-  EXPECT_EQ(uicore::TableFileName("a*b"), uicore::TableFileName("a?b"));
 }
 
 TEST(ExportNames, DatabaseAndBatchNames) {
-  EXPECT_EQ(uicore::DatabaseFolderPart("C:\\data\\Sales"), "Sales");
+  // A name field holding the path the file was attached from loses the folder part, one rule
+  // for the folder, the batch file and the report.
+  EXPECT_EQ(uicore::DatabaseFolderPart("C:\\DBS\\NORTHWND.MDF"), "NORTHWND.MDF");
+  EXPECT_EQ(uicore::BatchFileName("C:\\DBS\\NORTHWND.MDF"), "NORTHWND.MDF");
   EXPECT_EQ(uicore::DatabaseFolderPart("/srv/db/Sales"), "Sales");
   EXPECT_EQ(uicore::DatabaseFolderPart("Northwind"), "Northwind");
+  EXPECT_EQ(uicore::DatabaseFolderPart("\xE6\x95\xB0\xE6\x8D\xAE\xE5\xBA\x93"), "\xE6\x95\xB0\xE6\x8D\xAE\xE5\xBA\x93");
+  EXPECT_EQ(uicore::BatchFileName("\xE6\x95\xB0\xE6\x8D\xAE\xE5\xBA\x93"), "\xE6\x95\xB0\xE6\x8D\xAE\xE5\xBA\x93");
   EXPECT_EQ(uicore::BatchFileName("R&D"), "R_D");
-  EXPECT_EQ(uicore::BatchFileName("a/b&c"), "a_b_c");
+  EXPECT_EQ(uicore::BatchFileName("a/b&c"), "b_c");
+  EXPECT_EQ(uicore::BatchFileName("what?"), "what");
 }
 
 TEST(ExportNames, TimeStampTakesTheDateFromUtcAndTheTimeFromTheLocalClock) {

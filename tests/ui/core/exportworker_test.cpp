@@ -235,17 +235,17 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
   const std::string folder = f.scriptFolder();
   EXPECT_EQ(worker.OutputFolder(), folder);
   EXPECT_EQ(FileTree(folder),
-            (std::vector<std::string>{"C:\\data\\R_D.bat", "C:\\data\\R_D.sh", "Default.sql", "ForeignKeys.sql", "ReadMe.txt", "Rules.sql",
-                                      "Stored_Procedure.sql", "Tables/", "Tables/a_b.sql", "Tables/a_b_9.sql",
-                                      "Tables/a_b_9_Constraint.sql", "Tables/a_b_Constraint.sql",
+            (std::vector<std::string>{"Default.sql", "ForeignKeys.sql", "R_D.bat", "R_D.sh", "ReadMe.txt", "Rules.sql",
+                                      "Stored_Procedure.sql", "Tables/", "Tables/ab.sql", "Tables/ab_9.sql",
+                                      "Tables/ab_9_Constraint.sql", "Tables/ab_Constraint.sql",
                                       "UserDefinedDatatypes.sql", "Views.sql"}));
   const std::string expected = std::string(kBatchHeader) +
                                "sqlcmd -E -S %1 -d %2 -i UserDefinedDatatypes.sql\r\n"
                                "sqlcmd -E -S %1 -d %2 -i Default.sql\r\n"
-                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b.sql\"\r\n"
-                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_Constraint.sql\"\r\n"
-                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_9.sql\"\r\n"
-                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\a_b_9_Constraint.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\ab.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\ab_Constraint.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\ab_9.sql\"\r\n"
+                               "sqlcmd -E -S %1 -d %2 -i \"Tables\\ab_9_Constraint.sql\"\r\n"
                                "sqlcmd -E -S %1 -d %2 -i ForeignKeys.sql\r\n"
                                "sqlcmd -E -S %1 -d %2 -i Views.sql\r\n"
                                "sqlcmd -E -S %1 -d %2 -i Stored_Procedure.sql \r\n"
@@ -254,21 +254,21 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
                                ":label2\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i UserDefinedDatatypes.sql\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Default.sql\r\n"
-                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b.sql\"\r\n"
-                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_Constraint.sql\"\r\n"
-                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_9.sql\"\r\n"
-                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\a_b_9_Constraint.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\ab.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\ab_Constraint.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\ab_9.sql\"\r\n"
+                               "sqlcmd -U %1 -P %2 -S %3 -d %4 -i \"Tables\\ab_9_Constraint.sql\"\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i ForeignKeys.sql\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Views.sql\r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Stored_Procedure.sql \r\n"
                                "sqlcmd -U %1 -P %2 -S %3 -d %4 -i Rules.sql \r\n" +
                                kBatchTail;
-  EXPECT_EQ(ReadFile(folder + "/C:\\data\\R_D.bat"), expected);
+  EXPECT_EQ(ReadFile(folder + "/R_D.bat"), expected);
 
   // Each script holds what its generator wrote; the defaults of every table are kept.
   EXPECT_EQ(ReadFile(folder + "/Default.sql"), "-- default of a*b\r\ngo\r\n-- default of a?b\r\ngo\r\n");
-  EXPECT_EQ(ReadFile(folder + "/Tables/a_b_9.sql"), "-- table a?b\r\ngo\r\n");
-  EXPECT_EQ(ReadFile(folder + "/Tables/a_b_Constraint.sql"), "-- keys of a*b\r\ngo\r\n");
+  EXPECT_EQ(ReadFile(folder + "/Tables/ab_9.sql"), "-- table a?b\r\ngo\r\n");
+  EXPECT_EQ(ReadFile(folder + "/Tables/ab_Constraint.sql"), "-- keys of a*b\r\ngo\r\n");
   EXPECT_EQ(ReadFile(folder + "/Rules.sql"), "-- rule R1\r\ngo\r\n");
   EXPECT_EQ(ReadFile(folder + "/ReadMe.txt"), "how to run the scripts\r\n");
   EXPECT_EQ(ReadFile(f.state() + "/OutputFldr.txt"), folder + "\n");
@@ -290,7 +290,7 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
   EXPECT_TRUE(sink.Calls("row ").empty());
   EXPECT_EQ(sink.Events().back(), "finished scripts");
   EXPECT_EQ(sink.completion.rfind("Your scripts have been saved at the location : " + folder + "\r\n", 0), 0u);
-  EXPECT_NE(sink.completion.find("C:\\data\\R_D.bat <server name> <database name>"), std::string::npos);
+  EXPECT_NE(sink.completion.find("R_D.bat <server name> <database name>"), std::string::npos);
   EXPECT_NE(sink.completion.find("It runs UserDefinedDatatypes.sql, Default.sql, the script of each of the 2 tables "
                                  "in Tables, each followed by its _Constraint.sql, ForeignKeys.sql, Views.sql, "
                                  "Stored_Procedure.sql and Rules.sql, in this order."),
@@ -298,7 +298,7 @@ TEST(ExportWorker, ScriptExportOfA2008EngineWritesTheFolderAndTheSqlcmdBatchFile
       << sink.completion;
   EXPECT_EQ(worker.Result().end, ExportResult::End::kFinished);
   ASSERT_EQ(worker.Result().tables.size(), 2u);
-  EXPECT_EQ(worker.Result().tables[1].script, "Tables/a_b_9.sql");
+  EXPECT_EQ(worker.Result().tables[1].script, "Tables/ab_9.sql");
   EXPECT_EQ(worker.Result().tables[1].rows, 9);
 
   const std::string log = f.logs.ReadExecLog();
@@ -380,7 +380,7 @@ TEST(ExportWorker, ShellScriptRunsWhatTheBatchFileRuns) {
     RunExport(worker, engine, request, sink);
 
     const std::string folder = f.scriptFolder();
-    const std::string script = folder + "/C:\\data\\R_D.sh";
+    const std::string script = folder + "/R_D.sh";
     const std::string text = ReadFile(script);
     EXPECT_EQ(text.rfind("#!/bin/sh\n", 0), 0u);
     EXPECT_EQ(text.find('\r'), std::string::npos);
@@ -388,10 +388,10 @@ TEST(ExportWorker, ShellScriptRunsWhatTheBatchFileRuns) {
     ASSERT_EQ(stat(script.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
 
-    const std::vector<std::string> scripts = BatchScripts(ReadFile(folder + "/C:\\data\\R_D.bat"));
+    const std::vector<std::string> scripts = BatchScripts(ReadFile(folder + "/R_D.bat"));
     // Both formats run ForeignKeys.sql after the tables.
     ASSERT_EQ(scripts.size(), 9u);
-    EXPECT_EQ(scripts[2], "Tables/a_b.sql");
+    EXPECT_EQ(scripts[2], "Tables/ab.sql");
     EXPECT_EQ(scripts[4], "Tables/O'Hara.sql");
     std::vector<std::string> windows, sql;
     for (const std::string& s : scripts) {
@@ -405,7 +405,7 @@ TEST(ExportWorker, ShellScriptRunsWhatTheBatchFileRuns) {
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.calls, sql);
 
-    EXPECT_NE(sink.completion.find("On Linux, sh C:\\data\\R_D.sh takes the same arguments"), std::string::npos);
+    EXPECT_NE(sink.completion.find("On Linux, sh R_D.sh takes the same arguments"), std::string::npos);
 
     // The first failing script ends the run, by name; no later script runs.
     run = RunShell(script, "srv db", scripts[3]);
@@ -433,7 +433,7 @@ TEST(ExportWorker, A2000FormatEngineGetsOsqlLinesAndItsForeignKeysInTheirOwnScri
   RunExport(worker, engine, request, sink);
 
   const std::string folder = f.scriptFolder();
-  EXPECT_EQ(ReadFile(folder + "/C:\\data\\R_D.bat"),
+  EXPECT_EQ(ReadFile(folder + "/R_D.bat"),
             std::string(kBatchHeader) +
                 "osql -E -S %1 -d %2 -i UserDefinedDatatypes.sql\r\n"
                 "osql -E -S %1 -d %2 -i Default.sql\r\n"
@@ -474,7 +474,7 @@ TEST(ExportWorker, WithoutTablesThereIsNoTablesFolderAndTheTableStageShows30AtOn
   EXPECT_FALSE(fs::exists(folder + "/Tables"));
   EXPECT_FALSE(fs::exists(folder + "/Default.sql"));
   EXPECT_EQ(sink.Calls("dialog ").front(), "30");
-  EXPECT_EQ(WindowsSection(ReadFile(folder + "/C:\\data\\R_D.bat")),
+  EXPECT_EQ(WindowsSection(ReadFile(folder + "/R_D.bat")),
             "sqlcmd -E -S %1 -d %2 -i UserDefinedDatatypes.sql\r\n"
             "sqlcmd -E -S %1 -d %2 -i Views.sql\r\n");
   // A second export lists its folder after the first one's.
@@ -532,6 +532,27 @@ TEST(ExportWorker, EachExportWritesIntoAFolderOfItsOwn) {
   EXPECT_TRUE(fs::exists(given + "/.export-in-progress"));
 }
 
+// A database and tables named in CJK characters give folder, batch and script names of those
+// letters; the batch file, beyond ASCII now, first switches the console to UTF-8.
+TEST(ExportWorker, NamesBeyondAsciiGiveFilesOfTheirLetters) {
+  Folders f;
+  ScriptEngine engine(2008);
+  engine.m_strDatabaseName = "D:\\\xE6\x95\xB0\xE6\x8D\xAE\\\xE9\x94\x80\xE5\x94\xAE";  // D:\数据\销售
+  ExportRequest request = ScriptRequest(f);
+  request.rows = false;
+  request.tables = {engine.AddTable(5, "dbo", "\xE5\xAE\xA2\xE6\x88\xB7")};  // 客户
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink);
+
+  const std::string folder = f.parent() + "/Tarnwell_Pellwyn_\xE9\x94\x80\xE5\x94\xAE" + kStamp;
+  ASSERT_EQ(worker.OutputFolder(), folder);
+  EXPECT_TRUE(fs::is_regular_file(folder + "/Tables/\xE5\xAE\xA2\xE6\x88\xB7.sql"));
+  const std::string batch = ReadFile(folder + "/\xE9\x94\x80\xE5\x94\xAE.bat");
+  EXPECT_EQ(batch.rfind("@echo off\r\nchcp 65001 >nul\r\n", 0), 0u) << batch.substr(0, 40);
+  EXPECT_NE(batch.find("-i \"Tables\\\xE5\xAE\xA2\xE6\x88\xB7.sql\""), std::string::npos);
+}
+
 // No table's script replaces another's: the folder is meant for Windows, whose file names
 // ignore case, and a name made unique must not meet a table of that name. Lost names still
 // give files one can see.
@@ -540,8 +561,10 @@ TEST(ExportWorker, TablesWhoseNamesGiveOneFileNameKeepAScriptEach) {
   ScriptEngine engine(2008);
   ExportRequest request = ScriptRequest(f);
   request.rows = false;
-  request.tables = {engine.AddTable(5, "dbo", "a*b"), engine.AddTable(9, "x", "a?b"), engine.AddTable(11, "dbo", "A_B"),
-                    engine.AddTable(12, "dbo", "a_b_9"), engine.AddTable(13, "y", "a<b"), engine.AddTable(14, "dbo", "")};
+  request.tables = {engine.AddTable(5, "dbo", "a*b"),        engine.AddTable(9, "x", "a?b"),
+                    engine.AddTable(11, "dbo", "AB"),         engine.AddTable(12, "dbo", "ab_9"),
+                    engine.AddTable(13, "y", "a<b"),          engine.AddTable(14, "dbo", ""),
+                    engine.AddTable(15, "dbo", "\xC3\x84pfel"), engine.AddTable(16, "dbo", "\xC3\xA4pfel")};
   engine.m_strDatabaseName = "";  // its boot page unreadable
   RecordingSink sink;
   ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
@@ -553,8 +576,11 @@ TEST(ExportWorker, TablesWhoseNamesGiveOneFileNameKeepAScriptEach) {
     EXPECT_EQ(ReadFile(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/" + t.script),
               "-- table " + t.table->m_strName.str() + "\r\ngo\r\n");
   }
-  EXPECT_EQ(scripts, (std::vector<std::string>{"Tables/a_b.sql", "Tables/a_b_9.sql", "Tables/A_B_11.sql",
-                                               "Tables/a_b_9_12.sql", "Tables/a_b_13.sql", "Tables/Table_14.sql"}));
+  // Windows leaves out nothing but what it forbids, and tells no letters apart by case, Ä and ä
+  // among them.
+  EXPECT_EQ(scripts, (std::vector<std::string>{"Tables/ab.sql", "Tables/ab_9.sql", "Tables/AB_11.sql",
+                                               "Tables/ab_9_12.sql", "Tables/ab_13.sql", "Tables/Table_14.sql",
+                                               "Tables/\xC3\x84pfel.sql", "Tables/\xC3\xA4pfel_16.sql"}));
   EXPECT_TRUE(fs::is_regular_file(f.parent() + "/Tarnwell_Pellwyn_" + kStamp + "/Database.bat"));
 }
 
@@ -597,7 +623,7 @@ TEST(ExportWorker, AStopEndsTheExportAtTheNextStageCheck) {
     EXPECT_EQ(sink.Events().back(), "ended early");
     EXPECT_TRUE(sink.Calls("finished").empty());
     EXPECT_EQ(worker.Result().end, ExportResult::End::kEndedEarly);
-    EXPECT_FALSE(fs::exists(f.scriptFolder() + "/C:\\data\\R_D.bat"));
+    EXPECT_FALSE(fs::exists(f.scriptFolder() + "/R_D.bat"));
     EXPECT_FALSE(fs::exists(f.state() + "/OutputFldr.txt"));
     EXPECT_TRUE(engine.AllScriptFilesClosed());
     EXPECT_EQ(engine.m_bExportMode.load(), 0);

@@ -81,6 +81,34 @@ TEST(OpenScan, ASavedScanOpensWithANewEngineHoldingTheSameCatalog) {
   EXPECT_NE(again.engine.get(), r.engine.get());
 }
 
+// Names go into scan files as the program holds them, UTF-8, and come back whole; a file of
+// an earlier build, which held Latin-1 letters as single bytes, shows them as it did.
+TEST(OpenScan, NamesComeBackWholeAndOldLatin1NamesAsTheyWere) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  CSQLServer2008 engine;
+  FillCatalog(engine);
+  engine.m_strDatabaseName = "\xE5\x8C\x97\xE9\xA2\xA8";             // CJK, as read from a boot page now
+  CTable* saved = nullptr;
+  CViewStoredProc* view = nullptr;
+  ASSERT_TRUE(engine.m_mapTables.Lookup("117575457", saved) && engine.m_mapViews.Lookup("2", view));
+  saved->m_strName = "\xD0\x97\xD0\xB0\xD0\xBA\xD0\xB0\xD0\xB7";  // Cyrillic
+  saved->m_pColumnHead->m_strName = "Donn\xE9" "es";                     // an old build's byte
+  view->m_strText = "create view Recent as select 'caf\xE9' as x";
+  const std::string path = dir.file("names.str");
+  ASSERT_TRUE(engine.SaveScanFile(path.c_str()));
+
+  uicore::OpenScanResult r = uicore::OpenScanFile(path);
+  ASSERT_TRUE(r.Loaded()) << r.message;
+  EXPECT_EQ(r.engine->m_strDatabaseName.str(), "\xE5\x8C\x97\xE9\xA2\xA8");
+  CTable* table = nullptr;
+  ASSERT_TRUE(r.engine->m_mapTables.Lookup("117575457", table) && table);
+  EXPECT_EQ(table->m_strName.str(), "\xD0\x97\xD0\xB0\xD0\xBA\xD0\xB0\xD0\xB7");
+  EXPECT_EQ(table->m_pColumnHead->m_strName.str(), "Donn\xC3\xA9" "es");
+  ASSERT_TRUE(r.engine->m_mapViews.Lookup("2", view) && view);
+  EXPECT_EQ(view->m_strText.str(), "create view Recent as select 'caf\xC3\xA9' as x");
+}
+
 TEST(OpenScan, FilesThatAreNotScanFiles) {
   ModuleFolderScope scope;
   TempDir dir;

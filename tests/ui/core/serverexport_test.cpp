@@ -18,6 +18,7 @@
 #include "support/fixtures.h"
 #include "support/oraclerows.h"
 #include "support/recordingexportsink.h"
+#include "support/renamedcopy.h"
 #include "support/schemareader.h"
 #include "support/tdsendpoint.h"
 #include "support/tsqllexer.h"
@@ -135,6 +136,39 @@ TEST(ServerExport, WholeNorthwindOnFiveConnectionsArrivesAsTheInstallScriptHasIt
     total += long(list.size());
   }
   EXPECT_EQ(total, 3308);
+}
+
+// Names beyond Latin-1 reach the server as they were stored: the statements cross the driver
+// as UTF-16, and the endpoint logs what it received.
+TEST(ServerExport, CjkNamesArriveWhole) {
+  testsupport::TempDir dir;
+  const std::string copy = dir.file("cjk.mdf");
+  if (!testsupport::WriteCjkNorthwind(copy)) GTEST_SKIP() << "fixture not available";
+  REQUIRE_ENDPOINT(endpoint);
+  testsupport::ModuleFolderScope module;
+  CSQLServer2008 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, copy).finished);
+  engine.m_bExportToServer = 1;
+  engine.m_bExportRows = 1;
+  const std::vector<CTable*> tables = AllTables(engine);
+  RecordingExportSink sink;
+  const PoolOutcome outcome = ExportPool::Run(engine, tables, 2, sink, ConnectionsTo(endpoint));
+  EXPECT_EQ(outcome.tablesReported, int(tables.size()));
+  const std::string table = testsupport::kCjkTable, column = testsupport::kCjkColumn;
+  int creates = 0, inserts = 0;
+  for (const std::string& batch : endpoint.Batches()) {
+    creates += batch.find("CREATE TABLE [dbo].[" + table + "] ([ShipperID] [int] NOT NULL IDENTITY(1,1) ,[" + column +
+                          "] [nvarchar](40) NOT NULL") != std::string::npos;
+    for (size_t at = batch.find("Insert into [dbo].[" + table + "] ([ShipperID],[" + column + "],[Phone])");
+         at != std::string::npos; at = batch.find("Insert into [dbo].[" + table + "]", at + 1))
+      ++inserts;
+  }
+  EXPECT_EQ(creates, 1);
+  EXPECT_EQ(inserts, 3);
+  // The object list names the table as the tree does.
+  bool listed = false;
+  for (const auto& row : sink.Rows()) listed = listed || (row.name == table && row.count == "3");
+  EXPECT_TRUE(listed);
 }
 
 // A statement the server refuses is logged with the server's message; the table and the
