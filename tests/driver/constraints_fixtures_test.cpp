@@ -17,6 +17,7 @@
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/installscript.h"
 #include "support/oracleddl.h"
 #include "support/tsqllexer.h"
 
@@ -171,7 +172,8 @@ TEST(ConstraintsFixtures, ExportsHoldTheCatalogsConstraintsAndTheInstallScriptsO
     EXPECT_GT(foreignKeys, lastTable);
     std::string schemaText;
     for (const std::string& run : runs) {
-      const std::string text = ReadFile(out + "/" + run);
+      // Scripts beyond ASCII are UTF-16LE with a byte-order mark.
+      const std::string text = testsupport::InstallScriptText(ReadFile(out + "/" + run));
       for (const std::string& batch : testsupport::SplitSqlBatches(text)) {
         const auto lexed = testsupport::LexSqlBatch(batch);
         EXPECT_TRUE(lexed.ok()) << run << ": " << lexed.error << "\n" << batch;
