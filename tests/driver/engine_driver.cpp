@@ -61,8 +61,9 @@ engine family than the file says is obeyed after a line "warning: FILE holds ...
 are read by the 2008 engine. A 2000 "export" also writes ForeignKeys.sql, run after the tables.
 A FILE the program refuses (newer than SQL Server 2008 R2, compressed, not a backup or
 database file, empty, unreadable) ends the command with status 1 and one line
-"COMMAND failed: " and the program's message. A backup cut off inside its data stream, or a
-database file that ends inside a page, gives "warning: ... N of M pages were read." first,
+"COMMAND failed: " and the program's message. A backup cut off inside its data stream gives
+"warning: ... N of M pages were read." first (a database file that ends inside a page: "...
+only the N whole pages before it were read ..."),
 and after the scan "warning: table [owner].[name] is incomplete: WHAT" for each table whose
 catalog rows were lost (column ids missing, index keys naming columns the catalog lacks).
 A differential set is read over its base full set in the same file; without one,
