@@ -117,6 +117,20 @@ TEST(EngineDriver, TheFilesVersionPicksTheEngine) {
                             0),
             0u)
       << wrong.out.substr(0, 300);
+  // A file whose boot page is lost says no version: the engine taken is named as a guess.
+  std::string noBoot = testsupport::ReadFile(pubs2000);
+  std::fill_n(noBoot.begin() + 9 * 8192, 8192, '\0');
+  const std::string noBootPath = dir.file("pubs-no-boot.mdf");
+  testsupport::WriteFile(noBootPath, noBoot);
+  const DriverRun guessed = Driver({"scan", noBootPath}, dir.path());
+  EXPECT_EQ(guessed.status, 0);
+  EXPECT_EQ(guessed.out.rfind("warning: " + noBootPath +
+                                  " does not say which SQL Server version it holds; read as SQL Server 2008 "
+                                  "(--format chooses another)\n",
+                              0),
+            0u)
+      << guessed.out.substr(0, 300);
+  EXPECT_EQ(Driver({"scan", noBootPath, "--format", "2000"}, dir.path()).out.find("warning:"), std::string::npos);
   // 2005 and 2008 are one family: no warning between them.
   EXPECT_EQ(Driver({"scan", library, "--format", "2005"}, dir.path()).out.find("warning:"), std::string::npos);
 

@@ -57,13 +57,15 @@ preview) also recovers the rows that were deleted but are still on the pages.
 Every command takes --format 2000|2005|2008: the engine that reads FILE, or the engine that
 writes SCANFILE. Without it FILE's own version picks the engine, as the program's version
 dialog preselects it (the boot page's on-disk version, or the backup set's software version
-where the boot page is missing; 2008 when the file says neither); a --format of the other
+where the boot page is missing; 2008 after a line "warning: FILE does not say ..." when the
+file says neither); a --format of the other
 engine family than the file says is obeyed after a line "warning: FILE holds ...". 2005 files
 are read by the 2008 engine. A 2000 "export" also writes ForeignKeys.sql, run after the tables.
 A FILE the program refuses (newer than SQL Server 2008 R2, compressed, not a backup or
 database file, empty, unreadable) ends the command with status 1 and one line
-"COMMAND failed: " and the program's message. A backup cut off inside its data stream, or a
-database file that ends inside a page, gives "warning: ... N of M pages were read." first,
+"COMMAND failed: " and the program's message. A backup cut off inside its data stream gives
+"warning: ... N of M pages were read." first (a database file that ends inside a page: "...
+only the N whole pages before it were read ..."),
 and after the scan "warning: table [owner].[name] is incomplete: WHAT" for each table whose
 catalog rows were lost (column ids missing, index keys naming columns the catalog lacks).
 A differential set is read over its base full set in the same file; without one,
@@ -464,6 +466,10 @@ bool DetectInput(Args& a) {
   const int detected = facts.engine >= 1 && facts.engine <= 3 ? kFormats[facts.engine] : 0;
   if (a.format == 0) {
     a.format = detected ? detected : 2008;
+    // A guess must not pass for the file's word: a 2000 file read as 2008 finds no table.
+    if (!detected)
+      std::cout << "warning: " << path << " does not say which SQL Server version it holds; read as SQL Server "
+                << a.format << " (--format chooses another)\n";
   } else if (detected && !uicore::SameEngineFamily(facts.engine, a.format == 2000 ? 1 : 3)) {
     std::cout << "warning: " << path << " holds " << facts.holds << "; read as SQL Server " << a.format
               << " as --format says\n";

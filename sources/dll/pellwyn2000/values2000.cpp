@@ -194,8 +194,9 @@ Value RenderFixed(const FixedColumn& column, ByteView v, Mode mode) {
     case SqlType::kSmallDateTime: {
       const DWORD word = DWORD(ReadLE(v));
       if (!IsValidSmallDateTime2000(word)) return Value::Marked(Mark::kInvalidDate);
-      // The preview shows the date with a fixed time of day.
-      return display ? FromText(FormatSmallDate(word) + " 12:00:00") : Value::Of(ReversedHex(v));
+      // The preview shows the time of day the value holds, to the minute it is stored in; a
+      // fixed noon would show every time but 12:00 wrongly.
+      return display ? FromText(FormatSmallDateTime(word)) : Value::Of(ReversedHex(v));
     }
     case SqlType::kChar: {
       const BYTE* end = std::find(b, b + v.size(), BYTE(0));

@@ -65,8 +65,13 @@ std::string SourceCutOffText(const CSQLServer& engine) {
     declared = (file.Size() + kPageSize - 1) / kPageSize;
   }
   if (held >= declared) return std::string();
-  return std::string(engine.m_nDataSetCount > 0 ? "The backup is truncated: " : "The database file is truncated: ") +
-         std::to_string(held) + " of " + std::to_string(declared) + " pages were read.";
+  if (engine.m_nDataSetCount > 0)
+    return "The backup is truncated: " + std::to_string(held) + " of " + std::to_string(declared) +
+           " pages were read.";
+  // A database file does not say how large it was: only the partial last page shows the cut,
+  // so no total is given that the file never held.
+  return "The database file is truncated: it ends inside a page; only the " + std::to_string(held) +
+         " whole pages before it were read, and how many pages followed is not known.";
 }
 
 std::string MissingBaseWarning(const CSQLServer& engine) {

@@ -919,6 +919,11 @@ void CPellwynDlg::EndRecoverEarly() {
 void CPellwynDlg::LoadFailed(const std::string& why) {
   Inform(why);
   m_host.ReleaseCurrent();
+  ReturnToEmpty();
+  SetStatusText(kLoadFailedStatus + why);
+}
+
+void CPellwynDlg::ReturnToEmpty() {
   m_pPreview.reset();
   m_hRootItem->setText(0, QString::fromLatin1(kInitialRootText));
   m_hDatabaseItem->setText(0, QString::fromLatin1(kInitialDatabaseText));
@@ -930,7 +935,6 @@ void CPellwynDlg::LoadFailed(const std::string& why) {
   m_pTab->SetSingleTab(QString(26, QLatin1Char(' ')));
   m_nPreviewPage = 0;
   EndRecoverEarly();
-  SetStatusText(kLoadFailedStatus + why);
 }
 
 int CPellwynDlg::ChooseVersionFor(const uicore::SourceFacts& facts) {
@@ -980,7 +984,9 @@ void CPellwynDlg::OnRecover() {
     if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader)
       return LoadFailed(PathForDisplay(m_strSourcePath) + " holds no backup set.");
     const int set = m_services.prompts->ChooseBackupSet(*engine->m_pBackupReader);
-    if (set == -1) return EndRecoverEarly();
+    // The engine before this Load was given up when the version was chosen: the tree must not
+    // keep its name over the folders it emptied.
+    if (set == -1) return ReturnToEmpty();
     engine->m_nSelectedDataSet = set;
     const std::string alone = uicore::MissingBaseWarning(*engine);
     if (!alone.empty()) Inform(alone);

@@ -147,6 +147,9 @@ class CPellwynDlg : public QMainWindow {
   // Ends a Load the file made impossible: the message box says why, the tree goes back to its
   // empty state, no engine is current and the status pane says the load failed.
   void LoadFailed(const std::string& why);
+  // The tree's first state and an empty pane: what the window shows once the engine before a
+  // Load has been given up and the Load does not end in a scan.
+  void ReturnToEmpty();
   // The version dialog on the file's own version; a choice of the other engine family is
   // questioned once.
   int ChooseVersionFor(const uicore::SourceFacts& facts);

@@ -99,7 +99,10 @@ TEST(RenderFixed, EveryTypeInBothModes) {
        "00009b5c00000000"},
       {"datetime out of range", col(SqlType::kDateTime, 8, 23, 3), {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F},
        "Invalid DateTime.", "Invalid DateTime."},
-      {"smalldatetime", col(SqlType::kSmallDateTime, 4), {0x3C, 0x00, 0x5C, 0x9B}, "2008-11-22 12:00:00", "9b5c003c"},
+      // 60 minutes past midnight: the preview shows the time the value holds.
+      {"smalldatetime", col(SqlType::kSmallDateTime, 4), {0x3C, 0x00, 0x5C, 0x9B}, "2008-11-22 01:00:00", "9b5c003c"},
+      {"smalldatetime in the afternoon", col(SqlType::kSmallDateTime, 4), {0xF3, 0x03, 0x5C, 0x9B},
+       "2008-11-22 16:51:00", "9b5c03f3"},
       {"smalldatetime minutes past the day", col(SqlType::kSmallDateTime, 4), {0xA0, 0x05, 0x5C, 0x9B},
        "Invalid DateTime.", "Invalid DateTime."},
       {"char", col(SqlType::kChar, 4), {0x61, 0x62, 0x00, 0x63}, "ab", "ab"},

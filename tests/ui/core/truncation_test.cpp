@@ -44,7 +44,13 @@ TEST(Truncation, CutCopiesSayWhatWasReadAndNeverCrash) {
       // Inside a data page near the end.
       {"bak2008_northwind_thuyluv.bak", "northwind89.bak", 0.89, 100, "The backup is truncated: 401 of 440 pages were read."},
       // A database file cut inside its last page, and one cut at a page boundary.
-      {"mdf2008_northwnd_itsligo.mdf", "northwnd-part.mdf", 1.0, -100, "The database file is truncated: 415 of 416 pages were read."},
+      {"mdf2008_northwnd_itsligo.mdf", "northwnd-part.mdf", 1.0, -100,
+       "The database file is truncated: it ends inside a page; only the 415 whole pages before it were read, and "
+       "how many pages followed is not known."},
+      // A database file cut early: no total is made up from the partial page.
+      {"sample2000_NORTHWND.MDF", "northwnd2000-5.mdf", 0.05, 100,
+       "The database file is truncated: it ends inside a page; only the 16 whole pages before it were read, and "
+       "how many pages followed is not known."},
       {"sample2000_PUBS.MDF", "pubs-at-page.mdf", 0.5, 0, ""},
   };
   for (const Case& c : cases) {

@@ -550,6 +550,8 @@ void UsabilityTest::loadsAndScansClearThePane() {
   } cases[] = {
       {"Load cancelled in the version dialog", {backup}, {}, kCmdLoad, After::PaneCleared},
       {"Load of a file that is no backup", {plain}, {3}, kCmdLoad, After::PaneAndTreeCleared},
+      // The previous engine is given up once the version is chosen: its name must not stay.
+      {"Load cancelled in the set dialog", {backup}, {3}, kCmdLoad, After::PaneAndTreeCleared},
       {"Open Scan cancelled", {}, {}, kCmdOpenScan, After::PageKept},
       {"Open Scan of a file that is not a scan", {notAScan}, {}, kCmdOpenScan, After::PageKept},
       {"Open Scan", {scan}, {}, kCmdOpenScan, After::PaneCleared},
@@ -578,6 +580,10 @@ void UsabilityTest::loadsAndScansClearThePane() {
     QVERIFY2(h.Find<CTabCtrlEx>("id1123")->tabText(0).trimmed().isEmpty(), c.name);
     for (const char* name : {"id1070", "id1071", "id1064", "id1100", "id1074", "rowsShown"})
       QVERIFY2(!h.Find<QWidget>(name)->isVisible(), name);
+    if (c.after == After::PaneAndTreeCleared) {
+      QVERIFY2(h.Tree()->topLevelItem(0)->text(0) == QStringLiteral("Set 1"), c.name);
+      QVERIFY2(h.Tree()->topLevelItem(0)->child(0)->text(0) == QStringLiteral("<Database Name>"), c.name);
+    }
     if (c.after == After::PaneCleared && c.command == kCmdLoad) {
       // The previous engine and its tree stay; its table previews again.
       SelectAndWait(h, TableItem(h));
