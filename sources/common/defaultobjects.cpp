@@ -71,8 +71,16 @@ CString DefaultObjectName(const CString& text) {
   return CString(s.substr(start, p - start));
 }
 
+static CString ColumnTarget(const CString& owner, const CString& table, const CString& column) {
+  return SqlQuoteNString(SqlQualifiedName(owner, table) + "." + SqlQuoteName(column));
+}
+
 CString SqlBindDefaultStatement(const CString& owner, const CString& table, const CString& column,
                                 const CString& defaultName) {
-  const CString target = SqlQualifiedName(owner, table) + "." + SqlQuoteName(column);
-  return "EXEC sp_bindefault " + SqlQuoteNString(defaultName) + ", " + SqlQuoteNString(target);
+  return "EXEC sp_bindefault " + SqlQuoteNString(defaultName) + ", " + ColumnTarget(owner, table, column);
+}
+
+CString SqlBindRuleStatement(const CString& owner, const CString& table, const CString& column,
+                             const CString& ruleName) {
+  return "EXEC sp_bindrule " + SqlQuoteNString(SqlQuoteName(ruleName)) + ", " + ColumnTarget(owner, table, column);
 }

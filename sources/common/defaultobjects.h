@@ -22,3 +22,7 @@ CString DefaultObjectName(const CString& text);
 // EXEC sp_bindefault N'name', N'[owner].[table].[column]'.
 CString SqlBindDefaultStatement(const CString& owner, const CString& table, const CString& column,
                                 const CString& defaultName);
+
+// EXEC sp_bindrule N'[rule]', N'[owner].[table].[column]'.
+CString SqlBindRuleStatement(const CString& owner, const CString& table, const CString& column,
+                             const CString& ruleName);

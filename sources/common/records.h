@@ -65,6 +65,8 @@ class CColumn {
   // The name of the default constraint whose text m_strDefault holds; empty for a bound
   // default object or when the catalog gave no name.
   CString m_strDefaultName;
+  // The rule bound to the column (sp_bindrule), as its object is named; empty when none.
+  CString m_strRuleName;
   // The stored collation id: the code page char, varchar and text values are shown in
   // (CodePageOfCollation). Not carried by the scan file: a loaded scan shows them as 1252.
   DWORD m_dwCollation = 0;

@@ -213,3 +213,49 @@ void ApplyTypeSection(const CScanFileExtension& extension, CStringKeyMap<CDataTy
     if (types.Lookup(key, type) && type) type->m_bNotNull = notNull;
   }
 }
+
+void WriteRuleSection(CScanFileExtension& extension, const CStringKeyMap<CTable*>& tables) {
+  auto hasRule = [](const CTable* table) {
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext)
+      if (!c->m_strRuleName.IsEmpty()) return true;
+    return false;
+  };
+  ScanExtensionWriter& w = extension.Add(kRuleSectionTag);
+  size_t count = 0;
+  for (const auto& e : tables) count += e.second && hasRule(e.second) ? 1 : 0;
+  w.Count(count);
+  for (const auto& [key, table] : tables) {
+    if (!table || !hasRule(table)) continue;
+    size_t columns = 0;
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) ++columns;
+    w.Text(CString(key)).Count(columns);
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) w.Text(c->m_strRuleName);
+  }
+}
+
+void ApplyRuleSection(const CScanFileExtension& extension, CStringKeyMap<CTable*>& tables, bool rulesExist) {
+  const std::string* bytes = extension.Find(kRuleSectionTag);
+  if (!bytes) {
+    if (rulesExist) Log("Scan file written before column rules were kept: no rule is bound in its exports");
+    return;
+  }
+  ScanExtensionReader r(*bytes);
+  std::vector<std::pair<std::string, std::vector<CString>>> rules;
+  const size_t count = r.Count(5);
+  for (size_t t = 0; t < count && r.ok(); ++t) {
+    std::string key = r.Text().str();
+    std::vector<CString> names(r.Count(1));
+    for (size_t i = 0; i < names.size() && r.ok(); ++i) names[i] = r.Text();
+    rules.emplace_back(std::move(key), std::move(names));
+  }
+  if (!r.ok()) {
+    Log("Scan file: its column rule section is damaged: no rule is bound in its exports");
+    return;
+  }
+  for (const auto& [key, names] : rules) {
+    CTable* table = nullptr;
+    if (!tables.Lookup(key, table) || !table) continue;
+    size_t i = 0;
+    for (CColumn* c = table->m_pColumnHead; c && i < names.size(); c = c->m_pNext, ++i) c->m_strRuleName = names[i];
+  }
+}

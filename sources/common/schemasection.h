@@ -25,6 +25,13 @@ void WriteSchemaSection(CScanFileExtension& extension, const CStringKeyMap<CTabl
 
 // The "type-nullability" section: which user data types are NOT NULL, for a format whose
 // first archive form of CDataType does not keep the type's status.
+constexpr const char* kRuleSectionTag = "column-rules";
+// Per table (by key) and column (in order) the name of the rule bound to it.
+void WriteRuleSection(CScanFileExtension& extension, const CStringKeyMap<CTable*>& tables);
+// Restores the rule names; a file without the section loads its columns without rules
+// (said in the log when the scan has rules that could have been bound).
+void ApplyRuleSection(const CScanFileExtension& extension, CStringKeyMap<CTable*>& tables, bool rulesExist);
+
 constexpr const char* kTypeSectionTag = "type-nullability";
 void WriteTypeSection(CScanFileExtension& extension, const CStringKeyMap<CDataType*>& types);
 // Without the section (an older file) the types load as nullable, which the log says.

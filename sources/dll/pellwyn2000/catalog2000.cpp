@@ -356,6 +356,7 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
   const BYTE bitPosition = row.U8(20);
   const WORD columnStatus = row.U16(22);
   const DWORD defaultId = row.U32(24);
+  const DWORD ruleId = row.U32(28);  // domain: the rule bound to the column
   WORD order = row.U16(34);
   const DWORD collation = row.Has(38, 4) ? row.U32(38) : 0;  // only the preview needs it
   if (!row.ok() || objectId < kFirstUserObject) return;
@@ -432,6 +433,10 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
         constraint->second.parentId == objectId && !column->m_strDefault.IsEmpty())
       column->m_strDefaultName = constraint->second.name;
   }
+  // Only an id that names a rule of this database is bound: anything else is not a rule.
+  CViewStoredProc* rule = nullptr;
+  if (ruleId != 0 && m_mapRules.Lookup(FormatString("%ld", long(ruleId)).view(), rule) && rule)
+    column->m_strRuleName = rule->m_strName;
   CDataType* userType = nullptr;
   if (m_mapDataTypes.Lookup(FormatString("%d", int(userTypeId)).view(), userType) && userType)
     column->m_strUserType = userType->m_strName;

@@ -43,6 +43,7 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
         CScanFileExtension extension;
         WriteSchemaSection(extension, m_mapTables);
         WriteTypeSection(extension, m_mapDataTypes);
+        WriteRuleSection(extension, m_mapTables);
         extension.Write(ar);
       },
       error);
@@ -102,6 +103,7 @@ void CSQLServer2000::LoadScanInfo(CArchive& ar) {
     extension.Read(ar);
     ApplySchemaSection(extension, m_mapTables);
     ApplyTypeSection(extension, m_mapDataTypes);
+    ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
     // A file without the schema section still names its keys (in the names map).
     AttachConstraints();
   } catch (const CArchiveException&) {

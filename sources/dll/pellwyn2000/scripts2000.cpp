@@ -497,7 +497,28 @@ void CSQLServer2000::GenerateStoredProcQueries(CViewStoredProc* object) {
   EmitObject(*this, object, m_hProcSqlFile, true);
 }
 
-void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hRulesSqlFile, false); }
+// A rule is bound, right after it is created, to every column that used it: the tables exist
+// by then, as the rules follow them.
+void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hRulesSqlFile, false);
+  if (!object || object->m_strName.IsEmpty()) return;
+  CString trimmed(object->m_strText);
+  trimmed.Trim();
+  if (trimmed.IsEmpty()) return;
+  const bool server = m_bExportToServer == 1;
+  for (const auto& entry : m_mapTables) {
+    const CTable* table = entry.second;
+    if (!table) continue;
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+      if (c->m_strRuleName != object->m_strName) continue;
+      const CString statement = SqlBindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName, c->m_strRuleName);
+      CString error;
+      if (!server) WriteScript(m_hRulesSqlFile, statement + kSqlScriptGo);
+      else if (!Execute(m_pDatabase, statement, &error))
+        Log("Bind Rule failed: " + OneLine(statement) + " | " + OneLine(error));
+    }
+  }
+}
 
 void CSQLServer2000::GenerateTriggerQueries(CViewStoredProc* object) {
   EmitObject(*this, object, m_hTriggersSqlFile, false);

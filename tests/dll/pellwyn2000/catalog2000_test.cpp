@@ -139,6 +139,35 @@ TEST_F(Catalog2000, ColumnsAreOrderedAndDuplicatesAddNothing) {
   EXPECT_EQ(t->m_nBitColumns, 1);
 }
 
+// A column's domain names its bound rule; an id that is no rule of the database (a CHECK
+// constraint's, or damage) binds nothing.
+TEST_F(Catalog2000, ColumnKeepsTheRuleBoundToIt) {
+  auto* rule = new CViewStoredProc();
+  rule->m_strName = "range_rule";
+  engine.m_mapRules.SetAt("7100", rule);
+  const struct {
+    const char* name;
+    DWORD ruleId;
+    const char* expected;
+  } cases[] = {{"bound", 7100, "range_rule"}, {"none", 0, ""}, {"check", 7200, ""}};
+  WORD id = 0;
+  for (const auto& c : cases) {
+    ++id;
+    ColumnSpec spec{650, c.name, 56, 4, id, id, short(4 * id)};
+    spec.ruleId = c.ruleId;
+    ParseOne(engine, &CSQLServer2000::DecodeColumnRow, ColumnRow(spec));
+  }
+  CTable* t = Table(engine, 650);
+  ASSERT_NE(t, nullptr);
+  const CColumn* c = t->m_pColumnHead;
+  for (const auto& expected : cases) {
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->m_strName, expected.name);
+    EXPECT_EQ(c->m_strRuleName, expected.expected) << expected.name;
+    c = c->m_pNext;
+  }
+}
+
 TEST_F(Catalog2000, VariableColumnsUserTypesAndDefaults) {
   auto* type = new CDataType();
   type->m_strName = "empid";

@@ -141,6 +141,7 @@ struct ColumnSpec {
   WORD userType = 0;
   DWORD defaultId = 0;
   BYTE bit = 0;
+  DWORD ruleId = 0;  // domain
 };
 
 // syscolumns row: the fixed fields the reader takes, the name and autoval.
@@ -148,7 +149,8 @@ inline Bytes ColumnRow(const ColumnSpec& c, WORD status = 0x0030) {
   Row row(40, status);
   row.Put(4, c.table, 4).Put(8, c.typeId, 1).Put(9, c.notNull ? 1 : 0, 1).Put(10, c.userType ? c.userType : c.typeId, 2)
       .Put(12, c.length, 2).Put(16, c.colid, 2).Put(18, WORD(c.offset), 2).Put(20, c.bit, 1)
-      .Put(22, c.identity ? 1 : 0, 2).Put(24, c.defaultId, 4).Put(34, c.order, 2);
+      .Put(22, c.identity ? 1 : 0, 2).Put(24, c.defaultId, 4).Put(28, c.ruleId, 4)
+      .Put(34, c.order, 2);
   row.Columns(21).Var(Utf16(c.name));
   if (!c.autoval.empty()) row.Var(c.autoval);
   return row.Build();

@@ -408,6 +408,14 @@ TEST(ScanFile2000, RoundTripAndDamagedFiles) {
   testsupport::TempDir dir;
   CSQLServer2000 engine;
   ASSERT_TRUE(RunRecovery(engine, WriteDatabase(dir, SyntheticDatabase())).finished);
+  // A bound rule travels in its own section of the file.
+  std::string ruleTable;
+  for (auto& [key, table] : engine.m_mapTables)
+    if (table && table->m_pColumnHead && ruleTable.empty()) {
+      ruleTable = key;
+      table->m_pColumnHead->m_strRuleName = "positive";
+    }
+  ASSERT_FALSE(ruleTable.empty());
   const std::string file = dir.file("s.str");
   ASSERT_TRUE(engine.SaveScanFile(file.c_str()));
   const std::string bytes = testsupport::ReadFile(file);
@@ -428,6 +436,9 @@ TEST(ScanFile2000, RoundTripAndDamagedFiles) {
   for (auto& e : engine.m_mapTables) e.second->m_vecFreedPages.clear();
   EXPECT_EQ(CatalogText(loaded), CatalogText(engine));
   EXPECT_TRUE(loaded.m_mapForeignKeyTables.Contains("300"));
+  CTable* reloaded = nullptr;
+  ASSERT_TRUE(loaded.m_mapTables.Lookup(ruleTable, reloaded) && reloaded && reloaded->m_pColumnHead);
+  EXPECT_EQ(reloaded->m_pColumnHead->m_strRuleName, "positive");
   ASSERT_TRUE(loaded.SaveScanFile(dir.file("again.str").c_str()));
   EXPECT_EQ(testsupport::ReadFile(dir.file("again.str")), bytes);
 

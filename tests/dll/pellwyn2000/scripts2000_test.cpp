@@ -515,6 +515,36 @@ TEST_F(Scripts2000Test, ObjectTextsToScriptsAndServer) {
   EXPECT_EQ(errors.find("CREATE PROCEDURE p"), errors.rfind("CREATE PROCEDURE p"));
 }
 
+// Each rule is bound right after its CREATE RULE to every column that uses it, whatever the
+// table; a rule without text creates nothing and so binds nothing.
+TEST_F(Scripts2000Test, RulesAreBoundToTheirColumnsAfterTheirCreation) {
+  Column(Table("dbo", "A", 1001), {"qty", "int"})->m_strRuleName = "positive";
+  CTable* b = Table("sales", "B", 1002);
+  Column(b, {"n", "int"});
+  Column(b, {"amount", "int"})->m_strRuleName = "positive";
+  Column(b, {"code", "char", 2})->m_strRuleName = "empty";
+  CViewStoredProc positive, empty;
+  positive.m_strName = "positive";
+  positive.m_strText = "CREATE RULE positive AS @v > 0";
+  empty.m_strName = "empty";
+  m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
+  m_engine.GenerateRulesQueries(&positive);
+  m_engine.GenerateRulesQueries(&empty);
+  CloseFileHandle(m_engine.m_hRulesSqlFile);
+  EXPECT_EQ(Statements(File("Rules.sql")),
+            (std::vector<std::string>{"CREATE RULE positive AS @v > 0", "EXEC sp_bindrule N'[positive]', N'[dbo].[A].[qty]'",
+                                      "EXEC sp_bindrule N'[positive]', N'[sales].[B].[amount]'"}));
+
+  FakeDatabase db;
+  db.FailOnStatement(2);
+  m_engine.m_bExportToServer = 1;
+  m_engine.m_pDatabase = &db;
+  m_engine.GenerateRulesQueries(&positive);
+  EXPECT_EQ(db.Statements().size(), 3u);
+  EXPECT_NE(m_module.ReadExecLog().find("Bind Rule failed: EXEC sp_bindrule N'[positive]', N'[dbo].[A].[qty]'"),
+            std::string::npos);
+}
+
 // A full disk must not end as a finished export: failed writes are counted and logged.
 TEST_F(Scripts2000Test, FailedScriptWritesAreCounted) {
   if (!std::ifstream("/dev/full")) GTEST_SKIP() << "no /dev/full";
