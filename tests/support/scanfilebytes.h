@@ -19,16 +19,14 @@ size_t ScanExtensionOffset(const Bytes& bytes) {
 }
 
 // Marker, frame version 1, the section count, then "schema" of four bytes (a table count of
-// 0) and, where the format writes them, "type-nullability" and "column-rules" of four bytes
-// each (a count of 0).
+// 0), "type-nullability" of four bytes (a type count of 0) where the format writes it, and
+// "column-rules" of four bytes (a table count of 0).
 inline std::string EmptySchemaExtension(bool withTypes = false) {
   std::string out("\x0ctarnwell-ext\x01\x00\x00\x00", 17);
-  out += std::string(withTypes ? "\x03" : "\x01") + std::string(3, '\0');
+  out += std::string(withTypes ? "\x03" : "\x02") + std::string(3, '\0');
   out += std::string("\x06schema\x04\x00\x00\x00\x00\x00\x00\x00", 15);
-  if (withTypes) {
-    out += std::string("\x10type-nullability\x04\x00\x00\x00\x00\x00\x00\x00", 25);
-    out += std::string("\x0c" "column-rules\x04\x00\x00\x00\x00\x00\x00\x00", 21);
-  }
+  if (withTypes) out += std::string("\x10type-nullability\x04\x00\x00\x00\x00\x00\x00\x00", 25);
+  out += std::string("\x0c" "column-rules\x04\x00\x00\x00\x00\x00\x00\x00", 21);
   return out;
 }
 

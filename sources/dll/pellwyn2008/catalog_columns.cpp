@@ -191,6 +191,9 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   const DWORD status = rec.U32(27);
   const int defaultId = rec.I32(37);
   if (!rec.ok() || fixedEnd > kPageSize) return;
+  // chk, beside the default id: the rule bound to the column (CHECK constraints are objects
+  // of their own here).
+  const int ruleId = fixedEnd >= 45 && rec.Has(41, 4) ? rec.I32(41) : 0;
 
   WORD n = rec.U16(fixedEnd);
   if (n > 50) n &= 0xFF;
@@ -284,6 +287,11 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
         !IsDefaultObjectText(column->m_strDefault))
       column->m_strDefaultName = constraint->second.name;
   }
+
+  // Only an id that names a rule of this database is bound.
+  CViewStoredProc* rule = nullptr;
+  if (ruleId != 0 && m_mapRules.Lookup(FormatString("%ld", ruleId).view(), rule) && rule)
+    column->m_strRuleName = rule->m_strName;
 
   // Column list in ascending column id; an equal id goes after the existing ones.
   CColumn* previous = nullptr;

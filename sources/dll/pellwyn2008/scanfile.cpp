@@ -52,6 +52,7 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
           SaveSection(ar, *map, SaveRecord<CViewStoredProc>);
         CScanFileExtension extension;
         WriteSchemaSection(extension, m_mapTables);
+        WriteRuleSection(extension, m_mapTables);
         extension.Write(ar);
       },
       error, ScanFileLogTarget{0, false});
@@ -115,6 +116,7 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   CScanFileExtension extension;
   extension.Read(ar);
   ApplySchemaSection(extension, m_mapTables);
+  ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
   // The type's status is part of its record here.
   for (auto& e : m_mapDataTypes)
     if (e.second) e.second->m_bNotNull = (e.second->m_dwValue2 & 0x1) != 0;

@@ -518,7 +518,26 @@ void CSQLServer2008::GenerateStoredProcQueries(CViewStoredProc* object) {
   EmitObject(*this, object, m_hProcSqlFile, "Stored Procedure");
 }
 
-void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hRulesSqlFile, "Rule"); }
+// A rule is bound, right after it is created, to every column that used it: the tables exist
+// by then, as the rules follow them.
+void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hRulesSqlFile, "Rule");
+  if (!object || object->m_strName.IsEmpty()) return;
+  CString trimmed(object->m_strText);
+  trimmed.Trim();
+  if (trimmed.IsEmpty()) return;
+  for (const auto& entry : m_mapTables) {
+    const CTable* table = entry.second;
+    if (!table) continue;
+    const CString owner = table->m_strOwner.IsEmpty() ? CString("dbo") : table->m_strOwner;
+    for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
+      if (c->m_bDropped || c->m_strRuleName != object->m_strName) continue;
+      const CString statement = SqlBindRuleStatement(owner, table->m_strName, c->m_strName, c->m_strRuleName);
+      if (m_bExportToServer) ExecuteLogged(m_pDatabase, statement, "Bind Rule", table);
+      else WriteScript(m_hRulesSqlFile, statement + kScriptGo);
+    }
+  }
+}
 
 void CSQLServer2008::GenerateTriggerQueries(CViewStoredProc* object) {
   EmitObject(*this, object, m_hTriggersSqlFile, "Trigger");

@@ -147,6 +147,28 @@ TEST_F(ColumnsTest, NullabilityUserTypesDefaultsAndComputedTexts) {
   EXPECT_TRUE(cols[1]->m_strComputed.IsEmpty());
 }
 
+// The column's chk field names its bound rule; an id that is no rule of the database binds
+// nothing.
+TEST_F(ColumnsTest, ColumnKeepsTheRuleBoundToIt) {
+  auto* rule = new CViewStoredProc;
+  rule->m_strName = "range_rule";
+  engine.m_mapRules.SetAt("6100", rule);
+  const struct {
+    const char* name;
+    int ruleId;
+    const char* expected;
+  } cases[] = {{"Bound", 6100, "range_rule"}, {"None", 0, ""}, {"Other", 6200, ""}};
+  DWORD id = 0;
+  for (const auto& c : cases) {
+    ColumnRow r = Col(++id, 56, 4, c.name);
+    r.ruleId = c.ruleId;
+    Add(r);
+  }
+  auto cols = Columns(table);
+  ASSERT_EQ(cols.size(), 3u);
+  for (size_t i = 0; i < cols.size(); ++i) EXPECT_EQ(cols[i]->m_strRuleName, cases[i].expected) << cases[i].name;
+}
+
 // The identity block holds the last value, the seed and the increment in the column's own
 // width; the seed and increment keep their sign (and 64 bits for bigint).
 TEST_F(ColumnsTest, IdentitySeedAndIncrement) {

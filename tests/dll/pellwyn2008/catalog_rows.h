@@ -65,6 +65,7 @@ struct ColumnRow {
   BYTE scale = 0;
   DWORD status = 0;
   int defaultId = 0;
+  int ruleId = 0;  // chk
   std::string name = "c";
   Bytes rawName;     // overrides `name` when not empty
   Bytes identity;    // the identity value block (second variable column)
@@ -81,6 +82,7 @@ struct ColumnRow {
     Put(f, 22, scale, 1);
     Put(f, 27, status, 4);
     Put(f, 37, DWORD(defaultId), 4);
+    Put(f, 41, DWORD(ruleId), 4);
     std::vector<Bytes> vars{rawName.empty() ? Utf16(name) : rawName};
     if (!identity.empty()) vars.push_back(identity);
     return Record(f, 16, vars, statusA);

@@ -231,6 +231,29 @@ TEST_F(ScriptTest, EdgeTables) {
   EXPECT_EQ(File("Default.sql"), "create default [D] as 0" + kGo);
 }
 
+// Each rule is bound right after its CREATE RULE to every live column that uses it; a rule
+// without text creates nothing and so binds nothing.
+TEST_F(ScriptTest, RulesAreBoundToTheirColumnsAfterTheirCreation) {
+  Column(Table("dbo", "A", 1001), {"qty", "int"})->m_strRuleName = "positive";
+  CTable* b = Table("sales", "B", 1002);
+  Column(b, {"amount", "int"})->m_strRuleName = "positive";
+  CColumn* dropped = Column(b, {"old", "int"});
+  dropped->m_strRuleName = "positive";
+  dropped->m_bDropped = 1;
+  Column(b, {"code", "char", 2})->m_strRuleName = "empty";
+  CViewStoredProc positive, empty;
+  positive.m_strName = "positive";
+  positive.m_strText = "CREATE RULE positive AS @v > 0";
+  empty.m_strName = "empty";
+  m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
+  m_engine.GenerateRulesQueries(&positive);
+  m_engine.GenerateRulesQueries(&empty);
+  CloseFileHandle(m_engine.m_hRulesSqlFile);
+  EXPECT_EQ(Statements(File("Rules.sql")),
+            (std::vector<std::string>{"CREATE RULE positive AS @v > 0", "EXEC sp_bindrule N'[positive]', N'[dbo].[A].[qty]'",
+                                      "EXEC sp_bindrule N'[positive]', N'[sales].[B].[amount]'"}));
+}
+
 TEST_F(ScriptTest, DefaultObjectsAreCreatedOnceAndBoundAfterTheRows) {
   m_engine.BeginSchemaExport();
   const CString dflt = "\r\nCREATE DEFAULT [dbo].[Zero] AS 0\r\n";
