@@ -2,6 +2,7 @@
 // backup.
 #include "common/executionlog.h"
 #include "common/scanextension.h"
+#include "common/scanfacts.h"
 #include "common/schemasection.h"
 #include "common/scanfilesupport.h"
 #include "pellwyn2008.h"
@@ -52,6 +53,7 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
           SaveSection(ar, *map, SaveRecord<CViewStoredProc>);
         CScanFileExtension extension;
         WriteSchemaSection(extension, m_mapTables);
+        WriteScanFactSections(extension, m_mapTables, m_bRecoveryStopped);
         extension.Write(ar);
       },
       error, ScanFileLogTarget{0, false});
@@ -115,6 +117,7 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   CScanFileExtension extension;
   extension.Read(ar);
   ApplySchemaSection(extension, m_mapTables);
+  m_bRecoveryStopped = ApplyScanFactSections(extension, m_mapTables);
   // The type's status is part of its record here.
   for (auto& e : m_mapDataTypes)
     if (e.second) e.second->m_bNotNull = (e.second->m_dwValue2 & 0x1) != 0;
