@@ -408,6 +408,11 @@ TEST(ScanFile2000, RoundTripAndDamagedFiles) {
   testsupport::TempDir dir;
   CSQLServer2000 engine;
   ASSERT_TRUE(RunRecovery(engine, WriteDatabase(dir, SyntheticDatabase())).finished);
+  // What the catalog text does not print: a column's collation, a cut-off mark, a stop.
+  CTable* scannedTable = engine.m_mapTables.begin()->second;
+  scannedTable->m_pColumnHead->m_pNext->m_dwCollation = 0x3400d008;
+  scannedTable->m_strCatalogLoss = "indexes missing";
+  engine.m_bRecoveryStopped = true;
   const std::string file = dir.file("s.str");
   ASSERT_TRUE(engine.SaveScanFile(file.c_str()));
   const std::string bytes = testsupport::ReadFile(file);
@@ -429,6 +434,11 @@ TEST(ScanFile2000, RoundTripAndDamagedFiles) {
   EXPECT_FALSE(engine.m_mapTables.begin()->second->m_vecFreedPages.empty());
   EXPECT_EQ(CatalogText(loaded), CatalogText(engine));
   EXPECT_TRUE(loaded.m_mapForeignKeyTables.Contains("300"));
+  CTable* loadedTable = loaded.m_mapTables.begin()->second;
+  EXPECT_EQ(loadedTable->m_vecFreedPages, scannedTable->m_vecFreedPages);
+  EXPECT_EQ(loadedTable->m_pColumnHead->m_pNext->m_dwCollation, 0x3400d008u);
+  EXPECT_EQ(loadedTable->m_strCatalogLoss, "indexes missing");
+  EXPECT_TRUE(loaded.m_bRecoveryStopped);
   ASSERT_TRUE(loaded.SaveScanFile(dir.file("again.str").c_str()));
   EXPECT_EQ(testsupport::ReadFile(dir.file("again.str")), bytes);
 

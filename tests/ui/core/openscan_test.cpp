@@ -282,18 +282,20 @@ TEST(OpenScan, DamagedFactSectionsChangeNoTable) {
   WriteScanFactSections(written, engine.m_mapTables, false);
   TempDir dir;
   const std::string path = dir.file("x");
-  {
-    CArchive ar;
-    ASSERT_TRUE(ar.Open(path.c_str(), CArchive::store));
-    written.Write(ar);
-  }
-  // Each section cut by one byte: its count promises more than it holds.
-  CScanFileExtension read;
-  {
+  // Through a file, as a load reads it.
+  auto throughFile = [&](const CScanFileExtension& out, CScanFileExtension& in) {
+    {
+      CArchive ar;
+      ASSERT_TRUE(ar.Open(path.c_str(), CArchive::store));
+      out.Write(ar);
+    }
     CArchive ar;
     ASSERT_TRUE(ar.Open(path.c_str(), CArchive::load));
-    ASSERT_TRUE(read.Read(ar));
-  }
+    ASSERT_TRUE(in.Read(ar));
+  };
+  CScanFileExtension read;
+  throughFile(written, read);
+  // Each section cut by one byte: its count promises more than it holds.
   CScanFileExtension damaged;
   for (const char* tag : {kFreedPagesSectionTag, kCollationSectionTag, kCatalogLossSectionTag}) {
     const std::string* s = read.Find(tag);
@@ -304,17 +306,8 @@ TEST(OpenScan, DamagedFactSectionsChangeNoTable) {
   CSQLServer2008 target;
   FillCatalog(target);
   target.m_mapTables.begin()->second->m_strCatalogLoss = "kept";
-  {
-    CArchive ar;
-    ASSERT_TRUE(ar.Open(path.c_str(), CArchive::store));
-    damaged.Write(ar);
-  }
   CScanFileExtension reread;
-  {
-    CArchive ar;
-    ASSERT_TRUE(ar.Open(path.c_str(), CArchive::load));
-    ASSERT_TRUE(reread.Read(ar));
-  }
+  throughFile(damaged, reread);
   EXPECT_TRUE(ApplyScanFactSections(reread, target.m_mapTables));
   CTable* t = target.m_mapTables.begin()->second;
   EXPECT_TRUE(t->m_vecFreedPages.empty());
