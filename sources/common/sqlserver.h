@@ -132,4 +132,7 @@ class CSQLServer {
   // What the last scan could not recover, by name (tables without columns or rows, data pages
   // left unread), each also in the error log; empty when it lost nothing it knows of.
   std::vector<std::string> m_vecScanWarnings;
+  // The recovery whose catalog this is was stopped before its end: the catalog holds only
+  // what was read before the stop. Kept by the scan file, so a reopened scan still says so.
+  bool m_bRecoveryStopped = false;
 };

@@ -2,6 +2,7 @@
 // the foreign-key tables and the constraint names.
 #include "common/executionlog.h"
 #include "common/scanextension.h"
+#include "common/scanfacts.h"
 #include "common/schemasection.h"
 #include "common/scanfilesupport.h"
 #include "pellwyn2000.h"
@@ -42,6 +43,7 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
           SaveSection(ar, *map, SaveObject);
         CScanFileExtension extension;
         WriteSchemaSection(extension, m_mapTables);
+        WriteScanFactSections(extension, m_mapTables, m_bRecoveryStopped);
         WriteTypeSection(extension, m_mapDataTypes);
         WriteRuleSection(extension, m_mapTables);
         extension.Write(ar);
@@ -102,6 +104,7 @@ void CSQLServer2000::LoadScanInfo(CArchive& ar) {
     CScanFileExtension extension;
     extension.Read(ar);
     ApplySchemaSection(extension, m_mapTables);
+    m_bRecoveryStopped = ApplyScanFactSections(extension, m_mapTables);
     ApplyTypeSection(extension, m_mapDataTypes);
     ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
     // A file without the schema section still names its keys (in the names map).

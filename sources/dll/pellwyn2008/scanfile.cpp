@@ -2,6 +2,7 @@
 // backup.
 #include "common/executionlog.h"
 #include "common/scanextension.h"
+#include "common/scanfacts.h"
 #include "common/schemasection.h"
 #include "common/scanfilesupport.h"
 #include "pellwyn2008.h"
@@ -52,6 +53,7 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
           SaveSection(ar, *map, SaveRecord<CViewStoredProc>);
         CScanFileExtension extension;
         WriteSchemaSection(extension, m_mapTables);
+        WriteScanFactSections(extension, m_mapTables, m_bRecoveryStopped);
         WriteRuleSection(extension, m_mapTables);
         extension.Write(ar);
       },
@@ -116,6 +118,7 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   CScanFileExtension extension;
   extension.Read(ar);
   ApplySchemaSection(extension, m_mapTables);
+  m_bRecoveryStopped = ApplyScanFactSections(extension, m_mapTables);
   ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
   // The type's status is part of its record here.
   for (auto& e : m_mapDataTypes)

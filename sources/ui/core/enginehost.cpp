@@ -34,6 +34,12 @@ void StopAndWake(CSQLServer& engine) {
 
 EngineHost::~EngineHost() { KeepForProcess(m_engines); }
 
+void EngineHost::MarkCatalogComplete(bool partial) {
+  m_bCatalogComplete = m_pCurrent != nullptr;
+  m_bCatalogPartial = m_bCatalogComplete && (partial || m_pCurrent->m_bRecoveryStopped);
+  if (m_pCurrent) m_pCurrent->m_bRecoveryStopped = m_bCatalogPartial;
+}
+
 void EngineHost::Adopt(CreatedEngine created) {
   if (!created.engine) return;
   // The engine set aside no longer holds its source open for others opening the same path;

@@ -31,10 +31,9 @@ class EngineHost {
   // file): only then may it be exported or saved.
   // A stopped scan's catalog is usable as well, but holds only what was read before the stop:
   // `partial` says so, and Export and Save Scan warn before they go on.
-  void MarkCatalogComplete(bool partial = false) {
-    m_bCatalogComplete = m_pCurrent != nullptr;
-    m_bCatalogPartial = m_bCatalogComplete && partial;
-  }
+  // An engine that read a scan file of a stopped recovery stays partial; the engine keeps the
+  // mark, so its own Save Scan writes it.
+  void MarkCatalogComplete(bool partial = false);
   bool CatalogComplete() const { return m_bCatalogComplete; }
   bool CatalogPartial() const { return m_bCatalogPartial; }
   // A failed Load: no engine is current any more (the one that was stays in memory, as every

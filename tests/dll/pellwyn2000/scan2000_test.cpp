@@ -416,6 +416,11 @@ TEST(ScanFile2000, RoundTripAndDamagedFiles) {
       table->m_pColumnHead->m_strRuleName = "positive";
     }
   ASSERT_FALSE(ruleTable.empty());
+  // What the catalog text does not print: a column's collation, a cut-off mark, a stop.
+  CTable* scannedTable = engine.m_mapTables.begin()->second;
+  scannedTable->m_pColumnHead->m_pNext->m_dwCollation = 0x3400d008;
+  scannedTable->m_strCatalogLoss = "indexes missing";
+  engine.m_bRecoveryStopped = true;
   const std::string file = dir.file("s.str");
   ASSERT_TRUE(engine.SaveScanFile(file.c_str()));
   const std::string bytes = testsupport::ReadFile(file);
@@ -432,13 +437,19 @@ TEST(ScanFile2000, RoundTripAndDamagedFiles) {
   };
   CSQLServer2000 loaded;
   load(bytes, loaded);
-  // Pages set aside by the census are not carried by the file.
-  for (auto& e : engine.m_mapTables) e.second->m_vecFreedPages.clear();
+  // Pages set aside by the census come back with the scan.
+  ASSERT_EQ(engine.m_mapTables.GetCount(), 1);
+  EXPECT_FALSE(engine.m_mapTables.begin()->second->m_vecFreedPages.empty());
   EXPECT_EQ(CatalogText(loaded), CatalogText(engine));
   EXPECT_TRUE(loaded.m_mapForeignKeyTables.Contains("300"));
   CTable* reloaded = nullptr;
   ASSERT_TRUE(loaded.m_mapTables.Lookup(ruleTable, reloaded) && reloaded && reloaded->m_pColumnHead);
   EXPECT_EQ(reloaded->m_pColumnHead->m_strRuleName, "positive");
+  CTable* loadedTable = loaded.m_mapTables.begin()->second;
+  EXPECT_EQ(loadedTable->m_vecFreedPages, scannedTable->m_vecFreedPages);
+  EXPECT_EQ(loadedTable->m_pColumnHead->m_pNext->m_dwCollation, 0x3400d008u);
+  EXPECT_EQ(loadedTable->m_strCatalogLoss, "indexes missing");
+  EXPECT_TRUE(loaded.m_bRecoveryStopped);
   ASSERT_TRUE(loaded.SaveScanFile(dir.file("again.str").c_str()));
   EXPECT_EQ(testsupport::ReadFile(dir.file("again.str")), bytes);
 
@@ -479,7 +490,6 @@ TEST(ScanFile2000, TheProgramsSaveScanAndOpenScan) {
   EXPECT_TRUE(bool(uicore::CoalescedCensusOf(engine)));
   const std::string source = WriteDatabase(dir, SyntheticDatabase());
   ASSERT_TRUE(RunRecovery(engine, source).finished);
-  for (auto& e : engine.m_mapTables) e.second->m_vecFreedPages.clear();  // not carried by the file
   const std::string scanned = CatalogText(engine);
   ASSERT_NE(scanned.find("foreign-key [FK_T_T]"), std::string::npos) << scanned;
 

@@ -7,10 +7,13 @@
 #include <sstream>
 #include <string>
 
+#include "common/scanextension.h"
+#include "common/scanfacts.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/archive.h"
 #include "support/catalogtext.h"
 #include "support/fixtures.h"
+#include "ui/core/enginehost.h"
 #include "ui/core/openscan.h"
 #include "support/scanfilebytes.h"
 
@@ -202,4 +205,113 @@ TEST(SaveScan, WritesThroughTheEnginesSaveHook) {
   std::filesystem::create_directory(dir.file("folder.str"));
   EXPECT_EQ(uicore::SaveScan(&engine, source, choose(dir.file("folder.str"))).outcome, SaveOutcome::Refused);
   EXPECT_FALSE(std::filesystem::exists(backup + ".tmp"));
+}
+
+// What the catalog records leave out but a reopened scan needs: the freed pages its deleted
+// rows come from, each column's collation (the preview's code page), the tables' marks of a
+// cut-off source and the stop of the recovery. A file of the layout before them opens without
+// them and says so.
+TEST(OpenScan, FreedPagesCollationsAndIncompleteCatalogsSurviveTheScanFile) {
+  ModuleFolderScope scope;
+  TempDir dir;
+  CSQLServer2008 engine;
+  FillCatalog(engine);
+  CTable* table = engine.m_mapTables.begin()->second;
+  table->m_vecFreedPages = {40, 7, 41};
+  table->m_pColumnHead->m_pNext->m_dwCollation = 0x3400d008;  // a Cyrillic collation
+  table->m_strCatalogLoss = "columns 2-5 missing";
+  engine.m_bRecoveryStopped = true;
+  const std::string path = dir.file("stopped.str");
+  ASSERT_TRUE(engine.SaveScanFile(path.c_str()));
+
+  uicore::OpenScanResult r = uicore::OpenScanFile(path);
+  ASSERT_TRUE(r.Loaded()) << r.message;
+  CTable* loaded = r.engine->m_mapTables.begin()->second;
+  EXPECT_EQ(loaded->m_vecFreedPages, (std::vector<DWORD>{40, 7, 41}));
+  EXPECT_EQ(loaded->m_pColumnHead->m_dwCollation, 0u);
+  EXPECT_EQ(loaded->m_pColumnHead->m_pNext->m_dwCollation, 0x3400d008u);
+  EXPECT_EQ(loaded->m_strCatalogLoss, "columns 2-5 missing");
+  EXPECT_TRUE(r.engine->m_bRecoveryStopped);
+  // The window's Open Scan marks the catalog whole: a stopped recovery's stays partial, so
+  // Export and Save Scan still ask; and its own Save Scan keeps the stop.
+  EngineHost host;
+  CreatedEngine created;
+  created.engine = std::move(r.engine);
+  host.Adopt(std::move(created));
+  host.MarkCatalogComplete();
+  EXPECT_TRUE(host.CatalogComplete());
+  EXPECT_TRUE(host.CatalogPartial());
+  const std::string again = dir.file("again.str");
+  ASSERT_TRUE(static_cast<CSQLServer2008*>(host.Current())->SaveScanFile(again.c_str()));
+  EXPECT_EQ(testsupport::ReadFile(again), testsupport::ReadFile(path));
+
+  // A finished recovery's file opens whole, not partial.
+  engine.m_bRecoveryStopped = false;
+  ASSERT_TRUE(engine.SaveScanFile(path.c_str()));
+  uicore::OpenScanResult finished = uicore::OpenScanFile(path);
+  ASSERT_TRUE(finished.Loaded());
+  EXPECT_FALSE(finished.engine->m_bRecoveryStopped);
+
+  // The older layout: no freed pages, collations or marks, not taken as stopped, and the log
+  // names each lack.
+  const std::string bytes = testsupport::ReadFile(path);
+  const size_t layoutEnd = testsupport::ScanExtensionOffset(bytes);
+  ASSERT_NE(layoutEnd, std::string::npos);
+  testsupport::WriteFile(dir.file("old.str"), bytes.substr(0, layoutEnd));
+  uicore::OpenScanResult old = uicore::OpenScanFile(dir.file("old.str"));
+  ASSERT_TRUE(old.Loaded()) << old.message;
+  CTable* oldTable = old.engine->m_mapTables.begin()->second;
+  EXPECT_TRUE(oldTable->m_vecFreedPages.empty());
+  EXPECT_EQ(oldTable->m_pColumnHead->m_pNext->m_dwCollation, 0u);
+  EXPECT_TRUE(oldTable->m_strCatalogLoss.IsEmpty());
+  EXPECT_FALSE(old.engine->m_bRecoveryStopped);
+  const std::string log = scope.ReadExecLog();
+  for (const char* line : {kFreedPagesSectionMissing, kCollationSectionMissing, kCatalogLossSectionMissing})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+}
+
+// A section whose bytes do not parse leaves the tables as a file without it would, and a
+// damaged stop mark errs on the side of asking before export.
+TEST(OpenScan, DamagedFactSectionsChangeNoTable) {
+  ModuleFolderScope scope;
+  CSQLServer2008 engine;
+  FillCatalog(engine);
+  engine.m_mapTables.begin()->second->m_vecFreedPages = {9};
+  engine.m_mapTables.begin()->second->m_pColumnHead->m_dwCollation = 5;
+  CScanFileExtension written;
+  WriteScanFactSections(written, engine.m_mapTables, false);
+  TempDir dir;
+  const std::string path = dir.file("x");
+  // Through a file, as a load reads it.
+  auto throughFile = [&](const CScanFileExtension& out, CScanFileExtension& in) {
+    {
+      CArchive ar;
+      ASSERT_TRUE(ar.Open(path.c_str(), CArchive::store));
+      out.Write(ar);
+    }
+    CArchive ar;
+    ASSERT_TRUE(ar.Open(path.c_str(), CArchive::load));
+    ASSERT_TRUE(in.Read(ar));
+  };
+  CScanFileExtension read;
+  throughFile(written, read);
+  // Each section cut by one byte: its count promises more than it holds.
+  CScanFileExtension damaged;
+  for (const char* tag : {kFreedPagesSectionTag, kCollationSectionTag, kCatalogLossSectionTag}) {
+    const std::string* s = read.Find(tag);
+    ASSERT_NE(s, nullptr) << tag;
+    ScanExtensionWriter& w = damaged.Add(tag);
+    for (size_t i = 0; i + 1 < s->size(); ++i) w.U8(BYTE((*s)[i]));
+  }
+  CSQLServer2008 target;
+  FillCatalog(target);
+  target.m_mapTables.begin()->second->m_strCatalogLoss = "kept";
+  CScanFileExtension reread;
+  throughFile(damaged, reread);
+  EXPECT_TRUE(ApplyScanFactSections(reread, target.m_mapTables));
+  CTable* t = target.m_mapTables.begin()->second;
+  EXPECT_TRUE(t->m_vecFreedPages.empty());
+  EXPECT_EQ(t->m_pColumnHead->m_dwCollation, 0u);
+  EXPECT_EQ(t->m_strCatalogLoss, "kept");
+  EXPECT_NE(scope.ReadExecLog().find("freed-pages section is damaged"), std::string::npos);
 }
