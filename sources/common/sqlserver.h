@@ -132,4 +132,7 @@ class CSQLServer {
   // What the last scan could not recover, by name (tables without columns or rows, data pages
   // left unread), each also in the error log; empty when it lost nothing it knows of.
   std::vector<std::string> m_vecScanWarnings;
+  // Read the source as a database file whatever its name ends in: set by the program when the
+  // file itself says it is one (a database file named ".bak"), never by the name alone.
+  bool m_bSourceIsDatabaseFile = false;
 };
