@@ -17,6 +17,10 @@ CString FileExtensionOf(const CString& path) {
   return path.Mid(dot + 1);
 }
 
+CString EngineSourceExtension(const CSQLServer& engine) {
+  return engine.m_bSourceIsDatabaseFile ? CString("mdf") : FileExtensionOf(engine.m_strFilePath);
+}
+
 bool IsBackupExtensionText(const CString& extension) {
   return !extension.IsEmpty() && extension.CompareNoCase("bak") == 0;
 }

@@ -21,6 +21,10 @@ CString FileExtensionOf(const CString& path);
 // Whether a source with this extension is a backup ("bak", any case), whose pages are read
 // through its backup sets rather than as a database file.
 bool IsBackupExtensionText(const CString& extension);
+// The extension an engine reads its source by: its path's, or "mdf" when the program has said
+// the file is a database file (m_bSourceIsDatabaseFile), so that the user's file need not be
+// renamed to be read as what it is.
+CString EngineSourceExtension(const CSQLServer& engine);
 
 // Lists the backup sets of the backup at `path` with a new reader that replaces (and frees)
 // `reader`; returns the number of sets found.

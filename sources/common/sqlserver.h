@@ -135,4 +135,7 @@ class CSQLServer {
   // The recovery whose catalog this is was stopped before its end: the catalog holds only
   // what was read before the stop. Kept by the scan file, so a reopened scan still says so.
   bool m_bRecoveryStopped = false;
+  // Read the source as a database file whatever its name ends in: set by the program when the
+  // file itself says it is one (a database file named ".bak"), never by the name alone.
+  bool m_bSourceIsDatabaseFile = false;
 };

@@ -192,7 +192,7 @@ bool Recover(CSQLServer& engine, const std::string& path, int set, const char* c
              testsupport::RecoveryResult& result) {
   std::string problem = Unusable(path);
   const int sets = problem.empty() ? uicore::ListBackupSets(engine, path) : 0;
-  if (problem.empty() && uicore::IsBackupFile(path)) {
+  if (problem.empty() && !uicore::ReadAsDatabaseFile(path)) {
     if (sets == 0) problem = path + " holds no backup set";
     else if (!uicore::HasBackupSet(engine, set))
       problem = path + " has no backup set " + std::to_string(set) + " (it holds " + std::to_string(sets) + ")";

@@ -65,7 +65,7 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   CTable* NewTable();
 
   // ---- page access
-  CString GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
+  CString GetFileExtension() const { return EngineSourceExtension(*this); }
   bool IsBackupSource() const;
   // Finds the chosen set, and for a differential its base full set (m_pBaseSet).
   void LocateDataSet();

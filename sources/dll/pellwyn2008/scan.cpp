@@ -58,7 +58,7 @@ std::vector<Run> IndexByPageId(const std::vector<Run>& inStreamOrder) {
 
 }  // namespace
 
-CString CSQLServer2008::GetFileExtension() const { return FileExtensionOf(m_strFilePath); }
+CString CSQLServer2008::GetFileExtension() const { return EngineSourceExtension(*this); }
 
 bool CSQLServer2008::IsBackupExtension() const { return IsBackupExtensionText(m_strExtension); }
 

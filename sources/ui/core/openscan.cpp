@@ -15,6 +15,7 @@
 #include "ui/core/displaytext.h"
 #include "ui/core/enginefactory.h"
 #include "ui/core/scanfollower.h"
+#include "ui/core/sourcedetection.h"
 
 namespace uicore {
 
@@ -177,6 +178,9 @@ PageSourceCheck AttachPageSource(CSQLServer& engine, const ChooseSet& choose) {
     return check;
   }
   file.Close();
+  // The scan file names the source by path; a database file named ".bak" is read as one once
+  // the engine is told so, which listing its sets does.
+  if (IsBackupFile(path) && ReadAsDatabaseFile(path)) ListBackupSets(engine, path);
   if (location->ready()) {
     check.ready = true;
     return check;

@@ -10,6 +10,7 @@
 #include "common/page.h"
 #include "common/sqlserver.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
+#include "ui/core/sourcedetection.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 
 namespace uicore {
@@ -42,6 +43,8 @@ bool IsBackupFile(const std::string& path) {
 
 int ListBackupSets(CSQLServer& engine, const std::string& path) {
   engine.m_strFilePath = path.c_str();
+  // The engines go by the name's extension; a database file named ".bak" is still read as one.
+  engine.m_bSourceIsDatabaseFile = IsBackupFile(path) && ReadAsDatabaseFile(path);
   engine.ScanDataSets();
   return std::max(engine.m_nDataSetCount, 0);
 }

@@ -102,14 +102,24 @@ void SayVersion(SourceFacts& facts, const std::string& name, const char* kind) {
   }
 }
 
+void DetectDatabaseFile(const std::string& path, const CSourceFile& file, const BYTE* head, size_t headBytes,
+                        SourceFacts& facts);
+
+// No tape header, and a boot page where a database file keeps it.
+bool IsDatabaseFileByContent(const CSourceFile& file, const BYTE* head, size_t headBytes) {
+  if (headBytes >= 4 && std::memcmp(head, kTapeMagic, 4) == 0) return false;
+  SourceFacts unused;
+  return file.Size() > kBootPageOffset && ReadBootVersions(file, kBootPageOffset, unused);
+}
+
 void DetectBackup(const std::string& path, const CSourceFile& file, const BYTE* head, size_t headBytes,
                   SourceFacts& facts) {
   const std::string display = PathForDisplay(path);
   const bool tape = headBytes >= 4 && std::memcmp(head, kTapeMagic, 4) == 0;
-  if (!tape && file.Size() > kBootPageOffset && ReadBootVersions(file, kBootPageOffset, facts)) {
-    facts.onDiskVersion = facts.createdVersion = 0;
-    facts.failure = display + " is a database file, not a backup: load it under a name that ends in .mdf.";
-    return;
+  // A database file named ".bak" (a copy saved under the wrong name) is read as what it is.
+  if (IsDatabaseFileByContent(file, head, headBytes)) {
+    facts.backup = false;
+    return DetectDatabaseFile(path, file, head, headBytes, facts);
   }
   CBackupReader reader;
   reader.ReadDataSets(path.c_str());
@@ -188,6 +198,15 @@ SourceFacts DetectSource(const std::string& path) {
   if (facts.backup) DetectBackup(path, file, head, headBytes, facts);
   else DetectDatabaseFile(path, file, head, headBytes, facts);
   return facts;
+}
+
+bool ReadAsDatabaseFile(const std::string& path) {
+  if (!IsBackupFile(path)) return true;
+  CSourceFile file;
+  if (!file.Open(path.c_str())) return false;
+  BYTE head[16] = {};
+  const size_t headBytes = file.ReadAt(0, head, sizeof head);
+  return IsDatabaseFileByContent(file, head, headBytes);
 }
 
 bool SameEngineFamily(int a, int b) { return (a == 1) == (b == 1); }

@@ -9,7 +9,7 @@
 namespace uicore {
 
 struct SourceFacts {
-  bool backup = false;      // read through its backup sets (the name ends in ".bak")
+  bool backup = false;      // read through its backup sets (named ".bak", and no database file inside)
   int sets = 0;             // backup sets listed
   int onDiskVersion = 0;    // the boot page's current on-disk version; 0 when no boot page was read
   int createdVersion = 0;
@@ -34,6 +34,10 @@ struct SourceFacts {
 
 // Reads what the file at `path` is. Never fails: what cannot be read is said in `failure`.
 SourceFacts DetectSource(const std::string& path);
+
+// Whether the file at `path` is read as a database file: its name does not end in ".bak", or
+// it does but the file holds a database file's boot page and no tape header.
+bool ReadAsDatabaseFile(const std::string& path);
 
 // The engine family of a version dialog choice: the 2005 and 2008 choices share one.
 bool SameEngineFamily(int a, int b);

@@ -978,7 +978,8 @@ void CPellwynDlg::OnRecover() {
   EmptyObjectFolders();
   ClearRightPane();
   engine->m_strFilePath = m_strSourcePath.c_str();
-
+  // Detection read what the file is; the engines would go by its name's extension.
+  engine->m_bSourceIsDatabaseFile = !facts.backup;
   engine->ScanDataSets();
   if (facts.backup) {
     if (engine->m_nDataSetCount <= 0 || !engine->m_pBackupReader)
@@ -1033,7 +1034,7 @@ void CPellwynDlg::ClearRightPane() {
   m_pRowCount->setText(QStringLiteral("0"));
   m_pRowsShown->clear();
   m_pTableName->clear();
-  m_pTab->SetSingleTab(QString(28, QLatin1Char(' ')));
+  m_pTab->SetSingleTab(QString(26, QLatin1Char(' ')));
   ShowPagingRow(false);
   m_nPreviewPage = 0;
   m_hPreviewItem = nullptr;

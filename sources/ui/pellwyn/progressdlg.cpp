@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -43,7 +44,14 @@ CProgressDlg::CProgressDlg(uicore::ScanFollower& follower, IPrompts& prompts, co
   m_pButton->setObjectName(QStringLiteral("stopButton"));
   connect(m_pButton, &QPushButton::clicked, this, &CProgressDlg::OnStop);
 
-  auto* details = new QGroupBox(QStringLiteral("BAK Details"), this);
+  // The details and the end's text scroll, so that on a small or scaled screen the dialog can
+  // shrink to fit while the bar and the button stay in view.
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("detailsScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  auto* scrolled = new QWidget(scroll);
+  auto* details = new QGroupBox(QStringLiteral("BAK Details"), scrolled);
   details->setObjectName(QStringLiteral("bakDetails"));
   auto* grid = new QGridLayout(details);
   grid->setHorizontalSpacing(16);
@@ -74,24 +82,47 @@ CProgressDlg::CProgressDlg(uicore::ScanFollower& follower, IPrompts& prompts, co
   barRow->addWidget(m_pBar, 1);
   barRow->addWidget(m_pPercent);
   // Shown only when the end has something to say.
-  m_pEndText = NamedLabel(QString(), "endText", this);
+  m_pEndText = NamedLabel(QString(), "endText", scrolled);
   m_pEndText->setWordWrap(true);
   m_pEndText->hide();
 
   auto* buttonRow = new QHBoxLayout();
   buttonRow->addStretch(1);
   buttonRow->addWidget(m_pButton);
+  auto* scrolledLayout = new QVBoxLayout(scrolled);
+  scrolledLayout->setContentsMargins(0, 0, 0, 0);
+  scrolledLayout->addWidget(details);
+  scrolledLayout->addWidget(m_pEndText);
+  scrolledLayout->addStretch(1);
+  scroll->setWidget(scrolled);
+  m_pScroll = scroll;
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(barRow);
-  layout->addWidget(details);
-  layout->addWidget(m_pEndText);
+  layout->addWidget(scroll, 1);
   layout->addLayout(buttonRow);
   setMinimumWidth(420);
+  FitToScreen();
 
   m_pTimer = new QTimer(this);
   m_pTimer->setInterval(kRefreshMs);
   connect(m_pTimer, &QTimer::timeout, this, &CProgressDlg::Refresh);
   m_pTimer->start();
+}
+
+void CProgressDlg::FitToScreen() {
+  // The scroll area asks for all of its contents; the screen's room bounds that.
+  const QSize whole = m_pScroll->widget()->sizeHint();
+  const QSize frame = sizeHint() - m_pScroll->sizeHint();
+  QSize wanted = whole + frame;
+  if (isVisible()) wanted = wanted.expandedTo(size());  // never shrinks under the user's eyes
+  resize(FittedSize(this, wanted));
+}
+
+void CProgressDlg::ShowEndText(const QString& text) {
+  m_pEndText->setText(text);
+  m_pEndText->show();
+  m_pScroll->widget()->adjustSize();
+  FitToScreen();
 }
 
 void CProgressDlg::ShowFormat(const std::string& format) { m_pDatabaseVersion->setText(FromEngineText(format)); }
@@ -130,8 +161,7 @@ void CProgressDlg::RecoveryComplete() {
   m_pButton->setEnabled(true);
   m_pButton->setText(QStringLiteral("Close"));
   if (!m_strEndWarning.empty()) {
-    m_pEndText->setText(FromEngineText(m_strEndWarning));
-    m_pEndText->show();
+    ShowEndText(FromEngineText(m_strEndWarning));
   }
 }
 
@@ -172,8 +202,7 @@ void CProgressDlg::OnStop() {
   m_pStatusText->setText(QStringLiteral("Recovery stopped"));
   QString text = QStringLiteral("Recovery stopped: only what was read before the stop is shown.");
   if (!m_strEndWarning.empty()) text += QLatin1Char('\n') + FromEngineText(m_strEndWarning);
-  m_pEndText->setText(text);
-  m_pEndText->show();
+  ShowEndText(text);
   m_pButton->setText(QStringLiteral("Close"));
   emit stoppedByButton(true);
 }

@@ -12,6 +12,7 @@
 
 class IPrompts;
 class QLabel;
+class QScrollArea;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -52,6 +53,8 @@ class CProgressDlg : public QDialog {
   void stoppedByButton(bool stopped);
 
  private:
+  void FitToScreen();
+  void ShowEndText(const QString& text);
   void Refresh();
   void SetPercent(int percent);
 
@@ -65,6 +68,7 @@ class CProgressDlg : public QDialog {
   QLabel* m_pDatabaseVersion = nullptr;
   QLabel* m_pCounts[6] = {};
   QLabel* m_pStatusText = nullptr;
+  QScrollArea* m_pScroll = nullptr;
   QLabel* m_pEndText = nullptr;  // "Recovery stopped", or the end warning
   std::string m_strEndWarning;
   bool m_bStopped = false;

@@ -7,6 +7,9 @@
 CTabCtrlEx::CTabCtrlEx(QWidget* parent) : QTabBar(parent) {
   setDrawBase(false);
   setExpanding(false);
+  // The bar holds one tab whose caption is cut to a fixed length: arrows to scroll it are never
+  // of use, and a bar laid out for a shorter caption would otherwise show them.
+  setUsesScrollButtons(false);
   setFont(TabCaptionFont());
 }
 

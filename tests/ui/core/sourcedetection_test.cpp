@@ -81,7 +81,6 @@ TEST(SourceDetection, FilesThatCannotBeLoadedSayWhy) {
       {"notes.bak", "just some text\n", " is not a SQL Server backup: it has no tape header."},
       {"tape.bak", tape, " holds no backup set."},
       {"tape.mdf", tape, " is a backup, not a database file: load it under a name that ends in .bak."},
-      {"database.bak", boot, " is a database file, not a backup: load it under a name that ends in .mdf."},
       {"squeezed.bak", "MSSQLBAK" + std::string(100, '\1'),
        " is a compressed backup, which is not supported: only uncompressed backups can be recovered."},
   };
@@ -102,6 +101,15 @@ TEST(SourceDetection, FilesThatCannotBeLoadedSayWhy) {
   EXPECT_TRUE(plain.Loadable()) << plain.failure;
   EXPECT_EQ(plain.engine, 3);
   EXPECT_EQ(plain.pagesHeld, 12u);
+  // Named ".bak", the same file is still a database file, read as one.
+  testsupport::WriteFile(dir.file("database.bak"), boot);
+  const SourceFacts misnamed = DetectSource(dir.file("database.bak"));
+  EXPECT_TRUE(misnamed.Loadable()) << misnamed.failure;
+  EXPECT_FALSE(misnamed.backup);
+  EXPECT_EQ(misnamed.engine, 3);
+  EXPECT_TRUE(uicore::ReadAsDatabaseFile(dir.file("database.bak")));
+  testsupport::WriteFile(dir.file("tape.bak"), tape);
+  EXPECT_FALSE(uicore::ReadAsDatabaseFile(dir.file("tape.bak")));
   // Cut inside its last page: the part page is counted as missing.
   testsupport::WriteFile(dir.file("cut.mdf"), boot.substr(0, boot.size() - 100));
   const SourceFacts cut = DetectSource(dir.file("cut.mdf"));

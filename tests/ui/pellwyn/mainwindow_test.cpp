@@ -413,6 +413,11 @@ void MainWindowTest::failedLoadsSayWhy() {
     QCOMPARE(h.Database()->text(0), QStringLiteral("<Database Name>"));
     for (int f = 0; f < 6; ++f) QCOMPARE(h.Folder(f)->childCount(), 0);
     QCOMPARE(h.window->StatusText(), QStringLiteral("Load failed: ") + QString::fromUtf8(why.c_str()));
+    // The empty tab is shown whole, with no scroll arrows beside it.
+    QCoreApplication::sendPostedEvents();
+    CTabCtrlEx* tab = h.Find<CTabCtrlEx>("id1123");
+    QVERIFY2(tab->tabRect(0).right() < tab->width(), file.c_str());
+    QVERIFY2(!tab->findChild<QToolButton*>() || !tab->findChild<QToolButton*>()->isVisible(), file.c_str());
     if (i < std::size(pictures)) desktoptest::SaveScreenshot(h.window.get(), QString::fromLatin1(pictures[i]));
     // Export has nothing to export, and says so.
     h.prompts.asked.clear();
