@@ -146,13 +146,17 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
   struct Case {
     const char* fixture;
     int format;
-    size_t page;  // stream page of a backup, page of a database file
+    std::vector<size_t> pages;  // stream pages of a backup, pages of a database file
     std::vector<std::string> named;    // tables named as lost; empty: every row comes back
     std::vector<std::string> rebuilt;  // tables whose columns were rebuilt, every row back
   } cases[] = {
-      {"mdf2008_northwnd_itsligo.mdf", 2008, 130, {}, {}},
-      {"bak2005_northwnd_mina.bak", 2008, 396, {}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
-      {"sample2000_NORTHWND.MDF", 2000, 85, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}, {}},
+      {"mdf2008_northwnd_itsligo.mdf", 2008, {130}, {}, {}},
+      // Every page of the column catalog (sysrscols keeps the layout).
+      {"mdf2008_northwnd_itsligo.mdf", 2008, {40, 41, 42, 43, 67, 68, 79, 85, 107, 112, 113}, {},
+       {"dbo.Orders", "dbo.Employees", "dbo.Categories", "dbo.Shippers", "dbo.CustomerDemographics"}},
+      // Page 404 (the 2005 hobt-column catalog keeps the layout).
+      {"bak2005_northwnd_mina.bak", 2008, {396}, {}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
+      {"sample2000_NORTHWND.MDF", 2000, {85}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}, {}},
   };
   testsupport::ModuleFolderScope logs;
   testsupport::TempDir dir;
@@ -164,8 +168,10 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
     const std::string& ext = o.ext;
     const Bytes& whole = o.bytes;
     Bytes bytes = whole;
-    const size_t at = ext == ".bak" ? StreamPage(fixture, c.page) : c.page * 8192;
-    std::fill(bytes.begin() + at, bytes.begin() + at + 8192, 0);
+    for (const size_t page : c.pages) {
+      const size_t at = ext == ".bak" ? StreamPage(fixture, page) : page * 8192;
+      std::fill(bytes.begin() + at, bytes.begin() + at + 8192, 0);
+    }
 
     std::unique_ptr<CSQLServer> undamaged = EngineFor(c.format);
     testsupport::WriteFile(dir.file("whole" + ext), std::string(whole.begin(), whole.end()));

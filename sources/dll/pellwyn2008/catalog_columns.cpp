@@ -41,6 +41,8 @@ constexpr DWORD kColumnNotNull = 0x01;
 constexpr DWORD kColumnIdentity = 0x04;
 // Status bit of a rowset-column row whose column was dropped from the table.
 constexpr DWORD kRsColDropped = 0x02;
+// Status bit of a rowset-column row (system object 3) whose column takes no NULL.
+constexpr DWORD kRsColNotNull = 0x80;
 // Status bit of a hobt-column row (system object 13) whose column takes no NULL.
 constexpr DWORD kHobtColumnNotNull = 0x20;
 // The fixed part of a stored row ends before the largest record size.
@@ -148,6 +150,25 @@ void NumberVarColumns(CTable* table) {
       varColumn->m_nVarIndex = index;
       varColumn = varColumn->m_pNext;
     }
+  }
+}
+
+// The catalog length of a column from the type information of its rowset-column row: fixed
+// types by their width, character and binary types by the length stored above the type id.
+// False for the types whose precision and scale the field packs in a way not read here.
+bool StoredTypeWidth(BYTE systemType, DWORD typeInfo, WORD& length) {
+  switch (systemType) {
+    case 48: case 104: length = 1; return true;                       // tinyint, bit
+    case 52: length = 2; return true;                                 // smallint
+    case 56: case 59: case 58: case 122: length = 4; return true;     // int, real, smalldatetime, smallmoney
+    case 127: case 62: case 60: case 61: case 189: length = 8; return true;  // bigint, float, money, datetime, timestamp
+    case 36: length = 16; return true;                                // uniqueidentifier
+    case 40: length = 3; return true;                                 // date
+    case 34: case 35: case 99: length = 16; return true;              // image, text, ntext
+    case 165: case 167: case 173: case 175: case 231: case 239:      // varbinary, varchar, binary, char, nvarchar, nchar
+      length = WORD((typeInfo >> 8) & 0xFFFF);
+      return length != 0;
+    default: return false;
   }
 }
 
@@ -329,7 +350,13 @@ void CSQLServer2008::ReadRsCols() {
   const int version = ReadOnDiskVersion();
   const bool format2005 = version > 0 && version < kFirst2008Version;
   m_setColumnsRebuilt.clear();
-  if (!format2005) WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, kCatalogSlotLimit);
+  if (!format2005) {
+    m_mapHobtColumns.clear();
+    m_mapRowsetColumnOfHobt.clear();
+    WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, kCatalogSlotLimit);
+    RebuildAndPlaceLostColumns();
+    m_mapHobtColumns.clear();
+  }
   if (format2005 || (version == 0 && !AnyColumnPlaced(m_mapTables))) ReadHobtColumns();
   LogComputedPositions();
 }
@@ -362,6 +389,19 @@ void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
   if (physicalColumn == 0 || physicalColumn > 0xFFFF) return;
 
   PlaceRowsetColumn(rowsetId, rowsetColumn, physicalColumn, offset, bitPosition);
+  // The stored type, for a table whose column rows were lost: the type id in the low byte,
+  // the length of a type that has one above it.
+  const DWORD typeInfo = rec.U32(28);
+  if (!rec.ok()) return;
+  StoredColumnPlace place;
+  place.offset = offset;
+  place.nullBit = WORD(physicalColumn);
+  place.bitPosition = bitPosition;
+  place.systemType = BYTE(typeInfo & 0xFF);
+  // A type not read here stays as type 0: its table is not rebuilt, rather than rebuilt short.
+  if (!StoredTypeWidth(place.systemType, typeInfo, place.length)) place.systemType = 0;
+  place.status = (status & kRsColNotNull) ? kHobtColumnNotNull : 0;
+  m_mapHobtColumns[{rowsetId, rowsetColumn}] = place;
 }
 
 void CSQLServer2008::PlaceRowsetColumn(INT64 rowsetId, DWORD rowsetColumn, DWORD physicalColumn, short offset,
@@ -390,7 +430,14 @@ void CSQLServer2008::ReadHobtColumns() {
     PlaceRowsetColumn(key.first, key.second, place.nullBit ? place.nullBit : key.second, place.offset,
                       place.bitPosition);
   }
-  // Tables that lost every column row get them back from their hobts, then their places.
+  RebuildAndPlaceLostColumns();
+  m_mapHobtColumns.clear();
+  m_setHobtsNamedByRowsets.clear();
+  m_mapRowsetColumnOfHobt.clear();
+}
+
+void CSQLServer2008::RebuildAndPlaceLostColumns() {
+  // Tables that lost every column row get them back from the stored layout, then their places.
   const std::set<CTable*> rebuilt = RebuildLostColumns();
   m_setColumnsRebuilt.insert(rebuilt.begin(), rebuilt.end());
   for (const auto& [key, place] : m_mapHobtColumns) {
@@ -408,9 +455,6 @@ void CSQLServer2008::ReadHobtColumns() {
         ApplyColumnPosition(table, column, place.offset, place.bitPosition);
     }
   }
-  m_mapHobtColumns.clear();
-  m_setHobtsNamedByRowsets.clear();
-  m_mapRowsetColumnOfHobt.clear();
 }
 
 std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
@@ -429,6 +473,11 @@ std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
   }
   std::set<CTable*> rebuilt;
   for (const auto& [table, hobt] : lost) {
+    bool known = true;
+    for (auto it = m_mapHobtColumns.lower_bound({hobt, 0}); it != m_mapHobtColumns.end() && it->first.first == hobt;
+         ++it)
+      if (GetTypeName(it->second.systemType).IsEmpty()) known = false;
+    if (!known) continue;
     for (auto it = m_mapHobtColumns.lower_bound({hobt, 0}); it != m_mapHobtColumns.end() && it->first.first == hobt;
          ++it) {
       const auto rowsetColumn = m_mapRowsetColumnOfHobt.find(it->first);
@@ -438,7 +487,6 @@ std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
       if (order == 0 || order > 0xFFFF || table->m_nAllColumns >= kMaxColumnsPerTable) continue;
       const StoredColumnPlace& place = it->second;
       const CString type = GetTypeName(place.systemType);
-      if (type.IsEmpty()) continue;
       auto* column = new CColumn;
       column->m_strName = FormatString("Column_%lu", order);
       column->m_wColOrder = WORD(order);

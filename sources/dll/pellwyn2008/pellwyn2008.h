@@ -240,6 +240,8 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // lost: its columns rebuilt, as "Column_N", from the stored types of its heap or clustered
   // hobt. Gives the rebuilt tables, each named once in a scan warning.
   std::set<CTable*> RebuildLostColumns();
+  // RebuildLostColumns, then every rebuilt column's place from the same rows.
+  void RebuildAndPlaceLostColumns();
   // The tables of this scan whose columns were rebuilt so: their CHECK conditions name
   // columns by the names that were lost, and are left out.
   std::set<const CTable*> m_setColumnsRebuilt;
