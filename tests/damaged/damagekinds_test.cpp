@@ -154,6 +154,9 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
       // Every page of the column catalog (sysrscols keeps the layout).
       {"mdf2008_northwnd_itsligo.mdf", 2008, {40, 41, 42, 43, 67, 68, 79, 85, 107, 112, 113}, {},
        {"dbo.Orders", "dbo.Employees", "dbo.Categories", "dbo.Shippers", "dbo.CustomerDemographics"}},
+      // The same with decimal, text and image columns.
+      {"mdf2008_pubs_itsligo.mdf", 2008, {22, 40, 41, 42, 67, 68, 85, 107, 112, 113}, {},
+       {"dbo.discounts", "dbo.pub_info", "dbo.titles"}},
       // Page 404 (the 2005 hobt-column catalog keeps the layout).
       {"bak2005_northwnd_mina.bak", 2008, {396}, {}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
       {"sample2000_NORTHWND.MDF", 2000, {85}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}, {}},

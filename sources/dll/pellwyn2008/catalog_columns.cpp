@@ -154,8 +154,9 @@ void NumberVarColumns(CTable* table) {
 }
 
 // The catalog length of a column from the type information of its rowset-column row: fixed
-// types by their width, character and binary types by the length stored above the type id.
-// False for the types whose precision and scale the field packs in a way not read here.
+// types by their width, character and binary types by the length stored above the type id,
+// decimal and numeric by the precision there (the scale above it). False for the types
+// whose packed fields are not read here (time, datetime2, datetimeoffset and others).
 bool StoredTypeWidth(BYTE systemType, DWORD typeInfo, WORD& length) {
   switch (systemType) {
     case 48: case 104: length = 1; return true;                       // tinyint, bit
@@ -168,6 +169,12 @@ bool StoredTypeWidth(BYTE systemType, DWORD typeInfo, WORD& length) {
     case 165: case 167: case 173: case 175: case 231: case 239:      // varbinary, varchar, binary, char, nvarchar, nchar
       length = WORD((typeInfo >> 8) & 0xFFFF);
       return length != 0;
+    case 106: case 108: {                                             // decimal, numeric
+      const int precision = (typeInfo >> 8) & 0xFF;
+      if (precision < 1 || precision > 38) return false;
+      length = precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+      return true;
+    }
     default: return false;
   }
 }
@@ -400,6 +407,10 @@ void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
   place.systemType = BYTE(typeInfo & 0xFF);
   // A type not read here stays as type 0: its table is not rebuilt, rather than rebuilt short.
   if (!StoredTypeWidth(place.systemType, typeInfo, place.length)) place.systemType = 0;
+  if (place.systemType == 106 || place.systemType == 108) {
+    place.precision = BYTE((typeInfo >> 8) & 0xFF);
+    place.scale = BYTE((typeInfo >> 16) & 0xFF);
+  }
   place.status = (status & kRsColNotNull) ? kHobtColumnNotNull : 0;
   m_mapHobtColumns[{rowsetId, rowsetColumn}] = place;
 }
