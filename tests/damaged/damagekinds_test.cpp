@@ -138,18 +138,28 @@ TEST(PagePlace, CopiedPagesAndImpossibleSlotCountsAddNoRow) {
 }
 
 // A zeroed catalog page costs no table in silence: the data pages the lost allocation rows
-// tied to their tables go to the tables their records fit, and a table whose columns are lost
-// is named with the pages left unread. The undamaged files say nothing of the kind.
+// tied to their tables go to the tables their records fit; a 2005 table whose column rows are
+// lost gets its columns back from the stored layout of its rows, as Column_N, and every row,
+// value by value; a 2000 table whose columns are lost is named with the pages left unread.
+// The undamaged files say nothing of the kind.
 TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
   struct Case {
     const char* fixture;
     int format;
-    size_t page;  // stream page of a backup, page of a database file
-    std::vector<std::string> named;  // tables the warnings must name; empty: every row comes back
+    std::vector<size_t> pages;  // stream pages of a backup, pages of a database file
+    std::vector<std::string> named;    // tables named as lost; empty: every row comes back
+    std::vector<std::string> rebuilt;  // tables whose columns were rebuilt, every row back
   } cases[] = {
-      {"mdf2008_northwnd_itsligo.mdf", 2008, 130, {}},
-      {"bak2005_northwnd_mina.bak", 2008, 396, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
-      {"sample2000_NORTHWND.MDF", 2000, 85, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
+      {"mdf2008_northwnd_itsligo.mdf", 2008, {130}, {}, {}},
+      // Every page of the column catalog (sysrscols keeps the layout).
+      {"mdf2008_northwnd_itsligo.mdf", 2008, {40, 41, 42, 43, 67, 68, 79, 85, 107, 112, 113}, {},
+       {"dbo.Orders", "dbo.Employees", "dbo.Categories", "dbo.Shippers", "dbo.CustomerDemographics"}},
+      // The same with decimal, text and image columns.
+      {"mdf2008_pubs_itsligo.mdf", 2008, {22, 40, 41, 42, 67, 68, 85, 107, 112, 113}, {},
+       {"dbo.discounts", "dbo.pub_info", "dbo.titles"}},
+      // Page 404 (the 2005 hobt-column catalog keeps the layout).
+      {"bak2005_northwnd_mina.bak", 2008, {396}, {}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
+      {"sample2000_NORTHWND.MDF", 2000, {85}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}, {}},
   };
   testsupport::ModuleFolderScope logs;
   testsupport::TempDir dir;
@@ -161,8 +171,10 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
     const std::string& ext = o.ext;
     const Bytes& whole = o.bytes;
     Bytes bytes = whole;
-    const size_t at = ext == ".bak" ? StreamPage(fixture, c.page) : c.page * 8192;
-    std::fill(bytes.begin() + at, bytes.begin() + at + 8192, 0);
+    for (const size_t page : c.pages) {
+      const size_t at = ext == ".bak" ? StreamPage(fixture, page) : page * 8192;
+      std::fill(bytes.begin() + at, bytes.begin() + at + 8192, 0);
+    }
 
     std::unique_ptr<CSQLServer> undamaged = EngineFor(c.format);
     testsupport::WriteFile(dir.file("whole" + ext), std::string(whole.begin(), whole.end()));
@@ -176,7 +188,17 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
     std::string warnings;
     for (const std::string& w : engine->m_vecScanWarnings) warnings += w + "\n";
     if (c.named.empty()) {
-      EXPECT_EQ(RowsOf(c.format, bytes, path), RowsOf(c.format, whole, dir.file("whole" + ext)));
+      // Every table back, under its own name, with the same rows value by value.
+      for (const auto& entry : undamaged->m_mapTables) {
+        CTable* table = nullptr;
+        ASSERT_TRUE(engine->m_mapTables.Lookup(entry.first, table) && table) << entry.second->m_strName.str();
+        EXPECT_EQ(table->m_strName, entry.second->m_strName);
+        EXPECT_EQ(testsupport::AllRows(*engine, table), testsupport::AllRows(*undamaged, entry.second))
+            << table->m_strName.str();
+      }
+      for (const std::string& name : c.rebuilt)
+        EXPECT_NE(warnings.find("table " + name + ": its column rows were lost"), std::string::npos) << warnings;
+      if (c.rebuilt.empty()) EXPECT_EQ(warnings.find("Column_N"), std::string::npos) << warnings;
       continue;
     }
     // Every table the undamaged file has is either there with its rows or named.

@@ -41,6 +41,10 @@ constexpr DWORD kColumnNotNull = 0x01;
 constexpr DWORD kColumnIdentity = 0x04;
 // Status bit of a rowset-column row whose column was dropped from the table.
 constexpr DWORD kRsColDropped = 0x02;
+// Status bit of a rowset-column row (system object 3) whose column takes no NULL.
+constexpr DWORD kRsColNotNull = 0x80;
+// Status bit of a hobt-column row (system object 13) whose column takes no NULL.
+constexpr DWORD kHobtColumnNotNull = 0x20;
 // The fixed part of a stored row ends before the largest record size.
 constexpr int kMaxRecordSize = 8060;
 // Column orders are 16-bit; a table never holds more columns than a short can index.
@@ -149,6 +153,69 @@ void NumberVarColumns(CTable* table) {
   }
 }
 
+// The catalog length of a column from the type information of its rowset-column row: fixed
+// types by their width, character and binary types by the length stored above the type id,
+// decimal and numeric by the precision there (the scale above it). False for the types
+// whose packed fields are not read here (time, datetime2, datetimeoffset and others).
+bool StoredTypeWidth(BYTE systemType, DWORD typeInfo, WORD& length) {
+  switch (systemType) {
+    case 48: case 104: length = 1; return true;                       // tinyint, bit
+    case 52: length = 2; return true;                                 // smallint
+    case 56: case 59: case 58: case 122: length = 4; return true;     // int, real, smalldatetime, smallmoney
+    case 127: case 62: case 60: case 61: case 189: length = 8; return true;  // bigint, float, money, datetime, timestamp
+    case 36: length = 16; return true;                                // uniqueidentifier
+    case 40: length = 3; return true;                                 // date
+    case 34: case 35: case 99: length = 16; return true;              // image, text, ntext
+    case 165: case 167: case 173: case 175: case 231: case 239:      // varbinary, varchar, binary, char, nvarchar, nchar
+      length = WORD((typeInfo >> 8) & 0xFFFF);
+      return length != 0;
+    case 106: case 108: {                                             // decimal, numeric
+      const int precision = (typeInfo >> 8) & 0xFF;
+      if (precision < 1 || precision > 38) return false;
+      length = precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+      return true;
+    }
+    default: return false;
+  }
+}
+
+// Puts a column, its fields set, into its table: the column list and the variable-column
+// records in column-id order (an equal id after the existing ones), and the table's counts.
+void AttachColumn(CTable* table, CColumn* column, bool deleted) {
+  const WORD order = column->m_wColOrder;
+  const bool variable = IsCatalogVarType(column->m_strType);
+  if (column->m_strType == "bit") ++table->m_nBitColumns;
+  if (table->m_nMaxColumnId < int(order)) table->m_nMaxColumnId = order;
+  if (variable) ++table->m_nVarColumns;
+  // Column list in ascending column id; an equal id goes after the existing ones.
+  CColumn* previous = nullptr;
+  CColumn* next = table->m_pColumnHead;
+  while (next && next->m_wColOrder <= order) {
+    previous = next;
+    next = next->m_pNext;
+  }
+  column->m_pNext = next;
+  if (previous) previous->m_pNext = column;
+  else table->m_pColumnHead = column;
+  if (!next) table->m_pColumnTail = column;
+
+  column->m_bDropped = deleted ? 1 : 0;
+  if (variable) {
+    if (!deleted) ++table->m_wVarColumnCap;
+    auto* varColumn = new CVarColumn;
+    varColumn->m_strName = column->m_strName;
+    varColumn->m_strDefault = column->m_strDefault;
+    varColumn->m_strType = column->m_strType;
+    varColumn->m_wColOrder = order;
+    varColumn->m_wLength = column->m_wLength;
+    varColumn->m_dwRowsetColumn = order;
+    InsertVarColumnInOrder(table, varColumn);
+    NumberVarColumns(table);
+  }
+  if (!deleted) ++table->m_nCatalogColumns;
+  ++table->m_nAllColumns;
+}
+
 }  // namespace
 
 CString CSQLServer2008::GetTypeName(BYTE systemTypeId) { return SqlTypeName(systemTypeId, true); }
@@ -250,12 +317,10 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   } else {
     column->m_strName = name;
   }
-  if (typeName == "bit") ++table->m_nBitColumns;
   column->m_wColOrder = order;
   column->m_dwRowsetColumn = order;
   column->m_strType = typeName;
   column->m_dwCollation = collation;
-  if (table->m_nMaxColumnId < int(order)) table->m_nMaxColumnId = order;
   CDataType* userDataType = nullptr;
   if (m_mapDataTypes.Lookup(FormatString("%ld", userType).view(), userDataType) && userDataType)
     column->m_strUserType = userDataType->m_strName;
@@ -271,8 +336,6 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   column->m_bPrecision = precision;
   column->m_bScale = scale;
   column->m_bNullable = !(status & kColumnNotNull);
-  const bool variable = IsCatalogVarType(typeName);
-  if (variable) ++table->m_nVarColumns;
   if (const CString* computed = table->m_mapComputed.Find(FormatString("%ld", int(columnId)).view()))
     column->m_strComputed = *computed;
   if (defaultId != 0) {
@@ -293,33 +356,7 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   if (ruleId != 0 && m_mapRules.Lookup(FormatString("%ld", ruleId).view(), rule) && rule)
     column->m_strRuleName = rule->m_strName;
 
-  // Column list in ascending column id; an equal id goes after the existing ones.
-  CColumn* previous = nullptr;
-  CColumn* next = table->m_pColumnHead;
-  while (next && next->m_wColOrder <= order) {
-    previous = next;
-    next = next->m_pNext;
-  }
-  column->m_pNext = next;
-  if (previous) previous->m_pNext = column;
-  else table->m_pColumnHead = column;
-  if (!next) table->m_pColumnTail = column;
-
-  column->m_bDropped = deleted ? 1 : 0;
-  if (variable) {
-    if (!deleted) ++table->m_wVarColumnCap;
-    auto* varColumn = new CVarColumn;
-    varColumn->m_strName = column->m_strName;
-    varColumn->m_strDefault = column->m_strDefault;
-    varColumn->m_strType = typeName;
-    varColumn->m_wColOrder = order;
-    varColumn->m_wLength = length;
-    varColumn->m_dwRowsetColumn = order;
-    InsertVarColumnInOrder(table, varColumn);
-    NumberVarColumns(table);
-  }
-  if (!deleted) ++table->m_nCatalogColumns;
-  ++table->m_nAllColumns;
+  AttachColumn(table, column, deleted);
 }
 
 void CSQLServer2008::ReadRsCols() {
@@ -327,7 +364,14 @@ void CSQLServer2008::ReadRsCols() {
   // anything, else the 2005 one.
   const int version = ReadOnDiskVersion();
   const bool format2005 = version > 0 && version < kFirst2008Version;
-  if (!format2005) WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, kCatalogSlotLimit);
+  m_setColumnsRebuilt.clear();
+  if (!format2005) {
+    m_mapHobtColumns.clear();
+    m_mapRowsetColumnOfHobt.clear();
+    WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, kCatalogSlotLimit);
+    RebuildAndPlaceLostColumns();
+    m_mapHobtColumns.clear();
+  }
   if (format2005 || (version == 0 && !AnyColumnPlaced(m_mapTables))) ReadHobtColumns();
   LogComputedPositions();
 }
@@ -360,6 +404,23 @@ void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
   if (physicalColumn == 0 || physicalColumn > 0xFFFF) return;
 
   PlaceRowsetColumn(rowsetId, rowsetColumn, physicalColumn, offset, bitPosition);
+  // The stored type, for a table whose column rows were lost: the type id in the low byte,
+  // the length of a type that has one above it.
+  const DWORD typeInfo = rec.U32(28);
+  if (!rec.ok()) return;
+  StoredColumnPlace place;
+  place.offset = offset;
+  place.nullBit = WORD(physicalColumn);
+  place.bitPosition = bitPosition;
+  place.systemType = BYTE(typeInfo & 0xFF);
+  // A type not read here stays as type 0: its table is not rebuilt, rather than rebuilt short.
+  if (!StoredTypeWidth(place.systemType, typeInfo, place.length)) place.systemType = 0;
+  if (place.systemType == 106 || place.systemType == 108) {
+    place.precision = BYTE((typeInfo >> 8) & 0xFF);
+    place.scale = BYTE((typeInfo >> 16) & 0xFF);
+  }
+  place.status = (status & kRsColNotNull) ? kHobtColumnNotNull : 0;
+  m_mapHobtColumns[{rowsetId, rowsetColumn}] = place;
 }
 
 void CSQLServer2008::PlaceRowsetColumn(INT64 rowsetId, DWORD rowsetColumn, DWORD physicalColumn, short offset,
@@ -378,6 +439,7 @@ void CSQLServer2008::PlaceRowsetColumn(INT64 rowsetId, DWORD rowsetColumn, DWORD
 void CSQLServer2008::ReadHobtColumns() {
   m_mapHobtColumns.clear();
   m_setHobtsNamedByRowsets.clear();
+  m_mapRowsetColumnOfHobt.clear();
   WalkSystemTable("13", &CSQLServer2008::DecodeHobtColumnRow, kCatalogSlotLimit);
   WalkSystemTable("4", &CSQLServer2008::DecodeRowsetColumnRow, kCatalogSlotLimit);
   // A hobt whose rowset-column rows were all lost: its hobt column ids are taken for the
@@ -387,8 +449,85 @@ void CSQLServer2008::ReadHobtColumns() {
     PlaceRowsetColumn(key.first, key.second, place.nullBit ? place.nullBit : key.second, place.offset,
                       place.bitPosition);
   }
+  RebuildAndPlaceLostColumns();
   m_mapHobtColumns.clear();
   m_setHobtsNamedByRowsets.clear();
+  m_mapRowsetColumnOfHobt.clear();
+}
+
+void CSQLServer2008::RebuildAndPlaceLostColumns() {
+  // Tables that lost every column row get them back from the stored layout, then their places.
+  const std::set<CTable*> rebuilt = RebuildLostColumns();
+  m_setColumnsRebuilt.insert(rebuilt.begin(), rebuilt.end());
+  for (const auto& [key, place] : m_mapHobtColumns) {
+    const auto rowsetColumn = m_mapRowsetColumnOfHobt.find(key);
+    const DWORD order = rowsetColumn != m_mapRowsetColumnOfHobt.end() ? rowsetColumn->second : key.second;
+    if (order == 0 || order > 0xFFFF) continue;
+    const std::vector<CTable*>* units = m_mapAllocUnits.Find(FormatString("%I64d", key.first).view());
+    if (!units) continue;
+    for (CTable* unit : *units) {
+      CTable* table = nullptr;
+      if (!unit || !m_mapTables.Lookup(FormatString("%ld", int(unit->m_dwObjectId)).view(), table) ||
+          !rebuilt.count(table))
+        continue;
+      if (CColumn* column = SetPhysicalColumnId(table, place.nullBit ? place.nullBit : key.second, order))
+        ApplyColumnPosition(table, column, place.offset, place.bitPosition);
+    }
+  }
+}
+
+std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
+  // Tables of heap and clustered hobts (m_mapAllocUnits keeps only those) that have no column.
+  std::map<CTable*, INT64> lost;
+  for (const auto& [key, place] : m_mapHobtColumns) {
+    const std::vector<CTable*>* units = m_mapAllocUnits.Find(FormatString("%I64d", key.first).view());
+    if (!units) continue;
+    for (CTable* unit : *units) {
+      CTable* table = nullptr;
+      if (!unit || unit->m_dwObjectId < kFirstUserObjectId ||
+          !m_mapTables.Lookup(FormatString("%ld", int(unit->m_dwObjectId)).view(), table) || !table)
+        continue;
+      if (!table->m_pColumnHead && !lost.count(table)) lost[table] = key.first;
+    }
+  }
+  std::set<CTable*> rebuilt;
+  for (const auto& [table, hobt] : lost) {
+    bool known = true;
+    for (auto it = m_mapHobtColumns.lower_bound({hobt, 0}); it != m_mapHobtColumns.end() && it->first.first == hobt;
+         ++it)
+      if (GetTypeName(it->second.systemType).IsEmpty()) known = false;
+    if (!known) continue;
+    for (auto it = m_mapHobtColumns.lower_bound({hobt, 0}); it != m_mapHobtColumns.end() && it->first.first == hobt;
+         ++it) {
+      const auto rowsetColumn = m_mapRowsetColumnOfHobt.find(it->first);
+      const DWORD order =
+          rowsetColumn != m_mapRowsetColumnOfHobt.end() ? rowsetColumn->second : it->first.second;
+      // Rowset column 0 is the uniquifier, which is no column of the table.
+      if (order == 0 || order > 0xFFFF || table->m_nAllColumns >= kMaxColumnsPerTable) continue;
+      const StoredColumnPlace& place = it->second;
+      const CString type = GetTypeName(place.systemType);
+      auto* column = new CColumn;
+      column->m_strName = FormatString("Column_%lu", order);
+      column->m_wColOrder = WORD(order);
+      column->m_dwRowsetColumn = order;
+      column->m_strType = type;
+      column->m_strUserType = type;
+      column->m_dwCollation = place.collation;
+      column->m_wLength = place.length;
+      column->m_bPrecision = place.precision;
+      column->m_bScale = place.scale;
+      column->m_bNullable = !(place.status & kHobtColumnNotNull);
+      AttachColumn(table, column, false);
+    }
+    if (!table->m_pColumnHead) continue;
+    rebuilt.insert(table);
+    const CString name = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
+                                                     : table->m_strOwner + "." + table->m_strName;
+    NoteScanWarning(FormatString("table %s: its column rows were lost; %d columns were rebuilt as Column_N from the "
+                                 "stored layout of its rows (names, identity and defaults are not known)",
+                                 name, table->m_nAllColumns));
+  }
+  return rebuilt;
 }
 
 void CSQLServer2008::DecodeHobtColumnRow(BYTE* body, WORD recordOffset) {
@@ -400,6 +539,12 @@ void CSQLServer2008::DecodeHobtColumnRow(BYTE* body, WORD recordOffset) {
   place.offset = rec.I16(31);
   place.bitPosition = rec.U16(35);
   place.nullBit = rec.U16(37);
+  place.status = rec.U32(16);
+  place.systemType = rec.U8(22);
+  place.length = rec.U16(23);
+  place.precision = rec.U8(25);
+  place.scale = rec.U8(26);
+  place.collation = rec.U32(27);
   if (!rec.ok() || hobtColumn > 0xFFFF) return;
   m_mapHobtColumns[{hobtId, hobtColumn}] = place;
 }
@@ -412,6 +557,7 @@ void CSQLServer2008::DecodeRowsetColumnRow(BYTE* body, WORD recordOffset) {
   const DWORD hobtColumn = rec.U32(16);
   if (!rec.ok()) return;
   m_setHobtsNamedByRowsets.insert(rowsetId);
+  m_mapRowsetColumnOfHobt[{rowsetId, hobtColumn}] = rowsetColumn;
   // Rowset column 0 is the uniquifier, which no catalog column names.
   if (rowsetColumn == 0 || rowsetColumn > 0xFFFF) return;
   auto it = m_mapHobtColumns.find({rowsetId, hobtColumn});

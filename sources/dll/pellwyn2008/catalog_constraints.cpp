@@ -98,6 +98,10 @@ void CSQLServer2008::AttachConstraints() {
       continue;
     }
     if (constraint.type == "C") {
+      if (m_setColumnsRebuilt.count(table)) {
+        NoteScanWarning(what + ": its condition names columns whose names were lost: not exported");
+        continue;
+      }
       CIndexInfo* text = nullptr;
       if (!m_mapIndexes.Lookup(FormatString("%ld", id).view(), text) || !text || text->m_strText.IsEmpty()) {
         Log(what + " has no condition text: not exported");

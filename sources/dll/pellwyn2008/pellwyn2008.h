@@ -222,11 +222,29 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
     short offset = 0;
     WORD nullBit = 0;
     WORD bitPosition = 0;
+    // The column's type as the hobt stores it: all a table whose column rows were lost keeps.
+    BYTE systemType = 0;
+    WORD length = 0;
+    BYTE precision = 0;
+    BYTE scale = 0;
+    DWORD collation = 0;
+    DWORD status = 0;
   };
   // Filled and emptied by ReadHobtColumns: (hobt id, hobt column id) -> its place, and the
   // hobts that rows of system object 4 named.
   std::map<std::pair<INT64, DWORD>, StoredColumnPlace> m_mapHobtColumns;
   std::set<INT64> m_setHobtsNamedByRowsets;
+  // (rowset id, hobt column id) -> rowset column id, as system object 4 pairs them.
+  std::map<std::pair<INT64, DWORD>, DWORD> m_mapRowsetColumnOfHobt;
+  // A user table the catalog names (or whose pages name it) but whose column rows were all
+  // lost: its columns rebuilt, as "Column_N", from the stored types of its heap or clustered
+  // hobt. Gives the rebuilt tables, each named once in a scan warning.
+  std::set<CTable*> RebuildLostColumns();
+  // RebuildLostColumns, then every rebuilt column's place from the same rows.
+  void RebuildAndPlaceLostColumns();
+  // The tables of this scan whose columns were rebuilt so: their CHECK conditions name
+  // columns by the names that were lost, and are left out.
+  std::set<const CTable*> m_setColumnsRebuilt;
 
   // ---- off-row large values
   // Pages are named by page id, as links name them. The value (or subtree) at page/slot as
