@@ -231,12 +231,16 @@ RowStatement InsertPlan::Build(const std::vector<Value>& values, Target target) 
   const CString declarations = "Declare @ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR "
                                "VarBinary(16) \r\n Set @ID = " +
                                (batches ? NewRowMarkerLiteral() : CString("NewId()")) + " \r\n";
-  b = "begin transaction \r\n" + declarations;
+  // XACT_ABORT makes any failed piece roll the whole row back, or the commit would store a
+  // row whose value stops where the error was.
+  b = "SET XACT_ABORT ON \r\nbegin transaction \r\n" + declarations;
   b += s + "\r\n";
   AppendChunkedValues(b.str(), tableName, SqlQuoteName(kTempColumn), "@ID", " \r\n", chunks,
                       batches ? "go\r\n" + declarations.str() : std::string());
   for (const ChunkedValue& v : chunks) out.pieces += int((v.hex.size() + kChunkHexDigits - 1) / kChunkHexDigits);
   b += "commit transaction";
+  // Script batches after the block run as they did before it: one refused row aborts nothing else.
+  if (!server) b += "\r\ngo\r\nSET XACT_ABORT OFF";
   return out;
 }
 

@@ -492,11 +492,15 @@ CString LargeValueScript(const ExportWalk& walk, const RowParts& row) {
   const CString declarations = "Declare @_ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR "
                                "VarBinary(16) \r\n Set @_ID = " +
                                (batches ? NewRowMarkerLiteral() : CString("NewId()")) + " \r\n";
-  CString s = "begin transaction \r\n" + declarations;
+  // XACT_ABORT makes any failed piece roll the whole row back, or the commit would store a
+  // row whose value stops where the error was.
+  CString s = "SET XACT_ABORT ON \r\nbegin transaction \r\n" + declarations;
   s += InsertStatement(walk, row, true) + "\r\n";
   AppendChunkedValues(s.str(), walk.tableName, SqlQuoteName(kTempColumn), "@_ID", " \r\n ", row.chunks,
                       batches ? "go\r\n" + declarations.str() : std::string());
   s += "commit transaction";
+  // A script's later batches hold several rows; there one refused row must not abort the rest.
+  if (!walk.server) s += "\r\ngo\r\nSET XACT_ABORT OFF";
   return s;
 }
 
@@ -546,7 +550,12 @@ bool DeliverRow(ExportWalk& walk, const RowParts& row, CString& batch) {
   if (walk.connectionGone) return false;
   bool lost = false;
   if (e.ExecuteLogged(walk.database, text, "Insert", walk.table, &lost)) return true;
-  if (!lost) return false;
+  if (!lost) {
+    // A refused block ends where the error was, before its switch-off: left on, the switch
+    // would refuse every row of the next table that has an identity column.
+    if (large && identity) e.ExecuteLogged(walk.database, off, "Identity switch", nullptr, nullptr);
+    return false;
+  }
   // Once per table: the connection is opened again and the row that failed (a statement, or
   // a block in one transaction, that stored nothing) runs again, so the table goes on from
   // its first row not stored. A second loss ends the table's rows.

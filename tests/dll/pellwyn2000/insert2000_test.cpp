@@ -198,7 +198,7 @@ TEST(BuildInsert, LongTextAndImageValuesFollowInPieces) {
   const std::string huge(kBatchHexDigits + 2 * kChunkHexDigits, 'e');
   const RowStatement split = BuildInsert(big, {V("1"), V("x"), V(huge)}, Target::kScript);
   const std::vector<std::string> batches = testsupport::SplitSqlBatches(split.ScriptText().str());
-  ASSERT_EQ(batches.size(), 3u);  // two, and the empty text after the last "go"
+  ASSERT_EQ(batches.size(), 4u);  // two, the switch-off, and the empty text after the last "go"
   const size_t at = batches[0].find(" Set @ID = '{");
   ASSERT_NE(at, std::string::npos);
   const std::string marker = batches[0].substr(at, batches[0].find("\r\n", at) - at);
@@ -230,7 +230,7 @@ TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
             "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','', @ID)\r\n");
   const std::string text = script.ScriptText().str();
   const std::string expected =
-      "begin transaction \r\n"
+      "SET XACT_ABORT ON \r\nbegin transaction \r\n"
       "Declare @ID Uniqueidentifier \r\n Declare @NTEXT NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n"
       " Set @ID = NewId() \r\n" +
       script.insert.str() + "\r\n" +
@@ -242,11 +242,13 @@ TEST(BuildInsert, NtextValuesGoThroughTheirBlock) {
       "Updatetext [hr].[Emp].[memo] @PTR NULL 0 @NTEXT \r\n"
       "SET @NTEXT = Convert(nvarchar(4000),0xb)\r\n"
       "Updatetext [hr].[Emp].[memo] @PTR NULL 0 @NTEXT \r\n"
-      "commit transaction\r\ngo\r\n";
+      "commit transaction\r\ngo\r\nSET XACT_ABORT OFF\r\ngo\r\n";
   EXPECT_EQ(text, expected);
   const RowStatement server = BuildInsert(table, {V("3"), V(one), M(Mark::kEmpty)}, Target::kServer);
   EXPECT_EQ(server.insert.str(), "Insert into [hr].[Emp] ([id],[notes],[memo],[_TARNWELL_TEMPCOL])  values(3,'','',@ID);");
-  EXPECT_EQ(server.ServerText().str().rfind("begin transaction", 0), 0u);
+  // Any failed piece rolls the whole row back.
+  EXPECT_EQ(server.ServerText().str().rfind("SET XACT_ABORT ON \r\nbegin transaction", 0), 0u);
+  EXPECT_EQ(server.ServerText().str().find("XACT_ABORT OFF"), std::string::npos);
   EXPECT_EQ(server.pieces, 1);
   EXPECT_EQ(IdentityInsertText(table, true).str(), "SET IDENTITY_INSERT [hr].[Emp] ON");
   EXPECT_EQ(IdentityInsertText(table, false).str(), "SET IDENTITY_INSERT [hr].[Emp] OFF");

@@ -527,10 +527,11 @@ TEST_F(ExportTest, LargeValueScriptWithIdentityInAScript) {
   ASSERT_NE(m_engine.ExportTableRecord(page.data() + kPageHeaderSize, 0, &table, nullptr, &batch, &full), 0);
   const std::string script = Written();
   EXPECT_EQ(LexError(script), "");
-  // One batch, and the identity switch around the whole script, or the row would be refused.
-  EXPECT_EQ(SplitSqlBatches(script).size(), 2u);
+  // The row's batch, then the batch that switches XACT_ABORT and the identity off again, so
+  // a refused row leaves neither on for the rows after it.
+  EXPECT_EQ(SplitSqlBatches(script).size(), 3u);
   const std::string head =
-      "SET IDENTITY_INSERT [dbo].[T] ON\r\nbegin transaction \r\nDeclare @_ID Uniqueidentifier \r\n Declare @NTEXT "
+      "SET IDENTITY_INSERT [dbo].[T] ON\r\nSET XACT_ABORT ON \r\nbegin transaction \r\nDeclare @_ID Uniqueidentifier \r\n Declare @NTEXT "
       "NVarchar(4000) \r\n Declare @PTR VarBinary(16) \r\n Set @_ID = NewId() \r\nInsert into [dbo].[T] "
       "([id],[notes],[pic],[doc],[big],[_TARNWELL_TEMPCOL])  values(7,'',0x,0x,'', @_ID)\r\n\r\n";
   EXPECT_EQ(script.substr(0, head.size()), head);
@@ -551,7 +552,8 @@ TEST_F(ExportTest, LargeValueScriptWithIdentityInAScript) {
   // Nothing the server would have to read from a disk, and no line longer than a piece's.
   EXPECT_EQ(script.find("OPENROWSET"), std::string::npos);
   EXPECT_LT(LongestLine(script), 16100u);
-  const std::string tail = "commit transaction\r\nSET IDENTITY_INSERT [dbo].[T] OFF\r\ngo\r\n";
+  const std::string tail =
+      "commit transaction\r\ngo\r\nSET XACT_ABORT OFF\r\nSET IDENTITY_INSERT [dbo].[T] OFF\r\ngo\r\n";
   EXPECT_EQ(script.substr(script.size() - tail.size()), tail);
   // Read back, every value is whole.
   testsupport::oraclerows::TableRows rows;
@@ -584,7 +586,8 @@ TEST_F(ExportTest, LargeValuesTravelOverTheConnectionInAServerExport) {
   ASSERT_NE(m_engine.ExportTableRecord(page.data() + kPageHeaderSize, 0, &table, &db, &batch, &full), 0);
   ASSERT_EQ(db.Statements().size(), 1u);
   const std::string sql = db.Statements()[0];
-  EXPECT_EQ(sql.rfind("SET IDENTITY_INSERT [dbo].[T] ON \r\nbegin transaction \r\n", 0), 0u);
+  // Any failed piece rolls the whole row back.
+  EXPECT_EQ(sql.rfind("SET IDENTITY_INSERT [dbo].[T] ON \r\nSET XACT_ABORT ON \r\nbegin transaction \r\n", 0), 0u);
   EXPECT_NE(sql.find("values(7,'',0x,0x,CONVERT(nvarchar(max),0x"), std::string::npos);
   EXPECT_NE(sql.find(",@_ID);\r\n"), std::string::npos);
   // No path the server would have to read, and no "go", which a server does not know.
@@ -605,6 +608,28 @@ TEST_F(ExportTest, LargeValuesTravelOverTheConnectionInAServerExport) {
   EXPECT_NE(sql.find("Select @PTR = TEXTPTR([pic]) from [dbo].[T] where"), std::string::npos);
   EXPECT_EQ(m_engine.m_pStatus->m_nRecordsSent - sent, 1);
   EXPECT_TRUE(batch.IsEmpty());
+}
+
+// A refused block stops at its error, before its own switch-off: the switch goes alone after
+// it, or every identity row of the next table would be refused.
+TEST_F(ExportTest, ARefusedLargeValueRowSwitchesTheIdentityOffAlone) {
+  LargeValueFile f(10000);
+  CTable table;
+  RecordParts s;
+  LargeValueTable(table, s, f);
+  f.Write(m_engine, m_dir, {BuildRecord(s)});
+  m_engine.m_bExportToServer = 1;
+  FakeDatabase db;
+  db.FailOnStatement(1);
+  Bytes page(kPageSize);
+  ASSERT_TRUE(m_engine.ReadSourcePage(1, page.data()));
+  CString batch;
+  bool full = false;
+  m_engine.ExportTableRecord(page.data() + kPageHeaderSize, 0, &table, &db, &batch, &full);
+  ASSERT_EQ(db.Statements().size(), 2u);
+  EXPECT_EQ(db.Failed(), std::vector<int>{1});
+  EXPECT_EQ(db.Statements()[0].rfind("SET IDENTITY_INSERT [dbo].[T] ON \r\nSET XACT_ABORT ON \r\n", 0), 0u);
+  EXPECT_EQ(db.Statements()[1], "SET IDENTITY_INSERT [dbo].[T] OFF");
 }
 
 TEST_F(ExportTest, BlobNamesGoOnPastAHundredAndShortBinariesStayInTheirRow) {
