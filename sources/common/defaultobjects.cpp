@@ -84,3 +84,11 @@ CString SqlBindRuleStatement(const CString& owner, const CString& table, const C
                              const CString& ruleName) {
   return "EXEC sp_bindrule " + SqlQuoteNString(SqlQuoteName(ruleName)) + ", " + ColumnTarget(owner, table, column);
 }
+
+CString SqlBindRuleToTypeStatement(const CString& typeName, const CString& ruleName) {
+  return "EXEC sp_bindrule " + SqlQuoteNString(SqlQuoteName(ruleName)) + ", " + SqlQuoteNString(SqlQuoteName(typeName));
+}
+
+CString SqlUnbindRuleStatement(const CString& owner, const CString& table, const CString& column) {
+  return "EXEC sp_unbindrule " + ColumnTarget(owner, table, column);
+}

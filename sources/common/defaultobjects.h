@@ -26,3 +26,10 @@ CString SqlBindDefaultStatement(const CString& owner, const CString& table, cons
 // EXEC sp_bindrule N'[rule]', N'[owner].[table].[column]'.
 CString SqlBindRuleStatement(const CString& owner, const CString& table, const CString& column,
                              const CString& ruleName);
+
+// EXEC sp_bindrule N'[rule]', N'[type]': without futureonly, so the type's existing columns
+// that have no rule of their own take it too, as they had it in the original.
+CString SqlBindRuleToTypeStatement(const CString& typeName, const CString& ruleName);
+
+// EXEC sp_unbindrule N'[owner].[table].[column]': for a column of a bound type that had no rule.
+CString SqlUnbindRuleStatement(const CString& owner, const CString& table, const CString& column);

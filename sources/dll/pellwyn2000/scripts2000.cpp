@@ -7,6 +7,7 @@
 // "'" or ";". Server failures that lose a table or a procedure are logged with their text.
 #include <cctype>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -506,16 +507,30 @@ void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) {
   trimmed.Trim();
   if (trimmed.IsEmpty()) return;
   const bool server = m_bExportToServer == 1;
+  auto send = [&](const CString& statement) {
+    CString error;
+    if (!server) WriteScript(m_hRulesSqlFile, statement + kSqlScriptGo);
+    else if (!Execute(m_pDatabase, statement, &error))
+      Log("Bind Rule failed: " + OneLine(statement) + " | " + OneLine(error));
+  };
+  // The types first: a plain bind also binds their columns that have no rule, and a column's
+  // own binding, written after, stays the column's.
+  std::set<CString> types;
+  for (const auto& entry : m_mapDataTypes) {
+    const CDataType* type = entry.second;
+    if (!type || type->m_strName.IsEmpty() || type->m_strRuleName != object->m_strName) continue;
+    types.insert(type->m_strName);
+    send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName));
+  }
   for (const auto& entry : m_mapTables) {
     const CTable* table = entry.second;
     if (!table) continue;
     for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
-      if (c->m_strRuleName != object->m_strName) continue;
-      const CString statement = SqlBindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName, c->m_strRuleName);
-      CString error;
-      if (!server) WriteScript(m_hRulesSqlFile, statement + kSqlScriptGo);
-      else if (!Execute(m_pDatabase, statement, &error))
-        Log("Bind Rule failed: " + OneLine(statement) + " | " + OneLine(error));
+      if (c->m_strRuleName == object->m_strName)
+        send(SqlBindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName, c->m_strRuleName));
+      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it one.
+        send(SqlUnbindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName));
     }
   }
 }

@@ -86,6 +86,12 @@ void CSQLServer2008::DecodeObjectReferenceRow(BYTE* body, WORD recordOffset) {
 }
 
 void CSQLServer2008::AttachConstraints() {
+  // The types are read before the rules: only an id that names a rule of this database binds.
+  for (auto& [key, type] : m_mapDataTypes) {
+    CViewStoredProc* rule = nullptr;
+    if (type && type->m_dwRuleId != 0 && m_mapRules.Lookup(FormatString("%lu", type->m_dwRuleId).view(), rule) && rule)
+      type->m_strRuleName = rule->m_strName;
+  }
   for (const auto& [id, constraint] : m_mapConstraintObjects) {
     if (constraint.type != "F" && constraint.type != "C") continue;
     CTable* table = nullptr;

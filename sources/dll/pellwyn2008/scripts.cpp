@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -526,15 +527,30 @@ void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) {
   CString trimmed(object->m_strText);
   trimmed.Trim();
   if (trimmed.IsEmpty()) return;
+  auto send = [&](const CString& statement, const CTable* table) {
+    if (m_bExportToServer) ExecuteLogged(m_pDatabase, statement, "Bind Rule", table);
+    else WriteScript(m_hRulesSqlFile, statement + kScriptGo);
+  };
+  // The types first: a plain bind also binds their columns that have no rule, and a column's
+  // own binding, written after, stays the column's.
+  std::set<CString> types;
+  for (const auto& entry : m_mapDataTypes) {
+    const CDataType* type = entry.second;
+    if (!type || type->m_strName.IsEmpty() || type->m_strRuleName != object->m_strName) continue;
+    types.insert(type->m_strName);
+    send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName), nullptr);
+  }
   for (const auto& entry : m_mapTables) {
     const CTable* table = entry.second;
     if (!table) continue;
     const CString owner = table->m_strOwner.IsEmpty() ? CString("dbo") : table->m_strOwner;
     for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
-      if (c->m_bDropped || c->m_strRuleName != object->m_strName) continue;
-      const CString statement = SqlBindRuleStatement(owner, table->m_strName, c->m_strName, c->m_strRuleName);
-      if (m_bExportToServer) ExecuteLogged(m_pDatabase, statement, "Bind Rule", table);
-      else WriteScript(m_hRulesSqlFile, statement + kScriptGo);
+      if (c->m_bDropped) continue;
+      if (c->m_strRuleName == object->m_strName)
+        send(SqlBindRuleStatement(owner, table->m_strName, c->m_strName, c->m_strRuleName), table);
+      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it one.
+        send(SqlUnbindRuleStatement(owner, table->m_strName, c->m_strName), table);
     }
   }
 }

@@ -545,6 +545,36 @@ TEST_F(Scripts2000Test, RulesAreBoundToTheirColumnsAfterTheirCreation) {
             std::string::npos);
 }
 
+// A rule bound to a user data type is bound to the type before any column: the plain bind
+// gives it to the type's columns without a rule, so a column of the type that had none is
+// unbound again and a column with a rule of its own keeps it.
+TEST_F(Scripts2000Test, RuleOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
+  auto* type = new CDataType;
+  type->m_strName = "qty_t";
+  type->m_bSystemTypeId = 56;
+  type->m_strRuleName = "positive";
+  m_engine.m_mapDataTypes.SetAt("300", type);
+  CTable* a = Table("dbo", "A", 1001);
+  CColumn* inherits = Column(a, {"q1", "int"});
+  inherits->m_strUserType = "qty_t";
+  inherits->m_strRuleName = "positive";
+  Column(a, {"q2", "int"})->m_strUserType = "qty_t";
+  CColumn* own = Column(a, {"q3", "int"});
+  own->m_strUserType = "qty_t";
+  own->m_strRuleName = "small";
+  Column(a, {"n", "int"});
+  CViewStoredProc positive;
+  positive.m_strName = "positive";
+  positive.m_strText = "CREATE RULE positive AS @v > 0";
+  m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
+  m_engine.GenerateRulesQueries(&positive);
+  CloseFileHandle(m_engine.m_hRulesSqlFile);
+  EXPECT_EQ(Statements(File("Rules.sql")),
+            (std::vector<std::string>{"CREATE RULE positive AS @v > 0", "EXEC sp_bindrule N'[positive]', N'[qty_t]'",
+                                      "EXEC sp_bindrule N'[positive]', N'[dbo].[A].[q1]'",
+                                      "EXEC sp_unbindrule N'[dbo].[A].[q2]'"}));
+}
+
 // A full disk must not end as a finished export: failed writes are counted and logged.
 TEST_F(Scripts2000Test, FailedScriptWritesAreCounted) {
   if (!std::ifstream("/dev/full")) GTEST_SKIP() << "no /dev/full";

@@ -254,6 +254,38 @@ TEST_F(ScriptTest, RulesAreBoundToTheirColumnsAfterTheirCreation) {
                                       "EXEC sp_bindrule N'[positive]', N'[sales].[B].[amount]'"}));
 }
 
+// A rule bound to a user data type is bound to the type before any column: the plain bind
+// gives it to the type's columns without a rule, so a column of the type that had none is
+// unbound again and a column with a rule of its own keeps it.
+TEST_F(ScriptTest, RuleOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
+  auto* type = new CDataType;
+  type->m_strName = "qty_t";
+  type->m_bSystemTypeId = 56;
+  type->m_strRuleName = "positive";
+  m_engine.m_mapDataTypes.SetAt("300", type);
+  CTable* a = Table("dbo", "A", 1001);
+  CColumn* inherits = Column(a, {"q1", "int"});
+  inherits->m_strUserType = "qty_t";
+  inherits->m_strRuleName = "positive";
+  Column(a, {"q2", "int"})->m_strUserType = "qty_t";
+  CColumn* own = Column(a, {"q3", "int"});
+  own->m_strUserType = "qty_t";
+  own->m_strRuleName = "small";
+  Column(a, {"n", "int"});
+  CViewStoredProc positive;
+  positive.m_strName = "positive";
+  positive.m_strText = "CREATE RULE positive AS @v > 0";
+  m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
+  m_engine.GenerateRulesQueries(&positive);
+  CloseFileHandle(m_engine.m_hRulesSqlFile);
+  EXPECT_EQ(Statements(File("Rules.sql")),
+            (std::vector<std::string>{"CREATE RULE positive AS @v > 0", "EXEC sp_bindrule N'[positive]', N'[qty_t]'",
+                                      "EXEC sp_bindrule N'[positive]', N'[dbo].[A].[q1]'",
+                                      "EXEC sp_unbindrule N'[dbo].[A].[q2]'"}));
+  for (auto& e : m_engine.m_mapDataTypes) delete e.second;
+  m_engine.m_mapDataTypes.RemoveAll();
+}
+
 TEST_F(ScriptTest, DefaultObjectsAreCreatedOnceAndBoundAfterTheRows) {
   m_engine.BeginSchemaExport();
   const CString dflt = "\r\nCREATE DEFAULT [dbo].[Zero] AS 0\r\n";
