@@ -32,6 +32,9 @@ class CDataType {
   DWORD m_dwDefaultObjectId = 0;
   DWORD m_dwRuleId = 0;
   CString m_strRuleName;
+  // The bound default object's CREATE DEFAULT statement, once the objects' texts are known;
+  // empty when the type has none or its text was not recovered.
+  CString m_strDefaultText;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 18;

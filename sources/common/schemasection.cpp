@@ -266,13 +266,13 @@ void WriteTypeBindingSection(CScanFileExtension& extension, const CStringKeyMap<
   for (const auto& e : types) count += e.second ? 1 : 0;
   w.Count(count);
   for (const auto& [key, type] : types)
-    if (type) w.Text(CString(key)).U32(type->m_dwDefaultObjectId).U32(type->m_dwRuleId).Text(type->m_strRuleName);
+    if (type) w.Text(CString(key)).U32(type->m_dwDefaultObjectId).U32(type->m_dwRuleId).Text(type->m_strRuleName).Text(type->m_strDefaultText);
 }
 
 void ApplyTypeBindingSection(const CScanFileExtension& extension, CStringKeyMap<CDataType*>& types) {
   const std::string* bytes = extension.Find(kTypeBindingSectionTag);
   if (!bytes) {
-    if (types.GetCount() > 0) Log("Scan file written before type bindings were kept: no rule is bound to a user data type in its exports");
+    if (types.GetCount() > 0) Log("Scan file written before type bindings were kept: no rule or default is bound to a user data type in its exports");
     return;
   }
   struct Binding {
@@ -280,6 +280,7 @@ void ApplyTypeBindingSection(const CScanFileExtension& extension, CStringKeyMap<
     DWORD defaultId;
     DWORD ruleId;
     CString ruleName;
+    CString defaultText;
   };
   ScanExtensionReader r(*bytes);
   std::vector<Binding> bindings;
@@ -290,10 +291,11 @@ void ApplyTypeBindingSection(const CScanFileExtension& extension, CStringKeyMap<
     b.defaultId = r.U32();
     b.ruleId = r.U32();
     b.ruleName = r.Text();
+    b.defaultText = r.Text();
     bindings.push_back(std::move(b));
   }
   if (!r.ok()) {
-    Log("Scan file: its type binding section is damaged: no rule is bound to a user data type in its exports");
+    Log("Scan file: its type binding section is damaged: no rule or default is bound to a user data type in its exports");
     return;
   }
   for (const Binding& b : bindings) {
@@ -302,5 +304,6 @@ void ApplyTypeBindingSection(const CScanFileExtension& extension, CStringKeyMap<
     type->m_dwDefaultObjectId = b.defaultId;
     type->m_dwRuleId = b.ruleId;
     type->m_strRuleName = b.ruleName;
+    type->m_strDefaultText = b.defaultText;
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/names.h"
 #include "common/page.h"
@@ -301,6 +302,12 @@ void CSQLServer2000::AttachConstraints() {
     CViewStoredProc* rule = nullptr;
     if (type && type->m_dwRuleId != 0 && m_mapRules.Lookup(FormatString("%lu", type->m_dwRuleId).view(), rule) && rule)
       type->m_strRuleName = rule->m_strName;
+    // Only a default object's own statement can be created and bound; anything else the id
+    // names is not one.
+    CIndexInfo* text = nullptr;
+    if (type && type->m_dwDefaultObjectId != 0 && m_mapObjectTexts.Lookup(FormatString("%lu", type->m_dwDefaultObjectId).view(), text) &&
+        text && IsDefaultObjectText(text->m_strText))
+      type->m_strDefaultText = text->m_strText;
   }
   for (auto& [key, table] : m_mapTables) {
     if (!table) continue;
