@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "common/executionlog.h"
 #include "common/sqltext.h"
 
 static bool IsIdentifierChar(char c) {
@@ -83,4 +84,37 @@ CString SqlBindDefaultStatement(const CString& owner, const CString& table, cons
 CString SqlBindRuleStatement(const CString& owner, const CString& table, const CString& column,
                              const CString& ruleName) {
   return "EXEC sp_bindrule " + SqlQuoteNString(SqlQuoteName(ruleName)) + ", " + ColumnTarget(owner, table, column);
+}
+
+CString SqlBindRuleToTypeStatement(const CString& typeName, const CString& ruleName) {
+  return "EXEC sp_bindrule " + SqlQuoteNString(SqlQuoteName(ruleName)) + ", " + SqlQuoteNString(SqlQuoteName(typeName));
+}
+
+CString SqlUnbindRuleStatement(const CString& owner, const CString& table, const CString& column) {
+  return "EXEC sp_unbindrule " + ColumnTarget(owner, table, column);
+}
+
+CString SqlBindDefaultToTypeStatement(const CString& typeName, const CString& defaultName) {
+  return "EXEC sp_bindefault " + SqlQuoteNString(defaultName) + ", " + SqlQuoteNString(SqlQuoteName(typeName));
+}
+
+CString SqlUnbindDefaultStatement(const CString& owner, const CString& table, const CString& column) {
+  return "EXEC sp_unbindefault " + ColumnTarget(owner, table, column);
+}
+
+const CDataType* UserTypeNamed(const CStringKeyMap<CDataType*>& types, const CString& name) {
+  if (name.IsEmpty()) return nullptr;
+  for (const auto& entry : types)
+    if (entry.second && entry.second->m_strName == name) return entry.second;
+  return nullptr;
+}
+
+void LogUnboundTypeObjects(const CDataType& type) {
+  auto Log = [](const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); };
+  if (type.m_dwDefaultObjectId != 0 && (type.m_strDefaultText.IsEmpty() || DefaultObjectName(type.m_strDefaultText).IsEmpty()))
+    Log(FormatString("User data type %s: its default object (id %lu) was not recovered and is not bound",
+                     SqlQuoteName(type.m_strName), static_cast<unsigned long>(type.m_dwDefaultObjectId)));
+  if (type.m_dwRuleId != 0 && type.m_strRuleName.IsEmpty())
+    Log(FormatString("User data type %s: its rule (id %lu) was not recovered and is not bound",
+                     SqlQuoteName(type.m_strName), static_cast<unsigned long>(type.m_dwRuleId)));
 }

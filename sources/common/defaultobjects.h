@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "common/records.h"
+#include "platform/collections.h"
 #include "platform/cstring.h"
 
 // Where the words "create default" begin in a default text (any case, any blanks between
@@ -26,3 +28,24 @@ CString SqlBindDefaultStatement(const CString& owner, const CString& table, cons
 // EXEC sp_bindrule N'[rule]', N'[owner].[table].[column]'.
 CString SqlBindRuleStatement(const CString& owner, const CString& table, const CString& column,
                              const CString& ruleName);
+
+// EXEC sp_bindrule N'[rule]', N'[type]': without futureonly, so the type's existing columns
+// that have no rule of their own take it too, as they had it in the original.
+CString SqlBindRuleToTypeStatement(const CString& typeName, const CString& ruleName);
+
+// EXEC sp_unbindrule N'[owner].[table].[column]': for a column of a bound type that had no rule.
+CString SqlUnbindRuleStatement(const CString& owner, const CString& table, const CString& column);
+
+// EXEC sp_bindefault N'name', N'[type]': without futureonly, so columns of the type created
+// after it take the default, as they had it in the original.
+CString SqlBindDefaultToTypeStatement(const CString& typeName, const CString& defaultName);
+
+// EXEC sp_unbindefault N'[owner].[table].[column]': for a column of a bound type that had no default.
+CString SqlUnbindDefaultStatement(const CString& owner, const CString& table, const CString& column);
+
+// The user data type of that name, or null.
+const CDataType* UserTypeNamed(const CStringKeyMap<CDataType*>& types, const CString& name);
+
+// Logs, by the type's name, a bound default or rule of the type that names no recovered
+// default object or rule: the exports create the type without it.
+void LogUnboundTypeObjects(const CDataType& type);

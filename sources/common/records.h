@@ -27,6 +27,14 @@ class CDataType {
   CString m_strName;
   // Columns of the type refuse NULL unless they say otherwise (sp_addtype ..., 'NOT NULL').
   bool m_bNotNull = false;
+  // What sp_bindefault / sp_bindrule bound to the type itself: the catalog's object ids (0 for
+  // none) and the rule's name once the rules are known. Kept in the scan file's extension.
+  DWORD m_dwDefaultObjectId = 0;
+  DWORD m_dwRuleId = 0;
+  CString m_strRuleName;
+  // The bound default object's CREATE DEFAULT statement, once the objects' texts are known;
+  // empty when the type has none or its text was not recovered.
+  CString m_strDefaultText;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 18;

@@ -259,3 +259,51 @@ void ApplyRuleSection(const CScanFileExtension& extension, CStringKeyMap<CTable*
     for (CColumn* c = table->m_pColumnHead; c && i < names.size(); c = c->m_pNext, ++i) c->m_strRuleName = names[i];
   }
 }
+
+void WriteTypeBindingSection(CScanFileExtension& extension, const CStringKeyMap<CDataType*>& types) {
+  ScanExtensionWriter& w = extension.Add(kTypeBindingSectionTag);
+  size_t count = 0;
+  for (const auto& e : types) count += e.second ? 1 : 0;
+  w.Count(count);
+  for (const auto& [key, type] : types)
+    if (type) w.Text(CString(key)).U32(type->m_dwDefaultObjectId).U32(type->m_dwRuleId).Text(type->m_strRuleName).Text(type->m_strDefaultText);
+}
+
+void ApplyTypeBindingSection(const CScanFileExtension& extension, CStringKeyMap<CDataType*>& types) {
+  const std::string* bytes = extension.Find(kTypeBindingSectionTag);
+  if (!bytes) {
+    if (types.GetCount() > 0) Log("Scan file written before type bindings were kept: no rule or default is bound to a user data type in its exports");
+    return;
+  }
+  struct Binding {
+    std::string key;
+    DWORD defaultId;
+    DWORD ruleId;
+    CString ruleName;
+    CString defaultText;
+  };
+  ScanExtensionReader r(*bytes);
+  std::vector<Binding> bindings;
+  const size_t count = r.Count(10);
+  for (size_t i = 0; i < count && r.ok(); ++i) {
+    Binding b;
+    b.key = r.Text().str();
+    b.defaultId = r.U32();
+    b.ruleId = r.U32();
+    b.ruleName = r.Text();
+    b.defaultText = r.Text();
+    bindings.push_back(std::move(b));
+  }
+  if (!r.ok()) {
+    Log("Scan file: its type binding section is damaged: no rule or default is bound to a user data type in its exports");
+    return;
+  }
+  for (const Binding& b : bindings) {
+    CDataType* type = nullptr;
+    if (!types.Lookup(b.key, type) || !type) continue;
+    type->m_dwDefaultObjectId = b.defaultId;
+    type->m_dwRuleId = b.ruleId;
+    type->m_strRuleName = b.ruleName;
+    type->m_strDefaultText = b.defaultText;
+  }
+}

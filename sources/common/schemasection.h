@@ -37,6 +37,13 @@ void WriteTypeSection(CScanFileExtension& extension, const CStringKeyMap<CDataTy
 // Without the section (an older file) the types load as nullable, which the log says.
 void ApplyTypeSection(const CScanFileExtension& extension, CStringKeyMap<CDataType*>& types);
 
+// The "type-bindings" section: per user data type (by key) the ids of the default object and
+// the rule bound to the type and the rule's name. Without it (an older file) no type is bound,
+// which the log says when the scan has types.
+constexpr const char* kTypeBindingSectionTag = "type-bindings";
+void WriteTypeBindingSection(CScanFileExtension& extension, const CStringKeyMap<CDataType*>& types);
+void ApplyTypeBindingSection(const CScanFileExtension& extension, CStringKeyMap<CDataType*>& types);
+
 // Applies a section read back to the loaded tables (by their keys; a key no loaded table has
 // is passed over). False, logged, with no table changed, when the section does not parse.
 bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/schemasection.h"
 #include "platform/archive.h"
 #include "support/fixtures.h"
 
@@ -89,4 +90,73 @@ TEST(ScanFileExtension, ReaderCountsCannotClaimMoreThanTheSectionHolds) {
   ScanExtensionReader rt(t.Bytes());
   EXPECT_EQ(rt.Text(), CString());
   EXPECT_FALSE(rt.ok());
+}
+
+// What a type had bound comes back from the file by the type's key; a file written before
+// the section existed still opens, its types unbound, and the load says so.
+TEST(ScanFileExtension, TypeBindingsComeBackAndAFileWithoutThemOpensUnbound) {
+  testsupport::ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CDataType bound, plain;
+  bound.m_strName = "qty_t";
+  bound.m_dwDefaultObjectId = 501;
+  bound.m_dwRuleId = 0xFFFFFFF0u;
+  bound.m_strRuleName = "positive";
+  bound.m_strDefaultText = "CREATE DEFAULT [dbo].[zero] AS 0";
+  plain.m_strName = "id";
+  CStringKeyMap<CDataType*> written;
+  written.SetAt("300", &bound);
+  written.SetAt("301", &plain);
+  written.SetAt("302", nullptr);  // a hole in the map is skipped, not written
+  CScanFileExtension out;
+  out.Add("first").U8(1);
+  WriteTypeBindingSection(out, written);
+  out.Add("after").U8(2);
+
+  CDataType boundBack, plainBack;
+  plainBack.m_dwRuleId = 9;  // what the file says overrides what the catalog left
+  CStringKeyMap<CDataType*> read;
+  read.SetAt("300", &boundBack);
+  read.SetAt("301", &plainBack);
+  CScanFileExtension in;
+  ASSERT_TRUE(ReadBack(WriteFileWith(dir, out, true), in));
+  ApplyTypeBindingSection(in, read);
+  EXPECT_EQ(boundBack.m_dwDefaultObjectId, 501u);
+  EXPECT_EQ(boundBack.m_dwRuleId, 0xFFFFFFF0u);
+  EXPECT_EQ(boundBack.m_strRuleName, CString("positive"));
+  EXPECT_EQ(boundBack.m_strDefaultText, CString("CREATE DEFAULT [dbo].[zero] AS 0"));
+  EXPECT_EQ(plainBack.m_dwDefaultObjectId, 0u);
+  EXPECT_EQ(plainBack.m_dwRuleId, 0u);
+  EXPECT_TRUE(plainBack.m_strRuleName.IsEmpty() && plainBack.m_strDefaultText.IsEmpty());
+  // The sections around it are untouched.
+  ASSERT_NE(in.Find("after"), nullptr);
+  EXPECT_EQ(ScanExtensionReader(*in.Find("after")).U8(), 2);
+
+  // An older file: no section, nothing bound, one line in the log.
+  CScanFileExtension older;
+  older.Add("first").U8(1);
+  CScanFileExtension oldIn;
+  ASSERT_TRUE(ReadBack(WriteFileWith(dir, older, true), oldIn));
+  CDataType untouched;
+  CStringKeyMap<CDataType*> oldTypes;
+  oldTypes.SetAt("300", &untouched);
+  ApplyTypeBindingSection(oldIn, oldTypes);
+  EXPECT_EQ(untouched.m_dwDefaultObjectId, 0u);
+  EXPECT_TRUE(untouched.m_strRuleName.IsEmpty());
+  EXPECT_NE(scope.ReadExecLog().find("written before type bindings were kept"), std::string::npos) << scope.ReadExecLog();
+
+  // A section cut short binds nothing rather than half of it.
+  const std::string* section = in.Find(kTypeBindingSectionTag);
+  ASSERT_NE(section, nullptr);
+  CScanFileExtension cut;
+  ScanExtensionWriter& cutWriter = cut.Add(kTypeBindingSectionTag);
+  for (size_t i = 0; i + 3 < section->size(); ++i) cutWriter.U8(BYTE((*section)[i]));
+  CScanFileExtension cutIn;
+  ASSERT_TRUE(ReadBack(WriteFileWith(dir, cut, true), cutIn));
+  CDataType cutBack;
+  CStringKeyMap<CDataType*> cutTypes;
+  cutTypes.SetAt("300", &cutBack);
+  ApplyTypeBindingSection(cutIn, cutTypes);
+  EXPECT_EQ(cutBack.m_dwDefaultObjectId, 0u);
+  EXPECT_TRUE(cutBack.m_strDefaultText.IsEmpty());
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/names.h"
 #include "common/page.h"
@@ -296,6 +297,18 @@ void CSQLServer2000::AttachConstraints() {
     state.notTrusted = (status & kNotTrusted) != 0;
     return state;
   };
+  // The types are read before the rules: only an id that names a rule of this database binds.
+  for (auto& [key, type] : m_mapDataTypes) {
+    CViewStoredProc* rule = nullptr;
+    if (type && type->m_dwRuleId != 0 && m_mapRules.Lookup(FormatString("%lu", type->m_dwRuleId).view(), rule) && rule)
+      type->m_strRuleName = rule->m_strName;
+    // Only a default object's own statement can be created and bound; anything else the id
+    // names is not one.
+    CIndexInfo* text = nullptr;
+    if (type && type->m_dwDefaultObjectId != 0 && m_mapObjectTexts.Lookup(FormatString("%lu", type->m_dwDefaultObjectId).view(), text) &&
+        text && IsDefaultObjectText(text->m_strText))
+      type->m_strDefaultText = text->m_strText;
+  }
   for (auto& [key, table] : m_mapTables) {
     if (!table) continue;
     for (CForeignKey* k = table->m_pForeignKeyHead; k; k = k->m_pNext) {
@@ -699,7 +712,8 @@ void CSQLServer2000::ParseSysTypesRow(BYTE* body, WORD rowOffset) {
   const WORD length = row.U16(8);
   const BYTE precision = row.U8(10);
   const BYTE scale = row.U8(11);
-  const DWORD defaultId = row.U32(12);
+  const DWORD defaultId = row.U32(12);  // tdefault: the default object bound to the type
+  const DWORD ruleId = row.U32(16);     // domain: the rule bound to the type
   const DWORD collationId = row.U32(24);
   if (!row.ok() || userTypeId == typeId || userTypeId == 256) return;
   const int columns = row.U16(countOffset);
@@ -719,6 +733,8 @@ void CSQLServer2000::ParseSysTypesRow(BYTE* body, WORD rowOffset) {
   type->m_bScale = scale;
   type->m_dwValue1 = collationId;
   type->m_dwValue2 = defaultId;
+  type->m_dwDefaultObjectId = defaultId;
+  type->m_dwRuleId = ruleId;
   type->m_bNotNull = (typeStatus & 0x1) != 0;
   Replace(m_mapDataTypes, FormatString("%d", int(userTypeId)), type);
 }

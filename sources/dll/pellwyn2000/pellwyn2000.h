@@ -159,7 +159,8 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Writes text to a script file; false (counted, the first failures logged) when it failed.
   bool WriteScript(FILE_HANDLE file, const CString& text);
   // Creates a column's default object once per export: on database, or into Default.sql.
-  void CreateDefaultObject(const CString& text, bool server, CDatabase* database);
+  // With a type name, also binds it to that user data type, once per export.
+  void CreateDefaultObject(const CString& text, bool server, CDatabase* database, const CString& boundType = CString());
   // One line per completed GenerateTableInsertQueries, for a batch file that runs them.
   CString m_strBatchCommands;
 

@@ -46,6 +46,7 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
         WriteScanFactSections(extension, m_mapTables, m_bRecoveryStopped);
         WriteTypeSection(extension, m_mapDataTypes);
         WriteRuleSection(extension, m_mapTables);
+        WriteTypeBindingSection(extension, m_mapDataTypes);
         extension.Write(ar);
       },
       error);
@@ -107,6 +108,7 @@ void CSQLServer2000::LoadScanInfo(CArchive& ar) {
     m_bRecoveryStopped = ApplyScanFactSections(extension, m_mapTables);
     ApplyTypeSection(extension, m_mapDataTypes);
     ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
+    ApplyTypeBindingSection(extension, m_mapDataTypes);
     // A file without the schema section still names its keys (in the names map).
     AttachConstraints();
   } catch (const CArchiveException&) {

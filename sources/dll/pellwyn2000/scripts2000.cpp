@@ -7,6 +7,7 @@
 // "'" or ";". Server failures that lose a table or a procedure are logged with their text.
 #include <cctype>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,8 @@ enum class TableScript {
   kPlain,  // the simpler one: columns, defaults and nullability only
 };
 
-// A column that takes its default from a default object: bound once the table exists.
+// A column that takes its default from a default object: bound once the table exists. An
+// empty name unbinds the column: it had no default although its type has one.
 struct DefaultBinding {
   CString defaultName;
   CString column;
@@ -115,7 +117,7 @@ struct DefaultBinding {
 // their bindings collected. False when the record-stop flag ended the walk: nothing more of
 // the table is produced.
 bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
-                      const std::function<void(const CString&)>& createDefault, CString& text,
+                      const std::function<void(const CString&, const CString&)>& createDefault, CString& text,
                       std::vector<DefaultBinding>& bindings) {
   text = "CREATE TABLE " + QualifiedName(table) + " (";
   bool first = true;
@@ -127,13 +129,20 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
       continue;
     }
     text += SqlQuoteName(c->m_strName) + " " + DeclaredType(*c);
+    // The type's default is bound before the table is made, so the column takes it as it is
+    // created; a column that had its own default or none is set right after.
+    if (const CDataType* type = UserTypeNamed(engine.m_mapDataTypes, c->m_strUserType);
+        type && !type->m_strDefaultText.IsEmpty() && !DefaultObjectName(type->m_strDefaultText).IsEmpty()) {
+      createDefault(type->m_strDefaultText, type->m_strName);
+      if (c->m_strDefault.IsEmpty()) bindings.push_back({CString(), c->m_strName});
+    }
     if (kind == TableScript::kFull && c->m_strType == "ntext") table.m_bHasNtext = true;
     // Long text values, and in a script long image values, are appended in pieces too, through
     // the same column.
     if (kind == TableScript::kFull && (c->m_strType == "text" || c->m_strType == "image")) table.m_bHasBlob = true;
     if (!c->m_strDefault.IsEmpty()) {
       if (IsDefaultObjectText(c->m_strDefault)) {
-        createDefault(c->m_strDefault);
+        createDefault(c->m_strDefault, CString());
         const CString name = DefaultObjectName(c->m_strDefault);
         if (name.IsEmpty())
           Log("Default object without a name: not bound to " + QualifiedName(table) + "." + SqlQuoteName(c->m_strName));
@@ -164,7 +173,9 @@ bool BuildCreateTable(CSQLServer2000& engine, CTable& table, TableScript kind,
 void BindDefaults(CSQLServer2000& engine, const CTable& table, const std::vector<DefaultBinding>& bindings, bool server,
                   CDatabase* database, FILE_HANDLE file) {
   for (const DefaultBinding& b : bindings) {
-    const CString statement = SqlBindDefaultStatement(OwnerOf(table), table.m_strName, b.column, b.defaultName);
+    const CString statement = b.defaultName.IsEmpty()
+                                  ? SqlUnbindDefaultStatement(OwnerOf(table), table.m_strName, b.column)
+                                  : SqlBindDefaultStatement(OwnerOf(table), table.m_strName, b.column, b.defaultName);
     if (!server) {
       engine.WriteScript(file, statement + kSqlScriptGo);
       continue;
@@ -178,16 +189,19 @@ void BindDefaults(CSQLServer2000& engine, const CTable& table, const std::vector
 
 // A default object is created once per export. On a server the lock is held while it is
 // created, so a pool thread that binds the same object waits until it exists.
-void CSQLServer2000::CreateDefaultObject(const CString& text, bool server, CDatabase* database) {
+void CSQLServer2000::CreateDefaultObject(const CString& text, bool server, CDatabase* database, const CString& boundType) {
   std::lock_guard<std::mutex> lock(m_csDefaultObjects);
-  if (!m_setDefaultObjects.insert(text.str()).second) return;
-  if (server) {
+  auto send = [&](const CString& statement, const char* what) {
     CString error;
-    if (!Execute(database, text, &error)) Log("Create Default failed: " + OneLine(text) + " | " + OneLine(error));
-  } else {
-    // CREATE DEFAULT must begin its batch.
-    WriteScript(m_hDefaultSqlFile, text + kSqlScriptGo);
-  }
+    if (!server) WriteScript(m_hDefaultSqlFile, statement + kSqlScriptGo);
+    else if (!Execute(database, statement, &error))
+      Log(CString(what) + " failed: " + OneLine(statement) + " | " + OneLine(error));
+  };
+  // CREATE DEFAULT must begin its batch.
+  if (m_setDefaultObjects.insert(text.str()).second) send(text, "Create Default");
+  // A type's binding is kept in the same set under a key no statement text can have.
+  if (!boundType.IsEmpty() && m_setDefaultObjects.insert("\x01type " + boundType.str()).second)
+    send(SqlBindDefaultToTypeStatement(boundType, DefaultObjectName(text)), "Bind Default");
 }
 
 // ---- tables
@@ -221,7 +235,7 @@ void CSQLServer2000::GenerateTableQueries(CTable* table, CDatabase* database) {
     }
   }
 
-  auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, database); };
+  auto createDefault = [&](const CString& text, const CString& type) { CreateDefaultObject(text, server, database, type); };
   CString create;
   std::vector<DefaultBinding> bindings;
   if (!BuildCreateTable(*this, *table, TableScript::kFull, createDefault, create, bindings)) {
@@ -279,7 +293,7 @@ void CSQLServer2000::GenerateTableQueries(CTable* table) {
   // The rows name their identity values under IDENTITY_INSERT and fill long values through the
   // temporary column: a table that is to take them is made with both, or they would be refused.
   const TableScript kind = rows ? TableScript::kFull : TableScript::kPlain;
-  auto createDefault = [&](const CString& text) { CreateDefaultObject(text, server, m_pDatabase); };
+  auto createDefault = [&](const CString& text, const CString& type) { CreateDefaultObject(text, server, m_pDatabase, type); };
   auto clearFlags = [&] {
     table->m_bHasNtext = false;
     table->m_bHasBlob = false;
@@ -455,11 +469,12 @@ void CSQLServer2000::GenerateUserDataTypeQueries() {
                        int(type->m_bSystemTypeId)));
       continue;
     }
+    LogUnboundTypeObjects(*type);
     const CString statement =
         SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale,
                             type->m_bNotNull);
     if (server) Execute(m_pDatabase, statement);
-    else WriteScript(m_hUserTypesSqlFile, statement + kSqlScriptGo);
+    else WriteScript(m_hUserTypesSqlFile, statement + kSqlScriptGo);    LogUnboundTypeObjects(*type);
   }
   // The program opens this one file and leaves closing it to the engine.
   if (!server) CloseFileHandle(m_hUserTypesSqlFile);
@@ -506,16 +521,30 @@ void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) {
   trimmed.Trim();
   if (trimmed.IsEmpty()) return;
   const bool server = m_bExportToServer == 1;
+  auto send = [&](const CString& statement) {
+    CString error;
+    if (!server) WriteScript(m_hRulesSqlFile, statement + kSqlScriptGo);
+    else if (!Execute(m_pDatabase, statement, &error))
+      Log("Bind Rule failed: " + OneLine(statement) + " | " + OneLine(error));
+  };
+  // The types first: a plain bind also binds their columns that have no rule, and a column's
+  // own binding, written after, stays the column's.
+  std::set<CString> types;
+  for (const auto& entry : m_mapDataTypes) {
+    const CDataType* type = entry.second;
+    if (!type || type->m_strName.IsEmpty() || type->m_strRuleName != object->m_strName) continue;
+    types.insert(type->m_strName);
+    send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName));
+  }
   for (const auto& entry : m_mapTables) {
     const CTable* table = entry.second;
     if (!table) continue;
     for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
-      if (c->m_strRuleName != object->m_strName) continue;
-      const CString statement = SqlBindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName, c->m_strRuleName);
-      CString error;
-      if (!server) WriteScript(m_hRulesSqlFile, statement + kSqlScriptGo);
-      else if (!Execute(m_pDatabase, statement, &error))
-        Log("Bind Rule failed: " + OneLine(statement) + " | " + OneLine(error));
+      if (c->m_strRuleName == object->m_strName)
+        send(SqlBindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName, c->m_strRuleName));
+      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it one.
+        send(SqlUnbindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName));
     }
   }
 }

@@ -285,6 +285,8 @@ void CSQLServer2008::DecodeDataTypeRow(BYTE* body, WORD recordOffset) {
   type->m_bNotNull = (typeStatus & kTypeNotNull) != 0;
   type->m_dwValue3 = defaultId;
   type->m_dwValue4 = ruleId;
+  type->m_dwDefaultObjectId = defaultId;
+  type->m_dwRuleId = ruleId;
   type->m_strName = ByteFilterName(name);
   StoreOwned(m_mapDataTypes, key, type);
 }

@@ -55,6 +55,7 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
         WriteSchemaSection(extension, m_mapTables);
         WriteScanFactSections(extension, m_mapTables, m_bRecoveryStopped);
         WriteRuleSection(extension, m_mapTables);
+        WriteTypeBindingSection(extension, m_mapDataTypes);
         extension.Write(ar);
       },
       error, ScanFileLogTarget{0, false});
@@ -120,6 +121,7 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   ApplySchemaSection(extension, m_mapTables);
   m_bRecoveryStopped = ApplyScanFactSections(extension, m_mapTables);
   ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
+  ApplyTypeBindingSection(extension, m_mapDataTypes);
   // The type's status is part of its record here.
   for (auto& e : m_mapDataTypes)
     if (e.second) e.second->m_bNotNull = (e.second->m_dwValue2 & 0x1) != 0;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -86,7 +87,9 @@ struct DefaultBinding {
   CString column;
 };
 
+// An empty name unbinds the column: it had no default although its type has one.
 CString BindDefaultStatement(const CTable& table, const DefaultBinding& binding) {
+  if (binding.defaultName.IsEmpty()) return SqlUnbindDefaultStatement(table.m_strOwner, table.m_strName, binding.column);
   return SqlBindDefaultStatement(table.m_strOwner, table.m_strName, binding.column, binding.defaultName);
 }
 
@@ -111,14 +114,26 @@ enum class TableScriptKind { kFull, kPlain };
 // The default object of a column: created once per export, on the job's own connection in a
 // server export (under a lock, so a second job waits until it exists), or written once to
 // the defaults file.
-void CreateDefaultObject(CSQLServer2008& engine, const CString& text, CDatabase* database, const CTable* table) {
+// With a type name, the object is also bound to that user data type, once per export.
+void CreateDefaultObject(CSQLServer2008& engine, const CString& text, CDatabase* database, const CTable* table,
+                         const CString& boundType = CString()) {
   std::lock_guard<std::mutex> lock(engine.m_csDefaultObjects);
-  if (engine.m_mapDefaultsCreated.Contains(text.view())) return;
-  engine.m_mapDefaultsCreated.SetAt(text.view(), 1);
-  if (engine.m_bExportToServer)
-    engine.ExecuteLogged(database, text, "Create Default", table);
-  else
-    engine.WriteScript(engine.m_hDefaultSqlFile, text + CSQLServer2008::kScriptGo);
+  auto send = [&](const CString& statement, const char* what) {
+    if (engine.m_bExportToServer)
+      engine.ExecuteLogged(database, statement, what, table);
+    else
+      engine.WriteScript(engine.m_hDefaultSqlFile, statement + CSQLServer2008::kScriptGo);
+  };
+  if (!engine.m_mapDefaultsCreated.Contains(text.view())) {
+    engine.m_mapDefaultsCreated.SetAt(text.view(), 1);
+    send(text, "Create Default");
+  }
+  // A type's binding is kept in the same map under a key no statement text can have.
+  const CString typeKey = "\x01type " + boundType;
+  if (!boundType.IsEmpty() && !engine.m_mapDefaultsCreated.Contains(typeKey.view())) {
+    engine.m_mapDefaultsCreated.SetAt(typeKey.view(), 1);
+    send(SqlBindDefaultToTypeStatement(boundType, DefaultObjectName(text)), "Bind Default");
+  }
 }
 
 // The CREATE TABLE text of a table. False when the record-stop flag ended the walk: nothing
@@ -135,6 +150,13 @@ bool BuildCreateTable(CSQLServer2008& engine, CTable& table, TableScriptKind kin
       text += SqlQuoteName(c->m_strName) + " as " + c->m_strComputed;
     } else {
       text += SqlQuoteName(c->m_strName) + " " + FullType(*c);
+      // The type's default is bound before the table is made, so the column takes it as it is
+      // created; a column that had its own default or none is set right after.
+      if (const CDataType* type = UserTypeNamed(engine.m_mapDataTypes, c->m_strUserType);
+          type && !type->m_strDefaultText.IsEmpty() && !DefaultObjectName(type->m_strDefaultText).IsEmpty()) {
+        CreateDefaultObject(engine, type->m_strDefaultText, database, &table, type->m_strName);
+        if (c->m_strDefault.IsEmpty()) bindings.push_back({CString(), c->m_strName});
+      }
       if (kind == TableScriptKind::kFull && IsLargeTextColumn(*c)) table.m_bHasNtext = true;
       if (!c->m_strDefault.IsEmpty()) {
         if (IsDefaultObjectText(c->m_strDefault)) {
@@ -500,13 +522,14 @@ void CSQLServer2008::GenerateUserDataTypeQueries() {
                        int(type->m_bSystemTypeId)));
       continue;
     }
+    LogUnboundTypeObjects(*type);
     const CString statement =
         SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale,
                             type->m_bNotNull);
     if (server)
       ExecuteLogged(m_pDatabase, statement, "User Data Type", nullptr);
     else
-      WriteScript(m_hUserTypesSqlFile, statement + kScriptGo);
+      WriteScript(m_hUserTypesSqlFile, statement + kScriptGo);    LogUnboundTypeObjects(*type);
   }
   // The program opens this file but leaves closing it to the engine.
   if (!server) CloseFileHandle(m_hUserTypesSqlFile);
@@ -526,15 +549,30 @@ void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) {
   CString trimmed(object->m_strText);
   trimmed.Trim();
   if (trimmed.IsEmpty()) return;
+  auto send = [&](const CString& statement, const CTable* table) {
+    if (m_bExportToServer) ExecuteLogged(m_pDatabase, statement, "Bind Rule", table);
+    else WriteScript(m_hRulesSqlFile, statement + kScriptGo);
+  };
+  // The types first: a plain bind also binds their columns that have no rule, and a column's
+  // own binding, written after, stays the column's.
+  std::set<CString> types;
+  for (const auto& entry : m_mapDataTypes) {
+    const CDataType* type = entry.second;
+    if (!type || type->m_strName.IsEmpty() || type->m_strRuleName != object->m_strName) continue;
+    types.insert(type->m_strName);
+    send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName), nullptr);
+  }
   for (const auto& entry : m_mapTables) {
     const CTable* table = entry.second;
     if (!table) continue;
     const CString owner = table->m_strOwner.IsEmpty() ? CString("dbo") : table->m_strOwner;
     for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
-      if (c->m_bDropped || c->m_strRuleName != object->m_strName) continue;
-      const CString statement = SqlBindRuleStatement(owner, table->m_strName, c->m_strName, c->m_strRuleName);
-      if (m_bExportToServer) ExecuteLogged(m_pDatabase, statement, "Bind Rule", table);
-      else WriteScript(m_hRulesSqlFile, statement + kScriptGo);
+      if (c->m_bDropped) continue;
+      if (c->m_strRuleName == object->m_strName)
+        send(SqlBindRuleStatement(owner, table->m_strName, c->m_strName, c->m_strRuleName), table);
+      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it one.
+        send(SqlUnbindRuleStatement(owner, table->m_strName, c->m_strName), table);
     }
   }
 }

@@ -254,6 +254,89 @@ TEST_F(ScriptTest, RulesAreBoundToTheirColumnsAfterTheirCreation) {
                                       "EXEC sp_bindrule N'[positive]', N'[sales].[B].[amount]'"}));
 }
 
+// A rule bound to a user data type is bound to the type before any column: the plain bind
+// gives it to the type's columns without a rule, so a column of the type that had none is
+// unbound again and a column with a rule of its own keeps it.
+TEST_F(ScriptTest, RuleOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
+  auto* type = new CDataType;
+  type->m_strName = "qty_t";
+  type->m_bSystemTypeId = 56;
+  type->m_strRuleName = "positive";
+  m_engine.m_mapDataTypes.SetAt("300", type);
+  CTable* a = Table("dbo", "A", 1001);
+  CColumn* inherits = Column(a, {"q1", "int"});
+  inherits->m_strUserType = "qty_t";
+  inherits->m_strRuleName = "positive";
+  Column(a, {"q2", "int"})->m_strUserType = "qty_t";
+  CColumn* own = Column(a, {"q3", "int"});
+  own->m_strUserType = "qty_t";
+  own->m_strRuleName = "small";
+  Column(a, {"n", "int"});
+  CViewStoredProc positive;
+  positive.m_strName = "positive";
+  positive.m_strText = "CREATE RULE positive AS @v > 0";
+  m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
+  m_engine.GenerateRulesQueries(&positive);
+  CloseFileHandle(m_engine.m_hRulesSqlFile);
+  EXPECT_EQ(Statements(File("Rules.sql")),
+            (std::vector<std::string>{"CREATE RULE positive AS @v > 0", "EXEC sp_bindrule N'[positive]', N'[qty_t]'",
+                                      "EXEC sp_bindrule N'[positive]', N'[dbo].[A].[q1]'",
+                                      "EXEC sp_unbindrule N'[dbo].[A].[q2]'"}));
+  for (auto& e : m_engine.m_mapDataTypes) delete e.second;
+  m_engine.m_mapDataTypes.RemoveAll();
+}
+
+// A type's bound default is created and bound to the type before the first table of the
+// type, so its columns take it as they are made; a column that had none is unbound after,
+// one with its own default object is bound to it, and a type whose default object was not
+// recovered is not bound at all.
+TEST_F(ScriptTest, DefaultOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
+  const CString zero = "CREATE DEFAULT [dbo].[zero] AS 0";
+  auto addType = [&](const char* key, const char* name, DWORD defaultId, const CString& text) {
+    auto* type = new CDataType;
+    type->m_strName = name;
+    type->m_bSystemTypeId = 56;
+    type->m_dwDefaultObjectId = defaultId;
+    type->m_strDefaultText = text;
+    m_engine.m_mapDataTypes.SetAt(key, type);
+  };
+  addType("300", "qty_t", 501, zero);
+  addType("301", "lost_t", 502, CString());  // the id names no recovered default object
+  m_engine.m_hUserTypesSqlFile = CreateFileForWrite(Path("UserTypes.sql").c_str());
+  m_engine.GenerateUserDataTypeQueries();  // starts the export and closes its file
+  EXPECT_NE(Log().find("[lost_t]: its default object (id 502) was not recovered"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find("[qty_t]: its default"), std::string::npos);
+  CTable* a = Table("dbo", "A", 1001);
+  struct Case {
+    const char* column;
+    const char* type;
+    CString ownDefault;
+  };
+  const Case cases[] = {
+      {"q1", "qty_t", zero},                         // inherits the type's default
+      {"q2", "qty_t", CString()},                    // had none although its type has one
+      {"q3", "qty_t", "create default [one] as 1"},  // its own default object
+      {"q4", "qty_t", "(5)"},                        // its own DEFAULT constraint
+      {"l1", "lost_t", CString()},                   // nothing to unbind from
+  };
+  for (const Case& c : cases) {
+    CColumn* column = Column(a, {c.column, "int"});
+    column->m_strUserType = c.type;
+    column->m_strDefault = c.ownDefault;
+  }
+  ScriptTable(a);
+  ScriptTable(a);  // a second table of the type binds nothing again
+  const auto defaults = Statements(File("Default.sql"));
+  EXPECT_EQ(defaults, (std::vector<std::string>{"CREATE DEFAULT [dbo].[zero] AS 0", "EXEC sp_bindefault N'[dbo].[zero]', N'[qty_t]'",
+                                                "create default [one] as 1"}));
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[zero]', N'[dbo].[A].[q1]'",
+                                      "EXEC sp_unbindefault N'[dbo].[A].[q2]'",
+                                      "EXEC sp_bindefault N'[one]', N'[dbo].[A].[q3]'"}));
+  for (auto& e : m_engine.m_mapDataTypes) delete e.second;
+  m_engine.m_mapDataTypes.RemoveAll();
+}
+
 TEST_F(ScriptTest, DefaultObjectsAreCreatedOnceAndBoundAfterTheRows) {
   m_engine.BeginSchemaExport();
   const CString dflt = "\r\nCREATE DEFAULT [dbo].[Zero] AS 0\r\n";
