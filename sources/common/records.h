@@ -132,6 +132,9 @@ class CIndexInfo {
   // Columns the index carries beside its keys (INCLUDE), by column id in catalog order; not
   // archived by the first form (the scan file's extension carries them).
   std::vector<int> m_vecIncluded;
+  // The predicate of a filtered index, as the catalog stores it ("([c] IS NOT NULL)"); empty
+  // for an index over every row. Kept by the scan file's extension only.
+  CString m_strFilter;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 50;

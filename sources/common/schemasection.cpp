@@ -85,6 +85,18 @@ void WriteSchemaSection(CScanFileExtension& extension, const CStringKeyMap<CTabl
       WriteState(w, c.m_state);
     }
   }
+  // Added after the tables, so a reader that stops there still reads the rest: the
+  // predicates of filtered indexes, by table and index key.
+  size_t filters = 0;
+  for (const auto& [key, table] : tables)
+    if (table)
+      for (const auto& i : table->m_mapTableIndexes) filters += i.second && !i.second->m_strFilter.IsEmpty() ? 1 : 0;
+  w.Count(filters);
+  for (const auto& [key, table] : tables) {
+    if (!table) continue;
+    for (const auto& [indexKey, index] : table->m_mapTableIndexes)
+      if (index && !index->m_strFilter.IsEmpty()) w.Text(CString(key)).Text(CString(indexKey)).Text(index->m_strFilter);
+  }
 }
 
 bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables) {
@@ -142,6 +154,22 @@ bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables)
     }
     extras.push_back(std::move(x));
   }
+  // A section written before filtered indexes were kept ends after its tables.
+  struct FilterExtra {
+    std::string table, index;
+    CString text;
+  };
+  std::vector<FilterExtra> filters;
+  if (r.ok() && !r.AtEnd()) {
+    const size_t n = r.Count(3);
+    for (size_t i = 0; i < n && r.ok(); ++i) {
+      FilterExtra f;
+      f.table = r.Text().str();
+      f.index = r.Text().str();
+      f.text = r.Text();
+      filters.push_back(std::move(f));
+    }
+  }
   if (!r.ok()) {
     Log("Scan file: its schema section is damaged: foreign keys, CHECK constraints and default names not loaded");
     return false;
@@ -172,6 +200,12 @@ bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables)
     table->m_pForeignKeyHead = table->m_pForeignKeyTail = nullptr;
     for (auto& k : x.keys) table->AppendForeignKey(k.release());
     table->m_vecChecks = std::move(x.checks);
+  }
+  for (const FilterExtra& f : filters) {
+    CTable* table = nullptr;
+    CIndexInfo* index = nullptr;
+    if (tables.Lookup(f.table, table) && table && table->m_mapTableIndexes.Lookup(f.index, index) && index)
+      index->m_strFilter = f.text;
   }
   return true;
 }

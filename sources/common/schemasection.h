@@ -2,7 +2,8 @@
 // records' first archive form leaves out, per table: the names of default constraints, the
 // full 64-bit identity values, the sort direction of index key columns and the columns an
 // index includes, the foreign keys
-// with their names, actions and state, and the CHECK constraints. Both engines write it, so a
+// with their names, actions and state, the CHECK constraints and, after the tables, the
+// predicates of filtered indexes. Both engines write it, so a
 // scan reopened from its file exports the schema the scan itself would.
 #pragma once
 

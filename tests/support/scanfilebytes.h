@@ -18,15 +18,15 @@ size_t ScanExtensionOffset(const Bytes& bytes) {
   return at == bytes.end() ? std::string::npos : size_t(at - bytes.begin());
 }
 
-// Marker, frame version 1, the section count, then "schema", "freed-pages" and "collations"
-// of four bytes each (a table count of 0), "catalog-loss" of five (not stopped, no tables),
-// where the format writes it "type-nullability" of four bytes (a type count of 0),
-// "column-rules" of four bytes (a table count of 0) and "type-bindings" of four bytes (a type
-// count of 0).
+// Marker, frame version 1, the section count, then "schema" of eight bytes (a table count and
+// a filtered-index count of 0), "freed-pages" and "collations" of four bytes each (a count of
+// 0), "catalog-loss" of five (not stopped, no tables), where the format writes it
+// "type-nullability" of four bytes (a type count of 0), "column-rules" of four bytes (a table
+// count of 0) and "type-bindings" of four bytes (a type count of 0).
 inline std::string EmptySchemaExtension(bool withTypes = false) {
   std::string out("\x0ctarnwell-ext\x01\x00\x00\x00", 17);
   out += std::string(withTypes ? "\x07" : "\x06") + std::string(3, '\0');
-  out += std::string("\x06schema\x04\x00\x00\x00\x00\x00\x00\x00", 15);
+  out += std::string("\x06schema\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 19);
   out += std::string("\x0b" "freed-pages\x04\x00\x00\x00\x00\x00\x00\x00", 20);
   out += std::string("\x0a" "collations\x04\x00\x00\x00\x00\x00\x00\x00", 19);
   out += std::string("\x0c" "catalog-loss\x05\x00\x00\x00\x00\x00\x00\x00\x00", 22);

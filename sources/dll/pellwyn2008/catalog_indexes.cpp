@@ -2,6 +2,7 @@
 // and their key columns from system object 55.
 #include <algorithm>
 
+#include "common/executionlog.h"
 #include "common/page.h"
 #include "common/unicodetext.h"
 #include "pellwyn2008.h"
@@ -17,6 +18,7 @@ constexpr DWORD kIndexDisabled = 0x080;
 constexpr DWORD kIndexHypothetical = 0x100;
 constexpr DWORD kIndexNoRowLocks = 0x200;
 constexpr DWORD kIndexNoPageLocks = 0x400;
+constexpr DWORD kIndexFiltered = 0x20000;
 
 // Status bits of an index-column row.
 constexpr DWORD kIsColIndexColumn = 0x02;  // clear on statistics columns
@@ -67,7 +69,25 @@ void CSQLServer2008::DecodeIndexRow(BYTE* body, WORD recordOffset) {
   CTable* table = nullptr;
   if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) return;
 
+  CString filter;
+  if (status & kIndexFiltered) {
+    const auto text = m_mapIndexFilterTexts.find({objectId, int(indexId)});
+    if (text != m_mapIndexFilterTexts.end()) filter = text->second;
+    filter.Trim();
+    // Created over every row, the index would differ from the original, and a unique one
+    // could refuse rows the original took.
+    if (filter.IsEmpty()) {
+      CExecutionLog::WriteLog(0, 0,
+                              ("Filtered index [" + name + "] of [" + table->m_strName +
+                               "]: its filter text was not found; the index is not created")
+                                  .c_str(),
+                              false);
+      return;
+    }
+  }
+
   auto* index = new CIndexInfo;
+  index->m_strFilter = filter;
   index->m_strName = name;
   index->m_bConstraint = (status & (kIndexPrimaryKey | kIndexUniqueConstraint)) ? 1 : 0;
   index->m_bPrimaryKey = (status & kIndexPrimaryKey) ? 1 : 0;

@@ -26,6 +26,9 @@ constexpr int kValueSlotLimit = 500;
 constexpr int kFirstUnlistedObjectId = 2000;
 constexpr BYTE kModuleValueClass = 1;
 constexpr BYTE kColumnValueClass = 2;
+// A definition text filed under a table with the index id as sub-object: the predicate of a
+// filtered index. The same class as module texts, which always have sub-object 0.
+constexpr BYTE kIndexFilterValueClass = 1;
 
 ByteView RecordAt(const BYTE* body, WORD offset) {
   if (!body || offset >= kPageBodySize) return ByteView();
@@ -101,7 +104,8 @@ void CSQLServer2008::DecodeObjectValueRow(BYTE* body, WORD recordOffset) {
   if (owner == TextOwner::kTable ? !table : (owner != TextOwner::kUnlisted && !object)) return;
   if (owner == TextOwner::kTrigger && (valueClass != kModuleValueClass || subObjectId != 0 || valueNumber != 0))
     return;
-  if (owner == TextOwner::kTable && valueClass != kColumnValueClass) return;
+  const bool indexFilter = owner == TextOwner::kTable && valueClass == kIndexFilterValueClass && subObjectId > 0;
+  if (owner == TextOwner::kTable && valueClass != kColumnValueClass && !indexFilter) return;
   // An object keeps the first text it is given: nothing to read for it.
   if (object && !object->m_strText.IsEmpty()) return;
 
@@ -135,7 +139,8 @@ void CSQLServer2008::DecodeObjectValueRow(BYTE* body, WORD recordOffset) {
 
   switch (owner) {
     case TextOwner::kTable:
-      table->m_mapComputed.SetAt(KeyText("%ld", subObjectId), text);
+      if (indexFilter) m_mapIndexFilterTexts.emplace(std::make_pair(objectId, subObjectId), text);
+      else table->m_mapComputed.SetAt(KeyText("%ld", subObjectId), text);
       break;
     case TextOwner::kUnlisted: {
       auto* index = new CIndexInfo;

@@ -70,6 +70,7 @@ void CSQLServer2008::FreeRecoveredObjects() {
   m_mapIndexes.RemoveAll();
   m_mapConstraintObjects.clear();
   m_mapForeignKeyReferences.clear();
+  m_mapIndexFilterTexts.clear();
   m_mapPageGroups.RemoveAll();
   m_mapRowsetObjects.RemoveAll();
   m_setLinkedUnits.clear();

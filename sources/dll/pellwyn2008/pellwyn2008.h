@@ -171,6 +171,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
     std::map<int, std::pair<int, int>> refColumns;     // position -> (table id, column id)
   };
   std::map<int, ForeignKeyReferences> m_mapForeignKeyReferences;
+  // Definition texts filed under a table and a sub-object that is no column: the predicates
+  // of filtered indexes, by (table id, index id). The object values are read before the
+  // index rows, which take their predicate from here.
+  std::map<std::pair<int, int>, CString> m_mapIndexFilterTexts;
   void ReadObjectReferences();
   void DecodeObjectReferenceRow(BYTE* body, WORD recordOffset);
   // Once the tables are final: each gets its foreign keys and CHECK constraints; what cannot

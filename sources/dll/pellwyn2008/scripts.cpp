@@ -443,8 +443,10 @@ void CSQLServer2008::GenerateConstraintQueries(CTable* table, CDatabase* databas
       for (int id : index->m_vecIncluded)
         if (const CColumn* c = KeyColumn(*table, id)) include += (include.IsEmpty() ? "" : ",") + SqlQuoteName(c->m_strName);
       if (!include.IsEmpty()) include = "INCLUDE (" + include + ")";
+      CString filter;
+      if (!index->m_strFilter.IsEmpty()) filter = (include.IsEmpty() ? "WHERE " : " WHERE ") + index->m_strFilter;
       emit(CString("CREATE ") + (index->m_bUnique ? "UNIQUE " : "") + kind + " INDEX " + SqlQuoteName(index->m_strName) +
-           " ON " + tableName + "(" + columns + ") " + include);
+           " ON " + tableName + "(" + columns + ") " + include + filter);
     }
   }
 

@@ -177,3 +177,29 @@ TEST_F(IndexesTest, KeyColumnsByColumnIdInKeyOrder) {
   AddKey(self);
   EXPECT_EQ(Index("1")->m_vecColumns, (std::vector<int>{0, 4, 2}));
 }
+
+// A filtered index (status 0x20000) takes its predicate from the definition text filed under
+// its table with the index id as sub-object; without that text it is left out, not widened
+// to every row. Column texts (class 2) and module texts (sub-object 0) are no predicates.
+TEST_F(IndexesTest, FilteredIndexesTakeTheirPredicate) {
+  auto text = [&](BYTE valueClass, int sub, const std::string& t) {
+    ValueRow v;
+    v.valueClass = valueClass;
+    v.objectId = 1001;
+    v.subObjectId = sub;
+    v.text = Utf16(t);
+    Decode(engine, &CSQLServer2008::DecodeObjectValueRow, v.Build());
+  };
+  text(1, 2, "([c2] IS NOT NULL)");
+  text(2, 3, "((0))");
+  text(1, 0, "not a predicate");
+  AddIndex(Ix(2, 0x20003, "IX_f"));
+  AddIndex(Ix(3, 0x20003, "IX_lost"));
+  AddIndex(Ix(4, 0x00003, "IX_plain"));
+  ASSERT_NE(Index("2"), nullptr);
+  EXPECT_EQ(Index("2")->m_strFilter, "([c2] IS NOT NULL)");
+  EXPECT_EQ(Index("3"), nullptr);
+  ASSERT_NE(Index("4"), nullptr);
+  EXPECT_TRUE(Index("4")->m_strFilter.IsEmpty());
+  EXPECT_EQ(table->m_mapComputed.Find("3") != nullptr, true);
+}

@@ -108,6 +108,30 @@ struct IndexRow {
   }
 };
 
+// A row of the object values (system object 60); `text` is the second variable column, an
+// off-row pointer when `offRow` is set.
+struct ValueRow {
+  BYTE valueClass = 1;
+  int objectId = 1001;
+  int subObjectId = 0;
+  int valueNumber = 0;
+  Bytes text;
+  bool offRow = false;
+  int statusA = -1;
+
+  Bytes Build() const {
+    Bytes f(17, 0);
+    Put(f, 4, valueClass, 1);
+    Put(f, 5, DWORD(objectId), 4);
+    Put(f, 9, DWORD(subObjectId), 4);
+    Put(f, 13, DWORD(valueNumber), 4);
+    Bytes r = Record(f, 6, {Bytes{0x7f, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, text}, statusA);
+    // The second end offset, at F + 6 + B (B = 1 for six columns), marks a pointer.
+    if (offRow) r[17 + 6 + 1 + 1] |= 0x80;
+    return r;
+  }
+};
+
 // Row of the rowset-column catalog (system object 3).
 struct RsColRow {
   std::int64_t rowsetId = 72057594038779904;

@@ -20,29 +20,7 @@ using sp::Bytes;
 
 namespace {
 
-// A row of the object values (system object 60); `text` is the second variable column, an
-// off-row pointer when `offRow` is set.
-struct ValueRow {
-  BYTE valueClass = 1;
-  int objectId = 1001;
-  int subObjectId = 0;
-  int valueNumber = 0;
-  Bytes text;
-  bool offRow = false;
-  int statusA = -1;
-
-  Bytes Build() const {
-    Bytes f(17, 0);
-    catalogrows::Put(f, 4, valueClass, 1);
-    catalogrows::Put(f, 5, DWORD(objectId), 4);
-    catalogrows::Put(f, 9, DWORD(subObjectId), 4);
-    catalogrows::Put(f, 13, DWORD(valueNumber), 4);
-    Bytes r = catalogrows::Record(f, 6, {Bytes{0x7f, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, text}, statusA);
-    // The second end offset, at F + 6 + B (B = 1 for six columns), marks a pointer.
-    if (offRow) r[17 + 6 + 1 + 1] |= 0x80;
-    return r;
-  }
-};
+using catalogrows::ValueRow;
 
 struct ObjectTextTest : ::testing::Test {
   ModuleFolderScope scope;

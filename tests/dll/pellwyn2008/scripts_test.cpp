@@ -453,6 +453,25 @@ TEST_F(ScriptTest, IncludedColumnsFollowTheKeys) {
             (std::vector<std::string>{"CREATE NONCLUSTERED INDEX [IX_cover] ON [dbo].[T]([a] ASC ) INCLUDE ([c],[b])"}));
 }
 
+TEST_F(ScriptTest, FilteredIndexKeepsItsPredicate) {
+  CTable* t = Table("dbo", "T");
+  Column(t, {"a", "int", 4, false});
+  Column(t, {"b", "int", 4});
+  CIndexInfo* f = Index(t, "2", "IX_f", {0, 2});
+  f->m_bNonClustered = f->m_bUnique = 1;
+  f->m_strFilter = "([b] IS NOT NULL)";
+  CIndexInfo* g = Index(t, "3", "IX_g", {0, 1});
+  g->m_bNonClustered = 1;
+  g->m_vecIncluded = {2};
+  g->m_strFilter = "([a]>(0))";
+  Organize();
+  ScriptTable(t);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{
+                "CREATE UNIQUE NONCLUSTERED INDEX [IX_f] ON [dbo].[T]([b] ASC ) WHERE ([b] IS NOT NULL)",
+                "CREATE NONCLUSTERED INDEX [IX_g] ON [dbo].[T]([a] ASC ) INCLUDE ([b]) WHERE ([a]>(0))"}));
+}
+
 // ---------------------------------------------------------------------------------------
 // Server export through a connection
 
