@@ -118,3 +118,17 @@ void LogUnboundTypeObjects(const CDataType& type) {
     Log(FormatString("User data type %s: its rule (id %lu) was not recovered and is not bound",
                      SqlQuoteName(type.m_strName), static_cast<unsigned long>(type.m_dwRuleId)));
 }
+
+void ResolveTypeBindings(CStringKeyMap<CDataType*>& types, const CStringKeyMap<CViewStoredProc*>& rules,
+                         const CStringKeyMap<CIndexInfo*>& texts) {
+  for (auto& [key, type] : types) {
+    if (!type) continue;
+    CViewStoredProc* rule = nullptr;
+    if (type->m_dwRuleId != 0 && rules.Lookup(FormatString("%lu", type->m_dwRuleId).view(), rule) && rule)
+      type->m_strRuleName = rule->m_strName;
+    CIndexInfo* text = nullptr;
+    if (type->m_dwDefaultObjectId != 0 && texts.Lookup(FormatString("%lu", type->m_dwDefaultObjectId).view(), text) && text &&
+        IsDefaultObjectText(text->m_strText))
+      type->m_strDefaultText = text->m_strText;
+  }
+}

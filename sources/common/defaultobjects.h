@@ -17,6 +17,13 @@ size_t FindCreateDefault(const std::string& text, size_t* nameStart = nullptr);
 // Whether the text is a default object's statement rather than an expression.
 bool IsDefaultObjectText(const CString& text);
 
+// Gives each user data type the name of its bound rule and the statement of its bound default
+// object, from the ids its row holds. Only an id that names a rule of this database, or the
+// text of a default object's own statement, binds; anything else the id names binds nothing.
+// `texts` maps an object id ("%lu") to its recovered definition text.
+void ResolveTypeBindings(CStringKeyMap<CDataType*>& types, const CStringKeyMap<CViewStoredProc*>& rules,
+                         const CStringKeyMap<CIndexInfo*>& texts);
+
 // The default object's name as its statement writes it ("D", "[dbo].[D]", "dbo.D"); empty
 // when the text names none.
 CString DefaultObjectName(const CString& text);

@@ -297,18 +297,8 @@ void CSQLServer2000::AttachConstraints() {
     state.notTrusted = (status & kNotTrusted) != 0;
     return state;
   };
-  // The types are read before the rules: only an id that names a rule of this database binds.
-  for (auto& [key, type] : m_mapDataTypes) {
-    CViewStoredProc* rule = nullptr;
-    if (type && type->m_dwRuleId != 0 && m_mapRules.Lookup(FormatString("%lu", type->m_dwRuleId).view(), rule) && rule)
-      type->m_strRuleName = rule->m_strName;
-    // Only a default object's own statement can be created and bound; anything else the id
-    // names is not one.
-    CIndexInfo* text = nullptr;
-    if (type && type->m_dwDefaultObjectId != 0 && m_mapObjectTexts.Lookup(FormatString("%lu", type->m_dwDefaultObjectId).view(), text) &&
-        text && IsDefaultObjectText(text->m_strText))
-      type->m_strDefaultText = text->m_strText;
-  }
+  // The types are read before the rules and texts they name.
+  ResolveTypeBindings(m_mapDataTypes, m_mapRules, m_mapObjectTexts);
   for (auto& [key, table] : m_mapTables) {
     if (!table) continue;
     for (CForeignKey* k = table->m_pForeignKeyHead; k; k = k->m_pNext) {
