@@ -69,13 +69,16 @@ std::set<std::string> NamesUsedBy(const std::string& text) {
   return names;
 }
 
-std::vector<CViewStoredProc*> CreationOrder(const std::vector<CViewStoredProc*>& objects,
-                                            const CStringKeyMap<CViewStoredProc*>& map) {
-  // Object ids from the map's keys; objects the map does not hold keep their given order
-  // after all the others.
+std::vector<CreationStep> CreationSteps(const std::vector<CViewStoredProc*>& objects,
+                                        const std::vector<const CStringKeyMap<CViewStoredProc*>*>& maps) {
+  // Object ids from the maps' keys; objects no map holds keep their given order after all
+  // the others.
   std::map<const CViewStoredProc*, long long> ids;
-  for (const auto& [key, object] : map)
-    if (object) ids[object] = std::atoll(key.c_str());
+  for (const CStringKeyMap<CViewStoredProc*>* map : maps) {
+    if (!map) continue;
+    for (const auto& [key, object] : *map)
+      if (object) ids[object] = std::atoll(key.c_str());
+  }
   struct Item {
     CViewStoredProc* object;
     long long id;
@@ -91,7 +94,7 @@ std::vector<CViewStoredProc*> CreationOrder(const std::vector<CViewStoredProc*>&
     return a.id != b.id ? a.id < b.id : a.given < b.given;
   });
 
-  // Who uses whom, among the objects exported here.
+  // Who uses whom, among the objects ordered here.
   std::multimap<std::string, size_t> byName;
   for (size_t i = 0; i < items.size(); ++i) byName.emplace(Lower(items[i].object->m_strName.str()), i);
   std::vector<std::set<size_t>> uses(items.size());
@@ -104,7 +107,7 @@ std::vector<CViewStoredProc*> CreationOrder(const std::vector<CViewStoredProc*>&
 
   // Repeatedly the first object (in id order) whose used objects are all created; when none
   // is, a cycle is left and its first object goes next.
-  std::vector<CViewStoredProc*> out;
+  std::vector<CreationStep> out;
   std::vector<bool> done(items.size(), false);
   for (size_t placed = 0; placed < items.size(); ++placed) {
     size_t next = items.size();
@@ -117,9 +120,22 @@ std::vector<CViewStoredProc*> CreationOrder(const std::vector<CViewStoredProc*>&
     if (next == items.size())
       for (size_t i = 0; i < items.size() && next == items.size(); ++i)
         if (!done[i]) next = i;
+    CreationStep step;
+    step.object = items[next].object;
+    for (size_t u : uses[next]) {
+      step.uses.push_back(items[u].object);
+      if (!done[u]) step.usesLater.push_back(items[u].object);
+    }
     done[next] = true;
-    out.push_back(items[next].object);
+    out.push_back(std::move(step));
   }
+  return out;
+}
+
+std::vector<CViewStoredProc*> CreationOrder(const std::vector<CViewStoredProc*>& objects,
+                                            const CStringKeyMap<CViewStoredProc*>& map) {
+  std::vector<CViewStoredProc*> out;
+  for (const CreationStep& step : CreationSteps(objects, {&map})) out.push_back(step.object);
   return out;
 }
 

@@ -139,7 +139,8 @@ std::string ExportCompletionMessage(const ScriptFolderContents& c) {
     runs.push_back("the script of each of the " + std::to_string(c.tables) +
                    " tables in Tables, each followed by its _Constraint.sql");
   if (c.foreignKeys) runs.push_back("ForeignKeys.sql");
-  runs.insert(runs.end(), c.objectScripts.begin(), c.objectScripts.end());
+  for (const std::string& script : c.objectScripts)
+    runs.push_back(c.functionsInViews && script == "Views.sql" ? script + " (with the functions)" : script);
   std::string order;
   for (size_t i = 0; i < runs.size(); ++i) {
     if (i > 0) order += i + 1 == runs.size() ? " and " : ", ";

@@ -62,6 +62,8 @@ struct ScriptFolderContents {
   int tables = 0;            // table scripts, each with its constraint script
   bool foreignKeys = false;  // ForeignKeys.sql
   std::vector<std::string> objectScripts;  // Views.sql ... Triggers.sql, those written
+  // Views.sql holds the functions too (views and functions use each other both ways).
+  bool functionsInViews = false;
   // With "Recover deleted rows": the deleted rows among the rows, and those
   // left out as copies.
   bool deletedRows = false;

@@ -140,6 +140,41 @@ class TableProgress {
 // Where an early end happens decides what it resets, as the window expects it.
 enum class Stage { kStart, kTables, kViews, kLater };
 
+// One kind of the objects created after the tables: where its script goes and what the
+// export says while it creates them.
+struct ObjectKind {
+  const char* what;     // "View", "Function" ... for the log
+  const char* logLine;
+  const char* file;
+  const char* batchArgument;  // the kind's "-i" argument: some end with a blank
+  FILE_HANDLE CSQLServer::*handle;
+  void (CSQLServer::*generate)(CViewStoredProc*);
+  const char* statusPrefix;
+  const char* stopLine;
+  Stage stage;
+};
+
+const ObjectKind kViews{"View", "Generating Views", "Views.sql", "Views.sql", &CSQLServer::m_hViewsSqlFile,
+                        &CSQLServer::GenerateViewQueries, "Exporting View : ", "Export terminated", Stage::kViews};
+const ObjectKind kFunctions{"Function", "Generating Functions", "Functions.sql", "Functions.sql ",
+                            &CSQLServer::m_hFunctionsSqlFile, &CSQLServer::GenerateFunctionQueries,
+                            "Exporting Functions : ", "Export Terminated", Stage::kLater};
+const ObjectKind kProcedures{"Stored Procedure", "Generating Stored Procedures", "Stored_Procedure.sql",
+                             "Stored_Procedure.sql ", &CSQLServer::m_hProcSqlFile,
+                             &CSQLServer::GenerateStoredProcQueries, "Exporting Stored Procedure : ",
+                             "Export Terminated", Stage::kLater};
+const ObjectKind kRules{"Rule", "Generating Rules", "Rules.sql", "Rules.sql ", &CSQLServer::m_hRulesSqlFile,
+                        &CSQLServer::GenerateRulesQueries, "Exporting Rule : ", "Export Terminated", Stage::kLater};
+const ObjectKind kTriggers{"Trigger", "Generating Triggers", "Triggers.sql", "Triggers.sql ",
+                           &CSQLServer::m_hTriggersSqlFile, &CSQLServer::GenerateTriggerQueries,
+                           "Exporting Trigger: ", "Export Terminated", Stage::kLater};
+
+std::string Named(const ObjectKind& kind, const CViewStoredProc& object) {
+  std::string what = kind.what;
+  for (char& c : what) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return what + " [" + object.m_strName.str() + "]";
+}
+
 // One export: the worker thread runs exactly one of these from start to end.
 class ExportRun {
  public:
@@ -186,6 +221,8 @@ class ExportRun {
   std::string UniqueTableFileName(const CTable& table);
   void ForeignKeyStage();
   bool ObjectStages(int tablesEnd);
+  bool ViewAndFunctionStage(int tablesEnd);
+  void AddObjectScript(const ObjectKind& kind);
   void Finish();
   void EndEarly(const char* statusLine, Stage stage);
   void CloseScriptFiles();
@@ -483,80 +520,155 @@ void ExportRun::ForeignKeyStage() {
 }
 
 bool ExportRun::ObjectStages(int tablesEnd) {
-  using Generator = void (CSQLServer::*)(CViewStoredProc*);
-  struct Kind {
-    std::vector<CViewStoredProc*>* objects;
-    CStringKeyMap<CViewStoredProc*> CSQLServer::*map;
-    const char* logLine;
-    const char* file;
-    const char* batchArgument;  // the kind's "-i" argument: some end with a blank
-    FILE_HANDLE CSQLServer::*handle;
-    Generator generate;
-    const char* statusPrefix;
-    const char* stopLine;
-    Stage stage;
-  };
-  const Kind kinds[] = {
-      {&m_request.views, &CSQLServer::m_mapViews, "Generating Views", "Views.sql", "Views.sql", &CSQLServer::m_hViewsSqlFile,
-       &CSQLServer::GenerateViewQueries, "Exporting View : ", "Export terminated", Stage::kViews},
-      {&m_request.procedures, &CSQLServer::m_mapStoredProcs, "Generating Stored Procedures", "Stored_Procedure.sql", "Stored_Procedure.sql ",
-       &CSQLServer::m_hProcSqlFile, &CSQLServer::GenerateStoredProcQueries, "Exporting Stored Procedure : ",
-       "Export Terminated", Stage::kLater},
-      {&m_request.functions, &CSQLServer::m_mapFunctions, "Generating Functions", "Functions.sql", "Functions.sql ", &CSQLServer::m_hFunctionsSqlFile,
-       &CSQLServer::GenerateFunctionQueries, "Exporting Functions : ", "Export Terminated", Stage::kLater},
-      {&m_request.rules, &CSQLServer::m_mapRules, "Generating Rules", "Rules.sql", "Rules.sql ", &CSQLServer::m_hRulesSqlFile,
-       &CSQLServer::GenerateRulesQueries, "Exporting Rule : ", "Export Terminated", Stage::kLater},
-      {&m_request.triggers, &CSQLServer::m_mapTriggers, "Generating Triggers", "Triggers.sql", "Triggers.sql ", &CSQLServer::m_hTriggersSqlFile,
-       &CSQLServer::GenerateTriggerQueries, "Exporting Trigger: ", "Export Terminated", Stage::kLater},
-  };
-  for (const Kind& kind : kinds) {
-    const bool views = kind.handle == &CSQLServer::m_hViewsSqlFile;
-    const bool procedures = kind.handle == &CSQLServer::m_hProcSqlFile;
-    const bool functions = kind.handle == &CSQLServer::m_hFunctionsSqlFile;
-    const bool rules = kind.handle == &CSQLServer::m_hRulesSqlFile;
+  if (!ViewAndFunctionStage(tablesEnd)) return false;
+  // Procedures and triggers resolve the names they use when they run, so they may come after
+  // the views and functions; each still follows the objects of its kind that it uses.
+  const std::pair<std::vector<CViewStoredProc*>*, CStringKeyMap<CViewStoredProc*> CSQLServer::*> later[] = {
+      {&m_request.procedures, &CSQLServer::m_mapStoredProcs},
+      {&m_request.rules, &CSQLServer::m_mapRules},
+      {&m_request.triggers, &CSQLServer::m_mapTriggers}};
+  for (const auto& [selected, map] : later) {
+    const ObjectKind& kind = map == &CSQLServer::m_mapStoredProcs ? kProcedures
+                             : map == &CSQLServer::m_mapRules     ? kRules
+                                                                  : kTriggers;
+    const bool procedures = &kind == &kProcedures;
+    const bool rules = &kind == &kRules;
     std::vector<CViewStoredProc*> objects;
-    for (CViewStoredProc* o : *kind.objects)
+    for (CViewStoredProc* o : *selected)
       if (o) objects.push_back(o);
-    // Each after the objects of its kind that its text uses, whatever order the selection
-    // lists them in; rules use none.
-    if (!rules) objects = CreationOrder(objects, m_engine.*kind.map);
+    // Rules use none.
+    if (!rules) objects = CreationOrder(objects, m_engine.*map);
     const int total = int(objects.size());
     if (total == 0) {
-      if (views) m_sink.SetDialogPercent(60);
       if (procedures) m_sink.SetMainPercent(90);
       continue;
     }
     Log(kind.logLine);
     if (!m_bServer) m_engine.*kind.handle = Create(kind.file);
-    const int base = views ? tablesEnd : 60;
     int done = 0;
     for (CViewStoredProc* object : objects) {
       m_sink.AppendStatus(kind.statusPrefix + object->m_strName.str());
       if (rules && m_bServer) m_sink.AddObjectRow(object->m_strName.str(), "", true);
       (m_engine.*kind.generate)(object);
       ++done;
-      if (views || procedures) {
+      if (procedures) {
         m_sink.SetCounterText(Counter(done, total));
-        m_sink.SetDialogPercent(base + done * 30 / total);
+        m_sink.SetDialogPercent(60 + done * 30 / total);
       }
       if (Stopped()) {
         EndEarly(kind.stopLine, kind.stage);
         return false;
       }
     }
-    // A function may use one created after it: on a server the second pass creates those
-    // the first could not.
-    if (functions && m_bServer)
-      for (CViewStoredProc* object : objects) m_engine.GenerateFunctionQueries(object);
     if (!m_bServer) {
       CloseFileHandle(m_engine.*kind.handle);
-      m_batch.Add(kind.batchArgument);
-      m_contents.objectScripts.push_back(kind.file);
+      AddObjectScript(kind);
     }
     m_sink.SetCounterText("");
-    if (views) m_sink.SetDialogPercent(60);
     if (procedures) m_sink.SetMainPercent(90);
   }
+  return true;
+}
+
+void ExportRun::AddObjectScript(const ObjectKind& kind) {
+  m_batch.Add(kind.batchArgument);
+  m_contents.objectScripts.push_back(kind.file);
+}
+
+bool ExportRun::ViewAndFunctionStage(int tablesEnd) {
+  // SQL Server resolves the names a view or a function uses when it is created, so the two
+  // kinds go in one order: a view that calls a function after it, a function that selects
+  // from a view after that view.
+  std::set<const CViewStoredProc*> views;
+  std::vector<CViewStoredProc*> objects;
+  for (CViewStoredProc* o : m_request.views)
+    if (o && views.insert(o).second) objects.push_back(o);
+  bool anyFunction = false;
+  for (CViewStoredProc* o : m_request.functions)
+    if (o && !views.count(o)) {
+      objects.push_back(o);
+      anyFunction = true;
+    }
+  const std::vector<CreationStep> steps = CreationSteps(objects, {&m_engine.m_mapViews, &m_engine.m_mapFunctions});
+  const int total = int(steps.size());
+  if (total == 0) {
+    m_sink.SetDialogPercent(60);
+    return true;
+  }
+  auto kindOf = [&](const CViewStoredProc* o) -> const ObjectKind& { return views.count(o) ? kViews : kFunctions; };
+
+  // A view that uses a function, and a function that uses a view (the first of each).
+  std::string viewUsesFunction, functionUsesView;
+  for (const CreationStep& step : steps)
+    for (const CViewStoredProc* used : step.uses) {
+      const bool user = views.count(step.object) != 0, usedView = views.count(used) != 0;
+      std::string& said = user ? viewUsesFunction : functionUsesView;
+      if (user != usedView && said.empty())
+        said = Named(kindOf(step.object), *step.object) + " uses " + Named(kindOf(used), *used);
+    }
+
+  if (!views.empty()) Log(kViews.logLine);
+  if (anyFunction) Log(kFunctions.logLine);
+  // Scripts: two files run one after the other can keep the order only while the uses go
+  // one way. When they go both ways Views.sql holds the functions too, in the one order, so
+  // a first run creates them all; a rerun of the scripts would not help, as it would add
+  // every table's rows a second time.
+  const bool oneFile = !m_bServer && !viewUsesFunction.empty() && !functionUsesView.empty();
+  const bool functionsFirst = !m_bServer && !viewUsesFunction.empty() && functionUsesView.empty();
+  if (!m_bServer) {
+    if (!views.empty()) m_engine.m_hViewsSqlFile = Create(kViews.file);
+    if (anyFunction) m_engine.m_hFunctionsSqlFile = oneFile ? m_engine.m_hViewsSqlFile : Create(kFunctions.file);
+    if (oneFile)
+      Log("Views and functions use each other (" + viewUsesFunction + ", " + functionUsesView +
+          "): Views.sql holds the functions too, each after what it uses, and there is no Functions.sql");
+    else if (functionsFirst)
+      Log("Functions.sql runs before Views.sql: " + viewUsesFunction);
+  }
+
+  int done = 0;
+  for (const CreationStep& step : steps) {
+    const ObjectKind& kind = kindOf(step.object);
+    m_sink.AppendStatus(kind.statusPrefix + step.object->m_strName.str());
+    (m_engine.*kind.generate)(step.object);
+    ++done;
+    m_sink.SetCounterText(Counter(done, total));
+    m_sink.SetDialogPercent(tablesEnd + done * 30 / total);
+    if (Stopped()) {
+      EndEarly(kind.stopLine, kind.stage);
+      return false;
+    }
+  }
+  // Objects whose texts use each other in a cycle: one of them had to go before what it
+  // uses. On a server it is created a second time once the others exist; a script cannot
+  // retry, so the log says which the server may refuse.
+  for (const CreationStep& step : steps) {
+    if (step.usesLater.empty()) continue;
+    std::string later;
+    for (const CViewStoredProc* used : step.usesLater) later += (later.empty() ? "" : ", ") + Named(kindOf(used), *used);
+    const ObjectKind& kind = kindOf(step.object);
+    if (m_bServer) {
+      Log("The " + Named(kind, *step.object) + " uses " + later +
+          ", created after it (their texts use each other): it is created again now");
+      (m_engine.*kind.generate)(step.object);
+    } else {
+      Log("The " + Named(kind, *step.object) + " uses " + later +
+          ", written after it (their texts use each other): the server may refuse it on the first run; running " +
+          (oneFile ? std::string(kViews.file) : std::string(kind.file)) +
+          " once more creates it (the objects already there then fail as existing)");
+    }
+  }
+  if (!m_bServer) {
+    // One handle must not be closed twice.
+    if (oneFile) m_engine.m_hFunctionsSqlFile = kInvalidFile;
+    CloseFileHandle(m_engine.m_hViewsSqlFile);
+    CloseFileHandle(m_engine.m_hFunctionsSqlFile);
+    if (functionsFirst) AddObjectScript(kFunctions);
+    if (!views.empty()) AddObjectScript(kViews);
+    if (anyFunction && !functionsFirst && !oneFile) AddObjectScript(kFunctions);
+    m_contents.functionsInViews = oneFile && anyFunction;
+  }
+  m_sink.SetCounterText("");
+  m_sink.SetDialogPercent(60);
   return true;
 }
 
@@ -656,6 +768,8 @@ void ExportRun::EndEarly(const char* statusLine, Stage stage) {
 }
 
 void ExportRun::CloseScriptFiles() {
+  // Views and functions may share one file.
+  if (m_engine.m_hFunctionsSqlFile == m_engine.m_hViewsSqlFile) m_engine.m_hFunctionsSqlFile = kInvalidFile;
   for (FILE_HANDLE CSQLServer::*h :
        {&CSQLServer::m_hViewsSqlFile, &CSQLServer::m_hProcSqlFile, &CSQLServer::m_hTableSqlFile,
         &CSQLServer::m_hDefaultSqlFile, &CSQLServer::m_hRulesSqlFile, &CSQLServer::m_hTriggersSqlFile,
