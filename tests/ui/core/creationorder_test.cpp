@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,12 +11,13 @@ namespace {
 
 struct Objects {
   std::vector<std::unique_ptr<CViewStoredProc>> owned;
-  CStringKeyMap<CViewStoredProc*> map;
-  CViewStoredProc* Add(int id, const char* name, const char* text) {
+  CStringKeyMap<CViewStoredProc*> map, functions;
+  CViewStoredProc* Add(int id, const char* name, const char* text) { return AddTo(map, id, name, text); }
+  CViewStoredProc* AddTo(CStringKeyMap<CViewStoredProc*>& into, int id, const char* name, const char* text) {
     owned.push_back(std::make_unique<CViewStoredProc>());
     owned.back()->m_strName = name;
     owned.back()->m_strText = text;
-    map.SetAt(std::to_string(id), owned.back().get());
+    into.SetAt(std::to_string(id), owned.back().get());
     return owned.back().get();
   }
 };
@@ -76,4 +78,75 @@ TEST(CreationOrder, ObjectsOutsideTheMapRankLastInTheirGivenOrder) {
   other.m_strName = "other";
   // Ready before the listed one, which waits for the stray one.
   EXPECT_EQ(Names(uicore::CreationOrder({&other, listed, &stray}, o.map)), "other,stray,listed");
+}
+
+// Views and functions go in one order: the ids of both maps rank them, and a use counts
+// whichever kind the used object is. Each step also says what it uses and, for an object a
+// cycle put first, what it uses that comes after it ("a<b": a goes before b, which it uses).
+TEST(CreationOrder, ViewsAndFunctionsInOneOrderAcrossTheirKinds) {
+  const struct {
+    const char* what;
+    // In object-id order: a view ("v...") or a function ("f..."), and its text.
+    std::vector<std::pair<const char*, const char*>> objects;
+    const char* order;
+    const char* early;
+  } cases[] = {
+      {"a view that calls a function of a higher id",
+       {{"vTotals", "create view vTotals as select dbo.fTax(Freight) t from Orders"},
+        {"fTax", "create function fTax(@x money) returns money as begin return @x * 2 end"}},
+       "fTax,vTotals", ""},
+      {"a function that selects from a view of a higher id",
+       {{"fRecent", "create function fRecent() returns table as return (select * from [dbo].[vOrders])"},
+        {"vOrders", "create view vOrders as select * from Orders"}},
+       "vOrders,fRecent", ""},
+      {"both ways without a cycle: interleaved",
+       {{"fOf", "create function fOf() returns table as return select * from vBase"},
+        {"vTop", "create view vTop as select * from dbo.fOf()"},
+        {"vBase", "create view vBase as select 1 x"}},
+       "vBase,fOf,vTop", ""},
+      {"a name in a string literal or a comment is no use",
+       {{"vNote", "create view vNote as select 'fLater' x -- fLater()\n/* select dbo.fLater() */"},
+        {"fLater", "create function fLater() returns int as begin return 1 end"}},
+       "vNote,fLater", ""},
+      {"a cycle across the kinds: object-id order, the first before what it uses",
+       {{"vLoop", "create view vLoop as select dbo.fLoop() x"},
+        {"fLoop", "create function fLoop() returns int as begin return (select count(*) from vLoop) end"}},
+       "vLoop,fLoop", "vLoop<fLoop"},
+  };
+  for (const auto& c : cases) {
+    Objects o;
+    std::vector<CViewStoredProc*> given;
+    int id = 100;
+    for (const auto& [name, text] : c.objects) given.push_back(o.AddTo(name[0] == 'v' ? o.map : o.functions, id++, name, text));
+    // Functions listed first, as if selected in another order: the ids decide.
+    std::vector<CViewStoredProc*> reversed(given.rbegin(), given.rend());
+    for (const auto* list : {&given, &reversed}) {
+      const std::vector<uicore::CreationStep> steps = uicore::CreationSteps(*list, {&o.map, &o.functions});
+      std::vector<CViewStoredProc*> order;
+      std::string early;
+      for (const uicore::CreationStep& step : steps) {
+        order.push_back(step.object);
+        for (const CViewStoredProc* later : step.usesLater)
+          early += (early.empty() ? "" : ",") + step.object->m_strName.str() + "<" + later->m_strName.str();
+        // Every use found is among the objects ordered, and not the object itself.
+        for (const CViewStoredProc* used : step.uses) {
+          EXPECT_NE(used, step.object) << c.what;
+          EXPECT_NE(std::find(given.begin(), given.end(), used), given.end()) << c.what;
+        }
+      }
+      EXPECT_EQ(Names(order), c.order) << c.what;
+      EXPECT_EQ(early, c.early) << c.what;
+    }
+  }
+  // What a step uses, named: the view of the interleaved case uses the function only.
+  Objects o;
+  CViewStoredProc* f = o.AddTo(o.functions, 1, "f", "create function f() returns table as return select * from b");
+  CViewStoredProc* v = o.AddTo(o.map, 2, "v", "create view v as select * from f()");
+  CViewStoredProc* b = o.AddTo(o.map, 3, "b", "create view b as select 1 x");
+  const std::vector<uicore::CreationStep> steps = uicore::CreationSteps({v, b, f}, {&o.map, &o.functions});
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[1].object, f);
+  EXPECT_EQ(steps[1].uses, std::vector<CViewStoredProc*>{b});
+  EXPECT_EQ(steps[2].uses, std::vector<CViewStoredProc*>{f});
+  EXPECT_TRUE(steps[0].uses.empty());
 }

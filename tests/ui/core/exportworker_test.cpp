@@ -955,3 +955,145 @@ TEST(ExportWorker, ProgressMovesInsideATable) {
   EXPECT_EQ(poolTexts.back(), "");
   for (const std::string& p : poolSink.Calls("dialog ")) EXPECT_TRUE(p == "15" || p == "30" || std::stoi(p) > 30) << p;
 }
+
+namespace {
+
+// The views and functions of the cases below, in object-id order ("v..." views, "f..."
+// functions), each with a text that uses the others it names.
+struct ObjectCase {
+  const char* what;
+  std::vector<std::pair<const char*, const char*>> objects;
+};
+
+void AddObjects(ScriptEngine& engine, ExportRequest& request, const ObjectCase& c) {
+  unsigned id = 40;
+  for (const auto& [name, text] : c.objects) {
+    if (name[0] == 'v') request.views.push_back(engine.AddObject(engine.m_mapViews, id++, name, text));
+    else request.functions.insert(request.functions.begin(), engine.AddObject(engine.m_mapFunctions, id++, name, text));
+  }
+}
+
+}  // namespace
+
+// Scripts: the calls run in the one order of views and functions; the batch file (and the
+// shell script, made from the same list) runs Functions.sql first when only views use
+// functions, and when the uses go both ways Views.sql holds every one of them in that order.
+TEST(ExportWorker, ViewsAndFunctionsReachTheirScriptsInTheOrderTheyUseEachOther) {
+  const struct {
+    ObjectCase objects;
+    std::vector<std::string> calls;
+    std::vector<std::string> scripts;  // the batch file's object scripts, in its order
+    std::string views, functions;      // the two files ("<none>" when not written)
+    const char* logged;                // a line the log holds ("" for none to check)
+  } cases[] = {
+      {{"no uses across the kinds",
+        {{"v1", "create view v1 as select 1 x"}, {"f1", "create function f1() returns int as begin return 1 end"}}},
+       {"view v1", "function f1"},
+       {"Views.sql", "Functions.sql", "Stored_Procedure.sql"},
+       "-- view v1\r\ngo\r\n",
+       "-- function f1\r\ngo\r\n",
+       ""},
+      {{"a view uses a function",
+        {{"v1", "create view v1 as select dbo.f1() x"}, {"f1", "create function f1() returns int as begin return 1 end"}}},
+       {"function f1", "view v1"},
+       {"Functions.sql", "Views.sql", "Stored_Procedure.sql"},
+       "-- view v1\r\ngo\r\n",
+       "-- function f1\r\ngo\r\n",
+       "Functions.sql runs before Views.sql: view [v1] uses function [f1]"},
+      {{"a function uses a view",
+        {{"f1", "create function f1() returns table as return select * from v1"}, {"v1", "create view v1 as select 1 x"}}},
+       {"view v1", "function f1"},
+       {"Views.sql", "Functions.sql", "Stored_Procedure.sql"},
+       "-- view v1\r\ngo\r\n",
+       "-- function f1\r\ngo\r\n",
+       ""},
+      {{"both ways: one file",
+        {{"f1", "create function f1() returns table as return select * from vBase"},
+         {"vTop", "create view vTop as select * from f1()"},
+         {"vBase", "create view vBase as select 1 x"}}},
+       {"view vBase", "function f1", "view vTop"},
+       {"Views.sql", "Stored_Procedure.sql"},
+       "-- view vBase\r\ngo\r\n-- function f1\r\ngo\r\n-- view vTop\r\ngo\r\n",
+       "<none>",
+       "Views and functions use each other (view [vTop] uses function [f1], function [f1] uses view [vBase]): "
+       "Views.sql holds the functions too"},
+      {{"a cycle: the first in id order is named as one the server may refuse",
+        {{"vLoop", "create view vLoop as select dbo.fLoop() x"},
+         {"fLoop", "create function fLoop() returns int as begin return (select count(*) from vLoop) end"}}},
+       {"view vLoop", "function fLoop"},
+       {"Views.sql", "Stored_Procedure.sql"},
+       "-- view vLoop\r\ngo\r\n-- function fLoop\r\ngo\r\n",
+       "<none>",
+       "The view [vLoop] uses function [fLoop], written after it (their texts use each other): the server may refuse "
+       "it on the first run; running Views.sql once more creates it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.objects.what);
+    Folders f;
+    ScriptEngine engine(2008);
+    ExportRequest request = ScriptRequest(f);
+    AddObjects(engine, request, c.objects);
+    request.procedures = {engine.AddObject(engine.m_mapStoredProcs, 90, "P1", "create proc P1 as select * from v1")};
+    RecordingSink sink;
+    ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+    RunExport(worker, engine, request, sink);
+
+    std::vector<std::string> calls = c.calls;
+    calls.insert(calls.begin(), "udt");
+    calls.push_back("proc P1");
+    EXPECT_EQ(engine.calls, calls);
+    EXPECT_TRUE(engine.AllScriptFilesClosed());
+    const std::string folder = f.scriptFolder();
+    std::vector<std::string> scripts = c.scripts;
+    scripts.insert(scripts.begin(), "UserDefinedDatatypes.sql");
+    EXPECT_EQ(BatchScripts(ReadFile(folder + "/R_D.bat")), scripts);
+    // The shell script names them in the same order.
+    const std::string shell = ReadFile(folder + "/R_D.sh");
+    size_t at = 0;
+    for (const std::string& s : scripts) {
+      at = shell.find("'" + s + "'", at);
+      EXPECT_NE(at, std::string::npos) << s << "\n" << shell;
+    }
+    EXPECT_EQ(ReadFile(folder + "/Views.sql"), c.views);
+    EXPECT_EQ(fs::exists(folder + "/Functions.sql") ? ReadFile(folder + "/Functions.sql") : "<none>", c.functions);
+    const bool oneFile = c.functions == "<none>";
+    EXPECT_EQ(sink.completion.find("Views.sql (with the functions)") != std::string::npos, oneFile) << sink.completion;
+    if (*c.logged) EXPECT_NE(f.logs.ReadExecLog().find(c.logged), std::string::npos) << f.logs.ReadExecLog();
+  }
+}
+
+// Server: views and functions interleaved in the one order, with one counter and one stretch
+// of the bar; only an object a cycle put before what it uses is sent a second time, after
+// the others.
+TEST(ExportWorker, AServerGetsViewsAndFunctionsInOneOrderAndACycleTwice) {
+  Folders f;
+  WriteFile(f.state() + "/sql.settings", "Avoid_Duplicate=1\r\n");
+  ScriptEngine engine(2000);
+  ExportRequest request;
+  request.toServer = true;
+  AddObjects(engine, request,
+             {"",
+              {{"vLoop", "create view vLoop as select dbo.fLoop() x"},
+               {"fTop", "create function fTop() returns table as return select * from vBase"},
+               {"vBase", "create view vBase as select 1 x"},
+               {"fLoop", "create function fLoop() returns int as begin return (select count(*) from vLoop) end"}}});
+  CDatabase main;
+  RecordingSink sink;
+  ExportWorker worker(f.program(), [] { return std::string(kStamp); }, f.state());
+  RunExport(worker, engine, request, sink, &main);
+
+  EXPECT_EQ(engine.calls,
+            (std::vector<std::string>{"udt (no file)", "view vBase (no file)", "function fTop (no file)",
+                                      "view vLoop (no file)", "function fLoop (no file)", "view vLoop (no file)"}));
+  EXPECT_EQ(sink.Calls("status "),
+            (std::vector<std::string>{"Exporting View : vBase", "Exporting Functions : fTop", "Exporting View : vLoop",
+                                      "Exporting Functions : fLoop", "Export Complete."}));
+  EXPECT_EQ(sink.Calls("counter "),
+            (std::vector<std::string>{"(1 / 4)", "(2 / 4)", "(3 / 4)", "(4 / 4)", "", ""}));
+  EXPECT_EQ(sink.Calls("dialog "), (std::vector<std::string>{"30", "37", "45", "52", "60", "60", "100"}));
+  EXPECT_EQ(sink.Events().back(), "finished server");
+  EXPECT_NE(f.logs.ReadExecLog().find("The view [vLoop] uses function [fLoop], created after it (their texts use each "
+                                      "other): it is created again now"),
+            std::string::npos);
+  EXPECT_TRUE(FileTree(f.parent()).empty());
+}
