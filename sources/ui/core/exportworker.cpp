@@ -523,14 +523,15 @@ bool ExportRun::ObjectStages(int tablesEnd) {
   if (!ViewAndFunctionStage(tablesEnd)) return false;
   // Procedures and triggers resolve the names they use when they run, so they may come after
   // the views and functions; each still follows the objects of its kind that it uses.
-  const std::pair<std::vector<CViewStoredProc*>*, CStringKeyMap<CViewStoredProc*> CSQLServer::*> later[] = {
-      {&m_request.procedures, &CSQLServer::m_mapStoredProcs},
-      {&m_request.rules, &CSQLServer::m_mapRules},
-      {&m_request.triggers, &CSQLServer::m_mapTriggers}};
-  for (const auto& [selected, map] : later) {
-    const ObjectKind& kind = map == &CSQLServer::m_mapStoredProcs ? kProcedures
-                             : map == &CSQLServer::m_mapRules     ? kRules
-                                                                  : kTriggers;
+  const struct {
+    std::vector<CViewStoredProc*>* selected;
+    CStringKeyMap<CViewStoredProc*> CSQLServer::*map;
+    const ObjectKind* kind;
+  } later[] = {{&m_request.procedures, &CSQLServer::m_mapStoredProcs, &kProcedures},
+               {&m_request.rules, &CSQLServer::m_mapRules, &kRules},
+               {&m_request.triggers, &CSQLServer::m_mapTriggers, &kTriggers}};
+  for (const auto& [selected, map, kindOf] : later) {
+    const ObjectKind& kind = *kindOf;
     const bool procedures = &kind == &kProcedures;
     const bool rules = &kind == &kRules;
     std::vector<CViewStoredProc*> objects;
