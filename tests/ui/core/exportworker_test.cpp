@@ -18,10 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "dll/pellwyn2008/pellwyn2008.h"
 #include "platform/database.h"
 #include "support/catalogengine.h"
 #include "support/fakedatabase.h"
 #include "support/fakeengine.h"
+#include "support/fakeprogram.h"
 #include "support/fixtures.h"
 #include "ui/core/exportnames.h"
 
@@ -1096,4 +1098,76 @@ TEST(ExportWorker, AServerGetsViewsAndFunctionsInOneOrderAndACycleTwice) {
                                       "other): it is created again now"),
             std::string::npos);
   EXPECT_TRUE(FileTree(f.parent()).empty());
+}
+
+// A real 2005 Northwind through the 2008 engine: its 16 views and its one function
+// (fn_diagramobjects, which uses no view) keep their files in the old order. Once its first
+// view calls the function, the batch file runs Functions.sql first and a server gets the
+// function before that view; "Product Sales for 1997" still goes before "Category Sales for
+// 1997", which selects from it.
+TEST(ExportWorker, ARealNorthwindsViewThatCallsItsFunctionComesAfterIt) {
+  REQUIRE_FIXTURE(path, "bak2005_northwnd_mina.bak");
+  testsupport::ModuleFolderScope module;
+  CSQLServer2008 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+  auto all = [](const CStringKeyMap<CViewStoredProc*>& map) {
+    std::vector<CViewStoredProc*> objects;
+    for (const auto& entry : map) objects.push_back(entry.second);
+    return objects;
+  };
+  CViewStoredProc* first = nullptr;
+  for (CViewStoredProc* v : all(engine.m_mapViews))
+    if (v->m_strName == "Customer and Suppliers by City") first = v;
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(engine.m_mapViews.GetCount(), 16);
+  ASSERT_EQ(engine.m_mapFunctions.GetCount(), 1);
+  const std::string original = first->m_strText.str();
+
+  for (const bool calls : {false, true}) {
+    SCOPED_TRACE(calls ? "the first view calls the function" : "as stored");
+    first->m_strText = calls ? "create view \"Customer and Suppliers by City\" AS\r\nSELECT dbo.fn_diagramobjects() AS n"
+                             : original;
+    TempDir dir;
+    ExportRequest scripts;
+    scripts.outputFolder = dir.file("out");
+    scripts.views = all(engine.m_mapViews);
+    scripts.functions = all(engine.m_mapFunctions);
+    RecordingSink sink;
+    ExportWorker worker(dir.file("program"), {}, dir.file("state"));
+    ASSERT_TRUE(worker.Start(engine, scripts, sink));
+    worker.Join();
+    const std::vector<std::string> batch = BatchScripts(ReadFile(dir.file("out") + "/NORTHWND.bat"));
+    EXPECT_EQ(batch, calls ? (std::vector<std::string>{"UserDefinedDatatypes.sql", "Functions.sql", "Views.sql"})
+                           : (std::vector<std::string>{"UserDefinedDatatypes.sql", "Views.sql", "Functions.sql"}));
+    const std::string views = ReadFile(dir.file("out") + "/Views.sql");
+    EXPECT_LT(views.find("create view \"Product Sales for 1997\""), views.find("create view \"Category Sales for 1997\""));
+    EXPECT_NE(ReadFile(dir.file("out") + "/Functions.sql").find("CREATE FUNCTION dbo.fn_diagramobjects"),
+              std::string::npos);
+
+    ExportRequest server;
+    server.toServer = true;
+    server.views = scripts.views;
+    server.functions = scripts.functions;
+    server.threadSize = 1;
+    server.connections = [](std::string*) -> std::unique_ptr<CDatabase> {
+      return std::make_unique<testsupport::FakeDatabase>();
+    };
+    testsupport::FakeDatabase main;
+    RecordingSink serverSink;
+    ASSERT_TRUE(worker.Start(engine, server, serverSink, &main));
+    worker.Join();
+    const std::vector<std::string> sent = main.Statements();
+    auto at = [&](const std::string& text) {
+      for (size_t i = 0; i < sent.size(); ++i)
+        if (sent[i].find(text) != std::string::npos) return i;
+      return sent.size();
+    };
+    const size_t function = at("CREATE FUNCTION dbo.fn_diagramobjects"), view = at("Customer and Suppliers by City");
+    ASSERT_LT(function, sent.size());
+    ASSERT_LT(view, sent.size());
+    EXPECT_EQ(function < view, calls);
+    EXPECT_LT(at("create view \"Product Sales for 1997\""), at("create view \"Category Sales for 1997\""));
+    EXPECT_EQ(serverSink.Events().back(), "finished server");
+  }
+  first->m_strText = original;
 }
