@@ -222,7 +222,7 @@ void TypeFromTypeInfo(DWORD typeInfo, WORD& length, BYTE& precision, BYTE& scale
     default:
       length = WORD((typeInfo >> 8) & 0xFFFF);
       // A sized type whose layout gives no length is a (max) type; the catalog says 0xFFFF.
-      if (length == 0 && !SqlTypeName(systemType, true).IsEmpty()) length = 0xFFFF;
+      if (length == 0 && !CSQLServer2008::GetTypeName(systemType).IsEmpty()) length = 0xFFFF;
       return;
   }
 }
@@ -258,7 +258,7 @@ struct RebuiltType {
 // column follows it in the fixed part.
 RebuiltType DeclareRebuiltType(BYTE systemType, WORD length, BYTE precision, BYTE scale, DWORD collation, short offset,
                                WORD fixedWidth) {
-  const CString name = SqlTypeName(systemType, true);
+  const CString name = CSQLServer2008::GetTypeName(systemType);
   RebuiltType out;
   WORD timeLength = 0;
   BYTE timePrecision = 0;
@@ -627,10 +627,11 @@ std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
       column->m_bNullable = !(place.status & kHobtColumnNotNull);
       AttachColumn(table, column, false);
     }
-    const CString tableName = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
-                                                          : table->m_strOwner + "." + table->m_strName;
+    // Nothing kept: the table is named with its unread pages once the objects are filtered.
     if (!table->m_pColumnHead) continue;
     rebuilt.insert(table);
+    const CString tableName = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
+                                                          : table->m_strOwner + "." + table->m_strName;
     CString warning = FormatString("table %s: its column rows were lost; %d columns were rebuilt as Column_N from the "
                                    "stored layout of its rows (names, identity and defaults are not known)",
                                    tableName, table->m_nAllColumns);
