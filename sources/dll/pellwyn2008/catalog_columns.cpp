@@ -49,6 +49,8 @@ constexpr DWORD kRsColNotNull = 0x80;
 constexpr DWORD kHobtColumnNotNull = 0x20;
 // The fixed part of a stored row ends before the largest record size.
 constexpr int kMaxRecordSize = 8060;
+// The longest binary a column declares; past it, varbinary(max).
+constexpr WORD kMaxBinaryLength = 8000;
 // Column orders are 16-bit; a table never holds more columns than a short can index.
 constexpr int kMaxColumnsPerTable = 0x7FFF;
 
@@ -260,12 +262,17 @@ RebuiltType DeclareRebuiltType(BYTE systemType, WORD length, BYTE precision, BYT
                                WORD fixedWidth) {
   const CString name = CSQLServer2008::GetTypeName(systemType);
   RebuiltType out;
-  WORD timeLength = 0;
-  BYTE timePrecision = 0;
+  WORD timeLength = 0, declaredLength = 0;
+  BYTE timePrecision = 0, declaredPrecision = 0, declaredScale = 0;
+  const bool fixedCharacters = systemType == 173 || systemType == 175 || systemType == 239;  // binary, char, nchar
   if (systemType == 240) {
     out.asBytes = "a CLR type (type id 240), kept as its serialised bytes";
   } else if (name.IsEmpty()) {
     out.asBytes = FormatString("type id %d names no type of these formats", int(systemType));
+  } else if ((DeclaredTypeSize(systemType, declaredLength, declaredPrecision, declaredScale) &&
+              length != declaredLength) ||
+             (fixedCharacters && (length < 1 || length > kMaxBinaryLength))) {
+    out.asBytes = FormatString("%s of length %d", name, int(length));
   } else if ((systemType == 106 || systemType == 108) && (precision < 1 || precision > 38 || scale > precision)) {
     out.asBytes = FormatString("%s with precision %d and scale %d", name, int(precision), int(scale));
   } else if (systemType >= 41 && systemType <= 43 &&
@@ -279,12 +286,12 @@ RebuiltType DeclareRebuiltType(BYTE systemType, WORD length, BYTE precision, BYT
     out.collation = collation;
     return out;
   }
-  const bool plainLength = length >= 1 && length <= 8000;
+  const bool plainLength = length >= 1 && length <= kMaxBinaryLength;
   if (offset < 0) {
     out.type = "varbinary";
     out.length = plainLength ? length : WORD(0xFFFF);
   } else {
-    out.length = plainLength ? length : fixedWidth;
+    out.length = plainLength ? length : fixedWidth <= kMaxBinaryLength ? fixedWidth : WORD(0);
     if (out.length) out.type = "binary";
   }
   return out;
@@ -608,8 +615,9 @@ std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
       if (order == 0 || order > 0xFFFF || table->m_nAllColumns >= kMaxColumnsPerTable) continue;
       const StoredColumnPlace& place = it->second;
       const CString name = FormatString("Column_%lu", order);
+      // A width only where both ends lie inside a record's fixed part.
       const auto next = place.offset >= 4 ? fixedOffsets.upper_bound(place.offset) : fixedOffsets.end();
-      const WORD fixedWidth = next != fixedOffsets.end() ? WORD(*next - place.offset) : 0;
+      const WORD fixedWidth = next != fixedOffsets.end() && *next <= kMaxRecordSize ? WORD(*next - place.offset) : 0;
       const RebuiltType type = DeclareRebuiltType(place.systemType, place.length, place.precision, place.scale,
                                                   place.collation, place.offset, fixedWidth);
       if (type.type.IsEmpty()) {
