@@ -157,6 +157,9 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
       // The same with decimal, text and image columns.
       {"mdf2008_pubs_itsligo.mdf", 2008, {22, 40, 41, 42, 67, 68, 85, 107, 112, 113}, {},
        {"dbo.discounts", "dbo.pub_info", "dbo.titles"}},
+      // sysdiagrams holds a varbinary(max) column, which the layout stores with no length.
+      {"mdf2008_qlsinhvien.mdf", 2008, {40, 41, 42, 67, 68, 85, 107, 112, 113, 157}, {},
+       {"dbo.sysdiagrams", "dbo.Hoc", "dbo.Lop", "dbo.MonHoc", "dbo.SinhVien"}},
       // Page 404 (the 2005 hobt-column catalog keeps the layout).
       {"bak2005_northwnd_mina.bak", 2008, {396}, {}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
       {"sample2000_NORTHWND.MDF", 2000, {85}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}, {}},

@@ -6,8 +6,9 @@
 // a clustered index that is not unique as its first variable entry; SQL Server 2005 and later
 // store the clustered key's columns first). 2008-format files keep the places in system
 // object 3, 2005-format files (on-disk versions below 655) in objects 13 and 4:
-//   3  rowset column  4 rowset id (8), 12 rowset column id, 16 hobt column id, 40 status,
-//                     44 offset (low 16 bits: in the leaf rows), 48 null bit, 52 bit position
+//   3  rowset column  4 rowset id (8), 12 rowset column id, 16 hobt column id, 28 type
+//                     information, 32 collation, 40 status, 44 offset (low 16 bits: in the
+//                     leaf rows), 48 null bit, 52 bit position
 //   13 hobt column    4 hobt id (8), 12 hobt column id, 16 status, 20 key ordinal (2),
 //                     22 type (1), 23 length (2), 25 precision, 26 scale, 27 collation (4),
 //                     31 offset (low 16 bits: leaf), 35 bit position (2; low byte: leaf),
@@ -20,6 +21,7 @@
 #include "common/executionlog.h"
 #include "common/names.h"
 #include "common/page.h"
+#include "common/sqltext.h"
 #include "common/sqltypes.h"
 #include "common/defaultobjects.h"
 #include "pellwyn2008.h"
@@ -47,6 +49,8 @@ constexpr DWORD kRsColNotNull = 0x80;
 constexpr DWORD kHobtColumnNotNull = 0x20;
 // The fixed part of a stored row ends before the largest record size.
 constexpr int kMaxRecordSize = 8060;
+// The longest binary a column declares; past it, varbinary(max).
+constexpr WORD kMaxBinaryLength = 8000;
 // Column orders are 16-bit; a table never holds more columns than a short can index.
 constexpr int kMaxColumnsPerTable = 0x7FFF;
 
@@ -153,30 +157,144 @@ void NumberVarColumns(CTable* table) {
   }
 }
 
-// The catalog length of a column from the type information of its rowset-column row: fixed
-// types by their width, character and binary types by the length stored above the type id,
-// decimal and numeric by the precision there (the scale above it). False for the types
-// whose packed fields are not read here (time, datetime2, datetimeoffset and others).
-bool StoredTypeWidth(BYTE systemType, DWORD typeInfo, WORD& length) {
+// The length, precision and scale a column row declares for a type whose stored layout gives
+// none of them: what the column catalog holds for a column of that type. False for the
+// types that carry their own.
+bool DeclaredTypeSize(BYTE systemType, WORD& length, BYTE& precision, BYTE& scale) {
+  struct Size {
+    BYTE id;
+    WORD length;
+    BYTE precision, scale;
+  };
+  static constexpr Size kSizes[] = {
+      {48, 1, 3, 0},    {52, 2, 5, 0},   {56, 4, 10, 0},  {127, 8, 19, 0}, {104, 1, 1, 0},  // integers, bit
+      {59, 4, 24, 0},   {62, 8, 53, 0},                                                     // real, float
+      {60, 8, 19, 4},   {122, 4, 10, 4},                                                    // money, smallmoney
+      {61, 8, 23, 3},   {58, 4, 16, 0},  {40, 3, 10, 0},                                    // datetime, smalldatetime, date
+      {36, 16, 0, 0},   {189, 8, 0, 0},                                                     // uniqueidentifier, timestamp
+      {34, 16, 0, 0},   {35, 16, 0, 0},  {99, 16, 0, 0},                                    // image, text, ntext (pointers)
+      {98, 8016, 0, 0}, {241, 0xFFFF, 0, 0},                                                // sql_variant, xml
+  };
+  for (const Size& s : kSizes) {
+    if (s.id != systemType) continue;
+    length = s.length;
+    precision = s.precision;
+    scale = s.scale;
+    return true;
+  }
+  return false;
+}
+
+// time, datetime2 and datetimeoffset of a scale: the width of their values and the precision
+// the column catalog gives them (the digits of their longest text). False for a scale no
+// server writes.
+bool TimeTypeSize(BYTE systemType, BYTE scale, WORD& length, BYTE& precision) {
+  if (scale > 7) return false;
+  const int timeBytes = scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+  const int fraction = scale ? scale + 1 : 0;  // the point and the digits
   switch (systemType) {
-    case 48: case 104: length = 1; return true;                       // tinyint, bit
-    case 52: length = 2; return true;                                 // smallint
-    case 56: case 59: case 58: case 122: length = 4; return true;     // int, real, smalldatetime, smallmoney
-    case 127: case 62: case 60: case 61: case 189: length = 8; return true;  // bigint, float, money, datetime, timestamp
-    case 36: length = 16; return true;                                // uniqueidentifier
-    case 40: length = 3; return true;                                 // date
-    case 34: case 35: case 99: length = 16; return true;              // image, text, ntext
-    case 165: case 167: case 173: case 175: case 231: case 239:      // varbinary, varchar, binary, char, nvarchar, nchar
-      length = WORD((typeInfo >> 8) & 0xFFFF);
-      return length != 0;
-    case 106: case 108: {                                             // decimal, numeric
-      const int precision = (typeInfo >> 8) & 0xFF;
-      if (precision < 1 || precision > 38) return false;
-      length = precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
-      return true;
-    }
+    case 41: length = WORD(timeBytes); precision = BYTE(8 + fraction); return true;
+    case 42: length = WORD(timeBytes + 3); precision = BYTE(19 + fraction); return true;
+    case 43: length = WORD(timeBytes + 5); precision = BYTE(26 + fraction); return true;
     default: return false;
   }
+}
+
+// The type of a column from the type information of its rowset-column row, as the column
+// catalog would declare it: the type id in the low byte; above it the byte length of the
+// sized types (0: a (max) type), the precision and scale of decimal and numeric, the scale of
+// the time types. The types whose size is fixed carry nothing above the id and get the
+// catalog's own length, precision and scale. An id this reader does not know keeps the
+// length the sized types' layout would give it.
+void TypeFromTypeInfo(DWORD typeInfo, WORD& length, BYTE& precision, BYTE& scale) {
+  const BYTE systemType = BYTE(typeInfo & 0xFF);
+  length = 0;
+  precision = scale = 0;
+  if (DeclaredTypeSize(systemType, length, precision, scale)) return;
+  switch (systemType) {
+    case 106: case 108:                                              // decimal, numeric
+      precision = BYTE((typeInfo >> 8) & 0xFF);
+      scale = BYTE((typeInfo >> 16) & 0xFF);
+      length = precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+      return;
+    case 41: case 42: case 43:                                       // time, datetime2, datetimeoffset
+      scale = BYTE((typeInfo >> 8) & 0xFF);
+      TimeTypeSize(systemType, scale, length, precision);
+      return;
+    default:
+      length = WORD((typeInfo >> 8) & 0xFFFF);
+      // A sized type whose layout gives no length is a (max) type; the catalog says 0xFFFF.
+      if (length == 0 && !CSQLServer2008::GetTypeName(systemType).IsEmpty()) length = 0xFFFF;
+      return;
+  }
+}
+
+// The type fields of a column as its column row declares them. A column rebuilt from the
+// stored layout gets them through here too, so the record decoders, the preview and the
+// scripts see the same column either way.
+void SetColumnType(CColumn* column, const CString& type, WORD length, BYTE precision, BYTE scale, DWORD collation) {
+  column->m_strType = type;
+  column->m_strUserType = type;
+  column->m_dwCollation = collation;
+  column->m_wLength = length;
+  column->m_bPrecision = precision;
+  column->m_bScale = scale;
+}
+
+// How a column rebuilt from its stored layout is declared. A type the layout names keeps its
+// length, precision, scale and collation. A layout that names no type this reader can decode
+// (a CLR type, an unknown type id, a size no server writes) is declared as the bytes it
+// stores, `asBytes` saying why: varbinary for a value of the variable part ((max) when its
+// length is not a plain one), binary of its width for one of the fixed part. `type` stays
+// empty when not even that width is known.
+struct RebuiltType {
+  CString type;
+  WORD length = 0;
+  BYTE precision = 0;
+  BYTE scale = 0;
+  DWORD collation = 0;
+  CString asBytes;
+};
+
+// `fixedWidth`: the bytes from the column's fixed offset to the next column's, 0 when no
+// column follows it in the fixed part.
+RebuiltType DeclareRebuiltType(BYTE systemType, WORD length, BYTE precision, BYTE scale, DWORD collation, short offset,
+                               WORD fixedWidth) {
+  const CString name = CSQLServer2008::GetTypeName(systemType);
+  RebuiltType out;
+  WORD timeLength = 0, declaredLength = 0;
+  BYTE timePrecision = 0, declaredPrecision = 0, declaredScale = 0;
+  const bool fixedCharacters = systemType == 173 || systemType == 175 || systemType == 239;  // binary, char, nchar
+  if (systemType == 240) {
+    out.asBytes = "a CLR type (type id 240), kept as its serialised bytes";
+  } else if (name.IsEmpty()) {
+    out.asBytes = FormatString("type id %d names no type of these formats", int(systemType));
+  } else if ((DeclaredTypeSize(systemType, declaredLength, declaredPrecision, declaredScale) &&
+              length != declaredLength) ||
+             (fixedCharacters && (length < 1 || length > kMaxBinaryLength))) {
+    out.asBytes = FormatString("%s of length %d", name, int(length));
+  } else if ((systemType == 106 || systemType == 108) && (precision < 1 || precision > 38 || scale > precision)) {
+    out.asBytes = FormatString("%s with precision %d and scale %d", name, int(precision), int(scale));
+  } else if (systemType >= 41 && systemType <= 43 &&
+             (!TimeTypeSize(systemType, scale, timeLength, timePrecision) || timeLength != length)) {
+    out.asBytes = FormatString("%s with scale %d and length %d", name, int(scale), int(length));
+  } else {
+    out.type = name;
+    out.length = length;
+    out.precision = precision;
+    out.scale = scale;
+    out.collation = collation;
+    return out;
+  }
+  const bool plainLength = length >= 1 && length <= kMaxBinaryLength;
+  if (offset < 0) {
+    out.type = "varbinary";
+    out.length = plainLength ? length : WORD(0xFFFF);
+  } else {
+    out.length = plainLength ? length : fixedWidth <= kMaxBinaryLength ? fixedWidth : WORD(0);
+    if (out.length) out.type = "binary";
+  }
+  return out;
 }
 
 // Puts a column, its fields set, into its table: the column list and the variable-column
@@ -319,22 +437,16 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
   }
   column->m_wColOrder = order;
   column->m_dwRowsetColumn = order;
-  column->m_strType = typeName;
-  column->m_dwCollation = collation;
+  SetColumnType(column, typeName, length, precision, scale, collation);
   CDataType* userDataType = nullptr;
   if (m_mapDataTypes.Lookup(FormatString("%ld", userType).view(), userDataType) && userDataType)
     column->m_strUserType = userDataType->m_strName;
-  else
-    column->m_strUserType = typeName;
   column->m_bIdentity = identity;
   column->m_nIdentitySeed64 = seed;
   column->m_nIdentityIncrement64 = increment;
   // Two's complement in the 32-bit fields keeps the sign for the scan file.
   column->m_dwIdentitySeed = DWORD(UINT64(seed));
   column->m_dwIdentityIncrement = DWORD(UINT64(increment));
-  column->m_wLength = length;
-  column->m_bPrecision = precision;
-  column->m_bScale = scale;
   column->m_bNullable = !(status & kColumnNotNull);
   if (const CString* computed = table->m_mapComputed.Find(FormatString("%ld", int(columnId)).view()))
     column->m_strComputed = *computed;
@@ -404,21 +516,17 @@ void CSQLServer2008::DecodeRsColRow(BYTE* body, WORD recordOffset) {
   if (physicalColumn == 0 || physicalColumn > 0xFFFF) return;
 
   PlaceRowsetColumn(rowsetId, rowsetColumn, physicalColumn, offset, bitPosition);
-  // The stored type, for a table whose column rows were lost: the type id in the low byte,
-  // the length of a type that has one above it.
+  // The stored type, for a table whose column rows were lost, and the collation beside it.
   const DWORD typeInfo = rec.U32(28);
+  const DWORD collation = rec.U32(32);
   if (!rec.ok()) return;
   StoredColumnPlace place;
   place.offset = offset;
   place.nullBit = WORD(physicalColumn);
   place.bitPosition = bitPosition;
   place.systemType = BYTE(typeInfo & 0xFF);
-  // A type not read here stays as type 0: its table is not rebuilt, rather than rebuilt short.
-  if (!StoredTypeWidth(place.systemType, typeInfo, place.length)) place.systemType = 0;
-  if (place.systemType == 106 || place.systemType == 108) {
-    place.precision = BYTE((typeInfo >> 8) & 0xFF);
-    place.scale = BYTE((typeInfo >> 16) & 0xFF);
-  }
+  TypeFromTypeInfo(typeInfo, place.length, place.precision, place.scale);
+  place.collation = collation;
   place.status = (status & kRsColNotNull) ? kHobtColumnNotNull : 0;
   m_mapHobtColumns[{rowsetId, rowsetColumn}] = place;
 }
@@ -492,40 +600,52 @@ std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
   }
   std::set<CTable*> rebuilt;
   for (const auto& [table, hobt] : lost) {
-    bool known = true;
-    for (auto it = m_mapHobtColumns.lower_bound({hobt, 0}); it != m_mapHobtColumns.end() && it->first.first == hobt;
-         ++it)
-      if (GetTypeName(it->second.systemType).IsEmpty()) known = false;
-    if (!known) continue;
-    for (auto it = m_mapHobtColumns.lower_bound({hobt, 0}); it != m_mapHobtColumns.end() && it->first.first == hobt;
-         ++it) {
+    const auto first = m_mapHobtColumns.lower_bound({hobt, 0});
+    auto ofHobt = [&](auto it) { return it != m_mapHobtColumns.end() && it->first.first == hobt; };
+    // The fixed offsets of the hobt's columns tell the width of one whose type gives none.
+    std::set<short> fixedOffsets;
+    for (auto it = first; ofHobt(it); ++it)
+      if (it->second.offset >= 4) fixedOffsets.insert(it->second.offset);
+    CString asBytes, leftOut;
+    for (auto it = first; ofHobt(it); ++it) {
       const auto rowsetColumn = m_mapRowsetColumnOfHobt.find(it->first);
       const DWORD order =
           rowsetColumn != m_mapRowsetColumnOfHobt.end() ? rowsetColumn->second : it->first.second;
       // Rowset column 0 is the uniquifier, which is no column of the table.
       if (order == 0 || order > 0xFFFF || table->m_nAllColumns >= kMaxColumnsPerTable) continue;
       const StoredColumnPlace& place = it->second;
-      const CString type = GetTypeName(place.systemType);
+      const CString name = FormatString("Column_%lu", order);
+      // A width only where both ends lie inside a record's fixed part.
+      const auto next = place.offset >= 4 ? fixedOffsets.upper_bound(place.offset) : fixedOffsets.end();
+      const WORD fixedWidth = next != fixedOffsets.end() && *next <= kMaxRecordSize ? WORD(*next - place.offset) : 0;
+      const RebuiltType type = DeclareRebuiltType(place.systemType, place.length, place.precision, place.scale,
+                                                  place.collation, place.offset, fixedWidth);
+      if (type.type.IsEmpty()) {
+        leftOut += (leftOut.IsEmpty() ? "" : ", ") + name + " (" + type.asBytes + ", and its width is not known)";
+        continue;
+      }
+      if (!type.asBytes.IsEmpty())
+        asBytes += (asBytes.IsEmpty() ? "" : ", ") + name + " as " + type.type +
+                   SqlTypeSuffix(type.type, type.length, 0, 0) + " (" + type.asBytes + ")";
       auto* column = new CColumn;
-      column->m_strName = FormatString("Column_%lu", order);
+      column->m_strName = name;
       column->m_wColOrder = WORD(order);
       column->m_dwRowsetColumn = order;
-      column->m_strType = type;
-      column->m_strUserType = type;
-      column->m_dwCollation = place.collation;
-      column->m_wLength = place.length;
-      column->m_bPrecision = place.precision;
-      column->m_bScale = place.scale;
+      SetColumnType(column, type.type, type.length, type.precision, type.scale, type.collation);
       column->m_bNullable = !(place.status & kHobtColumnNotNull);
       AttachColumn(table, column, false);
     }
+    // Nothing kept: the table is named with its unread pages once the objects are filtered.
     if (!table->m_pColumnHead) continue;
     rebuilt.insert(table);
-    const CString name = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
-                                                     : table->m_strOwner + "." + table->m_strName;
-    NoteScanWarning(FormatString("table %s: its column rows were lost; %d columns were rebuilt as Column_N from the "
-                                 "stored layout of its rows (names, identity and defaults are not known)",
-                                 name, table->m_nAllColumns));
+    const CString tableName = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
+                                                          : table->m_strOwner + "." + table->m_strName;
+    CString warning = FormatString("table %s: its column rows were lost; %d columns were rebuilt as Column_N from the "
+                                   "stored layout of its rows (names, identity and defaults are not known)",
+                                   tableName, table->m_nAllColumns);
+    if (!asBytes.IsEmpty()) warning += "; kept as bytes: " + asBytes;
+    if (!leftOut.IsEmpty()) warning += "; left out: " + leftOut;
+    NoteScanWarning(warning);
   }
   return rebuilt;
 }

@@ -242,7 +242,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   std::map<std::pair<INT64, DWORD>, DWORD> m_mapRowsetColumnOfHobt;
   // A user table the catalog names (or whose pages name it) but whose column rows were all
   // lost: its columns rebuilt, as "Column_N", from the stored types of its heap or clustered
-  // hobt. Gives the rebuilt tables, each named once in a scan warning.
+  // hobt, each declared as its column row would declare it; a stored type this reader cannot
+  // decode (a CLR type, an unknown id) is kept as binary or varbinary bytes. Gives the rebuilt
+  // tables, each named once in a scan warning that also names the columns kept as bytes.
   std::set<CTable*> RebuildLostColumns();
   // RebuildLostColumns, then every rebuilt column's place from the same rows.
   void RebuildAndPlaceLostColumns();

@@ -63,6 +63,7 @@ struct ColumnRow {
   WORD length = 4;
   BYTE precision = 10;
   BYTE scale = 0;
+  DWORD collation = 0;
   DWORD status = 0;
   int defaultId = 0;
   int ruleId = 0;  // chk
@@ -80,6 +81,7 @@ struct ColumnRow {
     Put(f, 19, length, 2);
     Put(f, 21, precision, 1);
     Put(f, 22, scale, 1);
+    Put(f, 23, collation, 4);
     Put(f, 27, status, 4);
     Put(f, 37, DWORD(defaultId), 4);
     Put(f, 41, DWORD(ruleId), 4);
@@ -140,6 +142,8 @@ struct RsColRow {
   DWORD status = 0;
   short offset = 4;
   WORD bitPosition = 0;
+  DWORD typeInfo = 0;  // the type id in the low byte, its size above it
+  DWORD collation = 0;
   int statusA = -1;
 
   Bytes Build() const {
@@ -147,6 +151,8 @@ struct RsColRow {
     Put(f, 4, std::uint64_t(rowsetId), 8);
     Put(f, 12, rowsetColumn, 4);
     Put(f, 16, physicalColumn, 4);
+    Put(f, 28, typeInfo, 4);
+    Put(f, 32, collation, 4);
     Put(f, 40, status, 4);
     Put(f, 44, WORD(offset), 2);
     Put(f, 48, physicalColumn, 4);
@@ -163,15 +169,24 @@ struct HobtColRow {
   short offset = 4;
   WORD bitPosition = 0;
   WORD nullBit = 1;
+  DWORD status = 0x20;  // takes no NULL
+  BYTE systemType = 56;
+  WORD length = 4;
+  BYTE precision = 10;
+  BYTE scale = 0;
+  DWORD collation = 0;
   int statusA = -1;
 
   Bytes Build() const {
     Bytes f(41, 0);
     Put(f, 4, std::uint64_t(hobtId), 8);
     Put(f, 12, hobtColumn, 4);
-    Put(f, 16, 0x20, 4);
-    Put(f, 22, 56, 1);
-    Put(f, 23, 4, 2);
+    Put(f, 16, status, 4);
+    Put(f, 22, systemType, 1);
+    Put(f, 23, length, 2);
+    Put(f, 25, precision, 1);
+    Put(f, 26, scale, 1);
+    Put(f, 27, collation, 4);
     Put(f, 31, WORD(offset), 2);
     Put(f, 33, WORD(offset), 2);  // the place in the rows above the leaf level
     Put(f, 35, bitPosition, 2);
