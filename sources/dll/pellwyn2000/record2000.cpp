@@ -134,6 +134,7 @@ RowPlan::RowPlan(const CTable& table)
     if (const unsigned codePage = CodePageOfCollation(c->m_dwCollation)) p.fixed.codePage = codePage;
     p.position = int(c->m_wColOrder) - 1;
     p.hasDefault = !c->m_strDefault.IsEmpty();
+    p.raw = c->m_nValue19 == kRawBytesColumn;
     const bool variable = IsVariableType(p.fixed.type);
     if (!c->m_strComputed.IsEmpty()) p.role = ColumnRole::kComputed;
     else if (c->m_bDropped) p.role = variable ? ColumnRole::kDroppedVariable : ColumnRole::kDroppedFixed;
@@ -285,6 +286,25 @@ Verdict DecodeRecord(const RowPlan& plan, ByteView body, WORD recordOffset, cons
   for (size_t i = 0; i < columns.size(); ++i) {
     const ColumnPlan& p = columns[i];
     Value& value = row.values[i];
+    if (p.raw) {
+      // Raw bytes: the fixed part as far as this record has it, a variable entry as stored;
+      // no bytes at all is NULL, as a NULL value is stored.
+      if (p.role == ColumnRole::kFixed) {
+        const size_t width = std::min<size_t>(FixedWidth(p.fixed), fixedEnd > p.offset ? fixedEnd - p.offset : 0);
+        value = p.offset >= 4 && width > 0 ? Value::Of("0x" + HexDigits(rec.Sub(size_t(p.offset), width)))
+                                           : Value::Marked(Mark::kNull);
+      } else if (p.varIndex < 1 || size_t(p.varIndex) > entries.size() ||
+                 entries[size_t(p.varIndex) - 1].kind == Entry::kEmpty) {
+        value = Value::Marked(Mark::kNull);
+        ++varSeen;
+      } else {
+        const Entry& e = entries[size_t(p.varIndex) - 1];
+        value = e.kind == Entry::kInRow ? Value::Of((display ? "0x" : "") + HexDigits(e.bytes))
+                                        : entryValue(size_t(p.varIndex) - 1);
+        ++varSeen;
+      }
+      continue;
+    }
     switch (p.role) {
       case ColumnRole::kComputed: value = Value::Marked(Mark::kFormula); break;
       case ColumnRole::kDroppedFixed: value = Value::Marked(Mark::kDeleted); break;

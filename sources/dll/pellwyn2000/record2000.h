@@ -40,6 +40,10 @@ class CTable;
 
 namespace rows2000 {
 
+// CColumn::m_nValue19 of a column rebuilt from the records alone (its syscolumns row lost):
+// its value is the stored bytes, read without a null bit, since which bit is whose is not known.
+constexpr int kRawBytesColumn = 1;
+
 enum class ColumnRole : BYTE { kComputed, kDroppedVariable, kDroppedFixed, kVariable, kFixed };
 
 // How one column of the table's list is found in a record; built once per walk.
@@ -51,6 +55,7 @@ struct ColumnPlan {
   int offset = 0;      // fixed: record offset of the value
   int varIndex = 0;    // variable: k of offset -k (1-based entry number)
   bool hasDefault = false;
+  bool raw = false;    // kRawBytesColumn
 };
 
 // Everything a walk needs to decode one table's records. It reads the table and its columns
