@@ -258,12 +258,9 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
 }
 
 bool CSQLServer2000::RebuildRawColumns(CTable* table) {
-  // What the table's own records show: the fixed part's end, the variable entries they hold,
-  // and which entries keep a text pointer (a text, ntext or image value off the row).
   CPageSource source;
   if (!OpenPageSource(source)) return false;
-  int fixedEnd = 0, entries = 0, records = 0;
-  std::vector<bool> pointer;
+  rows2000::RawLayout layout;
   std::vector<BYTE> page(kPageSize);
   SlotWalkOptions options;
   options.maxEntry = kPageSize - 1;
@@ -271,82 +268,21 @@ bool CSQLServer2000::RebuildRawColumns(CTable* table) {
     if (!source.ReadPage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
     ForEachSlot(page.data(), options, [&](int, WORD entry) {
-      ByteView rec = RecordView(page.data() + kPageHeaderSize, WORD(entry - kPageHeaderSize));
-      const BYTE status = rec.U8(0);
-      const WORD f = rec.U16(2);
-      // A primary or forwarded data record with a null bitmap.
-      if (!rec.ok() || ((status >> 1) & 7) > 1 || !(status & 0x10) || f < 4) return true;
-      const int n = rec.U16(f);
-      if (!rec.ok() || n == 0 || n > 1024) return true;
-      int v = 0;
-      const size_t varAt = size_t(f) + 2 + BitmapBytes(n);
-      if (status & 0x20) {
-        v = rec.U16(varAt);
-        if (!rec.ok() || v > n) return true;
-        for (int i = 0; i < v; ++i) {
-          const WORD end = rec.U16(varAt + 2 + 2 * size_t(i));
-          if (!rec.ok()) return true;
-          if (pointer.size() <= size_t(i)) pointer.resize(size_t(i) + 1, false);
-          if (end > 8192) pointer[size_t(i)] = true;
-        }
-      }
-      fixedEnd = std::max<int>(fixedEnd, f);
-      entries = std::max(entries, v);
-      ++records;
+      layout.Take(RecordView(page.data() + kPageHeaderSize, WORD(entry - kPageHeaderSize)));
       return true;
     });
   }
-  if (records == 0) return false;
-  // The uniquifier of a clustered index that is not unique is the first entry: no column.
-  const int firstEntry = table->m_nExtraColumn ? 2 : 1;
-  int order = 0;
-  auto add = [&](CColumn* column) {
-    column->m_wColOrder = WORD(++order);
-    column->m_strName = FormatString("Column_%d", order);
-    column->m_strUserType = column->m_strType;
-    column->m_bNullable = true;
-    // No column id: the table's keys and indexes name columns this table no longer knows.
-    column->m_nColumnId = 0;
-    column->m_nValue19 = rows2000::kRawBytesColumn;
-    table->AppendColumn(column);
-  };
-  // The fixed part as binary values of at most 8000 bytes each.
-  for (int at = 4; at < fixedEnd; at += 8000) {
-    auto* column = new CColumn;
-    column->m_strType = "binary";
-    column->m_wLength = WORD(std::min(8000, fixedEnd - at));
-    column->m_nOffset = short(at);
-    add(column);
-  }
-  for (int entry = firstEntry; entry <= entries; ++entry) {
-    auto* column = new CColumn;
-    const bool offRow = size_t(entry - 1) < pointer.size() && pointer[size_t(entry - 1)];
-    column->m_strType = offRow ? "image" : "varbinary";
-    column->m_wLength = offRow ? 16 : 8000;
-    column->m_nOffset = short(-entry);
-    add(column);
-    auto* var = new CVarColumn;
-    var->m_strName = column->m_strName;
-    var->m_strType = column->m_strType;
-    var->m_wColOrder = column->m_wColOrder;
-    var->m_wLength = column->m_wLength;
-    var->m_nVarIndex = column->m_nOffset;
-    table->AppendVarColumn(var);
-    table->m_mapVarTypes.SetAt(FormatString("%hd", short(-entry)).view(), column->m_strType);
-    ++table->m_nVarColumns;
-    ++table->m_wVarColumnCap;
-  }
-  if (table->m_nExtraColumn) table->m_mapVarTypes.SetAt(CString("-1").view(), CString("varbinary"));
-  table->m_nCatalogColumns = order;
-  table->m_nAllColumns = order;
-  table->m_nBitColumns = 0;
+  if (!rows2000::BuildRawBytesColumns(*table, layout)) return false;
+  const int fixedColumns = (std::max(layout.fixedEnd - 4, 0) + 7999) / 8000;
   const CString name = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
                                                    : table->m_strOwner + "." + table->m_strName;
   const CString text = FormatString(
       "table %s: its syscolumns rows are lost; its rows are kept as raw bytes in %d columns Column_N (the fixed "
       "part of %d bytes as binary, %d variable columns as varbinary or image), as its %d records on %d data pages "
-      "show them; the column names and types are not known",
-      name, order, fixedEnd - 4, std::max(0, entries - firstEntry + 1), records, int(table->m_vecDataPages.size()));
+      "show them; the column names and types are not known, and its keys, indexes and CHECK constraints are not "
+      "exported",
+      name, table->m_nCatalogColumns, std::max(layout.fixedEnd - 4, 0), table->m_nCatalogColumns - fixedColumns,
+      layout.records, int(table->m_vecDataPages.size()));
   m_vecScanWarnings.push_back(text.str());
   CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
   return true;
@@ -417,6 +353,10 @@ void CSQLServer2000::AttachConstraints() {
     if (constraint.name.IsEmpty() || !m_mapObjectTexts.Lookup(FormatString("%lu", id).view(), text) || !text ||
         text->m_strText.IsEmpty()) {
       Log(what + " has no name or condition text: not exported");
+      continue;
+    }
+    if (rows2000::IsRawBytesTable(*table)) {
+      Log(what + " names columns its table no longer has (they were rebuilt as raw bytes): not exported");
       continue;
     }
     CCheckConstraint check;
