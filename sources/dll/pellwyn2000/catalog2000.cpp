@@ -265,6 +265,9 @@ bool CSQLServer2000::RebuildRawColumns(CTable* table) {
   SlotWalkOptions options;
   options.maxEntry = kPageSize - 1;
   for (DWORD index : table->m_vecDataPages) {
+    // A layout from part of the pages could miss entries later records hold: a stopped scan
+    // names the table as not recovered instead.
+    if (ScanStopped()) return false;
     if (!source.ReadPage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
     ForEachSlot(page.data(), options, [&](int, WORD entry) {
