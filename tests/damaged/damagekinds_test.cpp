@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 
@@ -12,10 +13,15 @@
 #include "common/page.h"
 #include "damaged/damagedcase.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
+#include "dll/pellwyn2000/record2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
 #include "support/fakepreview.h"
+#include "support/everyobject.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/quietexportsink.h"
+#include "ui/core/exportworker.h"
+#include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
 
 namespace {
@@ -140,14 +146,15 @@ TEST(PagePlace, CopiedPagesAndImpossibleSlotCountsAddNoRow) {
 // A zeroed catalog page costs no table in silence: the data pages the lost allocation rows
 // tied to their tables go to the tables their records fit; a 2005 table whose column rows are
 // lost gets its columns back from the stored layout of its rows, as Column_N, and every row,
-// value by value; a 2000 table whose columns are lost is named with the pages left unread.
+// value by value; a 2000 table whose columns are lost keeps its rows as raw bytes and is named
+// for it (its rows and bytes: A2000TableWithoutColumnRowsKeepsEveryRowAsItsStoredBytes).
 // The undamaged files say nothing of the kind.
 TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
   struct Case {
     const char* fixture;
     int format;
     std::vector<size_t> pages;  // stream pages of a backup, pages of a database file
-    std::vector<std::string> named;    // tables named as lost; empty: every row comes back
+    std::vector<std::string> named;    // tables kept as raw bytes; empty: every row comes back
     std::vector<std::string> rebuilt;  // tables whose columns were rebuilt, every row back
   } cases[] = {
       {"mdf2008_northwnd_itsligo.mdf", 2008, {130}, {}, {}},
@@ -212,7 +219,160 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
       EXPECT_TRUE(present || told) << name << "\n" << warnings;
     }
     for (const std::string& name : c.named)
-      EXPECT_NE(warnings.find("table " + name + ": its columns could not be recovered"), std::string::npos)
+      EXPECT_NE(warnings.find("table " + name + ": its syscolumns rows are lost; its rows are kept as raw bytes"),
+                std::string::npos)
           << warnings;
+  }
+}
+
+namespace {
+
+std::string Hex(const BYTE* bytes, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < n; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+// The preview text of the record in `slot` of `page`, read straight from its bytes as a table
+// rebuilt with `entries` variable columns shows it: the fixed part, then every variable entry
+// from `firstEntry` on, NULL where the record stores no byte of it.
+std::string RawRowText(const BYTE* page, int slot, int firstEntry, int entries) {
+  const size_t at = size_t(page[8192 - 2 - 2 * slot]) | size_t(page[8192 - 1 - 2 * slot]) << 8;
+  const BYTE* r = page + at;
+  auto u16 = [&](size_t o) { return size_t(r[o]) | size_t(r[o + 1]) << 8; };
+  const size_t f = u16(2), n = u16(f);
+  std::string text = "0x" + Hex(r + 4, f - 4) + "$#$";
+  size_t pos = f + 2 + (n + 7) / 8;
+  size_t v = 0;
+  std::vector<std::pair<size_t, size_t>> spans;
+  if (r[0] & 0x20) {
+    v = u16(pos);
+    size_t start = pos + 2 + 2 * v;
+    for (size_t i = 0; i < v; ++i) {
+      const size_t end = u16(pos + 2 + 2 * i);
+      spans.emplace_back(start, end - start);
+      start = end;
+    }
+  }
+  for (int e = firstEntry; e <= entries; ++e) {
+    const bool stored = size_t(e) <= spans.size() && spans[size_t(e) - 1].second > 0;
+    text += (stored ? "0x" + Hex(r + spans[size_t(e) - 1].first, spans[size_t(e) - 1].second) : "NULL") + "$#$";
+  }
+  return text;
+}
+
+}  // namespace
+
+// A 2000 table whose syscolumns rows are lost (Northwind's page 85 holds all of Orders',
+// Products' and Order Details') keeps every row, as the bytes its records store, under its own
+// name, and is named by a warning; preview, script export and a saved and reopened scan give the
+// same. Every other table comes back value by value.
+TEST(CatalogDamage, A2000TableWithoutColumnRowsKeepsEveryRowAsItsStoredBytes) {
+  const Original o = ReadOriginal("sample2000_NORTHWND.MDF");
+  if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  Bytes bytes = o.bytes;
+  std::fill(bytes.begin() + 85 * 8192, bytes.begin() + 86 * 8192, 0);
+  const std::string path = dir.file("damaged.mdf");
+  testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+  CSQLServer2000 undamaged, engine;
+  ASSERT_TRUE(testsupport::RunRecovery(undamaged, o.path).finished);
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+  std::string warnings;
+  for (const std::string& w : engine.m_vecScanWarnings) warnings += w + "\n";
+
+  const std::set<std::string> rebuilt = {"Orders", "Products", "Order Details"};
+  std::map<std::string, std::vector<std::string>> rebuiltRows;
+  int checkedRecords = 0;
+  ASSERT_EQ(engine.m_mapTables.GetCount(), undamaged.m_mapTables.GetCount());
+  for (const auto& [key, whole] : undamaged.m_mapTables) {
+    const std::string name = whole->m_strName.str();
+    SCOPED_TRACE(name);
+    CTable* table = nullptr;
+    ASSERT_TRUE(engine.m_mapTables.Lookup(key, table) && table);
+    EXPECT_EQ(table->m_strName, whole->m_strName);
+    EXPECT_EQ(table->m_strOwner, whole->m_strOwner);
+    const std::vector<std::string> want = testsupport::AllRows(undamaged, whole);
+    const std::vector<std::string> got = testsupport::AllRows(engine, table);
+    const bool told = warnings.find("table dbo." + name + ": its syscolumns rows are lost; its rows are kept as raw "
+                                    "bytes") != std::string::npos;
+    if (!rebuilt.count(name)) {
+      EXPECT_FALSE(rows2000::IsRawBytesTable(*table));
+      EXPECT_FALSE(told) << warnings;
+      EXPECT_EQ(got, want);
+      continue;
+    }
+    EXPECT_TRUE(rows2000::IsRawBytesTable(*table));
+    EXPECT_TRUE(told) << warnings;
+    ASSERT_EQ(got.size(), want.size());
+    ASSERT_FALSE(whole->m_vecDataPages.empty());
+    // The first records of the table's first data page, read from the undamaged file.
+    std::vector<BYTE> page;
+    for (const DWORD id : whole->m_vecDataPages) {
+      const BYTE* at = o.bytes.data() + size_t(id) * 8192;
+      ASSERT_EQ(DWORD(at[32] | at[33] << 8 | at[34] << 16 | DWORD(at[35]) << 24), id);
+      if (PageTypeOf(at) != kPageData) continue;
+      page.assign(at, at + 8192);
+      RestoreTornBitsIfPresent(page.data());
+      break;
+    }
+    ASSERT_FALSE(page.empty());
+    const int entries = table->m_nCatalogColumns - 1 + (table->m_nExtraColumn ? 1 : 0);
+    for (int slot = 0; slot < 3; ++slot) {
+      const std::string text = RawRowText(page.data(), slot, table->m_nExtraColumn ? 2 : 1, entries);
+      EXPECT_NE(std::find(got.begin(), got.end(), text), got.end()) << text;
+      ++checkedRecords;
+    }
+    rebuiltRows[name] = got;
+  }
+  EXPECT_EQ(rebuiltRows.size(), rebuilt.size());
+  EXPECT_EQ(checkedRecords, 9);
+  // Orders keeps its text columns' bytes: the first row's ShipName, as UTF-16, in its first entry.
+  ASSERT_FALSE(rebuiltRows["Orders"].empty());
+  EXPECT_NE(rebuiltRows["Orders"].front().find("$#$0x560069006e007300200065007400200061006c0063006f006f006c0073"),
+            std::string::npos)
+      << rebuiltRows["Orders"].front();
+
+  // The script export: every row an INSERT of its bytes, and no CHECK condition naming a column
+  // the rebuilt table does not have.
+  uicore::ExportRequest request = testsupport::EveryObject(engine);
+  request.rows = true;
+  request.outputFolder = dir.file("export");
+  testsupport::QuietExportSink sink;
+  uicore::ExportWorker worker("");
+  ASSERT_TRUE(worker.Start(engine, std::move(request), sink));
+  worker.Join();
+  ASSERT_EQ(worker.Result().end, uicore::ExportResult::End::kFinished);
+  for (const auto& [name, rows] : rebuiltRows) {
+    SCOPED_TRACE(name);
+    const std::string script = testsupport::ReadFile(dir.file("export/Tables/" + name + ".sql"));
+    size_t inserts = 0;
+    for (size_t at = script.find("Insert into"); at != std::string::npos; at = script.find("Insert into", at + 1))
+      ++inserts;
+    EXPECT_EQ(inserts, rows.size());
+    const std::string first = rows.front().substr(0, rows.front().find("$#$"));
+    EXPECT_NE(script.find("values(" + first), std::string::npos) << first;
+    EXPECT_EQ(testsupport::ReadFile(dir.file("export/Tables/" + name + "_Constraint.sql")).find("CHECK"),
+              std::string::npos);
+  }
+
+  // Saved and opened again, the rebuilt tables keep their columns and rows.
+  const std::string scan = dir.file("damaged.str");
+  ASSERT_TRUE(engine.SaveScanFile(scan.c_str()));
+  uicore::OpenScanResult opened = uicore::OpenScanFile(scan);
+  ASSERT_TRUE(opened.Loaded()) << opened.message;
+  for (const auto& [key, table] : engine.m_mapTables) {
+    if (!rebuilt.count(table->m_strName.str())) continue;
+    SCOPED_TRACE(table->m_strName.str());
+    CTable* reopened = nullptr;
+    ASSERT_TRUE(opened.engine->m_mapTables.Lookup(key, reopened) && reopened);
+    EXPECT_TRUE(rows2000::IsRawBytesTable(*reopened));
+    EXPECT_EQ(reopened->m_nCatalogColumns, table->m_nCatalogColumns);
+    EXPECT_EQ(testsupport::AllRows(*opened.engine, reopened), rebuiltRows[table->m_strName.str()]);
   }
 }

@@ -9,6 +9,7 @@
 #include "common/page.h"
 #include "common/sqltypes.h"
 #include "pellwyn2000.h"
+#include "record2000.h"
 
 namespace {
 
@@ -256,11 +257,49 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
   }
 }
 
+bool CSQLServer2000::RebuildRawColumns(CTable* table) {
+  CPageSource source;
+  if (!OpenPageSource(source)) return false;
+  rows2000::RawLayout layout;
+  std::vector<BYTE> page(kPageSize);
+  SlotWalkOptions options;
+  options.maxEntry = kPageSize - 1;
+  for (DWORD index : table->m_vecDataPages) {
+    // A layout from part of the pages could miss entries later records hold: a stopped scan
+    // names the table as not recovered instead.
+    if (ScanStopped()) return false;
+    if (!source.ReadPage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
+    RestoreTornBitsIfPresent(page.data());
+    ForEachSlot(page.data(), options, [&](int, WORD entry) {
+      layout.Take(RecordView(page.data() + kPageHeaderSize, WORD(entry - kPageHeaderSize)));
+      return true;
+    });
+  }
+  if (!rows2000::BuildRawBytesColumns(*table, layout)) return false;
+  const int fixedColumns = (std::max(layout.fixedEnd - 4, 0) + 7999) / 8000;
+  const CString name = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
+                                                   : table->m_strOwner + "." + table->m_strName;
+  const CString text = FormatString(
+      "table %s: its syscolumns rows are lost; its rows are kept as raw bytes in %d columns Column_N (the fixed "
+      "part of %d bytes as binary, %d variable columns as varbinary or image), as its %d records on %d data pages "
+      "show them; the column names and types are not known, and its keys, indexes and CHECK constraints are not "
+      "exported",
+      name, table->m_nCatalogColumns, std::max(layout.fixedEnd - 4, 0), table->m_nCatalogColumns - fixedColumns,
+      layout.records, int(table->m_vecDataPages.size()));
+  m_vecScanWarnings.push_back(text.str());
+  CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
+  return true;
+}
+
 void CSQLServer2000::NameUnnamedTables() {
   int serial = 1;
   for (auto it = m_mapTables.begin(); it != m_mapTables.end();) {
     CTable* table = it->second;
-    if (table && table->m_dwObjectId >= kFirstUserObject && !table->m_pColumnHead && !table->m_vecDataPages.empty()) {
+    if (table && table->m_dwObjectId >= kFirstUserObject && !table->m_pColumnHead && !table->m_vecDataPages.empty() &&
+        !ScanStopped() && RebuildRawColumns(table)) {
+      // Rebuilt from its records; kept below like any table with columns.
+    } else if (table && table->m_dwObjectId >= kFirstUserObject && !table->m_pColumnHead &&
+               !table->m_vecDataPages.empty()) {
       // Its rows are on the pages, but nothing says how to read them: said by name, never
       // dropped in silence.
       const CString name = table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
@@ -317,6 +356,10 @@ void CSQLServer2000::AttachConstraints() {
     if (constraint.name.IsEmpty() || !m_mapObjectTexts.Lookup(FormatString("%lu", id).view(), text) || !text ||
         text->m_strText.IsEmpty()) {
       Log(what + " has no name or condition text: not exported");
+      continue;
+    }
+    if (rows2000::IsRawBytesTable(*table)) {
+      Log(what + " names columns its table no longer has (they were rebuilt as raw bytes): not exported");
       continue;
     }
     CCheckConstraint check;

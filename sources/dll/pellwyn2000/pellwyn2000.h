@@ -123,6 +123,11 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Drops system tables and tables without columns, names the tables whose sysobjects row
   // was never read.
   void NameUnnamedTables();
+  // A user table with data pages but no column (its syscolumns rows lost) gets columns from
+  // what its records show: the fixed part as binary, each variable entry as varbinary (image
+  // where a record keeps a text pointer in it), all read as raw bytes, and a warning names it.
+  // False when its records give no column or the scan was stopped before all were read.
+  bool RebuildRawColumns(CTable* table);
   // Once the tables are final: the foreign keys get their names and state, every table its
   // CHECK constraints (those without a text are logged and left out).
   void AttachConstraints();

@@ -119,6 +119,12 @@ const char* VerdictText(Verdict verdict) {
   return "unknown";
 }
 
+bool IsRawBytesTable(const CTable& table) {
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext)
+    if (c->m_nValue19 == kRawBytesColumn) return true;
+  return false;
+}
+
 RowPlan::RowPlan(const CTable& table)
     : m_liveColumns(table.m_nCatalogColumns),
       m_allColumns(table.m_nAllColumns),
@@ -134,6 +140,7 @@ RowPlan::RowPlan(const CTable& table)
     if (const unsigned codePage = CodePageOfCollation(c->m_dwCollation)) p.fixed.codePage = codePage;
     p.position = int(c->m_wColOrder) - 1;
     p.hasDefault = !c->m_strDefault.IsEmpty();
+    p.raw = c->m_nValue19 == kRawBytesColumn;
     const bool variable = IsVariableType(p.fixed.type);
     if (!c->m_strComputed.IsEmpty()) p.role = ColumnRole::kComputed;
     else if (c->m_bDropped) p.role = variable ? ColumnRole::kDroppedVariable : ColumnRole::kDroppedFixed;
@@ -146,7 +153,10 @@ RowPlan::RowPlan(const CTable& table)
     }
     m_columns.push_back(p);
   }
-  m_valueCount = std::max(m_columns.size(), size_t(std::max(m_allColumns, 0)));
+  // A table rebuilt as raw bytes has one value per rebuilt column, however many columns its
+  // records store.
+  const bool raw = std::any_of(m_columns.begin(), m_columns.end(), [](const ColumnPlan& p) { return p.raw; });
+  m_valueCount = raw ? m_columns.size() : std::max(m_columns.size(), size_t(std::max(m_allColumns, 0)));
   // Entry i's type is the map's under -(i+1); an entry the map does not name takes the type of
   // the entry before it. Entries past the last named one keep the last type.
   int last = 0;
@@ -285,6 +295,25 @@ Verdict DecodeRecord(const RowPlan& plan, ByteView body, WORD recordOffset, cons
   for (size_t i = 0; i < columns.size(); ++i) {
     const ColumnPlan& p = columns[i];
     Value& value = row.values[i];
+    if (p.raw) {
+      // Raw bytes: the fixed part as far as this record has it, a variable entry as stored;
+      // no bytes at all is NULL, as a NULL value is stored.
+      if (p.role == ColumnRole::kFixed) {
+        const size_t width = std::min<size_t>(FixedWidth(p.fixed), fixedEnd > p.offset ? fixedEnd - p.offset : 0);
+        value = p.offset >= 4 && width > 0 ? Value::Of("0x" + HexDigits(rec.Sub(size_t(p.offset), width)))
+                                           : Value::Marked(Mark::kNull);
+      } else if (p.varIndex < 1 || size_t(p.varIndex) > entries.size() ||
+                 entries[size_t(p.varIndex) - 1].kind == Entry::kEmpty) {
+        value = Value::Marked(Mark::kNull);
+        ++varSeen;
+      } else {
+        const Entry& e = entries[size_t(p.varIndex) - 1];
+        value = e.kind == Entry::kInRow ? Value::Of((display ? "0x" : "") + HexDigits(e.bytes))
+                                        : entryValue(size_t(p.varIndex) - 1);
+        ++varSeen;
+      }
+      continue;
+    }
     switch (p.role) {
       case ColumnRole::kComputed: value = Value::Marked(Mark::kFormula); break;
       case ColumnRole::kDroppedFixed: value = Value::Marked(Mark::kDeleted); break;
@@ -327,6 +356,83 @@ Verdict DecodeRecord(const RowPlan& plan, ByteView body, WORD recordOffset, cons
                                                    [](const Value& v) { return v.mark == Mark::kNull; });
   out = std::move(row);
   return Verdict::kDecoded;
+}
+
+bool RawLayout::Take(ByteView rec) {
+  const BYTE status = rec.U8(0);
+  const WORD f = rec.U16(2);
+  const int type = (status >> 1) & 7;
+  if (!rec.ok() || (type != kPrimary && type != kForwarded) || !(status & 0x10) || f < 4) return false;
+  const int n = rec.U16(f);
+  if (!rec.ok() || n == 0 || n > kMaxStoredColumns) return false;
+  int v = 0;
+  std::vector<bool> holds;
+  if (status & 0x20) {
+    const size_t at = size_t(f) + 2 + BitmapBytes(n);
+    v = rec.U16(at);
+    if (!rec.ok() || v > n) return false;
+    const ByteView ends = rec.Sub(at + 2, size_t(v) * 2);
+    if (!rec.ok()) return false;
+    holds.resize(size_t(v), false);
+    for (int i = 0; i < v; ++i) holds[size_t(i)] = ReadU16(ends.data() + 2 * i) > kPointerEndFlag;
+  }
+  fixedEnd = std::max<int>(fixedEnd, f);
+  entries = std::max(entries, v);
+  storedColumns = std::max(storedColumns, n);
+  if (pointer.size() < holds.size()) pointer.resize(holds.size(), false);
+  for (size_t i = 0; i < holds.size(); ++i) pointer[i] = pointer[i] || holds[i];
+  ++records;
+  return true;
+}
+
+bool BuildRawBytesColumns(CTable& table, const RawLayout& layout) {
+  // The uniquifier of a clustered index that is not unique is the first entry: no column.
+  const int firstEntry = table.m_nExtraColumn ? 2 : 1;
+  if (table.m_pColumnHead || layout.records == 0 || (layout.fixedEnd <= 4 && layout.entries < firstEntry))
+    return false;
+  int order = 0;
+  auto add = [&](CColumn* column) {
+    column->m_wColOrder = WORD(++order);
+    column->m_strName = FormatString("Column_%d", order);
+    column->m_strUserType = column->m_strType;
+    column->m_bNullable = true;
+    // No column id: the table's keys and indexes name columns this table no longer knows.
+    column->m_nColumnId = 0;
+    column->m_nValue19 = kRawBytesColumn;
+    table.AppendColumn(column);
+  };
+  constexpr int kMostBinaryBytes = 8000;
+  for (int at = 4; at < layout.fixedEnd; at += kMostBinaryBytes) {
+    auto* column = new CColumn;
+    column->m_strType = "binary";
+    column->m_wLength = WORD(std::min(kMostBinaryBytes, layout.fixedEnd - at));
+    column->m_nOffset = short(at);
+    add(column);
+  }
+  for (int entry = firstEntry; entry <= layout.entries; ++entry) {
+    auto* column = new CColumn;
+    const bool offRow = size_t(entry - 1) < layout.pointer.size() && layout.pointer[size_t(entry - 1)];
+    column->m_strType = offRow ? "image" : "varbinary";
+    column->m_wLength = offRow ? WORD(kTextPointerSize) : WORD(kMostBinaryBytes);
+    column->m_nOffset = short(-entry);
+    add(column);
+    auto* var = new CVarColumn;
+    var->m_strName = column->m_strName;
+    var->m_strType = column->m_strType;
+    var->m_wColOrder = column->m_wColOrder;
+    var->m_wLength = column->m_wLength;
+    var->m_nVarIndex = column->m_nOffset;
+    table.AppendVarColumn(var);
+    table.m_mapVarTypes.SetAt(FormatString("%hd", short(-entry)).view(), column->m_strType);
+    ++table.m_nVarColumns;
+    ++table.m_wVarColumnCap;
+  }
+  if (table.m_nExtraColumn) table.m_mapVarTypes.SetAt(CString("-1").view(), CString("varbinary"));
+  table.m_nCatalogColumns = order;
+  // The column count the records store: deleted rows no slot vouches for are told by it.
+  table.m_nAllColumns = layout.storedColumns;
+  table.m_nBitColumns = 0;
+  return true;
 }
 
 bool PreviewRowText(const DecodedRow& row, std::string& out) {

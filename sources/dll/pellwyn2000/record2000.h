@@ -40,6 +40,13 @@ class CTable;
 
 namespace rows2000 {
 
+// CColumn::m_nValue19 of a column rebuilt from the records alone (its syscolumns row lost):
+// its value is the stored bytes, read without a null bit, since which bit is whose is not known.
+constexpr int kRawBytesColumn = 1;
+// Whether the table's columns were rebuilt as raw bytes: no column of it is one the catalog
+// named, so nothing that names its columns (keys, indexes, CHECK conditions) applies to them.
+bool IsRawBytesTable(const CTable& table);
+
 enum class ColumnRole : BYTE { kComputed, kDroppedVariable, kDroppedFixed, kVariable, kFixed };
 
 // How one column of the table's list is found in a record; built once per walk.
@@ -51,6 +58,7 @@ struct ColumnPlan {
   int offset = 0;      // fixed: record offset of the value
   int varIndex = 0;    // variable: k of offset -k (1-based entry number)
   bool hasDefault = false;
+  bool raw = false;    // kRawBytesColumn
 };
 
 // Everything a walk needs to decode one table's records. It reads the table and its columns
@@ -117,6 +125,26 @@ struct DecodedRow {
 // the offset is the slot entry minus 96). `out` is filled only for kDecoded.
 Verdict DecodeRecord(const RowPlan& plan, ByteView body, WORD recordOffset, const DecodeOptions& options,
                      DecodedRow& out);
+
+// What a table's own records show of their layout, for a table whose syscolumns rows are
+// lost: the fixed part's end, the variable entries, and which entries keep a text pointer.
+struct RawLayout {
+  int fixedEnd = 0;           // the largest F of a record taken
+  int entries = 0;            // the most variable entries a record holds
+  int storedColumns = 0;      // the largest N
+  int records = 0;            // records taken
+  std::vector<bool> pointer;  // entry i (0-based) holds a text pointer in some record
+  // Takes the record `rec` starts (bounded by its end) when it is a primary or forwarded data
+  // record with a null bitmap whose header and end offsets fit; false otherwise.
+  bool Take(ByteView rec);
+};
+
+// Gives `table` (without columns) the columns the layout shows, each marked kRawBytesColumn:
+// the fixed part as binary values of at most 8000 bytes each, then each variable entry as
+// varbinary(8000), or image where a record keeps a text pointer in it; the uniquifier entry of
+// a table with m_nExtraColumn gets no column. The columns are Column_1, Column_2, ... in record
+// order and carry no column id. False (the table unchanged) when the layout gives no column.
+bool BuildRawBytesColumns(CTable& table, const RawLayout& layout);
 
 // The preview's row text: every value shown and followed by "$#$". False (and nothing
 // written) for a row whose every value is NULL, which the preview does not show.

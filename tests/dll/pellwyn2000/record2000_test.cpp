@@ -409,3 +409,133 @@ TEST(DecodeRecord, OffRowValuesThroughTheirPointers) {
   EXPECT_EQ(d.row.incompleteValues, 5);
   EXPECT_EQ(d.row.firstLobStop, lobcore::Stop::kDamaged);
 }
+
+namespace {
+
+// The rebuilt table of `records`: each one taken into the layout, then the columns built.
+struct RawTable {
+  CTable table;
+  RawLayout layout;
+  bool built = false;
+  explicit RawTable(const std::vector<Bytes>& records, bool uniquifier = false) {
+    table.m_nExtraColumn = uniquifier ? 1 : 0;
+    for (const Bytes& r : records) layout.Take(ByteView(r.data(), r.size()));
+    built = BuildRawBytesColumns(table, layout);
+  }
+  Strings Columns() const {
+    Strings out;
+    for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext)
+      out.push_back(c->m_strName.str() + " " + c->m_strType.str() + "(" + std::to_string(c->m_wLength) + ")");
+    return out;
+  }
+};
+
+}  // namespace
+
+// A table whose syscolumns rows are lost: the layout comes from every record, and each record
+// gives its fixed part and its entries as stored, whatever its null bits say, with no entry
+// and a zero-length one both NULL (a NULL value stores no bytes).
+TEST(RawBytesColumns, EveryRecordGivesItsStoredBytes) {
+  RecordParts full;
+  full.Set(4, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+  full.columnCount = 5;
+  full.nullBits = {1, 2, 3, 4, 5};  // ignored: which bit is whose is not known
+  full.vars = {{Ascii("ab")}, {}, {Ascii("z")}};
+  RecordParts shortFixed;  // written before fixed columns were added
+  shortFixed.Set(4, Bytes{9, 9, 9, 9});
+  shortFixed.columnCount = 3;
+  shortFixed.vars = {{Ascii("c")}};  // fewer entries than the others
+  RecordParts fixedOnly;  // no variable part at all
+  fixedOnly.statusA = 0x10;
+  fixedOnly.Set(4, Bytes{0xA, 0xB, 0xC, 0xD, 0xE, 0xF, 0x10, 0x11});
+  fixedOnly.columnCount = 5;
+  const RawTable t({BuildRecord(full), BuildRecord(shortFixed), BuildRecord(fixedOnly)});
+  ASSERT_TRUE(t.built);
+  EXPECT_EQ(t.layout.records, 3);
+  EXPECT_EQ(t.layout.storedColumns, 5);
+  EXPECT_EQ(t.Columns(),
+            (Strings{"Column_1 binary(8)", "Column_2 varbinary(8000)", "Column_3 varbinary(8000)",
+                     "Column_4 varbinary(8000)"}));
+  EXPECT_EQ(t.table.m_nCatalogColumns, 4);
+  EXPECT_TRUE(IsRawBytesTable(t.table));
+
+  struct Case {
+    const char* name;
+    const RecordParts& record;
+    Strings display, exported;
+  } cases[] = {
+      {"every entry", full, {"0x0102030405060708", "0x6162", "NULL", "0x7a"},
+       {"0x0102030405060708", "6162", "NULL", "7a"}},
+      {"short fixed part, one entry", shortFixed, {"0x09090909", "0x63", "NULL", "NULL"},
+       {"0x09090909", "63", "NULL", "NULL"}},
+      {"no variable part", fixedOnly, {"0x0a0b0c0d0e0f1011", "NULL", "NULL", "NULL"},
+       {"0x0a0b0c0d0e0f1011", "NULL", "NULL", "NULL"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes body = Body(BuildRecord(c.record));
+    Decoded d = Decode(t.table, body);
+    ASSERT_EQ(d.verdict, Verdict::kDecoded);
+    EXPECT_EQ(d.shown, c.display);
+    EXPECT_EQ(Decode(t.table, body, 0, Mode::kExport).shown, c.exported);
+  }
+  // A ghost of the table, asked for, decodes the same way.
+  RecordParts ghost = full;
+  ghost.statusA = 0x3C;
+  EXPECT_EQ(Decode(t.table, Body(BuildRecord(ghost)), 0, Mode::kDisplay, true).shown, cases[0].display);
+}
+
+TEST(RawBytesColumns, LayoutOfWhatTheRecordsHold) {
+  RecordParts plain;
+  plain.Set(4, LE(7, 4));
+  plain.columnCount = 3;
+  plain.vars = {{Ascii("u")}, {Ascii("abc")}};
+  // Only primary and forwarded data records with a null bitmap and a header that fits count.
+  {
+    std::vector<Bytes> refused;
+    for (BYTE status : {BYTE(0x3C), BYTE(0x34), BYTE(0x36), BYTE(0x20)}) {
+      RecordParts r = plain;
+      r.statusA = status;
+      refused.push_back(BuildRecord(r));
+    }
+    Bytes badF = BuildRecord(plain);
+    recordtest::Put(badF, 2, 3, 2);
+    refused.push_back(badF);
+    Bytes cut = BuildRecord(plain);
+    cut.resize(9);  // ends inside its variable offsets
+    refused.push_back(cut);
+    RecordParts tooMany = plain;
+    tooMany.columnCount = 1;  // more entries than columns
+    refused.push_back(BuildRecord(tooMany));
+    for (const Bytes& r : refused) {
+      RawLayout layout;
+      EXPECT_FALSE(layout.Take(ByteView(r.data(), r.size())));
+    }
+    const RawTable none(refused);
+    EXPECT_FALSE(none.built);
+    EXPECT_EQ(none.table.m_pColumnHead, nullptr);
+  }
+  // The uniquifier entry of a non-unique clustered index gets no column; an entry holding a text
+  // pointer in any record is image.
+  RecordParts pointer = plain;
+  pointer.vars[1] = {Bytes(16, 0x11), true};
+  const RawTable u({BuildRecord(plain), BuildRecord(pointer)}, true);
+  ASSERT_TRUE(u.built);
+  EXPECT_EQ(u.Columns(), (Strings{"Column_1 binary(4)", "Column_2 image(16)"}));
+  EXPECT_EQ(u.layout.pointer, (std::vector<bool>{false, true}));
+  // Records holding nothing but their header give no column.
+  RecordParts empty;
+  empty.statusA = 0x10;
+  empty.columnCount = 1;
+  EXPECT_FALSE(RawTable({BuildRecord(empty)}).built);
+  // A fixed part over 8000 bytes is split, as binary holds at most 8000.
+  RecordParts wide;
+  wide.statusA = 0x10;
+  wide.Set(8000, Bytes(10, 0x5A));
+  wide.columnCount = 1;
+  const RawTable w({BuildRecord(wide)});
+  EXPECT_EQ(w.Columns(), (Strings{"Column_1 binary(8000)", "Column_2 binary(6)"}));
+  const Decoded d = Decode(w.table, Body(BuildRecord(wide)));
+  ASSERT_EQ(d.verdict, Verdict::kDecoded);
+  EXPECT_EQ(d.shown[1], "0x5a5a5a5a5a5a");
+}
