@@ -19,6 +19,38 @@ namespace {
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
 
+// A data page as the census met it: its place and the unit its header names.
+struct HeaderUnit {
+  DWORD index;
+  WORD indexId;
+  DWORD objectId;
+};
+
+// The unit a data page can belong to, by the two header fields that form its allocation
+// unit id (index id << 48 | object id << 16). Index id 0 or 1 is a system table's heap or
+// clustered index, whose unit id is that small number; 256 starts every other unit id
+// (1 << 56). Any other index id is no unit data pages live in: a damaged field.
+struct DataUnit {
+  enum Kind : BYTE { kNone, kSystem, kUser };
+  Kind kind = kNone;
+  DWORD objectId = 0;
+  INT64 unitId = 0;
+  bool operator!=(const DataUnit& o) const { return kind != o.kind || unitId != o.unitId; }
+};
+
+DataUnit DataUnitOf(WORD indexId, DWORD objectId) {
+  DataUnit u;
+  u.objectId = objectId;
+  u.unitId = INT64(UINT64(indexId) << 48 | UINT64(objectId) << 16);
+  if (indexId == 0 || indexId == 1) {
+    u.kind = DataUnit::kSystem;
+    u.unitId = objectId;
+  } else if (indexId == 256) {
+    u.kind = DataUnit::kUser;
+  }
+  return u;
+}
+
 // Runs in stream order to runs sorted by page id with no id in two of them: where pages
 // share an id, the one earlier in the stream keeps it.
 template <class Run>
@@ -206,37 +238,40 @@ void CSQLServer2008::ReadAllPages() {
   std::vector<CensusRun> runs;
 
   // Page groups looked up by integer key, the last one remembered (neighbouring pages mostly
-  // share an owner); the text keys are formatted once per group.
+  // share an owner); the text keys are formatted once per group. A system table's pages are
+  // grouped by its object id, every other unit's by its allocation unit id.
   std::map<DWORD, CTable*> catalogGroups;
-  std::map<DWORD, CTable*> unitGroups;
+  std::map<INT64, CTable*> unitGroups;
   CTable* lastGroup = nullptr;
-  DWORD lastObject = 0;
+  INT64 lastKey = -1;
   bool lastCatalog = false;
-  auto groupOf = [&](DWORD objectId, bool catalog) -> CTable* {
-    if (lastGroup && lastObject == objectId && lastCatalog == catalog) return lastGroup;
-    CTable*& slot = (catalog ? catalogGroups : unitGroups)[objectId];
+  auto groupOf = [&](INT64 key, bool catalog) -> CTable* {
+    if (lastGroup && lastKey == key && lastCatalog == catalog) return lastGroup;
+    CTable*& slot = catalog ? catalogGroups[DWORD(key)] : unitGroups[key];
     if (!slot) {
       if (catalog) {
-        CString key = FormatString("%ld", objectId);
-        if (!m_mapTables.Lookup(key.view(), slot) || !slot) {
+        CString text = FormatString("%ld", DWORD(key));
+        if (!m_mapTables.Lookup(text.view(), slot) || !slot) {
           slot = NewTable();
-          slot->m_dwObjectId = objectId;
-          m_mapTables.SetAt(key.view(), slot);
+          slot->m_dwObjectId = DWORD(key);
+          m_mapTables.SetAt(text.view(), slot);
         }
       } else {
-        const INT64 unitId = INT64(UINT64(objectId) * 65536u + (UINT64(1) << 56));
-        CString key = FormatString("%I64d", unitId);
-        if (!m_mapPageGroups.Lookup(key.view(), slot) || !slot) {
+        CString text = FormatString("%I64d", key);
+        if (!m_mapPageGroups.Lookup(text.view(), slot) || !slot) {
           slot = NewTable();
-          m_mapPageGroups.SetAt(key.view(), slot);
+          m_mapPageGroups.SetAt(text.view(), slot);
         }
       }
     }
     lastGroup = slot;
-    lastObject = objectId;
+    lastKey = key;
     lastCatalog = catalog;
     return slot;
   };
+  // Data pages with the unit their header names, filed once the IAM pages (which may come
+  // later in the stream) can witness it.
+  std::vector<HeaderUnit> dataPages;
 
   // A page out of its place is neither evidence nor filed until the census knows whether the
   // page it names is anywhere else.
@@ -250,8 +285,7 @@ void CSQLServer2008::ReadAllPages() {
     const DWORD pageId = PageIdOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
-      const WORD indexId = PageIndexId(page);
-      groupOf(PageObjectId(page), indexId == 0 || indexId == 1)->m_vecDataPages.push_back(index);
+      dataPages.push_back({index, PageIndexId(page), PageObjectId(page)});
     } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
       m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
     }
@@ -309,18 +343,48 @@ void CSQLServer2008::ReadAllPages() {
     pageId = runs[lastRun].pageId + (index - runs[lastRun].index);
     return true;
   };
+  // Where a page stands: in a plain file its place is its id, whatever its (maybe damaged)
+  // header says.
+  auto placeOf = [&](DWORD index, WORD& fileId, DWORD& pageId) {
+    const bool located = locate(index, fileId, pageId);
+    if (!backup) {
+      auto stand = standsFor.find(index);
+      pageId = stand == standsFor.end() ? index : stand->second;
+    }
+    return located;
+  };
+  // A page's unit has two witnesses: its header, and the IAM pages of the unit that holds it.
+  // Where they disagree the IAM pages place it; a header that names no unit a data page can
+  // belong to, with no IAM page to say whose the page is, places it nowhere: it is filed
+  // under the unit its header names, which no catalog row ties to a table, so it is counted
+  // and named with the other unclaimed pages.
+  CUnitWitnessLog placementLog;
+  for (const HeaderUnit& d : dataPages) {
+    WORD fileId = 0;
+    DWORD pageId = 0;
+    CAllocationEvidence::IamUnit owner;
+    const bool owned = placeOf(d.index, fileId, pageId) &&
+                       evidence.OwnerOf(fileId, pageId, owner) == CAllocationEvidence::Owners::kOne;
+    const DataUnit byHeader = DataUnitOf(d.indexId, d.objectId);
+    const DataUnit byIam = owned ? DataUnitOf(owner.indexId, owner.objectId) : DataUnit{};
+    DataUnit unit = byHeader;
+    if (byIam.kind != DataUnit::kNone && byIam != byHeader) {
+      unit = byIam;
+      placementLog.Moved(fileId, pageId, {d.indexId, d.objectId}, owner);
+    } else if (byHeader.kind == DataUnit::kNone) {
+      placementLog.Unplaced(fileId, pageId, {d.indexId, d.objectId});
+    }
+    groupOf(unit.kind == DataUnit::kSystem ? INT64(unit.objectId) : unit.unitId, unit.kind == DataUnit::kSystem)
+        ->m_vecDataPages.push_back(d.index);
+  }
+  for (const CString& line : placementLog.LogLines()) Log(line);
   auto sortOut = [&](CTable* group) {
     std::vector<DWORD> live;
     live.reserve(group->m_vecDataPages.size());
     for (DWORD index : group->m_vecDataPages) {
       WORD fileId = 0;
       DWORD pageId = 0;
-      // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
-      const bool located = locate(index, fileId, pageId);
-      if (!backup) {
-        auto stand = standsFor.find(index);
-        pageId = stand == standsFor.end() ? index : stand->second;
-      }
+      const bool located = placeOf(index, fileId, pageId);
       if (located && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
       else live.push_back(index);
     }
