@@ -91,6 +91,12 @@ class CAllocationEvidence {
   // kOne fills `unit`; kMany (two units claim it: one of them is damaged) is no answer.
   // Call after Finish.
   Owners OwnerOf(WORD fileId, DWORD pageId, IamUnit& unit) const;
+  // The one unit whose IAM pages hold a page still in use. A page the evidence sets aside is
+  // a stale page of the unit its header names, whatever unit its extent went to since: no
+  // owner then.
+  bool InUseOwner(WORD fileId, DWORD pageId, IamUnit& unit) const {
+    return OwnerOf(fileId, pageId, unit) == Owners::kOne && Judge(fileId, pageId) != Verdict::kFree;
+  }
 
   int PfsPagesUsed() const { return int(m_pfs.size()); }
   int IamPagesUsed() const { return m_nIamPages; }

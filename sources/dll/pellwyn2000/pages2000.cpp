@@ -204,8 +204,7 @@ void CSQLServer2000::ReadAllPages() {
   for (const Filed& f : filed) {
     DWORD objectId = f.objectId;
     CAllocationEvidence::IamUnit owner;
-    if (evidence.OwnerOf(f.fileId, f.pageId, owner) == CAllocationEvidence::Owners::kOne && owner.indexId <= 1 &&
-        owner.objectId != objectId) {
+    if (evidence.InUseOwner(f.fileId, f.pageId, owner) && owner.indexId <= 1 && owner.objectId != objectId) {
       placementLog.Moved(f.fileId, f.pageId, {f.indexId, f.objectId}, owner);
       objectId = owner.objectId;
     }

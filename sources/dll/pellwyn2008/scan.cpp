@@ -363,8 +363,7 @@ void CSQLServer2008::ReadAllPages() {
     WORD fileId = 0;
     DWORD pageId = 0;
     CAllocationEvidence::IamUnit owner;
-    const bool owned = placeOf(d.index, fileId, pageId) &&
-                       evidence.OwnerOf(fileId, pageId, owner) == CAllocationEvidence::Owners::kOne;
+    const bool owned = placeOf(d.index, fileId, pageId) && evidence.InUseOwner(fileId, pageId, owner);
     const DataUnit byHeader = DataUnitOf(d.indexId, d.objectId);
     const DataUnit byIam = owned ? DataUnitOf(owner.indexId, owner.objectId) : DataUnit{};
     DataUnit unit = byHeader;
