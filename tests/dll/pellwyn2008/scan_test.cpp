@@ -205,6 +205,78 @@ TEST(Census, GroupsDataPagesByOwner) {
   EXPECT_TRUE(engine.m_mapTextPages.IsEmpty());  // text pages are mapped only inside backups
 }
 
+TEST(Census, HeaderAndIamPagesWitnessAPagesUnit) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  // Pages: 0 file header, 1 PFS (all allocated but page 9), 2 a page of system table 34,
+  // 3 and 4 two more of its pages whose index id field was damaged (to 256, a user unit's,
+  // and to 0x1234, no unit's), 5 a page whose index id is damaged and no IAM page holds,
+  // 6 a user page of unit (256, 46) whose object id field reads 34, 7 the IAM page of
+  // (1, 34): pages 2-4 in single-page slots and extent 1 (pages 8-15), 8 the IAM page of
+  // (256, 46): page 6, 9 a stale page of system table 7 left in extent 1 (free by the PFS),
+  // 10 a page of extent 1 whose header names unit (256, 99).
+  std::string bytes(11 * 8192, '\0');
+  auto header = [&](int n, BYTE type, WORD indexId, DWORD objectId) {
+    char* p = &bytes[size_t(n) * 8192];
+    p[1] = char(type);
+    p[6] = char(indexId);
+    p[7] = char(indexId >> 8);
+    for (int i = 0; i < 4; ++i) p[24 + i] = char(objectId >> (8 * i));
+    for (int i = 0; i < 4; ++i) p[32 + i] = char(DWORD(n) >> (8 * i));
+  };
+  header(0, 15, 0, 0);
+  header(1, 11, 0, 99);
+  for (int i = 0; i < 8088; ++i) bytes[8192 + 100 + i] = char(i == 9 ? 0x00 : 0x40);
+  header(2, 1, 1, 34);
+  header(3, 1, 256, 34);
+  header(4, 1, 0x1234, 34);
+  header(5, 1, 0x1234, 50);
+  header(6, 1, 256, 34);
+  header(9, 1, 0, 7);
+  header(10, 1, 256, 99);
+  auto put = [&](int n, const allocpages::Page& page) {
+    bytes.replace(size_t(n) * 8192, 8192, reinterpret_cast<const char*>(page.data()), 8192);
+  };
+  put(7, allocpages::Iam(7, {2, 3, 4}, {1}, 0, 0, 34, 1));  // file id 0, as the pages above
+  put(8, allocpages::Iam(8, {6}, {}, 0, 0, 46, 256));
+  const std::string path = dir.file("census.mdf");
+  testsupport::WriteFile(path, bytes);
+  CSQLServer2008 engine;
+  RunCensus(engine, path);
+
+  CTable* objects = nullptr;
+  ASSERT_TRUE(engine.m_mapTables.Lookup("34", objects));
+  EXPECT_EQ(objects->m_vecDataPages, std::vector<DWORD>({2, 3, 4, 10}));
+  // The stale page stays its header's: its extent went to another unit since.
+  CTable* units = nullptr;
+  ASSERT_TRUE(engine.m_mapTables.Lookup("7", units));
+  EXPECT_EQ(units->m_vecFreedPages, std::vector<DWORD>({9}));
+  EXPECT_TRUE(units->m_vecDataPages.empty());
+  CTable* user = nullptr;
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(std::to_string((UINT64(1) << 56) | (UINT64(46) << 16)), user));
+  EXPECT_EQ(user->m_vecDataPages, std::vector<DWORD>({6}));
+  // The page no witness places is filed under the unit its header names, which no catalog
+  // row ties to a table: it is counted with the unclaimed pages, not read as anyone's.
+  CTable* unplaced = nullptr;
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(std::to_string((UINT64(0x1234) << 48) | (UINT64(50) << 16)), unplaced));
+  EXPECT_EQ(unplaced->m_vecDataPages, std::vector<DWORD>({5}));
+  EXPECT_EQ(engine.m_mapPageGroups.GetCount(), 2);
+  EXPECT_EQ(engine.m_mapTables.GetCount(), 2);
+
+  const std::string log = scope.ReadExecLog();
+  for (const char* line :
+       {"data page 0:3 names index id 256, object id 34 in its header, but the IAM pages of index id 1, object id 34 "
+        "hold it",
+        "data page 0:4 names index id 4660, object id 34 in its header, but the IAM pages of index id 1, object id 34",
+        "data page 0:6 names index id 256, object id 34 in its header, but the IAM pages of index id 256, object id 46",
+        "data page 0:10 names index id 256, object id 99",
+        "data page 0:5 names index id 4660, object id 50 in its header, which is no unit of data pages, and no IAM "
+        "page holds it: it is unplaced"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  EXPECT_EQ(log.find("data page 0:2 "), std::string::npos);
+  EXPECT_EQ(log.find("data page 0:9 "), std::string::npos);
+}
+
 TEST(Census, BackupStreamPositionsAndTextPages) {
   REQUIRE_FIXTURE(path, "bak2008_library_small.bak");
   ModuleFolderScope scope;
