@@ -276,10 +276,27 @@ void CUnitWitnessLog::Moved(WORD fileId, DWORD pageId, Unit header, Unit iam) {
                                       unsigned(iam.indexId), iam.objectId));
 }
 
+void CUnitWitnessLog::ByLayout(WORD fileId, DWORD pageId, Unit header, Unit placed) {
+  if (m_nByLayout++ < kNamed)
+    m_vecLines.push_back(FormatString("Page census: data page %u:%u names index id %u, object id %lu in its header; no "
+                                      "IAM page holds it, and its records have the layout of index id %u, object id "
+                                      "%lu: it is read as theirs",
+                                      unsigned(fileId), pageId, unsigned(header.indexId), header.objectId,
+                                      unsigned(placed.indexId), placed.objectId));
+}
+
 void CUnitWitnessLog::Unplaced(WORD fileId, DWORD pageId, Unit header) {
   if (m_nUnplaced++ < kNamed)
     m_vecLines.push_back(FormatString("Page census: data page %u:%u names index id %u, object id %lu in its header, "
                                       "which is no unit of data pages, and no IAM page holds it: it is unplaced",
+                                      unsigned(fileId), pageId, unsigned(header.indexId), header.objectId));
+}
+
+void CUnitWitnessLog::NotItsUnits(WORD fileId, DWORD pageId, Unit header) {
+  if (m_nUnplaced++ < kNamed)
+    m_vecLines.push_back(FormatString("Page census: data page %u:%u names index id %u, object id %lu in its header, but "
+                                      "that unit's IAM pages do not hold it and its records are not laid out as its "
+                                      "other pages': it is unplaced",
                                       unsigned(fileId), pageId, unsigned(header.indexId), header.objectId));
 }
 
@@ -288,6 +305,9 @@ std::vector<CString> CUnitWitnessLog::LogLines() const {
   if (m_nMoved > kNamed)
     lines.push_back(FormatString("Page census: %d data pages in all are read as the unit their IAM pages name, not "
                                  "their header's", m_nMoved));
+  if (m_nByLayout > kNamed)
+    lines.push_back(FormatString("Page census: %d data pages in all are read as the unit their records' layout "
+                                 "names, not their header's", m_nByLayout));
   if (m_nUnplaced > kNamed)
     lines.push_back(FormatString("Page census: %d data pages in all are unplaced", m_nUnplaced));
   return lines;

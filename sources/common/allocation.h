@@ -150,8 +150,14 @@ class CUnitWitnessLog {
  public:
   using Unit = CAllocationEvidence::IamUnit;
   void Moved(WORD fileId, DWORD pageId, Unit header, Unit iam);
+  // No IAM page holds the page; the layout of its records is that of `placed`'s.
+  void ByLayout(WORD fileId, DWORD pageId, Unit header, Unit placed);
   void Unplaced(WORD fileId, DWORD pageId, Unit header);
+  // The unit the header names holds the page in none of its IAM pages, and the page's records
+  // are not laid out as that unit's.
+  void NotItsUnits(WORD fileId, DWORD pageId, Unit header);
   int MovedCount() const { return m_nMoved; }
+  int ByLayoutCount() const { return m_nByLayout; }
   int UnplacedCount() const { return m_nUnplaced; }
   std::vector<CString> LogLines() const;
 
@@ -159,5 +165,6 @@ class CUnitWitnessLog {
   static constexpr int kNamed = 8;
   std::vector<CString> m_vecLines;
   int m_nMoved = 0;
+  int m_nByLayout = 0;
   int m_nUnplaced = 0;
 };

@@ -14,6 +14,7 @@
 #include "common/placement.h"
 #include "pellwyn2008.h"
 #include "platform/threads.h"
+#include "record.h"
 
 namespace {
 
@@ -239,17 +240,22 @@ void CSQLServer2008::ReadAllPages() {
 
   // Page groups looked up by integer key, the last one remembered (neighbouring pages mostly
   // share an owner); the text keys are formatted once per group. A system table's pages are
-  // grouped by its object id, every other unit's by its allocation unit id.
+  // grouped by its object id, every other unit's by its allocation unit id; the pages no
+  // witness places by the unit id their header names, under a key no catalog row has.
   std::map<DWORD, CTable*> catalogGroups;
   std::map<INT64, CTable*> unitGroups;
+  std::map<INT64, CTable*> unplacedGroups;
   CTable* lastGroup = nullptr;
   INT64 lastKey = -1;
-  bool lastCatalog = false;
-  auto groupOf = [&](INT64 key, bool catalog) -> CTable* {
-    if (lastGroup && lastKey == key && lastCatalog == catalog) return lastGroup;
-    CTable*& slot = catalog ? catalogGroups[DWORD(key)] : unitGroups[key];
+  DataUnit::Kind lastKind = DataUnit::kNone;
+  auto groupOf = [&](const DataUnit& unit) -> CTable* {
+    const INT64 key = unit.kind == DataUnit::kSystem ? INT64(unit.objectId) : unit.unitId;
+    if (lastGroup && lastKey == key && lastKind == unit.kind) return lastGroup;
+    CTable*& slot = unit.kind == DataUnit::kSystem ? catalogGroups[DWORD(key)]
+                    : unit.kind == DataUnit::kUser ? unitGroups[key]
+                                                   : unplacedGroups[key];
     if (!slot) {
-      if (catalog) {
+      if (unit.kind == DataUnit::kSystem) {
         CString text = FormatString("%ld", DWORD(key));
         if (!m_mapTables.Lookup(text.view(), slot) || !slot) {
           slot = NewTable();
@@ -257,7 +263,7 @@ void CSQLServer2008::ReadAllPages() {
           m_mapTables.SetAt(text.view(), slot);
         }
       } else {
-        CString text = FormatString("%I64d", key);
+        CString text = unit.kind == DataUnit::kUser ? FormatString("%I64d", key) : FormatString("%I64d (unplaced)", key);
         if (!m_mapPageGroups.Lookup(text.view(), slot) || !slot) {
           slot = NewTable();
           m_mapPageGroups.SetAt(text.view(), slot);
@@ -266,7 +272,7 @@ void CSQLServer2008::ReadAllPages() {
     }
     lastGroup = slot;
     lastKey = key;
-    lastCatalog = catalog;
+    lastKind = unit.kind;
     return slot;
   };
   // Data pages with the unit their header names, filed once the IAM pages (which may come
@@ -353,28 +359,107 @@ void CSQLServer2008::ReadAllPages() {
     }
     return located;
   };
-  // A page's unit has two witnesses: its header, and the IAM pages of the unit that holds it.
-  // Where they disagree the IAM pages place it; a header that names no unit a data page can
-  // belong to, with no IAM page to say whose the page is, places it nowhere: it is filed
-  // under the unit its header names, which no catalog row ties to a table, so it is counted
-  // and named with the other unclaimed pages.
-  CUnitWitnessLog placementLog;
-  for (const HeaderUnit& d : dataPages) {
+  // A page's unit has witnesses: its header, the IAM pages of the unit that holds it, and the
+  // layout of its records. Where the header and the IAM pages disagree the IAM pages place
+  // it. A page in use that no IAM page holds keeps its header's unit, unless the header names
+  // no unit, or names one whose IAM-held pages are laid out otherwise: then it goes to the
+  // one of the system table and the user unit of its object id whose records have its
+  // layout, when only one has. A page no witness places is filed under the unit id its
+  // header names with a key no catalog row has, so it is counted and named with the other
+  // unclaimed pages.
+  struct Placed {
+    DataUnit unit;
+    bool witnessed = false;  // an IAM page holds it
+    bool candidate = false;  // in use, no IAM page holds it
     WORD fileId = 0;
     DWORD pageId = 0;
+  };
+  using Unit = CAllocationEvidence::IamUnit;
+  CUnitWitnessLog placementLog;
+  std::vector<Placed> placed(dataPages.size());
+  bool anyCandidate = false;
+  for (size_t i = 0; i < dataPages.size(); ++i) {
+    const HeaderUnit& d = dataPages[i];
+    Placed& p = placed[i];
     CAllocationEvidence::IamUnit owner;
-    const bool owned = placeOf(d.index, fileId, pageId) && evidence.InUseOwner(fileId, pageId, owner);
+    const bool located = placeOf(d.index, p.fileId, p.pageId);
+    const bool owned = located && evidence.InUseOwner(p.fileId, p.pageId, owner);
     const DataUnit byHeader = DataUnitOf(d.indexId, d.objectId);
     const DataUnit byIam = owned ? DataUnitOf(owner.indexId, owner.objectId) : DataUnit{};
-    DataUnit unit = byHeader;
-    if (byIam.kind != DataUnit::kNone && byIam != byHeader) {
-      unit = byIam;
-      placementLog.Moved(fileId, pageId, {d.indexId, d.objectId}, owner);
-    } else if (byHeader.kind == DataUnit::kNone) {
-      placementLog.Unplaced(fileId, pageId, {d.indexId, d.objectId});
+    p.unit = byHeader;
+    p.witnessed = byIam.kind != DataUnit::kNone;
+    if (p.witnessed && byIam != byHeader) {
+      p.unit = byIam;
+      placementLog.Moved(p.fileId, p.pageId, {d.indexId, d.objectId}, owner);
     }
-    groupOf(unit.kind == DataUnit::kSystem ? INT64(unit.objectId) : unit.unitId, unit.kind == DataUnit::kSystem)
-        ->m_vecDataPages.push_back(d.index);
+    p.candidate = !p.witnessed && (!located || evidence.Judge(p.fileId, p.pageId) != CAllocationEvidence::Verdict::kFree);
+    anyCandidate = anyCandidate || p.candidate;
+  }
+  if (anyCandidate) {
+    // The pages of each (kind, object id) the candidates could belong to.
+    auto keyOf = [](const DataUnit& u) { return UINT64(u.kind) << 32 | u.objectId; };
+    std::map<UINT64, std::vector<size_t>> members;
+    for (const Placed& p : placed) {
+      if (!p.candidate) continue;
+      members[keyOf(DataUnitOf(1, p.unit.objectId))];
+      members[keyOf(DataUnitOf(256, p.unit.objectId))];
+    }
+    for (size_t i = 0; i < placed.size(); ++i) {
+      auto it = members.find(keyOf(placed[i].unit));
+      if (it != members.end()) it->second.push_back(i);
+    }
+    std::vector<BYTE> buffer(kPageSize);
+    auto layoutOf = [&](size_t i, std::pair<int, int>& layout) {
+      return source.ReadPage(dataPages[i].index, buffer.data()) &&
+             PageRecordLayout(buffer.data(), layout.first, layout.second);
+    };
+    // A group's layout: that of its first page an IAM page holds, else of its first other page.
+    auto groupLayout = [&](const DataUnit& unit, size_t except, std::pair<int, int>& layout, bool witnessedOnly) {
+      auto it = members.find(keyOf(unit));
+      if (it == members.end()) return false;
+      for (bool witnessed : {true, false})
+        for (size_t i : it->second)
+          if (i != except && placed[i].witnessed == witnessed && (witnessed || !witnessedOnly) && layoutOf(i, layout))
+            return true;
+      return false;
+    };
+    auto others = [&](const DataUnit& unit, size_t except) {
+      auto it = members.find(keyOf(unit));
+      return it == members.end() ? size_t(0) : it->second.size() - (std::count(it->second.begin(), it->second.end(), except) ? 1 : 0);
+    };
+    for (size_t i = 0; i < placed.size(); ++i) {
+      Placed& p = placed[i];
+      std::pair<int, int> own, layout;
+      if (!p.candidate || !layoutOf(i, own)) continue;
+      // The header's word stands unless it names no unit, or the unit it names has pages its
+      // IAM pages hold, laid out otherwise (two witnesses speak against it then), or it names
+      // a user unit with no other data page where the system table of its object id has
+      // more than one (a system page's index id damaged, its IAM page lost with it).
+      const DataUnit asSystem = DataUnitOf(1, p.unit.objectId);
+      const DataUnit asUser = DataUnitOf(256, p.unit.objectId);
+      const bool contradicted = p.unit.kind == DataUnit::kNone ||
+                                (groupLayout(p.unit, i, layout, true) && layout != own) ||
+                                (p.unit.kind == DataUnit::kUser && others(p.unit, i) == 0 && others(asSystem, i) >= 2);
+      if (!contradicted) continue;
+      const bool fitsSystem =
+          p.unit.kind != DataUnit::kSystem && groupLayout(asSystem, i, layout, false) && layout == own;
+      const bool fitsUser = p.unit.kind != DataUnit::kUser && groupLayout(asUser, i, layout, false) && layout == own;
+      const Unit header{dataPages[i].indexId, dataPages[i].objectId};
+      if (fitsSystem != fitsUser) {
+        placementLog.ByLayout(p.fileId, p.pageId, header, {WORD(fitsSystem ? 1 : 256), p.unit.objectId});
+        p.unit = fitsSystem ? asSystem : asUser;
+      } else if (p.unit.kind != DataUnit::kNone) {
+        placementLog.NotItsUnits(p.fileId, p.pageId, header);
+        p.unit.kind = DataUnit::kNone;
+        p.unit.unitId = INT64(UINT64(header.indexId) << 48 | UINT64(header.objectId) << 16);
+      }
+    }
+  }
+  for (size_t i = 0; i < placed.size(); ++i) {
+    const DataUnit& unit = placed[i].unit;
+    if (unit.kind == DataUnit::kNone && DataUnitOf(dataPages[i].indexId, 0).kind == DataUnit::kNone)
+      placementLog.Unplaced(placed[i].fileId, placed[i].pageId, {dataPages[i].indexId, dataPages[i].objectId});
+    groupOf(unit)->m_vecDataPages.push_back(dataPages[i].index);
   }
   for (const CString& line : placementLog.LogLines()) Log(line);
   auto sortOut = [&](CTable* group) {
@@ -391,6 +476,7 @@ void CSQLServer2008::ReadAllPages() {
   };
   for (auto& g : catalogGroups) sortOut(g.second);
   for (auto& g : unitGroups) sortOut(g.second);
+  for (auto& g : unplacedGroups) sortOut(g.second);
   for (const CString& line : evidence.LogLines()) Log(line);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (plan.overlay) {

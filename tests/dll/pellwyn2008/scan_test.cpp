@@ -258,7 +258,8 @@ TEST(Census, HeaderAndIamPagesWitnessAPagesUnit) {
   // The page no witness places is filed under the unit its header names, which no catalog
   // row ties to a table: it is counted with the unclaimed pages, not read as anyone's.
   CTable* unplaced = nullptr;
-  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(std::to_string((UINT64(0x1234) << 48) | (UINT64(50) << 16)), unplaced));
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(
+      std::to_string((UINT64(0x1234) << 48) | (UINT64(50) << 16)) + " (unplaced)", unplaced));
   EXPECT_EQ(unplaced->m_vecDataPages, std::vector<DWORD>({5}));
   EXPECT_EQ(engine.m_mapPageGroups.GetCount(), 2);
   EXPECT_EQ(engine.m_mapTables.GetCount(), 2);
