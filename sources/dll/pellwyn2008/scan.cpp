@@ -427,31 +427,45 @@ void CSQLServer2008::ReadAllPages() {
       auto it = members.find(keyOf(unit));
       return it == members.end() ? size_t(0) : it->second.size() - (std::count(it->second.begin(), it->second.end(), except) ? 1 : 0);
     };
-    for (size_t i = 0; i < placed.size(); ++i) {
-      Placed& p = placed[i];
-      std::pair<int, int> own, layout;
-      if (!p.candidate || !layoutOf(i, own)) continue;
-      // The header's word stands unless it names no unit, or the unit it names has pages its
-      // IAM pages hold, laid out otherwise (two witnesses speak against it then), or it names
-      // a user unit with no other data page where the system table of its object id has
-      // more than one (a system page's index id damaged, its IAM page lost with it).
-      const DataUnit asSystem = DataUnitOf(1, p.unit.objectId);
-      const DataUnit asUser = DataUnitOf(256, p.unit.objectId);
-      const bool contradicted = p.unit.kind == DataUnit::kNone ||
-                                (groupLayout(p.unit, i, layout, true) && layout != own) ||
-                                (p.unit.kind == DataUnit::kUser && others(p.unit, i) == 0 && others(asSystem, i) >= 2);
-      if (!contradicted) continue;
-      const bool fitsSystem =
-          p.unit.kind != DataUnit::kSystem && groupLayout(asSystem, i, layout, false) && layout == own;
-      const bool fitsUser = p.unit.kind != DataUnit::kUser && groupLayout(asUser, i, layout, false) && layout == own;
-      const Unit header{dataPages[i].indexId, dataPages[i].objectId};
-      if (fitsSystem != fitsUser) {
-        placementLog.ByLayout(p.fileId, p.pageId, header, {WORD(fitsSystem ? 1 : 256), p.unit.objectId});
-        p.unit = fitsSystem ? asSystem : asUser;
-      } else if (p.unit.kind != DataUnit::kNone) {
-        placementLog.NotItsUnits(p.fileId, p.pageId, header);
-        p.unit.kind = DataUnit::kNone;
-        p.unit.unitId = INT64(UINT64(header.indexId) << 48 | UINT64(header.objectId) << 16);
+    // A page placed here counts for its new unit when later pages are weighed.
+    auto refile = [&](size_t i, const DataUnit& to) {
+      auto from = members.find(keyOf(placed[i].unit));
+      if (from != members.end()) from->second.erase(std::remove(from->second.begin(), from->second.end(), i), from->second.end());
+      auto into = members.find(keyOf(to));
+      if (into != members.end()) into->second.push_back(i);
+      placed[i].unit = to;
+    };
+    // Pages whose header names a unit first, then those whose header names none: a page
+    // damaged one way is not the evidence that places a page damaged the other.
+    for (bool namesNone : {false, true}) {
+      for (size_t i = 0; i < placed.size(); ++i) {
+        Placed& p = placed[i];
+        std::pair<int, int> own, layout;
+        if (!p.candidate || (p.unit.kind == DataUnit::kNone) != namesNone || !layoutOf(i, own)) continue;
+        p.candidate = false;
+        // The header's word stands unless it names no unit, or the unit it names has pages
+        // its IAM pages hold, laid out otherwise (two witnesses speak against it then), or it
+        // names a user unit with no other data page where the system table of its object id
+        // has more than one (a system page's index id damaged, its IAM page lost with it).
+        const DataUnit asSystem = DataUnitOf(1, p.unit.objectId);
+        const DataUnit asUser = DataUnitOf(256, p.unit.objectId);
+        const bool contradicted = namesNone || (groupLayout(p.unit, i, layout, true) && layout != own) ||
+                                  (p.unit.kind == DataUnit::kUser && others(p.unit, i) == 0 && others(asSystem, i) >= 2);
+        if (!contradicted) continue;
+        const bool fitsSystem =
+            p.unit.kind != DataUnit::kSystem && groupLayout(asSystem, i, layout, false) && layout == own;
+        const bool fitsUser = p.unit.kind != DataUnit::kUser && groupLayout(asUser, i, layout, false) && layout == own;
+        const Unit header{dataPages[i].indexId, dataPages[i].objectId};
+        if (fitsSystem != fitsUser) {
+          placementLog.ByLayout(p.fileId, p.pageId, header, {WORD(fitsSystem ? 1 : 256), p.unit.objectId});
+          refile(i, fitsSystem ? asSystem : asUser);
+        } else if (!namesNone) {
+          placementLog.NotItsUnits(p.fileId, p.pageId, header);
+          DataUnit none;
+          none.objectId = p.unit.objectId;
+          none.unitId = INT64(UINT64(header.indexId) << 48 | UINT64(header.objectId) << 16);
+          refile(i, none);
+        }
       }
     }
   }
