@@ -408,27 +408,58 @@ void CSQLServer2008::ReadAllPages() {
       auto it = members.find(keyOf(placed[i].unit));
       if (it != members.end()) it->second.push_back(i);
     }
+    // Each page's layout is read once; a group's is that of its first page an IAM page
+    // holds, else of its first other page, and each group keeps the first two pages that
+    // have one (the page being weighed is never its own witness). A large unit no IAM page
+    // vouches for is so weighed in one pass, not once per page.
     std::vector<BYTE> buffer(kPageSize);
+    std::vector<signed char> layoutRead(placed.size(), 0);  // 0 not read, 1 found, -1 none
+    std::vector<std::pair<int, int>> layouts(placed.size());
     auto layoutOf = [&](size_t i, std::pair<int, int>& layout) {
-      return source.ReadPage(dataPages[i].index, buffer.data()) &&
-             PageRecordLayout(buffer.data(), layout.first, layout.second);
+      if (layoutRead[i] == 0) {
+        const bool found = source.ReadPage(dataPages[i].index, buffer.data()) &&
+                           PageRecordLayout(buffer.data(), layouts[i].first, layouts[i].second);
+        layoutRead[i] = found ? 1 : -1;
+      }
+      layout = layouts[i];
+      return layoutRead[i] == 1;
     };
-    // A group's layout: that of its first page an IAM page holds, else of its first other page.
+    std::map<std::pair<UINT64, bool>, std::pair<long long, long long>> firstTwo;
     auto groupLayout = [&](const DataUnit& unit, size_t except, std::pair<int, int>& layout, bool witnessedOnly) {
       auto it = members.find(keyOf(unit));
       if (it == members.end()) return false;
-      for (bool witnessed : {true, false})
-        for (size_t i : it->second)
-          if (i != except && placed[i].witnessed == witnessed && (witnessed || !witnessedOnly) && layoutOf(i, layout))
-            return true;
-      return false;
+      auto cached = firstTwo.find({it->first, witnessedOnly});
+      if (cached == firstTwo.end()) {
+        std::pair<long long, long long> found{-1, -1};
+        std::pair<int, int> any;
+        for (bool witnessed : {true, false}) {
+          if (!witnessed && witnessedOnly) break;
+          for (size_t i : it->second) {
+            if (placed[i].witnessed != witnessed || !layoutOf(i, any)) continue;
+            (found.first < 0 ? found.first : found.second) = (long long)(i);
+            if (found.second >= 0) break;
+          }
+          if (found.second >= 0) break;
+        }
+        cached = firstTwo.emplace(std::make_pair(it->first, witnessedOnly), found).first;
+      }
+      const long long pick = cached->second.first != (long long)(except) ? cached->second.first : cached->second.second;
+      if (pick < 0) return false;
+      layout = layouts[size_t(pick)];
+      return true;
     };
+    // Pages of a group other than `except` (a page is in the group of its own unit).
     auto others = [&](const DataUnit& unit, size_t except) {
       auto it = members.find(keyOf(unit));
-      return it == members.end() ? size_t(0) : it->second.size() - (std::count(it->second.begin(), it->second.end(), except) ? 1 : 0);
+      if (it == members.end()) return size_t(0);
+      return it->second.size() - (keyOf(placed[except].unit) == it->first ? 1 : 0);
     };
     // A page placed here counts for its new unit when later pages are weighed.
     auto refile = [&](size_t i, const DataUnit& to) {
+      for (const DataUnit& u : {placed[i].unit, to}) {
+        firstTwo.erase({keyOf(u), true});
+        firstTwo.erase({keyOf(u), false});
+      }
       auto from = members.find(keyOf(placed[i].unit));
       if (from != members.end()) from->second.erase(std::remove(from->second.begin(), from->second.end(), i), from->second.end());
       auto into = members.find(keyOf(to));
@@ -449,9 +480,10 @@ void CSQLServer2008::ReadAllPages() {
         // has more than one (a system page's index id damaged, its IAM page lost with it).
         const DataUnit asSystem = DataUnitOf(1, p.unit.objectId);
         const DataUnit asUser = DataUnitOf(256, p.unit.objectId);
-        const bool contradicted = namesNone || (groupLayout(p.unit, i, layout, true) && layout != own) ||
-                                  (p.unit.kind == DataUnit::kUser && others(p.unit, i) == 0 && others(asSystem, i) >= 2);
-        if (!contradicted) continue;
+        // The last is only a doubt: it moves the page when the layout fits, and unplaces none.
+        const bool contradicted = namesNone || (groupLayout(p.unit, i, layout, true) && layout != own);
+        const bool doubted = p.unit.kind == DataUnit::kUser && others(p.unit, i) == 0 && others(asSystem, i) >= 2;
+        if (!contradicted && !doubted) continue;
         const bool fitsSystem =
             p.unit.kind != DataUnit::kSystem && groupLayout(asSystem, i, layout, false) && layout == own;
         const bool fitsUser = p.unit.kind != DataUnit::kUser && groupLayout(asUser, i, layout, false) && layout == own;
@@ -459,7 +491,7 @@ void CSQLServer2008::ReadAllPages() {
         if (fitsSystem != fitsUser) {
           placementLog.ByLayout(p.fileId, p.pageId, header, {WORD(fitsSystem ? 1 : 256), p.unit.objectId});
           refile(i, fitsSystem ? asSystem : asUser);
-        } else if (!namesNone) {
+        } else if (contradicted && !namesNone) {
           placementLog.NotItsUnits(p.fileId, p.pageId, header);
           DataUnit none;
           none.objectId = p.unit.objectId;
