@@ -286,8 +286,10 @@ TEST(Census, RecordLayoutPlacesAPageNoIamPageHolds) {
   // whose index id field reads 0x1234 (no unit) and 256 (a user unit with no other page),
   // 6 and 7 pages of user unit (256, 46) (records of 12 bytes and 3 columns) its IAM page 9
   // holds, 8 a page naming (256, 46) laid out as table 34's, which that IAM page does not
-  // hold, 10 a page naming (0x1234, 50) laid out as no other page.
-  std::string bytes(11 * 8192, '\0');
+  // hold, 10 a page naming (0x1234, 50) laid out as no other page, 11 and 12 pages of
+  // system table 60, 13 the only page of user unit (256, 60), laid out otherwise: a lone
+  // page whose layout fits no other unit keeps its header's.
+  std::string bytes(14 * 8192, '\0');
   auto header = [&](int n, BYTE type, WORD indexId, DWORD objectId) {
     char* p = &bytes[size_t(n) * 8192];
     p[1] = char(type);
@@ -318,7 +320,8 @@ TEST(Census, RecordLayoutPlacesAPageNoIamPageHolds) {
     DWORD objectId;
     int fixedEnd, columns;
   } data[] = {{2, 1, 34, 20, 5},  {3, 1, 34, 20, 5},  {4, 0x1234, 34, 20, 5}, {5, 256, 34, 20, 5},
-              {6, 256, 46, 12, 3}, {7, 256, 46, 12, 3}, {8, 256, 46, 20, 5},   {10, 0x1234, 50, 30, 2}};
+              {6, 256, 46, 12, 3}, {7, 256, 46, 12, 3}, {8, 256, 46, 20, 5},   {10, 0x1234, 50, 30, 2},
+              {11, 1, 60, 10, 2},  {12, 1, 60, 10, 2},  {13, 256, 60, 40, 9}};
   for (const auto& d : data) {
     header(d.page, 1, d.indexId, d.objectId);
     record(d.page, d.fixedEnd, d.columns);
@@ -342,7 +345,9 @@ TEST(Census, RecordLayoutPlacesAPageNoIamPageHolds) {
   ASSERT_TRUE(engine.m_mapPageGroups.Lookup(
       std::to_string((UINT64(0x1234) << 48) | (UINT64(50) << 16)) + " (unplaced)", group));
   EXPECT_EQ(group->m_vecDataPages, std::vector<DWORD>({10}));
-  EXPECT_EQ(engine.m_mapPageGroups.GetCount(), 3);
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(std::to_string((UINT64(1) << 56) | (UINT64(60) << 16)), group));
+  EXPECT_EQ(group->m_vecDataPages, std::vector<DWORD>({13}));
+  EXPECT_EQ(engine.m_mapPageGroups.GetCount(), 4);
 
   const std::string log = scope.ReadExecLog();
   for (const char* line :
@@ -355,6 +360,7 @@ TEST(Census, RecordLayoutPlacesAPageNoIamPageHolds) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_EQ(log.find("data page 0:2 "), std::string::npos);
   EXPECT_EQ(log.find("data page 0:6 "), std::string::npos);
+  EXPECT_EQ(log.find("data page 0:13 "), std::string::npos);
 }
 
 TEST(Census, BackupStreamPositionsAndTextPages) {
