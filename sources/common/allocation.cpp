@@ -100,13 +100,18 @@ void CAllocationEvidence::AddIam(const BYTE* page) {
     return;
   }
   ++m_nIamPages;
+  const UINT64 unit = UINT64(PageIndexId(page)) << 32 | PageObjectId(page);
   for (int i = 0; i < kIamSingleSlotCount; ++i) {
     const BYTE* slot = header + kIamSingleSlots + 6 * size_t(i);
     const DWORD single = ReadU32(slot);
     const WORD file = ReadU16(slot + 4);
-    if (single || file) m_vecSingles.push_back(Key(file, single));
+    if (single || file) {
+      m_vecSingles.push_back(Key(file, single));
+      m_vecSingleOwners.emplace_back(Key(file, single), unit);
+    }
   }
-  std::vector<std::uint64_t>& owned = m_extents[Key(ReadU16(header + kIamStartPage + 4), start)];
+  const WORD intervalFile = ReadU16(header + kIamStartPage + 4);
+  std::vector<std::uint64_t>& owned = m_extents[Key(intervalFile, start)];
   if (owned.empty()) owned.assign(kBitmapWords, 0);
   // Bit e of the bitmap is extent e: little-endian words of it are words of `owned`.
   const BYTE* bitmap = page + bitmapEntry + 4;
@@ -115,6 +120,10 @@ void CAllocationEvidence::AddIam(const BYTE* page) {
     std::memcpy(&bits, bitmap + w * 8, std::min<size_t>(8, kIamBitmapBytes - w * 8));
     if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
     owned[w] |= bits;
+    for (std::uint64_t b = bits; b; b &= b - 1) {
+      const UINT64 first = UINT64(start) + (w * 64 + size_t(std::countr_zero(b))) * 8;
+      if (first <= 0xFFFFFFF8ull) m_vecExtentOwners.emplace_back(Key(intervalFile, DWORD(first)), unit);
+    }
   }
 }
 
@@ -132,6 +141,10 @@ int CAllocationEvidence::Allocated(WORD fileId, DWORD pageId) const {
 void CAllocationEvidence::Finish() {
   std::sort(m_vecSingles.begin(), m_vecSingles.end());
   m_vecSingles.erase(std::unique(m_vecSingles.begin(), m_vecSingles.end()), m_vecSingles.end());
+  for (auto* owners : {&m_vecSingleOwners, &m_vecExtentOwners}) {
+    std::sort(owners->begin(), owners->end());
+    owners->erase(std::unique(owners->begin(), owners->end()), owners->end());
+  }
   for (auto& e : m_pfs) e.second.contradictions = 0;
   auto contradict = [&](WORD file, DWORD page) {
     auto it = m_pfs.find(Key(file, PfsBase(page)));
@@ -174,6 +187,27 @@ CAllocationEvidence::Verdict CAllocationEvidence::Decide(const PfsPage* pfs, DWO
   // A page in a single-page slot would have contradicted its PFS page above; what is left is
   // whether the IAM pages of this interval were read at all.
   return iamMapped ? Verdict::kFree : Verdict::kNoIam;
+}
+
+CAllocationEvidence::Owners CAllocationEvidence::OwnerOf(WORD fileId, DWORD pageId, IamUnit& unit) const {
+  // Every unit that claims the page, by slot or by extent: one answer only when they agree.
+  Owners found = Owners::kNone;
+  UINT64 owner = 0;
+  auto claim = [&](const std::vector<std::pair<UINT64, UINT64>>& owners, UINT64 key) {
+    auto it = std::lower_bound(owners.begin(), owners.end(), std::make_pair(key, UINT64(0)));
+    for (; it != owners.end() && it->first == key; ++it) {
+      if (found == Owners::kNone) {
+        found = Owners::kOne;
+        owner = it->second;
+      } else if (owner != it->second) {
+        found = Owners::kMany;
+      }
+    }
+  };
+  claim(m_vecSingleOwners, Key(fileId, pageId));
+  claim(m_vecExtentOwners, Key(fileId, pageId / 8 * 8));
+  if (found == Owners::kOne) unit = IamUnit{WORD(owner >> 32), DWORD(owner)};
+  return found;
 }
 
 bool CAllocationEvidence::IamMapped(WORD fileId, DWORD pageId) const {
@@ -231,5 +265,50 @@ std::vector<CString> CAllocationEvidence::LogLines() const {
         FormatString("Page census: %d data pages kept although their PFS byte says free: no IAM page maps them", n));
   if (int n = Count(Verdict::kNoPfs); n && (m_nRejectedPfs || !m_pfs.empty()))
     lines.push_back(FormatString("Page census: %d data pages kept: no PFS page that passed its checks covers them", n));
+  return lines;
+}
+
+void CUnitWitnessLog::Moved(WORD fileId, DWORD pageId, Unit header, Unit iam) {
+  if (m_nMoved++ < kNamed)
+    m_vecLines.push_back(FormatString("Page census: data page %u:%u names index id %u, object id %lu in its header, but "
+                                      "the IAM pages of index id %u, object id %lu hold it: it is read as theirs",
+                                      unsigned(fileId), pageId, unsigned(header.indexId), header.objectId,
+                                      unsigned(iam.indexId), iam.objectId));
+}
+
+void CUnitWitnessLog::ByLayout(WORD fileId, DWORD pageId, Unit header, Unit placed) {
+  if (m_nByLayout++ < kNamed)
+    m_vecLines.push_back(FormatString("Page census: data page %u:%u names index id %u, object id %lu in its header; no "
+                                      "IAM page holds it, and its records have the layout of index id %u, object id "
+                                      "%lu: it is read as theirs",
+                                      unsigned(fileId), pageId, unsigned(header.indexId), header.objectId,
+                                      unsigned(placed.indexId), placed.objectId));
+}
+
+void CUnitWitnessLog::Unplaced(WORD fileId, DWORD pageId, Unit header) {
+  if (m_nUnplaced++ < kNamed)
+    m_vecLines.push_back(FormatString("Page census: data page %u:%u names index id %u, object id %lu in its header, "
+                                      "which is no unit of data pages, and no IAM page holds it: it is unplaced",
+                                      unsigned(fileId), pageId, unsigned(header.indexId), header.objectId));
+}
+
+void CUnitWitnessLog::NotItsUnits(WORD fileId, DWORD pageId, Unit header) {
+  if (m_nUnplaced++ < kNamed)
+    m_vecLines.push_back(FormatString("Page census: data page %u:%u names index id %u, object id %lu in its header, but "
+                                      "that unit's IAM pages do not hold it and its records are not laid out as its "
+                                      "other pages': it is unplaced",
+                                      unsigned(fileId), pageId, unsigned(header.indexId), header.objectId));
+}
+
+std::vector<CString> CUnitWitnessLog::LogLines() const {
+  std::vector<CString> lines = m_vecLines;
+  if (m_nMoved > kNamed)
+    lines.push_back(FormatString("Page census: %d data pages in all are read as the unit their IAM pages name, not "
+                                 "their header's", m_nMoved));
+  if (m_nByLayout > kNamed)
+    lines.push_back(FormatString("Page census: %d data pages in all are read as the unit their records' layout "
+                                 "names, not their header's", m_nByLayout));
+  if (m_nUnplaced > kNamed)
+    lines.push_back(FormatString("Page census: %d data pages in all are unplaced", m_nUnplaced));
   return lines;
 }

@@ -21,10 +21,16 @@
 // A census offers every page it reads to AddPage, files data pages as live meanwhile (the
 // allocation pages may come after the pages they speak of), then calls Finish, asks SetAside
 // about each data page and logs LogLines.
+//
+// The IAM pages are also the second witness of whose a page is: an IAM page's header names
+// the allocation unit it maps for (index id at 6, object id at 24; in the 2000 format the
+// object and index themselves), so OwnerOf says which unit holds a page, and a census need
+// not take one damaged header field's word for it.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "platform/cstring.h"
@@ -73,6 +79,25 @@ class CAllocationEvidence {
   // nothing to say (no page marked free, no allocation page rejected).
   std::vector<CString> LogLines() const;
 
+  // The allocation unit an IAM page maps for, as its header names it.
+  struct IamUnit {
+    WORD indexId = 0;
+    DWORD objectId = 0;
+    bool operator==(const IamUnit& o) const { return indexId == o.indexId && objectId == o.objectId; }
+    bool operator!=(const IamUnit& o) const { return !(*this == o); }
+  };
+  enum class Owners : BYTE { kNone, kOne, kMany };
+  // Which units' IAM pages hold the page, in a single-page slot or by owning its extent:
+  // kOne fills `unit`; kMany (two units claim it: one of them is damaged) is no answer.
+  // Call after Finish.
+  Owners OwnerOf(WORD fileId, DWORD pageId, IamUnit& unit) const;
+  // The one unit whose IAM pages hold a page still in use. A page the evidence sets aside is
+  // a stale page of the unit its header names, whatever unit its extent went to since: no
+  // owner then.
+  bool InUseOwner(WORD fileId, DWORD pageId, IamUnit& unit) const {
+    return OwnerOf(fileId, pageId, unit) == Owners::kOne && Judge(fileId, pageId) != Verdict::kFree;
+  }
+
   int PfsPagesUsed() const { return int(m_pfs.size()); }
   int IamPagesUsed() const { return m_nIamPages; }
   int RejectedPfsPages() const { return m_nRejectedPfs; }
@@ -107,9 +132,39 @@ class CAllocationEvidence {
   std::map<UINT64, PfsPage> m_pfs;                       // (file, interval base) -> PFS page
   std::vector<UINT64> m_vecSingles;                      // (file, page) held in single-page slots
   std::map<UINT64, std::vector<std::uint64_t>> m_extents;  // (file, interval start) -> owned extents
+  // (file, page) of a single-page slot or (file, first page) of an owned extent, with the
+  // unit (index id << 32 | object id) of the IAM page that says so; sorted by Finish.
+  std::vector<std::pair<UINT64, UINT64>> m_vecSingleOwners;
+  std::vector<std::pair<UINT64, UINT64>> m_vecExtentOwners;
   int m_nIamPages = 0;
   int m_nRejectedPfs = 0;
   int m_nRejectedIam = 0;
   int m_nVerdicts[5] = {};
   bool m_bFinished = false;
+};
+
+// What a census logs of data pages whose unit its two witnesses (the header and the IAM
+// pages) disagree on: the pages placed by the IAM pages against their header, and the pages
+// neither witness places. Each kind names its first pages and counts the rest.
+class CUnitWitnessLog {
+ public:
+  using Unit = CAllocationEvidence::IamUnit;
+  void Moved(WORD fileId, DWORD pageId, Unit header, Unit iam);
+  // No IAM page holds the page; the layout of its records is that of `placed`'s.
+  void ByLayout(WORD fileId, DWORD pageId, Unit header, Unit placed);
+  void Unplaced(WORD fileId, DWORD pageId, Unit header);
+  // The unit the header names holds the page in none of its IAM pages, and the page's records
+  // are not laid out as that unit's.
+  void NotItsUnits(WORD fileId, DWORD pageId, Unit header);
+  int MovedCount() const { return m_nMoved; }
+  int ByLayoutCount() const { return m_nByLayout; }
+  int UnplacedCount() const { return m_nUnplaced; }
+  std::vector<CString> LogLines() const;
+
+ private:
+  static constexpr int kNamed = 8;
+  std::vector<CString> m_vecLines;
+  int m_nMoved = 0;
+  int m_nByLayout = 0;
+  int m_nUnplaced = 0;
 };

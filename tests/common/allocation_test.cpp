@@ -190,3 +190,43 @@ TEST(AllocationEvidence, LogLinesSayWhatWasSetAsideAndWhy) {
   quiet.SetAside(1, 5);
   EXPECT_TRUE(quiet.LogLines().empty());
 }
+
+TEST(AllocationEvidence, OwnerIsTheUnitWhoseIamPagesHoldThePage) {
+  using Owners = CAllocationEvidence::Owners;
+  using Unit = CAllocationEvidence::IamUnit;
+  // Unit (1, 34) holds pages 16 and 17 in single-page slots and extent 3 (pages 24-31); unit
+  // (256, 46) holds page 40 and extent 6 (pages 48-55). Pages 20-23 and 30 are free.
+  const Page system = allocpages::Iam(10, {16, 17}, {3}, 0, 1, 34, 1);
+  const Page user = allocpages::Iam(12, {40}, {6}, 0, 1, 46, 256);
+  // A damaged IAM page of another unit that also claims page 17 and extent 6.
+  const Page rival = allocpages::Iam(14, {17}, {6}, 0, 1, 50, 256);
+  struct Case {
+    const char* what;
+    std::vector<Placed> pages;
+    DWORD page;
+    Owners owners;
+    Unit unit;
+    bool inUse;  // InUseOwner answers
+  } cases[] = {
+      {"single-page slot", {{allocpages::Pfs(1, InUse), 1}, {system, 10}, {user, 12}}, 16, Owners::kOne, {1, 34}, true},
+      {"owned extent", {{allocpages::Pfs(1, InUse), 1}, {system, 10}, {user, 12}}, 27, Owners::kOne, {1, 34}, true},
+      {"another unit's extent", {{allocpages::Pfs(1, InUse), 1}, {system, 10}, {user, 12}}, 55, Owners::kOne, {256, 46}, true},
+      // A free page of an owned extent is a stale page of whatever unit its header names.
+      {"free page of an owned extent", {{allocpages::Pfs(1, InUse), 1}, {system, 10}}, 30, Owners::kOne, {1, 34}, false},
+      {"no IAM page holds it", {{allocpages::Pfs(1, InUse), 1}, {system, 10}, {user, 12}}, 18, Owners::kNone, {}, false},
+      {"the same unit twice is one answer", {{system, 10}, {system, 10}}, 17, Owners::kOne, {1, 34}, true},
+      {"two units claim the slot", {{system, 10}, {rival, 14}}, 17, Owners::kMany, {}, false},
+      {"two units claim the extent", {{user, 12}, {rival, 14}}, 50, Owners::kMany, {}, false},
+      {"an IAM page that failed its checks", {{allocpages::Iam(10, {16}, {}, 4096, 1, 34, 1), 10}}, 16, Owners::kNone, {},
+       false},
+  };
+  for (const Case& c : cases) {
+    CAllocationEvidence e = Evidence(c.pages);
+    Unit unit{7, 7};
+    EXPECT_EQ(int(e.OwnerOf(1, c.page, unit)), int(c.owners)) << c.what;
+    if (c.owners == Owners::kOne) EXPECT_TRUE(unit == c.unit) << c.what << ": " << unit.indexId << "/" << unit.objectId;
+    EXPECT_EQ(e.InUseOwner(1, c.page, unit), c.inUse) << c.what;
+    // Another file's page of the same number is no unit's.
+    EXPECT_EQ(int(e.OwnerOf(2, c.page, unit)), int(Owners::kNone)) << c.what;
+  }
+}

@@ -1,5 +1,5 @@
 // The allocation evidence on any pages: the PFS and IAM page parsers, the comparison of the
-// two, and the verdict on pages of every interval the input names.
+// two, and the verdict and the owning unit of pages of every interval the input names.
 //
 // Input: byte 0 holds options (bit 0: the pages come from a backup stream; bit 1: in a plain
 // file each page lies at its place in the input rather than at its own page id), then pages
@@ -53,6 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const CAllocationEvidence::Verdict v = evidence.Judge(file, id);
     FUZZ_CHECK(v == again.Judge(file, id));
     FUZZ_CHECK(evidence.SetAside(file, id) == (v == CAllocationEvidence::Verdict::kFree));
+    // The owner answer is the same from the same pages, and only a page still in use has one
+    // for the census.
+    CAllocationEvidence::IamUnit unit, unitAgain;
+    const CAllocationEvidence::Owners owners = evidence.OwnerOf(file, id, unit);
+    FUZZ_CHECK(owners == again.OwnerOf(file, id, unitAgain));
+    if (owners == CAllocationEvidence::Owners::kOne) FUZZ_CHECK(unit == unitAgain);
+    FUZZ_CHECK(evidence.InUseOwner(file, id, unit) ==
+               (owners == CAllocationEvidence::Owners::kOne && v != CAllocationEvidence::Verdict::kFree));
   }
   int counted = 0;
   for (int v = 0; v < 5; ++v) counted += evidence.Count(CAllocationEvidence::Verdict(v));

@@ -125,7 +125,8 @@ void CSQLServer2000::ReadAllPages() {
 
   CAllocationEvidence evidence;
   struct Filed {
-    CTable* table;
+    DWORD objectId;  // as the page header names it
+    WORD indexId;
     DWORD index;
     DWORD pageId;
     WORD fileId;
@@ -158,9 +159,7 @@ void CSQLServer2000::ReadAllPages() {
     const BYTE type = PageTypeOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
-      CTable* table = groupOf(PageObjectId(page));
-      table->m_nBitColumns = 0;
-      filed.push_back({table, index, backup ? PageIdOf(page) : place, PageFileIdOf(page)});
+      filed.push_back({PageObjectId(page), PageIndexId(page), index, backup ? PageIdOf(page) : place, PageFileIdOf(page)});
     } else if (backup) {
       NoteTextPage(m_mapTextPages, page, index);
     }
@@ -197,10 +196,24 @@ void CSQLServer2000::ReadAllPages() {
   // Allocation pages may follow the data pages they describe, so pages are sorted into
   // live and set aside once every page has been seen; each list keeps page order.
   evidence.Finish();
+  // A page's table has two witnesses: the object id in its header, and the IAM pages of the
+  // heap or clustered index (index id 0 or 1) that hold it. Where they disagree the IAM
+  // pages place it: a damaged header field must not file a system table's rows as another
+  // table's.
+  CUnitWitnessLog placementLog;
   for (const Filed& f : filed) {
-    if (evidence.SetAside(f.fileId, f.pageId)) f.table->m_vecFreedPages.push_back(f.index);
-    else f.table->m_vecDataPages.push_back(f.index);
+    DWORD objectId = f.objectId;
+    CAllocationEvidence::IamUnit owner;
+    if (evidence.InUseOwner(f.fileId, f.pageId, owner) && owner.indexId <= 1 && owner.objectId != objectId) {
+      placementLog.Moved(f.fileId, f.pageId, {f.indexId, f.objectId}, owner);
+      objectId = owner.objectId;
+    }
+    CTable* table = groupOf(objectId);
+    table->m_nBitColumns = 0;
+    if (evidence.SetAside(f.fileId, f.pageId)) table->m_vecFreedPages.push_back(f.index);
+    else table->m_vecDataPages.push_back(f.index);
   }
+  for (const CString& line : placementLog.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
   for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (m_pBaseSet) {

@@ -26,26 +26,30 @@ void CSQLServer2008::NoteScanWarning(const CString& text) {
   CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
 }
 
+bool PageRecordLayout(const BYTE* page, int& fixedEnd, int& columns) {
+  if (!page || PageTypeOf(page) != kPageData) return false;
+  std::vector<BYTE> copy(page, page + kPageSize);
+  RestoreTornBitsIfPresent(copy.data());
+  bool found = false;
+  ForEachSlot(copy.data(), [&](int, WORD entry) {
+    if (entry + 4 > kPageSize) return true;
+    const BYTE status = copy[entry];
+    // A primary data record with a null bitmap.
+    if ((status & 0x0E) != 0 || !(status & 0x10)) return true;
+    const WORD f = ReadU16(copy.data() + entry + 2);
+    if (f < 4 || entry + f + 2 > kPageSize) return true;
+    fixedEnd = f;
+    columns = ReadU16(copy.data() + entry + f);
+    found = true;
+    return false;
+  });
+  return found;
+}
+
 bool CSQLServer2008::PageGroupLayout(const CTable& group, int& fixedEnd, int& columns) {
   std::vector<BYTE> page(kPageSize);
-  for (DWORD index : group.m_vecDataPages) {
-    if (!ReadSourcePage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
-    RestoreTornBitsIfPresent(page.data());
-    bool found = false;
-    ForEachSlot(page.data(), [&](int, WORD entry) {
-      if (entry + 4 > kPageSize) return true;
-      const BYTE status = page[entry];
-      // A primary data record with a null bitmap.
-      if ((status & 0x0E) != 0 || !(status & 0x10)) return true;
-      const WORD f = ReadU16(page.data() + entry + 2);
-      if (f < 4 || entry + f + 2 > kPageSize) return true;
-      fixedEnd = f;
-      columns = ReadU16(page.data() + entry + f);
-      found = true;
-      return false;
-    });
-    if (found) return true;
-  }
+  for (DWORD index : group.m_vecDataPages)
+    if (ReadSourcePage(index, page.data()) && PageRecordLayout(page.data(), fixedEnd, columns)) return true;
   return false;
 }
 

@@ -225,6 +225,16 @@ void CSQLServer2008::LinkUnitPagesToTables() {
     if (!unit || unit->m_dwObjectId == 0) continue;
     CTable* group = nullptr;
     if (!m_mapPageGroups.Lookup(entry.first, group) || !group) continue;
+    // A unit its catalog row gives no first IAM page has never held a page: pages whose
+    // header names it are another unit's, a damaged header field away. They stay unclaimed.
+    if (unit->m_dwFirstIamPage == 0 && unit->m_wFirstIamFile == 0 && !group->m_vecDataPages.empty()) {
+      CExecutionLog::WriteLog(0, 0,
+                              FormatString("Allocation unit %s: its catalog row gives it no IAM page, so the %d data "
+                                           "pages whose header names it are not taken as its",
+                                           entry.first.c_str(), int(group->m_vecDataPages.size())),
+                              false);
+      continue;
+    }
     m_setLinkedUnits.insert(entry.first);
     unit->m_vecDataPages = group->m_vecDataPages;
     unit->m_vecFreedPages = group->m_vecFreedPages;

@@ -158,6 +158,12 @@ enum class RecordVerdict : BYTE {
   kBadColumnCount,  // N fits neither the table nor the 1000-column limit
   kOutOfPage,       // a field would leave the page
 };
+// The layout of a data page's records: the fixed-part length F and column count N of its
+// first primary record with a null bitmap. Every record of one table has the same (a system
+// table's are known numbers), so the layout witnesses whose the page is. False when the
+// page holds no such record.
+bool PageRecordLayout(const BYTE* page, int& fixedEnd, int& columns);
+
 const char* RecordVerdictText(RecordVerdict verdict);
 
 // Gathers an off-row value (the engine: CSQLServer2008::ReadOffRowValue).

@@ -14,10 +14,43 @@
 #include "common/placement.h"
 #include "pellwyn2008.h"
 #include "platform/threads.h"
+#include "record.h"
 
 namespace {
 
 void Log(const char* text) { CExecutionLog::WriteLog(0, 0, text, false); }
+
+// A data page as the census met it: its place and the unit its header names.
+struct HeaderUnit {
+  DWORD index;
+  WORD indexId;
+  DWORD objectId;
+};
+
+// The unit a data page can belong to, by the two header fields that form its allocation
+// unit id (index id << 48 | object id << 16). Index id 0 or 1 is a system table's heap or
+// clustered index, whose unit id is that small number; 256 starts every other unit id
+// (1 << 56). Any other index id is no unit data pages live in: a damaged field.
+struct DataUnit {
+  enum Kind : BYTE { kNone, kSystem, kUser };
+  Kind kind = kNone;
+  DWORD objectId = 0;
+  INT64 unitId = 0;
+  bool operator!=(const DataUnit& o) const { return kind != o.kind || unitId != o.unitId; }
+};
+
+DataUnit DataUnitOf(WORD indexId, DWORD objectId) {
+  DataUnit u;
+  u.objectId = objectId;
+  u.unitId = INT64(UINT64(indexId) << 48 | UINT64(objectId) << 16);
+  if (indexId == 0 || indexId == 1) {
+    u.kind = DataUnit::kSystem;
+    u.unitId = objectId;
+  } else if (indexId == 256) {
+    u.kind = DataUnit::kUser;
+  }
+  return u;
+}
 
 // Runs in stream order to runs sorted by page id with no id in two of them: where pages
 // share an id, the one earlier in the stream keeps it.
@@ -206,37 +239,45 @@ void CSQLServer2008::ReadAllPages() {
   std::vector<CensusRun> runs;
 
   // Page groups looked up by integer key, the last one remembered (neighbouring pages mostly
-  // share an owner); the text keys are formatted once per group.
+  // share an owner); the text keys are formatted once per group. A system table's pages are
+  // grouped by its object id, every other unit's by its allocation unit id; the pages no
+  // witness places by the unit id their header names, under a key no catalog row has.
   std::map<DWORD, CTable*> catalogGroups;
-  std::map<DWORD, CTable*> unitGroups;
+  std::map<INT64, CTable*> unitGroups;
+  std::map<INT64, CTable*> unplacedGroups;
   CTable* lastGroup = nullptr;
-  DWORD lastObject = 0;
-  bool lastCatalog = false;
-  auto groupOf = [&](DWORD objectId, bool catalog) -> CTable* {
-    if (lastGroup && lastObject == objectId && lastCatalog == catalog) return lastGroup;
-    CTable*& slot = (catalog ? catalogGroups : unitGroups)[objectId];
+  INT64 lastKey = -1;
+  DataUnit::Kind lastKind = DataUnit::kNone;
+  auto groupOf = [&](const DataUnit& unit) -> CTable* {
+    const INT64 key = unit.kind == DataUnit::kSystem ? INT64(unit.objectId) : unit.unitId;
+    if (lastGroup && lastKey == key && lastKind == unit.kind) return lastGroup;
+    CTable*& slot = unit.kind == DataUnit::kSystem ? catalogGroups[DWORD(key)]
+                    : unit.kind == DataUnit::kUser ? unitGroups[key]
+                                                   : unplacedGroups[key];
     if (!slot) {
-      if (catalog) {
-        CString key = FormatString("%ld", objectId);
-        if (!m_mapTables.Lookup(key.view(), slot) || !slot) {
+      if (unit.kind == DataUnit::kSystem) {
+        CString text = FormatString("%ld", DWORD(key));
+        if (!m_mapTables.Lookup(text.view(), slot) || !slot) {
           slot = NewTable();
-          slot->m_dwObjectId = objectId;
-          m_mapTables.SetAt(key.view(), slot);
+          slot->m_dwObjectId = DWORD(key);
+          m_mapTables.SetAt(text.view(), slot);
         }
       } else {
-        const INT64 unitId = INT64(UINT64(objectId) * 65536u + (UINT64(1) << 56));
-        CString key = FormatString("%I64d", unitId);
-        if (!m_mapPageGroups.Lookup(key.view(), slot) || !slot) {
+        CString text = unit.kind == DataUnit::kUser ? FormatString("%I64d", key) : FormatString("%I64d (unplaced)", key);
+        if (!m_mapPageGroups.Lookup(text.view(), slot) || !slot) {
           slot = NewTable();
-          m_mapPageGroups.SetAt(key.view(), slot);
+          m_mapPageGroups.SetAt(text.view(), slot);
         }
       }
     }
     lastGroup = slot;
-    lastObject = objectId;
-    lastCatalog = catalog;
+    lastKey = key;
+    lastKind = unit.kind;
     return slot;
   };
+  // Data pages with the unit their header names, filed once the IAM pages (which may come
+  // later in the stream) can witness it.
+  std::vector<HeaderUnit> dataPages;
 
   // A page out of its place is neither evidence nor filed until the census knows whether the
   // page it names is anywhere else.
@@ -250,8 +291,7 @@ void CSQLServer2008::ReadAllPages() {
     const DWORD pageId = PageIdOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
-      const WORD indexId = PageIndexId(page);
-      groupOf(PageObjectId(page), indexId == 0 || indexId == 1)->m_vecDataPages.push_back(index);
+      dataPages.push_back({index, PageIndexId(page), PageObjectId(page)});
     } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
       m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
     }
@@ -309,18 +349,172 @@ void CSQLServer2008::ReadAllPages() {
     pageId = runs[lastRun].pageId + (index - runs[lastRun].index);
     return true;
   };
+  // Where a page stands: in a plain file its place is its id, whatever its (maybe damaged)
+  // header says.
+  auto placeOf = [&](DWORD index, WORD& fileId, DWORD& pageId) {
+    const bool located = locate(index, fileId, pageId);
+    if (!backup) {
+      auto stand = standsFor.find(index);
+      pageId = stand == standsFor.end() ? index : stand->second;
+    }
+    return located;
+  };
+  // A page's unit has witnesses: its header, the IAM pages of the unit that holds it, and the
+  // layout of its records. Where the header and the IAM pages disagree the IAM pages place
+  // it. A page in use that no IAM page holds keeps its header's unit, unless the header names
+  // no unit, or names one whose IAM-held pages are laid out otherwise: then it goes to the
+  // one of the system table and the user unit of its object id whose records have its
+  // layout, when only one has. A page no witness places is filed under the unit id its
+  // header names with a key no catalog row has, so it is counted and named with the other
+  // unclaimed pages.
+  struct Placed {
+    DataUnit unit;
+    bool witnessed = false;  // an IAM page holds it
+    bool candidate = false;  // in use, no IAM page holds it
+    WORD fileId = 0;
+    DWORD pageId = 0;
+  };
+  using Unit = CAllocationEvidence::IamUnit;
+  CUnitWitnessLog placementLog;
+  std::vector<Placed> placed(dataPages.size());
+  bool anyCandidate = false;
+  for (size_t i = 0; i < dataPages.size(); ++i) {
+    const HeaderUnit& d = dataPages[i];
+    Placed& p = placed[i];
+    CAllocationEvidence::IamUnit owner;
+    const bool located = placeOf(d.index, p.fileId, p.pageId);
+    const bool owned = located && evidence.InUseOwner(p.fileId, p.pageId, owner);
+    const DataUnit byHeader = DataUnitOf(d.indexId, d.objectId);
+    const DataUnit byIam = owned ? DataUnitOf(owner.indexId, owner.objectId) : DataUnit{};
+    p.unit = byHeader;
+    p.witnessed = byIam.kind != DataUnit::kNone;
+    if (p.witnessed && byIam != byHeader) {
+      p.unit = byIam;
+      placementLog.Moved(p.fileId, p.pageId, {d.indexId, d.objectId}, owner);
+    }
+    p.candidate = !p.witnessed && (!located || evidence.Judge(p.fileId, p.pageId) != CAllocationEvidence::Verdict::kFree);
+    anyCandidate = anyCandidate || p.candidate;
+  }
+  if (anyCandidate) {
+    // The pages of each (kind, object id) the candidates could belong to.
+    auto keyOf = [](const DataUnit& u) { return UINT64(u.kind) << 32 | u.objectId; };
+    std::map<UINT64, std::vector<size_t>> members;
+    for (const Placed& p : placed) {
+      if (!p.candidate) continue;
+      members[keyOf(DataUnitOf(1, p.unit.objectId))];
+      members[keyOf(DataUnitOf(256, p.unit.objectId))];
+    }
+    for (size_t i = 0; i < placed.size(); ++i) {
+      auto it = members.find(keyOf(placed[i].unit));
+      if (it != members.end()) it->second.push_back(i);
+    }
+    // Each page's layout is read once; a group's is that of its first page an IAM page
+    // holds, else of its first other page, and each group keeps the first two pages that
+    // have one (the page being weighed is never its own witness). A large unit no IAM page
+    // vouches for is so weighed in one pass, not once per page.
+    std::vector<BYTE> buffer(kPageSize);
+    std::vector<signed char> layoutRead(placed.size(), 0);  // 0 not read, 1 found, -1 none
+    std::vector<std::pair<int, int>> layouts(placed.size());
+    auto layoutOf = [&](size_t i, std::pair<int, int>& layout) {
+      if (layoutRead[i] == 0) {
+        const bool found = source.ReadPage(dataPages[i].index, buffer.data()) &&
+                           PageRecordLayout(buffer.data(), layouts[i].first, layouts[i].second);
+        layoutRead[i] = found ? 1 : -1;
+      }
+      layout = layouts[i];
+      return layoutRead[i] == 1;
+    };
+    std::map<std::pair<UINT64, bool>, std::pair<long long, long long>> firstTwo;
+    auto groupLayout = [&](const DataUnit& unit, size_t except, std::pair<int, int>& layout, bool witnessedOnly) {
+      auto it = members.find(keyOf(unit));
+      if (it == members.end()) return false;
+      auto cached = firstTwo.find({it->first, witnessedOnly});
+      if (cached == firstTwo.end()) {
+        std::pair<long long, long long> found{-1, -1};
+        std::pair<int, int> any;
+        for (bool witnessed : {true, false}) {
+          if (!witnessed && witnessedOnly) break;
+          for (size_t i : it->second) {
+            if (placed[i].witnessed != witnessed || !layoutOf(i, any)) continue;
+            (found.first < 0 ? found.first : found.second) = (long long)(i);
+            if (found.second >= 0) break;
+          }
+          if (found.second >= 0) break;
+        }
+        cached = firstTwo.emplace(std::make_pair(it->first, witnessedOnly), found).first;
+      }
+      const long long pick = cached->second.first != (long long)(except) ? cached->second.first : cached->second.second;
+      if (pick < 0) return false;
+      layout = layouts[size_t(pick)];
+      return true;
+    };
+    // Pages of a group other than `except` (a page is in the group of its own unit).
+    auto others = [&](const DataUnit& unit, size_t except) {
+      auto it = members.find(keyOf(unit));
+      if (it == members.end()) return size_t(0);
+      return it->second.size() - (keyOf(placed[except].unit) == it->first ? 1 : 0);
+    };
+    // A page placed here counts for its new unit when later pages are weighed.
+    auto refile = [&](size_t i, const DataUnit& to) {
+      for (const DataUnit& u : {placed[i].unit, to}) {
+        firstTwo.erase({keyOf(u), true});
+        firstTwo.erase({keyOf(u), false});
+      }
+      auto from = members.find(keyOf(placed[i].unit));
+      if (from != members.end()) from->second.erase(std::remove(from->second.begin(), from->second.end(), i), from->second.end());
+      auto into = members.find(keyOf(to));
+      if (into != members.end()) into->second.push_back(i);
+      placed[i].unit = to;
+    };
+    // Pages whose header names a unit first, then those whose header names none: a page
+    // damaged one way is not the evidence that places a page damaged the other.
+    for (bool namesNone : {false, true}) {
+      for (size_t i = 0; i < placed.size(); ++i) {
+        Placed& p = placed[i];
+        std::pair<int, int> own, layout;
+        if (!p.candidate || (p.unit.kind == DataUnit::kNone) != namesNone || !layoutOf(i, own)) continue;
+        p.candidate = false;
+        // The header's word stands unless it names no unit, or the unit it names has pages
+        // its IAM pages hold, laid out otherwise (two witnesses speak against it then), or it
+        // names a user unit with no other data page where the system table of its object id
+        // has more than one (a system page's index id damaged, its IAM page lost with it).
+        const DataUnit asSystem = DataUnitOf(1, p.unit.objectId);
+        const DataUnit asUser = DataUnitOf(256, p.unit.objectId);
+        // The last is only a doubt: it moves the page when the layout fits, and unplaces none.
+        const bool contradicted = namesNone || (groupLayout(p.unit, i, layout, true) && layout != own);
+        const bool doubted = p.unit.kind == DataUnit::kUser && others(p.unit, i) == 0 && others(asSystem, i) >= 2;
+        if (!contradicted && !doubted) continue;
+        const bool fitsSystem =
+            p.unit.kind != DataUnit::kSystem && groupLayout(asSystem, i, layout, false) && layout == own;
+        const bool fitsUser = p.unit.kind != DataUnit::kUser && groupLayout(asUser, i, layout, false) && layout == own;
+        const Unit header{dataPages[i].indexId, dataPages[i].objectId};
+        if (fitsSystem != fitsUser) {
+          placementLog.ByLayout(p.fileId, p.pageId, header, {WORD(fitsSystem ? 1 : 256), p.unit.objectId});
+          refile(i, fitsSystem ? asSystem : asUser);
+        } else if (contradicted && !namesNone) {
+          placementLog.NotItsUnits(p.fileId, p.pageId, header);
+          DataUnit none;
+          none.objectId = p.unit.objectId;
+          none.unitId = INT64(UINT64(header.indexId) << 48 | UINT64(header.objectId) << 16);
+          refile(i, none);
+        }
+      }
+    }
+  }
+  for (size_t i = 0; i < placed.size(); ++i) {
+    const DataUnit& unit = placed[i].unit;
+    if (unit.kind == DataUnit::kNone && DataUnitOf(dataPages[i].indexId, 0).kind == DataUnit::kNone)
+      placementLog.Unplaced(placed[i].fileId, placed[i].pageId, {dataPages[i].indexId, dataPages[i].objectId});
+    groupOf(unit)->m_vecDataPages.push_back(dataPages[i].index);
+  }
+  for (const CString& line : placementLog.LogLines()) Log(line);
   auto sortOut = [&](CTable* group) {
     std::vector<DWORD> live;
     live.reserve(group->m_vecDataPages.size());
     for (DWORD index : group->m_vecDataPages) {
       WORD fileId = 0;
       DWORD pageId = 0;
-      // In a plain file a page's place is its id, whatever its (maybe damaged) header says.
-      const bool located = locate(index, fileId, pageId);
-      if (!backup) {
-        auto stand = standsFor.find(index);
-        pageId = stand == standsFor.end() ? index : stand->second;
-      }
+      const bool located = placeOf(index, fileId, pageId);
       if (located && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
       else live.push_back(index);
     }
@@ -328,6 +522,7 @@ void CSQLServer2008::ReadAllPages() {
   };
   for (auto& g : catalogGroups) sortOut(g.second);
   for (auto& g : unitGroups) sortOut(g.second);
+  for (auto& g : unplacedGroups) sortOut(g.second);
   for (const CString& line : evidence.LogLines()) Log(line);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (plan.overlay) {

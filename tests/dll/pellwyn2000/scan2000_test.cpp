@@ -250,6 +250,50 @@ TEST(Scan2000, CensusSetsAsideOnlyWhatPfsAndIamAgreeIsFree) {
   }
 }
 
+TEST(Scan2000, IamPagesWitnessAPagesTableAgainstItsHeader) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  const std::string whole = [&] {
+    CSQLServer2000 engine;
+    return RunRecovery(engine, WriteDatabase(dir, SyntheticDatabase(), "whole.mdf")).finished ? CatalogText(engine)
+                                                                                              : std::string();
+  }();
+  ASSERT_NE(whole.find("[T]"), std::string::npos) << whole;
+  struct Case {
+    const char* label;
+    DWORD page;      // the table's page whose object id field is damaged
+    DWORD objectId;  // what it reads
+    bool iam;        // the table's IAM page is there to witness
+    std::vector<DWORD> live;
+    const char* logged;
+  } cases[] = {
+      {"a syscolumns id, the IAM page holds it", 5, 3, true, {5, 11},
+       "data page 1:5 names index id 0, object id 3 in its header, but the IAM pages of index id 0, object id 300 "
+       "hold it"},
+      {"no object's id, the IAM page holds it", 11, 12345, true, {5, 11}, "data page 1:11 names index id 0, object id 12345"},
+      // Without the second witness the header is all there is: the page is kept as its header says.
+      {"a syscolumns id, no IAM page", 5, 3, false, {7, 11}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto pages = SyntheticDatabase();
+    pages[c.page].Put(24, c.objectId, 4);
+    if (!c.iam) pages[10] = Page(0, 0, 10);
+    const size_t logged = scope.ReadExecLog().size();
+    CSQLServer2000 engine;
+    ASSERT_TRUE(RunRecovery(engine, WriteDatabase(dir, pages)).finished);
+    CTable* t = *engine.m_mapTables.Find("300");
+    EXPECT_EQ(t->m_vecDataPages, c.live);
+    const std::string log = scope.ReadExecLog().substr(logged);
+    if (c.logged) {
+      EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+      EXPECT_EQ(CatalogText(engine), whole);
+    } else {
+      EXPECT_EQ(log.find("Page census: data page"), std::string::npos) << log;
+    }
+  }
+}
+
 TEST(Scan2000, WithoutSysobjectsTablesAreRecoveredUnderSubstituteNames) {
   ModuleFolderScope scope;
   testsupport::TempDir dir;

@@ -205,6 +205,164 @@ TEST(Census, GroupsDataPagesByOwner) {
   EXPECT_TRUE(engine.m_mapTextPages.IsEmpty());  // text pages are mapped only inside backups
 }
 
+TEST(Census, HeaderAndIamPagesWitnessAPagesUnit) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  // Pages: 0 file header, 1 PFS (all allocated but page 9), 2 a page of system table 34,
+  // 3 and 4 two more of its pages whose index id field was damaged (to 256, a user unit's,
+  // and to 0x1234, no unit's), 5 a page whose index id is damaged and no IAM page holds,
+  // 6 a user page of unit (256, 46) whose object id field reads 34, 7 the IAM page of
+  // (1, 34): pages 2-4 in single-page slots and extent 1 (pages 8-15), 8 the IAM page of
+  // (256, 46): page 6, 9 a stale page of system table 7 left in extent 1 (free by the PFS),
+  // 10 a page of extent 1 whose header names unit (256, 99).
+  std::string bytes(11 * 8192, '\0');
+  auto header = [&](int n, BYTE type, WORD indexId, DWORD objectId) {
+    char* p = &bytes[size_t(n) * 8192];
+    p[1] = char(type);
+    p[6] = char(indexId);
+    p[7] = char(indexId >> 8);
+    for (int i = 0; i < 4; ++i) p[24 + i] = char(objectId >> (8 * i));
+    for (int i = 0; i < 4; ++i) p[32 + i] = char(DWORD(n) >> (8 * i));
+  };
+  header(0, 15, 0, 0);
+  header(1, 11, 0, 99);
+  for (int i = 0; i < 8088; ++i) bytes[8192 + 100 + i] = char(i == 9 ? 0x00 : 0x40);
+  header(2, 1, 1, 34);
+  header(3, 1, 256, 34);
+  header(4, 1, 0x1234, 34);
+  header(5, 1, 0x1234, 50);
+  header(6, 1, 256, 34);
+  header(9, 1, 0, 7);
+  header(10, 1, 256, 99);
+  auto put = [&](int n, const allocpages::Page& page) {
+    bytes.replace(size_t(n) * 8192, 8192, reinterpret_cast<const char*>(page.data()), 8192);
+  };
+  put(7, allocpages::Iam(7, {2, 3, 4}, {1}, 0, 0, 34, 1));  // file id 0, as the pages above
+  put(8, allocpages::Iam(8, {6}, {}, 0, 0, 46, 256));
+  const std::string path = dir.file("census.mdf");
+  testsupport::WriteFile(path, bytes);
+  CSQLServer2008 engine;
+  RunCensus(engine, path);
+
+  CTable* objects = nullptr;
+  ASSERT_TRUE(engine.m_mapTables.Lookup("34", objects));
+  EXPECT_EQ(objects->m_vecDataPages, std::vector<DWORD>({2, 3, 4, 10}));
+  // The stale page stays its header's: its extent went to another unit since.
+  CTable* units = nullptr;
+  ASSERT_TRUE(engine.m_mapTables.Lookup("7", units));
+  EXPECT_EQ(units->m_vecFreedPages, std::vector<DWORD>({9}));
+  EXPECT_TRUE(units->m_vecDataPages.empty());
+  CTable* user = nullptr;
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(std::to_string((UINT64(1) << 56) | (UINT64(46) << 16)), user));
+  EXPECT_EQ(user->m_vecDataPages, std::vector<DWORD>({6}));
+  // The page no witness places is filed under the unit its header names, which no catalog
+  // row ties to a table: it is counted with the unclaimed pages, not read as anyone's.
+  CTable* unplaced = nullptr;
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(
+      std::to_string((UINT64(0x1234) << 48) | (UINT64(50) << 16)) + " (unplaced)", unplaced));
+  EXPECT_EQ(unplaced->m_vecDataPages, std::vector<DWORD>({5}));
+  EXPECT_EQ(engine.m_mapPageGroups.GetCount(), 2);
+  EXPECT_EQ(engine.m_mapTables.GetCount(), 2);
+
+  const std::string log = scope.ReadExecLog();
+  for (const char* line :
+       {"data page 0:3 names index id 256, object id 34 in its header, but the IAM pages of index id 1, object id 34 "
+        "hold it",
+        "data page 0:4 names index id 4660, object id 34 in its header, but the IAM pages of index id 1, object id 34",
+        "data page 0:6 names index id 256, object id 34 in its header, but the IAM pages of index id 256, object id 46",
+        "data page 0:10 names index id 256, object id 99",
+        "data page 0:5 names index id 4660, object id 50 in its header, which is no unit of data pages, and no IAM "
+        "page holds it: it is unplaced"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  EXPECT_EQ(log.find("data page 0:2 "), std::string::npos);
+  EXPECT_EQ(log.find("data page 0:9 "), std::string::npos);
+}
+
+TEST(Census, RecordLayoutPlacesAPageNoIamPageHolds) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  // Pages: 0 file header, 1 PFS (all allocated), 2 and 3 pages of system table 34 (records
+  // of 20 fixed bytes and 5 columns) that no IAM page holds, 4 and 5 two more of its pages
+  // whose index id field reads 0x1234 (no unit) and 256 (a user unit with no other page),
+  // 6 and 7 pages of user unit (256, 46) (records of 12 bytes and 3 columns) its IAM page 9
+  // holds, 8 a page naming (256, 46) laid out as table 34's, which that IAM page does not
+  // hold, 10 a page naming (0x1234, 50) laid out as no other page, 11 and 12 pages of
+  // system table 60, 13 the only page of user unit (256, 60), laid out otherwise: a lone
+  // page whose layout fits no other unit keeps its header's.
+  std::string bytes(14 * 8192, '\0');
+  auto header = [&](int n, BYTE type, WORD indexId, DWORD objectId) {
+    char* p = &bytes[size_t(n) * 8192];
+    p[1] = char(type);
+    p[6] = char(indexId);
+    p[7] = char(indexId >> 8);
+    for (int i = 0; i < 4; ++i) p[24 + i] = char(objectId >> (8 * i));
+    for (int i = 0; i < 4; ++i) p[32 + i] = char(DWORD(n) >> (8 * i));
+  };
+  // One record at 96: status 0x10 (null bitmap), the fixed part, the column count, a bitmap.
+  auto record = [&](int n, int fixedEnd, int columns) {
+    char* p = &bytes[size_t(n) * 8192];
+    char* r = p + 96;
+    r[0] = 0x10;
+    r[2] = char(fixedEnd);
+    r[fixedEnd] = char(columns);
+    p[22] = 1;                              // one slot
+    const int freeData = 96 + fixedEnd + 3;  // after the column count and one bitmap byte
+    p[30] = char(freeData);
+    p[31] = char(freeData >> 8);
+    p[8190] = 96;
+  };
+  header(0, 15, 0, 0);
+  header(1, 11, 0, 99);
+  for (int i = 0; i < 8088; ++i) bytes[8192 + 100 + i] = char(0x40);
+  const struct {
+    int page;
+    WORD indexId;
+    DWORD objectId;
+    int fixedEnd, columns;
+  } data[] = {{2, 1, 34, 20, 5},  {3, 1, 34, 20, 5},  {4, 0x1234, 34, 20, 5}, {5, 256, 34, 20, 5},
+              {6, 256, 46, 12, 3}, {7, 256, 46, 12, 3}, {8, 256, 46, 20, 5},   {10, 0x1234, 50, 30, 2},
+              {11, 1, 60, 10, 2},  {12, 1, 60, 10, 2},  {13, 256, 60, 40, 9}};
+  for (const auto& d : data) {
+    header(d.page, 1, d.indexId, d.objectId);
+    record(d.page, d.fixedEnd, d.columns);
+  }
+  const allocpages::Page iam = allocpages::Iam(9, {6, 7}, {}, 0, 0, 46, 256);
+  bytes.replace(9 * 8192, 8192, reinterpret_cast<const char*>(iam.data()), 8192);
+  const std::string path = dir.file("layout.mdf");
+  testsupport::WriteFile(path, bytes);
+  CSQLServer2008 engine;
+  RunCensus(engine, path);
+
+  CTable* objects = nullptr;
+  ASSERT_TRUE(engine.m_mapTables.Lookup("34", objects));
+  EXPECT_EQ(objects->m_vecDataPages, std::vector<DWORD>({2, 3, 4, 5}));
+  const std::string user = std::to_string((UINT64(1) << 56) | (UINT64(46) << 16));
+  CTable* group = nullptr;
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(user, group));
+  EXPECT_EQ(group->m_vecDataPages, std::vector<DWORD>({6, 7}));
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(user + " (unplaced)", group));
+  EXPECT_EQ(group->m_vecDataPages, std::vector<DWORD>({8}));
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(
+      std::to_string((UINT64(0x1234) << 48) | (UINT64(50) << 16)) + " (unplaced)", group));
+  EXPECT_EQ(group->m_vecDataPages, std::vector<DWORD>({10}));
+  ASSERT_TRUE(engine.m_mapPageGroups.Lookup(std::to_string((UINT64(1) << 56) | (UINT64(60) << 16)), group));
+  EXPECT_EQ(group->m_vecDataPages, std::vector<DWORD>({13}));
+  EXPECT_EQ(engine.m_mapPageGroups.GetCount(), 4);
+
+  const std::string log = scope.ReadExecLog();
+  for (const char* line :
+       {"data page 0:4 names index id 4660, object id 34 in its header; no IAM page holds it, and its records have the "
+        "layout of index id 1, object id 34",
+        "data page 0:5 names index id 256, object id 34 in its header; no IAM page holds it, and its records have the "
+        "layout of index id 1, object id 34",
+        "data page 0:8 names index id 256, object id 46 in its header, but that unit's IAM pages do not hold it",
+        "data page 0:10 names index id 4660, object id 50 in its header, which is no unit of data pages"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  EXPECT_EQ(log.find("data page 0:2 "), std::string::npos);
+  EXPECT_EQ(log.find("data page 0:6 "), std::string::npos);
+  EXPECT_EQ(log.find("data page 0:13 "), std::string::npos);
+}
+
 TEST(Census, BackupStreamPositionsAndTextPages) {
   REQUIRE_FIXTURE(path, "bak2008_library_small.bak");
   ModuleFolderScope scope;
