@@ -157,6 +157,22 @@ void CViewStoredProc::Save(CArchive& ar) const { ar << m_strName << m_wValue1 <<
 
 void CViewStoredProc::Load(CArchive& ar) { ar >> m_strName >> m_wValue1 >> m_wValue2 >> m_strText; }
 
+CIndexInfo* CViewStoredProc::FindIndex(DWORD id) {
+  for (CIndexInfo& index : m_vecIndexes)
+    if (index.m_dwId == id) return &index;
+  return nullptr;
+}
+
+void CViewStoredProc::AddColumn(int id, const CString& name) {
+  if (!ColumnName(id)) m_vecColumns.push_back({id, name});
+}
+
+const CString* CViewStoredProc::ColumnName(int id) const {
+  for (const ViewColumn& c : m_vecColumns)
+    if (c.id == id) return &c.name;
+  return nullptr;
+}
+
 void CTable::Save(CArchive& ar) const {
   ar << m_strName << m_strText2 << m_strText3 << m_strText4 << m_strOwner;
   ar << m_dwValue6 << m_dwObjectId;

@@ -183,12 +183,32 @@ class CCheckConstraint {
   ConstraintState m_state;
 };
 
+// A column of a view as the catalog lists it: enough to name an index key.
+struct ViewColumn {
+  int id = 0;
+  CString name;
+};
+
 class CViewStoredProc {
  public:
   CString m_strName;
   WORD m_wValue1 = 0;
   WORD m_wValue2 = 0;
   CString m_strText;
+  // Of a view only, read for its indexes (an indexed view): the owner its index statements
+  // name, its columns by column id and its indexes in the order read (m_dwId the index id).
+  // None of them is archived by the first form; the scan file's extension keeps them for the
+  // views that have indexes.
+  CString m_strOwner;
+  std::vector<ViewColumn> m_vecColumns;
+  std::vector<CIndexInfo> m_vecIndexes;
+
+  // The index of that id, or null.
+  CIndexInfo* FindIndex(DWORD id);
+  // Adds a column once: a page read twice gives its rows twice.
+  void AddColumn(int id, const CString& name);
+  // The column's name, or null for an id the view has no column of.
+  const CString* ColumnName(int id) const;
 
   // Archived size with every text empty: the least a record takes in a scan file.
   static constexpr size_t kMinArchiveBytes = 6;

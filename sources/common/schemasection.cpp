@@ -341,3 +341,87 @@ void ApplyTypeBindingSection(const CScanFileExtension& extension, CStringKeyMap<
     type->m_strDefaultText = b.defaultText;
   }
 }
+
+void WriteViewIndexSection(CScanFileExtension& extension, const CStringKeyMap<CViewStoredProc*>& views) {
+  ScanExtensionWriter& w = extension.Add(kViewIndexSectionTag);
+  size_t count = 0;
+  for (const auto& e : views) count += e.second && !e.second->m_vecIndexes.empty() ? 1 : 0;
+  w.Count(count);
+  for (const auto& [key, view] : views) {
+    if (!view || view->m_vecIndexes.empty()) continue;
+    w.Text(CString(key)).Text(view->m_strOwner).Count(view->m_vecColumns.size());
+    for (const ViewColumn& c : view->m_vecColumns) w.I32(c.id).Text(c.name);
+    w.Count(view->m_vecIndexes.size());
+    for (const CIndexInfo& index : view->m_vecIndexes) {
+      w.U32(index.m_dwId).Text(index.m_strName);
+      w.U8(index.m_bClustered).U8(index.m_bNonClustered).U8(index.m_bUnique).U8(index.m_bFlag6).U8(index.m_bFlag7);
+      w.Count(index.m_vecColumns.size());
+      for (size_t p = 0; p < index.m_vecColumns.size(); ++p)
+        w.I32(index.m_vecColumns[p]).Flag(p < index.m_vecDescending.size() && index.m_vecDescending[p]);
+      w.Count(index.m_vecIncluded.size());
+      for (int id : index.m_vecIncluded) w.I32(id);
+    }
+  }
+}
+
+void ApplyViewIndexSection(const CScanFileExtension& extension, CStringKeyMap<CViewStoredProc*>& views) {
+  const std::string* bytes = extension.Find(kViewIndexSectionTag);
+  if (!bytes) {
+    if (views.GetCount() > 0) Log("Scan file written before indexes on views were kept: its views load without indexes");
+    return;
+  }
+  struct ViewExtra {
+    std::string key;
+    CString owner;
+    std::vector<ViewColumn> columns;
+    std::vector<CIndexInfo> indexes;
+  };
+  ScanExtensionReader r(*bytes);
+  std::vector<ViewExtra> extras;
+  // Least sizes: a view of two empty texts and two counts, a column of an id and an empty
+  // name, an index of its id, empty name, five flags and two counts, a key of id and flag.
+  const size_t count = r.Count(10);
+  for (size_t v = 0; v < count && r.ok(); ++v) {
+    ViewExtra x;
+    x.key = r.Text().str();
+    x.owner = r.Text();
+    const size_t columns = r.Count(5);
+    for (size_t i = 0; i < columns && r.ok(); ++i) {
+      ViewColumn c;
+      c.id = r.I32();
+      c.name = r.Text();
+      x.columns.push_back(c);
+    }
+    const size_t indexes = r.Count(18);
+    for (size_t i = 0; i < indexes && r.ok(); ++i) {
+      CIndexInfo index;
+      index.m_dwId = r.U32();
+      index.m_strName = r.Text();
+      index.m_bClustered = r.U8();
+      index.m_bNonClustered = r.U8();
+      index.m_bUnique = r.U8();
+      index.m_bFlag6 = r.U8();
+      index.m_bFlag7 = r.U8();
+      const size_t keys = r.Count(5);
+      for (size_t k = 0; k < keys && r.ok(); ++k) {
+        index.m_vecColumns.push_back(r.I32());
+        index.m_vecDescending.push_back(r.Flag());
+      }
+      const size_t included = r.Count(4);
+      for (size_t k = 0; k < included && r.ok(); ++k) index.m_vecIncluded.push_back(r.I32());
+      x.indexes.push_back(std::move(index));
+    }
+    extras.push_back(std::move(x));
+  }
+  if (!r.ok()) {
+    Log("Scan file: its view index section is damaged: its views load without indexes");
+    return;
+  }
+  for (ViewExtra& x : extras) {
+    CViewStoredProc* view = nullptr;
+    if (!views.Lookup(x.key, view) || !view) continue;
+    view->m_strOwner = x.owner;
+    view->m_vecColumns = std::move(x.columns);
+    view->m_vecIndexes = std::move(x.indexes);
+  }
+}

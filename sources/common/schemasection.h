@@ -52,3 +52,11 @@ bool ReadSchemaSection(const std::string& bytes, CStringKeyMap<CTable*>& tables)
 // Both halves of an engine's load: the section applied when the file has it, else the line
 // that says what the scan lacks.
 void ApplySchemaSection(const CScanFileExtension& extension, CStringKeyMap<CTable*>& tables);
+
+// The "view-indexes" section: per view that has indexes (by key) its owner, its columns (id
+// and name) and its indexes (id, name, kind, key columns with their direction, included
+// columns), which the first archive form of a view does not keep. Without it (an older file)
+// the views load without indexes, which the log says when the scan has views.
+constexpr const char* kViewIndexSectionTag = "view-indexes";
+void WriteViewIndexSection(CScanFileExtension& extension, const CStringKeyMap<CViewStoredProc*>& views);
+void ApplyViewIndexSection(const CScanFileExtension& extension, CStringKeyMap<CViewStoredProc*>& views);

@@ -160,3 +160,87 @@ TEST(ScanFileExtension, TypeBindingsComeBackAndAFileWithoutThemOpensUnbound) {
   EXPECT_EQ(cutBack.m_dwDefaultObjectId, 0u);
   EXPECT_TRUE(cutBack.m_strDefaultText.IsEmpty());
 }
+
+TEST(ScanFileExtension, ViewIndexesComeBackAndAFileWithoutThemOpensWithout) {
+  testsupport::ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CViewStoredProc indexed, plain;
+  indexed.m_strName = "V";
+  indexed.m_strOwner = "sales";
+  indexed.AddColumn(1, "OrderID");
+  indexed.AddColumn(4, "Total");
+  CIndexInfo clustered;
+  clustered.m_dwId = 1;
+  clustered.m_strName = "CX";
+  clustered.m_bClustered = clustered.m_bUnique = 1;
+  clustered.m_vecColumns = {0, 1};
+  clustered.m_vecDescending = {false, false};
+  CIndexInfo cover;
+  cover.m_dwId = 3;
+  cover.m_strName = "IX";
+  cover.m_bNonClustered = 1;
+  cover.m_vecColumns = {4};
+  cover.m_vecDescending = {true};
+  cover.m_vecIncluded = {1};
+  indexed.m_vecIndexes = {clustered, cover};
+  plain.m_strName = "P";
+  plain.AddColumn(1, "a");  // a view without indexes is not written
+  CStringKeyMap<CViewStoredProc*> written;
+  written.SetAt("700", &indexed);
+  written.SetAt("701", &plain);
+  written.SetAt("702", nullptr);
+  CScanFileExtension out;
+  WriteViewIndexSection(out, written);
+
+  CViewStoredProc indexedBack, plainBack;
+  CStringKeyMap<CViewStoredProc*> read;
+  read.SetAt("700", &indexedBack);
+  read.SetAt("701", &plainBack);
+  CScanFileExtension in;
+  ASSERT_TRUE(ReadBack(WriteFileWith(dir, out, true), in));
+  ApplyViewIndexSection(in, read);
+  EXPECT_EQ(indexedBack.m_strOwner, CString("sales"));
+  ASSERT_EQ(indexedBack.m_vecColumns.size(), 2u);
+  EXPECT_EQ(indexedBack.m_vecColumns[1].id, 4);
+  EXPECT_EQ(*indexedBack.ColumnName(4), CString("Total"));
+  ASSERT_EQ(indexedBack.m_vecIndexes.size(), 2u);
+  const CIndexInfo& c = indexedBack.m_vecIndexes[0];
+  EXPECT_EQ(c.m_dwId, 1u);
+  EXPECT_EQ(c.m_strName, CString("CX"));
+  EXPECT_TRUE(c.m_bClustered && c.m_bUnique && !c.m_bNonClustered);
+  EXPECT_EQ(c.m_vecColumns, (std::vector<int>{0, 1}));
+  const CIndexInfo& i = indexedBack.m_vecIndexes[1];
+  EXPECT_EQ(i.m_dwId, 3u);
+  EXPECT_TRUE(i.m_bNonClustered && !i.m_bUnique && !i.m_bClustered);
+  EXPECT_EQ(i.m_vecDescending, (std::vector<bool>{true}));
+  EXPECT_EQ(i.m_vecIncluded, (std::vector<int>{1}));
+  EXPECT_TRUE(plainBack.m_vecColumns.empty() && plainBack.m_vecIndexes.empty());
+
+  // An older file: its views open without indexes, and the log says so.
+  CScanFileExtension older;
+  older.Add("first").U8(1);
+  CScanFileExtension oldIn;
+  ASSERT_TRUE(ReadBack(WriteFileWith(dir, older, true), oldIn));
+  CViewStoredProc untouched;
+  CStringKeyMap<CViewStoredProc*> oldViews;
+  oldViews.SetAt("700", &untouched);
+  ApplyViewIndexSection(oldIn, oldViews);
+  EXPECT_TRUE(untouched.m_vecIndexes.empty());
+  EXPECT_NE(scope.ReadExecLog().find("written before indexes on views were kept"), std::string::npos);
+
+  // A section cut anywhere gives no index rather than part of one.
+  const std::string* section = in.Find(kViewIndexSectionTag);
+  ASSERT_NE(section, nullptr);
+  for (size_t keep : {size_t(4), section->size() / 2, section->size() - 1}) {
+    CScanFileExtension cut;
+    ScanExtensionWriter& w = cut.Add(kViewIndexSectionTag);
+    for (size_t b = 0; b < keep; ++b) w.U8(BYTE((*section)[b]));
+    CScanFileExtension cutIn;
+    ASSERT_TRUE(ReadBack(WriteFileWith(dir, cut, true), cutIn));
+    CViewStoredProc cutBack;
+    CStringKeyMap<CViewStoredProc*> cutViews;
+    cutViews.SetAt("700", &cutBack);
+    ApplyViewIndexSection(cutIn, cutViews);
+    EXPECT_TRUE(cutBack.m_vecIndexes.empty() && cutBack.m_strOwner.IsEmpty()) << keep;
+  }
+}

@@ -218,6 +218,8 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
   auto addObject = [&](CStringKeyMap<CViewStoredProc*>& map) {
     auto* object = new CViewStoredProc();
     object->m_strName = name;
+    // The owner an index of a view names (an indexed view's CREATE INDEX ... ON [o].[v]).
+    if (kind == ObjectKind::View) m_mapOwnerNames.Lookup(FormatString("%d", int(ownerId)).view(), object->m_strOwner);
     Replace(map, key, object);
   };
   switch (kind) {
@@ -406,8 +408,25 @@ void CSQLServer2000::DecodeColumnRow(BYTE* body, WORD rowOffset) {
   WORD order = row.U16(34);
   const DWORD collation = row.Has(38, 4) ? row.U32(38) : 0;  // only the preview needs it
   if (!row.ok() || objectId < kFirstUserObject) return;
-  // Columns of views and procedure parameters.
-  if (m_setNonTableObjects.count(objectId)) return;
+  // Columns of views and procedure parameters make no table; a view's columns name the keys
+  // of its indexes, by column id.
+  if (m_setNonTableObjects.count(objectId)) {
+    CViewStoredProc* view = nullptr;
+    if (!m_mapViews.Lookup(FormatString("%ld", objectId).view(), view) || !view) return;
+    size_t at = row.U16(2);
+    if (at > 50) at &= 0xFF;
+    const int n = row.U16(at);
+    if (!row.ok() || n > 50) return;
+    const VarPart part = ReadVarPart(row, at, n);
+    if (!row.ok() || part.varColumns < 1) return;
+    const size_t end = row.U16(part.endsAt) & ~kOffRowFlag;
+    if (!row.ok() || end < part.dataAt || end - part.dataAt > kMaxNameBytes) return;
+    const ByteView bytes = Field(row, part.dataAt, end);
+    CString columnName;
+    if (!row.ok() || !NameText(bytes, columnName)) columnName.Empty();
+    view->AddColumn(columnId, columnName);
+    return;
+  }
 
   size_t countOffset = row.U16(2);
   if (countOffset > 50) countOffset &= 0xFF;
@@ -575,8 +594,11 @@ void CSQLServer2000::ParseSysIndexesRow(BYTE* body, WORD rowOffset) {
   }
 
   CTable* table = nullptr;
-  if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) return;
-  table->m_bHasIndexes = true;
+  CViewStoredProc* view = nullptr;
+  if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) {
+    // An index of a view (an indexed view): kept with the view, as the view is no table.
+    if (!m_mapViews.Lookup(FormatString("%ld", objectId).view(), view) || !view || view->FindIndex(indexId)) return;
+  }
   auto index = std::make_unique<CIndexInfo>();
   index->m_dwId = indexId;
   index->m_strName = name;
@@ -590,10 +612,15 @@ void CSQLServer2000::ParseSysIndexesRow(BYTE* body, WORD rowOffset) {
   index->m_bFlag9 = (status & 0x200) ? 0 : 1;
   index->m_bFlag10 = (status & 0x400) ? 0 : 1;
   index->m_bFlag11 = (status & 0x200) ? 1 : 0;
-  // A clustered index that is not unique makes every row carry a uniquifier.
-  if (index->m_bClustered && !index->m_bUnique) table->m_nExtraColumn = 1;
   index->m_vecColumns = ReadIndexKeyColumns(keys.data(), keys.size(), keyEntries);
   index->m_vecDescending.assign(index->m_vecColumns.size(), false);
+  if (view) {
+    view->m_vecIndexes.push_back(std::move(*index));
+    return;
+  }
+  table->m_bHasIndexes = true;
+  // A clustered index that is not unique makes every row carry a uniquifier.
+  if (index->m_bClustered && !index->m_bUnique) table->m_nExtraColumn = 1;
   table->SetIndex(FormatString("%ld", long(indexId)), index.release());
 }
 

@@ -47,6 +47,7 @@ bool CSQLServer2000::SaveScanFile(const char* path, CString* error) {
         WriteTypeSection(extension, m_mapDataTypes);
         WriteRuleSection(extension, m_mapTables);
         WriteTypeBindingSection(extension, m_mapDataTypes);
+        WriteViewIndexSection(extension, m_mapViews);
         extension.Write(ar);
       },
       error);
@@ -109,6 +110,7 @@ void CSQLServer2000::LoadScanInfo(CArchive& ar) {
     ApplyTypeSection(extension, m_mapDataTypes);
     ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
     ApplyTypeBindingSection(extension, m_mapDataTypes);
+    ApplyViewIndexSection(extension, m_mapViews);
     // A file without the schema section still names its keys (in the names map).
     AttachConstraints();
   } catch (const CArchiveException&) {

@@ -17,6 +17,7 @@
 #include "common/scriptfile.h"
 #include "common/settings.h"
 #include "common/sqltext.h"
+#include "common/viewindexes.h"
 #include "pellwyn2000.h"
 #include "platform/database.h"
 
@@ -506,7 +507,21 @@ void EmitObject(CSQLServer2000& engine, const CViewStoredProc* object, FILE_HAND
 
 }  // namespace
 
-void CSQLServer2000::GenerateViewQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hViewsSqlFile, false); }
+// An indexed view's indexes follow its own batch, in its file or on the server.
+void CSQLServer2000::GenerateViewQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hViewsSqlFile, false);
+  if (!object) return;
+  std::vector<CString> problems;
+  const std::vector<CString> statements = SqlViewIndexStatements(*object, problems);
+  for (const CString& problem : problems) Log(problem);
+  for (const CString& statement : statements) {
+    CString error;
+    if (m_bExportToServer != 1)
+      WriteScript(m_hViewsSqlFile, statement + kSqlScriptGo);
+    else if (!Execute(m_pDatabase, statement, &error))
+      Log("View Index failed: " + OneLine(statement) + " | " + OneLine(error));
+  }
+}
 
 void CSQLServer2000::GenerateStoredProcQueries(CViewStoredProc* object) {
   EmitObject(*this, object, m_hProcSqlFile, true);

@@ -416,6 +416,12 @@ void CSQLServer2008::DecodeColumnRow(BYTE* body, WORD recordOffset) {
     }
   }
 
+  // A view's columns name the keys of its indexes; a name that is no text names none.
+  CViewStoredProc* view = nullptr;
+  if (m_mapViews.Lookup(FormatString("%ld", objectId).view(), view) && view) {
+    if (!deleted) view->AddColumn(int(columnId & 0xFFFF), decodable ? name : CString());
+    return;
+  }
   CTable* table = nullptr;
   if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) return;
   const WORD order = WORD(columnId & 0xFFFF);

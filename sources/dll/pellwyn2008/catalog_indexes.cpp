@@ -31,6 +31,19 @@ constexpr size_t kMaxNameBytes = 500;
 // carries its null bitmap.
 bool IsLiveCatalogRecord(BYTE statusA) { return ((statusA >> 1) & 7) == 0 && (statusA & 0x10); }
 
+void SetIndexFlags(CIndexInfo& index, DWORD indexId, DWORD status) {
+  index.m_bConstraint = (status & (kIndexPrimaryKey | kIndexUniqueConstraint)) ? 1 : 0;
+  index.m_bPrimaryKey = (status & kIndexPrimaryKey) ? 1 : 0;
+  index.m_bClustered = indexId == 1 ? 1 : 0;
+  // Padding (status 0x10) says nothing about the kind: a padded index is still scripted.
+  index.m_bNonClustered = (indexId >= 2 && !(status & (kIndexDisabled | kIndexHypothetical))) ? 1 : 0;
+  index.m_bUnique = (status & kIndexUnique) ? 1 : 0;
+  index.m_bFlag6 = (status & kIndexDisabled) ? 1 : 0;
+  index.m_bFlag7 = (status & kIndexHypothetical) ? 1 : 0;
+  index.m_bFlag8 = (status & kIndexNoRowLocks) ? 0 : 1;
+  index.m_bFlag9 = (status & kIndexNoPageLocks) ? 0 : 1;
+}
+
 }  // namespace
 
 void CSQLServer2008::ReadIndexInfo() { WalkSystemTable("54", &CSQLServer2008::DecodeIndexRow, 500); }
@@ -67,7 +80,17 @@ void CSQLServer2008::DecodeIndexRow(BYTE* body, WORD recordOffset) {
   if (name.Find("_WA_Sys") >= 0 || !(status & kIndexIsIndex)) return;
 
   CTable* table = nullptr;
-  if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) return;
+  if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) {
+    // An index of a view (an indexed view): kept with the view, as the view is no table.
+    CViewStoredProc* view = nullptr;
+    if (!m_mapViews.Lookup(FormatString("%ld", objectId).view(), view) || !view || view->FindIndex(indexId)) return;
+    CIndexInfo index;
+    index.m_dwId = indexId;
+    index.m_strName = name;
+    SetIndexFlags(index, indexId, status);
+    view->m_vecIndexes.push_back(std::move(index));
+    return;
+  }
 
   CString filter;
   if (status & kIndexFiltered) {
@@ -89,16 +112,7 @@ void CSQLServer2008::DecodeIndexRow(BYTE* body, WORD recordOffset) {
   auto* index = new CIndexInfo;
   index->m_strFilter = filter;
   index->m_strName = name;
-  index->m_bConstraint = (status & (kIndexPrimaryKey | kIndexUniqueConstraint)) ? 1 : 0;
-  index->m_bPrimaryKey = (status & kIndexPrimaryKey) ? 1 : 0;
-  index->m_bClustered = indexId == 1 ? 1 : 0;
-  // Padding (status 0x10) says nothing about the kind: a padded index is still scripted.
-  index->m_bNonClustered = (indexId >= 2 && !(status & (kIndexDisabled | kIndexHypothetical))) ? 1 : 0;
-  index->m_bUnique = (status & kIndexUnique) ? 1 : 0;
-  index->m_bFlag6 = (status & kIndexDisabled) ? 1 : 0;
-  index->m_bFlag7 = (status & kIndexHypothetical) ? 1 : 0;
-  index->m_bFlag8 = (status & kIndexNoRowLocks) ? 0 : 1;
-  index->m_bFlag9 = (status & kIndexNoPageLocks) ? 0 : 1;
+  SetIndexFlags(*index, indexId, status);
   // A clustered index that is not unique adds a hidden uniquifier to every row.
   if (index->m_bClustered && !index->m_bUnique) table->m_nExtraColumn = 1;
   table->SetIndex(FormatString("%ld", int(indexId)), index);
@@ -126,16 +140,24 @@ void CSQLServer2008::DecodeIsColRow(BYTE* body, WORD recordOffset) {
   if (columnId == 0 || columnId > 0xFFFF) return;
 
   CTable* table = nullptr;
-  if (!m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) || !table) return;
-  CIndexInfo** found = table->m_mapTableIndexes.Find(FormatString("%ld", indexId).view());
-  if (!found || !*found) return;
-  CIndexInfo* index = *found;
-
-  // The row names its column by column id, which differs from the list position once a
-  // column has been dropped.
+  CIndexInfo* index = nullptr;
   bool present = false;
-  for (const CColumn* c = table->m_pColumnHead; c && !present; c = c->m_pNext)
-    present = c->m_wColOrder == columnId;
+  if (m_mapTables.Lookup(FormatString("%ld", objectId).view(), table) && table) {
+    CIndexInfo** found = table->m_mapTableIndexes.Find(FormatString("%ld", indexId).view());
+    if (!found || !*found) return;
+    index = *found;
+    // The row names its column by column id, which differs from the list position once a
+    // column has been dropped.
+    for (const CColumn* c = table->m_pColumnHead; c && !present; c = c->m_pNext)
+      present = c->m_wColOrder == columnId;
+  } else {
+    CViewStoredProc* view = nullptr;
+    if (!m_mapViews.Lookup(FormatString("%ld", objectId).view(), view) || !view) return;
+    index = view->FindIndex(DWORD(indexId));
+    // A key whose view column is unknown is kept: the script names it or leaves the whole
+    // index out, never a part of it.
+    present = index != nullptr;
+  }
   if (!present) return;
   if (included) {
     // Carried beside the keys; a page read twice gives the row twice.

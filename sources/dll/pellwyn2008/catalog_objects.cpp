@@ -411,6 +411,8 @@ void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
     if (ghost && objects->Contains(key)) return;
     auto* object = new CViewStoredProc;
     object->m_strName = name;
+    // The owner an index of the view names (an indexed view's CREATE INDEX ... ON [o].[v]).
+    if (kind == ObjectKind::kView) m_mapOwnerNames.Lookup(KeyText("%lu", schemaId), object->m_strOwner);
     StoreOwned(*objects, key, object);
     return;
   }

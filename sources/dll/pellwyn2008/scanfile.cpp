@@ -56,6 +56,7 @@ bool CSQLServer2008::SaveScanFile(const char* path, CString* error) {
         WriteScanFactSections(extension, m_mapTables, m_bRecoveryStopped);
         WriteRuleSection(extension, m_mapTables);
         WriteTypeBindingSection(extension, m_mapDataTypes);
+        WriteViewIndexSection(extension, m_mapViews);
         extension.Write(ar);
       },
       error, ScanFileLogTarget{0, false});
@@ -122,6 +123,7 @@ void CSQLServer2008::LoadScanInfo(CArchive& ar) {
   m_bRecoveryStopped = ApplyScanFactSections(extension, m_mapTables);
   ApplyRuleSection(extension, m_mapTables, m_mapRules.GetCount() > 0);
   ApplyTypeBindingSection(extension, m_mapDataTypes);
+  ApplyViewIndexSection(extension, m_mapViews);
   // The type's status is part of its record here.
   for (auto& e : m_mapDataTypes)
     if (e.second) e.second->m_bNotNull = (e.second->m_dwValue2 & 0x1) != 0;

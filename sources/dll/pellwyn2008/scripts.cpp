@@ -24,6 +24,7 @@
 #include "platform/database.h"
 #include "platform/module.h"
 #include "common/sqltext.h"
+#include "common/viewindexes.h"
 
 namespace {
 
@@ -537,7 +538,20 @@ void CSQLServer2008::GenerateUserDataTypeQueries() {
   if (!server) CloseFileHandle(m_hUserTypesSqlFile);
 }
 
-void CSQLServer2008::GenerateViewQueries(CViewStoredProc* object) { EmitObject(*this, object, m_hViewsSqlFile, "View"); }
+// An indexed view's indexes follow its own batch, in its file or on the server.
+void CSQLServer2008::GenerateViewQueries(CViewStoredProc* object) {
+  EmitObject(*this, object, m_hViewsSqlFile, "View");
+  if (!object) return;
+  std::vector<CString> problems;
+  const std::vector<CString> statements = SqlViewIndexStatements(*object, problems);
+  for (const CString& problem : problems) Log(problem);
+  for (const CString& statement : statements) {
+    if (m_bExportToServer)
+      ExecuteLogged(m_pDatabase, statement, "View Index", nullptr);
+    else
+      WriteScript(m_hViewsSqlFile, statement + kScriptGo);
+  }
+}
 
 void CSQLServer2008::GenerateStoredProcQueries(CViewStoredProc* object) {
   EmitObject(*this, object, m_hProcSqlFile, "Stored Procedure");

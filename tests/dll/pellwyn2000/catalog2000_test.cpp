@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dll/pellwyn2000/pellwyn2000.h"
+#include "platform/files.h"
 #include "pages2000.h"
 #include "support/fixtures.h"
 
@@ -240,6 +241,47 @@ TEST_F(Catalog2000, ViewColumnsAndParametersMakeNoTable) {
   EXPECT_EQ(Table(engine, 801), nullptr);
   ASSERT_NE(Table(engine, 802), nullptr);
   EXPECT_EQ(ColumnNames(Table(engine, 802)), (std::vector<std::string>{"x"}));
+}
+
+// An indexed view: its syscolumns rows name its columns by colid and its sysindexes rows
+// become its indexes (indid 1 the clustered one); both follow the view in Views.sql, and an
+// index whose key the view has no column for is logged and left out.
+TEST_F(Catalog2000, IndexedViewKeepsItsColumnsAndIndexesAndScriptsThem) {
+  engine.m_mapOwnerNames.SetAt("5", "sales");
+  ParseOne(engine, &CSQLServer2000::ParseSysObjectsRow, ObjectRow(800, "V ", "Totals", 0, 0, 5));
+  for (const ColumnSpec& c : {ColumnSpec{800, "OrderID", 56, 4, 1, 1}, ColumnSpec{800, "Total", 60, 8, 3, 2},
+                              ColumnSpec{800, "Total", 60, 8, 3, 2}})
+    ParseOne(engine, &CSQLServer2000::DecodeColumnRow, ColumnRow(c));
+  ParseOne(engine, &CSQLServer2000::ParseSysIndexesRow, IndexRow(800, 1, 0x2, {{1, 0}}, "CX_Totals"));
+  ParseOne(engine, &CSQLServer2000::ParseSysIndexesRow, IndexRow(800, 2, 0x0, {{3, 0}, {1, 0}}, "IX_Totals"));
+  ParseOne(engine, &CSQLServer2000::ParseSysIndexesRow, IndexRow(800, 2, 0x0, {{3, 0}}, "IX_again"));
+  ParseOne(engine, &CSQLServer2000::ParseSysIndexesRow, IndexRow(800, 3, 0x0, {{9, 0}}, "IX_lost"));
+  ParseOne(engine, &CSQLServer2000::ParseSysIndexesRow, IndexRow(800, 4, 0x800060, {{1, 0}}, "_WA_Sys_v"));
+
+  EXPECT_EQ(Table(engine, 800), nullptr);
+  CViewStoredProc* view = nullptr;
+  ASSERT_TRUE(engine.m_mapViews.Lookup("800", view) && view);
+  EXPECT_EQ(view->m_strOwner, CString("sales"));
+  ASSERT_EQ(view->m_vecColumns.size(), 2u);
+  EXPECT_EQ(view->m_vecColumns[1].id, 3);
+  EXPECT_EQ(view->m_vecColumns[1].name, CString("Total"));
+  ASSERT_EQ(view->m_vecIndexes.size(), 3u);
+  EXPECT_TRUE(view->FindIndex(1)->m_bClustered && view->FindIndex(1)->m_bUnique);
+  EXPECT_EQ(view->FindIndex(2)->m_strName, CString("IX_Totals"));
+  EXPECT_EQ(view->FindIndex(2)->m_vecColumns, (std::vector<int>{3, 1}));
+
+  testsupport::TempDir dir;
+  view->m_strText = "CREATE VIEW sales.Totals WITH SCHEMABINDING AS SELECT OrderID, Total FROM sales.T";
+  engine.m_hViewsSqlFile = CreateFileForWrite(dir.file("Views.sql").c_str());
+  engine.GenerateViewQueries(view);
+  CloseFileHandle(engine.m_hViewsSqlFile);
+  const std::string go = "\r\ngo\r\n";
+  EXPECT_EQ(testsupport::ReadFile(dir.file("Views.sql")),
+            view->m_strText.str() + "\r\n" + go +
+                "CREATE UNIQUE CLUSTERED INDEX [CX_Totals] ON [sales].[Totals] ([OrderID] ASC)" + go +
+                "CREATE NONCLUSTERED INDEX [IX_Totals] ON [sales].[Totals] ([Total] ASC, [OrderID] ASC)" + go);
+  EXPECT_NE(scope.ReadExecLog().find("Index [IX_lost] of view [sales].[Totals]: its name or columns cannot be read"),
+            std::string::npos);
 }
 
 TEST_F(Catalog2000, IndexesFlagsKeysAndSkippedRows) {

@@ -16,6 +16,7 @@
 #include "ui/core/enginefactory.h"
 #include "ui/core/openscan.h"
 #include "ui/core/scanfollower.h"
+#include "support/indexedview.h"
 #include "support/scanfilebytes.h"
 
 using namespace pages2000;
@@ -419,6 +420,44 @@ TEST(ScanFile2000, EmptyEngineFileIsExact) {
   for (const char* s : {"tarnwell", "2000", "db", "x.mdf"}) expected += char(std::strlen(s)) + std::string(s);
   expected += std::string(8 * 4 + 2 * 4, '\0') + testsupport::EmptySchemaExtension(true);
   EXPECT_EQ(testsupport::ReadFile(dir.file("e.str")), expected);
+}
+
+// Save Scan then Open Scan keeps an indexed view's indexes, so its Views.sql is the same; a
+// file of the layout before them opens with the view and no index, and says so.
+TEST(ScanFile2000, IndexedViewKeepsItsIndexesAndAnOlderFileOpensWithout) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CSQLServer2000 engine;
+  engine.m_mapViews.SetAt("800", testsupport::NewIndexedView());
+  const std::string file = dir.file("s.str");
+  ASSERT_TRUE(engine.SaveScanFile(file.c_str()));
+  const std::string scanned = testsupport::ViewScript(engine, engine.m_mapViews.begin()->second, dir);
+  ASSERT_NE(scanned.find(testsupport::kIndexedViewIndexes), std::string::npos) << scanned;
+
+  auto open = [&](const std::string& path, CSQLServer2000& into) {
+    CArchive ar;
+    ASSERT_TRUE(ar.Open(path.c_str(), CArchive::load));
+    CString magic, version;
+    ar >> magic >> version;
+    into.FreeRecoveredObjects();
+    into.LoadScanInfo(ar);
+  };
+  CSQLServer2000 loaded;
+  open(file, loaded);
+  ASSERT_EQ(loaded.m_mapViews.GetCount(), 1);
+  EXPECT_EQ(testsupport::ViewScript(loaded, loaded.m_mapViews.begin()->second, dir), scanned);
+
+  const std::string bytes = testsupport::ReadFile(file);
+  const size_t layoutEnd = testsupport::ScanExtensionOffset(bytes);
+  ASSERT_NE(layoutEnd, std::string::npos);
+  testsupport::WriteFile(dir.file("old.str"), bytes.substr(0, layoutEnd));
+  CSQLServer2000 older;
+  open(dir.file("old.str"), older);
+  ASSERT_EQ(older.m_mapViews.GetCount(), 1);
+  CViewStoredProc* view = older.m_mapViews.begin()->second;
+  EXPECT_TRUE(view->m_vecIndexes.empty());
+  EXPECT_EQ(testsupport::ViewScript(older, view, dir), view->m_strText.str() + "\r\n\r\ngo\r\n");
+  EXPECT_NE(scope.ReadExecLog().find("Scan file written before indexes on views were kept"), std::string::npos);
 }
 
 TEST(ScanFile2000, SaveAnswersAndFailures) {

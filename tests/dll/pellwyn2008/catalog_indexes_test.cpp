@@ -203,3 +203,60 @@ TEST_F(IndexesTest, FilteredIndexesTakeTheirPredicate) {
   EXPECT_TRUE(Index("4")->m_strFilter.IsEmpty());
   EXPECT_EQ(table->m_mapComputed.Find("3") != nullptr, true);
 }
+
+// Rows under a view's object id go to the view: its columns by column id (a dropped one left
+// out), its index rows with their kind, its key and included columns. No table is made of it.
+TEST_F(IndexesTest, RowsOfAnIndexedViewGoToTheView) {
+  auto* view = new CViewStoredProc;
+  view->m_strName = "V";
+  engine.m_mapViews.SetAt("2001", view);
+  auto column = [&](DWORD id, const char* name, int statusA = -1) {
+    ColumnRow c;
+    c.objectId = 2001;
+    c.columnId = id;
+    c.name = name;
+    c.statusA = statusA;
+    Decode(engine, &CSQLServer2008::DecodeColumnRow, c.Build());
+  };
+  column(1, "OrderID");
+  column(2, "Total");
+  column(3, "gone", 0x3C);  // a ghost: a dropped column
+  column(2, "Total");       // the page read twice
+  auto index = [&](IndexRow r) {
+    r.objectId = 2001;
+    AddIndex(r);
+  };
+  index(Ix(1, 0x09, "CX_V"));
+  index(Ix(2, 0x01, "IX_V"));
+  index(Ix(2, 0x01, "IX_V"));
+  index(Ix(3, 0x00, "stats"));  // statistics
+  auto key = [&](IsColRow r) {
+    r.objectId = 2001;
+    AddKey(r);
+  };
+  key(Key(1, 1, 1));
+  key(Key(2, 2, 1, 0x03 | 0x04));
+  key(Key(2, 1, 0, 0x03 | 0x10));
+  key(Key(9, 1, 1));  // no such index
+
+  ASSERT_EQ(view->m_vecColumns.size(), 2u);
+  EXPECT_EQ(view->m_vecColumns[0].id, 1);
+  EXPECT_EQ(view->m_vecColumns[0].name, CString("OrderID"));
+  EXPECT_EQ(view->m_vecColumns[1].name, CString("Total"));
+  ASSERT_EQ(view->m_vecIndexes.size(), 2u);
+  const CIndexInfo* cx = view->FindIndex(1);
+  ASSERT_NE(cx, nullptr);
+  EXPECT_EQ(cx->m_strName, CString("CX_V"));
+  EXPECT_TRUE(cx->m_bClustered && cx->m_bUnique);
+  EXPECT_EQ(cx->m_vecColumns, (std::vector<int>{0, 1}));
+  const CIndexInfo* ix = view->FindIndex(2);
+  ASSERT_NE(ix, nullptr);
+  EXPECT_TRUE(ix->m_bNonClustered && !ix->m_bUnique);
+  EXPECT_EQ(ix->m_vecColumns, (std::vector<int>{0, 2}));
+  EXPECT_EQ(ix->m_vecDescending, (std::vector<bool>{false, true}));
+  EXPECT_EQ(ix->m_vecIncluded, (std::vector<int>{1}));
+  // Only the fixture's table: the view's rows made none, and its indexes are not the table's.
+  EXPECT_EQ(engine.m_mapTables.GetCount(), 1);
+  EXPECT_EQ(table->m_mapTableIndexes.GetCount(), 0);
+  EXPECT_EQ(table->m_pColumnHead, nullptr);
+}

@@ -10,6 +10,7 @@
 #include "support/catalogtext.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
+#include "support/indexedview.h"
 #include "support/scanfilebytes.h"
 
 using testsupport::ModuleFolderScope;
@@ -142,6 +143,40 @@ TEST(ScanFile, CountsFollowTheMapsSoTheFileAlwaysLoads) {
   EXPECT_EQ(loaded.m_mapViews.GetCount(), 1);
   EXPECT_EQ(loaded.m_mapTables.GetCount(), 1);
   EXPECT_EQ(loaded.m_nViewCount, 1);
+}
+
+// Save Scan then Open Scan keeps an indexed view's indexes, so its Views.sql is the same; a
+// file of the layout before them opens with the view and no index, and says so.
+TEST(ScanFile, IndexedViewKeepsItsIndexesAndAnOlderFileOpensWithout) {
+  ModuleFolderScope scope;
+  testsupport::TempDir dir;
+  CSQLServer2008 engine;
+  engine.m_mapViews.SetAt("2001", testsupport::NewIndexedView());
+  const std::string file = dir.file("s.str");
+  ASSERT_TRUE(engine.SaveScanFile(file.c_str()));
+  engine.BeginSchemaExport();
+  const std::string scanned = testsupport::ViewScript(engine, engine.m_mapViews.begin()->second, dir);
+  ASSERT_NE(scanned.find(testsupport::kIndexedViewIndexes), std::string::npos) << scanned;
+
+  CSQLServer2008 loaded;
+  ASSERT_TRUE(OpenScan(file, loaded));
+  ASSERT_EQ(loaded.m_mapViews.GetCount(), 1);
+  loaded.BeginSchemaExport();
+  EXPECT_EQ(testsupport::ViewScript(loaded, loaded.m_mapViews.begin()->second, dir), scanned);
+
+  // The same file cut where the extension begins: a file of the older layout.
+  const std::string bytes = testsupport::ReadFile(file);
+  const size_t layoutEnd = testsupport::ScanExtensionOffset(bytes);
+  ASSERT_NE(layoutEnd, std::string::npos);
+  testsupport::WriteFile(dir.file("old.str"), bytes.substr(0, layoutEnd));
+  CSQLServer2008 older;
+  ASSERT_TRUE(OpenScan(dir.file("old.str"), older));
+  ASSERT_EQ(older.m_mapViews.GetCount(), 1);
+  CViewStoredProc* view = older.m_mapViews.begin()->second;
+  EXPECT_TRUE(view->m_vecIndexes.empty() && view->m_vecColumns.empty());
+  older.BeginSchemaExport();
+  EXPECT_EQ(testsupport::ViewScript(older, view, dir), view->m_strText.str() + "\r\n\r\ngo\r\n");
+  EXPECT_NE(scope.ReadExecLog().find("Scan file written before indexes on views were kept"), std::string::npos);
 }
 
 // Section counts that cannot describe the bytes after them: a negative one (whose section

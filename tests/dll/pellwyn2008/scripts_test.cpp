@@ -641,6 +641,56 @@ TEST_F(ScriptTest, ObjectTextsInScriptsAndOnTheServer) {
   EXPECT_NE(Log().find("Function failed: create view V as select 1 as one | State:42000"), std::string::npos);
 }
 
+// An indexed view: its indexes follow its own batch in Views.sql and on the server; an index
+// whose keys cannot be named is logged by name and not written.
+TEST_F(ScriptTest, IndexedViewIsIndexedRightAfterItsBatch) {
+  CViewStoredProc view, next;
+  view.m_strName = "V";
+  view.m_strOwner = "sales";
+  view.m_strText = "create view sales.V with schemabinding as select a, b from sales.T";
+  view.AddColumn(1, "a");
+  view.AddColumn(2, "b");
+  CIndexInfo cx;
+  cx.m_dwId = 1;
+  cx.m_strName = "CX_V";
+  cx.m_bClustered = cx.m_bUnique = 1;
+  cx.m_vecColumns = {0, 1};
+  CIndexInfo ix = cx;
+  ix.m_dwId = 2;
+  ix.m_strName = "IX_V";
+  ix.m_bClustered = ix.m_bUnique = 0;
+  ix.m_bNonClustered = 1;
+  ix.m_vecColumns = {0, 2};
+  ix.m_vecDescending = {false, true};
+  CIndexInfo lost = ix;
+  lost.m_dwId = 3;
+  lost.m_strName = "IX_lost";
+  lost.m_vecColumns = {0, 5};
+  view.m_vecIndexes = {lost, ix, cx};
+  next.m_strName = "W";
+  next.m_strText = "create view W as select 1 as one";
+
+  m_engine.BeginSchemaExport();
+  m_engine.m_hViewsSqlFile = CreateFileForWrite(Path("Views.sql").c_str());
+  m_engine.GenerateViewQueries(&view);
+  m_engine.GenerateViewQueries(&next);
+  CloseFileHandle(m_engine.m_hViewsSqlFile);
+  EXPECT_EQ(File("Views.sql"), view.m_strText.str() + "\r\n" + kGo +
+                                   "CREATE UNIQUE CLUSTERED INDEX [CX_V] ON [sales].[V] ([a] ASC)" + kGo +
+                                   "CREATE NONCLUSTERED INDEX [IX_V] ON [sales].[V] ([b] DESC)" + kGo +
+                                   next.m_strText.str() + "\r\n" + kGo);
+  EXPECT_NE(Log().find("Index [IX_lost] of view [sales].[V]: its name or columns cannot be read: not created"),
+            std::string::npos);
+
+  FakeDatabase db;
+  m_engine.m_pDatabase = &db;
+  m_engine.m_bExportToServer = 1;
+  m_engine.GenerateViewQueries(&view);
+  EXPECT_EQ(db.Statements(), (std::vector<std::string>{view.m_strText.str() + "\r\n",
+                                                        "CREATE UNIQUE CLUSTERED INDEX [CX_V] ON [sales].[V] ([a] ASC)",
+                                                        "CREATE NONCLUSTERED INDEX [IX_V] ON [sales].[V] ([b] DESC)"}));
+}
+
 TEST_F(ScriptTest, PlainTableScript) {
   CTable* t = Table("", "T");
   CColumn* id = Column(t, {"id", "int", 4, false});
