@@ -15,10 +15,12 @@
 // and each ends in the variable part: F column count N, F+2 null bitmap (1 byte below 8
 // columns, else ceil(N/8)), then the variable-column count V, V end offsets and the name,
 // the first variable column, in UTF-16.
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <string>
 
+#include "common/catalogpages.h"
 #include "common/executionlog.h"
 #include "common/names.h"
 #include "common/page.h"
@@ -132,12 +134,18 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
   BYTE* page = buffer.data();
   SlotWalkOptions slots;
   slots.skipPageAbove = slotLimit > 0 ? slotLimit : 0;
+  CCatalogPageCheck check(group->m_dwObjectId, SystemTableName(group->m_dwObjectId));
+  std::vector<int> failed;
   for (DWORD n : pages) {
     if (ScanStopped()) return;
     if (!ReadSourcePage(n, page)) continue;
     if (PageTypeOf(page) != kPageData) continue;
     RestoreTornBitsIfPresent(page);
-    ForEachSlot(page, slots, [&](int, WORD entry) {
+    check.AddPage(page);
+    failed.clear();
+    if (!CheckCatalogPage(check, page, slots, failed)) continue;
+    ForEachSlot(page, slots, [&](int slot, WORD entry) {
+      if (std::binary_search(failed.begin(), failed.end(), slot)) return true;
       // One row's failure ends that row only.
       try {
         (this->*decoder)(page + kPageHeaderSize, WORD(entry - kPageHeaderSize));
@@ -146,6 +154,7 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
       return true;
     });
   }
+  CheckUnwalkedCatalogPages(check);
 }
 
 void CSQLServer2008::DecodeCatalogRow(const CString& objectId, BYTE* page, WORD slotEntry) {

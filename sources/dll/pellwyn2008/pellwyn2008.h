@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/catalogpages.h"
 #include "common/enginesupport.h"
 #include "common/pagesource.h"
 #include "common/sqlserver.h"
@@ -136,6 +137,19 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   void RecoverUnclaimedPages();
   bool PageGroupLayout(const CTable& group, int& fixedEnd, int& columns);
   void NoteScanWarning(const CString& text);
+  // The catalog page checks of the system-table walk (catalog_damage.cpp). The name of a
+  // system table by its object id ("object N" for one this reader does not know).
+  static std::string SystemTableName(DWORD objectId);
+  // Notes a failed catalog page once per scan.
+  void NoteCatalogPageFailure(const CatalogPageRef& page, const std::string& table, const std::string& why,
+                              const char* lost);
+  // Judges one walked page before its rows are read: false when none of its rows may be read;
+  // `failed` gets the slots (in order) whose records fail their header checks.
+  bool CheckCatalogPage(const CCatalogPageCheck& check, const BYTE* page, const SlotWalkOptions& slots,
+                        std::vector<int>& failed);
+  // After the walk: the pages the walked pages link to that the walk did not get, each judged
+  // where it lies and told when it fails.
+  void CheckUnwalkedCatalogPages(const CCatalogPageCheck& check);
   void GatherDataTypes();
   void ReadOwnerNames();
   void ReadObjectInfo();
@@ -360,6 +374,8 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CMapStringToString m_mapRowsetObjects;
   // Page groups whose pages LinkUnitPagesToTables gave to a table.
   std::set<std::string> m_setLinkedUnits;
+  // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
+  std::set<CatalogPageRef> m_setCatalogPagesTold;
   // Rows per table as its heap or clustered rowsets count them (sysrowsets rcrows).
   std::map<DWORD, INT64> m_mapCatalogRowCounts;
   // The full set that the chosen differential set is read over; null for a full set, or

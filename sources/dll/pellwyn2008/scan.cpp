@@ -491,6 +491,7 @@ void CSQLServer2008::RunScan() {
   m_strDatabaseName = name;
   FreeRecoveredObjects();
   m_vecScanWarnings.clear();
+  m_setCatalogPagesTold.clear();
   // A stopped scan ends at the next stage or hand-shake and leaves the maps as they are.
   if (!Stage("Reading all the pages of mdf file")) return;
   ReadAllPages();

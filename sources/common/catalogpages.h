@@ -1,0 +1,67 @@
+// The pages of one system table as a catalog walk reads them, and the ones it should have read
+// and could not. A catalog page that is zeroed or overwritten is not filed under its table by
+// the census (its header no longer says whose it is), so the walk would simply not see it and
+// the catalog would lose its rows in silence. The pages around it still name it: the previous
+// and next page links of a table's pages form one chain per level, and a link to a page the
+// walk did not get points at a page that failed. Each such page is judged where it lies and
+// told once, with the reason, in one text both engines share.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/page.h"
+#include "platform/types.h"
+
+struct CatalogPageRef {
+  WORD fileId = 0;
+  DWORD pageId = 0;
+  bool operator<(const CatalogPageRef& o) const { return fileId != o.fileId ? fileId < o.fileId : pageId < o.pageId; }
+  bool operator==(const CatalogPageRef& o) const { return fileId == o.fileId && pageId == o.pageId; }
+};
+
+// "catalog page <file>:<page> (<table>) failed its checks (<why>): <what was lost>".
+std::string CatalogPageWarning(const CatalogPageRef& page, const std::string& table, const std::string& why,
+                               const char* lost = "its rows were not read");
+
+// Why a page read where `expected` should be is not a data page of system table `objectId`
+// (index id 0 or 1 in its header); empty when it is one. `read` false: the source holds no
+// page there. In a plain file `inBackup` is false and a page that cannot be read lies past
+// the file's end.
+std::string WhyNotCatalogPage(const BYTE* page, bool read, bool inBackup, const CatalogPageRef& expected,
+                              DWORD objectId);
+
+// The slots of a catalog page whose records fail their header checks: the header, the null
+// bitmap and the variable part must lie inside the record area of the page (below the slot
+// array), and the record must be of a kind a table's data page holds. Returns the count of
+// slots looked at; `failed` gets the failing slot numbers.
+int CatalogRecordFailures(const BYTE* page, const SlotWalkOptions& options, std::vector<int>* failed);
+
+// A source position for a page id found through the pages of its extent: a backup keeps an
+// allocated extent's eight pages one after the other, so when the page itself cannot be found
+// by id (a zeroed page names no id), a page of its extent that can gives its place.
+bool LocateThroughExtent(DWORD pageId, const std::function<bool(DWORD pageId, DWORD& index)>& locate,
+                         DWORD& index);
+
+class CCatalogPageCheck {
+ public:
+  CCatalogPageCheck(DWORD objectId, std::string table) : m_dwObjectId(objectId), m_strTable(std::move(table)) {}
+
+  // Notes a page of the table the walk read (its own id and its links).
+  void AddPage(const BYTE* page);
+  // The pages the walked pages link to (file `fileId` only: the catalog lies in the primary
+  // file) that were not walked, in page order.
+  std::vector<CatalogPageRef> Unwalked(WORD fileId) const;
+
+  DWORD ObjectId() const { return m_dwObjectId; }
+  const std::string& Table() const { return m_strTable; }
+
+ private:
+  DWORD m_dwObjectId;
+  std::string m_strTable;
+  std::set<CatalogPageRef> m_setWalked;
+  std::set<CatalogPageRef> m_setLinked;
+};
