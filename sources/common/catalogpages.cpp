@@ -84,11 +84,40 @@ bool LocateThroughExtent(DWORD pageId, const std::function<bool(DWORD pageId, DW
   return false;
 }
 
-void CCatalogPageCheck::AddPage(const BYTE* page) {
-  m_setWalked.insert({PageFileIdOf(page), PageIdOf(page)});
+bool CCatalogPageCheck::Walked(const BYTE* page, const SlotWalkOptions& options, std::vector<int>& failed) {
+  const CatalogPageRef where{PageFileIdOf(page), PageIdOf(page)};
+  m_setWalked.insert(where);
   for (size_t at : {size_t(8), size_t(16)}) {
     const CatalogPageRef link = LinkAt(page, at);
     if (link.pageId != 0) m_setLinked.insert(link);
+  }
+  failed.clear();
+  if (options.skipPageAbove > 0 && PageSlotCount(page) > options.skipPageAbove) {
+    Tell(where,
+         "slot count " + std::to_string(PageSlotCount(page)) + ", more than the " +
+             std::to_string(options.skipPageAbove) + " its rows can take",
+         "its rows were not read");
+    return false;
+  }
+  const int looked = CatalogRecordFailures(page, options, &failed);
+  if (failed.empty()) return true;
+  if (int(failed.size()) == looked) {
+    Tell(where, "every record fails its header checks", "its rows were not read");
+    return false;
+  }
+  Tell(where, std::to_string(failed.size()) + " of " + std::to_string(looked) + " records fail their header checks",
+       "those rows were not read");
+  return true;
+}
+
+void CCatalogPageCheck::Finish(WORD fileId, bool inBackup, const ReadById& read) {
+  std::vector<BYTE> buffer(kPageSize);
+  for (const CatalogPageRef& ref : Unwalked(fileId)) {
+    if (m_told.count(ref)) continue;
+    std::fill(buffer.begin(), buffer.end(), BYTE(0));
+    const bool held = read(ref.pageId, buffer.data());
+    const std::string why = WhyNotCatalogPage(buffer.data(), held, inBackup, ref, m_dwObjectId);
+    if (!why.empty()) Tell(ref, why, "its rows were not read");
   }
 }
 
@@ -97,4 +126,9 @@ std::vector<CatalogPageRef> CCatalogPageCheck::Unwalked(WORD fileId) const {
   for (const CatalogPageRef& link : m_setLinked)
     if (link.fileId == fileId && !m_setWalked.count(link)) out.push_back(link);
   return out;
+}
+
+void CCatalogPageCheck::Tell(const CatalogPageRef& page, const std::string& why, const char* lost) {
+  if (!m_told.insert(page).second) return;
+  if (m_note) m_note(CatalogPageWarning(page, m_strTable, why, lost));
 }

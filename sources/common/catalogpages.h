@@ -48,20 +48,35 @@ bool LocateThroughExtent(DWORD pageId, const std::function<bool(DWORD pageId, DW
 
 class CCatalogPageCheck {
  public:
-  CCatalogPageCheck(DWORD objectId, std::string table) : m_dwObjectId(objectId), m_strTable(std::move(table)) {}
+  // Takes one warning text to the scan's warnings.
+  using Note = std::function<void(const std::string& warning)>;
+  // Reads the page with this page id into an 8192-byte buffer; false when the source holds
+  // no page there.
+  using ReadById = std::function<bool(DWORD pageId, BYTE* buffer)>;
 
-  // Notes a page of the table the walk read (its own id and its links).
-  void AddPage(const BYTE* page);
-  // The pages the walked pages link to (file `fileId` only: the catalog lies in the primary
-  // file) that were not walked, in page order.
+  // `told`: the pages told in this scan, shared by every walk of it, so each is told once.
+  CCatalogPageCheck(DWORD objectId, std::string table, std::set<CatalogPageRef>& told, Note note)
+      : m_dwObjectId(objectId), m_strTable(std::move(table)), m_told(told), m_note(std::move(note)) {}
+
+  // A page of the table the walk read, before its rows are read: its id and links are noted
+  // and the page judged. False when none of its rows may be read; otherwise `failed` gets the
+  // slots (in order) whose records fail their header checks, which are not to be read.
+  bool Walked(const BYTE* page, const SlotWalkOptions& options, std::vector<int>& failed);
+  // After the walk: the pages the walked pages link to (file `fileId` only: the catalog lies
+  // in the primary file) that the walk did not get, each judged where it lies. A page of the
+  // table found in its place was set aside by the census as free, and is not told.
+  void Finish(WORD fileId, bool inBackup, const ReadById& read);
+
+  // The linked pages not walked, in page order.
   std::vector<CatalogPageRef> Unwalked(WORD fileId) const;
 
-  DWORD ObjectId() const { return m_dwObjectId; }
-  const std::string& Table() const { return m_strTable; }
-
  private:
+  void Tell(const CatalogPageRef& page, const std::string& why, const char* lost);
+
   DWORD m_dwObjectId;
   std::string m_strTable;
+  std::set<CatalogPageRef>& m_told;
+  Note m_note;
   std::set<CatalogPageRef> m_setWalked;
   std::set<CatalogPageRef> m_setLinked;
 };

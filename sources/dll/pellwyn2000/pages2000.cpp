@@ -1,6 +1,7 @@
 // Page access of the 2000 format: the backup sets, where a page lies, the page census and
 // the skeleton of the system-table readers.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <unordered_set>
@@ -274,13 +275,23 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
   options.maxEntry = kLastRowStart;
   options.skipPageAbove = kMaxSystemTableSlots;
   std::vector<BYTE> page(kPageSize);
+  const DWORD objectId = DWORD(std::strtoul(systemTable.objectId, nullptr, 10));
+  CCatalogPageCheck check(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
+                          [this](const std::string& text) { NoteScanWarning(CString(text)); });
+  // Where each walked page lies: inside a backup, the place of a linked page the walk did not
+  // get is found through the pages of its extent.
+  std::map<DWORD, DWORD> placeOfPage;
+  std::vector<int> failed;
   // The page list is copied: a parser may add pages to no list, but it must not matter.
   const std::vector<DWORD> pages = table->m_vecDataPages;
   for (DWORD index : pages) {
     if (!source.ReadPage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
+    placeOfPage.emplace(PageIdOf(page.data()), index);
+    if (!check.Walked(page.data(), options, failed)) continue;
     BYTE* body = page.data() + kPageHeaderSize;
-    ForEachSlot(page.data(), options, [&](int, WORD entry) {
+    ForEachSlot(page.data(), options, [&](int slot, WORD entry) {
+      if (std::binary_search(failed.begin(), failed.end(), slot)) return true;
       try {
         (this->*systemTable.parser)(body, WORD(entry - kPageHeaderSize));
       } catch (...) {
@@ -289,7 +300,37 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
       return true;
     });
   }
+  const bool backup = m_nDataSetCount > 0;
+  check.Finish(1, backup, [&](DWORD pageId, BYTE* buffer) {
+    if (!backup) return source.ReadPage(pageId, buffer);
+    DWORD index = 0;
+    auto locate = [&](DWORD id, DWORD& at) {
+      auto it = placeOfPage.find(id);
+      if (it == placeOfPage.end()) return false;
+      at = it->second;
+      return true;
+    };
+    return LocateThroughExtent(pageId, locate, index) && source.ReadPage(index, buffer);
+  });
   return true;
+}
+
+void CSQLServer2000::NoteScanWarning(const CString& text) {
+  m_vecScanWarnings.push_back(text.str());
+  CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
+}
+
+std::string CSQLServer2000::SystemTableName(DWORD objectId) {
+  static const struct {
+    DWORD id;
+    const char* name;
+  } kNames[] = {
+      {1, "sysobjects"}, {2, "sysindexes"}, {3, "syscolumns"},  {4, "systypes"},
+      {6, "syscomments"}, {10, "sysusers"}, {14, "sysreferences"},
+  };
+  for (const auto& n : kNames)
+    if (n.id == objectId) return n.name;
+  return "object " + std::to_string(objectId);
 }
 
 void CSQLServer2000::ReadExtentPages(DWORD extent, CString objectId) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/catalogpages.h"
 #include "common/enginesupport.h"
 #include "common/pagesource.h"
 #include "common/pagesource.h"
@@ -106,6 +107,11 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // of more than 500 slots skipped, each accepted slot (96..8191) handed to the parser.
   // False, with the table's message in the error log, when the census found no such table.
   bool ReadSystemTable(const SystemTable& table);
+  // Keeps a warning of the scan (engine-driver's `warning:` lines, the progress dialog's end)
+  // and writes it to the error log.
+  void NoteScanWarning(const CString& text);
+  // The name of a system table by its object id ("object N" for one this reader does not know).
+  static std::string SystemTableName(DWORD objectId);
   int ReadSysObjects();
   int ReadSysColumns();
   int ReadSysIndexes();
@@ -240,6 +246,8 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Ids of sysobjects rows that are not user tables: their syscolumns rows (view columns,
   // procedure parameters) make no table.
   std::set<DWORD> m_setNonTableObjects;
+  // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
+  std::set<CatalogPageRef> m_setCatalogPagesTold;
   std::map<std::pair<DWORD, WORD>, TextPieces> m_mapTextPieces;
   CTablePool m_tablePool;
 };

@@ -54,6 +54,7 @@ void CSQLServer2000::RunScan() {
   if (IsBackupSource()) LocateDataSet();
   FreeRecoveredObjects();
   m_vecScanWarnings.clear();
+  m_setCatalogPagesTold.clear();
   // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
   // this scan, so scanning a file again names it the same way.
   m_nUnicodeNameCounter = 1;

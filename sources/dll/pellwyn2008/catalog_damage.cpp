@@ -2,7 +2,6 @@
 // catalog row ties to a table. They go to the table whose records they hold, found by the
 // record layout the rowset columns give (fixed-part length and column count), when exactly
 // one table without pages has it; whatever is still unclaimed is counted and named.
-#include <array>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,50 +42,19 @@ std::string CSQLServer2008::SystemTableName(DWORD objectId) {
   return "object " + std::to_string(objectId);
 }
 
-void CSQLServer2008::NoteCatalogPageFailure(const CatalogPageRef& page, const std::string& table,
-                                            const std::string& why, const char* lost) {
-  if (!m_setCatalogPagesTold.insert(page).second) return;
-  NoteScanWarning(CatalogPageWarning(page, table, why, lost));
+CCatalogPageCheck CSQLServer2008::CatalogPageCheck(DWORD objectId) {
+  return CCatalogPageCheck(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
+                           [this](const std::string& text) { NoteScanWarning(CString(text)); });
 }
 
-bool CSQLServer2008::CheckCatalogPage(const CCatalogPageCheck& check, const BYTE* page, const SlotWalkOptions& slots,
-                                      std::vector<int>& failed) {
-  const CatalogPageRef where{PageFileIdOf(page), PageIdOf(page)};
-  if (slots.skipPageAbove > 0 && PageSlotCount(page) > slots.skipPageAbove) {
-    NoteCatalogPageFailure(where, check.Table(),
-                           FormatString("slot count %d, more than the %d its rows can take", int(PageSlotCount(page)),
-                                        slots.skipPageAbove).str(),
-                           "its rows were not read");
-    return false;
-  }
-  const int looked = CatalogRecordFailures(page, slots, &failed);
-  if (failed.empty()) return true;
-  const bool all = int(failed.size()) == looked;
-  NoteCatalogPageFailure(where, check.Table(),
-                         all ? std::string("every record fails its header checks")
-                             : FormatString("%d of %d records fail their header checks", int(failed.size()), looked).str(),
-                         all ? "its rows were not read" : "those rows were not read");
-  return !all;
-}
-
-void CSQLServer2008::CheckUnwalkedCatalogPages(const CCatalogPageCheck& check) {
+void CSQLServer2008::FinishCatalogPageCheck(CCatalogPageCheck& check) {
   const bool backup = m_nDataSetCount > 0;
-  std::array<BYTE, kPageSize> buffer{};
-  for (const CatalogPageRef& ref : check.Unwalked(1)) {
-    if (m_setCatalogPagesTold.count(ref)) continue;
-    bool read = false;
-    if (backup) {
-      DWORD index = 0;
-      if (LocateThroughExtent(ref.pageId, [this](DWORD id, DWORD& at) { return StreamIndexOfPageId(id, at); }, index))
-        read = ReadSourcePage(index, buffer.data());
-    } else {
-      read = ReadSourcePage(ref.pageId, buffer.data());
-    }
-    // A page of the table in its place was not walked because the census set it aside:
-    // nothing failed there.
-    const std::string why = WhyNotCatalogPage(buffer.data(), read, backup, ref, check.ObjectId());
-    if (!why.empty()) NoteCatalogPageFailure(ref, check.Table(), why, "its rows were not read");
-  }
+  check.Finish(1, backup, [this, backup](DWORD pageId, BYTE* buffer) {
+    if (!backup) return ReadSourcePage(pageId, buffer);
+    DWORD index = 0;
+    return LocateThroughExtent(pageId, [this](DWORD id, DWORD& at) { return StreamIndexOfPageId(id, at); }, index) &&
+           ReadSourcePage(index, buffer);
+  });
 }
 
 bool CSQLServer2008::PageGroupLayout(const CTable& group, int& fixedEnd, int& columns) {

@@ -134,16 +134,14 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
   BYTE* page = buffer.data();
   SlotWalkOptions slots;
   slots.skipPageAbove = slotLimit > 0 ? slotLimit : 0;
-  CCatalogPageCheck check(group->m_dwObjectId, SystemTableName(group->m_dwObjectId));
+  CCatalogPageCheck check = CatalogPageCheck(group->m_dwObjectId);
   std::vector<int> failed;
   for (DWORD n : pages) {
     if (ScanStopped()) return;
     if (!ReadSourcePage(n, page)) continue;
     if (PageTypeOf(page) != kPageData) continue;
     RestoreTornBitsIfPresent(page);
-    check.AddPage(page);
-    failed.clear();
-    if (!CheckCatalogPage(check, page, slots, failed)) continue;
+    if (!check.Walked(page, slots, failed)) continue;
     ForEachSlot(page, slots, [&](int slot, WORD entry) {
       if (std::binary_search(failed.begin(), failed.end(), slot)) return true;
       // One row's failure ends that row only.
@@ -154,7 +152,7 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
       return true;
     });
   }
-  CheckUnwalkedCatalogPages(check);
+  FinishCatalogPageCheck(check);
 }
 
 void CSQLServer2008::DecodeCatalogRow(const CString& objectId, BYTE* page, WORD slotEntry) {

@@ -140,16 +140,10 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // The catalog page checks of the system-table walk (catalog_damage.cpp). The name of a
   // system table by its object id ("object N" for one this reader does not know).
   static std::string SystemTableName(DWORD objectId);
-  // Notes a failed catalog page once per scan.
-  void NoteCatalogPageFailure(const CatalogPageRef& page, const std::string& table, const std::string& why,
-                              const char* lost);
-  // Judges one walked page before its rows are read: false when none of its rows may be read;
-  // `failed` gets the slots (in order) whose records fail their header checks.
-  bool CheckCatalogPage(const CCatalogPageCheck& check, const BYTE* page, const SlotWalkOptions& slots,
-                        std::vector<int>& failed);
-  // After the walk: the pages the walked pages link to that the walk did not get, each judged
-  // where it lies and told when it fails.
-  void CheckUnwalkedCatalogPages(const CCatalogPageCheck& check);
+  // The check of one system table's walk, telling failed pages as scan warnings, and its end:
+  // the linked pages the walk did not get, read by page id.
+  CCatalogPageCheck CatalogPageCheck(DWORD objectId);
+  void FinishCatalogPageCheck(CCatalogPageCheck& check);
   void GatherDataTypes();
   void ReadOwnerNames();
   void ReadObjectInfo();
