@@ -55,8 +55,12 @@ class CCatalogPageCheck {
   using ReadById = std::function<bool(DWORD pageId, BYTE* buffer)>;
 
   // `told`: the pages told in this scan, shared by every walk of it, so each is told once.
-  CCatalogPageCheck(DWORD objectId, std::string table, std::set<CatalogPageRef>& told, Note note)
-      : m_dwObjectId(objectId), m_strTable(std::move(table)), m_told(told), m_note(std::move(note)) {}
+  // `table`: the system table's name; null names it "object N".
+  CCatalogPageCheck(DWORD objectId, const char* table, std::set<CatalogPageRef>& told, Note note)
+      : m_dwObjectId(objectId),
+        m_strTable(table ? std::string(table) : "object " + std::to_string(objectId)),
+        m_told(told),
+        m_note(std::move(note)) {}
 
   // A page of the table the walk read, before its rows are read: its id and links are noted
   // and the page judged. False when none of its rows may be read; otherwise `failed` gets the
@@ -66,6 +70,14 @@ class CCatalogPageCheck {
   // in the primary file) that the walk did not get, each judged where it lies. A page of the
   // table found in its place was set aside by the census as free, and is not told.
   void Finish(WORD fileId, bool inBackup, const ReadById& read);
+
+  // A page the table should have, by another witness than the links (the first page its
+  // allocation row or index row names): judged by Finish like a linked page.
+  void Expect(const CatalogPageRef& page) {
+    if (page.pageId != 0) m_setLinked.insert(page);
+  }
+
+  DWORD ObjectId() const { return m_dwObjectId; }
 
   // The linked pages not walked, in page order.
   std::vector<CatalogPageRef> Unwalked(WORD fileId) const;

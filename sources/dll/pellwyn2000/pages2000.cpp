@@ -276,18 +276,14 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
   options.skipPageAbove = kMaxSystemTableSlots;
   std::vector<BYTE> page(kPageSize);
   const DWORD objectId = DWORD(std::strtoul(systemTable.objectId, nullptr, 10));
-  CCatalogPageCheck check(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
-                          [this](const std::string& text) { NoteScanWarning(CString(text)); });
-  // Where each walked page lies: inside a backup, the place of a linked page the walk did not
-  // get is found through the pages of its extent.
-  std::map<DWORD, DWORD> placeOfPage;
+  CCatalogPageCheck check = CatalogPageCheck(objectId);
   std::vector<int> failed;
   // The page list is copied: a parser may add pages to no list, but it must not matter.
   const std::vector<DWORD> pages = table->m_vecDataPages;
   for (DWORD index : pages) {
     if (!source.ReadPage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
-    placeOfPage.emplace(PageIdOf(page.data()), index);
+    m_mapCatalogPagePlaces.emplace(PageIdOf(page.data()), index);
     if (!check.Walked(page.data(), options, failed)) continue;
     BYTE* body = page.data() + kPageHeaderSize;
     ForEachSlot(page.data(), options, [&](int slot, WORD entry) {
@@ -300,19 +296,43 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
       return true;
     });
   }
+  FinishCatalogPageCheck(check, source);
+  m_mapCatalogChecks.erase(objectId);
+  m_mapCatalogChecks.emplace(objectId, std::move(check));
+  return true;
+}
+
+CCatalogPageCheck CSQLServer2000::CatalogPageCheck(DWORD objectId) {
+  return CCatalogPageCheck(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
+                           [this](const std::string& text) { NoteScanWarning(CString(text)); });
+}
+
+void CSQLServer2000::FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSource& source) {
   const bool backup = m_nDataSetCount > 0;
   check.Finish(1, backup, [&](DWORD pageId, BYTE* buffer) {
     if (!backup) return source.ReadPage(pageId, buffer);
-    DWORD index = 0;
+    // Inside a backup a page is found through the catalog pages walked so far in its extent.
     auto locate = [&](DWORD id, DWORD& at) {
-      auto it = placeOfPage.find(id);
-      if (it == placeOfPage.end()) return false;
+      auto it = m_mapCatalogPagePlaces.find(id);
+      if (it == m_mapCatalogPagePlaces.end()) return false;
       at = it->second;
       return true;
     };
+    DWORD index = 0;
     return LocateThroughExtent(pageId, locate, index) && source.ReadPage(index, buffer);
   });
-  return true;
+}
+
+void CSQLServer2000::CheckCatalogFirstPages() {
+  CPageSource source;
+  if (!OpenPageSource(source)) return;
+  for (const auto& [objectId, first] : m_mapCatalogFirstPages) {
+    if (!SystemTableName(objectId)) continue;
+    auto it = m_mapCatalogChecks.find(objectId);
+    if (it == m_mapCatalogChecks.end()) it = m_mapCatalogChecks.emplace(objectId, CatalogPageCheck(objectId)).first;
+    it->second.Expect(first);
+    FinishCatalogPageCheck(it->second, source);
+  }
 }
 
 void CSQLServer2000::NoteScanWarning(const CString& text) {
@@ -320,7 +340,7 @@ void CSQLServer2000::NoteScanWarning(const CString& text) {
   CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
 }
 
-std::string CSQLServer2000::SystemTableName(DWORD objectId) {
+const char* CSQLServer2000::SystemTableName(DWORD objectId) {
   static const struct {
     DWORD id;
     const char* name;
@@ -330,7 +350,7 @@ std::string CSQLServer2000::SystemTableName(DWORD objectId) {
   };
   for (const auto& n : kNames)
     if (n.id == objectId) return n.name;
-  return "object " + std::to_string(objectId);
+  return nullptr;
 }
 
 void CSQLServer2000::ReadExtentPages(DWORD extent, CString objectId) {

@@ -110,8 +110,16 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Keeps a warning of the scan (engine-driver's `warning:` lines, the progress dialog's end)
   // and writes it to the error log.
   void NoteScanWarning(const CString& text);
-  // The name of a system table by its object id ("object N" for one this reader does not know).
-  static std::string SystemTableName(DWORD objectId);
+  // The name of a system table the catalog stages read, by its object id; null for another.
+  static const char* SystemTableName(DWORD objectId);
+  // The check of one system table's walk, telling failed pages as scan warnings, and its end:
+  // the linked pages the walk did not get, read by page id.
+  CCatalogPageCheck CatalogPageCheck(DWORD objectId);
+  void FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSource& source);
+  // After the catalog walks: the first page each system table's sysindexes row names, where
+  // the walk of that table did not get it (a table whose only page failed has no neighbour to
+  // name it).
+  void CheckCatalogFirstPages();
   int ReadSysObjects();
   int ReadSysColumns();
   int ReadSysIndexes();
@@ -248,6 +256,11 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   std::set<DWORD> m_setNonTableObjects;
   // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
   std::set<CatalogPageRef> m_setCatalogPagesTold;
+  // The check of each system table's last walk; the first page of each system table as its
+  // sysindexes row gives it; where each walked catalog page lies in the source.
+  std::map<DWORD, CCatalogPageCheck> m_mapCatalogChecks;
+  std::map<DWORD, CatalogPageRef> m_mapCatalogFirstPages;
+  std::map<DWORD, DWORD> m_mapCatalogPagePlaces;
   std::map<std::pair<DWORD, WORD>, TextPieces> m_mapTextPieces;
   CTablePool m_tablePool;
 };

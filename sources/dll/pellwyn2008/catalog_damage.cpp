@@ -27,7 +27,7 @@ void CSQLServer2008::NoteScanWarning(const CString& text) {
   CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
 }
 
-std::string CSQLServer2008::SystemTableName(DWORD objectId) {
+const char* CSQLServer2008::SystemTableName(DWORD objectId) {
   static const struct {
     DWORD id;
     const char* name;
@@ -39,12 +39,25 @@ std::string CSQLServer2008::SystemTableName(DWORD objectId) {
   };
   for (const auto& n : kNames)
     if (n.id == objectId) return n.name;
-  return "object " + std::to_string(objectId);
+  return nullptr;
 }
 
 CCatalogPageCheck CSQLServer2008::CatalogPageCheck(DWORD objectId) {
   return CCatalogPageCheck(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
                            [this](const std::string& text) { NoteScanWarning(CString(text)); });
+}
+
+void CSQLServer2008::CheckCatalogFirstPages() {
+  // Files of the 2005 previews (before on-disk version 611) lay their allocation rows out
+  // otherwise: there the first-page field names other pages.
+  if (ReadOnDiskVersion() < 611) return;
+  for (const auto& [objectId, first] : m_mapCatalogFirstPages) {
+    if (!SystemTableName(objectId)) continue;
+    auto it = m_mapCatalogChecks.find(objectId);
+    if (it == m_mapCatalogChecks.end()) it = m_mapCatalogChecks.emplace(objectId, CatalogPageCheck(objectId)).first;
+    it->second.Expect(first);
+    FinishCatalogPageCheck(it->second);
+  }
 }
 
 void CSQLServer2008::FinishCatalogPageCheck(CCatalogPageCheck& check) {

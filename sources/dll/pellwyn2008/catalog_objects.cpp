@@ -153,6 +153,8 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
     });
   }
   FinishCatalogPageCheck(check);
+  m_mapCatalogChecks.erase(check.ObjectId());
+  m_mapCatalogChecks.emplace(check.ObjectId(), std::move(check));
 }
 
 void CSQLServer2008::DecodeCatalogRow(const CString& objectId, BYTE* page, WORD slotEntry) {
@@ -181,6 +183,15 @@ void CSQLServer2008::DecodeAllocUnitRow(BYTE* body, WORD recordOffset) {
   const DWORD firstIam = row.U32(39);
   const WORD firstIamFile = row.U16(43);
   if (!row.ok()) return;
+  // A system table's unit (index id << 48 | object id << 16): its first page (pgfirst) is
+  // where its pages begin, a witness of a page its own walk may not have found.
+  const UINT64 unitBits = UINT64(unitId);
+  if (type == 1 && (unitBits & 0xFFFF) == 0 && (unitBits >> 48) <= 1 && ((unitBits >> 16) & 0xFFFFFFFF) < 100 &&
+      ((unitBits >> 16) & 0xFFFFFFFF) > 0) {
+    const CatalogPageRef first{row.U16(31), row.U32(27)};
+    if (row.ok()) m_mapCatalogFirstPages[DWORD(unitBits >> 16)] = first;
+    row.clear_error();
+  }
   if (type == 2) return;  // large-object units hold text pages only
   CTable* unit = NewTable();
   unit->m_nAllocUnitId = unitId;

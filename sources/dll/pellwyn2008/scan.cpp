@@ -492,6 +492,8 @@ void CSQLServer2008::RunScan() {
   FreeRecoveredObjects();
   m_vecScanWarnings.clear();
   m_setCatalogPagesTold.clear();
+  m_mapCatalogChecks.clear();
+  m_mapCatalogFirstPages.clear();
   // A stopped scan ends at the next stage or hand-shake and leaves the maps as they are.
   if (!Stage("Reading all the pages of mdf file")) return;
   ReadAllPages();
@@ -528,6 +530,7 @@ void CSQLServer2008::RunScan() {
   OrganizeSchemaInfo();
   m_mapTables.RemoveKey("55");
   AttachConstraints();
+  CheckCatalogFirstPages();
   RecoverUnclaimedPages();
   m_nTableCount = m_mapTables.GetCount();
   m_nViewCount = m_mapViews.GetCount();
