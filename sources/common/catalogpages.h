@@ -68,8 +68,10 @@ class CCatalogPageCheck {
   bool Walked(const BYTE* page, const SlotWalkOptions& options, std::vector<int>& failed);
   // After the walk: the pages the walked pages link to (file `fileId` only: the catalog lies
   // in the primary file) that the walk did not get, each judged where it lies. A page of the
-  // table found in its place was set aside by the census as free, and is not told.
-  void Finish(WORD fileId, bool inBackup, const ReadById& read);
+  // table found in its place was set aside by the census as free, and is not told. With
+  // `unreadUnknown`, a page the reader cannot find is not told either: the reader knows too
+  // few places to say the source does not hold it.
+  void Finish(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown = false);
 
   // A page the table should have, by another witness than the links (the first page its
   // allocation row or index row names): judged by Finish like a linked page.

@@ -14,6 +14,7 @@
 #include "damaged/damagedcase.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "support/backupwrap.h"
 #include "support/fakepreview.h"
 #include "support/fakeprogram.h"
 #include "support/fixtures.h"
@@ -279,4 +280,28 @@ TEST(CatalogDamage, AFailedCatalogPageIsToldByPageAndSystemTable) {
     EXPECT_EQ(warnings.find("catalog page"), warnings.rfind("catalog page")) << warnings;
   }
   EXPECT_NE(logs.ReadErrorLog().find("Warning: catalog page 1:28 (systypes) failed its checks"), std::string::npos);
+}
+
+// Inside a backup a zeroed page names no id: its place is found through the catalog pages of
+// its extent (page 84 of sysindexes lies next to syscolumns' page 85).
+TEST(CatalogDamage, AFailedCatalogPageOfA2000BackupIsFoundThroughItsExtent) {
+  REQUIRE_FIXTURE(backup, "bak2005_stdb2sql_2sets.bak");
+  REQUIRE_FIXTURE(northwind, "sample2000_NORTHWND.MDF");
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  std::string image = testsupport::ReadFile(northwind);
+  image.replace(85 * 8192, 8192, std::string(8192, '\0'));
+  std::string wrapped, error;
+  ASSERT_TRUE(testsupport::WrapPagesInBackup(testsupport::ReadFile(backup), {image}, wrapped, &error)) << error;
+  const std::string path = dir.file("wrapped.bak");
+  testsupport::WriteFile(path, wrapped);
+  CSQLServer2000 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+  ASSERT_GT(engine.m_nDataSetCount, 0);  // read as a backup, not as a database file
+  std::string warnings;
+  for (const std::string& w : engine.m_vecScanWarnings) warnings += w + "\n";
+  EXPECT_NE(warnings.find("catalog page 1:85 (syscolumns) failed its checks (zeroed): its rows were not read\n"),
+            std::string::npos)
+      << warnings;
+  EXPECT_EQ(warnings.find("catalog page"), warnings.rfind("catalog page")) << warnings;
 }

@@ -278,6 +278,10 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
   const DWORD objectId = DWORD(std::strtoul(systemTable.objectId, nullptr, 10));
   CCatalogPageCheck check = CatalogPageCheck(objectId);
   std::vector<int> failed;
+  // The pages the census set aside as free are no rows, but their places are known.
+  if (m_nDataSetCount > 0)
+    for (DWORD index : table->m_vecFreedPages)
+      if (source.ReadPage(index, page.data())) m_mapCatalogPagePlaces.emplace(PageIdOf(page.data()), index);
   // The page list is copied: a parser may add pages to no list, but it must not matter.
   const std::vector<DWORD> pages = table->m_vecDataPages;
   for (DWORD index : pages) {
@@ -309,9 +313,10 @@ CCatalogPageCheck CSQLServer2000::CatalogPageCheck(DWORD objectId) {
 
 void CSQLServer2000::FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSource& source) {
   const bool backup = m_nDataSetCount > 0;
+  // Inside a backup a page is found only through the catalog pages read so far in its
+  // extent; one that cannot be found there is not judged.
   check.Finish(1, backup, [&](DWORD pageId, BYTE* buffer) {
     if (!backup) return source.ReadPage(pageId, buffer);
-    // Inside a backup a page is found through the catalog pages walked so far in its extent.
     auto locate = [&](DWORD id, DWORD& at) {
       auto it = m_mapCatalogPagePlaces.find(id);
       if (it == m_mapCatalogPagePlaces.end()) return false;
@@ -320,7 +325,7 @@ void CSQLServer2000::FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSourc
     };
     DWORD index = 0;
     return LocateThroughExtent(pageId, locate, index) && source.ReadPage(index, buffer);
-  });
+  }, backup);
 }
 
 void CSQLServer2000::CheckCatalogFirstPages() {
