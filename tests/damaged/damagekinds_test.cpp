@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "common/backupreader.h"
@@ -15,6 +16,7 @@
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2000/record2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
+#include "support/backupwrap.h"
 #include "support/fakepreview.h"
 #include "support/everyobject.h"
 #include "support/fakeprogram.h"
@@ -78,6 +80,8 @@ void PutU16(Bytes& file, size_t at, WORD value) {
   file[at] = BYTE(value);
   file[at + 1] = BYTE(value >> 8);
 }
+
+void ZeroPage(Bytes& file, size_t at) { std::fill(file.begin() + at, file.begin() + at + 8192, 0); }
 
 }  // namespace
 
@@ -375,4 +379,92 @@ TEST(CatalogDamage, A2000TableWithoutColumnRowsKeepsEveryRowAsItsStoredBytes) {
     EXPECT_EQ(reopened->m_nCatalogColumns, table->m_nCatalogColumns);
     EXPECT_EQ(testsupport::AllRows(*opened.engine, reopened), rebuiltRows[table->m_strName.str()]);
   }
+}
+
+// A catalog page that fails its checks is told by its page id and system table, whether its
+// neighbours link to it, the first page its table's allocation or index row names is it, or
+// its own records fail. The undamaged files tell nothing of the kind.
+TEST(CatalogDamage, AFailedCatalogPageIsToldByPageAndSystemTable) {
+  struct Case {
+    const char* fixture;
+    int format;
+    void (*damage)(Bytes&, const std::string& path);
+    const char* told;
+  } cases[] = {
+      {"mdf2008_northwnd_itsligo.mdf", 2008, [](Bytes& b, const std::string&) { ZeroPage(b, 130 * 8192); },
+       "catalog page 1:130 (sysallocunits) failed its checks (zeroed): its rows were not read"},
+      // Every page of sysschobjs: no neighbour is left, the first page its allocation row names is.
+      {"mdf2008_northwnd_itsligo.mdf", 2008,
+       [](Bytes& b, const std::string&) {
+         for (size_t p : {110, 114, 116}) ZeroPage(b, p * 8192);
+       },
+       "catalog page 1:116 (sysschobjs) failed its checks (zeroed): its rows were not read"},
+      // The first record of syscolpars' page 40 says its fixed part ends past the page.
+      {"mdf2008_northwnd_itsligo.mdf", 2008,
+       [](Bytes& b, const std::string&) { PutU16(b, 40 * 8192 + ReadU16(b.data() + 41 * 8192 - 2) + 2, 0x2000); },
+       "catalog page 1:40 (syscolpars) failed its checks (1 of 66 records fail their header checks): those rows "
+       "were not read"},
+      // Stream page 396 of the backup is page 404: found through the pages of its extent.
+      {"bak2005_northwnd_mina.bak", 2008,
+       [](Bytes& b, const std::string& path) { ZeroPage(b, StreamPage(path, 396)); },
+       "catalog page 1:404 (syscolpars) failed its checks (zeroed): its rows were not read"},
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { ZeroPage(b, 85 * 8192); },
+       "catalog page 1:85 (syscolumns) failed its checks (zeroed): its rows were not read"},
+      // A data page of Orders written over it (a misdirected write).
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { CopyPage(b, 266, 85); },
+       "catalog page 1:85 (syscolumns) failed its checks (its header gives page 1:266): its rows were not read"},
+      // systypes has one page: its sysindexes row names it.
+      {"sample2000_NORTHWND.MDF", 2000, [](Bytes& b, const std::string&) { ZeroPage(b, 28 * 8192); },
+       "catalog page 1:28 (systypes) failed its checks (zeroed): its rows were not read"},
+  };
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  std::set<std::string> undamagedChecked;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.told);
+    const Original o = ReadOriginal(c.fixture);
+    if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    if (undamagedChecked.insert(c.fixture).second) {
+      std::unique_ptr<CSQLServer> engine = EngineFor(c.format);
+      testsupport::WriteFile(dir.file("whole" + o.ext), std::string(o.bytes.begin(), o.bytes.end()));
+      ASSERT_TRUE(testsupport::RunRecovery(*engine, dir.file("whole" + o.ext)).finished);
+      for (const std::string& w : engine->m_vecScanWarnings) EXPECT_EQ(w.find("catalog page"), std::string::npos) << w;
+    }
+    Bytes bytes = o.bytes;
+    c.damage(bytes, o.path);
+    const std::string path = dir.file("damaged" + o.ext);
+    testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    std::unique_ptr<CSQLServer> engine = EngineFor(c.format);
+    ASSERT_TRUE(testsupport::RunRecovery(*engine, path).finished);
+    std::string warnings;
+    for (const std::string& w : engine->m_vecScanWarnings) warnings += w + "\n";
+    EXPECT_NE(warnings.find(std::string(c.told) + "\n"), std::string::npos) << warnings;
+    // One warning for one page.
+    EXPECT_EQ(warnings.find("catalog page"), warnings.rfind("catalog page")) << warnings;
+  }
+  EXPECT_NE(logs.ReadErrorLog().find("Warning: catalog page 1:28 (systypes) failed its checks"), std::string::npos);
+}
+
+// Inside a backup a zeroed page names no id: its place is found through the catalog pages of
+// its extent (page 84 of sysindexes lies next to syscolumns' page 85).
+TEST(CatalogDamage, AFailedCatalogPageOfA2000BackupIsFoundThroughItsExtent) {
+  REQUIRE_FIXTURE(backup, "bak2005_stdb2sql_2sets.bak");
+  REQUIRE_FIXTURE(northwind, "sample2000_NORTHWND.MDF");
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  std::string image = testsupport::ReadFile(northwind);
+  image.replace(85 * 8192, 8192, std::string(8192, '\0'));
+  std::string wrapped, error;
+  ASSERT_TRUE(testsupport::WrapPagesInBackup(testsupport::ReadFile(backup), {image}, wrapped, &error)) << error;
+  const std::string path = dir.file("wrapped.bak");
+  testsupport::WriteFile(path, wrapped);
+  CSQLServer2000 engine;
+  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+  ASSERT_GT(engine.m_nDataSetCount, 0);  // read as a backup, not as a database file
+  std::string warnings;
+  for (const std::string& w : engine.m_vecScanWarnings) warnings += w + "\n";
+  EXPECT_NE(warnings.find("catalog page 1:85 (syscolumns) failed its checks (zeroed): its rows were not read\n"),
+            std::string::npos)
+      << warnings;
+  EXPECT_EQ(warnings.find("catalog page"), warnings.rfind("catalog page")) << warnings;
 }

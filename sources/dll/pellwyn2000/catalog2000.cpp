@@ -572,6 +572,13 @@ void CSQLServer2000::ParseSysIndexesRow(BYTE* body, WORD rowOffset) {
   const WORD indexId = row.U16(18);
   const WORD keyEntries = row.U16(28);
   if (!row.ok()) return;
+  // A system table's heap or clustered row: its first data page, a witness of a page the
+  // table's own walk may not have found.
+  if (objectId > 0 && objectId < kFirstUserObject && indexId <= 1) {
+    const CatalogPageRef first{row.U16(16), row.U32(12)};
+    if (row.ok()) m_mapCatalogFirstPages[objectId] = first;
+    row.clear_error();
+  }
   if (!(objectId == 1 || objectId == 2 || objectId == 3 || objectId == 6 || objectId >= kFirstUserObject)) return;
   // Statistics (0x40), hypothetical indexes (0x20), the heap (0) and text/image (255) rows
   // are no key or index of the table.

@@ -1,6 +1,7 @@
 // Page access of the 2000 format: the backup sets, where a page lies, the page census and
 // the skeleton of the system-table readers.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <unordered_set>
@@ -287,13 +288,23 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
   options.maxEntry = kLastRowStart;
   options.skipPageAbove = kMaxSystemTableSlots;
   std::vector<BYTE> page(kPageSize);
+  const DWORD objectId = DWORD(std::strtoul(systemTable.objectId, nullptr, 10));
+  CCatalogPageCheck check = CatalogPageCheck(objectId);
+  std::vector<int> failed;
+  // The pages the census set aside as free are no rows, but their places are known.
+  if (m_nDataSetCount > 0)
+    for (DWORD index : table->m_vecFreedPages)
+      if (source.ReadPage(index, page.data())) m_mapCatalogPagePlaces.emplace(PageIdOf(page.data()), index);
   // The page list is copied: a parser may add pages to no list, but it must not matter.
   const std::vector<DWORD> pages = table->m_vecDataPages;
   for (DWORD index : pages) {
     if (!source.ReadPage(index, page.data()) || PageTypeOf(page.data()) != kPageData) continue;
     RestoreTornBitsIfPresent(page.data());
+    m_mapCatalogPagePlaces.emplace(PageIdOf(page.data()), index);
+    if (!check.Walked(page.data(), options, failed)) continue;
     BYTE* body = page.data() + kPageHeaderSize;
-    ForEachSlot(page.data(), options, [&](int, WORD entry) {
+    ForEachSlot(page.data(), options, [&](int slot, WORD entry) {
+      if (std::binary_search(failed.begin(), failed.end(), slot)) return true;
       try {
         (this->*systemTable.parser)(body, WORD(entry - kPageHeaderSize));
       } catch (...) {
@@ -302,7 +313,62 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
       return true;
     });
   }
+  FinishCatalogPageCheck(check, source);
+  m_mapCatalogChecks.erase(objectId);
+  m_mapCatalogChecks.emplace(objectId, std::move(check));
   return true;
+}
+
+CCatalogPageCheck CSQLServer2000::CatalogPageCheck(DWORD objectId) {
+  return CCatalogPageCheck(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
+                           [this](const std::string& text) { NoteScanWarning(CString(text)); });
+}
+
+void CSQLServer2000::FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSource& source) {
+  const bool backup = m_nDataSetCount > 0;
+  // Inside a backup a page is found only through the catalog pages read so far in its
+  // extent; one that cannot be found there is not judged.
+  check.Finish(1, backup, [&](DWORD pageId, BYTE* buffer) {
+    if (!backup) return source.ReadPage(pageId, buffer);
+    auto locate = [&](DWORD id, DWORD& at) {
+      auto it = m_mapCatalogPagePlaces.find(id);
+      if (it == m_mapCatalogPagePlaces.end()) return false;
+      at = it->second;
+      return true;
+    };
+    DWORD index = 0;
+    return LocateThroughExtent(pageId, locate, index) && source.ReadPage(index, buffer);
+  }, backup);
+}
+
+void CSQLServer2000::CheckCatalogFirstPages() {
+  CPageSource source;
+  if (!OpenPageSource(source)) return;
+  for (const auto& [objectId, first] : m_mapCatalogFirstPages) {
+    if (!SystemTableName(objectId)) continue;
+    auto it = m_mapCatalogChecks.find(objectId);
+    if (it == m_mapCatalogChecks.end()) it = m_mapCatalogChecks.emplace(objectId, CatalogPageCheck(objectId)).first;
+    it->second.Expect(first);
+    FinishCatalogPageCheck(it->second, source);
+  }
+}
+
+void CSQLServer2000::NoteScanWarning(const CString& text) {
+  m_vecScanWarnings.push_back(text.str());
+  CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
+}
+
+const char* CSQLServer2000::SystemTableName(DWORD objectId) {
+  static const struct {
+    DWORD id;
+    const char* name;
+  } kNames[] = {
+      {1, "sysobjects"}, {2, "sysindexes"}, {3, "syscolumns"},  {4, "systypes"},
+      {6, "syscomments"}, {10, "sysusers"}, {14, "sysreferences"},
+  };
+  for (const auto& n : kNames)
+    if (n.id == objectId) return n.name;
+  return nullptr;
 }
 
 void CSQLServer2000::ReadExtentPages(DWORD extent, CString objectId) {

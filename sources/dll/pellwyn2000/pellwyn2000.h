@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/catalogpages.h"
 #include "common/enginesupport.h"
 #include "common/pagesource.h"
 #include "common/pagesource.h"
@@ -106,6 +107,19 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // of more than 500 slots skipped, each accepted slot (96..8191) handed to the parser.
   // False, with the table's message in the error log, when the census found no such table.
   bool ReadSystemTable(const SystemTable& table);
+  // Keeps a warning of the scan (engine-driver's `warning:` lines, the progress dialog's end)
+  // and writes it to the error log.
+  void NoteScanWarning(const CString& text);
+  // The name of a system table the catalog stages read, by its object id; null for another.
+  static const char* SystemTableName(DWORD objectId);
+  // The check of one system table's walk, telling failed pages as scan warnings, and its end:
+  // the linked pages the walk did not get, read by page id.
+  CCatalogPageCheck CatalogPageCheck(DWORD objectId);
+  void FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSource& source);
+  // After the catalog walks: the first page each system table's sysindexes row names, where
+  // the walk of that table did not get it (a table whose only page failed has no neighbour to
+  // name it).
+  void CheckCatalogFirstPages();
   int ReadSysObjects();
   int ReadSysColumns();
   int ReadSysIndexes();
@@ -245,6 +259,13 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Ids of sysobjects rows that are not user tables: their syscolumns rows (view columns,
   // procedure parameters) make no table.
   std::set<DWORD> m_setNonTableObjects;
+  // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
+  std::set<CatalogPageRef> m_setCatalogPagesTold;
+  // The check of each system table's last walk; the first page of each system table as its
+  // sysindexes row gives it; where each walked catalog page lies in the source.
+  std::map<DWORD, CCatalogPageCheck> m_mapCatalogChecks;
+  std::map<DWORD, CatalogPageRef> m_mapCatalogFirstPages;
+  std::map<DWORD, DWORD> m_mapCatalogPagePlaces;
   std::map<std::pair<DWORD, WORD>, TextPieces> m_mapTextPieces;
   CTablePool m_tablePool;
 };

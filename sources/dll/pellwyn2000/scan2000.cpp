@@ -54,6 +54,10 @@ void CSQLServer2000::RunScan() {
   if (IsBackupSource()) LocateDataSet();
   FreeRecoveredObjects();
   m_vecScanWarnings.clear();
+  m_setCatalogPagesTold.clear();
+  m_mapCatalogChecks.clear();
+  m_mapCatalogFirstPages.clear();
+  m_mapCatalogPagePlaces.clear();
   // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
   // this scan, so scanning a file again names it the same way.
   m_nUnicodeNameCounter = 1;
@@ -91,6 +95,7 @@ void CSQLServer2000::RunScan() {
   ReadSysComments();
   if (!Stage("Reading column information")) return stopped();
   ReadSysColumns();
+  CheckCatalogFirstPages();
   if (ScanStopped()) return stopped();
   Log("Waiting For Event after reading column information.");
   if (!HandShake(nullptr, "Event recieved")) return stopped();

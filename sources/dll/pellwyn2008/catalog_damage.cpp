@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/catalogpages.h"
 #include "common/executionlog.h"
 #include "common/page.h"
 #include "pellwyn2008.h"
@@ -44,6 +45,49 @@ bool PageRecordLayout(const BYTE* page, int& fixedEnd, int& columns) {
     return false;
   });
   return found;
+}
+
+const char* CSQLServer2008::SystemTableName(DWORD objectId) {
+  static const struct {
+    DWORD id;
+    const char* name;
+  } kNames[] = {
+      {3, "sysrscols"},        {4, "sysrowsetcolumns"}, {5, "sysrowsets"},     {7, "sysallocunits"},
+      {13, "syshobtcolumns"},  {27, "sysowners"},       {34, "sysschobjs"},    {41, "syscolpars"},
+      {50, "sysscalartypes"},  {54, "sysidxstats"},     {55, "sysiscols"},     {60, "sysobjvalues"},
+      {64, "sysclsobjs"},      {74, "syssingleobjrefs"},
+  };
+  for (const auto& n : kNames)
+    if (n.id == objectId) return n.name;
+  return nullptr;
+}
+
+CCatalogPageCheck CSQLServer2008::CatalogPageCheck(DWORD objectId) {
+  return CCatalogPageCheck(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
+                           [this](const std::string& text) { NoteScanWarning(CString(text)); });
+}
+
+void CSQLServer2008::CheckCatalogFirstPages() {
+  // Files of the 2005 previews (before on-disk version 611) lay their allocation rows out
+  // otherwise: there the first-page field names other pages.
+  if (ReadOnDiskVersion() < 611) return;
+  for (const auto& [objectId, first] : m_mapCatalogFirstPages) {
+    if (!SystemTableName(objectId)) continue;
+    auto it = m_mapCatalogChecks.find(objectId);
+    if (it == m_mapCatalogChecks.end()) it = m_mapCatalogChecks.emplace(objectId, CatalogPageCheck(objectId)).first;
+    it->second.Expect(first);
+    FinishCatalogPageCheck(it->second);
+  }
+}
+
+void CSQLServer2008::FinishCatalogPageCheck(CCatalogPageCheck& check) {
+  const bool backup = m_nDataSetCount > 0;
+  check.Finish(1, backup, [this, backup](DWORD pageId, BYTE* buffer) {
+    if (!backup) return ReadSourcePage(pageId, buffer);
+    DWORD index = 0;
+    return LocateThroughExtent(pageId, [this](DWORD id, DWORD& at) { return StreamIndexOfPageId(id, at); }, index) &&
+           ReadSourcePage(index, buffer);
+  });
 }
 
 bool CSQLServer2008::PageGroupLayout(const CTable& group, int& fixedEnd, int& columns) {

@@ -15,10 +15,12 @@
 // and each ends in the variable part: F column count N, F+2 null bitmap (1 byte below 8
 // columns, else ceil(N/8)), then the variable-column count V, V end offsets and the name,
 // the first variable column, in UTF-16.
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <string>
 
+#include "common/catalogpages.h"
 #include "common/executionlog.h"
 #include "common/names.h"
 #include "common/page.h"
@@ -132,12 +134,16 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
   BYTE* page = buffer.data();
   SlotWalkOptions slots;
   slots.skipPageAbove = slotLimit > 0 ? slotLimit : 0;
+  CCatalogPageCheck check = CatalogPageCheck(group->m_dwObjectId);
+  std::vector<int> failed;
   for (DWORD n : pages) {
     if (ScanStopped()) return;
     if (!ReadSourcePage(n, page)) continue;
     if (PageTypeOf(page) != kPageData) continue;
     RestoreTornBitsIfPresent(page);
-    ForEachSlot(page, slots, [&](int, WORD entry) {
+    if (!check.Walked(page, slots, failed)) continue;
+    ForEachSlot(page, slots, [&](int slot, WORD entry) {
+      if (std::binary_search(failed.begin(), failed.end(), slot)) return true;
       // One row's failure ends that row only.
       try {
         (this->*decoder)(page + kPageHeaderSize, WORD(entry - kPageHeaderSize));
@@ -146,6 +152,9 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
       return true;
     });
   }
+  FinishCatalogPageCheck(check);
+  m_mapCatalogChecks.erase(check.ObjectId());
+  m_mapCatalogChecks.emplace(check.ObjectId(), std::move(check));
 }
 
 void CSQLServer2008::DecodeCatalogRow(const CString& objectId, BYTE* page, WORD slotEntry) {
@@ -174,6 +183,15 @@ void CSQLServer2008::DecodeAllocUnitRow(BYTE* body, WORD recordOffset) {
   const DWORD firstIam = row.U32(39);
   const WORD firstIamFile = row.U16(43);
   if (!row.ok()) return;
+  // A system table's unit (index id << 48 | object id << 16): its first page (pgfirst) is
+  // where its pages begin, a witness of a page its own walk may not have found.
+  const UINT64 unitBits = UINT64(unitId);
+  if (type == 1 && (unitBits & 0xFFFF) == 0 && (unitBits >> 48) <= 1 && ((unitBits >> 16) & 0xFFFFFFFF) < 100 &&
+      ((unitBits >> 16) & 0xFFFFFFFF) > 0) {
+    const CatalogPageRef first{row.U16(31), row.U32(27)};
+    if (row.ok()) m_mapCatalogFirstPages[DWORD(unitBits >> 16)] = first;
+    row.clear_error();
+  }
   if (type == 2) return;  // large-object units hold text pages only
   CTable* unit = NewTable();
   unit->m_nAllocUnitId = unitId;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/catalogpages.h"
 #include "common/enginesupport.h"
 #include "common/pagesource.h"
 #include "common/sqlserver.h"
@@ -136,6 +137,17 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   void RecoverUnclaimedPages();
   bool PageGroupLayout(const CTable& group, int& fixedEnd, int& columns);
   void NoteScanWarning(const CString& text);
+  // The catalog page checks of the system-table walk (catalog_damage.cpp). The name of a
+  // system table the catalog stages read, by its object id; null for another.
+  static const char* SystemTableName(DWORD objectId);
+  // The check of one system table's walk, telling failed pages as scan warnings, and its end:
+  // the linked pages the walk did not get, read by page id.
+  CCatalogPageCheck CatalogPageCheck(DWORD objectId);
+  void FinishCatalogPageCheck(CCatalogPageCheck& check);
+  // After the catalog walks: the first page each system table's allocation row names, where
+  // the walk of that table did not get it (a table whose only page failed has no neighbour to
+  // name it).
+  void CheckCatalogFirstPages();
   void GatherDataTypes();
   void ReadOwnerNames();
   void ReadObjectInfo();
@@ -362,6 +374,12 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CMapStringToString m_mapRowsetObjects;
   // Page groups whose pages LinkUnitPagesToTables gave to a table.
   std::set<std::string> m_setLinkedUnits;
+  // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
+  std::set<CatalogPageRef> m_setCatalogPagesTold;
+  // The check of each system table's last walk, and the first page of each system table as
+  // its sysallocunits row gives it.
+  std::map<DWORD, CCatalogPageCheck> m_mapCatalogChecks;
+  std::map<DWORD, CatalogPageRef> m_mapCatalogFirstPages;
   // Rows per table as its heap or clustered rowsets count them (sysrowsets rcrows).
   std::map<DWORD, INT64> m_mapCatalogRowCounts;
   // The full set that the chosen differential set is read over; null for a full set, or

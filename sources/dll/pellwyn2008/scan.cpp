@@ -686,6 +686,9 @@ void CSQLServer2008::RunScan() {
   m_strDatabaseName = name;
   FreeRecoveredObjects();
   m_vecScanWarnings.clear();
+  m_setCatalogPagesTold.clear();
+  m_mapCatalogChecks.clear();
+  m_mapCatalogFirstPages.clear();
   // A stopped scan ends at the next stage or hand-shake and leaves the maps as they are.
   if (!Stage("Reading all the pages of mdf file")) return;
   ReadAllPages();
@@ -722,6 +725,7 @@ void CSQLServer2008::RunScan() {
   OrganizeSchemaInfo();
   m_mapTables.RemoveKey("55");
   AttachConstraints();
+  CheckCatalogFirstPages();
   RecoverUnclaimedPages();
   m_nTableCount = m_mapTables.GetCount();
   m_nViewCount = m_mapViews.GetCount();

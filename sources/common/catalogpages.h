@@ -1,0 +1,96 @@
+// The pages of one system table as a catalog walk reads them, and the ones it should have read
+// and could not. A catalog page that is zeroed or overwritten is not filed under its table by
+// the census (its header no longer says whose it is), so the walk would simply not see it and
+// the catalog would lose its rows in silence. The pages around it still name it: the previous
+// and next page links of a table's pages form one chain per level, and a link to a page the
+// walk did not get points at a page that failed. Each such page is judged where it lies and
+// told once, with the reason, in one text both engines share.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/page.h"
+#include "platform/types.h"
+
+struct CatalogPageRef {
+  WORD fileId = 0;
+  DWORD pageId = 0;
+  bool operator<(const CatalogPageRef& o) const { return fileId != o.fileId ? fileId < o.fileId : pageId < o.pageId; }
+  bool operator==(const CatalogPageRef& o) const { return fileId == o.fileId && pageId == o.pageId; }
+};
+
+// "catalog page <file>:<page> (<table>) failed its checks (<why>): <what was lost>".
+std::string CatalogPageWarning(const CatalogPageRef& page, const std::string& table, const std::string& why,
+                               const char* lost = "its rows were not read");
+
+// Why a page read where `expected` should be is not a data page of system table `objectId`
+// (index id 0 or 1 in its header); empty when it is one. `read` false: the source holds no
+// page there. In a plain file `inBackup` is false and a page that cannot be read lies past
+// the file's end.
+std::string WhyNotCatalogPage(const BYTE* page, bool read, bool inBackup, const CatalogPageRef& expected,
+                              DWORD objectId);
+
+// The slots of a catalog page whose records fail their header checks: the header, the null
+// bitmap and the variable part must lie inside the record area of the page (below the slot
+// array), and the record must be of a kind a table's data page holds. Returns the count of
+// slots looked at; `failed` gets the failing slot numbers.
+int CatalogRecordFailures(const BYTE* page, const SlotWalkOptions& options, std::vector<int>* failed);
+
+// A source position for a page id found through the pages of its extent: a backup keeps an
+// allocated extent's eight pages one after the other, so when the page itself cannot be found
+// by id (a zeroed page names no id), a page of its extent that can gives its place.
+bool LocateThroughExtent(DWORD pageId, const std::function<bool(DWORD pageId, DWORD& index)>& locate,
+                         DWORD& index);
+
+class CCatalogPageCheck {
+ public:
+  // Takes one warning text to the scan's warnings.
+  using Note = std::function<void(const std::string& warning)>;
+  // Reads the page with this page id into an 8192-byte buffer; false when the source holds
+  // no page there.
+  using ReadById = std::function<bool(DWORD pageId, BYTE* buffer)>;
+
+  // `told`: the pages told in this scan, shared by every walk of it, so each is told once.
+  // `table`: the system table's name; null names it "object N".
+  CCatalogPageCheck(DWORD objectId, const char* table, std::set<CatalogPageRef>& told, Note note)
+      : m_dwObjectId(objectId),
+        m_strTable(table ? std::string(table) : "object " + std::to_string(objectId)),
+        m_told(told),
+        m_note(std::move(note)) {}
+
+  // A page of the table the walk read, before its rows are read: its id and links are noted
+  // and the page judged. False when none of its rows may be read; otherwise `failed` gets the
+  // slots (in order) whose records fail their header checks, which are not to be read.
+  bool Walked(const BYTE* page, const SlotWalkOptions& options, std::vector<int>& failed);
+  // After the walk: the pages the walked pages link to (file `fileId` only: the catalog lies
+  // in the primary file) that the walk did not get, each judged where it lies. A page of the
+  // table found in its place was set aside by the census as free, and is not told. With
+  // `unreadUnknown`, a page the reader cannot find is not told either: the reader knows too
+  // few places to say the source does not hold it.
+  void Finish(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown = false);
+
+  // A page the table should have, by another witness than the links (the first page its
+  // allocation row or index row names): judged by Finish like a linked page.
+  void Expect(const CatalogPageRef& page) {
+    if (page.pageId != 0) m_setLinked.insert(page);
+  }
+
+  DWORD ObjectId() const { return m_dwObjectId; }
+
+  // The linked pages not walked, in page order.
+  std::vector<CatalogPageRef> Unwalked(WORD fileId) const;
+
+ private:
+  void Tell(const CatalogPageRef& page, const std::string& why, const char* lost);
+
+  DWORD m_dwObjectId;
+  std::string m_strTable;
+  std::set<CatalogPageRef>& m_told;
+  Note m_note;
+  std::set<CatalogPageRef> m_setWalked;
+  std::set<CatalogPageRef> m_setLinked;
+};
