@@ -468,3 +468,44 @@ TEST(CatalogDamage, AFailedCatalogPageOfA2000BackupIsFoundThroughItsExtent) {
       << warnings;
   EXPECT_EQ(warnings.find("catalog page"), warnings.rfind("catalog page")) << warnings;
 }
+
+// A table that holds no row loses nothing but its definition when its column rows are lost:
+// it is still named, never left out of the export in silence.
+TEST(CatalogDamage, ATableWithoutRowsWhoseColumnsAreLostIsNamed) {
+  struct Case {
+    const char* fixture;
+    int format;
+    size_t page;  // stream page of a backup, page of a database file
+    std::vector<std::string> named;
+    bool layoutLeft;  // another catalog still gives its columns back
+  } cases[] = {
+      {"sample2000_NORTHWND.MDF", 2000, 299, {"dbo.CustomerCustomerDemo", "dbo.CustomerDemographics"}, false},
+      // The stored layout of its rows rebuilds it; what must never happen is its silent absence.
+      {"bak2008r2_northwind_victor.bak", 2008, 43, {"dbo.sysdiagrams"}, true},
+  };
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const Original o = ReadOriginal(c.fixture);
+    if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    Bytes bytes = o.bytes;
+    const size_t at = o.ext == ".bak" ? StreamPage(o.path, c.page) : c.page * 8192;
+    std::fill(bytes.begin() + at, bytes.begin() + at + 8192, 0);
+    const std::string path = dir.file("damaged" + o.ext);
+    testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    std::unique_ptr<CSQLServer> engine = EngineFor(c.format);
+    ASSERT_TRUE(testsupport::RunRecovery(*engine, path).finished);
+    std::string warnings;
+    for (const std::string& w : engine->m_vecScanWarnings) warnings += w + "\n";
+    for (const std::string& name : c.named) {
+      bool kept = false;
+      for (const auto& entry : engine->m_mapTables)
+        if (entry.second && entry.second->m_strOwner + "." + entry.second->m_strName == CString(name)) kept = true;
+      // Either it came back, or a warning says it did not.
+      EXPECT_TRUE(kept || warnings.find("table " + name + ": its columns could not be recovered") != std::string::npos)
+          << name << "\n" << warnings;
+      if (!c.layoutLeft) EXPECT_FALSE(kept) << name << " has nothing left to read its columns from";
+    }
+  }
+}

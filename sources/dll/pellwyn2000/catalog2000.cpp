@@ -311,6 +311,14 @@ void CSQLServer2000::NameUnnamedTables() {
                                         name, int(table->m_vecDataPages.size()));
       m_vecScanWarnings.push_back(text.str());
       CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
+    } else if (table && table->m_dwObjectId >= kFirstUserObject && !table->m_pColumnHead && !table->m_strName.IsEmpty()) {
+      // No row is lost with it, but its definition is: a table the catalog names is never
+      // left out of the export in silence.
+      const CString text = FormatString("table %s.%s: its columns could not be recovered (its syscolumns rows are "
+                                        "lost); it holds no data page, and it is not exported",
+                                        table->m_strOwner, table->m_strName);
+      m_vecScanWarnings.push_back(text.str());
+      CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
     }
     if (!table || table->m_dwObjectId < kFirstUserObject || !table->m_pColumnHead) {
       // The record stays in the pool until FreeRecoveredObjects; no key is scripted for it.

@@ -767,6 +767,11 @@ void CSQLServer2008::FilterObjects() {
                                      table->m_strName.IsEmpty() ? FormatString("with object id %lu", table->m_dwObjectId)
                                                                 : table->m_strOwner + "." + table->m_strName,
                                      int(table->m_vecDataPages.size())));
+      // No row is lost with it, but its definition is: never left out in silence.
+      else if (!table->m_strName.IsEmpty())
+        NoteScanWarning(FormatString("table %s.%s: its columns could not be recovered; it holds no data page, and it is "
+                                     "not exported",
+                                     table->m_strOwner, table->m_strName));
     }
     // The records stay in the engine's pool; only the map forgets them.
     it = remove ? m_mapTables.erase(it) : std::next(it);
