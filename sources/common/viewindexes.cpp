@@ -76,5 +76,9 @@ std::vector<CString> SqlViewIndexStatements(const CViewStoredProc& view, std::ve
     statements.push_back(statement);
     if (index->m_bClustered) clustered = true;
   }
+  // An index on a view is refused unless the session aborts on arithmetic errors and does not
+  // round-abort: a connection to a SQL Server 2000 or a database at level 80 has ARITHABORT off
+  // by default. Both stay so for the rest of the session, which changes no row the export sends.
+  if (!statements.empty()) statements.insert(statements.begin(), CString("SET ARITHABORT ON\r\nSET NUMERIC_ROUNDABORT OFF"));
   return statements;
 }

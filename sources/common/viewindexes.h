@@ -7,8 +7,8 @@
 #include "common/records.h"
 #include "platform/cstring.h"
 
-// The CREATE INDEX statements of the view's indexes, the clustered one first, then the
-// others by index id. An index that cannot be written whole (no name, a key or included
+// The CREATE INDEX statements of the view's indexes, after the session options they need, the
+// clustered one first, then the others by index id. An index that cannot be written whole (no name, a key or included
 // column the view's columns do not name, no keys) is left out and described in `problems`;
 // without its clustered index none of the others can exist, so they are left out with it.
 // A view without a definition text is not created, and neither are its indexes.

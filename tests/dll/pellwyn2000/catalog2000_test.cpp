@@ -277,7 +277,7 @@ TEST_F(Catalog2000, IndexedViewKeepsItsColumnsAndIndexesAndScriptsThem) {
   CloseFileHandle(engine.m_hViewsSqlFile);
   const std::string go = "\r\ngo\r\n";
   EXPECT_EQ(testsupport::ReadFile(dir.file("Views.sql")),
-            view->m_strText.str() + "\r\n" + go +
+            view->m_strText.str() + "\r\n" + go + "SET ARITHABORT ON\r\nSET NUMERIC_ROUNDABORT OFF" + go +
                 "CREATE UNIQUE CLUSTERED INDEX [CX_Totals] ON [sales].[Totals] ([OrderID] ASC)" + go +
                 "CREATE NONCLUSTERED INDEX [IX_Totals] ON [sales].[Totals] ([Total] ASC, [OrderID] ASC)" + go);
   EXPECT_NE(scope.ReadExecLog().find("Index [IX_lost] of view [sales].[Totals]: its name or columns cannot be read"),

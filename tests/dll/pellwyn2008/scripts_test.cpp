@@ -675,7 +675,8 @@ TEST_F(ScriptTest, IndexedViewIsIndexedRightAfterItsBatch) {
   m_engine.GenerateViewQueries(&view);
   m_engine.GenerateViewQueries(&next);
   CloseFileHandle(m_engine.m_hViewsSqlFile);
-  EXPECT_EQ(File("Views.sql"), view.m_strText.str() + "\r\n" + kGo +
+  const std::string options = "SET ARITHABORT ON\r\nSET NUMERIC_ROUNDABORT OFF";
+  EXPECT_EQ(File("Views.sql"), view.m_strText.str() + "\r\n" + kGo + options + kGo +
                                    "CREATE UNIQUE CLUSTERED INDEX [CX_V] ON [sales].[V] ([a] ASC)" + kGo +
                                    "CREATE NONCLUSTERED INDEX [IX_V] ON [sales].[V] ([b] DESC)" + kGo +
                                    next.m_strText.str() + "\r\n" + kGo);
@@ -686,7 +687,7 @@ TEST_F(ScriptTest, IndexedViewIsIndexedRightAfterItsBatch) {
   m_engine.m_pDatabase = &db;
   m_engine.m_bExportToServer = 1;
   m_engine.GenerateViewQueries(&view);
-  EXPECT_EQ(db.Statements(), (std::vector<std::string>{view.m_strText.str() + "\r\n",
+  EXPECT_EQ(db.Statements(), (std::vector<std::string>{view.m_strText.str() + "\r\n", options,
                                                         "CREATE UNIQUE CLUSTERED INDEX [CX_V] ON [sales].[V] ([a] ASC)",
                                                         "CREATE NONCLUSTERED INDEX [IX_V] ON [sales].[V] ([b] DESC)"}));
 }
