@@ -74,6 +74,7 @@ TEST(SlotRules, TheCountIsCutToWhatFitsThePage) {
       // record can have: past the free-space offset, in the header, or inside a record.
       {"a damaged count: an entry past the free-space offset", 65535, 600, {96, 150, 200, 700, 250}, 3},
       {"a damaged count: an entry in the header", 65535, 600, {96, 150, 200, 40, 250}, 3},
+      {"a damaged count: an entry that repeats an earlier slot's", 65535, 600, {96, 150, 200, 150, 250}, 3},
       {"a sound count keeps an entry past the free-space offset", 4, 600, {96, 150, 200, 700}, 4},
   };
   for (const Case& c : cases) {
