@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -206,9 +207,14 @@ std::string QualifiedName(const CTable& table) {
   return table.m_strOwner.IsEmpty() ? table.m_strName.str() : table.m_strOwner.str() + "." + table.m_strName.str();
 }
 
+// A warning names the table when its name stands there whole ("dbo.RecoveredTab#_1" is not
+// named by a warning on "dbo.RecoveredTab#_12").
 bool Named(const ScanSummary& scan, const std::string& table) {
   for (const std::string& w : scan.warnings)
-    if (w.find(table) != std::string::npos) return true;
+    for (size_t at = w.find(table); at != std::string::npos; at = w.find(table, at + 1)) {
+      const size_t end = at + table.size();
+      if (end == w.size() || !(std::isalnum((unsigned char)w[end]) || w[end] == '_' || w[end] == '#')) return true;
+    }
   return false;
 }
 

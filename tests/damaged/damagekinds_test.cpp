@@ -214,6 +214,42 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
   }
 }
 
+namespace {
+
+// A fixture and its undamaged scan, for the page sweep: each copy is a page of it damaged.
+struct Swept {
+  Original o;
+  bool format2000 = false, backup = false;
+  size_t first = SIZE_MAX;  // file position of census page 0
+  damaged::ScanSummary whole;
+  std::string dir;
+
+  // The copy with the page at census position `page` zeroed, or its slot count set to 65535.
+  damaged::ScanSummary Damaged(size_t page, bool zero) const {
+    Bytes bytes = o.bytes;
+    const size_t at = first + page * 8192;
+    if (first == SIZE_MAX || at + 8192 > bytes.size()) return {};
+    if (zero) std::fill(bytes.begin() + long(at), bytes.begin() + long(at + 8192), 0);
+    else PutU16(bytes, at + 22, 65535);
+    return damaged::SummarizeScan(format2000, backup, bytes, dir + "/case" + o.ext, "case");
+  }
+};
+
+// Empty `o.path` when the fixtures are not here.
+Swept Sweep(const std::string& name, const std::string& dir) {
+  Swept s;
+  s.o = ReadOriginal(name);
+  if (s.o.path.empty()) return s;
+  s.dir = dir;
+  s.format2000 = damaged::Is2000Fixture(name);
+  s.backup = s.o.ext == ".bak";
+  s.first = damaged::PagePosition(s.o.path, s.backup, 0);
+  s.whole = damaged::SummarizeScan(s.format2000, s.backup, s.o.bytes, dir + "/whole" + s.o.ext, "undamaged");
+  return s;
+}
+
+}  // namespace
+
 // A slice of the page sweep of tests/damaged/run-full.sh (DAMAGED_MODES="zero slots"): pages
 // spread over a 2008 backup and a 2000 data file, each zeroed and each given a slot count of
 // 65535, compared with the undamaged scan table by table. The slot counts include catalog
@@ -234,26 +270,16 @@ TEST(PageSweep, ZeroedPagesAndImpossibleSlotCountsCostOnlyWhatTheyTouch) {
   testsupport::TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fixture);
-    const Original o = ReadOriginal(c.fixture);
-    if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
-    const bool format2000 = damaged::Is2000Fixture(c.fixture);
-    const bool backup = o.ext == ".bak";
-    const damaged::ScanSummary whole =
-        damaged::SummarizeScan(format2000, backup, o.bytes, dir.file("whole" + o.ext), "undamaged");
+    const Swept s = Sweep(c.fixture, dir.path());
+    if (s.o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    const damaged::ScanSummary& whole = s.whole;
     ASSERT_TRUE(whole.finished);
     ASSERT_FALSE(whole.tables.empty());
-    const size_t first = damaged::PagePosition(o.path, backup, 0);
-    ASSERT_NE(first, SIZE_MAX);
+    ASSERT_NE(s.first, SIZE_MAX);
     for (const bool zero : {true, false}) {
       for (const size_t page : zero ? c.zero : c.slots) {
         SCOPED_TRACE((zero ? "zeroed page " : "slot count of page ") + std::to_string(page));
-        Bytes bytes = o.bytes;
-        const size_t at = first + page * 8192;
-        ASSERT_LE(at + 8192, bytes.size());
-        if (zero) std::fill(bytes.begin() + long(at), bytes.begin() + long(at + 8192), 0);
-        else PutU16(bytes, at + 22, 65535);
-        const damaged::ScanSummary after =
-            damaged::SummarizeScan(format2000, backup, bytes, dir.file("case" + o.ext), "case");
+        const damaged::ScanSummary after = s.Damaged(page, zero);
         ASSERT_TRUE(after.finished);
         const std::vector<std::string> faults =
             zero ? damaged::ZeroedPageFaults(whole, after, page) : damaged::SlotCountFaults(whole, after);
@@ -292,4 +318,39 @@ TEST(PageSweep, TheRulesCatchLossesGainsAndMadeUpTables) {
   EXPECT_EQ(damaged::SlotCountFaults(whole, madeUp).size(), 1u);
   EXPECT_TRUE(damaged::SlotCountFaults(whole, with({{"dbo.Orders", 10}, {"dbo.Region", 1}}, {})).empty());
   EXPECT_EQ(damaged::SlotCountFaults(whole, with({{"dbo.Orders", 11}, {"dbo.Region", 3}}, {})).size(), 1u);
+}
+
+// A zeroed object-name page: its tables come back under made-up names with every row, and a
+// warning names each of them; the rows of the tables gone are the rows of the tables made up.
+TEST(PageSweep, TablesWhoseNamesWereLostAreNamedByAWarning) {
+  struct Case {
+    const char* fixture;
+    size_t page;  // the first object-catalog page (sysobjects, sysschobjs)
+  } cases[] = {{"sample2000_NORTHWND.MDF", 8}, {"bak2008_library_small.bak", 116}};
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const Swept s = Sweep(c.fixture, dir.path());
+    if (s.o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    const damaged::ScanSummary& whole = s.whole;
+    const damaged::ScanSummary after = s.Damaged(c.page, true);
+    ASSERT_TRUE(after.finished);
+    long long gone = 0, madeUp = 0;
+    for (const auto& [name, t] : whole.tables)
+      if (!after.tables.count(name)) gone += t.rows;
+    int named = 0;
+    for (const auto& [name, t] : after.tables) {
+      if (whole.tables.count(name)) continue;
+      madeUp += t.rows;
+      bool told = false;
+      for (const std::string& w : after.warnings)
+        told = told || w.rfind("table " + name + ": its name was lost", 0) == 0;
+      EXPECT_TRUE(told) << name;
+      named += told;
+    }
+    EXPECT_GT(gone, 0);
+    EXPECT_EQ(madeUp, gone);
+    EXPECT_GT(named, 0);
+  }
 }

@@ -290,6 +290,13 @@ void CSQLServer2000::NameUnnamedTables() {
     if (table->m_strName.IsEmpty()) {
       table->m_strName = FormatString("RecoveredTab#_%d", serial++);
       table->m_strOwner = m_strLastOwnerName.IsEmpty() ? CString("dbo") : m_strLastOwnerName;
+      // A table under a made-up name is a table whose name the damage cost: said so.
+      const CString text = FormatString("table %s.%s: its name was lost (no sysobjects row for object id %lu); its "
+                                        "columns and %d data pages are kept under this name",
+                                        table->m_strOwner, table->m_strName, table->m_dwObjectId,
+                                        int(table->m_vecDataPages.size()));
+      m_vecScanWarnings.push_back(text.str());
+      CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
     }
     ++it;
   }
