@@ -49,25 +49,33 @@ int SlotCountCapped(const BYTE* page) {
   if (freeKnown) count = std::min(count, (kPageSize - freeData) / 2);
   // A count that did not fit is damaged, and the slots read past the real array are free
   // space: there the array also ends at the first entry no record of this page can have (in
-  // the header, at or past the free-space offset, or inside a record of an earlier slot).
+  // the header, at or past the free-space offset, or at or inside a record of an earlier
+  // slot: an old entry left in the free space often repeats a live slot's entry, and read as
+  // a slot it would show that row twice).
   const bool countDamaged = PageSlotCount(page) > count;
   std::vector<std::pair<int, int>> records;  // [start, end) of the earlier slots' records
+  // Zero entries at the end of a damaged array are free space, not deleted slots: the cut
+  // count ends after the last entry in use, so a catalog reader's slot limit sees the slots
+  // the page really has.
+  int used = 0;
+  auto cut = [&](int i) { return countDamaged ? std::min(i, used) : i; };
   // Whatever the free-space offset says, no record starts inside the slot array: the array
   // ends before the first slot that would reach a record start.
   int highest = 0;
   for (int i = 0; i < count; ++i) {
     const int entry = RestoredSlotEntry(page, i);
     if (entry >= kPageHeaderSize && entry <= kPageSize) highest = std::max(highest, entry);
-    if (highest >= kPageSize - 2 * (i + 1)) return i;
+    if (highest >= kPageSize - 2 * (i + 1)) return cut(i);
     if (!countDamaged || entry == 0) continue;
-    if (entry < kPageHeaderSize || (freeKnown && entry >= freeData)) return i;
+    if (entry < kPageHeaderSize || (freeKnown && entry >= freeData)) return cut(i);
     for (const auto& [start, end] : records)
-      if (entry > start && entry < end) return i;
+      if (entry >= start && entry < end) return cut(i);
     const int limit = freeKnown ? freeData : kPageSize - 2 * (i + 1);
     const WORD end = RecordEndOf(page, WORD(entry), WORD(std::max(limit, entry)));
     records.emplace_back(entry, end ? int(end) : entry + 1);
+    used = i + 1;
   }
-  return count;
+  return cut(count);
 }
 
 WORD SlotEntry(const BYTE* page, int slot) {

@@ -135,7 +135,9 @@ void ForEachSlot(const BYTE* page, F&& fn) {
 struct SlotWalkOptions {
   bool repairFirstSlot = true;  // slot 0 with low byte 0x60 reads as 96
   int maxEntry = kPageSize;     // highest accepted entry
-  int skipPageAbove = 0;        // a page with more slots than this yields none (0 = no limit)
+  // A page with more slots than this yields none (0 = no limit). The slots counted are those
+  // that fit the page: a damaged count (65535) over a catalog page costs none of its rows.
+  int skipPageAbove = 0;
 };
 
 // The entry of one slot under `options`; 0 when the slot is rejected.
@@ -145,8 +147,8 @@ WORD SlotEntry(const BYTE* page, int slot, const SlotWalkOptions& options);
 // index never reaches the header. fn returns false to stop.
 template <class F>
 void ForEachSlot(const BYTE* page, const SlotWalkOptions& options, F&& fn) {
-  if (options.skipPageAbove > 0 && PageSlotCount(page) > options.skipPageAbove) return;
   const int count = SlotCountCapped(page);
+  if (options.skipPageAbove > 0 && count > options.skipPageAbove) return;
   for (int i = 0; i < count; ++i) {
     WORD entry = SlotEntry(page, i, options);
     if (entry == 0) continue;

@@ -66,7 +66,8 @@ TEST(SlotRules, TheCountIsCutToWhatFitsThePage) {
   } cases[] = {
       {"a sound page", 3, 300, {96, 150, 200}, 3},
       {"records out of slot order", 3, 300, {200, 96, 150}, 3},
-      {"a count of 65535 over a page of three records", 65535, 300, {96, 150, 200}, (8192 - 300) / 2},
+      {"a count of 65535 over a page of three records", 65535, 300, {96, 150, 200}, 3},
+      {"a damaged count keeps a deleted slot between live ones", 65535, 300, {96, 0, 200}, 3},
       {"a free-space offset outside the page is no bound", 5, 9000, {96, 150, 200, 250, 280}, 5},
       {"a slot whose entry lies inside the array ends it", 4, 0, {96, 150, 8189, 200}, 2},
       {"an entry that is the page's end", 1, 0, {8192}, 0},
@@ -74,6 +75,7 @@ TEST(SlotRules, TheCountIsCutToWhatFitsThePage) {
       // record can have: past the free-space offset, in the header, or inside a record.
       {"a damaged count: an entry past the free-space offset", 65535, 600, {96, 150, 200, 700, 250}, 3},
       {"a damaged count: an entry in the header", 65535, 600, {96, 150, 200, 40, 250}, 3},
+      {"a damaged count: an entry that repeats an earlier slot's", 65535, 600, {96, 150, 200, 150, 250}, 3},
       {"a sound count keeps an entry past the free-space offset", 4, 600, {96, 150, 200, 700}, 4},
   };
   for (const Case& c : cases) {

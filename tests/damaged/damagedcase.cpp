@@ -2,16 +2,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
 #include <thread>
 
+#include "common/backupreader.h"
 #include "common/executionlog.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "dll/pellwyn2008/pellwyn2008.h"
@@ -180,6 +183,125 @@ bool ScanCase(CSQLServer& engine, const Bytes& bytes, const std::string& path, u
 }
 
 }  // namespace
+
+namespace {
+
+// File position of the first set's stream of a backup; 0 for a database file. SIZE_MAX when a
+// backup has no readable set.
+size_t FirstPageOffset(const std::string& path, bool backup, size_t* pages = nullptr) {
+  if (!backup) return 0;
+  CBackupReader* reader = nullptr;
+  ReadBackupSets(path.c_str(), reader);
+  const CBackupSet* set = reader ? reader->GetSet(1) : nullptr;
+  size_t offset = SIZE_MAX;
+  if (set && set->m_pStream) {
+    offset = size_t(set->m_pStream->nOffset);
+    if (pages) *pages = size_t(set->m_pStream->nLength / 8192);
+  }
+  delete reader;
+  return offset;
+}
+
+// "owner.name", as the warnings name a table.
+std::string QualifiedName(const CTable& table) {
+  return table.m_strOwner.IsEmpty() ? table.m_strName.str() : table.m_strOwner.str() + "." + table.m_strName.str();
+}
+
+// A warning names the table when its name stands there whole ("dbo.RecoveredTab#_1" is not
+// named by a warning on "dbo.RecoveredTab#_12").
+bool Named(const ScanSummary& scan, const std::string& table) {
+  for (const std::string& w : scan.warnings)
+    for (size_t at = w.find(table); at != std::string::npos; at = w.find(table, at + 1)) {
+      const size_t end = at + table.size();
+      if (end == w.size() || !(std::isalnum((unsigned char)w[end]) || w[end] == '_' || w[end] == '#')) return true;
+    }
+  return false;
+}
+
+std::string Warnings(const ScanSummary& scan) {
+  std::string all;
+  for (const std::string& w : scan.warnings) all += "\n    warning: " + w;
+  return all.empty() ? "\n    (no warnings)" : all;
+}
+
+}  // namespace
+
+size_t PagePosition(const std::string& path, bool backup, size_t n) {
+  const size_t base = FirstPageOffset(path, backup);
+  return base == SIZE_MAX ? SIZE_MAX : base + n * 8192;
+}
+
+size_t PageCount(const std::string& path, bool backup, size_t fileSize) {
+  if (!backup) return fileSize / 8192;
+  size_t pages = 0;
+  const size_t base = FirstPageOffset(path, backup, &pages);
+  if (base == SIZE_MAX || base >= fileSize) return 0;
+  return std::min(pages, (fileSize - base) / 8192);
+}
+
+ScanSummary SummarizeScan(bool format2000, bool backup, const Bytes& bytes, const std::string& path,
+                          const std::string& label, unsigned timeoutSeconds) {
+  ScanSummary summary;
+  Watchdog watchdog(label, timeoutSeconds);
+  std::unique_ptr<CSQLServer> engine;
+  if (format2000) engine = std::make_unique<CSQLServer2000>();
+  else engine = std::make_unique<CSQLServer2008>();
+  CaseResult ignored;
+  std::vector<CTable*> tables;
+  if (!ScanCase(*engine, bytes, path, timeoutSeconds, ignored, tables)) return summary;
+  summary.finished = true;
+  summary.warnings = engine->m_vecScanWarnings;
+  const size_t base = FirstPageOffset(path, backup);
+  auto slotCount = [&](size_t index) -> long long {
+    const size_t at = base == SIZE_MAX ? SIZE_MAX : base + index * 8192;
+    if (at == SIZE_MAX || at + 8192 > bytes.size()) return 0;
+    return bytes[at + 22] | bytes[at + 23] << 8;
+  };
+  for (CTable* table : tables) {
+    ScanTable& t = summary.tables[QualifiedName(*table)];
+    t.rows += (long long)testsupport::AllRows(*engine, table).size();
+    for (const std::vector<DWORD>* pages : {&table->m_vecDataPages, &table->m_vecFreedPages})
+      for (DWORD index : *pages) t.pageRecords[index] = slotCount(index);
+  }
+  return summary;
+}
+
+std::vector<std::string> ZeroedPageFaults(const ScanSummary& whole, const ScanSummary& damaged, size_t page) {
+  std::vector<std::string> faults;
+  for (const auto& [name, before] : whole.tables) {
+    const auto found = damaged.tables.find(name);
+    const long long after = found == damaged.tables.end() ? -1 : found->second.rows;
+    const auto onPage = before.pageRecords.find(page);
+    const long long allowed = onPage == before.pageRecords.end() ? 0 : onPage->second;
+    std::string fault;
+    if (after > before.rows) fault = "gained rows";
+    else if (after < 0 && !Named(damaged, name)) fault = "absent, no warning names it";
+    else if (after >= 0 && before.rows - after > allowed && !Named(damaged, name))
+      fault = "lost more than the page held (" + std::to_string(allowed) + "), no warning names it";
+    if (!fault.empty())
+      faults.push_back("table " + name + ": " + fault + "; undamaged " + std::to_string(before.rows) +
+                       " rows, damaged " + (after < 0 ? std::string("absent") : std::to_string(after)) +
+                       Warnings(damaged));
+  }
+  for (const auto& [name, after] : damaged.tables)
+    if (!whole.tables.count(name) && after.rows > 0 && !Named(damaged, name))
+      faults.push_back("table " + name + ": made up with " + std::to_string(after.rows) +
+                       " rows, no warning names it" + Warnings(damaged));
+  return faults;
+}
+
+std::vector<std::string> SlotCountFaults(const ScanSummary& whole, const ScanSummary& damaged) {
+  std::vector<std::string> faults;
+  for (const auto& [name, after] : damaged.tables) {
+    const auto found = whole.tables.find(name);
+    if (found == whole.tables.end())
+      faults.push_back("table " + name + ": made up with " + std::to_string(after.rows) + " rows" + Warnings(damaged));
+    else if (after.rows > found->second.rows)
+      faults.push_back("table " + name + ": gained rows; undamaged " + std::to_string(found->second.rows) +
+                       " rows, damaged " + std::to_string(after.rows) + Warnings(damaged));
+  }
+  return faults;
+}
 
 CaseResult RunCase2000(const Bytes& bytes, const std::string& folder, const std::string& label,
                        unsigned timeoutSeconds) {

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -73,6 +74,36 @@ CaseResult RunCase(const Bytes& bytes, const std::string& folder, const std::str
 // slot and a row of NULLs differently, so their counts are not compared.
 CaseResult RunCase2000(const Bytes& bytes, const std::string& folder, const std::string& label,
                        unsigned timeoutSeconds = 60);
+
+// Where the page at census position `n` lies in the file: stream page n of the first set of
+// a backup (`backup`), page n of a database file. SIZE_MAX when the file has no such page.
+size_t PagePosition(const std::string& path, bool backup, size_t n);
+// Pages a sweep walks: those of the first set's stream of a backup, those of a database file.
+size_t PageCount(const std::string& path, bool backup, size_t fileSize);
+
+// One scan seen table by table, for comparing a damaged copy with the undamaged file.
+struct ScanTable {
+  long long rows = 0;  // rows read through the preview walk the export uses
+  // Census position -> records that page may hold for the table (its slot count), over the
+  // data pages and the pages set aside for deleted rows.
+  std::map<size_t, long long> pageRecords;
+};
+struct ScanSummary {
+  bool finished = false;
+  std::map<std::string, ScanTable> tables;  // by "owner.name"
+  std::vector<std::string> warnings;        // the engine's scan warnings
+};
+// Writes the bytes to `path` and scans them (the 2000 engine when `format2000`), each table read
+// to its last row. A case over `timeoutSeconds` aborts the process with `label`.
+ScanSummary SummarizeScan(bool format2000, bool backup, const Bytes& bytes, const std::string& path,
+                          const std::string& label, unsigned timeoutSeconds = 60);
+
+// What a page zeroed at census position `page` may cost: a table keeps at least its rows less
+// the records of that page, unless a warning names it; a table gone, or one the damage made up
+// with rows, is named by a warning. One line per table that breaks this; empty when it holds.
+std::vector<std::string> ZeroedPageFaults(const ScanSummary& whole, const ScanSummary& damaged, size_t page);
+// What an impossible slot count may cost: no table gains a row and none is made up.
+std::vector<std::string> SlotCountFaults(const ScanSummary& whole, const ScanSummary& damaged);
 
 // Points the engine's logs at files that go nowhere (the runs log every stage of every case).
 void SilenceLogs(const std::string& folder);

@@ -509,3 +509,146 @@ TEST(CatalogDamage, ATableWithoutRowsWhoseColumnsAreLostIsNamed) {
     }
   }
 }
+
+namespace {
+
+// A fixture and its undamaged scan, for the page sweep: each copy is a page of it damaged.
+struct Swept {
+  Original o;
+  bool format2000 = false, backup = false;
+  size_t first = SIZE_MAX;  // file position of census page 0
+  damaged::ScanSummary whole;
+  std::string dir;
+
+  // The copy with the page at census position `page` zeroed, or its slot count set to 65535.
+  damaged::ScanSummary Damaged(size_t page, bool zero) const {
+    Bytes bytes = o.bytes;
+    const size_t at = first + page * 8192;
+    if (first == SIZE_MAX || at + 8192 > bytes.size()) return {};
+    if (zero) std::fill(bytes.begin() + long(at), bytes.begin() + long(at + 8192), 0);
+    else PutU16(bytes, at + 22, 65535);
+    return damaged::SummarizeScan(format2000, backup, bytes, dir + "/case" + o.ext, "case");
+  }
+};
+
+// Empty `o.path` when the fixtures are not here.
+Swept Sweep(const std::string& name, const std::string& dir) {
+  Swept s;
+  s.o = ReadOriginal(name);
+  if (s.o.path.empty()) return s;
+  s.dir = dir;
+  s.format2000 = damaged::Is2000Fixture(name);
+  s.backup = s.o.ext == ".bak";
+  s.first = damaged::PagePosition(s.o.path, s.backup, 0);
+  s.whole = damaged::SummarizeScan(s.format2000, s.backup, s.o.bytes, dir + "/whole" + s.o.ext, "undamaged");
+  return s;
+}
+
+}  // namespace
+
+// A slice of the page sweep of tests/damaged/run-full.sh (DAMAGED_MODES="zero slots"): pages
+// spread over a 2008 backup and a 2000 data file, each zeroed and each given a slot count of
+// 65535, compared with the undamaged scan table by table. The slot counts include catalog
+// pages (object names, owners) that once lost every name on the page, a one-row data page whose
+// free space repeats its slot entry (read twice once), and a catalog page whose damaged array
+// ends in zero entries (once skipped whole as a page of too many slots). A zeroed 2000 sysusers
+// page (40) costs no owner: user id 1 is dbo.
+TEST(PageSweep, ZeroedPagesAndImpossibleSlotCountsCostOnlyWhatTheyTouch) {
+  struct Case {
+    const char* fixture;
+    std::vector<size_t> zero, slots;  // census positions (stream pages of a backup)
+  } cases[] = {
+      {"bak2008_library_small.bak", {0, 25, 50, 75, 100, 125, 150, 175, 200, 225}, {0, 50, 100, 116, 150, 209, 215, 225}},
+      {"sample2000_NORTHWND.MDF", {0, 34, 40, 68, 102, 136, 170, 204, 238, 272, 306}, {8, 40, 68, 136, 204, 266, 300, 308}},
+      {"bak2008r2_northwind_victor.bak", {}, {110}},
+      // A zeroed sysrowsets page: the tables it counted are named with the pages left unread.
+      {"bak2005_stdb2sql_2sets.bak", {15}, {}},
+  };
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const Swept s = Sweep(c.fixture, dir.path());
+    if (s.o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    const damaged::ScanSummary& whole = s.whole;
+    ASSERT_TRUE(whole.finished);
+    ASSERT_FALSE(whole.tables.empty());
+    ASSERT_NE(s.first, SIZE_MAX);
+    for (const bool zero : {true, false}) {
+      for (const size_t page : zero ? c.zero : c.slots) {
+        SCOPED_TRACE((zero ? "zeroed page " : "slot count of page ") + std::to_string(page));
+        const damaged::ScanSummary after = s.Damaged(page, zero);
+        ASSERT_TRUE(after.finished);
+        const std::vector<std::string> faults =
+            zero ? damaged::ZeroedPageFaults(whole, after, page) : damaged::SlotCountFaults(whole, after);
+        for (const std::string& f : faults) ADD_FAILURE() << f;
+      }
+    }
+  }
+}
+
+// The sweep's rules themselves: a loss within the zeroed page's records passes, a larger one
+// only with a warning naming the table, a made-up table with rows only when named; a slot count
+// may add neither a row nor a table.
+TEST(PageSweep, TheRulesCatchLossesGainsAndMadeUpTables) {
+  damaged::ScanSummary whole;
+  whole.finished = true;
+  whole.tables["dbo.Orders"].rows = 10;
+  whole.tables["dbo.Orders"].pageRecords[7] = 4;
+  whole.tables["dbo.Region"].rows = 3;
+  auto with = [&](std::map<std::string, long long> rows, std::vector<std::string> warnings) {
+    damaged::ScanSummary s;
+    s.finished = true;
+    for (const auto& [name, n] : rows) s.tables[name].rows = n;
+    s.warnings = std::move(warnings);
+    return s;
+  };
+  EXPECT_TRUE(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 6}, {"dbo.Region", 3}}, {}), 7).empty());
+  EXPECT_EQ(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 5}, {"dbo.Region", 3}}, {}), 7).size(), 1u);
+  EXPECT_EQ(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 9}, {"dbo.Region", 3}}, {}), 8).size(), 1u);
+  EXPECT_TRUE(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 0}, {"dbo.Region", 3}},
+                                                    {"table dbo.Orders: its rows could not be read"}), 8).empty());
+  EXPECT_EQ(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 10}}, {}), 8).size(), 1u);  // Region gone
+  EXPECT_EQ(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 11}, {"dbo.Region", 3}},
+                                                  {"table dbo.Orders: named"}), 8).size(), 1u);
+  const auto madeUp = with({{"dbo.Orders", 10}, {"dbo.Region", 3}, {"dbo.RecoveredTab#_1", 2}}, {});
+  EXPECT_EQ(damaged::ZeroedPageFaults(whole, madeUp, 8).size(), 1u);
+  EXPECT_EQ(damaged::SlotCountFaults(whole, madeUp).size(), 1u);
+  EXPECT_TRUE(damaged::SlotCountFaults(whole, with({{"dbo.Orders", 10}, {"dbo.Region", 1}}, {})).empty());
+  EXPECT_EQ(damaged::SlotCountFaults(whole, with({{"dbo.Orders", 11}, {"dbo.Region", 3}}, {})).size(), 1u);
+}
+
+// A zeroed object-name page: its tables come back under made-up names with every row, and a
+// warning names each of them; the rows of the tables gone are the rows of the tables made up.
+TEST(PageSweep, TablesWhoseNamesWereLostAreNamedByAWarning) {
+  struct Case {
+    const char* fixture;
+    size_t page;  // the first object-catalog page (sysobjects, sysschobjs)
+  } cases[] = {{"sample2000_NORTHWND.MDF", 8}, {"bak2008_library_small.bak", 116}};
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const Swept s = Sweep(c.fixture, dir.path());
+    if (s.o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    const damaged::ScanSummary& whole = s.whole;
+    const damaged::ScanSummary after = s.Damaged(c.page, true);
+    ASSERT_TRUE(after.finished);
+    long long gone = 0, madeUp = 0;
+    for (const auto& [name, t] : whole.tables)
+      if (!after.tables.count(name)) gone += t.rows;
+    int named = 0;
+    for (const auto& [name, t] : after.tables) {
+      if (whole.tables.count(name)) continue;
+      madeUp += t.rows;
+      bool told = false;
+      for (const std::string& w : after.warnings)
+        told = told || w.rfind("table " + name + ": its name was lost", 0) == 0;
+      EXPECT_TRUE(told) << name;
+      named += told;
+    }
+    EXPECT_GT(gone, 0);
+    EXPECT_EQ(madeUp, gone);
+    EXPECT_GT(named, 0);
+  }
+}

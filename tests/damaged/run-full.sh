@@ -6,7 +6,10 @@
 #   tests/damaged/run-full.sh [MUTANTS [JOBS]]      (defaults: 2000 mutants, all processors)
 # Environment: DAMAGED_BUILD_DIR (default build-damaged), PELLWYN_FIXTURES, DAMAGED_ONLY (one
 # fixture name), DAMAGED_MODES ("truncate mutate pages" by default; pages: copied pages,
-# rewritten page ids, slot counts and entries, zeroed catalog pages, MUTANTS seeds), DAMAGED_DONE (the results file
+# rewritten page ids, slot counts and entries, zeroed catalog pages, MUTANTS seeds; zero: every
+# page zeroed in turn; slots: every page's slot count set to 65535 in turn; both compared with
+# the undamaged file table by table, over the pages of the file or of a backup's first stream),
+# DAMAGED_DONE (the results file
 # of an earlier run: its slices that ended cleanly are not run again).
 # Prints one line per slice, the failing slices with their stderr, and the totals; exit 1 when
 # any case failed.
@@ -52,6 +55,9 @@ for name in "${names[@]}"; do
   for mode in $modes; do
     if [ "$mode" = truncate ]; then
       for ((from = 0; from < blocks; from += 100)); do echo "$name truncate $from 100" >>"$slices"; done
+    elif [ "$mode" = zero ] || [ "$mode" = slots ]; then
+      # Slices past the last page end at once (damaged-run stops at the page count).
+      for ((from = 0; from < blocks / 16; from += 50)); do echo "$name $mode $from 50" >>"$slices"; done
     else
       for ((from = 1; from <= mutants; from += 50)); do
         n=$(( mutants - from + 1 < 50 ? mutants - from + 1 : 50 ))

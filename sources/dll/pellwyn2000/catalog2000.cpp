@@ -250,7 +250,17 @@ void CSQLServer2000::ParseSysObjectsRow(BYTE* body, WORD rowOffset) {
       }
       table->m_dwObjectId = objectId;
       CString owner;
-      m_mapOwnerNames.Lookup(FormatString("%d", int(ownerId)).view(), owner);
+      if (!m_mapOwnerNames.Lookup(FormatString("%d", int(ownerId)).view(), owner) && ownerId == 1) {
+        // User id 1 is dbo in every database: a lost sysusers page costs no owner name here.
+        owner = "dbo";
+      } else if (owner.IsEmpty()) {
+        // The script would say dbo anyway; the warning says the name is a stand-in.
+        owner = "dbo";
+        const CString text = FormatString("table dbo.%s: its owner (user id %d) is not in sysusers; it is scripted as dbo",
+                                          table->m_strName, int(ownerId));
+        m_vecScanWarnings.push_back(text.str());
+        CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
+      }
       table->m_strOwner = owner;
       m_strLastOwnerName = owner;
       break;
@@ -329,6 +339,13 @@ void CSQLServer2000::NameUnnamedTables() {
     if (table->m_strName.IsEmpty()) {
       table->m_strName = FormatString("RecoveredTab#_%d", serial++);
       table->m_strOwner = m_strLastOwnerName.IsEmpty() ? CString("dbo") : m_strLastOwnerName;
+      // A table under a made-up name is a table whose name the damage cost: said so.
+      const CString text = FormatString("table %s.%s: its name was lost (no sysobjects row for object id %lu); its "
+                                        "columns and %d data pages are kept under this name",
+                                        table->m_strOwner, table->m_strName, table->m_dwObjectId,
+                                        int(table->m_vecDataPages.size()));
+      m_vecScanWarnings.push_back(text.str());
+      CExecutionLog::WriteLog(0, 0, "Warning: " + text, true);
     }
     ++it;
   }

@@ -759,6 +759,11 @@ void CSQLServer2008::FilterObjects() {
     } else if (table->m_strName.IsEmpty() && table->m_pColumnHead) {
       table->m_strName.Format("RecoveredTab#_%d", serial++);
       table->m_strOwner = m_strLastOwnerName.IsEmpty() ? CString("dbo") : m_strLastOwnerName;
+      // A table under a made-up name is a table whose name the damage cost: said so.
+      NoteScanWarning(FormatString("table %s.%s: its name was lost (no object row for object id %lu); its columns "
+                                   "and %d data pages are kept under this name",
+                                   table->m_strOwner, table->m_strName, table->m_dwObjectId,
+                                   int(table->m_vecDataPages.size())));
     } else if (table->m_strName.IsEmpty() || !table->m_pColumnHead) {
       remove = true;
       // Rows on its pages, but nothing says how to read them: said by name.

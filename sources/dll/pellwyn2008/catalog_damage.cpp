@@ -102,6 +102,7 @@ void CSQLServer2008::RecoverUnclaimedPages() {
   // A layout some table with pages shares says nothing of whose pages these are.
   std::map<Layout, std::vector<CTable*>> waiting;
   std::map<Layout, int> tablesOfLayout;
+  std::vector<const CTable*> rowsetsLost;
   for (auto& entry : m_mapTables) {
     CTable* t = entry.second;
     if (!t || t->m_dwObjectId < 200 || !t->m_pColumnHead) continue;
@@ -109,9 +110,13 @@ void CSQLServer2008::RecoverUnclaimedPages() {
     if (shape.fixedEnd <= 0) continue;
     const Layout layout{shape.fixedEnd, shape.columnCount};
     ++tablesOfLayout[layout];
-    // Only a table its rowsets say holds rows is waiting for pages: an empty one has none.
+    // Only a table its rowsets say holds rows is waiting for pages: an empty one has none. A
+    // table whose rowset rows were all lost may hold rows too, but pages given to it by layout
+    // alone could be another unit's (an empty table took a system unit's row): it is named.
     if (t->m_vecDataPages.empty() && m_mapCatalogRowCounts.count(t->m_dwObjectId)) waiting[layout].push_back(t);
+    if (t->m_vecDataPages.empty() && !m_setTablesWithRowsets.count(t->m_dwObjectId)) rowsetsLost.push_back(t);
   }
+  int unreadPages = 0;
   for (auto& entry : m_mapPageGroups) {
     CTable* group = entry.second;
     if (!group || group->m_vecDataPages.empty() || m_setLinkedUnits.count(entry.first)) continue;
@@ -131,6 +136,7 @@ void CSQLServer2008::RecoverUnclaimedPages() {
                               true);
       continue;
     }
+    unreadPages += int(pages);
     NoteScanWarning(FormatString("%d data pages of allocation unit %s belong to no table the catalog names%s: "
                                  "they were left unread",
                                  int(pages), entry.first.c_str(),
@@ -142,4 +148,10 @@ void CSQLServer2008::RecoverUnclaimedPages() {
       NoteScanWarning(FormatString("table %s.%s: its rowsets count %I64d rows but no data page could be tied to it: "
                                    "no rows were recovered",
                                    t->m_strOwner, t->m_strName, m_mapCatalogRowCounts[t->m_dwObjectId]));
+  // Its rowset rows are lost: it may be empty, or its rows are on pages left unread.
+  if (unreadPages > 0)
+    for (const CTable* t : rowsetsLost)
+      NoteScanWarning(FormatString("table %s.%s: its rowset rows were lost and no data page could be tied to it: its "
+                                   "rows, if it had any, are among the %d data pages left unread",
+                                   t->m_strOwner, t->m_strName, unreadPages));
 }

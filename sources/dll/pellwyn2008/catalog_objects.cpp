@@ -221,6 +221,7 @@ void CSQLServer2008::DecodeRowsetRow(BYTE* body, WORD recordOffset) {
   if (indexId <= 1) {
     const INT64 rows = row.I64(31);
     if (row.ok() && rows > 0) m_mapCatalogRowCounts[objectId] += rows;
+    m_setTablesWithRowsets.insert(objectId);
     row.clear_error();
   }
   const std::string rowsetKey = KeyText("%I64d", rowsetId);

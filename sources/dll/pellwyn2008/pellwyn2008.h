@@ -382,6 +382,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   std::map<DWORD, CatalogPageRef> m_mapCatalogFirstPages;
   // Rows per table as its heap or clustered rowsets count them (sysrowsets rcrows).
   std::map<DWORD, INT64> m_mapCatalogRowCounts;
+  // Tables a heap or clustered rowset row was read for: a table without one may hold rows
+  // its lost rowset rows would have counted.
+  std::set<DWORD> m_setTablesWithRowsets;
   // The full set that the chosen differential set is read over; null for a full set, or
   // when the file holds no base for the differential.
   CBackupSet* m_pBaseSet = nullptr;
