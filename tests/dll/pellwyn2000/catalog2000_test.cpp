@@ -351,7 +351,9 @@ TEST_F(Catalog2000, ConstraintStatusGivesActionsAndState) {
               c.foreignKey);
     EXPECT_EQ(k->m_state.systemNamed, (c.status & 0x4) != 0);
     ASSERT_EQ(t->m_vecChecks.size(), 1u);
-    if (c.check) EXPECT_EQ(joined(SqlCheckStatements("[dbo].[T]", t->m_vecChecks[0])), c.check);
+    if (c.check) {
+      EXPECT_EQ(joined(SqlCheckStatements("[dbo].[T]", t->m_vecChecks[0])), c.check);
+    }
   }
 }
 
