@@ -163,6 +163,8 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   void BindTypeObjects(const std::vector<const CDataType*>& types);
   void EmitRule(const CViewStoredProc* rule, FILE_HANDLE file);
   void SendRuleBinding(const CString& statement, FILE_HANDLE file);
+  // Rules created with the types in this export: the rules' own export does not create them again.
+  std::set<CString> m_setTypeRules;
   // Into `file` when given (the types' script), else into the defaults script.
   void CreateDefaultObject(const CString& text, bool server, CDatabase* database, const CString& boundType = CString(),
                            FILE_HANDLE file = kInvalidFile);
@@ -242,8 +244,6 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // second CREATE DEFAULT of one name fails.
   std::mutex m_csDefaultObjects;
   std::set<std::string> m_setDefaultObjects;
-  // Rules created with the types in this export: the rules' own export does not create them again.
-  std::set<CString> m_setTypeRules;
   // Ids of sysobjects rows that are not user tables: their syscolumns rows (view columns,
   // procedure parameters) make no table.
   std::set<DWORD> m_setNonTableObjects;

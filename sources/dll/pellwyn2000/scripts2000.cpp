@@ -183,6 +183,14 @@ void BindDefaults(CSQLServer2000& engine, const CTable& table, const std::vector
     CString error;
     if (!Execute(database, statement, &error)) Log("Bind Default failed: " + OneLine(statement) + " | " + OneLine(error));
   }
+  // A column of a type whose rule came with the types took the rule as it was created; one
+  // that had no rule in the original loses it again.
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
+    if (!c->m_strRuleName.IsEmpty()) continue;
+    const CDataType* type = UserTypeNamed(engine.m_mapDataTypes, c->m_strUserType);
+    if (!type || type->m_strRuleName.IsEmpty() || !engine.m_setTypeRules.count(type->m_strRuleName)) continue;
+    engine.SendRuleBinding(SqlUnbindRuleStatement(OwnerOf(table), table.m_strName, c->m_strName), file);
+  }
 }
 
 }  // namespace
@@ -567,8 +575,9 @@ void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) {
     for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
       if (c->m_strRuleName == object->m_strName)
         send(SqlBindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName, c->m_strRuleName));
-      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
-        // The original column had no rule although its type had one: the type's bind gave it one.
+      else if (!withTypes && c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it
+        // one. (With the types, the table's own script unbinds it.)
         send(SqlUnbindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName));
     }
   }

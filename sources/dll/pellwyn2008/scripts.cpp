@@ -196,6 +196,19 @@ void BindDefaults(CSQLServer2008& engine, const CTable& table, const std::vector
     else
       engine.WriteScript(file, statement + CSQLServer2008::kScriptGo);
   }
+  // A column of a type whose rule came with the types took the rule as it was created; one
+  // that had no rule in the original loses it again.
+  const CString owner = table.m_strOwner.IsEmpty() ? CString("dbo") : table.m_strOwner;
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
+    if (c->m_bDropped || !c->m_strRuleName.IsEmpty()) continue;
+    const CDataType* type = UserTypeNamed(engine.m_mapDataTypes, c->m_strUserType);
+    if (!type || type->m_strRuleName.IsEmpty() || !engine.m_setTypeRules.count(type->m_strRuleName)) continue;
+    const CString statement = SqlUnbindRuleStatement(owner, table.m_strName, c->m_strName);
+    if (engine.m_bExportToServer)
+      engine.ExecuteLogged(database, statement, "Bind Rule", &table);
+    else
+      engine.WriteScript(file, statement + CSQLServer2008::kScriptGo);
+  }
 }
 
 // The key column of an index entry, by column id; null for an entry that names no live column.
@@ -593,8 +606,9 @@ void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) {
       if (c->m_bDropped) continue;
       if (c->m_strRuleName == object->m_strName)
         send(SqlBindRuleStatement(owner, table->m_strName, c->m_strName, c->m_strRuleName), table);
-      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
-        // The original column had no rule although its type had one: the type's bind gave it one.
+      else if (!withTypes && c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it
+        // one. (With the types, the table's own script unbinds it.)
         send(SqlUnbindRuleStatement(owner, table->m_strName, c->m_strName), table);
     }
   }

@@ -287,7 +287,8 @@ TEST_F(ScriptTest, RuleOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
 }
 
 // With the types exported, the type's rule is created and bound to it right after them,
-// before any table, and the rules' own export then binds only the columns.
+// before any table; the table unbinds a column that had none, and the rules' own export then
+// binds only the columns with the rule.
 TEST_F(ScriptTest, RuleOfAUserTypeComesWithTheTypes) {
   auto* positive = new CViewStoredProc;
   positive->m_strName = "positive";
@@ -312,13 +313,13 @@ TEST_F(ScriptTest, RuleOfAUserTypeComesWithTheTypes) {
   CColumn* inherits = Column(a, {"q1", "int"});
   inherits->m_strUserType = "qty_t";
   inherits->m_strRuleName = "positive";
-  Column(a, {"q2", "int"})->m_strUserType = "also_t";
+  Column(a, {"q2", "int"})->m_strUserType = "also_t";  // had no rule although its type has one
+  ScriptTable(a);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")), std::vector<std::string>{"EXEC sp_unbindrule N'[dbo].[A].[q2]'"});
   m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
   m_engine.GenerateRulesQueries(positive);
   CloseFileHandle(m_engine.m_hRulesSqlFile);
-  EXPECT_EQ(Statements(File("Rules.sql")),
-            (std::vector<std::string>{"EXEC sp_bindrule N'[positive]', N'[dbo].[A].[q1]'",
-                                      "EXEC sp_unbindrule N'[dbo].[A].[q2]'"}));
+  EXPECT_EQ(Statements(File("Rules.sql")), std::vector<std::string>{"EXEC sp_bindrule N'[positive]', N'[dbo].[A].[q1]'"});
   for (auto& e : m_engine.m_mapDataTypes) delete e.second;
   m_engine.m_mapDataTypes.RemoveAll();
   for (auto& e : m_engine.m_mapRules) delete e.second;
