@@ -1,5 +1,6 @@
 #include "common/defaultobjects.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "common/executionlog.h"
@@ -131,4 +132,22 @@ void ResolveTypeBindings(CStringKeyMap<CDataType*>& types, const CStringKeyMap<C
         IsDefaultObjectText(text->m_strText))
       type->m_strDefaultText = text->m_strText;
   }
+}
+
+std::vector<RuleOfTypes> RulesBoundToTypes(const std::vector<const CDataType*>& types,
+                                           const CStringKeyMap<CViewStoredProc*>& rules) {
+  std::vector<RuleOfTypes> out;
+  for (const CDataType* type : types) {
+    if (!type || type->m_dwRuleId == 0 || type->m_strRuleName.IsEmpty()) continue;
+    CViewStoredProc* rule = nullptr;
+    if (!rules.Lookup(FormatString("%lu", type->m_dwRuleId).view(), rule) || !rule) continue;
+    CString text(rule->m_strText);
+    text.Trim();
+    if (text.IsEmpty()) continue;
+    auto same = [&](const RuleOfTypes& r) { return r.rule == rule; };
+    auto found = std::find_if(out.begin(), out.end(), same);
+    if (found == out.end()) found = out.insert(out.end(), RuleOfTypes{rule, {}});
+    found->types.push_back(type->m_strName);
+  }
+  return out;
 }

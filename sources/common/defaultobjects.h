@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "common/records.h"
 #include "platform/collections.h"
@@ -23,6 +24,16 @@ bool IsDefaultObjectText(const CString& text);
 // `texts` maps an object id ("%lu") to its recovered definition text.
 void ResolveTypeBindings(CStringKeyMap<CDataType*>& types, const CStringKeyMap<CViewStoredProc*>& rules,
                          const CStringKeyMap<CIndexInfo*>& texts);
+
+// The rules the exported types are bound to, each once with the names of its types, in the
+// order the types come: a type's rule is created and bound right after the types, before any
+// table, whether or not the rules themselves are exported. A rule without text is left out.
+struct RuleOfTypes {
+  const CViewStoredProc* rule = nullptr;
+  std::vector<CString> types;
+};
+std::vector<RuleOfTypes> RulesBoundToTypes(const std::vector<const CDataType*>& types,
+                                           const CStringKeyMap<CViewStoredProc*>& rules);
 
 // The default object's name as its statement writes it ("D", "[dbo].[D]", "dbo.D"); empty
 // when the text names none.

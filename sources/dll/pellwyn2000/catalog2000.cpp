@@ -351,18 +351,34 @@ void CSQLServer2000::NameUnnamedTables() {
   }
 }
 
-// Status bits of a constraint's sysobjects row, as the fixtures' catalogs show them against
-// their install scripts: 0x4 a name the server made up, 0x800 not trusted (the rows were not
-// checked when it was last switched on).
-void CSQLServer2000::AttachConstraints() {
+// Status bits of a constraint's sysobjects row. 0x4 (a name the server made up) and 0x800 (not
+// trusted: the rows were not checked when it was last switched on) the fixtures' catalogs show
+// against their install scripts; 0x100 (switched off by NOCHECK CONSTRAINT) and 0x400 (NOT FOR
+// REPLICATION) are the bits the server's own sysconstraints view turns into its disabled and
+// replication flags. A foreign key keeps its two CASCADE actions in 0x1000 (ON DELETE) and
+// 0x2000 (ON UPDATE): this format knows no other action than NO ACTION.
+namespace {
+
+ConstraintState ConstraintStateOf2000(DWORD status) {
   constexpr DWORD kSystemNamed = 0x4;
+  constexpr DWORD kDisabled = 0x100;
+  constexpr DWORD kNotForReplication = 0x400;
   constexpr DWORD kNotTrusted = 0x800;
-  auto stateOf = [](DWORD status) {
-    ConstraintState state;
-    state.systemNamed = (status & kSystemNamed) != 0;
-    state.notTrusted = (status & kNotTrusted) != 0;
-    return state;
-  };
+  ConstraintState state;
+  state.systemNamed = (status & kSystemNamed) != 0;
+  state.disabled = (status & kDisabled) != 0;
+  state.notForReplication = (status & kNotForReplication) != 0;
+  state.notTrusted = (status & kNotTrusted) != 0;
+  return state;
+}
+
+BYTE ForeignKeyDeleteAction2000(DWORD status) { return (status & 0x1000) ? kCascade : kNoAction; }
+BYTE ForeignKeyUpdateAction2000(DWORD status) { return (status & 0x2000) ? kCascade : kNoAction; }
+
+}  // namespace
+
+void CSQLServer2000::AttachConstraints() {
+  const auto stateOf = ConstraintStateOf2000;
   // The types are read before the rules and texts they name.
   ResolveTypeBindings(m_mapDataTypes, m_mapRules, m_mapObjectTexts);
   for (auto& [key, table] : m_mapTables) {
@@ -370,7 +386,20 @@ void CSQLServer2000::AttachConstraints() {
     for (CForeignKey* k = table->m_pForeignKeyHead; k; k = k->m_pNext) {
       m_mapForeignKeyNames.Lookup(FormatString("%lu", k->m_dwConstraintId).view(), k->m_strName);
       const auto found = m_mapConstraintObjects.find(k->m_dwConstraintId);
-      if (found != m_mapConstraintObjects.end()) k->m_state = stateOf(found->second.status);
+      if (found == m_mapConstraintObjects.end()) continue;
+      k->m_state = stateOf(found->second.status);
+      k->m_bDeleteAction = ForeignKeyDeleteAction2000(found->second.status);
+      k->m_bUpdateAction = ForeignKeyUpdateAction2000(found->second.status);
+      // No file at hand had a cascading key to confirm these two bits on: each one read is
+      // named, so a restore that deletes or updates more than its original can be checked.
+      if (k->m_bDeleteAction == kCascade || k->m_bUpdateAction == kCascade)
+        CExecutionLog::WriteLog(
+            0, 0,
+            FormatString("Foreign key [%s] of [%s].[%s] is scripted with%s%s, as its status word 0x%lx gives it",
+                         k->m_strName, table->m_strOwner, table->m_strName,
+                         k->m_bDeleteAction == kCascade ? " ON DELETE CASCADE" : "",
+                         k->m_bUpdateAction == kCascade ? " ON UPDATE CASCADE" : "", found->second.status),
+            false);
     }
   }
   for (const auto& [id, constraint] : m_mapConstraintObjects) {

@@ -179,7 +179,14 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   bool WriteScript(FILE_HANDLE file, const CString& text);
   // Creates a column's default object once per export: on database, or into Default.sql.
   // With a type name, also binds it to that user data type, once per export.
-  void CreateDefaultObject(const CString& text, bool server, CDatabase* database, const CString& boundType = CString());
+  void BindTypeObjects(const std::vector<const CDataType*>& types);
+  void EmitRule(const CViewStoredProc* rule, FILE_HANDLE file);
+  void SendRuleBinding(const CString& statement, FILE_HANDLE file);
+  // Rules created with the types in this export: the rules' own export does not create them again.
+  std::set<CString> m_setTypeRules;
+  // Into `file` when given (the types' script), else into the defaults script.
+  void CreateDefaultObject(const CString& text, bool server, CDatabase* database, const CString& boundType = CString(),
+                           FILE_HANDLE file = kInvalidFile);
   // One line per completed GenerateTableInsertQueries, for a batch file that runs them.
   CString m_strBatchCommands;
 

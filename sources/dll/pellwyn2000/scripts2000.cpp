@@ -184,17 +184,27 @@ void BindDefaults(CSQLServer2000& engine, const CTable& table, const std::vector
     CString error;
     if (!Execute(database, statement, &error)) Log("Bind Default failed: " + OneLine(statement) + " | " + OneLine(error));
   }
+  // A column of a type whose rule came with the types took the rule as it was created; one
+  // that had no rule in the original loses it again.
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
+    if (!c->m_strRuleName.IsEmpty()) continue;
+    const CDataType* type = UserTypeNamed(engine.m_mapDataTypes, c->m_strUserType);
+    if (!type || type->m_strRuleName.IsEmpty() || !engine.m_setTypeRules.count(type->m_strRuleName)) continue;
+    engine.SendRuleBinding(SqlUnbindRuleStatement(OwnerOf(table), table.m_strName, c->m_strName), file);
+  }
 }
 
 }  // namespace
 
 // A default object is created once per export. On a server the lock is held while it is
 // created, so a pool thread that binds the same object waits until it exists.
-void CSQLServer2000::CreateDefaultObject(const CString& text, bool server, CDatabase* database, const CString& boundType) {
+void CSQLServer2000::CreateDefaultObject(const CString& text, bool server, CDatabase* database, const CString& boundType,
+                                         FILE_HANDLE file) {
   std::lock_guard<std::mutex> lock(m_csDefaultObjects);
+  if (file == kInvalidFile) file = m_hDefaultSqlFile;
   auto send = [&](const CString& statement, const char* what) {
     CString error;
-    if (!server) WriteScript(m_hDefaultSqlFile, statement + kSqlScriptGo);
+    if (!server) WriteScript(file, statement + kSqlScriptGo);
     else if (!Execute(database, statement, &error))
       Log(CString(what) + " failed: " + OneLine(statement) + " | " + OneLine(error));
   };
@@ -456,11 +466,13 @@ void CSQLServer2000::GenerateUserDataTypeQueries() {
   {
     std::lock_guard<std::mutex> lock(m_csDefaultObjects);
     m_setDefaultObjects.clear();
+    m_setTypeRules.clear();
   }
   m_nFailedScriptWrites = 0;
   m_nObjectsWithoutText = 0;
 
   const bool server = m_bExportToServer == 1;
+  std::vector<const CDataType*> exported;
   for (const auto& entry : m_mapDataTypes) {
     const CDataType* type = entry.second;
     if (!type || type->m_strName.IsEmpty()) continue;
@@ -475,10 +487,26 @@ void CSQLServer2000::GenerateUserDataTypeQueries() {
         SqlAddTypeStatement(type->m_strName, base, type->m_wLength, type->m_bPrecision, type->m_bScale,
                             type->m_bNotNull);
     if (server) Execute(m_pDatabase, statement);
-    else WriteScript(m_hUserTypesSqlFile, statement + kSqlScriptGo);    LogUnboundTypeObjects(*type);
+    else WriteScript(m_hUserTypesSqlFile, statement + kSqlScriptGo);
+    exported.push_back(type);
   }
+  BindTypeObjects(exported);
   // The program opens this one file and leaves closing it to the engine.
   if (!server) CloseFileHandle(m_hUserTypesSqlFile);
+}
+
+// A type comes back with what was bound to it, whatever else is exported: once every type
+// exists and before any table, so a column of the type takes them as it did in the original.
+void CSQLServer2000::BindTypeObjects(const std::vector<const CDataType*>& types) {
+  const bool server = m_bExportToServer == 1;
+  for (const RuleOfTypes& r : RulesBoundToTypes(types, m_mapRules)) {
+    m_setTypeRules.insert(r.rule->m_strName);
+    EmitRule(r.rule, m_hUserTypesSqlFile);
+    for (const CString& type : r.types) SendRuleBinding(SqlBindRuleToTypeStatement(type, r.rule->m_strName), m_hUserTypesSqlFile);
+  }
+  for (const CDataType* type : types)
+    if (!type->m_strDefaultText.IsEmpty())
+      CreateDefaultObject(type->m_strDefaultText, server, m_pDatabase, type->m_strName, m_hUserTypesSqlFile);
 }
 
 // ---- views, procedures, rules and triggers
@@ -527,21 +555,26 @@ void CSQLServer2000::GenerateStoredProcQueries(CViewStoredProc* object) {
   EmitObject(*this, object, m_hProcSqlFile, true);
 }
 
+void CSQLServer2000::EmitRule(const CViewStoredProc* rule, FILE_HANDLE file) { EmitObject(*this, rule, file, false); }
+
+void CSQLServer2000::SendRuleBinding(const CString& statement, FILE_HANDLE file) {
+  CString error;
+  if (m_bExportToServer != 1) WriteScript(file, statement + kSqlScriptGo);
+  else if (!Execute(m_pDatabase, statement, &error))
+    Log("Bind Rule failed: " + OneLine(statement) + " | " + OneLine(error));
+}
+
 // A rule is bound, right after it is created, to every column that used it: the tables exist
 // by then, as the rules follow them.
 void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) {
-  EmitObject(*this, object, m_hRulesSqlFile, false);
+  // A rule of an exported type was created, and bound to its types, with the types.
+  const bool withTypes = object && m_setTypeRules.count(object->m_strName);
+  if (!withTypes) EmitRule(object, m_hRulesSqlFile);
   if (!object || object->m_strName.IsEmpty()) return;
   CString trimmed(object->m_strText);
   trimmed.Trim();
   if (trimmed.IsEmpty()) return;
-  const bool server = m_bExportToServer == 1;
-  auto send = [&](const CString& statement) {
-    CString error;
-    if (!server) WriteScript(m_hRulesSqlFile, statement + kSqlScriptGo);
-    else if (!Execute(m_pDatabase, statement, &error))
-      Log("Bind Rule failed: " + OneLine(statement) + " | " + OneLine(error));
-  };
+  auto send = [&](const CString& statement) { SendRuleBinding(statement, m_hRulesSqlFile); };
   // The types first: a plain bind also binds their columns that have no rule, and a column's
   // own binding, written after, stays the column's.
   std::set<CString> types;
@@ -549,7 +582,7 @@ void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) {
     const CDataType* type = entry.second;
     if (!type || type->m_strName.IsEmpty() || type->m_strRuleName != object->m_strName) continue;
     types.insert(type->m_strName);
-    send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName));
+    if (!withTypes) send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName));
   }
   for (const auto& entry : m_mapTables) {
     const CTable* table = entry.second;
@@ -557,8 +590,9 @@ void CSQLServer2000::GenerateRulesQueries(CViewStoredProc* object) {
     for (const CColumn* c = table->m_pColumnHead; c; c = c->m_pNext) {
       if (c->m_strRuleName == object->m_strName)
         send(SqlBindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName, c->m_strRuleName));
-      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
-        // The original column had no rule although its type had one: the type's bind gave it one.
+      else if (!withTypes && c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it
+        // one. (With the types, the table's own script unbinds it.)
         send(SqlUnbindRuleStatement(OwnerOf(*table), table->m_strName, c->m_strName));
     }
   }

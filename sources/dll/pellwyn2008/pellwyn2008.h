@@ -340,6 +340,8 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CStringKeyMap<int> m_mapFailedStatements;  // object id text -> refused statements
   std::mutex m_csDefaultObjects;           // guards m_mapDefaultsCreated and their creation
   CStringKeyMap<int> m_mapDefaultsCreated;   // default-object texts created in this export
+  // Rules created with the types in this export: the rules' own export does not create them again.
+  std::set<CString> m_setTypeRules;
   std::atomic<int> m_nFailedScriptWrites{0};
   std::atomic<int> m_nObjectsWithoutText{0};
 

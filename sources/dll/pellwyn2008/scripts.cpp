@@ -116,14 +116,16 @@ enum class TableScriptKind { kFull, kPlain };
 // server export (under a lock, so a second job waits until it exists), or written once to
 // the defaults file.
 // With a type name, the object is also bound to that user data type, once per export.
+// Into `file` when given (the types' script), else into the defaults script.
 void CreateDefaultObject(CSQLServer2008& engine, const CString& text, CDatabase* database, const CTable* table,
-                         const CString& boundType = CString()) {
+                         const CString& boundType = CString(), FILE_HANDLE file = kInvalidFile) {
   std::lock_guard<std::mutex> lock(engine.m_csDefaultObjects);
+  if (file == kInvalidFile) file = engine.m_hDefaultSqlFile;
   auto send = [&](const CString& statement, const char* what) {
     if (engine.m_bExportToServer)
       engine.ExecuteLogged(database, statement, what, table);
     else
-      engine.WriteScript(engine.m_hDefaultSqlFile, statement + CSQLServer2008::kScriptGo);
+      engine.WriteScript(file, statement + CSQLServer2008::kScriptGo);
   };
   if (!engine.m_mapDefaultsCreated.Contains(text.view())) {
     engine.m_mapDefaultsCreated.SetAt(text.view(), 1);
@@ -195,6 +197,19 @@ void BindDefaults(CSQLServer2008& engine, const CTable& table, const std::vector
     else
       engine.WriteScript(file, statement + CSQLServer2008::kScriptGo);
   }
+  // A column of a type whose rule came with the types took the rule as it was created; one
+  // that had no rule in the original loses it again.
+  const CString owner = table.m_strOwner.IsEmpty() ? CString("dbo") : table.m_strOwner;
+  for (const CColumn* c = table.m_pColumnHead; c; c = c->m_pNext) {
+    if (c->m_bDropped || !c->m_strRuleName.IsEmpty()) continue;
+    const CDataType* type = UserTypeNamed(engine.m_mapDataTypes, c->m_strUserType);
+    if (!type || type->m_strRuleName.IsEmpty() || !engine.m_setTypeRules.count(type->m_strRuleName)) continue;
+    const CString statement = SqlUnbindRuleStatement(owner, table.m_strName, c->m_strName);
+    if (engine.m_bExportToServer)
+      engine.ExecuteLogged(database, statement, "Bind Rule", &table);
+    else
+      engine.WriteScript(file, statement + CSQLServer2008::kScriptGo);
+  }
 }
 
 // The key column of an index entry, by column id; null for an entry that names no live column.
@@ -210,7 +225,7 @@ const CColumn* KeyColumn(const CTable& table, int columnId) {
   return nullptr;
 }
 
-void EmitObject(CSQLServer2008& engine, CViewStoredProc* object, FILE_HANDLE file, const char* kind) {
+void EmitObject(CSQLServer2008& engine, const CViewStoredProc* object, FILE_HANDLE file, const char* kind) {
   if (!object) return;
   CString trimmed(object->m_strText);
   trimmed.Trim();
@@ -236,6 +251,7 @@ void CSQLServer2008::BeginSchemaExport() {
   {
     std::lock_guard<std::mutex> lock(m_csDefaultObjects);
     m_mapDefaultsCreated.RemoveAll();
+    m_setTypeRules.clear();
   }
   {
     std::lock_guard<std::mutex> lock(m_csSchemaCounts);
@@ -511,6 +527,7 @@ void CSQLServer2008::GenerateForeignKeyConstraint() {
 void CSQLServer2008::GenerateUserDataTypeQueries() {
   BeginSchemaExport();
   const bool server = m_bExportToServer;
+  std::vector<const CDataType*> exported;
   for (const auto& entry : m_mapDataTypes) {
     const CDataType* type = entry.second;
     if (!type) continue;
@@ -532,8 +549,23 @@ void CSQLServer2008::GenerateUserDataTypeQueries() {
     if (server)
       ExecuteLogged(m_pDatabase, statement, "User Data Type", nullptr);
     else
-      WriteScript(m_hUserTypesSqlFile, statement + kScriptGo);    LogUnboundTypeObjects(*type);
+      WriteScript(m_hUserTypesSqlFile, statement + kScriptGo);
+    exported.push_back(type);
   }
+  // A type comes back with what was bound to it, whatever else is exported: once every type
+  // exists and before any table, so a column of the type takes them as it did in the original.
+  for (const RuleOfTypes& r : RulesBoundToTypes(exported, m_mapRules)) {
+    m_setTypeRules.insert(r.rule->m_strName);
+    EmitObject(*this, r.rule, m_hUserTypesSqlFile, "Rule");
+    for (const CString& type : r.types) {
+      const CString bind = SqlBindRuleToTypeStatement(type, r.rule->m_strName);
+      if (server) ExecuteLogged(m_pDatabase, bind, "Bind Rule", nullptr);
+      else WriteScript(m_hUserTypesSqlFile, bind + kScriptGo);
+    }
+  }
+  for (const CDataType* type : exported)
+    if (!type->m_strDefaultText.IsEmpty())
+      CreateDefaultObject(*this, type->m_strDefaultText, m_pDatabase, nullptr, type->m_strName, m_hUserTypesSqlFile);
   // The program opens this file but leaves closing it to the engine.
   if (!server) CloseFileHandle(m_hUserTypesSqlFile);
 }
@@ -560,7 +592,9 @@ void CSQLServer2008::GenerateStoredProcQueries(CViewStoredProc* object) {
 // A rule is bound, right after it is created, to every column that used it: the tables exist
 // by then, as the rules follow them.
 void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) {
-  EmitObject(*this, object, m_hRulesSqlFile, "Rule");
+  // A rule of an exported type was created, and bound to its types, with the types.
+  const bool withTypes = object && m_setTypeRules.count(object->m_strName);
+  if (!withTypes) EmitObject(*this, object, m_hRulesSqlFile, "Rule");
   if (!object || object->m_strName.IsEmpty()) return;
   CString trimmed(object->m_strText);
   trimmed.Trim();
@@ -576,7 +610,7 @@ void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) {
     const CDataType* type = entry.second;
     if (!type || type->m_strName.IsEmpty() || type->m_strRuleName != object->m_strName) continue;
     types.insert(type->m_strName);
-    send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName), nullptr);
+    if (!withTypes) send(SqlBindRuleToTypeStatement(type->m_strName, object->m_strName), nullptr);
   }
   for (const auto& entry : m_mapTables) {
     const CTable* table = entry.second;
@@ -586,8 +620,9 @@ void CSQLServer2008::GenerateRulesQueries(CViewStoredProc* object) {
       if (c->m_bDropped) continue;
       if (c->m_strRuleName == object->m_strName)
         send(SqlBindRuleStatement(owner, table->m_strName, c->m_strName, c->m_strRuleName), table);
-      else if (c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
-        // The original column had no rule although its type had one: the type's bind gave it one.
+      else if (!withTypes && c->m_strRuleName.IsEmpty() && types.count(c->m_strUserType))
+        // The original column had no rule although its type had one: the type's bind gave it
+        // one. (With the types, the table's own script unbinds it.)
         send(SqlUnbindRuleStatement(owner, table->m_strName, c->m_strName), table);
     }
   }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/constraintscripts.h"
 #include "dll/pellwyn2000/pellwyn2000.h"
 #include "platform/files.h"
 #include "pages2000.h"
@@ -334,6 +335,76 @@ TEST_F(Catalog2000, ForeignKeysKeepTheirColumnPairsAndRejectDamagedCounts) {
   EXPECT_EQ(t->m_pForeignKeyHead->m_pNext, nullptr);
   EXPECT_TRUE(engine.m_mapForeignKeyTables.Contains("1000"));
   EXPECT_FALSE(engine.m_mapTables.Contains("1999"));
+}
+
+// The constraint's sysobjects status word carries its actions and its state; the fixtures'
+// keys and CHECKs show 0x2 (a column constraint), 0x4 and 0x800 only, so those must not move.
+TEST_F(Catalog2000, ConstraintStatusGivesActionsAndState) {
+  struct Case {
+    DWORD status;
+    const char* foreignKey;  // its statements, joined by " | "
+    const char* check;
+  };
+  const Case cases[] = {
+      {0x2, "ALTER TABLE [dbo].[T] WITH CHECK ADD CONSTRAINT [K] FOREIGN KEY ([a]) REFERENCES [dbo].[R] ([id])",
+       "ALTER TABLE [dbo].[T] WITH CHECK ADD CONSTRAINT [C] CHECK ([a] > 0)"},
+      {0x802, "ALTER TABLE [dbo].[T] WITH NOCHECK ADD CONSTRAINT [K] FOREIGN KEY ([a]) REFERENCES [dbo].[R] ([id])",
+       "ALTER TABLE [dbo].[T] WITH NOCHECK ADD CONSTRAINT [C] CHECK ([a] > 0)"},
+      {0x1000, "ALTER TABLE [dbo].[T] WITH CHECK ADD CONSTRAINT [K] FOREIGN KEY ([a]) REFERENCES [dbo].[R] ([id]) "
+               "ON DELETE CASCADE",
+       nullptr},
+      {0x3004, "ALTER TABLE [dbo].[T] WITH CHECK ADD CONSTRAINT [K] FOREIGN KEY ([a]) REFERENCES [dbo].[R] ([id]) "
+               "ON DELETE CASCADE ON UPDATE CASCADE",
+       nullptr},
+      {0x2400, "ALTER TABLE [dbo].[T] WITH CHECK ADD CONSTRAINT [K] FOREIGN KEY ([a]) REFERENCES [dbo].[R] ([id]) "
+               "ON UPDATE CASCADE NOT FOR REPLICATION",
+       "ALTER TABLE [dbo].[T] WITH CHECK ADD CONSTRAINT [C] CHECK NOT FOR REPLICATION ([a] > 0)"},
+      // NOCHECK CONSTRAINT sets both: switched off, and not checked since.
+      {0x902, "ALTER TABLE [dbo].[T] WITH NOCHECK ADD CONSTRAINT [K] FOREIGN KEY ([a]) REFERENCES [dbo].[R] ([id]) | "
+              "ALTER TABLE [dbo].[T] NOCHECK CONSTRAINT [K]",
+       "ALTER TABLE [dbo].[T] WITH NOCHECK ADD CONSTRAINT [C] CHECK ([a] > 0) | "
+       "ALTER TABLE [dbo].[T] NOCHECK CONSTRAINT [C]"},
+  };
+  auto joined = [](const std::vector<CString>& statements) {
+    std::string out;
+    for (const CString& s : statements) out += (out.empty() ? "" : " | ") + s.str();
+    return out;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(FormatString("status 0x%lx", c.status).str());
+    CSQLServer2000 e;
+    CTable* t = e.NewTable();
+    t->m_strName = "T";
+    t->m_strOwner = "dbo";
+    t->m_dwObjectId = 1000;
+    e.m_mapTables.SetAt("1000", t);
+    ParseOne(e, &CSQLServer2000::ParseSysObjectsRow, ObjectRow(5000, "F ", "K", c.status, 1000));
+    ParseOne(e, &CSQLServer2000::ParseSysObjectsRow, ObjectRow(5001, "C ", "C", c.status, 1000));
+    ParseOne(e, &CSQLServer2000::ParseSysForeignKeysRow, ForeignKeyRow(5000, 1000, 1001, {1}, {1}));
+    auto* text = new CIndexInfo();
+    text->m_strText = "([a] > 0)";
+    e.m_mapObjectTexts.SetAt("5001", text);
+    e.AttachConstraints();
+    const CForeignKey* k = t->m_pForeignKeyHead;
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->m_strName, "K");
+    EXPECT_EQ(joined(SqlForeignKeyStatements("[dbo].[T]", k->m_strName, {"a"}, "[dbo].[R]", {"id"},
+                                             k->m_bDeleteAction, k->m_bUpdateAction, k->m_state)),
+              c.foreignKey);
+    EXPECT_EQ(k->m_state.systemNamed, (c.status & 0x4) != 0);
+    ASSERT_EQ(t->m_vecChecks.size(), 1u);
+    if (c.check) {
+      EXPECT_EQ(joined(SqlCheckStatements("[dbo].[T]", t->m_vecChecks[0])), c.check);
+    }
+    // A CASCADE read from these bits is named in the log, for a user to check.
+    const bool cascade = (c.status & 0x3000) != 0;
+    EXPECT_EQ(scope.ReadExecLog().find(FormatString("Foreign key [K] of [dbo].[T] is scripted with%s%s, as its status "
+                                                    "word 0x%lx gives it",
+                                                    (c.status & 0x1000) ? " ON DELETE CASCADE" : "",
+                                                    (c.status & 0x2000) ? " ON UPDATE CASCADE" : "", c.status)
+                                           .str()) != std::string::npos,
+              cascade);
+  }
 }
 
 TEST_F(Catalog2000, SplitTextsAreJoinedInColidOrder) {

@@ -28,6 +28,9 @@ namespace {
 
 constexpr DWORD kTable = 300;
 constexpr DWORD kView = 400;
+// The key cascades both ways, is not for replication and is switched off: a saved scan must
+// bring all of it back.
+constexpr DWORD kForeignKeyStatus = 0x3000 | 0x400 | 0x100 | 0x800;
 
 Page BootPage(const Bytes& nameField) {
   Page p(13, 0, 9);
@@ -63,7 +66,7 @@ std::vector<Page> SyntheticDatabase() {
   Page objects(1, 1, 2);
   objects.Add(ObjectRow(kTable, "U ", "T"));
   objects.Add(ObjectRow(kView, "V ", "V"));
-  objects.Add(ObjectRow(500, "F ", "FK_T_T", 0, kTable));
+  objects.Add(ObjectRow(500, "F ", "FK_T_T", kForeignKeyStatus, kTable));
   pages[2] = objects;
 
   Page columns(1, 3, 3);
@@ -575,6 +578,7 @@ TEST(ScanFile2000, TheProgramsSaveScanAndOpenScan) {
   ASSERT_TRUE(RunRecovery(engine, source).finished);
   const std::string scanned = CatalogText(engine);
   ASSERT_NE(scanned.find("foreign-key [FK_T_T]"), std::string::npos) << scanned;
+  ASSERT_NE(scanned.find("on-delete=1 on-update=1"), std::string::npos) << scanned;
 
   const uicore::SaveScanResult saved =
       uicore::SaveScan(&engine, source, [&]() -> std::optional<std::string> { return dir.file("scan"); });

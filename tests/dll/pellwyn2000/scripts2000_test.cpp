@@ -623,6 +623,73 @@ TEST_F(Scripts2000Test, DefaultOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
   m_engine.m_mapDataTypes.RemoveAll();
 }
 
+// A type's own rule and default follow the type: created once and bound right after the types,
+// whether or not the rules or any table of the type are exported; the later stages then
+// create neither again and keep the columns' own bindings.
+TEST_F(Scripts2000Test, TypeBindingsAreScriptedWithTheTypes) {
+  auto* positive = new CViewStoredProc;
+  positive->m_strName = "positive";
+  positive->m_strText = "CREATE RULE positive AS @v > 0";
+  m_engine.m_mapRules.SetAt("700", positive);
+  auto* textless = new CViewStoredProc;  // its text was not recovered: nothing to create
+  textless->m_strName = "lost";
+  m_engine.m_mapRules.SetAt("701", textless);
+  const CString zero = "CREATE DEFAULT [dbo].[zero] AS 0";
+  struct TypeCase {
+    const char* key;
+    const char* name;
+    DWORD ruleId;
+    const char* rule;
+    CString defaultText;
+  };
+  const TypeCase types[] = {
+      {"300", "qty_t", 700, "positive", zero},
+      {"301", "also_t", 700, "positive", zero},  // the same rule and default: each created once
+      {"302", "plain_t", 0, "", CString()},
+      {"303", "lost_t", 701, "lost", CString()},
+  };
+  for (const TypeCase& c : types) {
+    auto* type = new CDataType;
+    type->m_strName = c.name;
+    type->m_bSystemTypeId = 56;
+    type->m_dwRuleId = c.ruleId;
+    type->m_strRuleName = c.rule;
+    type->m_strDefaultText = c.defaultText;
+    m_engine.m_mapDataTypes.SetAt(c.key, type);
+  }
+  m_engine.m_hUserTypesSqlFile = CreateFileForWrite(Path("UserDefinedDatatypes.sql").c_str());
+  m_engine.GenerateUserDataTypeQueries();
+  const auto typeScript = Statements(File("UserDefinedDatatypes.sql"));
+  ASSERT_EQ(typeScript.size(), 10u);
+  EXPECT_EQ(std::vector<std::string>(typeScript.begin() + 4, typeScript.end()),
+            (std::vector<std::string>{"CREATE RULE positive AS @v > 0", "EXEC sp_bindrule N'[positive]', N'[qty_t]'",
+                                      "EXEC sp_bindrule N'[positive]', N'[also_t]'", "CREATE DEFAULT [dbo].[zero] AS 0",
+                                      "EXEC sp_bindefault N'[dbo].[zero]', N'[qty_t]'",
+                                      "EXEC sp_bindefault N'[dbo].[zero]', N'[also_t]'"}));
+
+  CTable* a = Table("dbo", "A", 1001);
+  CColumn* inherits = Column(a, {"q1", "int"});
+  inherits->m_strUserType = "qty_t";
+  inherits->m_strRuleName = "positive";
+  inherits->m_strDefault = zero;
+  Column(a, {"q2", "int"})->m_strUserType = "qty_t";  // had neither although its type has both
+  ScriptTable(a);
+  EXPECT_EQ(File("Default.sql"), "");
+  // The table's own script unbinds what the type gave a column that had neither, so it holds
+  // whether or not the rules are exported.
+  EXPECT_EQ(Statements(File("T_Constraint.sql")),
+            (std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[zero]', N'[dbo].[A].[q1]'",
+                                      "EXEC sp_unbindefault N'[dbo].[A].[q2]'", "EXEC sp_unbindrule N'[dbo].[A].[q2]'"}));
+  m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
+  m_engine.GenerateRulesQueries(positive);
+  CloseFileHandle(m_engine.m_hRulesSqlFile);
+  EXPECT_EQ(Statements(File("Rules.sql")), std::vector<std::string>{"EXEC sp_bindrule N'[positive]', N'[dbo].[A].[q1]'"});
+  for (auto& e : m_engine.m_mapDataTypes) delete e.second;
+  m_engine.m_mapDataTypes.RemoveAll();
+  for (auto& e : m_engine.m_mapRules) delete e.second;
+  m_engine.m_mapRules.RemoveAll();
+}
+
 // A full disk must not end as a finished export: failed writes are counted and logged.
 TEST_F(Scripts2000Test, FailedScriptWritesAreCounted) {
   if (!std::ifstream("/dev/full")) GTEST_SKIP() << "no /dev/full";

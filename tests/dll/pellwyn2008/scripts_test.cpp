@@ -286,6 +286,46 @@ TEST_F(ScriptTest, RuleOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
   m_engine.m_mapDataTypes.RemoveAll();
 }
 
+// With the types exported, the type's rule is created and bound to it right after them,
+// before any table; the table unbinds a column that had none, and the rules' own export then
+// binds only the columns with the rule.
+TEST_F(ScriptTest, RuleOfAUserTypeComesWithTheTypes) {
+  auto* positive = new CViewStoredProc;
+  positive->m_strName = "positive";
+  positive->m_strText = "CREATE RULE positive AS @v > 0";
+  m_engine.m_mapRules.SetAt("700", positive);
+  for (const char* name : {"qty_t", "also_t"}) {
+    auto* type = new CDataType;
+    type->m_strName = name;
+    type->m_bSystemTypeId = 56;
+    type->m_dwRuleId = 700;
+    type->m_strRuleName = "positive";
+    m_engine.m_mapDataTypes.SetAt(name == std::string("qty_t") ? "300" : "301", type);
+  }
+  m_engine.m_hUserTypesSqlFile = CreateFileForWrite(Path("UserTypes.sql").c_str());
+  m_engine.GenerateUserDataTypeQueries();
+  const auto typeScript = Statements(File("UserTypes.sql"));
+  ASSERT_EQ(typeScript.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(typeScript.begin() + 2, typeScript.end()),
+            (std::vector<std::string>{"CREATE RULE positive AS @v > 0", "EXEC sp_bindrule N'[positive]', N'[qty_t]'",
+                                      "EXEC sp_bindrule N'[positive]', N'[also_t]'"}));
+  CTable* a = Table("dbo", "A", 1001);
+  CColumn* inherits = Column(a, {"q1", "int"});
+  inherits->m_strUserType = "qty_t";
+  inherits->m_strRuleName = "positive";
+  Column(a, {"q2", "int"})->m_strUserType = "also_t";  // had no rule although its type has one
+  ScriptTable(a);
+  EXPECT_EQ(Statements(File("T_Constraint.sql")), std::vector<std::string>{"EXEC sp_unbindrule N'[dbo].[A].[q2]'"});
+  m_engine.m_hRulesSqlFile = CreateFileForWrite(Path("Rules.sql").c_str());
+  m_engine.GenerateRulesQueries(positive);
+  CloseFileHandle(m_engine.m_hRulesSqlFile);
+  EXPECT_EQ(Statements(File("Rules.sql")), std::vector<std::string>{"EXEC sp_bindrule N'[positive]', N'[dbo].[A].[q1]'"});
+  for (auto& e : m_engine.m_mapDataTypes) delete e.second;
+  m_engine.m_mapDataTypes.RemoveAll();
+  for (auto& e : m_engine.m_mapRules) delete e.second;
+  m_engine.m_mapRules.RemoveAll();
+}
+
 // A type's bound default is created and bound to the type before the first table of the
 // type, so its columns take it as they are made; a column that had none is unbound after,
 // one with its own default object is bound to it, and a type whose default object was not
@@ -326,9 +366,12 @@ TEST_F(ScriptTest, DefaultOfAUserTypeIsBoundToTheTypeBeforeItsColumns) {
   }
   ScriptTable(a);
   ScriptTable(a);  // a second table of the type binds nothing again
-  const auto defaults = Statements(File("Default.sql"));
-  EXPECT_EQ(defaults, (std::vector<std::string>{"CREATE DEFAULT [dbo].[zero] AS 0", "EXEC sp_bindefault N'[dbo].[zero]', N'[qty_t]'",
-                                                "create default [one] as 1"}));
+  // The type's default came with the types; the tables create only the columns' own.
+  const auto typeScript = Statements(File("UserTypes.sql"));
+  ASSERT_EQ(typeScript.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(typeScript.begin() + 2, typeScript.end()),
+            (std::vector<std::string>{"CREATE DEFAULT [dbo].[zero] AS 0", "EXEC sp_bindefault N'[dbo].[zero]', N'[qty_t]'"}));
+  EXPECT_EQ(Statements(File("Default.sql")), std::vector<std::string>{"create default [one] as 1"});
   EXPECT_EQ(Statements(File("T_Constraint.sql")),
             (std::vector<std::string>{"EXEC sp_bindefault N'[dbo].[zero]', N'[dbo].[A].[q1]'",
                                       "EXEC sp_unbindefault N'[dbo].[A].[q2]'",
