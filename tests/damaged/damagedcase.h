@@ -83,6 +83,7 @@ size_t PageCount(const std::string& path, bool backup, size_t fileSize);
 
 // One scan seen table by table, for comparing a damaged copy with the undamaged file.
 struct ScanTable {
+  unsigned long objectId = 0;
   long long rows = 0;  // rows read through the preview walk the export uses
   // Census position -> records that page may hold for the table (its slot count), over the
   // data pages and the pages set aside for deleted rows.
@@ -100,7 +101,7 @@ ScanSummary SummarizeScan(bool format2000, bool backup, const Bytes& bytes, cons
 
 // What a page zeroed at census position `page` may cost: a table keeps at least its rows less
 // the records of that page, unless a warning names it; a table gone, or one the damage made up
-// with rows, is named by a warning. One line per table that breaks this; empty when it holds.
+// with rows, is named by a warning (a table whose name was lost, by its object id). One line per table that breaks this; empty when it holds.
 std::vector<std::string> ZeroedPageFaults(const ScanSummary& whole, const ScanSummary& damaged, size_t page);
 // What an impossible slot count may cost: no table gains a row and none is made up.
 std::vector<std::string> SlotCountFaults(const ScanSummary& whole, const ScanSummary& damaged);

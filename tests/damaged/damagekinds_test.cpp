@@ -614,6 +614,16 @@ TEST(PageSweep, TheRulesCatchLossesGainsAndMadeUpTables) {
   const auto madeUp = with({{"dbo.Orders", 10}, {"dbo.Region", 3}, {"dbo.RecoveredTab#_1", 2}}, {});
   EXPECT_EQ(damaged::ZeroedPageFaults(whole, madeUp, 8).size(), 1u);
   EXPECT_EQ(damaged::SlotCountFaults(whole, madeUp).size(), 1u);
+  // A table whose name was lost is told by its object id, whole.
+  whole.tables["dbo.Region"].objectId = 1234;
+  EXPECT_TRUE(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 10}, {"dbo.RecoveredTab#_1", 3}},
+                                                    {"table dbo.RecoveredTab#_1: its name was lost (no object row "
+                                                     "for object id 1234)"}),
+                                        8)
+                  .empty());
+  EXPECT_EQ(damaged::ZeroedPageFaults(whole, with({{"dbo.Orders", 10}}, {"no object row for object id 12345"}), 8)
+                .size(),
+            1u);
   EXPECT_TRUE(damaged::SlotCountFaults(whole, with({{"dbo.Orders", 10}, {"dbo.Region", 1}}, {})).empty());
   EXPECT_EQ(damaged::SlotCountFaults(whole, with({{"dbo.Orders", 11}, {"dbo.Region", 3}}, {})).size(), 1u);
 }
@@ -650,5 +660,7 @@ TEST(PageSweep, TablesWhoseNamesWereLostAreNamedByAWarning) {
     EXPECT_GT(gone, 0);
     EXPECT_EQ(madeUp, gone);
     EXPECT_GT(named, 0);
+    // Every table gone is told by its object id, so the sweep's rule holds on this page.
+    EXPECT_TRUE(damaged::ZeroedPageFaults(whole, after, c.page).empty());
   }
 }
