@@ -563,6 +563,9 @@ TEST(PageSweep, ZeroedPagesAndImpossibleSlotCountsCostOnlyWhatTheyTouch) {
       {"bak2008r2_northwind_victor.bak", {}, {110}},
       // A zeroed sysrowsets page: the tables it counted are named with the pages left unread.
       {"bak2005_stdb2sql_2sets.bak", {15}, {}},
+      // Zeroed object-row pages: tables that held no row are told by the object ids their
+      // rowsets give, as their names went with the page.
+      {"bak2005_northwind_gabrujo.bak", {383, 427}, {}},
   };
   testsupport::ModuleFolderScope logs;
   testsupport::TempDir dir;

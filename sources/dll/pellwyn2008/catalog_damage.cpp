@@ -154,4 +154,14 @@ void CSQLServer2008::RecoverUnclaimedPages() {
       NoteScanWarning(FormatString("table %s.%s: its rowset rows were lost and no data page could be tied to it: its "
                                    "rows, if it had any, are among the %d data pages left unread",
                                    t->m_strOwner, t->m_strName, unreadPages));
+  // Its rowsets say it was a table, but no object row names it and no page made it one: its
+  // name and columns cannot be told apart from another object's, so only its id is left.
+  for (const DWORD id : m_setTablesWithRowsets) {
+    if (id < 200 || m_setObjectRowIds.count(id) || m_mapTables.Contains(FormatString("%lu", id).view()))
+      continue;
+    const auto rows = m_mapCatalogRowCounts.find(id);
+    NoteScanWarning(FormatString("a table with object id %lu: its object row was lost, so its name is not known; its "
+                                 "rowsets count %I64d rows and no data page was tied to it: it is not exported",
+                                 id, rows == m_mapCatalogRowCounts.end() ? INT64(0) : rows->second));
+  }
 }

@@ -380,6 +380,9 @@ void CSQLServer2008::ReadObjectInfo() {
 
 void CSQLServer2008::DecodeObjectRow(BYTE* body, WORD recordOffset) {
   ByteView row = RecordAt(body, recordOffset);
+  // Kept for any row, ghost or of any kind: only a table no object row names at all is told lost.
+  if (const int id = row.I32(4); row.ok()) m_setObjectRowIds.insert(DWORD(id));
+  row.clear_error();
   bool ghost = false;
   // Dropped objects stay dropped unless deleted records are asked for.
   if (!AcceptRow(row.U16(0), m_bRecoverDeleted, &ghost)) return;

@@ -76,6 +76,7 @@ void CSQLServer2008::FreeRecoveredObjects() {
   m_setLinkedUnits.clear();
   m_mapCatalogRowCounts.clear();
   m_setTablesWithRowsets.clear();
+  m_setObjectRowIds.clear();
   m_mapTextPages.RemoveAll();
   // An unnamed table takes the owner last seen: never one of an earlier scan.
   m_strLastOwnerName = "";

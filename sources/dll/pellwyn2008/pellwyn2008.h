@@ -387,6 +387,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // Tables a heap or clustered rowset row was read for: a table without one may hold rows
   // its lost rowset rows would have counted.
   std::set<DWORD> m_setTablesWithRowsets;
+  // Every object id an object row was read for, whatever its kind: a table its rowsets name
+  // but no object row does lost its name and kind with that row.
+  std::set<DWORD> m_setObjectRowIds;
   // The full set that the chosen differential set is read over; null for a full set, or
   // when the file holds no base for the differential.
   CBackupSet* m_pBaseSet = nullptr;
