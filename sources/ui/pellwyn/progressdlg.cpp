@@ -50,6 +50,9 @@ CProgressDlg::CProgressDlg(uicore::ScanFollower& follower, IPrompts& prompts, co
   scroll->setObjectName(QStringLiteral("detailsScroll"));
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
+  // The details scroll down only: across, the end's wrapped text keeps to the width left beside
+  // the vertical bar, so no word of it hides under the bar.
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   auto* scrolled = new QWidget(scroll);
   auto* details = new QGroupBox(QStringLiteral("BAK Details"), scrolled);
   details->setObjectName(QStringLiteral("bakDetails"));

@@ -253,6 +253,7 @@ void LoadingTest::whatADamagedCatalogLosesIsNamedAtTheEnd() {
   QString end;
   QVERIFY(LoadToTheEnd(h, path, 1, -1, [&] {
     end = Text(h, "endText");
+    QTest::qWait(100);
     desktoptest::SaveScreenshot(h.window->ProgressDialog(), QStringLiteral("progress-end-catalog-damage"));
   }));
   QVERIFY2(end.contains(QStringLiteral("catalog page 1:85 (syscolumns) failed its checks (zeroed)")), qPrintable(end));
