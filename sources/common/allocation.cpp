@@ -239,6 +239,17 @@ bool CAllocationEvidence::SetAside(WORD fileId, DWORD pageId) {
   return v == Verdict::kFree;
 }
 
+CString CAllocationEvidence::LostPfsWarning() const {
+  // Every interval of a file has its PFS page (page 1, then every 8088 pages): a data page
+  // none covers lost it.
+  const int n = Count(Verdict::kNoPfs);
+  if (n == 0) return CString();
+  return FormatString("%d data pages were read with no page free space page to say whether they are in use (the "
+                      "one that covers them is lost or failed its checks): freed pages among them can bring back "
+                      "rows that were deleted or moved",
+                      n);
+}
+
 std::vector<CString> CAllocationEvidence::LogLines() const {
   std::vector<CString> lines;
   if (m_nRejectedPfs || m_nRejectedIam)

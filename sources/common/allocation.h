@@ -78,6 +78,10 @@ class CAllocationEvidence {
   // said free and why, and the allocation pages that were no evidence. Empty when there is
   // nothing to say (no page marked free, no allocation page rejected).
   std::vector<CString> LogLines() const;
+  // What a user must be told when pages were read with no PFS page to say whether they were in
+  // use (the one that covers them is lost): freed pages among them can bring back old rows.
+  // Empty otherwise.
+  CString LostPfsWarning() const;
 
   // The allocation unit an IAM page maps for, as its header names it.
   struct IamUnit {
@@ -160,6 +164,10 @@ class CUnitWitnessLog {
   int ByLayoutCount() const { return m_nByLayout; }
   int UnplacedCount() const { return m_nUnplaced; }
   std::vector<CString> LogLines() const;
+  // What a user must be told when pages were read with no PFS page to say whether they were in
+  // use (the one that covers them is lost): freed pages among them can bring back old rows.
+  // Empty otherwise.
+  CString LostPfsWarning() const;
 
  private:
   static constexpr int kNamed = 8;

@@ -667,3 +667,24 @@ TEST(PageSweep, TablesWhoseNamesWereLostAreNamedByAWarning) {
     EXPECT_TRUE(damaged::ZeroedPageFaults(whole, after, c.page).empty());
   }
 }
+
+// A lost PFS page leaves the pages it covered without their second witness: they are read, and
+// freed ones among them can bring old rows back, so the scan says so. The undamaged files do not.
+TEST(AllocationDamage, ALostPfsPageIsTold) {
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const char* fixture : {"bak2008r2_entrepot_fr.bak", "sample2000_NORTHWND.MDF"}) {
+    SCOPED_TRACE(fixture);
+    const Swept s = Sweep(fixture, dir.path());
+    if (s.o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    const damaged::ScanSummary after = s.Damaged(1, true);
+    ASSERT_TRUE(after.finished);
+    auto told = [](const damaged::ScanSummary& scan) {
+      for (const std::string& w : scan.warnings)
+        if (w.find("with no page free space page to say whether they are in use") != std::string::npos) return true;
+      return false;
+    };
+    EXPECT_TRUE(told(after));
+    EXPECT_FALSE(told(s.whole));
+  }
+}

@@ -216,6 +216,7 @@ void CSQLServer2000::ReadAllPages() {
   }
   for (const CString& line : placementLog.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
   for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
+  if (const CString lost = evidence.LostPfsWarning(); !lost.IsEmpty()) NoteScanWarning(lost);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (m_pBaseSet) {
       int baseNumber = 0;

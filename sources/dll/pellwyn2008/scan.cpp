@@ -524,6 +524,7 @@ void CSQLServer2008::ReadAllPages() {
   for (auto& g : unitGroups) sortOut(g.second);
   for (auto& g : unplacedGroups) sortOut(g.second);
   for (const CString& line : evidence.LogLines()) Log(line);
+  if (const CString lost = evidence.LostPfsWarning(); !lost.IsEmpty()) NoteScanWarning(lost);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (plan.overlay) {
       int baseNumber = 0;
