@@ -605,7 +605,9 @@ std::set<CTable*> CSQLServer2008::RebuildLostColumns() {
     }
   }
   std::set<CTable*> rebuilt;
-  for (const auto& [table, hobt] : lost) {
+  for (const auto& [table, hobtOfTable] : lost) {
+    // A copy: a lambda may not capture a structured binding under every compiler we build with.
+    const INT64 hobt = hobtOfTable;
     const auto first = m_mapHobtColumns.lower_bound({hobt, 0});
     auto ofHobt = [&](auto it) { return it != m_mapHobtColumns.end() && it->first.first == hobt; };
     // The fixed offsets of the hobt's columns tell the width of one whose type gives none.
