@@ -11,6 +11,7 @@
 
 #include "platform/archive.h"
 #include "support/catalogtext.h"
+#include "ui/core/openscan.h"
 
 class CSQLServer2000;
 class CSQLServer2008;
@@ -52,7 +53,7 @@ bool ScanInProcess(CSQLServer2000& engine, const std::string& path, int set = 1)
 void ExportScripts(CSQLServer2008& engine, bool rows);
 
 // Open Scan as the program does it: the magic word and the version first, then the engine's
-// LoadScanInfo. False when the file is not a scan file of `version`; `whole` tells whether
+// LoadScanInfo and the program's care of texts from older files. False when the file is not a scan file of `version`; `whole` tells whether
 // the rest loaded without damage.
 template <class Engine>
 bool OpenScanFile(Engine& engine, const std::string& path, const char* version, bool& whole) {
@@ -71,6 +72,7 @@ bool OpenScanFile(Engine& engine, const std::string& path, const char* version, 
   engine.FreeRecoveredObjects();
   try {
     engine.LoadScanInfo(ar);
+    uicore::KeepLoadedTextsUtf8(engine);
     whole = true;
   } catch (const CArchiveException&) {
   }

@@ -19,14 +19,16 @@
 
 namespace uicore {
 
-namespace {
-
 // Scan files written before names were kept as UTF-8 hold them as 8-bit text, each letter
 // of Latin-1 one byte. Such a byte is no UTF-8: read as the letter it was, the texts of an
 // old file show as they did; the texts of a new file are UTF-8 already and stay as they are.
+namespace {
+
 void Utf8(CString& text) {
   if (!IsAsciiText(text.view())) text = CString(ValidUtf8(text.view()));
 }
+
+}  // namespace
 
 void KeepLoadedTextsUtf8(CSQLServer& engine) {
   Utf8(engine.m_strDatabaseName);
@@ -60,8 +62,6 @@ void KeepLoadedTextsUtf8(CSQLServer& engine) {
   for (auto& entry : engine.m_mapDataTypes)
     if (entry.second) Utf8(entry.second->m_strName);
 }
-
-}  // namespace
 
 namespace {
 

@@ -83,4 +83,8 @@ using AskSavePath = std::function<std::optional<std::string>()>;
 // not turn it into a scan file.
 SaveScanResult SaveScan(CSQLServer* engine, const std::string& sourcePath, const AskSavePath& ask);
 
+// What Open Scan does to the texts a scan file held once the engine has loaded them: those of
+// files written before names were kept as UTF-8 become UTF-8, their bytes read as Latin-1.
+void KeepLoadedTextsUtf8(CSQLServer& engine);
+
 }  // namespace uicore
