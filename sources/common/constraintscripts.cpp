@@ -2,6 +2,15 @@
 
 #include "common/sqltext.h"
 
+ConstraintState ConstraintStateOf(DWORD status, const ConstraintStatusBits& bits) {
+  ConstraintState state;
+  state.systemNamed = (status & bits.systemNamed) != 0;
+  state.disabled = (status & bits.disabled) != 0;
+  state.notForReplication = (status & bits.notForReplication) != 0;
+  state.notTrusted = (status & bits.notTrusted) != 0;
+  return state;
+}
+
 namespace {
 
 const char* ActionText(BYTE action) {

@@ -7,6 +7,16 @@
 #include "common/records.h"
 #include "platform/cstring.h"
 
+// Where a format's constraint status word keeps each flag of a constraint's state: the two
+// formats use one set of flags at different bits.
+struct ConstraintStatusBits {
+  DWORD systemNamed;
+  DWORD disabled;
+  DWORD notForReplication;
+  DWORD notTrusted;
+};
+ConstraintState ConstraintStateOf(DWORD status, const ConstraintStatusBits& bits);
+
 // The statements of one foreign key, in the order they run: the key itself, WITH CHECK, or
 // WITH NOCHECK where the server never checked the rows it holds; then, for a key that was
 // switched off, the statement that switches it off again. `table` and `refTable` are

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "common/constraintscripts.h"
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/names.h"
@@ -360,16 +361,8 @@ void CSQLServer2000::NameUnnamedTables() {
 namespace {
 
 ConstraintState ConstraintStateOf2000(DWORD status) {
-  constexpr DWORD kSystemNamed = 0x4;
-  constexpr DWORD kDisabled = 0x100;
-  constexpr DWORD kNotForReplication = 0x400;
-  constexpr DWORD kNotTrusted = 0x800;
-  ConstraintState state;
-  state.systemNamed = (status & kSystemNamed) != 0;
-  state.disabled = (status & kDisabled) != 0;
-  state.notForReplication = (status & kNotForReplication) != 0;
-  state.notTrusted = (status & kNotTrusted) != 0;
-  return state;
+  // System-named, disabled, not for replication, not trusted.
+  return ConstraintStateOf(status, ConstraintStatusBits{0x4, 0x100, 0x400, 0x800});
 }
 
 BYTE ForeignKeyDeleteAction2000(DWORD status) { return (status & 0x1000) ? kCascade : kNoAction; }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "common/constraintscripts.h"
 #include "common/defaultobjects.h"
 #include "common/executionlog.h"
 #include "common/page.h"
@@ -30,10 +31,9 @@ constexpr BYTE kForeignKeyColumn = 28;
 constexpr BYTE kForeignKeyRefColumn = 29;
 constexpr int kMaxKeyPosition = 32;  // a foreign key has at most 32 columns
 
-constexpr DWORD kSystemNamed = 0x4;
-constexpr DWORD kDisabled = 0x100;
-constexpr DWORD kNotForReplication = 0x200;
-constexpr DWORD kNotTrusted = 0x400;
+// The state flags of a constraint's object row: system-named, disabled, not for
+// replication, not trusted.
+constexpr ConstraintStatusBits kStateBits{0x4, 0x100, 0x200, 0x400};
 
 void Log(const CString& text) { CExecutionLog::WriteLog(0, 0, text.c_str(), false); }
 
@@ -42,14 +42,7 @@ ByteView RecordAt(const BYTE* body, WORD offset) {
   return ByteView(body + offset, size_t(kPageBodySize - offset));
 }
 
-ConstraintState StateOf(DWORD status) {
-  ConstraintState state;
-  state.systemNamed = (status & kSystemNamed) != 0;
-  state.disabled = (status & kDisabled) != 0;
-  state.notForReplication = (status & kNotForReplication) != 0;
-  state.notTrusted = (status & kNotTrusted) != 0;
-  return state;
-}
+ConstraintState StateOf(DWORD status) { return ConstraintStateOf(status, kStateBits); }
 
 CString TableText(const CTable& table) { return "[" + table.m_strOwner + "].[" + table.m_strName + "]"; }
 
