@@ -36,6 +36,29 @@ int RestoredSlotEntry(const BYTE* page, int slot) {
   if (slot == 0 && entry != kPageHeaderSize && (entry & 0xFF) == kPageHeaderSize) entry = kPageHeaderSize;
   return entry;
 }
+
+// The header's free count is a second witness of where a damaged array ends: the body holds
+// the live slots' records and their 2-byte entries, and the rest is free (deleted records not
+// yet compacted count as free). Old entries left by a page split point at whole, real records
+// the split moved away, which no rule of the array alone tells from live ones; the one count
+// whose records and entries fill exactly the space the free count leaves is the real one.
+// 0 when no count up to `count` does, or a record before it cannot be measured.
+int CountByFreeSpace(const BYTE* page, int count, int freeData) {
+  const int usedBytes = kPageBodySize - ReadU16(page + 28);
+  int measured = 0;
+  for (int i = 0; i < count && measured < usedBytes; ++i) {
+    const int entry = RestoredSlotEntry(page, i);
+    measured += 2;
+    if (entry != 0) {
+      if (entry < kPageHeaderSize || entry >= freeData) return 0;
+      const WORD end = RecordEndOf(page, WORD(entry), WORD(freeData));
+      if (!end) return 0;
+      measured += int(end) - entry;
+    }
+    if (measured == usedBytes) return i + 1;
+  }
+  return 0;
+}
 }  // namespace
 
 int SlotCountCapped(const BYTE* page) {
@@ -59,6 +82,9 @@ int SlotCountCapped(const BYTE* page) {
   // the page really has.
   int used = 0;
   auto cut = [&](int i) { return countDamaged ? std::min(i, used) : i; };
+  if (countDamaged) {
+    if (const int n = CountByFreeSpace(page, count, freeKnown ? freeData : kPageSize); n > 0) return n;
+  }
   // Whatever the free-space offset says, no record starts inside the slot array: the array
   // ends before the first slot that would reach a record start.
   int highest = 0;

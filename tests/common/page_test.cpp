@@ -100,6 +100,48 @@ TEST(SlotRules, TheCountIsCutToWhatFitsThePage) {
   EXPECT_EQ(SlotCountCapped(torn.b.data()), 261);
 }
 
+// A page split leaves the entries of the records it moved away past the live array, pointing at
+// whole records. With the count damaged, the header's free count tells where the array ended:
+// the live records and their entries fill exactly the space it leaves.
+TEST(SlotRules, TheFreeCountEndsADamagedArray) {
+  // Five 19-byte records (fixed part to 16, two columns, one bitmap byte) at 96, 115, ...; the
+  // first three are live.
+  auto page = [](WORD count, WORD freeCount) {
+    Page p;
+    p.Count(count);
+    p.b[28] = BYTE(freeCount);
+    p.b[29] = BYTE(freeCount >> 8);
+    const WORD freeData = 96 + 5 * 19;
+    p.b[30] = BYTE(freeData);
+    p.b[31] = BYTE(freeData >> 8);
+    for (int i = 0; i < 5; ++i) {
+      BYTE* r = p.b.data() + 96 + 19 * i;
+      r[0] = 0x10;  // a data record with a null bitmap
+      r[2] = 16;    // fixed part ends at 16
+      r[16] = 2;    // two columns
+      r[4] = BYTE(i + 1);
+      p.Slot(i, WORD(96 + 19 * i));
+    }
+    return p;
+  };
+  const WORD live = WORD(kPageBodySize - 3 * (19 + 2));
+  struct Case {
+    const char* what;
+    WORD count, freeCount;
+    int want;
+  } cases[] = {
+      {"a sound count", 3, live, 3},
+      {"a damaged count, the free count intact", 65535, live, 3},
+      {"a damaged count, a free count no array matches: the old entries stay", 65535, WORD(live - 7), 5},
+      {"a damaged count, a free count of 0", 65535, 0, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Page p = page(c.count, c.freeCount);
+    EXPECT_EQ(SlotCountCapped(p.b.data()), c.want);
+  }
+}
+
 TEST(ByteView, ReadsOutsideTheWindowFail) {
   std::vector<BYTE> data(kPageBodySize, 0xAB);
   ByteView body(data.data(), data.size());

@@ -560,7 +560,9 @@ TEST(PageSweep, ZeroedPagesAndImpossibleSlotCountsCostOnlyWhatTheyTouch) {
   } cases[] = {
       {"bak2008_library_small.bak", {0, 25, 50, 75, 100, 125, 150, 175, 200, 225}, {0, 50, 100, 116, 150, 209, 215, 225}},
       {"sample2000_NORTHWND.MDF", {0, 34, 40, 68, 102, 136, 170, 204, 238, 272, 306}, {8, 40, 68, 136, 204, 266, 300, 308}},
-      {"bak2008r2_northwind_victor.bak", {}, {110}},
+      // Page 203 keeps, past its 15 live slots, the entries of the records a page split moved
+      // away: whole records that only the header's free count tells from live ones.
+      {"bak2008r2_northwind_victor.bak", {}, {110, 203}},
       // A zeroed sysrowsets page: the tables it counted are named with the pages left unread.
       {"bak2005_stdb2sql_2sets.bak", {15}, {}},
       // Zeroed object-row pages: tables that held no row are told by the object ids their
