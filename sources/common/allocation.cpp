@@ -232,11 +232,75 @@ CAllocationEvidence::Verdict CAllocationEvidence::JudgeCached(WORD fileId, DWORD
   return Decide(m_lastPfs, pageId, m_lastIamMapped);
 }
 
-bool CAllocationEvidence::SetAside(WORD fileId, DWORD pageId) {
+bool CAllocationEvidence::SetAside(WORD fileId, DWORD pageId, Chain chain) {
   if (!m_bFinished) Finish();
   const Verdict v = JudgeCached(fileId, pageId);
+  if (v == Verdict::kNoPfs && chain != Chain::kUnknown) {
+    ++(chain == Chain::kOutside ? m_nChainSetAside : m_nChainKept);
+    return chain == Chain::kOutside;
+  }
   ++m_nVerdicts[size_t(v)];
   return v == Verdict::kFree;
+}
+
+ChainLinks ChainLinksOf(const BYTE* page, WORD fileId, DWORD pageId, bool heldByIam) {
+  ChainLinks links;
+  links.self = UINT64(fileId) << 32 | pageId;
+  auto link = [&](size_t at) {
+    const DWORD id = ReadU32(page + at);
+    return id == 0 ? UINT64(0) : UINT64(ReadU16(page + at + 4)) << 32 | id;
+  };
+  links.prev = link(8);
+  links.next = link(16);
+  links.leaf = page[3] == 0;
+  links.heldByIam = heldByIam;
+  return links;
+}
+
+bool LeafPagesOutsideTheChain(const std::vector<ChainLinks>& pages, std::vector<bool>& outside) {
+  outside.assign(pages.size(), false);
+  std::vector<std::pair<UINT64, size_t>> byPlace;
+  for (size_t i = 0; i < pages.size(); ++i)
+    if (pages[i].leaf) byPlace.emplace_back(pages[i].self, i);
+  if (byPlace.empty()) return false;
+  std::sort(byPlace.begin(), byPlace.end());
+  // A place met twice is no chain anyone can follow.
+  for (size_t k = 1; k < byPlace.size(); ++k)
+    if (byPlace[k].first == byPlace[k - 1].first) return false;
+  auto find = [&](UINT64 place) -> const ChainLinks* {
+    auto it = std::lower_bound(byPlace.begin(), byPlace.end(), std::make_pair(place, size_t(0)));
+    return it != byPlace.end() && it->first == place ? &pages[it->second] : nullptr;
+  };
+  std::vector<bool> inChain(pages.size(), false);
+  std::vector<bool> visited(pages.size(), false);
+  int chains = 0;
+  std::vector<size_t> members;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (!pages[i].leaf || pages[i].prev != 0) continue;
+    // Walk the next links from a first page while the page linked to links back.
+    std::vector<size_t> walk;
+    bool complete = false, held = true;
+    for (size_t at = i;;) {
+      if (visited[at]) break;  // a cycle, or a page two chains claim
+      visited[at] = true;
+      walk.push_back(at);
+      held = held && pages[at].heldByIam;
+      if (pages[at].next == 0) {
+        complete = true;
+        break;
+      }
+      const ChainLinks* next = find(pages[at].next);
+      if (!next || next->prev != pages[at].self) break;
+      at = size_t(next - pages.data());
+    }
+    if (!complete || !held) continue;
+    if (++chains > 1) return false;
+    members = std::move(walk);
+  }
+  if (chains != 1) return false;
+  for (size_t i : members) inChain[i] = true;
+  for (size_t i = 0; i < pages.size(); ++i) outside[i] = pages[i].leaf && !inChain[i];
+  return true;
 }
 
 CString CAllocationEvidence::LostPfsWarning() const {
@@ -252,6 +316,10 @@ CString CAllocationEvidence::LostPfsWarning() const {
 
 std::vector<CString> CAllocationEvidence::LogLines() const {
   std::vector<CString> lines;
+  if (m_nChainKept || m_nChainSetAside)
+    lines.push_back(FormatString("Page census: %d data pages with no page free space page to witness them were sorted by "
+                                 "their index's page chain: %d in it kept, %d outside it set aside",
+                                 m_nChainKept + m_nChainSetAside, m_nChainKept, m_nChainSetAside));
   if (m_nRejectedPfs || m_nRejectedIam)
     lines.push_back(FormatString("Page census: %d PFS and %d IAM pages failed their own checks and are no evidence of allocation",
                                  m_nRejectedPfs, m_nRejectedIam));

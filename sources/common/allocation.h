@@ -45,6 +45,25 @@ DWORD PageChecksum(const BYTE* page);
 // byte of every sector after the first. Pages that carry neither pass.
 bool PageProtectionIntact(const BYTE* page);
 
+// The leaf level of an index is one chain of pages, each linked to the next and back (header:
+// level at 3, previous page at 8 and next page at 16, each a page id then a file id). Where no
+// PFS page is left to say which of an index's pages are in use, that chain does: a freed page
+// keeps its old links, but no page in use links to it.
+struct ChainLinks {
+  UINT64 self = 0, prev = 0, next = 0;  // (file << 32 | page); 0 for no page
+  bool leaf = false;                    // a level-0 page: one the chain must hold
+  bool heldByIam = false;               // an IAM page of the unit holds it
+};
+// `self` is where the page stands, not what its header says.
+ChainLinks ChainLinksOf(const BYTE* page, WORD fileId, DWORD pageId, bool heldByIam);
+// For the pages of one unit: sets `outside` (one flag per page) for the leaf pages no chain in
+// use holds. A chain is in use when it runs from a leaf page with no previous page, over links
+// both ends agree on, to one with no next page, and the unit's IAM pages hold every page of it.
+// Returns false, deciding nothing, unless exactly one chain is: a heap (every page a chain of
+// its own), a chain broken by a damaged page, or an old and a new chain both held decide
+// nothing.
+bool LeafPagesOutsideTheChain(const std::vector<ChainLinks>& pages, std::vector<bool>& outside);
+
 class CAllocationEvidence {
  public:
   static constexpr DWORD kPfsInterval = 8088;     // pages covered by one PFS page
@@ -71,16 +90,18 @@ class CAllocationEvidence {
 
   Verdict Judge(WORD fileId, DWORD pageId) const;
   // Judge as a census asks it: true when the page is to be set aside; every verdict is
-  // counted for LogLines.
-  bool SetAside(WORD fileId, DWORD pageId);
+  // counted for LogLines. Where no PFS page covers the page, `chain` speaks for it when it
+  // knows (LeafPagesOutsideTheChain decided for the page's unit).
+  enum class Chain : BYTE { kUnknown, kInChain, kOutside };
+  bool SetAside(WORD fileId, DWORD pageId, Chain chain = Chain::kUnknown);
 
   // What the census should log: the pages set aside, the pages kept although their PFS byte
   // said free and why, and the allocation pages that were no evidence. Empty when there is
   // nothing to say (no page marked free, no allocation page rejected).
   std::vector<CString> LogLines() const;
   // What a user must be told when pages were read with no PFS page to say whether they were in
-  // use (the one that covers them is lost): freed pages among them can bring back old rows.
-  // Empty otherwise.
+  // use (the one that covers them is lost), and no page chain said it either: freed pages
+  // among them can bring back old rows. Empty otherwise.
   CString LostPfsWarning() const;
 
   // The allocation unit an IAM page maps for, as its header names it.
@@ -144,6 +165,8 @@ class CAllocationEvidence {
   int m_nRejectedPfs = 0;
   int m_nRejectedIam = 0;
   int m_nVerdicts[5] = {};
+  int m_nChainKept = 0;      // no PFS page, kept as pages of their index's chain
+  int m_nChainSetAside = 0;  // no PFS page, set aside as outside it
   bool m_bFinished = false;
 };
 

@@ -230,3 +230,84 @@ TEST(AllocationEvidence, OwnerIsTheUnitWhoseIamPagesHoldThePage) {
     EXPECT_EQ(int(e.OwnerOf(2, c.page, unit)), int(Owners::kNone)) << c.what;
   }
 }
+
+// Where no PFS page is left, the leaf chain of an index says which of its pages are in use:
+// only one whole chain the unit's IAM pages hold decides, and it decides against every leaf
+// page outside it.
+TEST(PageChain, OnlyOneWholeChainHeldByTheIamPagesDecides) {
+  // (page, prev, next) in file 1, every page a leaf; `held` lists the pages the IAM pages hold
+  // (all when empty).
+  struct Link {
+    DWORD page, prev, next;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Link> links;
+    std::vector<DWORD> unheld;
+    bool decided;
+    std::vector<DWORD> outside;
+  } cases[] = {
+      {"a freed page linked from the chain's old end (the chain now ends before it)",
+       {{10, 0, 11}, {11, 10, 12}, {12, 11, 0}, {13, 12, 14}}, {}, true, {13}},
+      {"a freed page of a chain of one page", {{10, 0, 0}, {20, 7, 21}}, {}, true, {20}},
+      {"a heap: every page a chain of its own", {{10, 0, 0}, {11, 0, 0}, {12, 0, 0}}, {}, false, {}},
+      {"a chain broken by a lost page", {{10, 0, 11}, {11, 10, 12}, {13, 12, 0}}, {}, false, {}},
+      {"a link one end does not agree on", {{10, 0, 11}, {11, 9, 0}}, {}, false, {}},
+      {"an old and a new chain, both held", {{10, 0, 11}, {11, 10, 0}, {20, 0, 21}, {21, 20, 0}}, {}, false, {}},
+      {"an old chain in extents no IAM page holds", {{10, 0, 11}, {11, 10, 0}, {20, 0, 21}, {21, 20, 0}}, {20, 21},
+       true, {20, 21}},
+      {"a cycle", {{10, 0, 11}, {11, 10, 12}, {12, 11, 11}}, {}, false, {}},
+      {"one place met twice", {{10, 0, 11}, {11, 10, 0}, {11, 10, 0}}, {}, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<ChainLinks> pages;
+    for (const Link& l : c.links) {
+      Page p(kPageSize, 0);  // level 0: a leaf
+      auto put = [&](size_t at, DWORD id) {
+        p[at] = BYTE(id);
+        p[at + 1] = BYTE(id >> 8);
+        p[at + 2] = BYTE(id >> 16);
+        p[at + 3] = BYTE(id >> 24);
+        p[at + 4] = id ? 1 : 0;  // file 1
+      };
+      put(8, l.prev);
+      put(16, l.next);
+      const bool held = std::find(c.unheld.begin(), c.unheld.end(), l.page) == c.unheld.end();
+      pages.push_back(ChainLinksOf(p.data(), 1, l.page, held));
+    }
+    std::vector<bool> outside;
+    EXPECT_EQ(LeafPagesOutsideTheChain(pages, outside), c.decided);
+    ASSERT_EQ(outside.size(), pages.size());
+    std::vector<DWORD> got;
+    for (size_t i = 0; i < pages.size(); ++i)
+      if (outside[i]) got.push_back(c.links[i].page);
+    EXPECT_EQ(got, c.outside);
+  }
+  // An index page (level 1) is no page of the leaf chain: never outside it.
+  Page leaf(kPageSize, 0), index(kPageSize, 0);
+  index[3] = 1;
+  std::vector<ChainLinks> withIndex{ChainLinksOf(leaf.data(), 1, 10, true), ChainLinksOf(index.data(), 1, 11, true)};
+  std::vector<bool> outside;
+  EXPECT_TRUE(LeafPagesOutsideTheChain(withIndex, outside));
+  EXPECT_FALSE(outside[1]);
+}
+
+// A page no PFS page covers follows its chain's word, and is counted apart from the pages no
+// witness spoke for: only those make the lost-PFS warning.
+TEST(PageChain, SetAsideFollowsTheChainWhereNoPfsPageIs) {
+  CAllocationEvidence e = Evidence({});
+  using Chain = CAllocationEvidence::Chain;
+  EXPECT_TRUE(e.SetAside(1, 40, Chain::kOutside));
+  EXPECT_FALSE(e.SetAside(1, 41, Chain::kInChain));
+  EXPECT_TRUE(e.LostPfsWarning().IsEmpty());
+  EXPECT_FALSE(e.SetAside(1, 42));
+  EXPECT_NE(e.LostPfsWarning().str().find("1 data pages were read"), std::string::npos);
+  bool logged = false;
+  for (const CString& line : e.LogLines())
+    logged = logged || line.str().find("sorted by their index's page chain: 1 in it kept, 1 outside it set aside") != std::string::npos;
+  EXPECT_TRUE(logged);
+  // Where a PFS page speaks, the chain is not asked.
+  CAllocationEvidence withPfs = Evidence({{allocpages::Pfs(1, InUse), 1}});
+  EXPECT_FALSE(withPfs.SetAside(1, 5, Chain::kOutside));
+}

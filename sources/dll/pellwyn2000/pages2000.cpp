@@ -131,6 +131,7 @@ void CSQLServer2000::ReadAllPages() {
     DWORD index;
     DWORD pageId;
     WORD fileId;
+    ChainLinks links;
   };
   std::vector<Filed> filed;
   std::map<DWORD, CTable*> groups;
@@ -160,7 +161,9 @@ void CSQLServer2000::ReadAllPages() {
     const BYTE type = PageTypeOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
-      filed.push_back({PageObjectId(page), PageIndexId(page), index, backup ? PageIdOf(page) : place, PageFileIdOf(page)});
+      const DWORD pageId = backup ? PageIdOf(page) : place;
+      filed.push_back({PageObjectId(page), PageIndexId(page), index, pageId, PageFileIdOf(page),
+                       ChainLinksOf(page, PageFileIdOf(page), pageId, false)});
     } else if (backup) {
       NoteTextPage(m_mapTextPages, page, index);
     }
@@ -202,17 +205,44 @@ void CSQLServer2000::ReadAllPages() {
   // pages place it: a damaged header field must not file a system table's rows as another
   // table's.
   CUnitWitnessLog placementLog;
-  for (const Filed& f : filed) {
+  // The pages of each table in census order; where no PFS page is left for some of them, the
+  // table's page chain speaks for them.
+  std::map<CTable*, std::vector<size_t>> members;
+  std::vector<CTable*> order;
+  for (size_t i = 0; i < filed.size(); ++i) {
+    Filed& f = filed[i];
     DWORD objectId = f.objectId;
     CAllocationEvidence::IamUnit owner;
-    if (evidence.InUseOwner(f.fileId, f.pageId, owner) && owner.indexId <= 1 && owner.objectId != objectId) {
+    const bool owned = evidence.InUseOwner(f.fileId, f.pageId, owner) && owner.indexId <= 1;
+    if (owned && owner.objectId != objectId) {
       placementLog.Moved(f.fileId, f.pageId, {f.indexId, f.objectId}, owner);
       objectId = owner.objectId;
     }
+    f.links.heldByIam = owned;
     CTable* table = groupOf(objectId);
     table->m_nBitColumns = 0;
-    if (evidence.SetAside(f.fileId, f.pageId)) table->m_vecFreedPages.push_back(f.index);
-    else table->m_vecDataPages.push_back(f.index);
+    auto& own = members[table];
+    if (own.empty()) order.push_back(table);
+    own.push_back(i);
+  }
+  for (CTable* table : order) {
+    const std::vector<size_t>& own = members[table];
+    std::vector<ChainLinks> links;
+    links.reserve(own.size());
+    bool unwitnessed = false;
+    for (size_t i : own) {
+      links.push_back(filed[i].links);
+      unwitnessed = unwitnessed || evidence.Judge(filed[i].fileId, filed[i].pageId) == CAllocationEvidence::Verdict::kNoPfs;
+    }
+    std::vector<bool> outside;
+    const bool chainKnown = unwitnessed && LeafPagesOutsideTheChain(links, outside);
+    for (size_t k = 0; k < own.size(); ++k) {
+      const Filed& f = filed[own[k]];
+      using Chain = CAllocationEvidence::Chain;
+      const Chain chain = !chainKnown ? Chain::kUnknown : outside[k] ? Chain::kOutside : Chain::kInChain;
+      if (evidence.SetAside(f.fileId, f.pageId, chain)) table->m_vecFreedPages.push_back(f.index);
+      else table->m_vecDataPages.push_back(f.index);
+    }
   }
   for (const CString& line : placementLog.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
   for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);

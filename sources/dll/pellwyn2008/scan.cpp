@@ -25,6 +25,7 @@ struct HeaderUnit {
   DWORD index;
   WORD indexId;
   DWORD objectId;
+  ChainLinks links;  // its place (self) is filled once the census knows where it stands
 };
 
 // The unit a data page can belong to, by the two header fields that form its allocation
@@ -291,7 +292,7 @@ void CSQLServer2008::ReadAllPages() {
     const DWORD pageId = PageIdOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
     if (type == kPageData) {
-      dataPages.push_back({index, PageIndexId(page), PageObjectId(page)});
+      dataPages.push_back({index, PageIndexId(page), PageObjectId(page), ChainLinksOf(page, 0, 0, false)});
     } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
       m_mapTextPages.SetAt(FormatString("%ld", pageId).view(), FormatString("%ld", index));
     }
@@ -501,21 +502,45 @@ void CSQLServer2008::ReadAllPages() {
       }
     }
   }
+  // The census pages of each group, in the order of its data pages.
+  std::map<CTable*, std::vector<size_t>> members;
   for (size_t i = 0; i < placed.size(); ++i) {
     const DataUnit& unit = placed[i].unit;
     if (unit.kind == DataUnit::kNone && DataUnitOf(dataPages[i].indexId, 0).kind == DataUnit::kNone)
       placementLog.Unplaced(placed[i].fileId, placed[i].pageId, {dataPages[i].indexId, dataPages[i].objectId});
-    groupOf(unit)->m_vecDataPages.push_back(dataPages[i].index);
+    CTable* group = groupOf(unit);
+    group->m_vecDataPages.push_back(dataPages[i].index);
+    members[group].push_back(i);
   }
   for (const CString& line : placementLog.LogLines()) Log(line);
   auto sortOut = [&](CTable* group) {
+    // Where no PFS page is left for some of a unit's pages, its page chain speaks for them.
+    const std::vector<size_t>& own = members[group];
+    std::vector<bool> outside;
+    bool chainKnown = false;
+    if (own.size() == group->m_vecDataPages.size()) {
+      bool unwitnessed = false;
+      std::vector<ChainLinks> links;
+      links.reserve(own.size());
+      for (size_t i : own) {
+        ChainLinks l = dataPages[i].links;
+        l.self = UINT64(placed[i].fileId) << 32 | placed[i].pageId;
+        l.heldByIam = placed[i].witnessed;
+        links.push_back(l);
+        unwitnessed = unwitnessed || evidence.Judge(placed[i].fileId, placed[i].pageId) == CAllocationEvidence::Verdict::kNoPfs;
+      }
+      chainKnown = unwitnessed && LeafPagesOutsideTheChain(links, outside);
+    }
     std::vector<DWORD> live;
     live.reserve(group->m_vecDataPages.size());
-    for (DWORD index : group->m_vecDataPages) {
+    for (size_t k = 0; k < group->m_vecDataPages.size(); ++k) {
+      const DWORD index = group->m_vecDataPages[k];
       WORD fileId = 0;
       DWORD pageId = 0;
       const bool located = placeOf(index, fileId, pageId);
-      if (located && evidence.SetAside(fileId, pageId)) group->m_vecFreedPages.push_back(index);
+      using Chain = CAllocationEvidence::Chain;
+      const Chain chain = !chainKnown ? Chain::kUnknown : outside[k] ? Chain::kOutside : Chain::kInChain;
+      if (located && evidence.SetAside(fileId, pageId, chain)) group->m_vecFreedPages.push_back(index);
       else live.push_back(index);
     }
     group->m_vecDataPages.swap(live);
