@@ -1,5 +1,6 @@
 // The allocation evidence on any pages: the PFS and IAM page parsers, the comparison of the
-// two, and the verdict and the owning unit of pages of every interval the input names.
+// two, the verdict and the owning unit of pages of every interval the input names, and the page
+// chain of the input's pages taken as one unit's.
 //
 // Input: byte 0 holds options (bit 0: the pages come from a backup stream; bit 1: in a plain
 // file each page lies at its place in the input rather than at its own page id), then pages
@@ -66,5 +67,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   for (int v = 0; v < 5; ++v) counted += evidence.Count(CAllocationEvidence::Verdict(v));
   FUZZ_CHECK(counted == int(judged.size()));
   for (const CString& line : evidence.LogLines()) FUZZ_CHECK(!line.IsEmpty());
+
+  // The chain: decided or not, one flag per page, only leaf pages outside, and never every
+  // leaf page (a decided chain holds at least one).
+  std::vector<ChainLinks> links;
+  for (size_t i = 0; i < pages.size(); ++i)
+    links.push_back(ChainLinksOf(pages[i].data(), ReadU16(pages[i].data() + 36), PageIdOf(pages[i].data()), (i & 1) == 0));
+  std::vector<bool> outside;
+  const bool decided = LeafPagesOutsideTheChain(links, outside);
+  FUZZ_CHECK(outside.size() == links.size());
+  size_t leaves = 0, out = 0;
+  for (size_t i = 0; i < links.size(); ++i) {
+    leaves += links[i].leaf;
+    out += outside[i];
+    if (outside[i]) FUZZ_CHECK(links[i].leaf && decided);
+  }
+  if (decided) FUZZ_CHECK(out < leaves);
   return 0;
 }
