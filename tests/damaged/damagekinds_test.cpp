@@ -160,6 +160,7 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
     std::vector<size_t> pages;  // stream pages of a backup, pages of a database file
     std::vector<std::string> named;    // tables kept as raw bytes; empty: every row comes back
     std::vector<std::string> rebuilt;  // tables whose columns were rebuilt, every row back
+    std::vector<std::string> tied = {};  // tables whose rowset rows were lost, tied by their columns
   } cases[] = {
       {"mdf2008_northwnd_itsligo.mdf", 2008, {130}, {}, {}},
       // Every page of the column catalog (sysrscols keeps the layout).
@@ -174,6 +175,14 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
       // Page 404 (the 2005 hobt-column catalog keeps the layout).
       {"bak2005_northwnd_mina.bak", 2008, {396}, {}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}},
       {"sample2000_NORTHWND.MDF", 2000, {85}, {"dbo.Orders", "dbo.Products", "dbo.Order Details"}, {}},
+      // The one sysrowsets page, or either of two: the rowsets of the tables it named are tied
+      // to them by their stored columns, each told.
+      {"bak2008_library_small.bak", 2008, {18}, {}, {},
+       {"dbo.sysdiagrams", "dbo.Authors", "dbo.Books", "dbo.BooksAuthors", "dbo.History", "dbo.Readers", "dbo.RoleData"}},
+      {"bak2008r2_northwind_victor.bak", 2008, {18}, {}, {},
+       {"dbo.Employees", "dbo.Categories", "dbo.Customers", "dbo.Shippers", "dbo.Suppliers", "dbo.Orders", "dbo.Products"}},
+      {"bak2008r2_northwind_victor.bak", 2008, {371}, {}, {},
+       {"dbo.Region", "dbo.Territories", "dbo.EmployeeTerritories", "dbo.titulos_de_contacto"}},
   };
   testsupport::ModuleFolderScope logs;
   testsupport::TempDir dir;
@@ -213,6 +222,8 @@ TEST(CatalogDamage, AZeroedCatalogPageLosesNoTableInSilence) {
       for (const std::string& name : c.rebuilt)
         EXPECT_NE(warnings.find("table " + name + ": its column rows were lost"), std::string::npos) << warnings;
       if (c.rebuilt.empty()) EXPECT_EQ(warnings.find("Column_N"), std::string::npos) << warnings;
+      for (const std::string& name : c.tied)
+        EXPECT_NE(warnings.find("table " + name + ": its rowset rows were lost; the "), std::string::npos) << warnings;
       continue;
     }
     // Every table the undamaged file has is either there with its rows or named.
@@ -563,8 +574,10 @@ TEST(PageSweep, ZeroedPagesAndImpossibleSlotCountsCostOnlyWhatTheyTouch) {
       // Page 203 keeps, past its 15 live slots, the entries of the records a page split moved
       // away: whole records that only the header's free count tells from live ones.
       {"bak2008r2_northwind_victor.bak", {}, {110, 203}},
-      // A zeroed sysrowsets page: the tables it counted are named with the pages left unread.
+      // A zeroed sysrowsets page: the tables it counted are tied to their rowsets by their
+      // stored columns, or named with the pages left unread where two have the same columns.
       {"bak2005_stdb2sql_2sets.bak", {15}, {}},
+      {"bak2008r2_entrepot_fr.bak", {18}, {}},
       // Zeroed object-row pages: tables that held no row are told by the object ids their
       // rowsets give, as their names went with the page.
       {"bak2005_northwind_gabrujo.bak", {383, 427}, {}},

@@ -487,6 +487,7 @@ void CSQLServer2008::ReadRsCols() {
     m_mapHobtColumns.clear();
     m_mapRowsetColumnOfHobt.clear();
     WalkSystemTable("3", &CSQLServer2008::DecodeRsColRow, kCatalogSlotLimit);
+    LinkOrphanRowsetsByColumns();
     RebuildAndPlaceLostColumns();
     m_mapHobtColumns.clear();
   }
@@ -563,6 +564,7 @@ void CSQLServer2008::ReadHobtColumns() {
     PlaceRowsetColumn(key.first, key.second, place.nullBit ? place.nullBit : key.second, place.offset,
                       place.bitPosition);
   }
+  LinkOrphanRowsetsByColumns();
   RebuildAndPlaceLostColumns();
   m_mapHobtColumns.clear();
   m_setHobtsNamedByRowsets.clear();

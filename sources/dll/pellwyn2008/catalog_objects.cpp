@@ -17,6 +17,7 @@
 // the first variable column, in UTF-16.
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -242,33 +243,132 @@ void CSQLServer2008::LinkUnitPagesToTables() {
   for (auto& entry : m_mapRowsets) {
     CTable* unit = entry.second;
     if (!unit || unit->m_dwObjectId == 0) continue;
-    CTable* group = nullptr;
-    if (!m_mapPageGroups.Lookup(entry.first, group) || !group) continue;
-    // A unit its catalog row gives no first IAM page has never held a page: pages whose
-    // header names it are another unit's, a damaged header field away. They stay unclaimed.
-    if (unit->m_dwFirstIamPage == 0 && unit->m_wFirstIamFile == 0 && !group->m_vecDataPages.empty()) {
-      CExecutionLog::WriteLog(0, 0,
-                              FormatString("Allocation unit %s: its catalog row gives it no IAM page, so the %d data "
-                                           "pages whose header names it are not taken as its",
-                                           entry.first.c_str(), int(group->m_vecDataPages.size())),
-                              false);
+    LinkUnitPages(entry.first, unit);
+  }
+}
+
+bool CSQLServer2008::LinkUnitPages(const std::string& unitKey, CTable* unit) {
+  CTable* group = nullptr;
+  if (!m_mapPageGroups.Lookup(unitKey, group) || !group) return false;
+  // A unit its catalog row gives no first IAM page has never held a page: pages whose
+  // header names it are another unit's, a damaged header field away. They stay unclaimed.
+  if (unit->m_dwFirstIamPage == 0 && unit->m_wFirstIamFile == 0 && !group->m_vecDataPages.empty()) {
+    CExecutionLog::WriteLog(0, 0,
+                            FormatString("Allocation unit %s: its catalog row gives it no IAM page, so the %d data "
+                                         "pages whose header names it are not taken as its",
+                                         unitKey.c_str(), int(group->m_vecDataPages.size())),
+                            false);
+    return false;
+  }
+  m_setLinkedUnits.insert(unitKey);
+  unit->m_vecDataPages = group->m_vecDataPages;
+  unit->m_vecFreedPages = group->m_vecFreedPages;
+  const std::string tableKey = KeyText("%lu", unit->m_dwObjectId);
+  CTable* table = nullptr;
+  if (!m_mapTables.Lookup(tableKey, table) || !table) {
+    m_mapTables.SetAt(tableKey, unit);
+    return true;
+  }
+  if (table == unit) return true;
+  // Several units of one table: their pages follow one another in one list.
+  table->m_vecDataPages.insert(table->m_vecDataPages.end(), group->m_vecDataPages.begin(), group->m_vecDataPages.end());
+  table->m_vecFreedPages.insert(table->m_vecFreedPages.end(), group->m_vecFreedPages.begin(),
+                                group->m_vecFreedPages.end());
+  return true;
+}
+
+void CSQLServer2008::LinkOrphanRowsetsByColumns() {
+  // The stored columns of a table or a rowset, in no order: (type name, byte length).
+  using Columns = std::vector<std::pair<std::string, WORD>>;
+  std::vector<std::pair<CTable*, Columns>> tables;
+  for (auto& entry : m_mapTables) {
+    CTable* t = entry.second;
+    if (!t || t->m_dwObjectId < kFirstUserObjectId || !t->m_pColumnHead || !t->m_vecDataPages.empty() ||
+        m_setTablesWithRowsets.count(t->m_dwObjectId))
+      continue;
+    Columns columns;
+    for (const CColumn* c = t->m_pColumnHead; c; c = c->m_pNext)
+      if (!c->m_bDropped && c->m_strComputed.IsEmpty()) columns.emplace_back(c->m_strType.str(), c->m_wLength);
+    std::sort(columns.begin(), columns.end());
+    tables.emplace_back(t, std::move(columns));
+  }
+  if (tables.empty()) return;
+  // Rowsets of user units (unit ids from 1 << 56) that no rowset row named and whose units
+  // hold data pages.
+  struct Orphan {
+    INT64 rowsetId = 0;
+    std::vector<std::pair<std::string, CTable*>> units;  // (unit key, unit)
+    Columns columns;
+    int pages = 0;
+  };
+  std::vector<Orphan> orphans;
+  for (auto& entry : m_mapAllocUnits) {
+    Orphan o;
+    o.rowsetId = std::strtoll(std::string(entry.first).c_str(), nullptr, 10);
+    for (CTable* unit : entry.second) {
+      if (!unit || unit->m_dwObjectId != 0 || UINT64(unit->m_nAllocUnitId) < (UINT64(1) << 56)) continue;
+      const std::string unitKey = KeyText("%I64d", unit->m_nAllocUnitId);
+      CTable* group = nullptr;
+      if (m_setLinkedUnits.count(unitKey) || !m_mapPageGroups.Lookup(unitKey, group) || !group ||
+          group->m_vecDataPages.empty())
+        continue;
+      o.units.emplace_back(unitKey, unit);
+      o.pages += int(group->m_vecDataPages.size());
+    }
+    if (o.units.empty()) continue;
+    for (auto it = m_mapHobtColumns.lower_bound({o.rowsetId, 0}); it != m_mapHobtColumns.end() && it->first.first == o.rowsetId;
+         ++it) {
+      const auto order = m_mapRowsetColumnOfHobt.find(it->first);
+      // Rowset column 0 is the uniquifier, which is no column of the table.
+      if ((order != m_mapRowsetColumnOfHobt.end() ? order->second : it->first.second) == 0) continue;
+      o.columns.emplace_back(GetTypeName(it->second.systemType).str(), it->second.length);
+    }
+    if (o.columns.empty()) continue;
+    std::sort(o.columns.begin(), o.columns.end());
+    orphans.push_back(std::move(o));
+  }
+  for (const Orphan& o : orphans) {
+    CTable* match = nullptr;
+    int matches = 0;
+    for (const auto& [t, columns] : tables)
+      if (columns == o.columns) {
+        match = t;
+        ++matches;
+      }
+    // Another orphan rowset with the same columns could as well be this table's.
+    int twins = 0;
+    for (const Orphan& other : orphans) twins += other.columns == o.columns;
+    if (matches != 1 || twins != 1) {
+      if (matches > 0)
+        CExecutionLog::WriteLog(0, 0,
+                                FormatString("Rowset %I64d: no rowset row ties it to an object, and its stored columns "
+                                             "fit %d tables and %d rowsets alike: its pages are not given to any",
+                                             o.rowsetId, matches, twins),
+                                false);
       continue;
     }
-    m_setLinkedUnits.insert(entry.first);
-    unit->m_vecDataPages = group->m_vecDataPages;
-    unit->m_vecFreedPages = group->m_vecFreedPages;
-    const std::string tableKey = KeyText("%lu", unit->m_dwObjectId);
-    CTable* table = nullptr;
-    if (!m_mapTables.Lookup(tableKey, table) || !table) {
-      m_mapTables.SetAt(tableKey, unit);
-      continue;
+    int linked = 0;
+    for (const auto& [unitKey, unit] : o.units) {
+      unit->m_dwObjectId = match->m_dwObjectId;
+      if (LinkUnitPages(unitKey, unit)) ++linked;
+      else unit->m_dwObjectId = 0;
     }
-    if (table == unit) continue;
-    // Several units of one table: their pages follow one another in one list.
-    table->m_vecDataPages.insert(table->m_vecDataPages.end(), group->m_vecDataPages.begin(),
-                                 group->m_vecDataPages.end());
-    table->m_vecFreedPages.insert(table->m_vecFreedPages.end(), group->m_vecFreedPages.begin(),
-                                  group->m_vecFreedPages.end());
+    if (!linked) continue;
+    // Its columns' places, which the stored rows named before the rowset had its table.
+    for (auto it = m_mapHobtColumns.lower_bound({o.rowsetId, 0}); it != m_mapHobtColumns.end() && it->first.first == o.rowsetId;
+         ++it) {
+      const auto order = m_mapRowsetColumnOfHobt.find(it->first);
+      const DWORD rowsetColumn = order != m_mapRowsetColumnOfHobt.end() ? order->second : it->first.second;
+      const StoredColumnPlace& place = it->second;
+      const DWORD nullBit = place.nullBit ? place.nullBit : it->first.second;
+      if (rowsetColumn == 0 || rowsetColumn > 0xFFFF || nullBit == 0) continue;
+      PlaceRowsetColumn(o.rowsetId, rowsetColumn, nullBit, place.offset, place.bitPosition);
+    }
+    m_setTablesWithRowsets.insert(match->m_dwObjectId);
+    NoteScanWarning(FormatString("table %s.%s: its rowset rows were lost; the %d data pages of rowset %I64d were tied to "
+                                 "it because its stored columns are this table's and no other's (its row count is not "
+                                 "known to check them against)",
+                                 match->m_strOwner, match->m_strName, o.pages, o.rowsetId));
   }
 }
 

@@ -166,6 +166,14 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   void DecodeObjectValueRow(BYTE* body, WORD recordOffset);
   // The rowset stage's second half: hands every table object the census pages of its units.
   void LinkUnitPagesToTables();
+  // Gives the census pages of the unit keyed `unitKey` to the table of its object id; false
+  // when the unit is not taken (its catalog row names no IAM page).
+  bool LinkUnitPages(const std::string& unitKey, CTable* unit);
+  // A table whose rowset rows were lost still has its columns, and the rowsets of its units
+  // their stored columns: a rowset no rowset row ties to an object, holding data pages, whose
+  // stored columns (types and lengths) are those of exactly one such table, and no other
+  // table's, is that table's. Call once m_mapHobtColumns holds the stored columns.
+  void LinkOrphanRowsetsByColumns();
   // Constraint objects of system object 34 (foreign keys, CHECK and default constraints,
   // unique keys), by object id: what their references and texts are filed under.
   struct CatalogConstraint {
