@@ -42,6 +42,7 @@ namespace rows2000 {
 
 // CColumn::m_nValue19 of a column rebuilt from the records alone (its syscolumns row lost):
 // its value is the stored bytes, read without a null bit, since which bit is whose is not known.
+// An entry without bytes is NULL, or empty where the record shows no column NULL.
 constexpr int kRawBytesColumn = 1;
 // Whether the table's columns were rebuilt as raw bytes: no column of it is one the catalog
 // named, so nothing that names its columns (keys, indexes, CHECK conditions) applies to them.
