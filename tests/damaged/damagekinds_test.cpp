@@ -445,7 +445,7 @@ TEST(CatalogDamage, ARunOfFailedCatalogPagesIsToldPageByPage) {
   struct Case {
     const char* fixture;
     int format;
-    std::vector<size_t> zeroed;
+    std::vector<size_t> zeroed;     // pages of a database file, stream pages of a backup
     std::vector<std::string> told;  // "<page> (<table>)", each zeroed
     bool breakTold;
   } cases[] = {
@@ -461,6 +461,10 @@ TEST(CatalogDamage, ARunOfFailedCatalogPagesIsToldPageByPage) {
       // is, and its IAM page the others.
       {"mdf2008_northwnd_itsligo.mdf", 2008, {110, 114, 116},
        {"1:110 (sysschobjs)", "1:114 (sysschobjs)", "1:116 (sysschobjs)"}, false},
+      // Stream pages 400, 401 and 396 are syscolpars' 408, 409 and 404, one after the other
+      // in its chain: the middle one is found through its extent.
+      {"bak2005_northwnd_mina.bak", 2008, {400, 401, 396},
+       {"1:404 (syscolpars)", "1:408 (syscolpars)", "1:409 (syscolpars)"}, false},
   };
   testsupport::ModuleFolderScope logs;
   testsupport::TempDir dir;
@@ -469,7 +473,7 @@ TEST(CatalogDamage, ARunOfFailedCatalogPagesIsToldPageByPage) {
     const Original o = ReadOriginal(c.fixture);
     if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
     Bytes bytes = o.bytes;
-    for (size_t p : c.zeroed) ZeroPage(bytes, p * 8192);
+    for (size_t p : c.zeroed) ZeroPage(bytes, o.ext == ".bak" ? StreamPage(o.path, p) : p * 8192);
     const std::string path = dir.file("run" + o.ext);
     testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
     std::unique_ptr<CSQLServer> engine = EngineFor(c.format);
