@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/allocation.h"
 #include "common/datarecord.h"
 
 namespace {
@@ -84,13 +85,28 @@ bool LocateThroughExtent(DWORD pageId, const std::function<bool(DWORD pageId, DW
   return false;
 }
 
+std::vector<DWORD> CatalogPagesHeld(const CAllocationEvidence& evidence, WORD fileId, DWORD objectId,
+                                    DWORD pageLimit) {
+  std::vector<DWORD> held;
+  for (DWORD pageId = 0; pageId < pageLimit; ++pageId) {
+    CAllocationEvidence::IamUnit unit;
+    if (evidence.OwnerOf(fileId, pageId, unit) != CAllocationEvidence::Owners::kOne || unit.objectId != objectId ||
+        unit.indexId > 1)
+      continue;
+    // A uniform extent is the unit's whole, but only the pages the PFS marks in use hold
+    // anything: the others may never have been written.
+    if (evidence.Judge(fileId, pageId) == CAllocationEvidence::Verdict::kInUse) held.push_back(pageId);
+  }
+  return held;
+}
+
 bool CCatalogPageCheck::Walked(const BYTE* page, const SlotWalkOptions& options, std::vector<int>& failed) {
   const CatalogPageRef where{PageFileIdOf(page), PageIdOf(page)};
   m_setWalked.insert(where);
-  for (size_t at : {size_t(8), size_t(16)}) {
-    const CatalogPageRef link = LinkAt(page, at);
+  const CatalogPageRef prev = LinkAt(page, 8), next = LinkAt(page, 16);
+  for (const CatalogPageRef& link : {prev, next})
     if (link.pageId != 0) m_setLinked.insert(link);
-  }
+  m_mapLinks[where] = {prev, next};
   failed.clear();
   // The walk reads the slots that fit the page, as the check counts them: a damaged count
   // (65535) cut to its array costs no row, so it is no failure of the page.
@@ -112,15 +128,82 @@ bool CCatalogPageCheck::Walked(const BYTE* page, const SlotWalkOptions& options,
   return true;
 }
 
-void CCatalogPageCheck::Finish(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown) {
+void CCatalogPageCheck::Finish(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown,
+                               const HeldPages& held) {
   std::vector<BYTE> buffer(kPageSize);
   for (const CatalogPageRef& ref : Unwalked(fileId)) {
     if (m_told.count(ref)) continue;
     std::fill(buffer.begin(), buffer.end(), BYTE(0));
-    const bool held = read(ref.pageId, buffer.data());
-    if (!held && unreadUnknown) continue;
-    const std::string why = WhyNotCatalogPage(buffer.data(), held, inBackup, ref, m_dwObjectId);
+    const bool got = read(ref.pageId, buffer.data());
+    if (!got && unreadUnknown) continue;
+    const std::string why = WhyNotCatalogPage(buffer.data(), got, inBackup, ref, m_dwObjectId);
     if (!why.empty()) Tell(ref, why, "its rows were not read");
+  }
+  bool walkedNext = false;
+  const std::vector<CatalogPageRef> ends = OpenEnds(fileId, &walkedNext);
+  if (!ends.empty()) JudgeHeld(fileId, inBackup, read, unreadUnknown, held, ends, walkedNext);
+}
+
+std::vector<CatalogPageRef> CCatalogPageCheck::OpenEnds(WORD fileId, bool* walkedNext) const {
+  // A failed page's own links are lost; its neighbours are known only from the walked pages
+  // that link to it (and the first page has none before it).
+  std::set<CatalogPageRef> before, after;  // failed pages with a walked page before / after them
+  for (const auto& [page, links] : m_mapLinks) {
+    after.insert(links.first);
+    before.insert(links.second);
+  }
+  std::vector<CatalogPageRef> ends;
+  for (const CatalogPageRef& ref : Unwalked(fileId)) {
+    if (!m_told.count(ref)) continue;
+    const bool predecessorKnown = before.count(ref) || m_setExpected.count(ref);
+    if (!predecessorKnown || !after.count(ref)) ends.push_back(ref);
+  }
+  if (walkedNext) {
+    // A break the walk saw: one end at least lies next to a page it read.
+    *walkedNext = std::any_of(ends.begin(), ends.end(),
+                              [&](const CatalogPageRef& e) { return before.count(e) || after.count(e); });
+  }
+  return ends;
+}
+
+void CCatalogPageCheck::JudgeHeld(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown,
+                                  const HeldPages& held, const std::vector<CatalogPageRef>& ends,
+                                  bool walkedNext) {
+  const std::vector<DWORD> pages = held ? held() : std::vector<DWORD>();
+  // A witness that does not hold every page the walk read holds too little to speak for the
+  // rest.
+  const std::set<DWORD> heldSet(pages.begin(), pages.end());
+  bool witness = !heldSet.empty();
+  for (const CatalogPageRef& walked : m_setWalked)
+    if (walked.fileId == fileId && !heldSet.count(walked.pageId)) witness = false;
+  if (!witness) {
+    // A table none of whose pages was read shows no chain that breaks: one page may well be
+    // all it has.
+    if (m_bBreakTold || !walkedNext) return;
+    m_bBreakTold = true;
+    std::string at;
+    for (const CatalogPageRef& end : ends) at += (at.empty() ? "" : ", ") + PageText(end);
+    if (m_note)
+      m_note("the page chain of " + m_strTable + " breaks at failed catalog page" + (ends.size() > 1 ? "s " : " ") +
+             at + ": more of its pages may have been lost with " + (ends.size() > 1 ? "them" : "it") +
+             ", and its allocation pages cannot say which or how many");
+    return;
+  }
+  std::vector<BYTE> buffer(kPageSize);
+  for (DWORD pageId : pages) {
+    const CatalogPageRef ref{fileId, pageId};
+    if (m_setWalked.count(ref) || m_told.count(ref)) continue;
+    std::fill(buffer.begin(), buffer.end(), BYTE(0));
+    const bool got = read(pageId, buffer.data());
+    if (!got && unreadUnknown) continue;
+    const std::string why = WhyNotCatalogPage(buffer.data(), got, inBackup, ref, m_dwObjectId);
+    if (why.empty()) continue;
+    // A page of the table of another kind: the clustered index's own pages are its too.
+    const BYTE* b = buffer.data();
+    if (got && b[0] == 1 && CatalogPageRef{PageFileIdOf(b), PageIdOf(b)} == ref && PageTypeOf(b) != kPageData &&
+        PageObjectId(b) == m_dwObjectId)
+      continue;
+    Tell(ref, why, "its rows were not read");
   }
 }
 

@@ -5,6 +5,13 @@
 // and next page links of a table's pages form one chain per level, and a link to a page the
 // walk did not get points at a page that failed. Each such page is judged where it lies and
 // told once, with the reason, in one text both engines share.
+//
+// The links name the two ends of a run of failed pages, never the pages inside it: a failed
+// page has no links left to follow. Where the chain breaks so, the table's own allocation
+// pages (the IAM pages of its heap or clustered index, with the PFS marking the page in use)
+// say which other pages are its: each of them that fails is told as well. Without that
+// witness one warning says where the chain breaks and that how many pages were lost with it
+// is not known.
 #pragma once
 
 #include <functional>
@@ -15,6 +22,8 @@
 
 #include "common/page.h"
 #include "platform/types.h"
+
+class CAllocationEvidence;
 
 struct CatalogPageRef {
   WORD fileId = 0;
@@ -46,6 +55,12 @@ int CatalogRecordFailures(const BYTE* page, const SlotWalkOptions& options, std:
 bool LocateThroughExtent(DWORD pageId, const std::function<bool(DWORD pageId, DWORD& index)>& locate,
                          DWORD& index);
 
+// The pages of file `fileId` below `pageLimit` that the IAM pages of system table `objectId`'s
+// heap or clustered index (index id 0 or 1) hold and whose PFS byte marks them in use, in page
+// order. A page two units claim is no one's.
+std::vector<DWORD> CatalogPagesHeld(const CAllocationEvidence& evidence, WORD fileId, DWORD objectId,
+                                    DWORD pageLimit);
+
 class CCatalogPageCheck {
  public:
   // Takes one warning text to the scan's warnings.
@@ -53,6 +68,9 @@ class CCatalogPageCheck {
   // Reads the page with this page id into an 8192-byte buffer; false when the source holds
   // no page there.
   using ReadById = std::function<bool(DWORD pageId, BYTE* buffer)>;
+  // The table's pages by its allocation pages (CatalogPagesHeld), asked only where the chain
+  // breaks; empty when they cannot say.
+  using HeldPages = std::function<std::vector<DWORD>()>;
 
   // `told`: the pages told in this scan, shared by every walk of it, so each is told once.
   // `table`: the system table's name; null names it "object N".
@@ -71,12 +89,20 @@ class CCatalogPageCheck {
   // table found in its place was set aside by the census as free, and is not told. With
   // `unreadUnknown`, a page the reader cannot find is not told either: the reader knows too
   // few places to say the source does not hold it.
-  void Finish(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown = false);
+  // Where a failed page leaves the chain open (a page next to it in the chain is not among
+  // the pages walked), the pages `held` names that the walk did not get are judged too, and
+  // each that is no page of the table is told; a page of the table of another kind (an index
+  // page) is not. When `held` cannot say (it is empty, or lacks a page the walk read), one
+  // warning names the failed pages the chain breaks at.
+  void Finish(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown = false,
+              const HeldPages& held = nullptr);
 
   // A page the table should have, by another witness than the links (the first page its
   // allocation row or index row names): judged by Finish like a linked page.
   void Expect(const CatalogPageRef& page) {
-    if (page.pageId != 0) m_setLinked.insert(page);
+    if (page.pageId == 0) return;
+    m_setLinked.insert(page);
+    m_setExpected.insert(page);
   }
 
   DWORD ObjectId() const { return m_dwObjectId; }
@@ -86,6 +112,11 @@ class CCatalogPageCheck {
 
  private:
   void Tell(const CatalogPageRef& page, const std::string& why, const char* lost);
+  // The failed pages (told in this scan) next to which the chain goes on to a page no walk
+  // read, in page order; `walkedNext`: one of them lies next to a walked page.
+  std::vector<CatalogPageRef> OpenEnds(WORD fileId, bool* walkedNext) const;
+  void JudgeHeld(WORD fileId, bool inBackup, const ReadById& read, bool unreadUnknown, const HeldPages& held,
+                 const std::vector<CatalogPageRef>& ends, bool walkedNext);
 
   DWORD m_dwObjectId;
   std::string m_strTable;
@@ -93,4 +124,8 @@ class CCatalogPageCheck {
   Note m_note;
   std::set<CatalogPageRef> m_setWalked;
   std::set<CatalogPageRef> m_setLinked;
+  std::set<CatalogPageRef> m_setExpected;
+  // Each walked page's previous and next links (0:0 for none).
+  std::map<CatalogPageRef, std::pair<CatalogPageRef, CatalogPageRef>> m_mapLinks;
+  bool m_bBreakTold = false;
 };

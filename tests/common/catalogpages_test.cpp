@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/allocation.h"
 #include "common/catalogpages.h"
 #include "common/page.h"
+#include "support/allocationpages.h"
 
 namespace {
 
@@ -156,6 +158,114 @@ TEST(CatalogPages, AMissingPageOfTheChainIsToldOnceWithItsTable) {
   again.Expect({1, 85});
   again.Finish(1, false, s.Reader());
   EXPECT_EQ(s.warnings.size(), 1u);
+}
+
+// The links of the pages around a run of failed pages name its two ends only. The table's own
+// allocation pages name the rest; a page they do not hold is never told, nor one of the
+// table's own index pages. Without them one warning says where the chain breaks.
+TEST(CatalogPages, ARunOfFailedPagesIsToldPageByPageWhereTheAllocationPagesHoldThem) {
+  auto told = [](DWORD id) { return CatalogPageWarning({1, id}, "syscolumns", "zeroed"); };
+  const std::string breaks =
+      "the page chain of syscolumns breaks at failed catalog pages 1:85, 1:87: more of its pages may have been lost "
+      "with them, and its allocation pages cannot say which or how many";
+  using Ids = std::vector<DWORD>;
+  using Texts = std::vector<std::string>;
+  struct Case {
+    const char* what;
+    Ids zeroed;    // of the chain 74, 85, 86, 87, 91
+    Ids held;      // by the table's allocation pages; empty: they cannot say
+    bool expect;   // the first page its allocation row names (85) is expected
+    Texts warnings;
+  } cases[] = {
+      {"three in a run, held", {85, 86, 87}, {17, 74, 85, 86, 87, 91}, false, {told(85), told(87), told(86)}},
+      {"three in a run, no allocation pages", {85, 86, 87}, {}, false, {told(85), told(87), breaks}},
+      // A witness that misses a page the walk read cannot speak for the others.
+      {"three in a run, a walked page not held", {85, 86, 87}, {17, 74, 85, 86, 87}, false,
+       {told(85), told(87), breaks}},
+      {"two in a run: nothing lies between", {85, 86}, {17, 74, 85, 86, 87, 91}, false, {told(85), told(86)}},
+      {"the last pages", {86, 87, 91}, {17, 74, 85, 86, 87, 91}, false, {told(86), told(87), told(91)}},
+      // No page left to walk: the first page is found by its row, the others by the witness;
+      // without it no chain is seen to break, the table may have had that page alone.
+      {"every page, held", {74, 85, 86, 87, 91}, {17, 74, 85, 86, 87, 91}, true,
+       {told(85), told(74), told(86), told(87), told(91)}},
+      {"every page, no allocation pages", {74, 85, 86, 87, 91}, {}, true, {told(85)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Source s;
+    const Ids chain = {74, 85, 86, 87, 91};
+    Ids walk;
+    for (size_t i = 0; i < chain.size(); ++i) {
+      const DWORD id = chain[i];
+      if (std::find(c.zeroed.begin(), c.zeroed.end(), id) != c.zeroed.end()) {
+        s.pages[id] = std::vector<BYTE>(kPageSize, 0);
+        continue;
+      }
+      s.pages[id] = CatalogPage(3, id, i ? chain[i - 1] : 0, i + 1 < chain.size() ? chain[i + 1] : 0, {Row(0x30)});
+      walk.push_back(id);
+    }
+    // The root of the clustered index is the table's too, and no failure.
+    s.pages[17] = CatalogPage(3, 17, 0, 0, {});
+    s.pages[17][1] = 2;
+    // Page 88 is zeroed as well, but not the table's: never told.
+    s.pages[88] = std::vector<BYTE>(kPageSize, 0);
+    CCatalogPageCheck check = s.Check(3, "syscolumns");
+    SlotWalkOptions options;
+    std::vector<int> failed;
+    for (DWORD id : walk) check.Walked(s.pages.at(id).data(), options, failed);
+    if (c.expect) check.Expect({1, 85});
+    int asked = 0;
+    const Ids held = c.held;
+    auto witness = [&] {
+      ++asked;
+      return held;
+    };
+    check.Finish(1, false, s.Reader(), false, witness);
+    EXPECT_EQ(s.warnings, c.warnings);
+    // Told once: a later finish of the same walk adds nothing.
+    check.Finish(1, false, s.Reader(), false, witness);
+    EXPECT_EQ(s.warnings.size(), c.warnings.size());
+    EXPECT_GT(asked, 0);
+  }
+  // A chain whose every break is one page is told by its links alone: the allocation pages
+  // are not asked.
+  Source s;
+  s.pages[74] = CatalogPage(3, 74, 0, 85, {Row(0x30)});
+  s.pages[85] = std::vector<BYTE>(kPageSize, 0);
+  s.pages[91] = CatalogPage(3, 91, 85, 0, {Row(0x30)});
+  CCatalogPageCheck check = s.Check(3, "syscolumns");
+  SlotWalkOptions options;
+  std::vector<int> failed;
+  for (DWORD id : {74u, 91u}) check.Walked(s.pages.at(id).data(), options, failed);
+  bool asked = false;
+  check.Finish(1, false, s.Reader(), false, [&] {
+    asked = true;
+    return std::vector<DWORD>{};
+  });
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(s.warnings, (Texts{told(85)}));
+}
+
+// The pages a system table's allocation pages hold: its heap's or clustered index's IAM pages
+// name them (in a single-page slot or by an extent), and the PFS marks them in use.
+TEST(CatalogPages, ATablesPagesAreTheOnesItsAllocationPagesHoldInUse) {
+  // In use: 16..20, 40..42 and 48; page 43 and the rest of extent 5 (40..47) are free.
+  const allocpages::Page pfs =
+      allocpages::Pfs(1, [](DWORD i) { return (i >= 16 && i <= 20) || (i >= 40 && i <= 42) || i == 48; });
+  CAllocationEvidence evidence;
+  evidence.AddPage(pfs.data(), 1);
+  const std::pair<allocpages::Page, INT64> iams[] = {
+      {allocpages::Iam(10, {16, 17, 20}, {5}, 0, 1, 3, 1), 10},  // syscolumns' clustered index
+      {allocpages::Iam(11, {18}, {}, 0, 1, 3, 2), 11},           // a nonclustered index of it
+      {allocpages::Iam(12, {19}, {6}, 0, 1, 4, 1), 12},          // another system table
+      {allocpages::Iam(13, {20}, {}, 0, 1, 5, 0), 13},           // claims page 20 as well
+  };
+  for (const auto& [page, at] : iams) evidence.AddPage(page.data(), at);
+  evidence.Finish();
+  EXPECT_EQ(CatalogPagesHeld(evidence, 1, 3, 64), (std::vector<DWORD>{16, 17, 40, 41, 42}));
+  EXPECT_EQ(CatalogPagesHeld(evidence, 1, 4, 64), (std::vector<DWORD>{19, 48}));
+  EXPECT_EQ(CatalogPagesHeld(evidence, 1, 3, 41), (std::vector<DWORD>{16, 17, 40}));
+  EXPECT_TRUE(CatalogPagesHeld(evidence, 2, 3, 64).empty());
 }
 
 TEST(CatalogPages, AnOnlyPageIsFoundByTheFirstPageItsRowNames) {

@@ -404,12 +404,6 @@ TEST(CatalogDamage, AFailedCatalogPageIsToldByPageAndSystemTable) {
   } cases[] = {
       {"mdf2008_northwnd_itsligo.mdf", 2008, [](Bytes& b, const std::string&) { ZeroPage(b, 130 * 8192); },
        "catalog page 1:130 (sysallocunits) failed its checks (zeroed): its rows were not read"},
-      // Every page of sysschobjs: no neighbour is left, the first page its allocation row names is.
-      {"mdf2008_northwnd_itsligo.mdf", 2008,
-       [](Bytes& b, const std::string&) {
-         for (size_t p : {110, 114, 116}) ZeroPage(b, p * 8192);
-       },
-       "catalog page 1:116 (sysschobjs) failed its checks (zeroed): its rows were not read"},
       // The first record of syscolpars' page 40 says its fixed part ends past the page.
       {"mdf2008_northwnd_itsligo.mdf", 2008,
        [](Bytes& b, const std::string&) { PutU16(b, 40 * 8192 + ReadU16(b.data() + 41 * 8192 - 2) + 2, 0x2000); },
@@ -456,28 +450,91 @@ TEST(CatalogDamage, AFailedCatalogPageIsToldByPageAndSystemTable) {
   EXPECT_NE(logs.ReadErrorLog().find("Warning: catalog page 1:28 (systypes) failed its checks"), std::string::npos);
 }
 
+// A run of failed catalog pages: the pages around it name its ends, the table's allocation
+// pages the pages inside it. With those lost too, the ends are told and where the chain breaks.
+TEST(CatalogDamage, ARunOfFailedCatalogPagesIsToldPageByPage) {
+  struct Case {
+    const char* fixture;
+    int format;
+    std::vector<size_t> zeroed;     // pages of a database file, stream pages of a backup
+    std::vector<std::string> told;  // "<page> (<table>)", each zeroed
+    bool breakTold;
+  } cases[] = {
+      // syscolumns' chain runs 16, 45, 60, 74, 85, 91, 299, 88.
+      {"sample2000_NORTHWND.MDF", 2000, {60, 74, 85}, {"1:60 (syscolumns)", "1:74 (syscolumns)", "1:85 (syscolumns)"},
+       false},
+      // Page 26 is syscolumns' IAM page: nothing says what lay between the ends.
+      {"sample2000_NORTHWND.MDF", 2000, {60, 74, 85, 26}, {"1:60 (syscolumns)", "1:85 (syscolumns)"}, true},
+      // syscolpars' chain runs ... 67, 41, 42, 43, 79 ...
+      {"mdf2008_northwnd_itsligo.mdf", 2008, {41, 42, 43},
+       {"1:41 (syscolpars)", "1:42 (syscolpars)", "1:43 (syscolpars)"}, false},
+      // Every page of sysschobjs: no neighbour is left, the first page its allocation row names
+      // is, and its IAM page the others.
+      {"mdf2008_northwnd_itsligo.mdf", 2008, {110, 114, 116},
+       {"1:110 (sysschobjs)", "1:114 (sysschobjs)", "1:116 (sysschobjs)"}, false},
+      // Stream pages 400, 401 and 396 are syscolpars' 408, 409 and 404, one after the other
+      // in its chain: the middle one is found through its extent.
+      {"bak2005_northwnd_mina.bak", 2008, {400, 401, 396},
+       {"1:404 (syscolpars)", "1:408 (syscolpars)", "1:409 (syscolpars)"}, false},
+  };
+  testsupport::ModuleFolderScope logs;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture + std::string(" ") + std::to_string(c.zeroed.front()));
+    const Original o = ReadOriginal(c.fixture);
+    if (o.path.empty()) GTEST_SKIP() << "fixtures not available";
+    Bytes bytes = o.bytes;
+    for (size_t p : c.zeroed) ZeroPage(bytes, o.ext == ".bak" ? StreamPage(o.path, p) : p * 8192);
+    const std::string path = dir.file("run" + o.ext);
+    testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    std::unique_ptr<CSQLServer> engine = EngineFor(c.format);
+    ASSERT_TRUE(testsupport::RunRecovery(*engine, path).finished);
+    std::vector<std::string> told;
+    bool breakTold = false;
+    for (const std::string& w : engine->m_vecScanWarnings) {
+      if (w.rfind("catalog page ", 0) == 0) {
+        EXPECT_NE(w.find(" failed its checks (zeroed): its rows were not read"), std::string::npos) << w;
+        told.push_back(w.substr(13, w.find(')') - 12));
+      }
+      if (w.find("page chain of") != std::string::npos) breakTold = true;
+    }
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(told, c.told);
+    EXPECT_EQ(breakTold, c.breakTold);
+  }
+}
+
 // Inside a backup a zeroed page names no id: its place is found through the catalog pages of
-// its extent (page 84 of sysindexes lies next to syscolumns' page 85).
+// its extent (page 84 of sysindexes lies next to syscolumns' page 85), and so is each page of a
+// run of them the table's allocation pages name.
 TEST(CatalogDamage, AFailedCatalogPageOfA2000BackupIsFoundThroughItsExtent) {
   REQUIRE_FIXTURE(backup, "bak2005_stdb2sql_2sets.bak");
   REQUIRE_FIXTURE(northwind, "sample2000_NORTHWND.MDF");
   testsupport::ModuleFolderScope logs;
   testsupport::TempDir dir;
-  std::string image = testsupport::ReadFile(northwind);
-  image.replace(85 * 8192, 8192, std::string(8192, '\0'));
-  std::string wrapped, error;
-  ASSERT_TRUE(testsupport::WrapPagesInBackup(testsupport::ReadFile(backup), {image}, wrapped, &error)) << error;
-  const std::string path = dir.file("wrapped.bak");
-  testsupport::WriteFile(path, wrapped);
-  CSQLServer2000 engine;
-  ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
-  ASSERT_GT(engine.m_nDataSetCount, 0);  // read as a backup, not as a database file
-  std::string warnings;
-  for (const std::string& w : engine.m_vecScanWarnings) warnings += w + "\n";
-  EXPECT_NE(warnings.find("catalog page 1:85 (syscolumns) failed its checks (zeroed): its rows were not read\n"),
-            std::string::npos)
-      << warnings;
-  EXPECT_EQ(warnings.find("catalog page"), warnings.rfind("catalog page")) << warnings;
+  for (const std::vector<size_t>& zeroed : {std::vector<size_t>{85}, std::vector<size_t>{60, 74, 85}}) {
+    SCOPED_TRACE(zeroed.size());
+    std::string image = testsupport::ReadFile(northwind);
+    for (size_t p : zeroed) image.replace(p * 8192, 8192, std::string(8192, '\0'));
+    std::string wrapped, error;
+    ASSERT_TRUE(testsupport::WrapPagesInBackup(testsupport::ReadFile(backup), {image}, wrapped, &error)) << error;
+    const std::string path = dir.file("wrapped.bak");
+    testsupport::WriteFile(path, wrapped);
+    CSQLServer2000 engine;
+    ASSERT_TRUE(testsupport::RunRecovery(engine, path).finished);
+    ASSERT_GT(engine.m_nDataSetCount, 0);  // read as a backup, not as a database file
+    std::string warnings;
+    for (const std::string& w : engine.m_vecScanWarnings) warnings += w + "\n";
+    for (size_t p : zeroed)
+      EXPECT_NE(warnings.find("catalog page 1:" + std::to_string(p) +
+                              " (syscolumns) failed its checks (zeroed): its rows were not read\n"),
+                std::string::npos)
+          << warnings;
+    size_t count = 0;
+    for (size_t at = warnings.find("catalog page"); at != std::string::npos; at = warnings.find("catalog page", at + 1))
+      ++count;
+    EXPECT_EQ(count, zeroed.size()) << warnings;
+  }
 }
 
 // A table that holds no row loses nothing but its definition when its column rows are lost:

@@ -124,7 +124,9 @@ void CSQLServer2000::ReadAllPages() {
   status->m_nTotalPages = int(limit);
   const bool backup = m_nDataSetCount > 0;
 
-  CAllocationEvidence evidence;
+  auto kept = std::make_shared<CAllocationEvidence>();
+  CAllocationEvidence& evidence = *kept;
+  DWORD lastPageId = 0;
   struct Filed {
     DWORD objectId;  // as the page header names it
     WORD indexId;
@@ -160,6 +162,7 @@ void CSQLServer2000::ReadAllPages() {
   auto file = [&](const BYTE* page, DWORD index, DWORD place) {
     const BYTE type = PageTypeOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
+    if (PageFileIdOf(page) == 1) lastPageId = std::max(lastPageId, PageIdOf(page));
     if (type == kPageData) {
       const DWORD pageId = backup ? PageIdOf(page) : place;
       filed.push_back({PageObjectId(page), PageIndexId(page), index, pageId, PageFileIdOf(page),
@@ -246,6 +249,10 @@ void CSQLServer2000::ReadAllPages() {
   }
   for (const CString& line : placementLog.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
   for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
+  m_pCensusEvidence = kept;
+  // A backup holds the allocated extents: past the last page id read lies at most the rest
+  // of its extent.
+  m_dwCensusPageLimit = backup ? std::min<DWORD>(lastPageId, 0x7FFFFFF0) / 8 * 8 + 8 : DWORD(limit);
   if (const CString lost = evidence.LostPfsWarning(); !lost.IsEmpty()) NoteScanWarning(lost);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (m_pBaseSet) {
@@ -369,7 +376,10 @@ void CSQLServer2000::FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSourc
     };
     DWORD index = 0;
     return LocateThroughExtent(pageId, locate, index) && source.ReadPage(index, buffer);
-  }, backup);
+  }, backup, [this, objectId = check.ObjectId()] {
+    return m_pCensusEvidence ? CatalogPagesHeld(*m_pCensusEvidence, 1, objectId, m_dwCensusPageLimit)
+                             : std::vector<DWORD>();
+  });
 }
 
 void CSQLServer2000::CheckCatalogFirstPages() {

@@ -268,6 +268,11 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   std::set<DWORD> m_setNonTableObjects;
   // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
   std::set<CatalogPageRef> m_setCatalogPagesTold;
+  // The census's allocation evidence, kept until the catalog is read: where a catalog page
+  // chain breaks, it says which other pages are the table's. Page ids of file 1 below the
+  // limit are the ones it may speak of.
+  std::shared_ptr<const CAllocationEvidence> m_pCensusEvidence;
+  DWORD m_dwCensusPageLimit = 0;
   // The check of each system table's last walk; the first page of each system table as its
   // sysindexes row gives it; where each walked catalog page lies in the source.
   std::map<DWORD, CCatalogPageCheck> m_mapCatalogChecks;

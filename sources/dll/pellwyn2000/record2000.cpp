@@ -157,6 +157,13 @@ RowPlan::RowPlan(const CTable& table)
   // records store.
   const bool raw = std::any_of(m_columns.begin(), m_columns.end(), [](const ColumnPlan& p) { return p.raw; });
   m_valueCount = raw ? m_columns.size() : std::max(m_columns.size(), size_t(std::max(m_allColumns, 0)));
+  if (raw) {
+    // The uniquifier entry has no column but is read all the same.
+    m_rawEntries = m_uniquifier ? 1 : 0;
+    for (const ColumnPlan& p : m_columns)
+      if (p.raw && p.role == ColumnRole::kVariable) m_rawEntries = std::max(m_rawEntries, p.varIndex);
+    if (m_rawEntries == 0) m_rawEntries = -1;  // fixed part only: every entry is left out
+  }
   // Entry i's type is the map's under -(i+1); an entry the map does not name takes the type of
   // the entry before it. Entries past the last named one keep the last type.
   int last = 0;
@@ -282,6 +289,15 @@ Verdict DecodeRecord(const RowPlan& plan, ByteView body, WORD recordOffset, cons
     if (position < 0 || size_t(position) >= bitmapBytes * 8) return false;
     return (bitmap.data()[position / 8] >> (position % 8) & 1) != 0;
   };
+  // No column of the record is NULL: every null bit of its N columns is clear.
+  bool noNullBit = true;
+  for (int position = 0; position < n && noNullBit; ++position) noNullBit = !nullBit(position);
+  // Entries past the last one a raw-bytes column reads have no column to go to: counted, so
+  // the walk says what it left out.
+  if (plan.RawEntries() != 0) {
+    const size_t read = size_t(std::max(plan.RawEntries(), 0));
+    if (entries.size() > read) row.entriesLeftOut = int(entries.size() - read);
+  }
   const bool display = options.mode == Mode::kDisplay;
   // A column the record predates (it was added later): the preview shows what the table gives
   // it, the export leaves it to the server.
@@ -296,15 +312,22 @@ Verdict DecodeRecord(const RowPlan& plan, ByteView body, WORD recordOffset, cons
     const ColumnPlan& p = columns[i];
     Value& value = row.values[i];
     if (p.raw) {
-      // Raw bytes: the fixed part as far as this record has it, a variable entry as stored;
-      // no bytes at all is NULL, as a NULL value is stored.
+      // Raw bytes: the fixed part as far as this record has it, a variable entry as stored.
+      // An entry without bytes is a NULL or an empty value, and which null bit is its own is
+      // not known: it is empty only when the record marks no column NULL; an entry the record
+      // does not store also needs the record to hold every column, or it may be one added
+      // after the record was written.
       if (p.role == ColumnRole::kFixed) {
         const size_t width = std::min<size_t>(FixedWidth(p.fixed), fixedEnd > p.offset ? fixedEnd - p.offset : 0);
         value = p.offset >= 4 && width > 0 ? Value::Of("0x" + HexDigits(rec.Sub(size_t(p.offset), width)))
                                            : Value::Marked(Mark::kNull);
-      } else if (p.varIndex < 1 || size_t(p.varIndex) > entries.size() ||
-                 entries[size_t(p.varIndex) - 1].kind == Entry::kEmpty) {
+      } else if (p.varIndex < 1) {
         value = Value::Marked(Mark::kNull);
+        ++varSeen;
+      } else if (size_t(p.varIndex) > entries.size() || entries[size_t(p.varIndex) - 1].kind == Entry::kEmpty) {
+        const bool stored = size_t(p.varIndex) <= entries.size();
+        value = noNullBit && (stored || n >= plan.StoredColumnCount()) ? Value::Marked(Mark::kEmpty)
+                                                                        : Value::Marked(Mark::kNull);
         ++varSeen;
       } else {
         const Entry& e = entries[size_t(p.varIndex) - 1];
@@ -362,7 +385,10 @@ bool RawLayout::Take(ByteView rec) {
   const BYTE status = rec.U8(0);
   const WORD f = rec.U16(2);
   const int type = (status >> 1) & 7;
-  if (!rec.ok() || (type != kPrimary && type != kForwarded) || !(status & 0x10) || f < 4) return false;
+  // A deleted row keeps its bytes as it was written: it may hold more entries than any live
+  // row, and a column the layout does not give would drop them.
+  if (!rec.ok() || (type != kPrimary && type != kForwarded && type != kGhostData) || !(status & 0x10) || f < 4)
+    return false;
   const int n = rec.U16(f);
   if (!rec.ok() || n == 0 || n > kMaxStoredColumns) return false;
   int v = 0;

@@ -42,6 +42,7 @@ namespace rows2000 {
 
 // CColumn::m_nValue19 of a column rebuilt from the records alone (its syscolumns row lost):
 // its value is the stored bytes, read without a null bit, since which bit is whose is not known.
+// An entry without bytes is NULL, or empty where the record shows no column NULL.
 constexpr int kRawBytesColumn = 1;
 // Whether the table's columns were rebuilt as raw bytes: no column of it is one the catalog
 // named, so nothing that names its columns (keys, indexes, CHECK conditions) applies to them.
@@ -78,6 +79,11 @@ class RowPlan {
   // The code page variable entry i's text is shown in: its column's, else 1252.
   unsigned EntryCodePage(size_t entry) const;
   bool AcceptsColumnCount(int n) const;
+  // The table's stored column count (m_nAllColumns): a record with fewer predates some.
+  int StoredColumnCount() const { return m_allColumns; }
+  // A raw-bytes table: the variable entries its columns read (the uniquifier's included),
+  // -1 when they read none; 0 for a table of named columns.
+  int RawEntries() const { return m_rawEntries; }
   // What every record of the table shows in its header, for records no slot vouches for.
   RecordShape Shape() const;
 
@@ -88,6 +94,7 @@ class RowPlan {
   size_t m_valueCount = 0;
   int m_liveColumns = 0;
   int m_allColumns = 0;
+  int m_rawEntries = 0;
   bool m_uniquifier = false;
 };
 
@@ -118,6 +125,7 @@ struct DecodedRow {
   WORD endOffset = 0;
   bool allNull = false;       // every value is NULL
   int incompleteValues = 0;   // off-row values that could not be read whole
+  int entriesLeftOut = 0;     // raw-bytes table: stored entries no column reads
   lobcore::Stop firstLobStop = lobcore::Stop::kNone;
 };
 
@@ -134,8 +142,9 @@ struct RawLayout {
   int storedColumns = 0;      // the largest N
   int records = 0;            // records taken
   std::vector<bool> pointer;  // entry i (0-based) holds a text pointer in some record
-  // Takes the record `rec` starts (bounded by its end) when it is a primary or forwarded data
-  // record with a null bitmap whose header and end offsets fit; false otherwise.
+  // Takes the record `rec` starts (bounded by its end) when it is a primary, forwarded or
+  // deleted (ghost) data record with a null bitmap whose header and end offsets fit; false
+  // otherwise. Deleted rows count: the widest record read gives the columns.
   bool Take(ByteView rec);
 };
 

@@ -58,6 +58,7 @@ void CSQLServer2000::RunScan() {
   m_mapCatalogChecks.clear();
   m_mapCatalogFirstPages.clear();
   m_mapCatalogPagePlaces.clear();
+  m_pCensusEvidence.reset();
   // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
   // this scan, so scanning a file again names it the same way.
   m_nUnicodeNameCounter = 1;
@@ -96,6 +97,7 @@ void CSQLServer2000::RunScan() {
   if (!Stage("Reading column information")) return stopped();
   ReadSysColumns();
   CheckCatalogFirstPages();
+  m_pCensusEvidence.reset();
   if (ScanStopped()) return stopped();
   Log("Waiting For Event after reading column information.");
   if (!HandShake(nullptr, "Event recieved")) return stopped();

@@ -156,6 +156,7 @@ struct RowWalk {
   int nullsInNotNull = 0;
   int variantsLeftOut = 0;
   int failedRecords = 0;
+  int entriesLeftOut = 0;  // raw-bytes table: stored entries no column reads
   bool writeFailed = false;
 };
 thread_local RowWalk* t_walk = nullptr;
@@ -347,6 +348,15 @@ void FinishExport(RowWalk& walk) {
   }
 }
 
+// A table rebuilt from its records has a column for every entry the records it was rebuilt from
+// hold; a record read later (a deleted row found in free space) may hold more.
+void LogEntriesLeftOut(const RowWalk& walk) {
+  if (walk.entriesLeftOut)
+    Log(FormatString("Table %s: %d variable values of its records lie past its last rebuilt column and were left "
+                     "out",
+                     walk.tableName, walk.entriesLeftOut));
+}
+
 void LogExportSummary(const RowWalk& walk, int foreignPages, const DeletedRowPlan* deleted) {
   CString line = FormatString("Exported %d rows of table %s", walk.rows, walk.tableName);
   if (walk.refusedRows) line += FormatString(", %d rows refused by the server", walk.refusedRows);
@@ -369,6 +379,7 @@ void LogExportSummary(const RowWalk& walk, int foreignPages, const DeletedRowPla
                      walk.variantsLeftOut));
   if (walk.failedRecords)
     Log(FormatString("Table %s: %d records could not be decoded", walk.tableName, walk.failedRecords));
+  LogEntriesLeftOut(walk);
   if (foreignPages)
     Log(FormatString("Table %s: %d pages of other objects in its page list were passed over", walk.tableName,
                      foreignPages));
@@ -491,6 +502,7 @@ WORD ExportRow(RowWalk& walk, BYTE* body, WORD recordOffset, bool* batchFull) {
   if (rows2000::DecodeRecord(walk.plan, bytes, recordOffset, walk.options, row) != rows2000::Verdict::kDecoded)
     return 0;
   walk.incompleteValues += row.incompleteValues;
+  walk.entriesLeftOut += row.entriesLeftOut;
   if (!walk.insert) walk.insert.emplace(walk.table);
   const rows2000::RowStatement statement =
       walk.insert->Build(row.values, walk.database ? rows2000::Target::kServer : rows2000::Target::kScript);
@@ -550,6 +562,7 @@ void CSQLServer2000::GetTableRecord(BYTE* body, WORD recordOffset, CTable* table
   if (rows2000::DecodeRecord(walk->plan, ByteView(body, kPageBodySize), recordOffset, walk->options, row) !=
       rows2000::Verdict::kDecoded)
     return;
+  walk->entriesLeftOut += row.entriesLeftOut;
   std::string text;
   if (!rows2000::PreviewRowText(row, text)) return;
   {
@@ -685,6 +698,7 @@ DWORD CSQLServer2000::RunPreviewWalk(CSQLServer2000* engine, std::shared_ptr<Pre
     for (int i = 0; i < walk.previewRows && !status->m_vecPreviewRows.empty(); ++i) status->m_vecPreviewRows.pop_back();
     return 0;
   }
+  LogEntriesLeftOut(walk);
   RecordShownWindow(e, request, end.reachedEnd);
   e.m_posResume = end.next;
   // Last: the program reads the rows and the window state once it sees the flag.

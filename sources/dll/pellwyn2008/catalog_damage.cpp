@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/allocation.h"
 #include "common/catalogpages.h"
 #include "common/executionlog.h"
 #include "common/page.h"
@@ -87,6 +88,9 @@ void CSQLServer2008::FinishCatalogPageCheck(CCatalogPageCheck& check) {
     DWORD index = 0;
     return LocateThroughExtent(pageId, [this](DWORD id, DWORD& at) { return StreamIndexOfPageId(id, at); }, index) &&
            ReadSourcePage(index, buffer);
+  }, false, [this, objectId = check.ObjectId()] {
+    return m_pCensusEvidence ? CatalogPagesHeld(*m_pCensusEvidence, 1, objectId, m_dwCensusPageLimit)
+                             : std::vector<DWORD>();
   });
 }
 

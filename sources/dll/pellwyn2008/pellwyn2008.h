@@ -386,6 +386,11 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   std::set<std::string> m_setLinkedUnits;
   // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
   std::set<CatalogPageRef> m_setCatalogPagesTold;
+  // The census's allocation evidence, kept until the catalog is read: where a catalog page
+  // chain breaks, it says which other pages are the table's. Page ids of file 1 below the
+  // limit are the ones it may speak of.
+  std::shared_ptr<const CAllocationEvidence> m_pCensusEvidence;
+  DWORD m_dwCensusPageLimit = 0;
   // The check of each system table's last walk, and the first page of each system table as
   // its sysallocunits row gives it.
   std::map<DWORD, CCatalogPageCheck> m_mapCatalogChecks;

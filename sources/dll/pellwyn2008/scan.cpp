@@ -235,7 +235,9 @@ void CSQLServer2008::ReadAllPages() {
   const CensusPlan plan = PlanCensus(source);
   status->m_nTotalPages = int(plan.totalPages);
 
-  CAllocationEvidence evidence;
+  auto kept = std::make_shared<CAllocationEvidence>();
+  CAllocationEvidence& evidence = *kept;
+  DWORD lastPageId = 0;
   // Every page read, in census order.
   std::vector<CensusRun> runs;
 
@@ -291,6 +293,7 @@ void CSQLServer2008::ReadAllPages() {
     const BYTE type = PageTypeOf(page);
     const DWORD pageId = PageIdOf(page);
     evidence.AddPage(page, backup ? CAllocationEvidence::kInsideBackup : INT64(index));
+    if (PageFileIdOf(page) == 1) lastPageId = std::max(lastPageId, pageId);
     if (type == kPageData) {
       dataPages.push_back({index, PageIndexId(page), PageObjectId(page), ChainLinksOf(page, 0, 0, false)});
     } else if (backup && (type == kPageTextMix || type == kPageTextTree || type == kPageSort)) {
@@ -549,6 +552,11 @@ void CSQLServer2008::ReadAllPages() {
   for (auto& g : unitGroups) sortOut(g.second);
   for (auto& g : unplacedGroups) sortOut(g.second);
   for (const CString& line : evidence.LogLines()) Log(line);
+  m_pCensusEvidence = kept;
+  // A backup holds the allocated extents: past the last page id read lies at most the rest
+  // of its extent.
+  m_dwCensusPageLimit = backup ? std::min<DWORD>(lastPageId, 0x7FFFFFF0) / 8 * 8 + 8
+                               : DWORD(std::min<UINT64>(plan.totalPages, 0x7FFFFFFF));
   if (const CString lost = evidence.LostPfsWarning(); !lost.IsEmpty()) NoteScanWarning(lost);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (plan.overlay) {
@@ -715,6 +723,7 @@ void CSQLServer2008::RunScan() {
   m_setCatalogPagesTold.clear();
   m_mapCatalogChecks.clear();
   m_mapCatalogFirstPages.clear();
+  m_pCensusEvidence.reset();
   // A stopped scan ends at the next stage or hand-shake and leaves the maps as they are.
   if (!Stage("Reading all the pages of mdf file")) return;
   ReadAllPages();
@@ -752,6 +761,7 @@ void CSQLServer2008::RunScan() {
   m_mapTables.RemoveKey("55");
   AttachConstraints();
   CheckCatalogFirstPages();
+  m_pCensusEvidence.reset();
   RecoverUnclaimedPages();
   m_nTableCount = m_mapTables.GetCount();
   m_nViewCount = m_mapViews.GetCount();

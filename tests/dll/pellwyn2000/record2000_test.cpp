@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "dll/pellwyn2000/insert2000.h"
 #include "dll/pellwyn2008/record_builder.h"
 #include "text_pages.h"
 
@@ -433,8 +434,8 @@ struct RawTable {
 }  // namespace
 
 // A table whose syscolumns rows are lost: the layout comes from every record, and each record
-// gives its fixed part and its entries as stored, whatever its null bits say, with no entry
-// and a zero-length one both NULL (a NULL value stores no bytes).
+// gives its fixed part and its entries as stored, whatever its null bits say. An entry without
+// bytes is NULL unless the record shows no column NULL (see below).
 TEST(RawBytesColumns, EveryRecordGivesItsStoredBytes) {
   RecordParts full;
   full.Set(4, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
@@ -468,8 +469,9 @@ TEST(RawBytesColumns, EveryRecordGivesItsStoredBytes) {
        {"0x0102030405060708", "6162", "NULL", "7a"}},
       {"short fixed part, one entry", shortFixed, {"0x09090909", "0x63", "NULL", "NULL"},
        {"0x09090909", "63", "NULL", "NULL"}},
-      {"no variable part", fixedOnly, {"0x0a0b0c0d0e0f1011", "NULL", "NULL", "NULL"},
-       {"0x0a0b0c0d0e0f1011", "NULL", "NULL", "NULL"}},
+      // Every column stored and none NULL: the variable ones are all empty.
+      {"no variable part", fixedOnly, {"0x0a0b0c0d0e0f1011", "Empty", "Empty", "Empty"},
+       {"0x0a0b0c0d0e0f1011", "Empty", "Empty", "Empty"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -493,7 +495,7 @@ TEST(RawBytesColumns, LayoutOfWhatTheRecordsHold) {
   // Only primary and forwarded data records with a null bitmap and a header that fits count.
   {
     std::vector<Bytes> refused;
-    for (BYTE status : {BYTE(0x3C), BYTE(0x34), BYTE(0x36), BYTE(0x20)}) {
+    for (BYTE status : {BYTE(0x34), BYTE(0x36), BYTE(0x20), BYTE(0x2C)}) {
       RecordParts r = plain;
       r.statusA = status;
       refused.push_back(BuildRecord(r));
@@ -538,4 +540,86 @@ TEST(RawBytesColumns, LayoutOfWhatTheRecordsHold) {
   const Decoded d = Decode(w.table, Body(BuildRecord(wide)));
   ASSERT_EQ(d.verdict, Verdict::kDecoded);
   EXPECT_EQ(d.shown[1], "0x5a5a5a5a5a5a");
+}
+
+// An entry without bytes is an empty value or a NULL one, and with no column ids the null bit
+// of a raw column is not known. What the record itself proves: when none of its null bits is
+// set no column is NULL, so a zero-length entry is empty; an entry it does not store is empty
+// only when it also holds every column (a record with fewer predates the columns it lacks).
+TEST(RawBytesColumns, AnEntryWithoutBytesIsEmptyOnlyWhenNoColumnIsNull) {
+  auto record = [](int columns, std::vector<int> nullBits, std::vector<std::string> vars) {
+    RecordParts r;
+    r.Set(4, LE(7, 4));
+    r.columnCount = columns;
+    r.nullBits = std::move(nullBits);
+    for (const std::string& v : vars) r.vars.push_back({Ascii(v)});
+    return r;
+  };
+  // The layout: 5 columns stored, three variable entries.
+  const RawTable t({BuildRecord(record(5, {}, {"a", "b", "c"}))});
+  ASSERT_TRUE(t.built);
+  ASSERT_EQ(t.Columns(), (Strings{"Column_1 binary(4)", "Column_2 varbinary(8000)", "Column_3 varbinary(8000)",
+                                  "Column_4 varbinary(8000)"}));
+  struct Case {
+    const char* name;
+    RecordParts record;
+    Strings vars;  // Column_2..Column_4 as exported
+  } cases[] = {
+      {"no null bit: a zero-length entry is empty", record(5, {}, {"ab", "", "z"}), {"6162", "Empty", "7a"}},
+      {"a null bit set: it may be that entry's", record(5, {4}, {"ab", "", "z"}), {"6162", "NULL", "7a"}},
+      {"every column, none NULL: entries not stored are empty", record(5, {}, {"ab"}), {"6162", "Empty", "Empty"}},
+      {"a null bit set: entries not stored may be NULL", record(5, {2}, {"ab"}), {"6162", "NULL", "NULL"}},
+      {"fewer columns: an entry not stored may be a column added since", record(3, {}, {"ab", ""}),
+       {"6162", "Empty", "NULL"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Decoded d = Decode(t.table, Body(BuildRecord(c.record)), 0, Mode::kExport);
+    ASSERT_EQ(d.verdict, Verdict::kDecoded);
+    EXPECT_EQ(Strings(d.shown.begin() + 1, d.shown.end()), c.vars);
+  }
+  // The script keeps the difference: an empty varbinary is 0x, a NULL one NULL.
+  const Decoded d = Decode(t.table, Body(BuildRecord(cases[0].record)), 0, Mode::kExport);
+  const std::string insert = BuildInsert(t.table, d.row.values, Target::kScript).insert.str();
+  EXPECT_NE(insert.find("0x6162,0x,0x7a"), std::string::npos) << insert;
+  const Decoded n = Decode(t.table, Body(BuildRecord(cases[1].record)), 0, Mode::kExport);
+  const std::string nullInsert = BuildInsert(t.table, n.row.values, Target::kScript).insert.str();
+  EXPECT_NE(nullInsert.find("0x6162,NULL,0x7a"), std::string::npos) << nullInsert;
+}
+
+// A deleted row may have been written with more variable entries than any row still live: the
+// layout takes it, so its values get their columns. A record read later that holds still more
+// (one no slot vouches for) has them counted, never dropped in silence.
+TEST(RawBytesColumns, ADeletedRowWiderThanEveryLiveRowKeepsItsValues) {
+  RecordParts live;
+  live.Set(4, LE(1, 4));
+  live.columnCount = 4;
+  live.vars = {{Ascii("a")}};
+  RecordParts deleted = live;
+  deleted.statusA = 0x3C;
+  deleted.vars = {{Ascii("b")}, {Ascii("cd")}, {Ascii("e")}};
+  const RawTable t({BuildRecord(live), BuildRecord(deleted)});
+  ASSERT_TRUE(t.built);
+  EXPECT_EQ(t.layout.records, 2);
+  EXPECT_EQ(t.layout.entries, 3);
+  const Decoded d = Decode(t.table, Body(BuildRecord(deleted)), 0, Mode::kDisplay, true);
+  ASSERT_EQ(d.verdict, Verdict::kDecoded);
+  EXPECT_EQ(d.shown, (Strings{"0x01000000", "0x62", "0x6364", "0x65"}));
+  EXPECT_EQ(d.row.entriesLeftOut, 0);
+
+  RecordParts wider = deleted;
+  wider.columnCount = 6;
+  wider.vars.push_back({Ascii("f")});
+  wider.vars.push_back({Ascii("g")});
+  const Decoded w = Decode(t.table, Body(BuildRecord(wider)), 0, Mode::kDisplay, true);
+  ASSERT_EQ(w.verdict, Verdict::kDecoded);
+  EXPECT_EQ(w.shown, d.shown);
+  EXPECT_EQ(w.row.entriesLeftOut, 2);
+  // A table rebuilt with its fixed part alone reads no entry: every one is counted.
+  RecordParts fixedOnly = live;
+  fixedOnly.statusA = 0x10;
+  fixedOnly.vars.clear();
+  const RawTable f({BuildRecord(fixedOnly)});
+  ASSERT_TRUE(f.built);
+  EXPECT_EQ(Decode(f.table, Body(BuildRecord(wider)), 0, Mode::kDisplay, true).row.entriesLeftOut, 5);
 }
