@@ -21,6 +21,32 @@ void RestoreTornBitsIfPresent(BYTE* page) {
 }
 
 namespace {
+// Slot 0's entry. Its high byte is the page's last byte, the end of sector 15, which on a page
+// that carries torn bits holds the torn-page pattern until the bits are put back: they are put
+// back from the torn-bits word. An entry whose low byte is 0x60 may still have a damaged high
+// byte, and is read as 96, where records begin, unless it is sound where it points: inside the
+// page, held by no other slot, and at a record or with another slot at 96. A first slot may well lie at 0x560 (the
+// lowest key, not the lowest address); read as 96 it would show the record at 96 twice and
+// lose its own.
+int FirstSlotEntry(const BYTE* page, int entry) {
+  if (PageHasTornBits(page)) {
+    const DWORD bits = PageTornBits(page);
+    entry = (entry & 0xFCFF) | int((bits >> 30) & 3) << 8;
+  }
+  if (entry == kPageHeaderSize || (entry & 0xFF) != kPageHeaderSize) return entry;
+  const int count = std::clamp<int>(PageSlotCount(page), 1, kMaxSlots);
+  const int slotArray = kPageSize - 2 * count;
+  if (entry <= kPageHeaderSize || entry >= slotArray) return kPageHeaderSize;
+  // Two slots never share a record: an entry another slot holds is the damaged one.
+  bool anotherAt96 = false;
+  for (int i = 1; i < count; ++i) {
+    const int other = ReadU16(page + kPageSize - 2 * (i + 1));
+    if (other == entry) return kPageHeaderSize;
+    anotherAt96 = anotherAt96 || other == kPageHeaderSize;
+  }
+  return anotherAt96 || RecordEndOf(page, WORD(entry), WORD(slotArray)) ? entry : kPageHeaderSize;
+}
+
 // Slot i's entry as it reads once the torn bits are back (restoring them twice changes
 // nothing, so a page restored already reads the same): the high byte of slots 256, 512, ...
 // is the last byte of a sector.
@@ -33,7 +59,7 @@ int RestoredSlotEntry(const BYTE* page, int slot) {
     high = BYTE((high & 0xFC) | ((bits >> (2 * sector)) & 1) | (((bits >> (2 * sector + 1)) & 1) << 1));
   }
   int entry = page[at] | high << 8;
-  if (slot == 0 && entry != kPageHeaderSize && (entry & 0xFF) == kPageHeaderSize) entry = kPageHeaderSize;
+  if (slot == 0) entry = FirstSlotEntry(page, entry);
   return entry;
 }
 
@@ -107,7 +133,7 @@ int SlotCountCapped(const BYTE* page) {
 WORD SlotEntry(const BYTE* page, int slot) {
   if (slot < 0 || slot >= kMaxSlots) return 0;
   WORD entry = ReadU16(page + kPageSize - 2 * (slot + 1));
-  if (slot == 0 && entry != kPageHeaderSize && (entry & 0xFF) == kPageHeaderSize) entry = kPageHeaderSize;
+  if (slot == 0) entry = WORD(FirstSlotEntry(page, entry));
   if (entry == 0 || entry < kPageHeaderSize || entry > kPageSize) return 0;
   return entry;
 }
@@ -115,8 +141,7 @@ WORD SlotEntry(const BYTE* page, int slot) {
 WORD SlotEntry(const BYTE* page, int slot, const SlotWalkOptions& options) {
   if (slot < 0 || slot >= kMaxSlots) return 0;
   WORD entry = ReadU16(page + kPageSize - 2 * (slot + 1));
-  if (options.repairFirstSlot && slot == 0 && entry != kPageHeaderSize && (entry & 0xFF) == kPageHeaderSize)
-    entry = kPageHeaderSize;
+  if (options.repairFirstSlot && slot == 0) entry = WORD(FirstSlotEntry(page, entry));
   if (entry < kPageHeaderSize || int(entry) > options.maxEntry) return 0;
   return entry;
 }

@@ -115,7 +115,8 @@ void RestoreTornBitsIfPresent(BYTE* page);
 // The slot rules: slots 0..count-1, the count cut to what fits: the array never leaves the
 // page, never reaches below the free-space offset (when that lies in the page) and never
 // covers a record start of a slot before it;
-// slot 0 with low byte 0x60 reads as 96; an entry is accepted when 96 <= entry <= 8192.
+// slot 0's high byte has its torn bits put back, and an impossible slot 0 entry with low byte
+// 0x60 reads as 96; an entry is accepted when 96 <= entry <= 8192.
 // Returns the accepted entry, or 0 when the slot is rejected.
 WORD SlotEntry(const BYTE* page, int slot);
 int SlotCountCapped(const BYTE* page);
@@ -133,7 +134,7 @@ void ForEachSlot(const BYTE* page, F&& fn) {
 
 // Slot rules that differ between readers. The defaults are those of SlotEntry above.
 struct SlotWalkOptions {
-  bool repairFirstSlot = true;  // slot 0 with low byte 0x60 reads as 96
+  bool repairFirstSlot = true;  // slot 0 as SlotEntry above reads it
   int maxEntry = kPageSize;     // highest accepted entry
   // A page with more slots than this yields none (0 = no limit). The slots counted are those
   // that fit the page: a damaged count (65535) over a catalog page costs none of its rows.

@@ -25,6 +25,7 @@ TEST(SlotRules, FirstSlotRepairAndBounds) {
     WORD entry;
     WORD want;
   } cases[] = {
+      // No record lies at 0x160 on this page: slot 0 is read as 96.
       {0, 0x0060, 96}, {0, 0x0160, 96},  {0, 0x2060, 96},    {0, 0xFF60, 96},  {0, 0x0000, 0},
       {0, 0x005F, 0},  {0, 0x2000, 8192}, {1, 0x0060, 96},   {1, 0x0160, 352}, {1, 0x2060, 0},
       {1, 0x2000, 8192}, {1, 0x2001, 0},  {1, 0x0000, 0},
@@ -35,6 +36,41 @@ TEST(SlotRules, FirstSlotRepairAndBounds) {
     p.Slot(c.slot, c.entry);
     EXPECT_EQ(SlotEntry(p.b.data(), c.slot), c.want) << "slot " << c.slot << " entry " << c.entry;
   }
+}
+
+// The first slot's high byte ends sector 15. On a page whose torn bits are not yet back it
+// holds the torn pattern, which the torn-bits word puts right; on any other page a first slot
+// at 0x560 (as a real catalog page has it) is read there, not at 96: the record at 96 belongs
+// to another slot and would be read twice.
+TEST(SlotRules, TheFirstSlotIsReadWhereItPoints) {
+  Page torn;
+  torn.Count(2);
+  torn.Slot(0, 0x0160);  // 0x0060 with the pattern 01 in its high byte's low bits
+  torn.Slot(1, 0x00A0);
+  torn.b[5] = 0x01;       // torn bits present
+  torn.b[60] = 0x01;      // sector 1's bits; sector 15's (30, 31) are 00
+  EXPECT_EQ(SlotEntry(torn.b.data(), 0), 96);
+  Page plain;
+  plain.Count(2);
+  plain.Slot(0, 0x0560);
+  plain.Slot(1, 96);
+  std::vector<WORD> read;
+  ForEachSlot(plain.b.data(), [&](int, WORD entry) {
+    read.push_back(entry);
+    return true;
+  });
+  EXPECT_EQ(read, (std::vector<WORD>{0x0560, 96}));
+  // Alone, an entry is sound where a record starts; where none does, its high byte is taken for
+  // damaged.
+  Page alone;
+  alone.Count(1);
+  alone.Slot(0, 0x0160);
+  alone.b[0x160] = 0x10;  // a data record with a null bitmap: fixed part to 4, no columns
+  alone.b[0x162] = 4;
+  EXPECT_EQ(SlotEntry(alone.b.data(), 0), 0x0160);
+  alone.b[0x160] = 0;
+  alone.b[0x162] = 0;
+  EXPECT_EQ(SlotEntry(alone.b.data(), 0), 96);
 }
 
 TEST(SlotRules, HugeSlotCountStaysInsideThePage) {
