@@ -189,6 +189,19 @@ CAllocationEvidence::Verdict CAllocationEvidence::Decide(const PfsPage* pfs, DWO
   return iamMapped ? Verdict::kFree : Verdict::kNoIam;
 }
 
+std::vector<DWORD> CAllocationEvidence::PagesHeldBy(WORD fileId, DWORD objectId, WORD maxIndexId) const {
+  std::vector<DWORD> pages;
+  auto ofUnit = [&](UINT64 unit) { return DWORD(unit) == objectId && (unit >> 32) <= maxIndexId; };
+  for (const auto& [key, unit] : m_vecSingleOwners)
+    if (key >> 32 == fileId && ofUnit(unit)) pages.push_back(DWORD(key));
+  for (const auto& [key, unit] : m_vecExtentOwners)
+    if (key >> 32 == fileId && ofUnit(unit))
+      for (UINT64 p = DWORD(key); p < UINT64(DWORD(key)) + 8 && p <= 0xFFFFFFFFull; ++p) pages.push_back(DWORD(p));
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  return pages;
+}
+
 CAllocationEvidence::Owners CAllocationEvidence::OwnerOf(WORD fileId, DWORD pageId, IamUnit& unit) const {
   // Every unit that claims the page, by slot or by extent: one answer only when they agree.
   Owners found = Owners::kNone;

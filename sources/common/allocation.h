@@ -116,6 +116,10 @@ class CAllocationEvidence {
   // kOne fills `unit`; kMany (two units claim it: one of them is damaged) is no answer.
   // Call after Finish.
   Owners OwnerOf(WORD fileId, DWORD pageId, IamUnit& unit) const;
+  // The pages of file `fileId` whose single-page slot or owned extent an IAM page of a unit of
+  // `objectId` with index id `maxIndexId` or less gives, in page order, each once. Call after
+  // Finish. Only the IAM pages are walked: a damaged page id far out in the file costs nothing.
+  std::vector<DWORD> PagesHeldBy(WORD fileId, DWORD objectId, WORD maxIndexId) const;
   // The one unit whose IAM pages hold a page still in use. A page the evidence sets aside is
   // a stale page of the unit its header names, whatever unit its extent went to since: no
   // owner then.

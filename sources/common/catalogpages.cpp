@@ -88,7 +88,8 @@ bool LocateThroughExtent(DWORD pageId, const std::function<bool(DWORD pageId, DW
 std::vector<DWORD> CatalogPagesHeld(const CAllocationEvidence& evidence, WORD fileId, DWORD objectId,
                                     DWORD pageLimit) {
   std::vector<DWORD> held;
-  for (DWORD pageId = 0; pageId < pageLimit; ++pageId) {
+  for (const DWORD pageId : evidence.PagesHeldBy(fileId, objectId, 1)) {
+    if (pageId >= pageLimit) break;
     CAllocationEvidence::IamUnit unit;
     if (evidence.OwnerOf(fileId, pageId, unit) != CAllocationEvidence::Owners::kOne || unit.objectId != objectId ||
         unit.indexId > 1)

@@ -311,3 +311,17 @@ TEST(PageChain, SetAsideFollowsTheChainWhereNoPfsPageIs) {
   CAllocationEvidence withPfs = Evidence({{allocpages::Pfs(1, InUse), 1}});
   EXPECT_FALSE(withPfs.SetAside(1, 5, Chain::kOutside));
 }
+
+// The pages a unit's IAM pages hold are listed from the IAM pages alone, whatever page ids the
+// file's other pages carry: a damaged id far out in the file once made a walk over every page
+// number up to it.
+TEST(AllocationEvidence, PagesHeldByAUnitComeFromItsIamPages) {
+  const Page system = allocpages::Iam(10, {16, 17}, {3}, 0, 1, 34, 1);
+  const Page user = allocpages::Iam(12, {40}, {6}, 0, 1, 46, 256);
+  Page far = allocpages::Header(1, 0x7FFFFFF0, 1, 34, 1);
+  CAllocationEvidence e = Evidence({{allocpages::Pfs(1, InUse), 1}, {system, 10}, {user, 12}, {far, 13}});
+  EXPECT_EQ(e.PagesHeldBy(1, 34, 1), (std::vector<DWORD>{16, 17, 24, 25, 26, 27, 28, 29, 30, 31}));
+  EXPECT_EQ(e.PagesHeldBy(1, 46, 1), std::vector<DWORD>{});  // its unit is index 256
+  EXPECT_EQ(e.PagesHeldBy(1, 46, 256), (std::vector<DWORD>{40, 48, 49, 50, 51, 52, 53, 54, 55}));
+  EXPECT_EQ(e.PagesHeldBy(2, 34, 1), std::vector<DWORD>{});
+}
