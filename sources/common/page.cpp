@@ -34,8 +34,13 @@ int FirstSlotEntry(const BYTE* page, int entry) {
     entry = (entry & 0xFCFF) | int((bits >> 30) & 3) << 8;
   }
   if (entry == kPageHeaderSize || (entry & 0xFF) != kPageHeaderSize) return entry;
-  const int count = std::clamp<int>(PageSlotCount(page), 1, kMaxSlots);
-  const int slotArray = kPageSize - 2 * count;
+  // Records end at the free-space offset, when it lies in the page; a damaged slot count
+  // (65535) must not make every entry look like one inside the slot array.
+  const int freeData = PageFreeDataOffset(page);
+  const bool freeKnown = freeData > kPageHeaderSize && freeData <= kPageSize - 2;
+  int count = std::clamp<int>(PageSlotCount(page), 1, kMaxSlots);
+  if (freeKnown) count = std::min(count, (kPageSize - freeData) / 2);
+  const int slotArray = freeKnown ? freeData : kPageSize - 2 * count;
   if (entry <= kPageHeaderSize || entry >= slotArray) return kPageHeaderSize;
   // Two slots never share a record: an entry another slot holds is the damaged one.
   bool anotherAt96 = false;

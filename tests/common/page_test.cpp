@@ -68,6 +68,13 @@ TEST(SlotRules, TheFirstSlotIsReadWhereItPoints) {
   alone.b[0x160] = 0x10;  // a data record with a null bitmap: fixed part to 4, no columns
   alone.b[0x162] = 4;
   EXPECT_EQ(SlotEntry(alone.b.data(), 0), 0x0160);
+  // A damaged count (65535) bounds the records by the free-space offset, not by an array that
+  // would reach down to the header.
+  alone.Count(65535);
+  alone.b[30] = 0x00;
+  alone.b[31] = 0x02;  // free space from 0x200
+  EXPECT_EQ(SlotEntry(alone.b.data(), 0), 0x0160);
+  alone.Count(1);
   alone.b[0x160] = 0;
   alone.b[0x162] = 0;
   EXPECT_EQ(SlotEntry(alone.b.data(), 0), 96);
