@@ -256,6 +256,17 @@ bool CAllocationEvidence::SetAside(WORD fileId, DWORD pageId, Chain chain) {
   return v == Verdict::kFree;
 }
 
+std::vector<CAllocationEvidence::Chain> CAllocationEvidence::ChainWords(const std::vector<ChainLinks>& pages) const {
+  std::vector<Chain> words(pages.size(), Chain::kUnknown);
+  const bool unwitnessed = std::any_of(pages.begin(), pages.end(), [&](const ChainLinks& l) {
+    return Judge(WORD(l.self >> 32), DWORD(l.self)) == Verdict::kNoPfs;
+  });
+  std::vector<bool> outside;
+  if (!unwitnessed || !LeafPagesOutsideTheChain(pages, outside)) return words;
+  for (size_t i = 0; i < pages.size(); ++i) words[i] = outside[i] ? Chain::kOutside : Chain::kInChain;
+  return words;
+}
+
 ChainLinks ChainLinksOf(const BYTE* page, WORD fileId, DWORD pageId, bool heldByIam) {
   ChainLinks links;
   links.self = UINT64(fileId) << 32 | pageId;

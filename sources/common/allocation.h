@@ -94,6 +94,10 @@ class CAllocationEvidence {
   // knows (LeafPagesOutsideTheChain decided for the page's unit).
   enum class Chain : BYTE { kUnknown, kInChain, kOutside };
   bool SetAside(WORD fileId, DWORD pageId, Chain chain = Chain::kUnknown);
+  // The chain's word on each of one unit's pages (`self` is where each stands), for SetAside:
+  // asked only where some page has no PFS page to witness it; kUnknown for every page unless
+  // LeafPagesOutsideTheChain decides.
+  std::vector<Chain> ChainWords(const std::vector<ChainLinks>& pages) const;
 
   // What the census should log: the pages set aside, the pages kept although their PFS byte
   // said free and why, and the allocation pages that were no evidence. Empty when there is

@@ -232,18 +232,11 @@ void CSQLServer2000::ReadAllPages() {
     const std::vector<size_t>& own = members[table];
     std::vector<ChainLinks> links;
     links.reserve(own.size());
-    bool unwitnessed = false;
-    for (size_t i : own) {
-      links.push_back(filed[i].links);
-      unwitnessed = unwitnessed || evidence.Judge(filed[i].fileId, filed[i].pageId) == CAllocationEvidence::Verdict::kNoPfs;
-    }
-    std::vector<bool> outside;
-    const bool chainKnown = unwitnessed && LeafPagesOutsideTheChain(links, outside);
+    for (size_t i : own) links.push_back(filed[i].links);
+    const std::vector<CAllocationEvidence::Chain> chain = evidence.ChainWords(links);
     for (size_t k = 0; k < own.size(); ++k) {
       const Filed& f = filed[own[k]];
-      using Chain = CAllocationEvidence::Chain;
-      const Chain chain = !chainKnown ? Chain::kUnknown : outside[k] ? Chain::kOutside : Chain::kInChain;
-      if (evidence.SetAside(f.fileId, f.pageId, chain)) table->m_vecFreedPages.push_back(f.index);
+      if (evidence.SetAside(f.fileId, f.pageId, chain[k])) table->m_vecFreedPages.push_back(f.index);
       else table->m_vecDataPages.push_back(f.index);
     }
   }

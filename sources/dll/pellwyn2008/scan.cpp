@@ -519,10 +519,8 @@ void CSQLServer2008::ReadAllPages() {
   auto sortOut = [&](CTable* group) {
     // Where no PFS page is left for some of a unit's pages, its page chain speaks for them.
     const std::vector<size_t>& own = members[group];
-    std::vector<bool> outside;
-    bool chainKnown = false;
+    std::vector<CAllocationEvidence::Chain> chain(group->m_vecDataPages.size(), CAllocationEvidence::Chain::kUnknown);
     if (own.size() == group->m_vecDataPages.size()) {
-      bool unwitnessed = false;
       std::vector<ChainLinks> links;
       links.reserve(own.size());
       for (size_t i : own) {
@@ -530,9 +528,8 @@ void CSQLServer2008::ReadAllPages() {
         l.self = UINT64(placed[i].fileId) << 32 | placed[i].pageId;
         l.heldByIam = placed[i].witnessed;
         links.push_back(l);
-        unwitnessed = unwitnessed || evidence.Judge(placed[i].fileId, placed[i].pageId) == CAllocationEvidence::Verdict::kNoPfs;
       }
-      chainKnown = unwitnessed && LeafPagesOutsideTheChain(links, outside);
+      chain = evidence.ChainWords(links);
     }
     std::vector<DWORD> live;
     live.reserve(group->m_vecDataPages.size());
@@ -541,9 +538,7 @@ void CSQLServer2008::ReadAllPages() {
       WORD fileId = 0;
       DWORD pageId = 0;
       const bool located = placeOf(index, fileId, pageId);
-      using Chain = CAllocationEvidence::Chain;
-      const Chain chain = !chainKnown ? Chain::kUnknown : outside[k] ? Chain::kOutside : Chain::kInChain;
-      if (located && evidence.SetAside(fileId, pageId, chain)) group->m_vecFreedPages.push_back(index);
+      if (located && evidence.SetAside(fileId, pageId, chain[k])) group->m_vecFreedPages.push_back(index);
       else live.push_back(index);
     }
     group->m_vecDataPages.swap(live);
