@@ -219,3 +219,44 @@ void CCatalogPageCheck::Tell(const CatalogPageRef& page, const std::string& why,
   if (!m_told.insert(page).second) return;
   if (m_note) m_note(CatalogPageWarning(page, m_strTable, why, lost));
 }
+
+void CCatalogPageChecks::Clear() {
+  m_setTold.clear();
+  m_mapChecks.clear();
+  m_mapFirstPages.clear();
+  m_pEvidence.reset();
+  m_dwPageLimit = 0;
+}
+
+CCatalogPageCheck CCatalogPageChecks::Start(DWORD objectId) const {
+  return CCatalogPageCheck(objectId, m_nameOf(objectId), m_setTold, m_note);
+}
+
+void CCatalogPageChecks::Keep(CCatalogPageCheck check) {
+  const DWORD objectId = check.ObjectId();
+  m_mapChecks.erase(objectId);
+  m_mapChecks.emplace(objectId, std::move(check));
+}
+
+void CCatalogPageChecks::KeepEvidence(std::shared_ptr<const CAllocationEvidence> evidence, bool backup,
+                                      DWORD lastPageId, UINT64 filePages) {
+  m_pEvidence = std::move(evidence);
+  m_dwPageLimit = backup ? std::min<DWORD>(lastPageId, 0x7FFFFFF0) / 8 * 8 + 8
+                         : DWORD(std::min<UINT64>(filePages, 0x7FFFFFFF));
+}
+
+CCatalogPageCheck::HeldPages CCatalogPageChecks::HeldPages(DWORD objectId) const {
+  return [this, objectId] {
+    return m_pEvidence ? CatalogPagesHeld(*m_pEvidence, 1, objectId, m_dwPageLimit) : std::vector<DWORD>();
+  };
+}
+
+void CCatalogPageChecks::CheckFirstPages(const std::function<void(CCatalogPageCheck&)>& finish) {
+  for (const auto& [objectId, first] : m_mapFirstPages) {
+    if (!m_nameOf(objectId)) continue;
+    auto it = m_mapChecks.find(objectId);
+    if (it == m_mapChecks.end()) it = m_mapChecks.emplace(objectId, Start(objectId)).first;
+    it->second.Expect(first);
+    finish(it->second);
+  }
+}

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -128,4 +129,44 @@ class CCatalogPageCheck {
   // Each walked page's previous and next links (0:0 for none).
   std::map<CatalogPageRef, std::pair<CatalogPageRef, CatalogPageRef>> m_mapLinks;
   bool m_bBreakTold = false;
+};
+
+// What a scan keeps of its catalog page checks, alike in both formats: the pages told, the
+// check of each system table's last walk, each system table's first page as its allocation
+// row gives it, and the census's allocation evidence, which says which other pages are a
+// table's where its chain breaks. It hands its checks a reference to its told pages: it is
+// neither copied nor moved.
+class CCatalogPageChecks {
+ public:
+  using NameOf = const char* (*)(DWORD objectId);
+  CCatalogPageChecks(NameOf nameOf, CCatalogPageCheck::Note note) : m_nameOf(nameOf), m_note(std::move(note)) {}
+  CCatalogPageChecks(const CCatalogPageChecks&) = delete;
+  CCatalogPageChecks& operator=(const CCatalogPageChecks&) = delete;
+
+  // A new scan: nothing told, checked or kept.
+  void Clear();
+  // A check for the walk of system table `objectId`; Keep files it once the walk is finished.
+  CCatalogPageCheck Start(DWORD objectId) const;
+  void Keep(CCatalogPageCheck check);
+  void SetFirstPage(DWORD objectId, const CatalogPageRef& first) { m_mapFirstPages[objectId] = first; }
+  // The census's evidence, and the page ids of file 1 it may speak of: a backup holds its
+  // allocated extents, so past the last page id read lies at most the rest of its extent; a
+  // plain file holds `filePages` pages.
+  void KeepEvidence(std::shared_ptr<const CAllocationEvidence> evidence, bool backup, DWORD lastPageId,
+                    UINT64 filePages);
+  void ForgetEvidence() { m_pEvidence.reset(); }
+  // The held pages of `objectId` for CCatalogPageCheck::Finish: empty without evidence.
+  CCatalogPageCheck::HeldPages HeldPages(DWORD objectId) const;
+  // Each named system table's check expects the first page its allocation row gives, and is
+  // finished again by `finish`.
+  void CheckFirstPages(const std::function<void(CCatalogPageCheck&)>& finish);
+
+ private:
+  NameOf m_nameOf;
+  CCatalogPageCheck::Note m_note;
+  mutable std::set<CatalogPageRef> m_setTold;
+  std::map<DWORD, CCatalogPageCheck> m_mapChecks;
+  std::map<DWORD, CatalogPageRef> m_mapFirstPages;
+  std::shared_ptr<const CAllocationEvidence> m_pEvidence;
+  DWORD m_dwPageLimit = 0;
 };

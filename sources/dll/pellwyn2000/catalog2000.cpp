@@ -623,7 +623,7 @@ void CSQLServer2000::ParseSysIndexesRow(BYTE* body, WORD rowOffset) {
   // table's own walk may not have found.
   if (objectId > 0 && objectId < kFirstUserObject && indexId <= 1) {
     const CatalogPageRef first{row.U16(16), row.U32(12)};
-    if (row.ok()) m_mapCatalogFirstPages[objectId] = first;
+    if (row.ok()) m_catalogChecks.SetFirstPage(objectId, first);
     row.clear_error();
   }
   if (!(objectId == 1 || objectId == 2 || objectId == 3 || objectId == 6 || objectId >= kFirstUserObject)) return;

@@ -242,10 +242,7 @@ void CSQLServer2000::ReadAllPages() {
   }
   for (const CString& line : placementLog.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
   for (const CString& line : evidence.LogLines()) CExecutionLog::WriteLog(0, 0, line, false);
-  m_pCensusEvidence = kept;
-  // A backup holds the allocated extents: past the last page id read lies at most the rest
-  // of its extent.
-  m_dwCensusPageLimit = backup ? std::min<DWORD>(lastPageId, 0x7FFFFFF0) / 8 * 8 + 8 : DWORD(limit);
+  m_catalogChecks.KeepEvidence(kept, backup, lastPageId, UINT64(limit));
   if (const CString lost = evidence.LostPfsWarning(); !lost.IsEmpty()) NoteScanWarning(lost);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (m_pBaseSet) {
@@ -320,7 +317,7 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
   options.skipPageAbove = kMaxSystemTableSlots;
   std::vector<BYTE> page(kPageSize);
   const DWORD objectId = DWORD(std::strtoul(systemTable.objectId, nullptr, 10));
-  CCatalogPageCheck check = CatalogPageCheck(objectId);
+  CCatalogPageCheck check = m_catalogChecks.Start(objectId);
   std::vector<int> failed;
   // The pages the census set aside as free are no rows, but their places are known.
   if (m_nDataSetCount > 0)
@@ -345,14 +342,8 @@ bool CSQLServer2000::ReadSystemTable(const SystemTable& systemTable) {
     });
   }
   FinishCatalogPageCheck(check, source);
-  m_mapCatalogChecks.erase(objectId);
-  m_mapCatalogChecks.emplace(objectId, std::move(check));
+  m_catalogChecks.Keep(std::move(check));
   return true;
-}
-
-CCatalogPageCheck CSQLServer2000::CatalogPageCheck(DWORD objectId) {
-  return CCatalogPageCheck(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
-                           [this](const std::string& text) { NoteScanWarning(CString(text)); });
 }
 
 void CSQLServer2000::FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSource& source) {
@@ -369,22 +360,13 @@ void CSQLServer2000::FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSourc
     };
     DWORD index = 0;
     return LocateThroughExtent(pageId, locate, index) && source.ReadPage(index, buffer);
-  }, backup, [this, objectId = check.ObjectId()] {
-    return m_pCensusEvidence ? CatalogPagesHeld(*m_pCensusEvidence, 1, objectId, m_dwCensusPageLimit)
-                             : std::vector<DWORD>();
-  });
+  }, backup, m_catalogChecks.HeldPages(check.ObjectId()));
 }
 
 void CSQLServer2000::CheckCatalogFirstPages() {
   CPageSource source;
   if (!OpenPageSource(source)) return;
-  for (const auto& [objectId, first] : m_mapCatalogFirstPages) {
-    if (!SystemTableName(objectId)) continue;
-    auto it = m_mapCatalogChecks.find(objectId);
-    if (it == m_mapCatalogChecks.end()) it = m_mapCatalogChecks.emplace(objectId, CatalogPageCheck(objectId)).first;
-    it->second.Expect(first);
-    FinishCatalogPageCheck(it->second, source);
-  }
+  m_catalogChecks.CheckFirstPages([&](CCatalogPageCheck& check) { FinishCatalogPageCheck(check, source); });
 }
 
 void CSQLServer2000::NoteScanWarning(const CString& text) {

@@ -112,9 +112,7 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   void NoteScanWarning(const CString& text);
   // The name of a system table the catalog stages read, by its object id; null for another.
   static const char* SystemTableName(DWORD objectId);
-  // The check of one system table's walk, telling failed pages as scan warnings, and its end:
-  // the linked pages the walk did not get, read by page id.
-  CCatalogPageCheck CatalogPageCheck(DWORD objectId);
+  // The end of one system table's walk: the linked pages the walk did not get, read by page id.
   void FinishCatalogPageCheck(CCatalogPageCheck& check, CPageSource& source);
   // After the catalog walks: the first page each system table's sysindexes row names, where
   // the walk of that table did not get it (a table whose only page failed has no neighbour to
@@ -266,17 +264,10 @@ class PELLWYN2000_EXPORT CSQLServer2000 : public CSQLServer {
   // Ids of sysobjects rows that are not user tables: their syscolumns rows (view columns,
   // procedure parameters) make no table.
   std::set<DWORD> m_setNonTableObjects;
-  // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
-  std::set<CatalogPageRef> m_setCatalogPagesTold;
-  // The census's allocation evidence, kept until the catalog is read: where a catalog page
-  // chain breaks, it says which other pages are the table's. Page ids of file 1 below the
-  // limit are the ones it may speak of.
-  std::shared_ptr<const CAllocationEvidence> m_pCensusEvidence;
-  DWORD m_dwCensusPageLimit = 0;
-  // The check of each system table's last walk; the first page of each system table as its
-  // sysindexes row gives it; where each walked catalog page lies in the source.
-  std::map<DWORD, CCatalogPageCheck> m_mapCatalogChecks;
-  std::map<DWORD, CatalogPageRef> m_mapCatalogFirstPages;
+  // The catalog page checks of this scan, failed pages told as scan warnings; and where each
+  // walked catalog page lies in the source.
+  CCatalogPageChecks m_catalogChecks{&CSQLServer2000::SystemTableName,
+                                     [this](const std::string& text) { NoteScanWarning(CString(text)); }};
   std::map<DWORD, DWORD> m_mapCatalogPagePlaces;
   std::map<std::pair<DWORD, WORD>, TextPieces> m_mapTextPieces;
   CTablePool m_tablePool;

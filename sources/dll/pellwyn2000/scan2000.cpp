@@ -54,11 +54,8 @@ void CSQLServer2000::RunScan() {
   if (IsBackupSource()) LocateDataSet();
   FreeRecoveredObjects();
   m_vecScanWarnings.clear();
-  m_setCatalogPagesTold.clear();
-  m_mapCatalogChecks.clear();
-  m_mapCatalogFirstPages.clear();
+  m_catalogChecks.Clear();
   m_mapCatalogPagePlaces.clear();
-  m_pCensusEvidence.reset();
   // Substitute names are numbered per scan, and an unnamed table takes the owner last seen in
   // this scan, so scanning a file again names it the same way.
   m_nUnicodeNameCounter = 1;
@@ -97,7 +94,7 @@ void CSQLServer2000::RunScan() {
   if (!Stage("Reading column information")) return stopped();
   ReadSysColumns();
   CheckCatalogFirstPages();
-  m_pCensusEvidence.reset();
+  m_catalogChecks.ForgetEvidence();
   if (ScanStopped()) return stopped();
   Log("Waiting For Event after reading column information.");
   if (!HandShake(nullptr, "Event recieved")) return stopped();

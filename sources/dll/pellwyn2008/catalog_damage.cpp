@@ -63,22 +63,11 @@ const char* CSQLServer2008::SystemTableName(DWORD objectId) {
   return nullptr;
 }
 
-CCatalogPageCheck CSQLServer2008::CatalogPageCheck(DWORD objectId) {
-  return CCatalogPageCheck(objectId, SystemTableName(objectId), m_setCatalogPagesTold,
-                           [this](const std::string& text) { NoteScanWarning(CString(text)); });
-}
-
 void CSQLServer2008::CheckCatalogFirstPages() {
   // Files of the 2005 previews (before on-disk version 611) lay their allocation rows out
   // otherwise: there the first-page field names other pages.
   if (ReadOnDiskVersion() < 611) return;
-  for (const auto& [objectId, first] : m_mapCatalogFirstPages) {
-    if (!SystemTableName(objectId)) continue;
-    auto it = m_mapCatalogChecks.find(objectId);
-    if (it == m_mapCatalogChecks.end()) it = m_mapCatalogChecks.emplace(objectId, CatalogPageCheck(objectId)).first;
-    it->second.Expect(first);
-    FinishCatalogPageCheck(it->second);
-  }
+  m_catalogChecks.CheckFirstPages([this](CCatalogPageCheck& check) { FinishCatalogPageCheck(check); });
 }
 
 void CSQLServer2008::FinishCatalogPageCheck(CCatalogPageCheck& check) {
@@ -88,10 +77,7 @@ void CSQLServer2008::FinishCatalogPageCheck(CCatalogPageCheck& check) {
     DWORD index = 0;
     return LocateThroughExtent(pageId, [this](DWORD id, DWORD& at) { return StreamIndexOfPageId(id, at); }, index) &&
            ReadSourcePage(index, buffer);
-  }, false, [this, objectId = check.ObjectId()] {
-    return m_pCensusEvidence ? CatalogPagesHeld(*m_pCensusEvidence, 1, objectId, m_dwCensusPageLimit)
-                             : std::vector<DWORD>();
-  });
+  }, false, m_catalogChecks.HeldPages(check.ObjectId()));
 }
 
 bool CSQLServer2008::PageGroupLayout(const CTable& group, int& fixedEnd, int& columns) {

@@ -135,7 +135,7 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
   BYTE* page = buffer.data();
   SlotWalkOptions slots;
   slots.skipPageAbove = slotLimit > 0 ? slotLimit : 0;
-  CCatalogPageCheck check = CatalogPageCheck(group->m_dwObjectId);
+  CCatalogPageCheck check = m_catalogChecks.Start(group->m_dwObjectId);
   std::vector<int> failed;
   for (DWORD n : pages) {
     if (ScanStopped()) return;
@@ -154,8 +154,7 @@ void CSQLServer2008::WalkSystemTable(const char* objectId, RowDecoder decoder, i
     });
   }
   FinishCatalogPageCheck(check);
-  m_mapCatalogChecks.erase(check.ObjectId());
-  m_mapCatalogChecks.emplace(check.ObjectId(), std::move(check));
+  m_catalogChecks.Keep(std::move(check));
 }
 
 void CSQLServer2008::DecodeCatalogRow(const CString& objectId, BYTE* page, WORD slotEntry) {
@@ -190,7 +189,7 @@ void CSQLServer2008::DecodeAllocUnitRow(BYTE* body, WORD recordOffset) {
   if (type == 1 && (unitBits & 0xFFFF) == 0 && (unitBits >> 48) <= 1 && ((unitBits >> 16) & 0xFFFFFFFF) < 100 &&
       ((unitBits >> 16) & 0xFFFFFFFF) > 0) {
     const CatalogPageRef first{row.U16(31), row.U32(27)};
-    if (row.ok()) m_mapCatalogFirstPages[DWORD(unitBits >> 16)] = first;
+    if (row.ok()) m_catalogChecks.SetFirstPage(DWORD(unitBits >> 16), first);
     row.clear_error();
   }
   if (type == 2) return;  // large-object units hold text pages only

@@ -140,9 +140,7 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   // The catalog page checks of the system-table walk (catalog_damage.cpp). The name of a
   // system table the catalog stages read, by its object id; null for another.
   static const char* SystemTableName(DWORD objectId);
-  // The check of one system table's walk, telling failed pages as scan warnings, and its end:
-  // the linked pages the walk did not get, read by page id.
-  CCatalogPageCheck CatalogPageCheck(DWORD objectId);
+  // The end of one system table's walk: the linked pages the walk did not get, read by page id.
   void FinishCatalogPageCheck(CCatalogPageCheck& check);
   // After the catalog walks: the first page each system table's allocation row names, where
   // the walk of that table did not get it (a table whose only page failed has no neighbour to
@@ -384,17 +382,9 @@ class PELLWYN_EXPORT CSQLServer2008 : public CSQLServer {
   CMapStringToString m_mapRowsetObjects;
   // Page groups whose pages LinkUnitPagesToTables gave to a table.
   std::set<std::string> m_setLinkedUnits;
-  // Catalog pages told as failed in this scan: each is told once, whichever walk meets it.
-  std::set<CatalogPageRef> m_setCatalogPagesTold;
-  // The census's allocation evidence, kept until the catalog is read: where a catalog page
-  // chain breaks, it says which other pages are the table's. Page ids of file 1 below the
-  // limit are the ones it may speak of.
-  std::shared_ptr<const CAllocationEvidence> m_pCensusEvidence;
-  DWORD m_dwCensusPageLimit = 0;
-  // The check of each system table's last walk, and the first page of each system table as
-  // its sysallocunits row gives it.
-  std::map<DWORD, CCatalogPageCheck> m_mapCatalogChecks;
-  std::map<DWORD, CatalogPageRef> m_mapCatalogFirstPages;
+  // The catalog page checks of this scan, failed pages told as scan warnings.
+  CCatalogPageChecks m_catalogChecks{&CSQLServer2008::SystemTableName,
+                                     [this](const std::string& text) { NoteScanWarning(CString(text)); }};
   // Rows per table as its heap or clustered rowsets count them (sysrowsets rcrows).
   std::map<DWORD, INT64> m_mapCatalogRowCounts;
   // Tables a heap or clustered rowset row was read for: a table without one may hold rows

@@ -547,11 +547,7 @@ void CSQLServer2008::ReadAllPages() {
   for (auto& g : unitGroups) sortOut(g.second);
   for (auto& g : unplacedGroups) sortOut(g.second);
   for (const CString& line : evidence.LogLines()) Log(line);
-  m_pCensusEvidence = kept;
-  // A backup holds the allocated extents: past the last page id read lies at most the rest
-  // of its extent.
-  m_dwCensusPageLimit = backup ? std::min<DWORD>(lastPageId, 0x7FFFFFF0) / 8 * 8 + 8
-                               : DWORD(std::min<UINT64>(plan.totalPages, 0x7FFFFFFF));
+  m_catalogChecks.KeepEvidence(kept, backup, lastPageId, plan.totalPages);
   if (const CString lost = evidence.LostPfsWarning(); !lost.IsEmpty()) NoteScanWarning(lost);
   if (backup && m_pCurrentSet && m_pCurrentSet->m_nBackupType == 2) {
     if (plan.overlay) {
@@ -715,10 +711,7 @@ void CSQLServer2008::RunScan() {
   m_strDatabaseName = name;
   FreeRecoveredObjects();
   m_vecScanWarnings.clear();
-  m_setCatalogPagesTold.clear();
-  m_mapCatalogChecks.clear();
-  m_mapCatalogFirstPages.clear();
-  m_pCensusEvidence.reset();
+  m_catalogChecks.Clear();
   // A stopped scan ends at the next stage or hand-shake and leaves the maps as they are.
   if (!Stage("Reading all the pages of mdf file")) return;
   ReadAllPages();
@@ -756,7 +749,7 @@ void CSQLServer2008::RunScan() {
   m_mapTables.RemoveKey("55");
   AttachConstraints();
   CheckCatalogFirstPages();
-  m_pCensusEvidence.reset();
+  m_catalogChecks.ForgetEvidence();
   RecoverUnclaimedPages();
   m_nTableCount = m_mapTables.GetCount();
   m_nViewCount = m_mapViews.GetCount();
